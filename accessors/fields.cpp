@@ -1,0 +1,1 @@
+// fields.cpp - to be written.

@@ -1,0 +1,206 @@
+/*
+** getVar.h - what user code in a user-function library may call.
+**
+** Include this file in the sources you pass to vulmora_add_user_library.
+** It compiles as C and as C++. Everything here runs inside the host's call
+** of one of your entry points and reads the host's current state afresh;
+** nothing is cached between calls.
+**
+** Numbers. Node, element and material numbers are 1-based; 0 is never a
+** valid number and is what the accessors return for "none". An out-of-range
+** number is no error: the accessor returns 0 (or 0.0).
+**
+** Units. Values come back in the units the host selected for the user
+** (temperature, length, velocity); the other fields come back as stored.
+**
+** Fatal stops. Where a comment says "stops", the accessor prints the quoted
+** text to stdout and ends the process with exit status 1.
+**
+** Entry points. Define the entry points your model needs as plain C
+** functions (inside extern "C" in C++, or with VULMORA_USER_FUNCTION); the
+** build exports them and supplies a placeholder for every one you leave
+** out. The host emulator calls them as follows, and so should your model:
+**
+**   double func_<name>(int node);
+**       node: the 1-based number of the node being evaluated (the host has
+**       set cur_node = node - 1). Returns the property at that node in the
+**       user's unit. This holds for all 36 property entry points
+**       (func_density, func_yieldstress, func_mechprop1, ...).
+**   void func_externalcompute(void *unused, int flag);
+**       Called once per time step; a flag of 0 resets the control flags.
+*/
+#ifndef VULMORA_GETVAR_H
+#define VULMORA_GETVAR_H
+
+#ifdef __cplusplus
+#define VULMORA_USER_FUNCTION extern "C"
+extern "C" {
+#else
+#define VULMORA_USER_FUNCTION
+#endif
+
+/* ======================================================================
+** Unit conversion
+** Quantity codes: -1 temperature, 0 length, 3 thermal conductivity, 4 time,
+** 6 heat flux, 7 heat-transfer coefficient, 8 velocity, 13 mass flow rate.
+** Any other code returns x unchanged. A unit selector outside 1..10 also
+** returns x unchanged. Temperature units: 1 K, 2 C, 3 F, 4 R (C = K - 273).
+** ==================================================================== */
+
+/* x (in the user's unit of quantity `code`) in internal CGS/Kelvin units. */
+double fconvertToCGS(int code, double x);
+/* x (in internal CGS/Kelvin units) in the user's unit of quantity `code`. */
+double fconvertFromCGS(int code, double x);
+/* Temperature t in unit `unit` (1 K, 2 C, 3 F, 4 R; others: K) in Kelvin. */
+double tempToKelvin(int unit, double t);
+/* Temperature t in Kelvin in unit `unit` (1 K, 2 C, 3 F, 4 R; others: K). */
+double tempFromKelvin(int unit, double t);
+
+/* ======================================================================
+** Counts and mesh
+** ==================================================================== */
+
+/* Number of nodes. */
+int getNnod(void);
+/* Number of velocity nodes. */
+int getNvnod(void);
+/* Number of elements. */
+int getNel(void);
+/* 1-based number of node k (1-based) of element e; 0 when e is outside
+** 1..nel, k outside 1..nnod or beyond the nodes of e's type, or no
+** connectivity is set. */
+int getElemNode(int k, int e);
+/* Type code (0..11) of element e as stored; 0 when out of range or unset. */
+int getElType(int e);
+/* 1-based material number of element e; 0 when out of range or unset. */
+int getMatId(int e);
+/* Coordinates of node n in the user's length unit; 0.0 when n is outside
+** 1..nnod or the coordinates are unset. */
+double getX(int n);
+double getY(int n);
+double getZ(int n);
+/* Volume of element e (as stored); 0.0 when e is outside 1..nel.
+** Stops with "unavailable field in dll, i.e. : el_vol\n" when unset. */
+double getElVol(int e);
+
+/* ======================================================================
+** Nodal fields (n = 1..nnod; 0.0 outside)
+** The digit selects the time level: 0 previous, 1 current.
+** ==================================================================== */
+
+/* Temperature of node n in the user's temperature unit; 0.0 when unset. */
+double getT0(int n);
+double getT1(int n);
+/* Solid fraction of node n (0..1); 0.0 when unset. */
+double getFs0(int n);
+double getFs1(int n);
+/* Shrinkage-porosity field of node n.
+** Stops with " vf_s1 unavailable field in dll\n" when unset. */
+double getVfS0(int n);
+double getVfS1(int n);
+/* FVOL defect field of node n.
+** Stops with " f_vol1 unavailable field in dll\n" when unset. */
+double getFVol0(int n);
+double getFVol1(int n);
+/* Junction field pair of node n.
+** Stops with "unavailable field in dll\n" when unset. */
+double getJctn0(int n);
+double getJctn1(int n);
+/* Fatigue life of node n.
+** Stops with "fatigue_life unavailable field in dll\n" when unset. */
+double getFatigueLife(int n);
+
+/* ======================================================================
+** Velocity-node fields (n = 1..nvnod; 0.0 outside)
+** ==================================================================== */
+
+/* Velocity components of velocity node n in the user's velocity unit;
+** 0.0 when unset. */
+double getU0(int n);
+double getV0(int n);
+double getW0(int n);
+double getU1(int n);
+double getV1(int n);
+double getW1(int n);
+/* Mushy-zone strain of velocity node n; 0.0 when unset. */
+double getMushyStrain(int n);
+/* Pressure of velocity node n, as stored (not converted).
+** Stop with "p0 : unavailable field in dll\n" / "p1 : ..." when unset. */
+double getP0(int n);
+double getP1(int n);
+
+/* ======================================================================
+** Element means of integration-point data (e = 1..nel; 0.0 outside)
+** The mean is over the element's integration points (by its type); an
+** element of a type without integration points (code 0) gives NaN.
+** ==================================================================== */
+
+/* Mean void fraction of element e.
+** Stops with " fv_scale unavailable field in dll\n" when unset. */
+double getFractionVoid(int e);
+/* Mean of the strain field epstn_new over element e.
+** Stops with " epstn_new unavailable field in dll\n" when unset. */
+double getEpstn(int e);
+/* Mean stress component 1..6 of element e, times the host's stress scale.
+** Stop with "error : stress returning functions are intended for 3D cases
+** only!\n" unless the host has six components per point, and with
+** " strsg unavailable field in dll\n" when unset (tested in that order,
+** before the element number). */
+double getStress1(int e);
+double getStress2(int e);
+double getStress3(int e);
+double getStress4(int e);
+double getStress5(int e);
+double getStress6(int e);
+
+/* ======================================================================
+** Nearest node
+** ==================================================================== */
+
+/* Number of the node nearest to the point (x, y, z), given in the user's
+** length unit. material 0 searches all nodes (ties: lowest node number);
+** any other m searches the nodes of the elements of material m (ties: the
+** node examined last). Writes the found node's coordinates, in the user's
+** length unit, to *xout, *yout and (3-D models only; may be NULL in 2-D)
+** *zout. When no node is found (no nodes, no element of material m, only
+** NaN or infinite distances), prints "internal error in nodNum function"
+** without a newline, returns 0 and leaves the outputs untouched. */
+int nodNum(double x, double y, double z, int material, double *xout, double *yout,
+           double *zout);
+
+/* ======================================================================
+** Microstructure and defects (mechanical properties)
+** The host's mode decides the result: neutral mode gives 1.0; nodal mode
+** the value at the current node; local mode the value the host copied for
+** the stress analysis; registration mode records the request and gives 1.0.
+** ==================================================================== */
+
+/* Fraction of the constituent of active index i (i >= 0) of the
+** microstructure model. A negative i is the host's way of saying the
+** constituent cannot be used: the call stops with a message saying why. */
+double getFraction(int i);
+/* Value of the auxiliary microstructure variable of active index i (i >= 0);
+** a negative i stops like getFraction. */
+double getMicro(int i);
+/* Defect value: d = 1 shrinkage microporosity (POROS1), d = 2 FVOL.
+** Stops for a negative d (model not activated), d = 0 or d > 2, and for FVOL
+** in the stress analysis' registration and local modes. */
+double getDefect(int d);
+/* Stops when the property being evaluated has no temperature table. */
+void checkTempTable(void);
+
+/* ======================================================================
+** Outputs of user functions
+** ==================================================================== */
+
+/* func_mechprop1..5 may name their property (buffer N-1) and its unit. */
+extern char name_mechprop[5][101];
+extern char unit_mechprop[5][21];
+/* Control flags reset by func_externalcompute. */
+extern int tnodecontrol, vnodecontrol;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,1 @@
+// ipmeans.cpp - to be written.

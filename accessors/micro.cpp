@@ -1,0 +1,1 @@
+// micro.cpp - to be written.

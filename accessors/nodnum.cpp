@@ -1,0 +1,1 @@
+// nodnum.cpp - to be written.

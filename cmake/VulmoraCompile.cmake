@@ -1,0 +1,39 @@
+# VulmoraCompile.cmake - how the library's own code is compiled.
+#
+# C++20 without its runtime: no exceptions, no RTTI, nothing of libstdc++,
+# so the built library needs only the C library when the host loads it.
+# Arithmetic is never fused (-ffp-contract=off): results are bit for bit
+# those of the written order of operations.
+
+option(VULMORA_WERROR "Treat warnings as errors" ON)
+option(VULMORA_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
+
+function(vulmora_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${VULMORA_WERROR}>:/WX>)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion
+                               $<$<BOOL:${VULMORA_WERROR}>:-Werror>)
+    endif()
+endfunction()
+
+# Options of every object that goes into a user-function library.
+function(vulmora_library_code target)
+    vulmora_warnings(${target})
+    set_target_properties(${target} PROPERTIES
+        POSITION_INDEPENDENT_CODE ON
+        CXX_VISIBILITY_PRESET hidden
+        C_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON)
+    if(NOT MSVC)
+        target_compile_options(${target} PRIVATE
+            $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+            -ffp-contract=off -fno-math-errno)
+    endif()
+endfunction()
+
+if(VULMORA_SANITIZE AND NOT MSVC)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,33 @@
+# VulmoraInstall.cmake - the installed package.
+#
+# After `cmake --install <build> --prefix <p>`, another CMake project finds
+# the package with find_package(Vulmora CONFIG REQUIRED) and
+# CMAKE_PREFIX_PATH=<p>, and builds its own user-function library with
+# vulmora_add_user_library(). The package holds getVar.h, the two static
+# archives, the stand-in microstructure library and the CMake functions.
+
+include(CMakePackageConfigHelpers)
+
+set(VULMORA_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Vulmora")
+
+install(FILES accessors/getVar.h DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/vulmora")
+install(TARGETS vulmora_headers vulmora_core vulmora_template mikral
+        EXPORT VulmoraTargets
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
+        PUBLIC_HEADER DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/vulmora")
+install(TARGETS vulmora
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+install(EXPORT VulmoraTargets NAMESPACE Vulmora:: DESTINATION "${VULMORA_CMAKE_DIR}")
+
+configure_package_config_file(cmake/VulmoraConfig.cmake.in
+    "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake" INSTALL_DESTINATION "${VULMORA_CMAKE_DIR}")
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
+    COMPATIBILITY SameMinorVersion)
+install(FILES "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake"
+              "${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
+              cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake
+        DESTINATION "${VULMORA_CMAKE_DIR}")
