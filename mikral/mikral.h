@@ -32,13 +32,18 @@ extern "C" {
 ** The four look-ups the user-function library imports
 ** ==================================================================== */
 
-/* Name of the constituent of global index g in catalogue `cnt`. */
+/* Name of the constituent of global index g in catalogue `cnt` (a
+** MikralCatalog in the stand-in); NULL when `cnt` is NULL or g has no name.
+** The text stays valid until the catalogue is destroyed or g renamed. */
 MIKRAL_API const char *micCNT_GindToName_CNT(void *cnt, int g);
-/* Name of the auxiliary variable of global index g in catalogue `cnt`. */
+/* Name of the auxiliary variable of global index g; as above. */
 MIKRAL_API const char *micCNT_GindToName_Aux(void *cnt, int g);
-/* Fraction of the constituent of active index i at 0-based node `node`. */
+/* Fraction of the constituent of active index i at 0-based node `node` of
+** `models` (a MikralModel in the stand-in); NaN when `models` is NULL or i
+** or node is out of range. */
 MIKRAL_API double micModels_gCNTibyAind_checkIndices(void *models, int i, int node);
-/* Value of the auxiliary variable of active index i at 0-based `node`. */
+/* Value of the auxiliary variable of active index i at 0-based `node`; as
+** above. */
 MIKRAL_API double micModels_vAuxibyAind_checkIndices(void *models, int i, int node);
 
 /* ======================================================================
@@ -79,15 +84,21 @@ enum {
 };
 
 typedef struct MikralCall {
-    int function;  /* one of MIKRAL_CALL_* */
-    void *handle;  /* first argument, as received */
-    int index;     /* global (name look-ups) or active (value look-ups) index */
-    int node;      /* node of a value look-up; -1 for a name look-up */
+    int function; /* one of MIKRAL_CALL_* */
+    void *handle; /* first argument, as received */
+    int index;    /* global (name look-ups) or active (value look-ups) index */
+    int node;     /* node of a value look-up; -1 for a name look-up */
 } MikralCall;
 
-/* Number of calls recorded since the last clear (the log keeps the last
-** 1024; older ones are dropped). */
+/* The log keeps the last MIKRAL_CALLS_KEPT calls; older ones are dropped. */
+#define MIKRAL_CALLS_KEPT 1024
+
+/* Number of calls kept (at most MIKRAL_CALLS_KEPT): calls 0 to count - 1
+** can be read with mikral_calls_get. */
 MIKRAL_API int mikral_calls_count(void);
+/* Number of calls made since the last clear, dropped ones included
+** (saturates at INT_MAX). */
+MIKRAL_API int mikral_calls_total(void);
 /* Call k (0 = oldest kept); NULL when k is out of range. */
 MIKRAL_API const MikralCall *mikral_calls_get(int k);
 MIKRAL_API void mikral_calls_clear(void);
