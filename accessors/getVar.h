@@ -165,8 +165,7 @@ double getStress6(int e);
 ** *zout. When no node is found (no nodes, no element of material m, only
 ** NaN or infinite distances), prints "internal error in nodNum function"
 ** without a newline, returns 0 and leaves the outputs untouched. */
-int nodNum(double x, double y, double z, int material, double *xout, double *yout,
-           double *zout);
+int nodNum(double x, double y, double z, int material, double *xout, double *yout, double *zout);
 
 /* ======================================================================
 ** Microstructure and defects (mechanical properties)

@@ -81,7 +81,8 @@ function(vulmora_add_user_library target)
             target_link_options(${target} PRIVATE -static-libgcc "LINKER:--no-undefined")
         else()
             target_link_options(${target} PRIVATE "LINKER:--version-script=${exports}"
-                                "LINKER:--no-undefined" "LINKER:--as-needed")
+                                "LINKER:--no-undefined" "LINKER:--as-needed"
+                                "LINKER:-Bsymbolic-functions")
             set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${exports}")
         endif()
     endif()

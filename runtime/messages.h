@@ -33,43 +33,44 @@
 #define VULMORA_MSG_NODNUM "internal error in nodNum function"
 
 /* ---- microstructure and defect accessors -------------------------------- */
-#define VULMORA_MSG_MICRO_OFF                                                                     \
-    "Error: The microstructure module is not activated.\n"                                        \
-    "       Mechanical properties defined in the user function environment cannot\n"              \
+#define VULMORA_MSG_MICRO_OFF                                                                      \
+    "Error: The microstructure module is not activated.\n"                                         \
+    "       Mechanical properties defined in the user function environment cannot\n"               \
     "       depend on microstructure.\n"
-#define VULMORA_MSG_MICRO_CLASS                                                                   \
-    "Error: The material class employed\n"                                                        \
-    "       to calculate mechanical property\n"                                                   \
-    "       with the user function environment\n"                                                 \
+#define VULMORA_MSG_MICRO_CLASS                                                                    \
+    "Error: The material class employed\n"                                                         \
+    "       to calculate mechanical property\n"                                                    \
+    "       with the user function environment\n"                                                  \
     "       is not the material class employed in the microstructure model.\n"
-#define VULMORA_MSG_CONSTITUENT_INACTIVE                                                          \
-    "Error: The constituent %s employed\n"                                                        \
-    "       to calculate mechanical property\n"                                                   \
-    "       with the user function environment\n"                                                 \
+#define VULMORA_MSG_CONSTITUENT_INACTIVE                                                           \
+    "Error: The constituent %s employed\n"                                                         \
+    "       to calculate mechanical property\n"                                                    \
+    "       with the user function environment\n"                                                  \
     "       is not active in the microstructure model.\n"
-#define VULMORA_MSG_AUX_INACTIVE                                                                  \
-    "Error: The auxiliary variable %s employed\n"                                                 \
-    "       to calculate mechanical property\n"                                                   \
-    "       with the user function environment\n"                                                 \
+#define VULMORA_MSG_AUX_INACTIVE                                                                   \
+    "Error: The auxiliary variable %s employed\n"                                                  \
+    "       to calculate mechanical property\n"                                                    \
+    "       with the user function environment\n"                                                  \
     "       is not active in the microstructure model.\n"
 #define VULMORA_MSG_FRACTION_MODE "\nError: in getFraction() function of getVar\n"
 #define VULMORA_MSG_MICRO_MODE "\nError: in getMicro() function of getVar\n"
-#define VULMORA_MSG_DEFECT_INACTIVE                                                               \
-    "Error: %s\n"                                                                                 \
-    "       is used in a mechanical property user function\n"                                     \
+#define VULMORA_MSG_DEFECT_INACTIVE                                                                \
+    "Error: %s\n"                                                                                  \
+    "       is used in a mechanical property user function\n"                                      \
     "       whereas the corresponding model is not activated.\n"
-#define VULMORA_MSG_DEFECT_UNAUTHORIZED                                                           \
-    "Error: An unauthorized defect\n"                                                             \
+#define VULMORA_MSG_DEFECT_UNAUTHORIZED                                                            \
+    "Error: An unauthorized defect\n"                                                              \
     "       is used in a mechanical property user function\n"
 #define VULMORA_MSG_DEFECT_MODE "\nError: in getDefect() function of getVar\n"
-#define VULMORA_MSG_FVOL_REGISTRATION                                                             \
-    "\nError: FVOL cannot be used in user defined mechanical properties for the stress "          \
+#define VULMORA_MSG_FVOL_REGISTRATION                                                              \
+    "\nError: FVOL cannot be used in user defined mechanical properties for the stress "           \
     "analysis.\n"
-#define VULMORA_MSG_FVOL_LOCAL "\nError: in getDefect(). FVOL cannot be used in the stress analysis.\n"
-#define VULMORA_MSG_TEMP_TABLE                                                                    \
-    "Error: one of the mechanical properties defined\n"                                           \
-    "       in the user function environment\n"                                                   \
-    "       tries to access to a temperature table\n"                                             \
+#define VULMORA_MSG_FVOL_LOCAL                                                                     \
+    "\nError: in getDefect(). FVOL cannot be used in the stress analysis.\n"
+#define VULMORA_MSG_TEMP_TABLE                                                                     \
+    "Error: one of the mechanical properties defined\n"                                            \
+    "       in the user function environment\n"                                                    \
+    "       tries to access to a temperature table\n"                                              \
     "       which is not defined in Orvanel.\n"
 
 #endif

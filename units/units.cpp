@@ -36,16 +36,29 @@ const double unit_factor[NROWS][VULMORA_NUNITS] = {
 double factor(int code) {
     int row, unit;
     switch (code) {
-    case VULMORA_QTY_LENGTH: row = LENGTH, unit = user_unit_coor; break;
+    case VULMORA_QTY_LENGTH:
+        row = LENGTH, unit = user_unit_coor;
+        break;
     case VULMORA_QTY_THERMALCONDUCTIVITY:
         row = CONDUCTIVITY, unit = user_unit_thermalconductivity;
         break;
-    case VULMORA_QTY_TIME: row = TIME, unit = user_unit_time; break;
-    case VULMORA_QTY_HEATFLUX: row = HEATFLUX, unit = user_unit_heatflux; break;
-    case VULMORA_QTY_HEATTRANSFERCOEFF: row = HTC, unit = user_unit_heattransfercoeff; break;
-    case VULMORA_QTY_VELOCITY: row = VELOCITY, unit = user_unit_velocity; break;
-    case VULMORA_QTY_MASSFLOWRATE: row = MASSFLOW, unit = user_unit_massflowrate; break;
-    default: return 0.0;
+    case VULMORA_QTY_TIME:
+        row = TIME, unit = user_unit_time;
+        break;
+    case VULMORA_QTY_HEATFLUX:
+        row = HEATFLUX, unit = user_unit_heatflux;
+        break;
+    case VULMORA_QTY_HEATTRANSFERCOEFF:
+        row = HTC, unit = user_unit_heattransfercoeff;
+        break;
+    case VULMORA_QTY_VELOCITY:
+        row = VELOCITY, unit = user_unit_velocity;
+        break;
+    case VULMORA_QTY_MASSFLOWRATE:
+        row = MASSFLOW, unit = user_unit_massflowrate;
+        break;
+    default:
+        return 0.0;
     }
     if (unit < 1 || unit > VULMORA_NUNITS) return 0.0;
     return unit_factor[row][unit - 1];
@@ -61,19 +74,27 @@ extern "C" {
 // taken as Kelvin.
 double tempToKelvin(int unit, double t) {
     switch (unit) {
-    case 2: return t + 273.0;
-    case 3: return (t - 32.0) / 1.8 + 273.0;
-    case 4: return t / 1.8;
-    default: return t;
+    case 2:
+        return t + 273.0;
+    case 3:
+        return (t - 32.0) / 1.8 + 273.0;
+    case 4:
+        return t / 1.8;
+    default:
+        return t;
     }
 }
 
 double tempFromKelvin(int unit, double t) {
     switch (unit) {
-    case 2: return t - 273.0;
-    case 3: return (t - 273.0) * 1.8 + 32.0;
-    case 4: return t * 1.8;
-    default: return t;
+    case 2:
+        return t - 273.0;
+    case 3:
+        return (t - 273.0) * 1.8 + 32.0;
+    case 4:
+        return t * 1.8;
+    default:
+        return t;
     }
 }
 

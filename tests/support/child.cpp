@@ -24,7 +24,8 @@ ChildResult runInChild(const std::function<void()> &fn) {
     ChildResult r;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int st = 0;
     waitpid(pid, &st, 0);

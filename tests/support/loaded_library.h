@@ -13,8 +13,8 @@ namespace vtest {
 class LoadedLibrary {
   public:
     explicit LoadedLibrary(const std::string &path)
-        : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        if (!handle_) throw std::runtime_error(dlerror());
+        : handle_(path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (!handle_) throw std::runtime_error("cannot load '" + path + "'");
     }
     ~LoadedLibrary() { dlclose(handle_); }
     LoadedLibrary(const LoadedLibrary &) = delete;
@@ -24,13 +24,9 @@ class LoadedLibrary {
     void *find(const char *name) const { return dlsym(handle_, name); }
 
     // The exported variable `name`, which must exist.
-    template <class T> T &var(const char *name) const {
-        return *static_cast<T *>(must(name));
-    }
+    template <class T> T &var(const char *name) const { return *static_cast<T *>(must(name)); }
     // The exported function `name` as type F, which must exist.
-    template <class F> F fn(const char *name) const {
-        return reinterpret_cast<F>(must(name));
-    }
+    template <class F> F fn(const char *name) const { return reinterpret_cast<F>(must(name)); }
 
   private:
     void *must(const char *name) const {
