@@ -1,1 +1,222 @@
-// nodnum.cpp - to be written.
+// nodnum.cpp - the node nearest to a point.
+//
+// Distances are compared squared, in internal units, computed exactly as
+// (x-X)*(x-X) + (y-Y)*(y-Y) [+ (z-Z)*(z-Z) in 3-D], left to right, never
+// fused. The best distance starts at the largest finite double, so a NaN or
+// infinite distance is never chosen. Two searches with opposite tie rules:
+//   all nodes (material 0): strictly smaller wins, ties keep the lowest node;
+//   one material: smaller or equal wins, ties go to the node examined last,
+//                 each node examined once (visit marks from the heap).
+
+#include "getVar.h"
+
+#include "../exchange/exchange.h"
+#include "../runtime/messages.h"
+#include "../runtime/stop.h"
+#include "../units/units.h"
+#include "mesh.h"
+
+#include <cfloat>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VULMORA_NODNUM_SSE2 1
+#endif
+
+namespace {
+
+// ---- working values -----------------------------------------------------------
+
+// The largest finite double: the starting best distance.
+constexpr double kFar = DBL_MAX;
+
+// Nodes per block of the all-nodes scan: the distances of one block live in
+// a stack buffer small enough for the first-level cache.
+constexpr int kBlock = 256;
+
+// The point, in internal units.
+struct Point {
+    double x, y, z;
+};
+
+// The node coordinates; z is null in a two-dimensional model.
+struct Nodes {
+    const double *x, *y, *z;
+};
+
+// Squared distance between node n and the point.
+template <bool TwoD> inline double distance(const Nodes &c, std::ptrdiff_t n, const Point &p) {
+    double dx = c.x[n] - p.x;
+    double dy = c.y[n] - p.y;
+    double d = dx * dx + dy * dy;
+    if constexpr (!TwoD) {
+        double dz = c.z[n] - p.z;
+        d = d + dz * dz;
+    }
+    return d;
+}
+
+// The smaller of d and lo; lo when d is NaN (a NaN compares false).
+inline double minKeepingFinite(double d, double lo) {
+    return d < lo ? d : lo;
+}
+
+// ---- the all-nodes scan ---------------------------------------------------------
+
+#ifdef VULMORA_NODNUM_SSE2
+// Squared distances of two consecutive nodes starting at index n.
+template <bool TwoD>
+inline __m128d distance2(const Nodes &c, std::ptrdiff_t n, __m128d px, __m128d py, __m128d pz) {
+    __m128d dx = _mm_sub_pd(_mm_loadu_pd(c.x + n), px);
+    __m128d dy = _mm_sub_pd(_mm_loadu_pd(c.y + n), py);
+    __m128d d = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+    if constexpr (!TwoD) {
+        __m128d dz = _mm_sub_pd(_mm_loadu_pd(c.z + n), pz);
+        d = _mm_add_pd(d, _mm_mul_pd(dz, dz));
+    }
+    return d;
+}
+#endif
+
+// Write the squared distances of the m nodes from index base on into d and
+// return the smallest of them and lo that is not NaN. The vector path does
+// the same operations per lane; its minimum (MINPD keeps the second operand
+// when the first is NaN) takes the non-NaN minimum like the scalar rule, and
+// a minimum does not depend on the order it is taken in.
+template <bool TwoD>
+double blockDistances(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double *d,
+                      double lo) {
+    int j = 0;
+#ifdef VULMORA_NODNUM_SSE2
+    __m128d px = _mm_set1_pd(p.x), py = _mm_set1_pd(p.y), pz = _mm_set1_pd(p.z);
+    __m128d lo0 = _mm_set1_pd(lo), lo1 = lo0;
+    for (; j + 4 <= m; j += 4) {
+        __m128d a = distance2<TwoD>(c, base + j, px, py, pz);
+        __m128d b = distance2<TwoD>(c, base + j + 2, px, py, pz);
+        _mm_storeu_pd(d + j, a);
+        _mm_storeu_pd(d + j + 2, b);
+        lo0 = _mm_min_pd(a, lo0);
+        lo1 = _mm_min_pd(b, lo1);
+    }
+    double lanes[4];
+    _mm_storeu_pd(lanes, lo0);
+    _mm_storeu_pd(lanes + 2, lo1);
+    for (double lane : lanes)
+        lo = minKeepingFinite(lane, lo);
+#endif
+    for (int k = j; k < m; ++k)
+        d[k] = distance<TwoD>(c, base + k, p);
+    for (int k = j; k < m; ++k)
+        lo = minKeepingFinite(d[k], lo);
+    return lo;
+}
+
+// Index of the first of the m distances equal to lo (lo is one of them).
+inline int firstEqual(const double *d, int m, double lo) {
+    int j = 0;
+    while (j < m - 1 && !(d[j] == lo))
+        ++j;
+    return j;
+}
+
+// Node number (1-based) nearest to p over all count nodes; lowest number on
+// ties; 0 when none has a distance below kFar. A block is rescanned only
+// when its minimum is strictly below the best so far, and then for the
+// first index holding that minimum, which is the node a plain in-order
+// sweep with a strict comparison would keep.
+template <bool TwoD> int searchAll(const Nodes &c, int count, const Point &p) {
+    double best = kFar;
+    int result = 0;
+    double d[kBlock];
+    for (std::ptrdiff_t base = 0; base < count; base += kBlock) {
+        std::ptrdiff_t left = count - base;
+        int m = left < kBlock ? static_cast<int>(left) : kBlock;
+        double lo = blockDistances<TwoD>(c, base, m, p, d, best);
+        if (lo < best) {
+            best = lo;
+            result = static_cast<int>(base) + firstEqual(d, m, lo) + 1;
+        }
+    }
+    return result;
+}
+
+// ---- the material search -------------------------------------------------------
+
+// Examine the node lists of the elements of material m (1-based) in element
+// order, each node once, d <= best replacing (the last examined wins ties).
+// Entries outside 0..count-1 are skipped, never used as a mark index.
+template <bool TwoD>
+int scanMaterial(const Nodes &c, int count, int m, const Point &p, int *marks) {
+    const int *types = el_type, *mats = mat_id;
+    int *const *conn = ncon;
+    if (types == nullptr || mats == nullptr || conn == nullptr) return 0; // no element data
+    double best = kFar;
+    int result = 0;
+    for (int i = 0, elems = nel; i < elems; ++i) {
+        if (static_cast<long long>(mats[i]) + 1 != m) continue;
+        const int *list = conn[i];
+        int nodes = vulmora::typeNodes(types[i]);
+        if (list == nullptr) continue;
+        for (int j = 0; j < nodes; ++j) {
+            int n = list[j];
+            if (n < 0 || n >= count || marks[n] != 0) continue;
+            double d = distance<TwoD>(c, n, p);
+            if (d <= best) best = d, result = n + 1;
+            marks[n] = 1;
+        }
+    }
+    return result;
+}
+
+// The material search with its visit marks: nnod cleared ints from the
+// heap, released before returning. Without nodes, or without memory for
+// the marks, nothing can be found.
+int searchMaterial(const Nodes &c, int count, int m, const Point &p, bool twoD) {
+    if (count <= 0) return 0;
+    std::size_t bytes = static_cast<std::size_t>(count) * sizeof(int);
+    int *marks = static_cast<int *>(std::malloc(bytes));
+    if (marks == nullptr) return 0;
+    std::memset(marks, 0, bytes);
+    int result = twoD ? scanMaterial<true>(c, count, m, p, marks)
+                      : scanMaterial<false>(c, count, m, p, marks);
+    std::free(marks);
+    return result;
+}
+
+} // namespace
+
+extern "C" {
+
+// ---- nodNum ----------------------------------------------------------------------
+
+// The point is converted first, x, y, z in that order (z also in 2-D).
+// Missing coordinates leave nothing to search. The outputs are written only
+// for a node found; a null output pointer is skipped.
+int nodNum(double x, double y, double z, int material, double *xout, double *yout, double *zout) {
+    Point p;
+    p.x = fconvertToCGS(VULMORA_QTY_LENGTH, x);
+    p.y = fconvertToCGS(VULMORA_QTY_LENGTH, y);
+    p.z = fconvertToCGS(VULMORA_QTY_LENGTH, z);
+    bool twoD = TWO_D != 0;
+    Nodes c{x_cord, y_cord, twoD ? nullptr : z_cord};
+    int count = nnod, found = 0;
+    if (c.x != nullptr && c.y != nullptr && (twoD || c.z != nullptr)) {
+        if (material != 0)
+            found = searchMaterial(c, count, material, p, twoD);
+        else
+            found = twoD ? searchAll<true>(c, count, p) : searchAll<false>(c, count, p);
+    }
+    if (found == 0) {
+        vulmora_say(VULMORA_MSG_NODNUM);
+        return 0;
+    }
+    if (xout != nullptr) *xout = fconvertFromCGS(VULMORA_QTY_LENGTH, c.x[found - 1]);
+    if (yout != nullptr) *yout = fconvertFromCGS(VULMORA_QTY_LENGTH, c.y[found - 1]);
+    if (!twoD && zout != nullptr) *zout = fconvertFromCGS(VULMORA_QTY_LENGTH, c.z[found - 1]);
+    return found;
+}
+
+} // extern "C"
