@@ -189,6 +189,14 @@ double getDefect(int d);
 void checkTempTable(void);
 
 /* ======================================================================
+** Stopping the run
+** ==================================================================== */
+
+/* Print `format` (printf-style, with its arguments) to stdout and end the
+** process with exit status 1, as the accessors' own fatal checks do. */
+void vulmora_stop(const char *format, ...);
+
+/* ======================================================================
 ** Outputs of user functions
 ** ==================================================================== */
 

@@ -24,11 +24,21 @@ std::string placeholderLine(const std::string &name) {
     return "---> exit in C user function " + name + " <---\n";
 }
 
-struct Template : ::testing::Test {
-    LoadedLibrary lib{deliveredLibrary()};
+// The delivered library, and a user library built from the copyable
+// template source, must behave alike.
+struct Template : ::testing::TestWithParam<std::string> {
+    LoadedLibrary lib{GetParam()};
 };
 
-TEST_F(Template, EveryPlaceholderPrintsItsLineAndStops) {
+INSTANTIATE_TEST_SUITE_P(Libraries, Template,
+                         ::testing::Values(deliveredLibrary(),
+                                           std::string(VULMORA_TEMPLATE_COPY_LIB)),
+                         [](const auto &info) {
+                             return info.index == 0 ? std::string("Delivered")
+                                                    : std::string("TemplateSource");
+                         });
+
+TEST_P(Template, EveryPlaceholderPrintsItsLineAndStops) {
     for (const char *name : kPlaceholders) {
         Entry f = lib.fn<Entry>(("func_" + std::string(name)).c_str());
         ChildResult r = runInChild([f] { f(1); });
@@ -37,13 +47,13 @@ TEST_F(Template, EveryPlaceholderPrintsItsLineAndStops) {
     }
 }
 
-TEST_F(Template, MessageConstantMatchesTheLine) {
+TEST_P(Template, MessageConstantMatchesTheLine) {
     EXPECT_STREQ(VULMORA_MSG_PLACEHOLDER("density"), "---> exit in C user function density <---\n");
 }
 
 // The stop goes through exit(): handlers registered by the host run, and
 // what the host had buffered on stdout comes out before the line.
-TEST_F(Template, StopRunsExitHandlersAndFlushes) {
+TEST_P(Template, StopRunsExitHandlersAndFlushes) {
     Entry f = lib.fn<Entry>("func_yieldstress");
     ChildResult r = runInChild([f] {
         std::atexit([] { std::fputs("[atexit]", stdout); });
@@ -54,7 +64,7 @@ TEST_F(Template, StopRunsExitHandlersAndFlushes) {
 }
 
 // func_mechpropN empties buffer N-1 of both text arrays, and no other.
-TEST_F(Template, MechpropEmptiesOnlyItsOwnBuffers) {
+TEST_P(Template, MechpropEmptiesOnlyItsOwnBuffers) {
     auto &names = lib.var<char[5][101]>("name_mechprop");
     auto &units = lib.var<char[5][21]>("unit_mechprop");
     for (int n = 1; n <= 5; ++n) {
@@ -83,7 +93,7 @@ TEST_F(Template, MechpropEmptiesOnlyItsOwnBuffers) {
     }
 }
 
-TEST_F(Template, ExternalComputeResetsFlagsOnlyForZero) {
+TEST_P(Template, ExternalComputeResetsFlagsOnlyForZero) {
     External f = lib.fn<External>("func_externalcompute");
     int &t = lib.var<int>("tnodecontrol");
     int &v = lib.var<int>("vnodecontrol");
@@ -96,7 +106,7 @@ TEST_F(Template, ExternalComputeResetsFlagsOnlyForZero) {
     }
 }
 
-TEST_F(Template, ConvertersThroughTheLoadedLibrary) {
+TEST_P(Template, ConvertersThroughTheLoadedLibrary) {
     using Conv = double (*)(int, double);
     Conv to = lib.fn<Conv>("fconvertToCGS");
     Conv from = lib.fn<Conv>("fconvertFromCGS");
