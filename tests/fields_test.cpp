@@ -98,7 +98,7 @@ TEST_F(Fields, TolerantFieldsReadConvertAndBound) {
 
 // The temperature units: Kelvin as stored, Celsius offset 273, Fahrenheit.
 TEST_F(Fields, TemperatureInEachUnit) {
-    float stored = 300.0f;
+    static float stored = 300.0f;
     t1 = &stored;
     nnod = 1;
     const struct {
