@@ -31,12 +31,6 @@ inline double floatAt(const float *field, int n, int count) {
     return static_cast<double>(field[n - 1]);
 }
 
-// Entry n - 1 of a double field; 0.0 when null or out of range.
-inline double doubleAt(const double *field, int n, int count) {
-    if (field == nullptr || !inRange(n, count)) return 0.0;
-    return field[n - 1];
-}
-
 // Entry n - 1 of a nodal field converted from internal units with quantity
 // `code`; 0.0 (unconverted) when null or out of range.
 inline double convertedAt(const float *field, int n, int count, int code) {

@@ -88,7 +88,8 @@ TEST_F(Fields, TolerantFieldsReadConvertAndBound) {
         SCOPED_TRACE(a.name);
         *a.field = values.data();
         for (int n = 1; n <= *a.count; ++n)
-            EXPECT_DOUBLE_EQ(a.get(n), expected(a.conv, values[n - 1])) << "n=" << n;
+            EXPECT_DOUBLE_EQ(a.get(n), expected(a.conv, values[static_cast<size_t>(n - 1)]))
+                << "n=" << n;
         for (int n : {0, -1, *a.count + 1, 1 << 30})
             EXPECT_EQ(a.get(n), 0.0) << "n=" << n;
         *a.field = nullptr;
@@ -162,7 +163,7 @@ TEST_F(Fields, StrictFieldPresentReadsAsStored) {
         SCOPED_TRACE(a.name);
         *a.field = values.data();
         for (int n = 1; n <= *a.count; ++n)
-            EXPECT_EQ(a.get(n), static_cast<double>(values[n - 1]));
+            EXPECT_EQ(a.get(n), static_cast<double>(values[static_cast<size_t>(n - 1)]));
         EXPECT_EQ(a.get(0), 0.0);
         EXPECT_EQ(a.get(*a.count + 1), 0.0);
         *a.field = nullptr;
@@ -187,7 +188,8 @@ TEST_F(Fields, CoordinatesInUserLengthUnit) {
         user_unit_coor = u.unit;
         for (int axis = 0; axis < 3; ++axis) {
             for (int n = 1; n <= 2; ++n)
-                EXPECT_DOUBLE_EQ(get[axis](n), (*stored[axis])[n - 1] / u.factor)
+                EXPECT_DOUBLE_EQ(get[axis](n),
+                                 (*stored[axis])[static_cast<size_t>(n - 1)] / u.factor)
                     << "unit " << u.unit << " axis " << axis << " n " << n;
             EXPECT_EQ(get[axis](3), 0.0);
             EXPECT_EQ(get[axis](0), 0.0);
@@ -207,8 +209,7 @@ class Mesh : public Fields {
   protected:
     void SetUp() override {
         Fields::SetUp();
-        for (int k = 0; k < 8; ++k)
-            hexa_[k] = 10 + k;
+        hexa_ = {10, 11, 12, 13, 14, 15, 16, 17};
         tri_ = {3, 1, 4};
         lists_ = {hexa_.data(), tri_.data(), nullptr, tri_.data()};
         ncon = lists_.data();
@@ -217,7 +218,7 @@ class Mesh : public Fields {
         nel = 4;
         nnod = 20;
     }
-    std::vector<int> hexa_ = std::vector<int>(8), tri_;
+    std::vector<int> hexa_, tri_;
     std::vector<int *> lists_;
     std::vector<int> types_ = {1, 7, 0, 12};
     std::vector<int> mats_ = {0, 4, 2, -1};
