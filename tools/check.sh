@@ -8,3 +8,6 @@ cmake --workflow --preset default
 
 echo "== AddressSanitizer and UBSan build and tests"
 cmake --workflow --preset asan
+
+echo "== Windows: cross-built DLLs, their tables, and runs under Wine"
+bash tests/windows/check.sh

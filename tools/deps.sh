@@ -16,3 +16,19 @@ if ((${#missing[@]})); then
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
+
+# The Windows checks need the MinGW-w64 cross compiler and Wine. They are
+# optional: when they cannot be installed, tests/windows/check.sh skips.
+windows_packages=(g++-mingw-w64-x86-64 wine wine64)
+missing=()
+for p in "${windows_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    { $SUDO apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; } ||
+        echo "could not install ${missing[*]}: the Windows checks will be skipped"
+fi

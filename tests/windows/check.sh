@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The Windows checks: cross-build the DLLs with MinGW-w64 (preset mingw),
+# inspect their export and import tables, and run them under Wine.
+#
+#   bash tests/windows/check.sh
+#
+# Skips (status 0, with a message) when the cross compiler or Wine is not
+# installed; tools/deps.sh installs both.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=$root/build-mingw
+triplet=x86_64-w64-mingw32
+objdump=$triplet-objdump
+
+for tool in $triplet-gcc $triplet-g++ $objdump wine; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIPPED: the Windows checks need $tool (tools/deps.sh installs it)"
+        exit 0
+    fi
+done
+
+failed=0
+# fail <text>: report one failed check and go on.
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
+# ---- build ------------------------------------------------------------------
+echo "-- cross-build (preset mingw)"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+rm -rf "$build/prefix"
+cmake --install "$build" --prefix "$build/prefix" >/dev/null
+# A user library and the test host, against the installed package.
+cmake -S tests/windows -B "$build/windows" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
+      -DVulmora_DIR="$build/prefix/lib/cmake/Vulmora" >/dev/null
+cmake --build "$build/windows" -j2
+
+delivered=$build/prefix/bin/libvulmora.dll
+mikral=$build/prefix/bin/libMikral.dll
+user=$build/windows/libtwo_entries.dll
+winhost=$build/windows/wine_host.exe
+host=$build/host/vulmora-host.exe
+
+# A Wine prefix of our own, no display, no prompts for Mono or Gecko;
+# libMikral.dll is found on WINEPATH like a DLL on PATH.
+export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEPATH="Z:${build//\//\\}\\prefix\\bin"
+unset DISPLAY WAYLAND_DISPLAY
+
+# ---- the tables of the PE files -----------------------------------------------
+# recorded_name <dll>: the name in the export directory.
+recorded_name() {
+    "$objdump" -p "$1" | awk '/^Name[ \t]/ { print $NF; exit }'
+}
+# exported_names <dll>: the export name table, sorted.
+exported_names() {
+    "$objdump" -p "$1" | awk '/\[Ordinal\/Name Pointer\] Table/ { f = 1; next }
+                              f && NF == 0 { exit }
+                              f { print $NF }' | LC_ALL=C sort
+}
+# imported_dlls <file>: the DLLs in the import table.
+imported_dlls() {
+    "$objdump" -p "$1" | awk '/DLL Name:/ { print $3 }'
+}
+# imported_names <file> <dll>: what <file> imports from <dll>, sorted.
+imported_names() {
+    "$objdump" -p "$1" | awk -v dll="$2" '/DLL Name:/ { f = ($3 == dll); next }
+                                        f && /vma:/ { next }
+                                        f && NF == 0 { f = 0 }
+                                        f { print $NF }' | LC_ALL=C sort
+}
+
+# check_surface <dll> <name>: records <name>, exports exactly the list.
+check_surface() {
+    local dll=$1 name=$2 diff
+    [ "$(recorded_name "$dll")" = "$name" ] ||
+        fail "$dll records the name '$(recorded_name "$dll")', not '$name'"
+    if ! diff=$(diff <(cmake -DWHAT=ALL -P tests/windows/exports.cmake | LC_ALL=C sort) \
+                     <(exported_names "$dll")); then
+        fail "exports of $dll differ from cmake/VulmoraExports.cmake (< missing, > extra):"
+        echo "$diff"
+    fi
+}
+
+# check_imports <file> <allowed extra DLL>...: only system DLLs and those given.
+check_imports() {
+    local file=$1 dll
+    shift
+    local system='^(KERNEL32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+    for dll in $(imported_dlls "$file"); do
+        if ! [[ $dll =~ $system ]] && ! [[ " $* " == *" $dll "* ]]; then
+            fail "$file imports $dll"
+        fi
+    done
+}
+
+echo "-- export and import tables"
+check_surface "$delivered" libvulmora.dll
+check_surface "$user" libtwo_entries.dll
+[ "$(recorded_name "$mikral")" = libMikral.dll ] || fail "libMikral.dll records another name"
+[ -f "$build/prefix/lib/libMikral.dll.a" ] || fail "no import library libMikral.dll.a"
+lookups=$(printf '%s\n' micCNT_GindToName_Aux micCNT_GindToName_CNT \
+                        micModels_gCNTibyAind_checkIndices micModels_vAuxibyAind_checkIndices)
+for dll in "$delivered" "$user"; do
+    check_imports "$dll" libMikral.dll
+    [ "$(imported_names "$dll" libMikral.dll)" = "$lookups" ] ||
+        fail "$dll does not import exactly the four look-ups from libMikral.dll"
+done
+check_imports "$mikral"
+check_imports "$winhost"
+[ -f "$host" ] && check_imports "$host" ADVAPI32.dll SHELL32.dll USER32.dll
+# The test host's list of exchange-block variables is the exported one.
+diff <(cmake -DWHAT=DATA -P tests/windows/exports.cmake | LC_ALL=C sort) \
+     <(cd "$build/windows" && wine wine_host.exe names |
+       tr -d '\r' | LC_ALL=C sort) >/dev/null ||
+    fail "wine_host.c checks other variables than cmake/VulmoraExports.cmake exports"
+
+# ---- under Wine ---------------------------------------------------------------
+echo "-- the delivered DLL and the user DLL under Wine"
+(cd "$build" && wine windows/wine_host.exe template prefix/bin/libvulmora.dll) ||
+    fail "wine_host template"
+(cd "$build" && wine windows/wine_host.exe user windows/libtwo_entries.dll) ||
+    fail "wine_host user"
+
+if [ -f "$host" ]; then
+    echo "-- vulmora-host.exe under Wine against the Linux run"
+    bash tests/windows/compare_host.sh "$build" || fail "vulmora-host.exe under Wine"
+else
+    echo "-- vulmora-host.exe not built: no host run under Wine"
+fi
+
+if ((failed)); then
+    echo "Windows checks FAILED"
+    exit 1
+fi
+echo "Windows checks passed"
