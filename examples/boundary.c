@@ -42,10 +42,10 @@ double func_interhtransfer(int node) {
     double fs = alloy_clamp(getFs1(node), 0.0, 1.0);
     double t = alloy_kelvin(node);
     double contact = H_LIQUID;
-    double gap = 0.0;
+    double gap = GAP_EXPANSION * GAP_LENGTH * (ALLOY_T_SOLIDUS - t);
     if (fs > FS_COHERENCY)
         contact = H_LIQUID + (H_SOLID - H_LIQUID) * (fs - FS_COHERENCY) / (1.0 - FS_COHERENCY);
-    if (t < ALLOY_T_SOLIDUS) gap = GAP_EXPANSION * GAP_LENGTH * (ALLOY_T_SOLIDUS - t);
+    if (gap < 0.0) gap = 0.0; /* above the solidus; a NaN temperature stays NaN */
     return fconvertFromCGS(7, 1.0 / (1.0 / contact + gap / K_AIR));
 }
 
