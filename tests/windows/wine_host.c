@@ -304,8 +304,8 @@ static void checkExternalCompute(void) {
         *v = -3;
         f(NULL, flags[i]);
         snprintf(detail, sizeof detail, "flag %d: %d %d", flags[i], *t, *v);
-        expect(flags[i] == 0 ? (*t == 0 && *v == 0) : (*t == 7 && *v == -3),
-               "func_externalcompute", detail);
+        expect(flags[i] == 0 ? (*t == 0 && *v == 0) : (*t == 7 && *v == -3), "func_externalcompute",
+               detail);
     }
     *t = *v = 0;
 }
@@ -331,8 +331,8 @@ static int childMain(const char *dll, const char *entry) {
     int b;
     _setmode(_fileno(stdout), _O_BINARY);
     load(dll);
-    childNames = (char (*)[101])need("name_mechprop");
-    childUnits = (char (*)[21])need("unit_mechprop");
+    childNames = (char(*)[101])need("name_mechprop");
+    childUnits = (char(*)[21])need("unit_mechprop");
     for (b = 0; b < 5; ++b) {
         snprintf(childNames[b], 101, "name%d", b);
         snprintf(childUnits[b], 21, "unit%d", b);
@@ -358,8 +358,7 @@ static int runChild(const char *dll, const char *entry, struct ChildResult *r) {
     DWORD n, len = 0;
     GetModuleFileNameA(NULL, self, sizeof self);
     snprintf(cmd, sizeof cmd, "\"%s\" child \"%s\" %s", self, dll, entry);
-    if (!CreatePipe(&rd, &wr, &sa, 0))
-        return 0;
+    if (!CreatePipe(&rd, &wr, &sa, 0)) return 0;
     SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -373,8 +372,8 @@ static int runChild(const char *dll, const char *entry, struct ChildResult *r) {
         return 0;
     }
     CloseHandle(wr);
-    while (len < sizeof r->out - 1 && ReadFile(rd, r->out + len, sizeof r->out - 1 - len, &n, NULL) &&
-           n > 0)
+    while (len < sizeof r->out - 1 &&
+           ReadFile(rd, r->out + len, sizeof r->out - 1 - len, &n, NULL) && n > 0)
         len += n;
     r->out[len] = 0;
     CloseHandle(rd);
@@ -391,8 +390,7 @@ static int runChild(const char *dll, const char *entry, struct ChildResult *r) {
 static void expectedPlaceholderOutput(const char *name, char *out, size_t size) {
     int b, emptied = -1;
     size_t len;
-    if (strncmp(name, "mechprop", 8) == 0)
-        emptied = name[8] - '1';
+    if (strncmp(name, "mechprop", 8) == 0) emptied = name[8] - '1';
     len = (size_t)snprintf(out, size, "buffered;---> exit in C user function %s <---\n", name);
     for (b = 0; b < 5; ++b) {
         if (b == emptied)
@@ -440,8 +438,8 @@ static void checkUser(const char *dll) {
     load(dll);
     checkZeroAtLoad();
     coor = ivar("user_unit_coor");
-    names = (char (*)[101])need("name_mechprop");
-    units = (char (*)[21])need("unit_mechprop");
+    names = (char(*)[101])need("name_mechprop");
+    units = (char(*)[21])need("unit_mechprop");
     *coor = 5; /* 254 cm is 100 in the user's unit 5 */
     expect((entryFn("func_density"))(3) == 2.0 * 100.0 + 3.0, "user func_density", "unit 5");
     *coor = 0;
@@ -467,8 +465,7 @@ int main(int argc, char **argv) {
         printf("el_nnode\nel_ngp\n");
         return 0;
     }
-    if (argc == 4 && strcmp(argv[1], "child") == 0)
-        return childMain(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "child") == 0) return childMain(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "template") == 0)
         checkTemplate(argv[2]);
     else if (argc == 3 && strcmp(argv[1], "user") == 0)
