@@ -25,7 +25,17 @@ function(vulmora_library_code target)
         CXX_VISIBILITY_PRESET hidden
         C_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON)
-    if(NOT MSVC)
+    if(MSVC)
+        # The same guarantees with the Microsoft compiler: no exceptions, no
+        # RTTI, no guarded statics; /fp:precise, which from Visual Studio 2022
+        # on never contracts a*b+c.
+        # The CRT's "use the _s functions" advice is not an error here.
+        target_compile_options(${target} PRIVATE
+            $<$<COMPILE_LANGUAGE:CXX>:/EHs-c- /GR- /Zc:threadSafeInit->
+            /fp:precise)
+        target_compile_definitions(${target} PRIVATE _HAS_EXCEPTIONS=0
+                                   _CRT_SECURE_NO_WARNINGS)
+    else()
         target_compile_options(${target} PRIVATE
             $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
             -ffp-contract=off -fno-math-errno)
