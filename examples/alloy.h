@@ -13,9 +13,9 @@
 **   heat         cal        (heat flux cal/(s cm^2): code 6;
 **                            heat-transfer coefficient cal/(s cm^2 K): code 7)
 **
-** The microstructure model of the host is expected to have the Al-Si
-** eutectic as its active constituent ALLOY_EUTECTIC and the secondary
-** dendrite arm spacing as its active auxiliary variable ALLOY_SDAS.
+** The microstructure model of the host is expected to have the silicon of
+** the Al-Si eutectic as its active constituent ALLOY_EUTECTIC_SI and the
+** secondary dendrite arm spacing as its active auxiliary variable ALLOY_SDAS.
 */
 #ifndef VULMORA_EXAMPLES_ALLOY_H
 #define VULMORA_EXAMPLES_ALLOY_H
@@ -28,10 +28,10 @@
 #define ALLOY_T_ROOM 293.0     /* K */
 
 /* ---- microstructure: active indices in the host's model ------------------ */
-#define ALLOY_EUTECTIC 1 /* constituent: volume fraction of the Al-Si eutectic */
-#define ALLOY_SDAS 0     /* auxiliary variable: secondary dendrite arm spacing, um */
-/* Eutectic fraction of the nominal alloy, for which the tables were measured. */
-#define ALLOY_EUTECTIC_NOMINAL 0.5
+#define ALLOY_EUTECTIC_SI 1 /* constituent: volume fraction of eutectic silicon */
+#define ALLOY_SDAS 0        /* auxiliary variable: secondary dendrite arm spacing, um */
+/* Eutectic silicon of the nominal alloy, for which the tables were measured. */
+#define ALLOY_SI_NOMINAL 0.055
 
 /* ---- defects ------------------------------------------------------------- */
 #define ALLOY_POROS1 1 /* getDefect code of the shrinkage microporosity (volume fraction) */

@@ -4,8 +4,8 @@
 ** Demonstrates:
 **  - temperature tables interpolated at the node's temperature in Kelvin;
 **  - checkTempTable() in every property that depends on temperature;
-**  - a microstructure constituent (getFraction) and an auxiliary
-**    microstructure variable (getMicro);
+**  - a microstructure constituent (getFraction: the eutectic silicon) and
+**    an auxiliary microstructure variable (getMicro: the arm spacing);
 **  - the shrinkage microporosity (getDefect(1)) weakening the material;
 **  - a property of the user's own (func_mechprop1) that names itself.
 **
@@ -26,7 +26,7 @@
 #include <string.h>
 
 /* ======================================================================
-** Measured tables of the nominal alloy (eutectic fraction 0.5, sound)
+** Measured tables of the nominal alloy (5.5 % eutectic silicon, sound)
 ** ==================================================================== */
 
 #define NTABLE 8
@@ -37,15 +37,18 @@ static const double table_young[NTABLE] = {72.0, 70.0, 66.0, 60.0, 52.0, 42.0, 3
 static const double table_yield[NTABLE] = {120.0, 115.0, 100.0, 70.0, 35.0, 15.0, 5.0, 0.5};
 
 /* ---- microstructure and porosity sensitivities ---------------------------- */
-#define YOUNG_EUTECTIC 0.2 /* relative change of E per unit of eutectic fraction */
-#define YIELD_EUTECTIC 0.6 /* relative change of the yield stress per unit */
+/* Relative change per unit of silicon fraction: Si is stiff (E 160 GPa
+** against 70 GPa of aluminium) and its particles harden the matrix. */
+#define YOUNG_SILICON 1.3
+#define YIELD_SILICON 5.0
 #define YOUNG_POROSITY 4.0 /* b of E = E0 exp(-b p), p the pore volume fraction */
 #define YIELD_POROSITY 5.0 /* b of the same law for the yield stress */
 
-/* ---- thermal expansion of the two constituents, 1/K ----------------------- */
-#define ALPHA_PRIMARY 24.0e-6  /* primary aluminium at ALLOY_T_ROOM */
-#define ALPHA_EUTECTIC 18.0e-6 /* Al-Si eutectic at ALLOY_T_ROOM */
-#define ALPHA_SLOPE 1.0e-8     /* rise per K of both */
+/* ---- thermal expansion of aluminium and silicon, 1/K ---------------------- */
+#define ALPHA_ALUMINIUM 23.5e-6 /* at ALLOY_T_ROOM */
+#define ALPHA_AL_SLOPE 1.0e-8   /* rise per K */
+#define ALPHA_SILICON 3.0e-6    /* at ALLOY_T_ROOM */
+#define ALPHA_SI_SLOPE 0.3e-8   /* rise per K */
 
 /* ---- elongation (func_mechprop1) ---------------------------------------- */
 #define ELONGATION_REF 6.0   /* %, sound casting with the reference arm spacing */
@@ -67,12 +70,12 @@ static double porosity(void) {
 }
 
 /*
-** Relative strengthening by the eutectic: 1 for the nominal alloy, more
-** for a casting richer in eutectic (Si particles are stiff and hard).
+** Relative change of a property with the eutectic silicon: 1 for the
+** nominal alloy, more for a casting richer in silicon.
 */
-static double eutectic_factor(double sensitivity) {
-    double f = alloy_clamp(getFraction(ALLOY_EUTECTIC), 0.0, 1.0);
-    return 1.0 + sensitivity * (f - ALLOY_EUTECTIC_NOMINAL);
+static double silicon_factor(double sensitivity) {
+    double f = alloy_clamp(getFraction(ALLOY_EUTECTIC_SI), 0.0, 1.0);
+    return 1.0 + sensitivity * (f - ALLOY_SI_NOMINAL);
 }
 
 /* ======================================================================
@@ -81,43 +84,45 @@ static double eutectic_factor(double sensitivity) {
 
 /*
 ** Young's modulus (dyn/cm^2):
-**   E = E_table(T) * (1 + 0.2 (f_eut - 0.5)) * exp(-4 p)
-** softening with temperature, stiffer with more eutectic, and weaker with
+**   E = E_table(T) * (1 + 1.3 (f_Si - 0.055)) * exp(-4 p)
+** softening with temperature, stiffer with more silicon, and weaker with
 ** porosity (exponential law of porous solids).
 */
 double func_youngsmodulus(int node) {
     double e;
     checkTempTable();
     e = alloy_interpolate(table_t, table_young, NTABLE, alloy_kelvin(node)) * ALLOY_GPA;
-    return e * eutectic_factor(YOUNG_EUTECTIC) * exp(-YOUNG_POROSITY * porosity());
+    return e * silicon_factor(YOUNG_SILICON) * exp(-YOUNG_POROSITY * porosity());
 }
 
 /*
 ** Yield stress (dyn/cm^2):
-**   sigma_y = sigma_table(T) * (1 + 0.6 (f_eut - 0.5)) * exp(-5 p)
+**   sigma_y = sigma_table(T) * (1 + 5 (f_Si - 0.055)) * exp(-5 p)
 */
 double func_yieldstress(int node) {
     double s;
     checkTempTable();
     s = alloy_interpolate(table_t, table_yield, NTABLE, alloy_kelvin(node)) * ALLOY_MPA;
-    return s * eutectic_factor(YIELD_EUTECTIC) * exp(-YIELD_POROSITY * porosity());
+    return s * silicon_factor(YIELD_SILICON) * exp(-YIELD_POROSITY * porosity());
 }
 
 /*
-** Linear thermal expansion coefficient (1/K): rule of mixtures between the
-** primary aluminium and the eutectic, each rising linearly with T. Above
-** the solidus the value at the solidus is kept (the host accounts for the
-** mushy zone's shrinkage through the density). Pores expand with the
+** Linear thermal expansion coefficient (1/K): rule of mixtures between
+** aluminium and the eutectic silicon, each rising linearly with T:
+**   alpha = f_Si alpha_Si(T) + (1 - f_Si) alpha_Al(T)
+** Above the solidus the value at the solidus is kept (the host accounts for
+** the mushy zone's shrinkage through the density). Pores expand with the
 ** matrix, so porosity does not enter.
 */
 double func_thermalexpansion(int node) {
-    double t, f, rise;
+    double t, f, dt;
     checkTempTable();
     t = alloy_kelvin(node);
     if (t > ALLOY_T_SOLIDUS) t = ALLOY_T_SOLIDUS;
-    f = alloy_clamp(getFraction(ALLOY_EUTECTIC), 0.0, 1.0);
-    rise = ALPHA_SLOPE * (t - ALLOY_T_ROOM);
-    return f * (ALPHA_EUTECTIC + rise) + (1.0 - f) * (ALPHA_PRIMARY + rise);
+    dt = t - ALLOY_T_ROOM;
+    f = alloy_clamp(getFraction(ALLOY_EUTECTIC_SI), 0.0, 1.0);
+    return f * (ALPHA_SILICON + ALPHA_SI_SLOPE * dt) +
+           (1.0 - f) * (ALPHA_ALUMINIUM + ALPHA_AL_SLOPE * dt);
 }
 
 /*
