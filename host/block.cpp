@@ -1,0 +1,169 @@
+// block.cpp - resolving and filling the exchange block.
+#include "block.h"
+
+#include <filesystem>
+
+#include "platform.h"
+#include "sample.h"
+
+#ifndef VULMORA_HOST_DEFAULT_LIBRARY
+#define VULMORA_HOST_DEFAULT_LIBRARY ""
+#endif
+#ifndef VULMORA_HOST_FALLBACK_LIBRARY
+#define VULMORA_HOST_FALLBACK_LIBRARY ""
+#endif
+
+namespace vhost {
+
+namespace fs = std::filesystem;
+
+// ---- resolving ---------------------------------------------------------------
+
+// The library and every exchange variable; a missing name means the file
+// was not built with vulmora_add_user_library.
+bool Library::open(const std::string &path, std::string &error) {
+    handle_ = platform::loadLibrary(path, error);
+    if (!handle_) return false;
+    Exchange &b = x;
+    struct Slot {
+        const char *name;
+        void *target;
+    };
+    const Slot slots[] = {
+        {"nnod", &b.nnod},
+        {"nvnod", &b.nvnod},
+        {"nel", &b.nel},
+        {"nstr1", &b.nstr1},
+        {"TWO_D", &b.twoD},
+        {"cur_node", &b.curNode},
+        {"location", &b.location},
+        {"user_unit_temp", &b.unitTemp},
+        {"user_unit_coor", &b.unitCoor},
+        {"user_unit_thermalconductivity", &b.unitConductivity},
+        {"user_unit_time", &b.unitTime},
+        {"user_unit_heatflux", &b.unitHeatflux},
+        {"user_unit_heattransfercoeff", &b.unitHtc},
+        {"user_unit_velocity", &b.unitVelocity},
+        {"user_unit_massflowrate", &b.unitMassflow},
+        {"tnodecontrol", &b.tnodecontrol},
+        {"vnodecontrol", &b.vnodecontrol},
+        {"stress_scale", &b.stressScale},
+        {"func_temp", &b.funcTemp},
+        {"loc_poro", &b.locPoro},
+        {"el_type", &b.elType},
+        {"mat_id", &b.matId},
+        {"ncon", &b.ncon},
+        {"x_cord", &b.x},
+        {"y_cord", &b.y},
+        {"z_cord", &b.z},
+        {"el_vol", &b.elVol},
+        {"t0", &b.t0},
+        {"t1", &b.t1},
+        {"fs0", &b.fs0},
+        {"fs1", &b.fs1},
+        {"vf_s0", &b.vf0},
+        {"vf_s1", &b.vf1},
+        {"f_vol0", &b.fvol0},
+        {"f_vol1", &b.fvol1},
+        {"jctn0", &b.jctn0},
+        {"jctn1", &b.jctn1},
+        {"fatigue_life", &b.fatigue},
+        {"u0", &b.u0},
+        {"v0", &b.v0},
+        {"w0", &b.w0},
+        {"u1", &b.u1},
+        {"v1", &b.v1},
+        {"w1", &b.w1},
+        {"p0", &b.p0},
+        {"p1", &b.p1},
+        {"mushy_strain", &b.mushy},
+        {"fraction_void", &b.fractionVoid},
+        {"epstn_new", &b.epstn},
+        {"strsg", &b.strsg},
+        {"micModelsA", &b.micModels},
+        {"micCNTA", &b.micCnt},
+        {"mic_lastp", &b.micLastp},
+        {"loc_micro", &b.locMicro},
+        {"name_mechprop", &b.nameMechprop},
+        {"unit_mechprop", &b.unitMechprop},
+    };
+    for (const Slot &s : slots) {
+        void *addr = platform::findSymbol(handle_, s.name);
+        if (!addr) {
+            error = "'" + path + "' is not a user-function library: it does not export '" + s.name +
+                    "'";
+            return false;
+        }
+        *static_cast<void **>(s.target) = addr;
+    }
+    for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
+        std::string name = std::string("func_") + kEntryPoints[k].name;
+        entries_[k] = reinterpret_cast<PropertyFn>(platform::findSymbol(handle_, name.c_str()));
+    }
+    externalcompute =
+        reinterpret_cast<ExternalFn>(platform::findSymbol(handle_, "func_externalcompute"));
+    fromCGS = reinterpret_cast<ConvertFn>(platform::findSymbol(handle_, "fconvertFromCGS"));
+    return true;
+}
+
+// Linear search over 36 names; called once per entry point.
+PropertyFn Library::entry(const std::string &name) const {
+    for (size_t k = 0; k < std::size(kEntryPoints); ++k)
+        if (name == kEntryPoints[k].name) return entries_[k];
+    return nullptr;
+}
+
+// ---- filling -----------------------------------------------------------------
+
+// Counts, selectors, scalars and pointers into the sample's arrays.
+void Library::bind(Sample &s, const Options &o) {
+    *x.nnod = s.nnod;
+    *x.nvnod = s.nnod;
+    *x.nel = s.nel;
+    *x.nstr1 = 6;
+    *x.twoD = 0;
+    *x.curNode = 0;
+    *x.location = 0;
+    const Units &u = o.units;
+    *x.unitTemp = u.temp, *x.unitCoor = u.coor, *x.unitConductivity = u.thermalconductivity;
+    *x.unitTime = u.time, *x.unitHeatflux = u.heatflux, *x.unitHtc = u.heattransfercoeff;
+    *x.unitVelocity = u.velocity, *x.unitMassflow = u.massflowrate;
+    *x.stressScale = o.stressScale;
+    *x.funcTemp = o.tempTable ? 0.0 : -9999.0;
+    *x.locPoro = 0.0;
+    *x.elType = s.elType.data(), *x.matId = s.matId.data(), *x.ncon = s.ncon.data();
+    *x.x = s.x.data(), *x.y = s.y.data(), *x.z = s.z.data(), *x.elVol = s.elVol.data();
+    *x.t0 = s.t0.data(), *x.t1 = s.t1.data(), *x.fs0 = s.fs0.data(), *x.fs1 = s.fs1.data();
+    *x.vf0 = s.vf0.data(), *x.vf1 = s.vf1.data();
+    *x.fvol0 = s.fvol0.data(), *x.fvol1 = s.fvol1.data();
+    *x.jctn0 = s.jctn0.data(), *x.jctn1 = s.jctn1.data(), *x.fatigue = s.fatigue.data();
+    *x.u0 = s.u0.data(), *x.v0 = s.v0.data(), *x.w0 = s.w0.data();
+    *x.u1 = s.u1.data(), *x.v1 = s.v1.data(), *x.w1 = s.w1.data();
+    *x.p0 = s.p0.data(), *x.p1 = s.p1.data(), *x.mushy = s.mushy.data();
+    *x.fractionVoid = s.fractionVoid.data(), *x.epstn = s.epstn.data();
+    *x.strsg = s.strsg.data();
+    *x.micModels = s.model;
+    *x.micCnt = s.catalog;
+}
+
+// ---- the default library -------------------------------------------------------
+
+// Next to the executable (build tree), in ../lib (installed layout), in
+// ../examples (the build tree's layout), then the path the build recorded,
+// then the delivered template as the last resort.
+std::vector<std::string> defaultLibraryCandidates() {
+    const std::string file = platform::libraryFileName("vulmora_examples");
+    std::vector<std::string> out;
+    std::string exe = platform::executablePath();
+    if (!exe.empty()) {
+        fs::path dir = fs::path(exe).parent_path();
+        for (const fs::path &p : {dir / file, dir / ".." / "lib" / file,
+                                  dir / ".." / "lib64" / file, dir / ".." / "examples" / file})
+            out.push_back(p.lexically_normal().string());
+    }
+    if (*VULMORA_HOST_DEFAULT_LIBRARY) out.push_back(VULMORA_HOST_DEFAULT_LIBRARY);
+    if (*VULMORA_HOST_FALLBACK_LIBRARY) out.push_back(VULMORA_HOST_FALLBACK_LIBRARY);
+    return out;
+}
+
+} // namespace vhost

@@ -1,0 +1,236 @@
+// options.cpp - parsing the command line.
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "entries.h"
+
+namespace vhost {
+
+namespace {
+
+// A whole decimal integer in [lo, hi].
+bool parseInt(const std::string &s, int lo, int hi, int &out) {
+    if (s.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (*end || errno || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+// Index (1-based) of `s` in `names`, 0 when absent.
+int selectorOf(const std::string &s, std::initializer_list<const char *> names) {
+    int k = 1;
+    for (const char *n : names) {
+        if (s == n) return k;
+        ++k;
+    }
+    return 0;
+}
+
+// The selector variable of QUANTITY in --unit QUANTITY=SELECTOR (by name or code).
+int *unitSlot(Units &u, const std::string &q) {
+    if (q == "temp" || q == "temperature" || q == "-1") return &u.temp;
+    if (q == "coor" || q == "length" || q == "0") return &u.coor;
+    if (q == "thermalconductivity" || q == "3") return &u.thermalconductivity;
+    if (q == "time" || q == "4") return &u.time;
+    if (q == "heatflux" || q == "6") return &u.heatflux;
+    if (q == "heattransfercoeff" || q == "7") return &u.heattransfercoeff;
+    if (q == "velocity" || q == "8") return &u.velocity;
+    if (q == "massflowrate" || q == "13") return &u.massflowrate;
+    return nullptr;
+}
+
+// Split a comma-separated list of entry names; false on an unknown name.
+bool parseFunctions(const std::string &list, std::vector<std::string> &out, std::string &error) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string name = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        if (!name.empty()) {
+            const EntryPoint *e = findEntryPoint(name);
+            if (!e) {
+                error = "unknown entry point '" + name + "' (see --help)";
+                return false;
+            }
+            out.push_back(e->name);
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (out.empty()) error = "--functions needs at least one entry point";
+    return !out.empty();
+}
+
+} // namespace
+
+// One option at a time; every option that takes a value takes the next word.
+bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string &v) {
+            if (i + 1 >= argc) {
+                error = a + " needs a value";
+                return false;
+            }
+            v = argv[++i];
+            return true;
+        };
+        auto number = [&](int lo, int hi, int &out) {
+            std::string v;
+            if (!value(v)) return false;
+            if (parseInt(v, lo, hi, out)) return true;
+            error = a + ": '" + v + "' is not a whole number from " + std::to_string(lo) + " to " +
+                    std::to_string(hi);
+            return false;
+        };
+        std::string v;
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--library") {
+            if (!value(o.library)) return false;
+        } else if (a == "--functions") {
+            if (!value(v) || !parseFunctions(v, o.functions, error)) return false;
+            o.functionsGiven = true;
+        } else if (a == "--nodes-per-side") {
+            if (!number(4, 1000, o.nodesPerSide)) return false;
+        } else if (a == "--steps") {
+            if (!number(1, 100000, o.steps)) return false;
+        } else if (a == "--node") {
+            if (!number(1, 1 << 30, o.probeNode)) return false;
+        } else if (a == "--step") {
+            if (!number(1, 100000, o.probeStep)) return false;
+        } else if (a == "--temp") {
+            if (!value(v)) return false;
+            o.units.temp = selectorOf(v, {"K", "C", "F", "R"});
+            if (!o.units.temp) return error = "--temp takes K, C, F or R", false;
+        } else if (a == "--length") {
+            if (!value(v)) return false;
+            o.units.coor = selectorOf(v, {"m", "cm", "mm", "ft", "in"});
+            if (!o.units.coor) return error = "--length takes m, cm, mm, ft or in", false;
+        } else if (a == "--unit") {
+            if (!value(v)) return false;
+            size_t eq = v.find('=');
+            int *slot = eq == std::string::npos ? nullptr : unitSlot(o.units, v.substr(0, eq));
+            if (!slot) return error = "--unit: unknown quantity in '" + v + "'", false;
+            if (!parseInt(v.substr(eq + 1), 1, 10, *slot))
+                return error = "--unit: the selector in '" + v + "' must be 1 to 10", false;
+        } else if (a == "--stress-scale") {
+            if (!value(v)) return false;
+            char *end = nullptr;
+            o.stressScale = std::strtod(v.c_str(), &end);
+            if (*end || v.empty()) return error = "--stress-scale: not a number: " + v, false;
+        } else if (a == "--no-temp-table") {
+            o.tempTable = false;
+        } else if (a == "--output") {
+            if (!value(o.output)) return false;
+        } else if (a == "--no-output") {
+            o.writeOutput = false;
+        } else if (a == "--no-plots") {
+            o.plots = false;
+        } else if (a == "-q" || a == "--quiet") {
+            o.quiet = true;
+        } else if (a == "--worker") {
+            if (!value(o.worker)) return false;
+        } else if (a == "--result") {
+            if (!value(o.resultFile)) return false;
+        } else {
+            error = "unknown option '" + a + "' (see --help)";
+            return false;
+        }
+    }
+    if ((o.probeNode != 0) != (o.probeStep != 0))
+        return error = "--node and --step go together", false;
+    if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
+        return error = "--node: the sample has only " +
+                       std::to_string(o.nodesPerSide * o.nodesPerSide * o.nodesPerSide) + " nodes",
+               false;
+    if (o.probeStep > o.steps)
+        return error = "--step: the run has only " + std::to_string(o.steps) + " steps", false;
+    return true;
+}
+
+// Everything that decides the sample and the exchange block.
+std::vector<std::string> sampleArguments(const Options &o) {
+    const Units &u = o.units;
+    char scale[64];
+    std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
+    std::vector<std::string> a = {"--library",        o.library,
+                                  "--nodes-per-side", std::to_string(o.nodesPerSide),
+                                  "--steps",          std::to_string(o.steps),
+                                  "--stress-scale",   scale};
+    const std::pair<const char *, int> sel[] = {{"temp", u.temp},
+                                                {"coor", u.coor},
+                                                {"thermalconductivity", u.thermalconductivity},
+                                                {"time", u.time},
+                                                {"heatflux", u.heatflux},
+                                                {"heattransfercoeff", u.heattransfercoeff},
+                                                {"velocity", u.velocity},
+                                                {"massflowrate", u.massflowrate}};
+    for (const auto &[q, s] : sel) {
+        a.push_back("--unit");
+        a.push_back(std::string(q) + "=" + std::to_string(s));
+    }
+    if (!o.tempTable) a.push_back("--no-temp-table");
+    return a;
+}
+
+const char *helpText() {
+    return R"(Usage: vulmora-host [OPTIONS]
+
+Runs a user-function library on a built-in sample casting, calling its entry
+points exactly as the casting solver does, and reports what they return.
+With no options it runs the worked examples built next to it.
+
+Library and entry points
+  --library PATH        the user-function library to load (any library built
+                        with vulmora_add_user_library; default: the worked
+                        examples, libvulmora_examples)
+  --functions A,B,...   entry points to evaluate, with or without func_
+                        (default: every entry point the library implements;
+                        placeholders are found by calling each once)
+
+The sample casting
+  --nodes-per-side N    nodes along each edge of the cube mesh, N^3 nodes in
+                        all (default 17; at least 4)
+  --steps S             time steps over the 180 s cooling history (default 10)
+  --stress-scale X      value of stress_scale (default 1)
+  --no-temp-table       set func_temp to -9999: the properties have no
+                        temperature table (checkTempTable stops)
+
+User units (what the accessors return)
+  --temp K|C|F|R        temperature unit (default K)
+  --length m|cm|mm|ft|in   length unit (default cm)
+  --unit QUANTITY=SEL   raw selector 1..10 of a quantity: temp, coor,
+                        thermalconductivity, time, heatflux,
+                        heattransfercoeff, velocity, massflowrate (or the
+                        quantity code -1, 0, 3, 4, 6, 7, 8, 13); defaults are
+                        the CGS columns: 2, except time 1 (seconds)
+
+Finding a fault
+  --node N --step S     call the entry points of --functions once, at node N
+                        of step S, in this process, after printing everything
+                        the accessors read there (a stop ends the program)
+
+Output
+  --output DIR          folder for the results (default vulmora-out): one CSV
+                        per entry point, one VTK file per step with a .pvd
+                        collection, SVG plots of value against temperature
+  --no-output           write no files
+  --no-plots            make no plots (they need gnuplot)
+  -q, --quiet           print only problems and the final verdict
+  -h, --help            this text
+
+Exit status: 0 when every evaluated entry point returned finite values at
+every node; 1 when one stopped, crashed or returned NaN or an infinite value
+(or was named with --functions and is a placeholder); 2 on a bad command line
+or a library that cannot be loaded.
+)";
+}
+
+} // namespace vhost

@@ -1,0 +1,49 @@
+// options.h - the emulator's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vhost {
+
+// User unit selectors written into the exchange block (user_unit_*).
+struct Units {
+    int temp = 1;                // 1 K, 2 C, 3 F, 4 R
+    int coor = 2;                // 1 m, 2 cm, 3 mm, 4 ft, 5 in
+    int thermalconductivity = 2; // the CGS column by default
+    int time = 1;                // seconds
+    int heatflux = 2;
+    int heattransfercoeff = 2;
+    int velocity = 2; // cm/s
+    int massflowrate = 2;
+};
+
+struct Options {
+    std::string library;                // "" = the worked examples
+    std::vector<std::string> functions; // entry names without func_
+    bool functionsGiven = false;        // named with --functions
+    int nodesPerSide = 17;
+    int steps = 10;
+    Units units;
+    double stressScale = 1.0;
+    bool tempTable = true; // false: func_temp = -9999 (no temperature table)
+    std::string output = "vulmora-out";
+    bool writeOutput = true;
+    bool plots = true;
+    bool quiet = false;
+    bool help = false;
+    int probeNode = 0, probeStep = 0; // --node / --step
+    // Hidden: run as the isolated worker of one entry point.
+    std::string worker, resultFile;
+};
+
+// Parse argv into `o`; false with a message in `error` on a bad command line.
+bool parseOptions(int argc, char **argv, Options &o, std::string &error);
+
+// The options a worker needs to rebuild the same sample and block.
+std::vector<std::string> sampleArguments(const Options &o);
+
+// The text of --help.
+const char *helpText();
+
+} // namespace vhost

@@ -1,0 +1,99 @@
+// sample.h - the built-in sample casting.
+//
+// A cube of hexahedra (element type 1: 8 nodes, 8 integration points),
+// 12 cm on a side: a casting of an aluminium-silicon alloy (material 1)
+// inside a steel mould shell (material 2). The casting is poured at 973 K
+// into the mould preheated to 573 K and cools over 180 s; each node cools
+// with its own time constant, fast at the mould wall and slow at the hot
+// spot in the centre, so every time step has liquid, mushy and solid
+// nodes. Units are those of the host: centimetres, seconds, Kelvin, CGS.
+#pragma once
+
+#include <vector>
+
+struct MikralCatalog;
+struct MikralModel;
+
+namespace vhost {
+
+// The alloy and the process.
+struct Alloy {
+    static constexpr double liquidus = 888.0; // K
+    static constexpr double solidus = 833.0;  // K
+    static constexpr double pour = 973.0;     // K, casting at time 0
+    static constexpr double mould0 = 573.0;   // K, mould preheat
+    static constexpr double duration = 180.0; // s, the cooling history shown
+    static constexpr double side = 12.0;      // cm, edge of the meshed cube
+};
+
+// Active constituents and auxiliary variables of the microstructure model
+// (active index = position in these lists); the catalogue names a few more.
+inline constexpr const char *kConstituents[] = {"alpha-Al", "eutectic Si", "Mg2Si"};
+inline constexpr const char *kInactiveConstituents[] = {"beta-AlFeSi", "Al2Cu"};
+inline constexpr const char *kAuxiliaries[] = {"SDAS", "grain size"};
+inline constexpr const char *kInactiveAuxiliaries[] = {"eutectic undercooling"};
+constexpr int kNumConstituents = 3;
+constexpr int kNumAuxiliaries = 2;
+
+// The state of one node at one instant, in host units.
+struct NodeState {
+    double T = 0, fs = 0;              // K, solid fraction
+    double u = 0, v = 0, w = 0, p = 0; // cm/s, dyn/cm2
+    double vf = 0, fvol = 0;           // porosity, FVOL (volume fractions)
+    double coolingRate = 0;            // K/s (the jctn field)
+    double mushyStrain = 0;            // dimensionless
+};
+
+class Sample {
+  public:
+    // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).
+    Sample(int nodesPerSide, int steps);
+    ~Sample();
+    Sample(const Sample &) = delete;
+    Sample &operator=(const Sample &) = delete;
+
+    // Fill every field for time step s (1-based): level 0 holds the state
+    // at the end of step s-1, level 1 at the end of step s.
+    void setStep(int s);
+    // Time (s) at the end of step s; step 0 is the pour.
+    double time(int s) const { return Alloy::duration * s / steps; }
+    // State of 0-based node i at time t (s).
+    NodeState state(int i, double t) const;
+    // True when 0-based node i belongs to the casting (material 1).
+    bool inCasting(int i) const { return depth[i] >= 0.0f; }
+
+    int nodesPerSide, steps, nnod, nel, step = 0;
+    double h; // element edge, cm
+
+    // Mesh, as the host stores it.
+    std::vector<double> x, y, z;
+    std::vector<int> elType, matId, conn; // conn: 8 0-based nodes per element
+    std::vector<int *> ncon;
+    std::vector<float> elVol;
+
+    // Nodal fields at the two time levels (and the velocity nodes: nvnod = nnod).
+    std::vector<float> t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue;
+    std::vector<float> u0, v0, w0, u1, v1, w1, p0, p1, mushy;
+    // Integration-point fields: 8 points per element (strsg: 6 values per point).
+    std::vector<float> fractionVoid, epstn, strsg;
+    double stressScale = 1.0;
+
+    // Microstructure at level 1: constituent c / auxiliary a of node i is
+    // micro[c * nnod + i] / aux[a * nnod + i]; the same values are in model.
+    std::vector<double> micro, aux;
+    MikralCatalog *catalog = nullptr;
+    MikralModel *model = nullptr;
+
+  private:
+    void buildMesh();
+    void fillNodes();
+    void fillMicrostructure();
+    void fillIntegrationPoints();
+
+    // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
+    // < 0 minus the distance (cm) from the casting, in the mould.
+    std::vector<float> depth;
+    double castLo = 0, castHi = 0; // the casting box, cm, on every axis
+};
+
+} // namespace vhost
