@@ -85,27 +85,34 @@ bool chooseLibrary(Options &o, std::string &error) {
 
 // ---- evaluating one entry point -------------------------------------------------
 
-// Run the worker for `name` and classify how it ended.
-Outcome evaluate(const std::string &self, const Options &o, const std::string &name,
-                 const fs::path &scratch, bool named, Progress &bar) {
-    Outcome r;
-    r.name = name;
-    const std::string result = (scratch / (name + ".bin")).string();
+// The command line of the worker for entry point `name`.
+std::vector<std::string> workerCommand(const std::string &self, const Options &o,
+                                       const std::string &name, const std::string &result) {
     std::vector<std::string> args = {self, "--worker", name, "--result", result};
     for (const std::string &a : sampleArguments(o))
         args.push_back(a);
-    platform::RunResult run = platform::runCaptured(args, [&] { bar.draw(); });
+    return args;
+}
+
+// How the worker for `name` ended, from its stdout, exit status and result
+// file. A stop at the very first call that printed exactly the template's
+// line is a placeholder.
+Outcome classify(const Options &o, const std::string &name, const std::string &result,
+                 platform::RunResult &run, bool named) {
+    Outcome r;
+    r.name = name;
     if (!run.started) {
         r.detail = "cannot start the worker: " + run.error;
         r.failure = true;
         return r;
     }
-    r.printed = run.out;
+    r.printed = std::move(run.out);
     r.exited = run.exited;
     r.exitStatus = run.status;
     std::string error;
     bool haveResult = readWorkerResult(result, r.result, error);
-    fs::remove(result);
+    std::error_code ec;
+    fs::remove(result, ec);
     if (!run.exited) {
         r.status = Outcome::Crashed;
     } else if (haveResult && r.result.state == WorkerResult::Complete && run.status == 0) {
@@ -114,7 +121,7 @@ Outcome evaluate(const std::string &self, const Options &o, const std::string &n
     } else if (haveResult && r.result.state == WorkerResult::Ended) {
         const Position &at = r.result.at;
         const bool firstCall = at.step == 1 && at.node == 1 && at.phase != Phase::External;
-        r.status = firstCall && run.status == 1 && run.out == placeholderLine(name)
+        r.status = firstCall && run.status == 1 && r.printed == placeholderLine(name)
                        ? Outcome::Placeholder
                        : Outcome::Stopped;
     } else {
@@ -216,23 +223,38 @@ int runAll(const Options &o, char *argv0) {
                     o.nodesPerSide,
                     (o.nodesPerSide - 1) * (o.nodesPerSide - 1) * (o.nodesPerSide - 1), o.steps);
     std::fflush(stdout);
-    Progress bar(names.size() + 1, !o.quiet && platform::stderrIsTerminal());
-    std::vector<Outcome> outcomes;
+    // Every exported entry point, then func_externalcompute on its own.
+    std::vector<Outcome> outcomes(names.size());
+    std::vector<std::vector<std::string>> jobs;
+    std::vector<size_t> jobOf; // outcome index of each job
     for (size_t k = 0; k < names.size(); ++k) {
-        bar.set(k, names[k]);
-        if (!lib.entry(names[k])) {
-            Outcome miss;
-            miss.name = names[k];
-            miss.status = Outcome::NotExported;
-            miss.failure = true;
-            outcomes.push_back(miss);
-            continue;
+        outcomes[k].name = names[k];
+        if (lib.entry(names[k])) {
+            jobs.push_back(
+                workerCommand(self, o, names[k], (scratch / (names[k] + ".bin")).string()));
+            jobOf.push_back(k);
+        } else {
+            outcomes[k].status = Outcome::NotExported;
+            outcomes[k].failure = true;
         }
-        outcomes.push_back(evaluate(self, o, names[k], scratch, o.functionsGiven, bar));
     }
-    bar.set(names.size(), "externalcompute");
-    if (lib.externalcompute)
-        outcomes.push_back(evaluate(self, o, "externalcompute", scratch, true, bar));
+    if (lib.externalcompute) {
+        outcomes.emplace_back().name = "externalcompute";
+        jobs.push_back(
+            workerCommand(self, o, "externalcompute", (scratch / "externalcompute.bin").string()));
+        jobOf.push_back(outcomes.size() - 1);
+    }
+    Progress bar(jobs.size(), !o.quiet && platform::stderrIsTerminal());
+    size_t finished = 0;
+    platform::runMany(
+        jobs, o.jobs,
+        [&](size_t j, platform::RunResult &run) {
+            Outcome &out = outcomes[jobOf[j]];
+            const bool named = o.functionsGiven || out.name == "externalcompute";
+            out = classify(o, out.name, jobs[j][4], run, named);
+            bar.set(++finished, out.name);
+        },
+        [&] { bar.draw(); });
     bar.finish();
     std::error_code ec;
     fs::remove_all(scratch, ec);

@@ -101,6 +101,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             if (!number(4, 1000, o.nodesPerSide)) return false;
         } else if (a == "--steps") {
             if (!number(1, 100000, o.steps)) return false;
+        } else if (a == "--jobs") {
+            if (!number(1, 256, o.jobs)) return false;
         } else if (a == "--node") {
             if (!number(1, 1 << 30, o.probeNode)) return false;
         } else if (a == "--step") {
@@ -223,6 +225,7 @@ Output
                         collection, SVG plots of value against temperature
   --no-output           write no files
   --no-plots            make no plots (they need gnuplot)
+  --jobs N              entry points evaluated at the same time (default 2)
   -q, --quiet           print only problems and the final verdict
   -h, --help            this text
 

@@ -31,6 +31,7 @@ struct Options {
     bool writeOutput = true;
     bool plots = true;
     bool quiet = false;
+    int jobs = 2; // workers run at the same time
     bool help = false;
     int probeNode = 0, probeStep = 0; // --node / --step
     // Hidden: run as the isolated worker of one entry point.

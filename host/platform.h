@@ -48,4 +48,11 @@ struct RunResult {
 RunResult runCaptured(const std::vector<std::string> &args,
                       const std::function<void()> &idle = nullptr);
 
+// Run every command of `jobs` as runCaptured does, at most `parallel` at a
+// time, calling done(index, result) as each one ends (in the calling
+// thread, in the order they end).
+void runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+             const std::function<void(size_t, RunResult &)> &done,
+             const std::function<void()> &idle = nullptr);
+
 } // namespace vhost::platform

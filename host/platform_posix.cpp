@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -59,33 +60,27 @@ bool stderrIsTerminal() {
 
 // ---- child processes -------------------------------------------------------
 
-// Read everything the child writes into `out` until end of file, calling
-// `idle` whenever 200 ms pass without data.
-static void drain(int fd, std::string &out, const std::function<void()> &idle) {
-    char buf[65536];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, 200);
-        if (r == 0) {
-            if (idle) idle();
-            continue;
-        }
-        if (r < 0 && errno == EINTR) continue;
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
+namespace {
 
-// posix_spawnp with stdout redirected into a pipe; then drain and wait.
-RunResult runCaptured(const std::vector<std::string> &args, const std::function<void()> &idle) {
+// A running child: its pid, the read end of its stdout pipe, what it wrote.
+struct Child {
+    pid_t pid;
+    int fd;
+    size_t index;
     RunResult res;
+};
+
+// posix_spawnp with stdout on a new pipe; false (reason in res.error) when
+// the program cannot be started.
+bool spawnChild(const std::vector<std::string> &args, Child &c) {
     int fds[2];
     if (pipe(fds) != 0) {
-        res.error = std::strerror(errno);
-        return res;
+        c.res.error = std::strerror(errno);
+        return false;
     }
+    // Other children must not inherit this pipe (dup2 onto 1 clears the flag).
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
@@ -95,28 +90,82 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     for (const auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&c.pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);
-        res.error = std::strerror(rc);
-        return res;
+        c.res.error = std::strerror(rc);
+        return false;
     }
-    res.started = true;
-    drain(fds[0], res.out, idle);
-    close(fds[0]);
+    c.fd = fds[0];
+    c.res.started = true;
+    return true;
+}
+
+// Reap the child and record how it ended.
+void reap(Child &c) {
+    close(c.fd);
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    while (waitpid(c.pid, &st, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(st)) {
-        res.exited = true;
-        res.status = WEXITSTATUS(st);
+        c.res.exited = true;
+        c.res.status = WEXITSTATUS(st);
     } else if (WIFSIGNALED(st)) {
-        res.status = WTERMSIG(st);
+        c.res.status = WTERMSIG(st);
     }
-    return res;
+}
+
+} // namespace
+
+// Children are started up to the limit; one poll() watches all their
+// pipes, and a child is reaped when its pipe reaches end of file.
+void runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+             const std::function<void(size_t, RunResult &)> &done,
+             const std::function<void()> &idle) {
+    std::vector<Child> active;
+    size_t next = 0;
+    const size_t limit = parallel < 1 ? 1 : static_cast<size_t>(parallel);
+    while (next < jobs.size() || !active.empty()) {
+        while (active.size() < limit && next < jobs.size()) {
+            Child c{};
+            c.index = next++;
+            if (spawnChild(jobs[c.index], c))
+                active.push_back(std::move(c));
+            else
+                done(c.index, c.res);
+        }
+        if (active.empty()) continue;
+        std::vector<pollfd> fds;
+        for (const Child &c : active)
+            fds.push_back({c.fd, POLLIN, 0});
+        int r = poll(fds.data(), fds.size(), 200);
+        if (r == 0 && idle) idle();
+        if (r <= 0) continue;
+        for (size_t k = active.size(); k-- > 0;) {
+            if (!fds[k].revents) continue;
+            char buf[65536];
+            ssize_t n = read(active[k].fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) {
+                active[k].res.out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            Child c = std::move(active[k]);
+            active.erase(active.begin() + static_cast<std::ptrdiff_t>(k));
+            reap(c);
+            done(c.index, c.res);
+        }
+    }
+}
+
+// One job through runMany.
+RunResult runCaptured(const std::vector<std::string> &args, const std::function<void()> &idle) {
+    RunResult out;
+    runMany(
+        {args}, 1, [&](size_t, RunResult &r) { out = std::move(r); }, idle);
+    return out;
 }
 
 } // namespace vhost::platform

@@ -112,17 +112,26 @@ static bool readAvailable(HANDLE pipe, std::string &out) {
     return true;
 }
 
-// CreateProcess with stdout on an anonymous pipe; the parent keeps
-// reading while the child runs, so a child that writes much never blocks.
-RunResult runCaptured(const std::vector<std::string> &args, const std::function<void()> &idle) {
+namespace {
+
+// A running child: process handle, read end of its stdout pipe, output.
+struct Child {
+    HANDLE process = nullptr, pipe = nullptr;
+    size_t index = 0;
+    bool open = true; // the pipe still has a writer
     RunResult res;
+};
+
+// CreateProcess with stdout on an anonymous pipe whose read end stays in
+// this process; false (reason in res.error) when it cannot be started.
+bool spawnChild(const std::vector<std::string> &args, Child &c) {
     SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
-        res.error = systemMessage(GetLastError());
-        return res;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&c.pipe, &writeEnd, &sa, 0)) {
+        c.res.error = systemMessage(GetLastError());
+        return false;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(c.pipe, HANDLE_FLAG_INHERIT, 0);
     std::string cmd;
     for (const auto &a : args) {
         if (!cmd.empty()) cmd += ' ';
@@ -144,39 +153,84 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     if (si.hStdError) CloseHandle(si.hStdError);
     if (si.hStdInput) CloseHandle(si.hStdInput);
     if (!ok) {
-        CloseHandle(readEnd);
-        res.error = systemMessage(createError);
-        return res;
+        CloseHandle(c.pipe);
+        c.res.error = systemMessage(createError);
+        return false;
     }
-    res.started = true;
     CloseHandle(pi.hThread);
-    DWORD waited = 0;
-    for (;;) {
-        bool open = readAvailable(readEnd, res.out);
-        DWORD w = WaitForSingleObject(pi.hProcess, 20);
-        if (w == WAIT_OBJECT_0 || !open) break;
-        waited += 20;
-        if (waited >= 200) {
-            waited = 0;
-            if (idle) idle();
-        }
-    }
-    // The child has ended: take what is left in the pipe.
+    c.process = pi.hProcess;
+    c.res.started = true;
+    return true;
+}
+
+// Take what is left in the pipe, then the exit code; close both handles.
+void reap(Child &c) {
     for (;;) {
         char buf[65536];
         DWORD n = 0;
-        if (!ReadFile(readEnd, buf, sizeof buf, &n, nullptr) || n == 0) break;
-        res.out.append(buf, n);
+        if (!ReadFile(c.pipe, buf, sizeof buf, &n, nullptr) || n == 0) break;
+        c.res.out.append(buf, n);
     }
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    WaitForSingleObject(c.process, INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(readEnd);
+    GetExitCodeProcess(c.process, &code);
+    CloseHandle(c.process);
+    CloseHandle(c.pipe);
     // Exception codes (access violation 0xC0000005, ...) mark a crash.
-    res.exited = code < 0xC0000000u;
-    res.status = static_cast<int>(code);
-    return res;
+    c.res.exited = code < 0xC0000000u;
+    c.res.status = static_cast<int>(code);
+}
+
+} // namespace
+
+// Anonymous pipes cannot be waited on together, so the children are
+// polled: drain every pipe, reap the children that have ended, then sleep
+// briefly when nothing happened.
+void runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+             const std::function<void(size_t, RunResult &)> &done,
+             const std::function<void()> &idle) {
+    std::vector<Child> active;
+    size_t next = 0;
+    const size_t limit = parallel < 1 ? 1 : static_cast<size_t>(parallel);
+    DWORD quiet = 0;
+    while (next < jobs.size() || !active.empty()) {
+        while (active.size() < limit && next < jobs.size()) {
+            Child c;
+            c.index = next++;
+            if (spawnChild(jobs[c.index], c))
+                active.push_back(std::move(c));
+            else
+                done(c.index, c.res);
+        }
+        bool progress = false;
+        for (size_t k = active.size(); k-- > 0;) {
+            Child &c = active[k];
+            size_t before = c.res.out.size();
+            if (c.open) c.open = readAvailable(c.pipe, c.res.out);
+            progress = progress || c.res.out.size() != before;
+            if (WaitForSingleObject(c.process, 0) != WAIT_OBJECT_0 && c.open) continue;
+            Child ended = std::move(c);
+            active.erase(active.begin() + static_cast<std::ptrdiff_t>(k));
+            reap(ended);
+            done(ended.index, ended.res);
+            progress = true;
+        }
+        if (progress || active.empty()) continue;
+        Sleep(10);
+        quiet += 10;
+        if (quiet >= 200) {
+            quiet = 0;
+            if (idle) idle();
+        }
+    }
+}
+
+// One job through runMany.
+RunResult runCaptured(const std::vector<std::string> &args, const std::function<void()> &idle) {
+    RunResult out;
+    runMany(
+        {args}, 1, [&](size_t, RunResult &r) { out = std::move(r); }, idle);
+    return out;
 }
 
 } // namespace vhost::platform
