@@ -162,8 +162,7 @@ std::string problem(const Outcome &e, const Options &o, Sample &sample, ConvertF
     int node = 0, step = 0;
     switch (e.status) {
     case Outcome::NonFinite: {
-        char v[64];
-        std::snprintf(v, sizeof v, "%g", e.badValue);
+        const char *v = std::isnan(e.badValue) ? "NaN" : e.badValue > 0 ? "+infinity" : "-infinity";
         t += "returned " + std::string(v) + " at step " + std::to_string(e.badStep) + ", node " +
              std::to_string(e.badNode);
         if (e.nonFinite > 1)
