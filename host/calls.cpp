@@ -23,7 +23,6 @@ constexpr char kMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '1'};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // printf into a std::string.
-void appendf(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void appendf(std::string &out, const char *format, ...) {
     char buf[1024];
     va_list ap;
