@@ -27,3 +27,9 @@ find_program(VULMORA_WINE NAMES wine wine64)
 if(VULMORA_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR "${VULMORA_WINE}")
 endif()
+
+# Programs and DLLs that run on any Windows machine: the GCC, C++ and
+# threads runtimes are linked in, leaving only system DLLs to import.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
