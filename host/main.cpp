@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -259,15 +260,22 @@ int runAll(const Options &o, char *argv0) {
     fs::remove_all(scratch, ec);
 
     const std::string table = summaryTable(outcomes);
-    Sample sample(o.nodesPerSide, o.steps);
-    sample.stressScale = o.stressScale;
+    // The sample is rebuilt here only when a report or the files need it.
+    std::unique_ptr<Sample> sample;
+    auto theSample = [&]() -> Sample & {
+        if (!sample) {
+            sample = std::make_unique<Sample>(o.nodesPerSide, o.steps);
+            sample->stressScale = o.stressScale;
+        }
+        return *sample;
+    };
     std::string problems;
     size_t ok = 0, placeholders = 0, failed = 0;
     for (const Outcome &e : outcomes) {
         ok += e.status == Outcome::Ok;
         placeholders += e.status == Outcome::Placeholder && !e.failure;
         failed += e.failure;
-        if (e.failure) problems += problem(e, o, sample, lib.fromCGS);
+        if (e.failure) problems += problem(e, o, theSample(), lib.fromCGS);
     }
     std::string verdict = std::to_string(outcomes.size()) + " entry points: " + std::to_string(ok) +
                           " ok, " + std::to_string(placeholders) +
@@ -278,7 +286,8 @@ int runAll(const Options &o, char *argv0) {
     std::printf("%s", verdict.c_str());
     std::fflush(stdout);
     if (o.writeOutput) {
-        std::string notes = writeOutputs(o, sample, outcomes, table + "\n" + problems + verdict);
+        std::string notes =
+            writeOutputs(o, theSample(), outcomes, table + "\n" + problems + verdict);
         if (!o.quiet) std::printf("%s", notes.c_str());
     }
     return failed ? 1 : 0;
