@@ -306,7 +306,10 @@ int main(int argc, char **argv) {
         std::fputs(helpText(), stdout);
         return 0;
     }
-    if (!o.worker.empty()) return runWorker(o);
+    if (!o.worker.empty()) {
+        vhost::platform::rawStdout();
+        return runWorker(o);
+    }
     if (!chooseLibrary(o, error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;

@@ -30,6 +30,11 @@ std::string libraryFileName(const std::string &name);
 // Identifier of this process, to make temporary file names unique.
 long processId();
 
+// Make standard output pass bytes through unchanged (Windows opens it in
+// text mode, which would turn a library's "\n" into "\r\n"). A worker calls
+// this first, so the parent sees exactly the bytes user code printed.
+void rawStdout();
+
 // True when standard error is an interactive terminal.
 bool stderrIsTerminal();
 

@@ -168,4 +168,7 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     return out;
 }
 
+// POSIX streams never translate line ends.
+void rawStdout() {}
+
 } // namespace vhost::platform

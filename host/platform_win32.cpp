@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <cstdio>
 
@@ -231,6 +232,11 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     runMany(
         {args}, 1, [&](size_t, RunResult &r) { out = std::move(r); }, idle);
     return out;
+}
+
+void rawStdout() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 } // namespace vhost::platform
