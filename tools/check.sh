@@ -11,3 +11,37 @@ cmake --workflow --preset asan
 
 echo "== Windows: cross-built DLLs, their tables, and runs under Wine"
 bash tests/windows/check.sh
+
+echo "== valgrind memcheck: nearest-node, field, mean and microstructure tests"
+# The fatal paths run in forked children, which valgrind follows; a child
+# with an error exits 99 instead of 1, and its test fails.
+for test in nodnum_test fields_test ipmeans_test ipmeans_property_test micro_test; do
+    valgrind -q --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=99 \
+        --trace-children=yes "build/tests/$test" --gtest_brief=1
+done
+
+echo "== fuzzing: each target for a bounded time from the seed corpus"
+# libFuzzer's runtime comes with Debian's libclang-rt-14-dev, which the
+# clang package does not pull in.
+if [ ! -e "$(clang++ -print-runtime-dir)/libclang_rt.fuzzer-x86_64.a" ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libclang-rt-14-dev
+fi
+cmake --workflow --preset fuzz
+fuzz_work=$(mktemp -d)
+trap 'rm -rf "$fuzz_work"' EXIT
+for target in accessors_fuzz:45 micro_fuzz:30; do
+    name=${target%%:*}
+    log="$fuzz_work/$name.log"
+    mkdir -p "$fuzz_work/$name"
+    cp fuzz/corpus/"$name"/* "$fuzz_work/$name/"
+    if ! (cd "$fuzz_work" && "$OLDPWD/build-fuzz/fuzz/$name" "$name" \
+          -max_total_time="${target##*:}" -timeout=20 -print_final_stats=1 >"$log" 2>&1); then
+        tail -n 60 "$log"
+        echo "fuzz finding in $name: the input is the Base64 line above"
+        exit 1
+    fi
+    echo "$name: $(grep -E '^stat::number_of_executed_units' "$log")"
+done
