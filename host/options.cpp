@@ -1,7 +1,9 @@
 // options.cpp - parsing the command line.
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +60,8 @@ bool parseFunctions(const std::string &list, std::vector<std::string> &out, std:
                 error = "unknown entry point '" + name + "' (see --help)";
                 return false;
             }
-            out.push_back(e->name);
+            // Once each: two workers of one entry point would share a result file.
+            if (std::find(out.begin(), out.end(), e->name) == out.end()) out.push_back(e->name);
         }
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -126,7 +129,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             if (!value(v)) return false;
             char *end = nullptr;
             o.stressScale = std::strtod(v.c_str(), &end);
-            if (*end || v.empty()) return error = "--stress-scale: not a number: " + v, false;
+            if (*end || v.empty() || !std::isfinite(o.stressScale))
+                return error = "--stress-scale: not a finite number: " + v, false;
         } else if (a == "--no-temp-table") {
             o.tempTable = false;
         } else if (a == "--output") {
