@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -53,9 +54,11 @@ std::string quoted(const std::string &text) {
     return q + "\"";
 }
 
-// A fresh scratch folder for one test.
+// A fresh scratch folder for one test, of this process alone: CTest runs
+// the cases of this file in parallel processes.
 fs::path scratch(const std::string &name) {
-    fs::path d = fs::temp_directory_path() / ("vulmora-host-test-" + name);
+    fs::path d = fs::temp_directory_path() /
+                 ("vulmora-host-test-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(d);
     return d;
 }
