@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform.h"
 #include "sample.h"
 
 namespace vhost {
@@ -169,7 +170,10 @@ int runWorker(const Options &o) {
         std::fprintf(stderr, "vulmora-host worker: cannot write %s\n", o.resultFile.c_str());
         return 3;
     }
+    // Unbuffered, so that writing the file after a crash needs no malloc.
+    std::setvbuf(state.file, nullptr, _IONBF, 0);
     std::atexit(writeResultFile);
+    platform::onCrash(writeResultFile);
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) {

@@ -184,8 +184,13 @@ std::string problem(const Outcome &e, const Options &o, Sample &sample, ConvertF
         break;
     case Outcome::Crashed:
         t += "crashed (signal or exception code " + std::to_string(e.exitStatus) + ")";
+        if (e.result.state == WorkerResult::Ended) { // the crash hook saved the position
+            t += " at " + where(e.result.at);
+            if (e.result.at.phase != Phase::External) node = e.result.at.node;
+            step = e.result.at.step;
+        }
         t += e.printed.empty() ? "\n" : ", printing " + escaped(e.printed) + "\n";
-        return t;
+        break;
     default:
         t += (e.detail.empty() ? "failed" : e.detail) + "\n";
         return t;

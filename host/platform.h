@@ -35,6 +35,11 @@ long processId();
 // this first, so the parent sees exactly the bytes user code printed.
 void rawStdout();
 
+// Call `hook` when the process is about to die of a crash (a fatal signal
+// on POSIX, an unhandled exception on Windows), then let it die as it
+// would have. The hook must not allocate.
+void onCrash(void (*hook)());
+
 // True when standard error is an interactive terminal.
 bool stderrIsTerminal();
 

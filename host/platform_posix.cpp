@@ -1,6 +1,8 @@
 // platform_posix.cpp - the platform layer on Linux and other POSIX systems.
 #include "platform.h"
 
+#include <signal.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <cerrno>
@@ -166,6 +168,30 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     runMany(
         {args}, 1, [&](size_t, RunResult &r) { out = std::move(r); }, idle);
     return out;
+}
+
+namespace {
+void (*gCrashHook)() = nullptr;
+
+// Run the hook once, then die of the same signal with its default action
+// (SA_RESETHAND restored it before we got here).
+void crashed(int sig) {
+    if (void (*hook)() = gCrashHook) {
+        gCrashHook = nullptr;
+        hook();
+    }
+    raise(sig);
+}
+} // namespace
+
+void onCrash(void (*hook)()) {
+    gCrashHook = hook;
+    struct sigaction sa {};
+    sa.sa_handler = crashed;
+    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigaction(sig, &sa, nullptr);
 }
 
 // POSIX streams never translate line ends.

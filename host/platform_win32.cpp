@@ -234,6 +234,24 @@ RunResult runCaptured(const std::vector<std::string> &args, const std::function<
     return out;
 }
 
+namespace {
+void (*gCrashHook)() = nullptr;
+
+// Run the hook once, then let Windows end the process as it would have.
+LONG WINAPI crashed(EXCEPTION_POINTERS *) {
+    if (void (*hook)() = gCrashHook) {
+        gCrashHook = nullptr;
+        hook();
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+} // namespace
+
+void onCrash(void (*hook)()) {
+    gCrashHook = hook;
+    SetUnhandledExceptionFilter(crashed);
+}
+
 void rawStdout() {
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);

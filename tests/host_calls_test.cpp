@@ -179,7 +179,8 @@ TEST_F(WorkerEndings, EachEndingIsReportedAndTheRunCompletes) {
         {"density", "stopped (0)",
          "func_density: stopped the process with exit status 0 at step 2, node 7, printing \"\"\n"},
         {"emissivity", "crashed",
-         "func_emissivity: crashed (signal or exception code " + std::to_string(SIGSEGV) + ")\n"},
+         "func_emissivity: crashed (signal or exception code " + std::to_string(SIGSEGV) +
+             ") at step 1, node 5\n  the fields there:\n"},
         {"heatflux", "stopped (1)",
          "func_heatflux: stopped the process with exit status 1 at step 1, node 3, printing "
          "\"heat flux undefined at node 3\\n\"\n"},
