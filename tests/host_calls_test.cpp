@@ -192,6 +192,10 @@ TEST_F(WorkerEndings, EachEndingIsReportedAndTheRunCompletes) {
         {"interhtransfer", "ok", ""},
     };
     for (const Case &c : cases) {
+#ifdef VULMORA_SANITIZED
+        // The sanitizers catch the null read first and end the worker themselves.
+        if (std::string(c.status) == "crashed") continue;
+#endif
         const std::string r = row(c.entry);
         ASSERT_FALSE(r.empty()) << c.entry << "\n" << run_.out;
         EXPECT_EQ(r.substr(31, std::string(c.status).size()), c.status) << r;
