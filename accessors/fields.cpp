@@ -15,6 +15,8 @@
 #include "../units/units.h"
 #include "mesh.h"
 
+#include <climits>
+
 namespace {
 
 // ---- helpers ----------------------------------------------------------------
@@ -45,6 +47,12 @@ inline double coordAt(const double *coord, int n) {
     return fconvertFromCGS(VULMORA_QTY_LENGTH, coord[n - 1]);
 }
 
+// The 1-based number of a 0-based host index. INT_MAX has none (its
+// successor does not fit an int): like any other "none", it reads as 0.
+inline int oneBased(int index) {
+    return index == INT_MAX ? 0 : index + 1;
+}
+
 } // namespace
 
 extern "C" {
@@ -73,7 +81,7 @@ int getElemNode(int k, int e) {
     if (types == nullptr || k > vulmora::typeNodes(types[e - 1])) return 0;
     const int *list = conn[e - 1];
     if (list == nullptr) return 0;
-    return list[k - 1] + 1;
+    return oneBased(list[k - 1]);
 }
 
 // Type code of element e as stored.
@@ -87,7 +95,7 @@ int getElType(int e) {
 int getMatId(int e) {
     const int *mats = mat_id;
     if (mats == nullptr || !inRange(e, nel)) return 0;
-    return mats[e - 1] + 1;
+    return oneBased(mats[e - 1]);
 }
 
 // Coordinates of node n in the user's length unit.

@@ -70,7 +70,6 @@ constexpr char defect_name[2][kDefectNameLen] = {"POROS1 shrinkage microporosity
 enum Kind { kConstituent = 0, kAuxiliary = 1 };
 
 constexpr const char *kInactive[2] = {VULMORA_MSG_CONSTITUENT_INACTIVE, VULMORA_MSG_AUX_INACTIVE};
-constexpr const char *kBadMode[2] = {VULMORA_MSG_FRACTION_MODE, VULMORA_MSG_MICRO_MODE};
 // mic_lastp entry of active index 0.
 constexpr std::size_t kFirstEntry[2] = {kConstituentEntry, kAuxiliaryEntry};
 // loc_micro element of slot 0.
@@ -120,8 +119,9 @@ double lookUp(Kind kind, int i) {
         return valueOf(kind, i);
     case kModeLocal:
         return loc_micro[kFirstValue[kind] + static_cast<std::size_t>(mic_lastp[entry])];
-    default:
-        vulmora_stop(kBadMode[kind]);
+    default: // the texts go straight in as formats, so each call names its own
+        if (kind == kConstituent) vulmora_stop(VULMORA_MSG_FRACTION_MODE);
+        vulmora_stop(VULMORA_MSG_MICRO_MODE);
     }
 }
 

@@ -188,7 +188,7 @@ void onCrash(void (*hook)()) {
     gCrashHook = hook;
     struct sigaction sa {};
     sa.sa_handler = crashed;
-    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sa.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         sigaction(sig, &sa, nullptr);

@@ -60,7 +60,7 @@ class Sample {
     // State of 0-based node i at time t (s).
     NodeState state(int i, double t) const;
     // True when 0-based node i belongs to the casting (material 1).
-    bool inCasting(int i) const { return depth[i] >= 0.0f; }
+    bool inCasting(int i) const { return depth[static_cast<std::size_t>(i)] >= 0.0f; }
 
     int nodesPerSide, steps, nnod, nel, step = 0;
     double h; // element edge, cm

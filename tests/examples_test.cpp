@@ -161,9 +161,9 @@ TEST_F(Examples, RegistrationMarksExactlyWhatEachPropertyReads) {
         EXPECT_TRUE(std::isfinite(call(r.name, 3))) << r.name;
         std::vector<int> marked;
         for (int k = 0; k < 256; ++k)
-            if (lastp_[k] != kSentinel) marked.push_back(k);
+            if (lastp_[static_cast<size_t>(k)] != kSentinel) marked.push_back(k);
         for (int k : marked)
-            EXPECT_EQ(lastp_[k], 1) << r.name;
+            EXPECT_EQ(lastp_[static_cast<size_t>(k)], 1) << r.name;
         EXPECT_EQ(marked, r.marked) << r.name;
     }
 }

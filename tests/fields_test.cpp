@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <vector>
 
@@ -260,6 +262,16 @@ TEST_F(Mesh, ElementTypeAndMaterial) {
     mat_id = nullptr;
     EXPECT_EQ(getElType(1), 0);
     EXPECT_EQ(getMatId(1), 0);
+}
+
+// A stored INT_MAX has no 1-based successor: it reads as "none", 0.
+TEST_F(Mesh, LargestStoredIndexReadsAsNone) {
+    mats_[0] = INT_MAX;
+    hexa_[2] = INT_MAX;
+    hexa_[3] = INT_MAX - 1;
+    EXPECT_EQ(getMatId(1), 0);
+    EXPECT_EQ(getElemNode(3, 1), 0);
+    EXPECT_EQ(getElemNode(4, 1), INT_MAX);
 }
 
 // A freshly loaded block has no counts and no fields: every tolerant

@@ -57,8 +57,8 @@ std::string quoted(const std::string &text) {
 // A fresh scratch folder for one test, of this process alone: CTest runs
 // the cases of this file in parallel processes.
 fs::path scratch(const std::string &name) {
-    fs::path d = fs::temp_directory_path() /
-                 ("vulmora-host-test-" + name + "-" + std::to_string(getpid()));
+    fs::path d =
+        fs::temp_directory_path() / ("vulmora-host-test-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(d);
     return d;
 }

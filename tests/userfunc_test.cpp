@@ -69,12 +69,11 @@ TEST_P(Template, MechpropEmptiesOnlyItsOwnBuffers) {
     auto &units = lib.var<char[5][21]>("unit_mechprop");
     for (int n = 1; n <= 5; ++n) {
         Entry f = lib.fn<Entry>(("func_mechprop" + std::to_string(n)).c_str());
-        ChildResult r = runInChild([&, f, n] {
+        ChildResult r = runInChild([&, f] {
             for (int b = 0; b < 5; ++b) {
                 std::snprintf(names[b], sizeof names[b], "name%d", b);
                 std::snprintf(units[b], sizeof units[b], "unit%d", b);
             }
-            std::atexit([] {}); // keep the child's view simple
             // Report the buffers from an exit handler: the entry point never returns.
             static char(*pn)[101];
             static char(*pu)[21];

@@ -22,14 +22,6 @@ for test in nodnum_test fields_test ipmeans_test ipmeans_property_test micro_tes
 done
 
 echo "== fuzzing: each target for a bounded time from the seed corpus"
-# libFuzzer's runtime comes with Debian's libclang-rt-14-dev, which the
-# clang package does not pull in.
-if [ ! -e "$(clang++ -print-runtime-dir)/libclang_rt.fuzzer-x86_64.a" ]; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libclang-rt-14-dev
-fi
 cmake --workflow --preset fuzz
 fuzz_work=$(mktemp -d)
 trap 'rm -rf "$fuzz_work"' EXIT

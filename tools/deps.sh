@@ -3,7 +3,7 @@
 # Debian 12 package names; run as root (or with sudo available).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           binutils valgrind gnuplot-nox)
 missing=()
 for p in "${packages[@]}"; do
