@@ -3,32 +3,26 @@
 # Debian 12 package names; run as root (or with sudo available).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
-          binutils valgrind gnuplot-nox)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# Install those of the named packages that are not installed yet.
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
     echo "installing: ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+    $SUDO apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+}
+
+install_missing cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest \
+    libbenchmark-dev binutils valgrind gnuplot-nox
 
 # The Windows checks need the MinGW-w64 cross compiler and Wine. They are
 # optional: when they cannot be installed, tests/windows/check.sh skips.
-windows_packages=(g++-mingw-w64-x86-64 wine wine64)
-missing=()
-for p in "${windows_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    { $SUDO apt-get update -qq &&
-      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; } ||
-        echo "could not install ${missing[*]}: the Windows checks will be skipped"
-fi
+install_missing g++-mingw-w64-x86-64 wine wine64 ||
+    echo "could not install the MinGW-w64 cross compiler and Wine: the Windows checks will be skipped"
