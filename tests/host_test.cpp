@@ -16,30 +16,18 @@
 #include <vector>
 
 #include "paths.h"
+#include "hostlib/host_run.h"
 #include "runtime/messages.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct HostRun {
-    std::string out;
-    int status = -1;
-};
+using HostRun = vtest::HostResult;
 
-// HostRun the emulator with `args` (shell words), capturing stdout and status.
+// Run the emulator with `args` (shell words), capturing stdout and status.
 HostRun host(const std::string &args) {
-    HostRun r;
-    std::string cmd = std::string("'") + VULMORA_HOST_EXE + "' " + args + " 2>/dev/null";
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return vtest::runHost(VULMORA_HOST_EXE, args);
 }
 
 std::string lib(const char *path) {

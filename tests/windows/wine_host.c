@@ -22,6 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../support/exchange_symbols.h"
+
 typedef double (*Entry)(int);
 typedef void (*External)(void *, int);
 typedef double (*Converter)(int, double);
@@ -48,87 +50,9 @@ struct DataSymbol {
     size_t size;
 };
 
-#define I 4
-#define D 8
-#define P 8
-static const struct DataSymbol kData[] = {
-    {"nnod", I},
-    {"nvnod", I},
-    {"nel", I},
-    {"nstr1", I},
-    {"TWO_D", I},
-    {"cur_node", I},
-    {"location", I},
-    {"user_unit_temp", I},
-    {"user_unit_coor", I},
-    {"user_unit_thermalconductivity", I},
-    {"user_unit_time", I},
-    {"user_unit_heatflux", I},
-    {"user_unit_heattransfercoeff", I},
-    {"user_unit_velocity", I},
-    {"user_unit_massflowrate", I},
-    {"tnodecontrol", I},
-    {"vnodecontrol", I},
-    {"stress_scale", D},
-    {"func_temp", D},
-    {"loc_poro", D},
-    {"el_type", P},
-    {"mat_id", P},
-    {"ncon", P},
-    {"x_cord", P},
-    {"y_cord", P},
-    {"z_cord", P},
-    {"el_vol", P},
-    {"t0", P},
-    {"t1", P},
-    {"fs0", P},
-    {"fs1", P},
-    {"vf_s0", P},
-    {"vf_s1", P},
-    {"f_vol0", P},
-    {"f_vol1", P},
-    {"jctn0", P},
-    {"jctn1", P},
-    {"fatigue_life", P},
-    {"u0", P},
-    {"v0", P},
-    {"w0", P},
-    {"u1", P},
-    {"v1", P},
-    {"w1", P},
-    {"p0", P},
-    {"p1", P},
-    {"mushy_strain", P},
-    {"fraction_void", P},
-    {"epstn_new", P},
-    {"strsg", P},
-    {"micModelsA", 8},
-    {"micCNTA", 8},
-    {"mic_lastp", P},
-    {"loc_micro", 200 * D},
-    {"name_mechprop", 5 * 101},
-    {"unit_mechprop", 5 * 21},
-    {"MgPhase", 24},
-    {"MgMicro", 48},
-    {"FePhase", 96},
-    {"FeMicro", 128},
-    {"AlPhase", 24},
-    {"AlMicro", 48},
-    {"NiPhase", 40},
-    {"NiMicro", 64},
-    {"TiPhase", 32},
-    {"TiMicro", 52},
-    {"UFPrefix", 200},
-    {"Defect", 8},
-    {"gap_cond", 20},
-    {"stefan", 8},
-    {"start_freezing", 8},
-    {"stop_freezing", 8},
-    {"mechPropFinalCall", 4},
-    {"fvol_calc", 8},
-    {"fv_scale", 8},
-    {"ntel", 8},
-};
+#define DATA_ROW(name, size) {#name, size},
+static const struct DataSymbol kData[] = {VULMORA_EXCHANGE_SYMBOLS(DATA_ROW)};
+#undef DATA_ROW
 #define NDATA (sizeof kData / sizeof kData[0])
 
 /* The two fixed tables: the only exported data that is not zero at load. */
