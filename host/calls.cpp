@@ -8,19 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
+#include "guard.h"
 #include "platform.h"
+#include "result.h"
 #include "sample.h"
 
 namespace vhost {
-
-Position gPosition;
 
 namespace {
 
 // Entries of mic_lastp: 0-2, 100 constituents, 100 auxiliary variables.
 constexpr size_t kLastpSize = 103 + 100;
-constexpr char kMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '1'};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // printf into a std::string.
@@ -35,48 +36,60 @@ void appendf(std::string &out, const char *format, ...) {
 
 } // namespace
 
+std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
+    std::vector<uint8_t> sel(static_cast<size_t>(s.nnod));
+    for (int i = 0; i < s.nnod; ++i) {
+        const int material = s.inCasting(i) ? 1 : 2;
+        sel[static_cast<size_t>(i)] = (o.materials >> (material - 1)) & 1;
+    }
+    return sel;
+}
+
 // ---- the calling convention ---------------------------------------------------
 
 Caller::Caller(Library &lib, Sample &sample, const Options &o)
-    : lib_(lib), s_(sample), o_(o), lastp_(kLastpSize, 0) {}
+    : lib_(lib), s_(sample), o_(o), lastp_(kLastpSize, 0), own_(std::make_unique<ResultHeader>()),
+      pos_(own_.get()) {}
 
 // Fields of step s, the block pointed at them, then func_externalcompute
 // with the number of steps done so far (0 at the first step resets the
 // library's control flags).
 void Caller::beginStep(int s) {
+    pos_->phase = static_cast<int32_t>(Phase::Between);
+    pos_->step = s;
+    pos_->node = 0;
     s_.setStep(s);
     lib_.bind(s_, o_);
+    if (guard_) guard_->protect(lib_.x, s_);
     *lib_.x.micLastp = lastp_.data();
     if (lib_.externalcompute) {
-        gPosition = {s, 0, Phase::External};
+        pos_->phase = static_cast<int32_t>(Phase::External);
         lib_.externalcompute(nullptr, s - 1);
+        pos_->phase = static_cast<int32_t>(Phase::Between);
     }
 }
 
-// One call per node; the loop writes only cur_node between calls.
-void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out) {
+// One call per selected node; the loop writes only cur_node (and, in local
+// mode, the node's microstructure values) between calls.
+void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
+                      const std::vector<uint8_t> &selected) {
     const int n = s_.nnod;
     int *cur = lib_.x.curNode;
-    gPosition.step = s_.step;
-    if (e.mode == CallMode::Nodal) {
-        *lib_.x.location = 1;
-        gPosition.phase = Phase::Call;
-        for (int node = 1; node <= n; ++node) {
-            gPosition.node = node;
-            *cur = node - 1;
-            out[node - 1] = f(node);
-        }
-        return;
-    }
-    const Marks m = registration(f);
-    gPosition.phase = Phase::Call;
-    *lib_.x.location = 2;
+    pos_->step = s_.step;
+    const bool local = e.mode != CallMode::Nodal;
+    Marks m;
+    if (local) m = registration(f);
+    *lib_.x.location = local ? 2 : 1;
+    pos_->phase = static_cast<int32_t>(Phase::Call);
     for (int node = 1; node <= n; ++node) {
-        gPosition.node = node;
-        fillLocal(m, node);
+        if (!selected[static_cast<size_t>(node - 1)]) continue;
+        pos_->node = node;
+        pos_->calls = pos_->calls + 1;
+        if (local) fillLocal(m, node);
         *cur = node - 1;
         out[node - 1] = f(node);
     }
+    pos_->phase = static_cast<int32_t>(Phase::Between);
 }
 
 // One call at node 1 with location = -1 and mic_lastp zeroed; the marked
@@ -86,8 +99,11 @@ Marks Caller::registration(PropertyFn f) {
     *lib_.x.micLastp = lastp_.data();
     *lib_.x.location = -1;
     *lib_.x.curNode = 0;
-    gPosition = {s_.step, 1, Phase::Registration};
+    pos_->phase = static_cast<int32_t>(Phase::Registration);
+    pos_->node = 1;
+    pos_->calls = pos_->calls + 1;
     (void)f(1);
+    pos_->phase = static_cast<int32_t>(Phase::Between);
     Marks m;
     m.poros = lastp_[2] != 0;
     for (int i = 0; i < 100; ++i) {
@@ -121,137 +137,146 @@ void Caller::fillLocal(const Marks &m, int node) {
 
 namespace {
 
-// What the exit handler writes; set up by runWorker.
-struct WorkerState {
-    FILE *file = nullptr;
-    WorkerResult::State state = WorkerResult::Running;
-    const std::vector<double> *values = nullptr;
-    int64_t calls = 0;
-    double seconds = 0;
-    const char *mechName = nullptr, *mechUnit = nullptr;
-    bool written = false;
-};
-WorkerState *gWorker = nullptr;
+// What the crash hook needs; set up by runWorker.
+ResultHeader *gHeader = nullptr;
+const InputGuard *gGuard = nullptr;
 
-// Write the result file once: at the normal end, or from exit() when user
-// code ends the process (the values computed so far and the position).
-void writeResultFile() {
-    WorkerState *w = gWorker;
-    if (!w || w->written || !w->file) return;
-    w->written = true;
-    int32_t head[4] = {w->state == WorkerResult::Running ? WorkerResult::Ended : w->state,
-                       gPosition.step, gPosition.node, static_cast<int32_t>(gPosition.phase)};
-    char name[101] = {0}, unit[21] = {0};
-    if (w->mechName) std::memcpy(name, w->mechName, 100);
-    if (w->mechUnit) std::memcpy(unit, w->mechUnit, 20);
-    int64_t count = w->values ? static_cast<int64_t>(w->values->size()) : 0;
-    std::fseek(w->file, 0, SEEK_SET);
-    std::fwrite(kMagic, 1, sizeof kMagic, w->file);
-    std::fwrite(head, sizeof head, 1, w->file);
-    std::fwrite(&w->calls, sizeof w->calls, 1, w->file);
-    std::fwrite(&w->seconds, sizeof w->seconds, 1, w->file);
-    std::fwrite(name, 1, sizeof name, w->file);
-    std::fwrite(unit, 1, sizeof unit, w->file);
-    std::fwrite(&count, sizeof count, 1, w->file);
-    if (count) std::fwrite(w->values->data(), sizeof(double), w->values->size(), w->file);
-    std::fclose(w->file);
-    w->file = nullptr;
+// On a crash: flush what user code printed, and name the host array when
+// the fault is a write into one.
+void onWorkerCrash(const void *address) {
+    std::fflush(stdout);
+    int32_t array = -1;
+    int64_t entry = 0;
+    if (gHeader && gGuard && address && gGuard->locate(address, array, entry)) {
+        gHeader->modifiedEntry = entry;
+        gHeader->modifiedArray = array;
+    }
+}
+
+// A fixed text field of the header, NUL-terminated; `text` is read up to
+// its first NUL or the field's size, whichever comes first.
+template <size_t N> void setText(char (&field)[N], const char *text) {
+    const size_t n = text ? strnlen(text, N - 1) : 0;
+    std::memcpy(field, text, n);
+    field[n] = 0;
+}
+
+// The file the parent made for this worker, mapped; null (message on
+// stderr) when it is not exactly that.
+ResultHeader *openResult(const Options &o, const ResultShape &shape) {
+    std::string error;
+    platform::FileHandle f = platform::openExisting(o.resultFile, shape.bytes(), error);
+    void *map = f == -1 ? nullptr : platform::mapShared(f, shape.bytes(), error);
+    platform::closeFile(f); // the mapping stays
+    auto *h = static_cast<ResultHeader *>(map);
+    if (h && !checkHeader(*h, shape, error)) h = nullptr;
+    if (!h) std::fprintf(stderr, "vulmora-host worker: %s\n", error.c_str());
+    return h;
 }
 
 } // namespace
 
-// Rebuild the sample, evaluate every step; nothing but user code writes to
-// stdout, so the parent sees exactly what the entry point printed.
-int runWorker(const Options &o) {
-    static WorkerState state; // trivially destructible: safe during exit()
-    gWorker = &state;
-    state.file = std::fopen(o.resultFile.c_str(), "wb");
-    if (!state.file) {
-        std::fprintf(stderr, "vulmora-host worker: cannot write %s\n", o.resultFile.c_str());
-        return 3;
+// The shape of the result file of `o`'s worker.
+ResultShape workerShape(const Options &o) {
+    ResultShape shape;
+    const int64_t nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    shape.nnod = nnod;
+    shape.steps = o.steps;
+    if (o.worker == "survey") {
+        shape.kind = WorkerKind::Survey;
+    } else if (o.worker == "externalcompute") {
+        shape.kind = WorkerKind::External;
+    } else {
+        shape.kind = WorkerKind::Entry;
+        const EntryPoint *e = findEntryPoint(o.worker);
+        shape.entryIndex = e ? static_cast<int32_t>(e - kEntryPoints) : -1;
+        shape.count = nnod * o.steps;
     }
-    // Unbuffered, so that writing the file after a crash needs no malloc.
-    std::setvbuf(state.file, nullptr, _IONBF, 0);
-    std::atexit(writeResultFile);
-    platform::onCrash(writeResultFile);
-    Library lib;
-    std::string error;
-    if (!lib.open(o.library, error)) {
-        std::fprintf(stderr, "vulmora-host worker: %s\n", error.c_str());
-        return 3;
-    }
-    const bool externalOnly = o.worker == "externalcompute";
-    const EntryPoint *e = externalOnly ? nullptr : findEntryPoint(o.worker);
-    PropertyFn f = e ? lib.entry(e->name) : nullptr;
-    if (!externalOnly && !f) {
-        std::fprintf(stderr, "vulmora-host worker: no entry point func_%s\n", o.worker.c_str());
-        return 3;
-    }
-    Sample sample(o.nodesPerSide, o.steps);
-    sample.stressScale = o.stressScale;
-    Caller caller(lib, sample, o);
-    auto *values = new std::vector<double>(
-        externalOnly ? 0 : static_cast<size_t>(sample.nnod) * static_cast<size_t>(o.steps), kNaN);
-    state.values = values;
-    int mech = 0;
-    if (e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5) {
-        state.mechName = lib.x.nameMechprop + (mech - 1) * 101;
-        state.mechUnit = lib.x.unitMechprop + (mech - 1) * 21;
-    }
-    for (int s = 1; s <= o.steps; ++s) {
-        caller.beginStep(s);
-        if (externalOnly) {
-            ++state.calls;
-            continue;
-        }
-        double *out =
-            values->data() + static_cast<size_t>(s - 1) * static_cast<size_t>(sample.nnod);
-        auto start = std::chrono::steady_clock::now();
-        caller.evaluate(*e, f, out);
-        state.seconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        state.calls += sample.nnod;
-    }
-    state.state = WorkerResult::Complete;
-    std::fflush(stdout);
-    writeResultFile();
-    return 0;
+    return shape;
 }
 
-// Read back what writeResultFile wrote.
-bool readWorkerResult(const std::string &path, WorkerResult &r, std::string &error) {
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return error = "the worker wrote no result", false;
-    char magic[8];
-    int32_t head[4];
-    char name[101], unit[21];
-    int64_t count = 0;
-    bool ok = std::fread(magic, 1, 8, f) == 8 && std::memcmp(magic, kMagic, 8) == 0 &&
-              std::fread(head, sizeof head, 1, f) == 1 &&
-              std::fread(&r.calls, sizeof r.calls, 1, f) == 1 &&
-              std::fread(&r.seconds, sizeof r.seconds, 1, f) == 1 &&
-              std::fread(name, 1, sizeof name, f) == sizeof name &&
-              std::fread(unit, 1, sizeof unit, f) == sizeof unit &&
-              std::fread(&count, sizeof count, 1, f) == 1 && count >= 0;
-    if (ok) {
-        r.values.resize(static_cast<size_t>(count));
-        ok = count == 0 ||
-             std::fread(r.values.data(), sizeof(double), r.values.size(), f) == r.values.size();
+// Load the library (its own output then is not the entry point's), then
+// rebuild the sample and evaluate every step, writing each value into the
+// shared file as it comes. Nothing but user code writes to stdout, so the
+// parent sees exactly what the entry point printed.
+int runWorker(const Options &o) {
+    const ResultShape shape = workerShape(o);
+    ResultHeader *h = openResult(o, shape);
+    if (!h) return 3;
+    gHeader = h;
+    platform::onCrash(onWorkerCrash);
+    auto fail = [&](WorkerState state, const std::string &why) {
+        setText(h->message, why.c_str());
+        h->state = static_cast<int32_t>(state);
+        return 3;
+    };
+    // Loading runs the library's constructors.
+    h->phase = static_cast<int32_t>(Phase::Load);
+    const int quiet = shape.kind == WorkerKind::Survey ? -1 : platform::silenceStdout();
+    Library lib;
+    std::string error;
+    const bool loaded = lib.open(o.library, error);
+    platform::restoreStdout(quiet);
+    if (!loaded) return fail(WorkerState::LoadFailed, error);
+    if (shape.kind == WorkerKind::Survey) {
+        for (size_t k = 0; k < std::size(kEntryPoints); ++k)
+            h->exported[k] = lib.entry(kEntryPoints[k].name) != nullptr;
+        h->exportsExternal = lib.externalcompute != nullptr;
+        h->state = static_cast<int32_t>(WorkerState::Complete);
+        h->phase = static_cast<int32_t>(Phase::Unload);
+        return 0;
     }
-    std::fclose(f);
-    if (!ok) return error = "the worker's result is incomplete", false;
-    r.state = static_cast<WorkerResult::State>(head[0]);
-    r.at = {head[1], head[2], static_cast<Phase>(head[3])};
-    name[100] = unit[20] = 0;
-    r.mechName = name;
-    r.mechUnit = unit;
-    return true;
+    h->phase = static_cast<int32_t>(Phase::Setup);
+    const EntryPoint *e = shape.entryIndex >= 0 ? &kEntryPoints[shape.entryIndex] : nullptr;
+    PropertyFn f = e ? lib.entry(e->name) : nullptr;
+    if (shape.kind == WorkerKind::Entry && !f)
+        return fail(WorkerState::SetupFailed, "no entry point func_" + o.worker);
+    if (shape.kind == WorkerKind::External && !lib.externalcompute)
+        return fail(WorkerState::SetupFailed, "no func_externalcompute");
+    std::unique_ptr<Sample> sample;
+    InputGuard guard;
+    try {
+        sample = std::make_unique<Sample>(o.nodesPerSide, o.steps);
+    } catch (const std::bad_alloc &) {
+        return fail(WorkerState::SetupFailed, "out of memory while building the sample");
+    }
+    sample->stressScale = o.stressScale;
+    gGuard = &guard;
+    Caller caller(lib, *sample, o);
+    caller.track(h);
+    caller.guard(&guard);
+    double *values = reinterpret_cast<double *>(reinterpret_cast<char *>(h) + kResultHeaderSize);
+    std::fill(values, values + shape.count, kNaN);
+    const std::vector<uint8_t> selected = selectedNodes(*sample, o);
+    int mech = 0;
+    const bool mechprop =
+        e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
+    for (int s = 1; s <= o.steps; ++s) {
+        caller.beginStep(s);
+        if (!e) {
+            h->calls = h->calls + 1; // func_externalcompute's calls
+            continue;
+        }
+        auto start = std::chrono::steady_clock::now();
+        caller.evaluate(
+            *e, f, values + static_cast<size_t>(s - 1) * static_cast<size_t>(shape.nnod), selected);
+        h->seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (mechprop) {
+            setText(h->mechName, lib.x.nameMechprop + (mech - 1) * 101);
+            setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * 21);
+        }
+    }
+    std::fflush(stdout);
+    h->state = static_cast<int32_t>(WorkerState::Complete);
+    h->phase = static_cast<int32_t>(Phase::Unload); // the library's destructors come next
+    return 0;
 }
 
 // ---- describing a node ----------------------------------------------------------
 
 // Everything the accessors read at the node, level 0 and level 1.
-std::string describeNode(const Sample &s, int node, ConvertFn fromCGS) {
+std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elements) {
     const size_t i = static_cast<size_t>(node - 1), n = static_cast<size_t>(s.nnod);
     std::string o;
     appendf(o, "  node %d of step %d (level 0 at t = %g s, level 1 at t = %g s)\n", node, s.step,
@@ -286,7 +311,7 @@ std::string describeNode(const Sample &s, int node, ConvertFn fromCGS) {
         appendf(o, " getMicro(%d) %s = %.6g um;", a, kAuxiliaries[a],
                 s.aux[static_cast<size_t>(a) * n + i]);
     o += "\n";
-    for (size_t e = 0; e < static_cast<size_t>(s.nel); ++e) {
+    for (size_t e = 0; elements && e < static_cast<size_t>(s.nel); ++e) {
         bool has = false;
         for (size_t c = 0; c < 8; ++c)
             has = has || s.conn[e * 8 + c] == node - 1;
@@ -323,6 +348,8 @@ int runProbe(const Options &o) {
     Sample sample(o.nodesPerSide, o.steps);
     sample.stressScale = o.stressScale;
     Caller caller(lib, sample, o);
+    InputGuard guard; // a write into the host's arrays faults where it is made
+    caller.guard(&guard);
     for (int s = 1; s <= o.probeStep; ++s)
         caller.beginStep(s);
     const int node = o.probeNode;

@@ -13,17 +13,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "block.h"
+#include "result.h"
 
 namespace vhost {
 
 class Sample;
-
-// Where a call is made; kept for the report when the process ends inside it.
-enum class Phase : int32_t { Call = 0, Registration = 1, External = 2 };
+class InputGuard;
+struct ResultHeader;
 
 // What the registration call marked.
 struct Marks {
@@ -31,13 +32,24 @@ struct Marks {
     std::vector<int> constituents, auxiliaries; // active indices, ascending
 };
 
+// 1 for every node of the materials the options select (1-based material
+// of a node: 1 the casting, wall included; 2 the mould), else 0.
+std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);
+
 class Caller {
   public:
     Caller(Library &lib, Sample &sample, const Options &o);
+    // Where the position of every call is written (the worker's result
+    // file); by default a header of the caller's own.
+    void track(ResultHeader *h) { pos_ = h; }
+    // Copy the input arrays into read-only pages at every step.
+    void guard(InputGuard *g) { guard_ = g; }
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
-    // The entry point at every node of the current step into out[0..nnod).
-    void evaluate(const EntryPoint &e, PropertyFn f, double *out);
+    // The entry point at every selected node of the current step into
+    // out[0..nnod) (the others are left as they are).
+    void evaluate(const EntryPoint &e, PropertyFn f, double *out,
+                  const std::vector<uint8_t> &selected);
     // Registration call of a mechanical entry point; assigns the slots.
     Marks registration(PropertyFn f);
     // Fill loc_micro / loc_poro from the marks for 1-based `node`.
@@ -48,30 +60,19 @@ class Caller {
     Sample &s_;
     const Options &o_;
     std::vector<int> lastp_;
+    std::unique_ptr<ResultHeader> own_;
+    ResultHeader *pos_;
+    InputGuard *guard_ = nullptr;
 };
 
-// Position of the call in progress (for the worker's exit handler).
-struct Position {
-    int32_t step = 0, node = 0;
-    Phase phase = Phase::Call;
-};
-extern Position gPosition;
-
-// The result file a worker hands back.
-struct WorkerResult {
-    enum State : int32_t { Running = 0, Complete = 1, Ended = 2 };
-    State state = Running; // Ended: the process ended inside user code
-    Position at;
-    int64_t calls = 0;
-    double seconds = 0; // time spent in the calls
-    std::string mechName, mechUnit;
-    std::vector<double> values; // steps x nnod, step-major
-};
-bool readWorkerResult(const std::string &path, WorkerResult &r, std::string &error);
-
-// The hidden --worker mode: evaluate one entry point (or "externalcompute")
-// over every step and write the result file. Returns the exit status.
+// The hidden --worker mode: list the library's entry points (survey),
+// evaluate one entry point (or "externalcompute") over every step, writing
+// position and values into the result file the parent made. Returns the
+// exit status.
 int runWorker(const Options &o);
+
+// What the result file of `o`'s worker holds (o.worker names it).
+ResultShape workerShape(const Options &o);
 
 // --node/--step: print what the accessors read at the node, then call each
 // entry point of o.functions there, in this process. Returns the exit status.
@@ -80,6 +81,8 @@ int runProbe(const Options &o);
 // What the accessors read at 1-based `node` of the sample's current step,
 // as lines of text (host units, with the user units where they differ).
 // `fromCGS` (the library's converter, may be null) adds the user units.
-std::string describeNode(const Sample &s, int node, ConvertFn fromCGS);
+// Element data (integration-point means, stresses) only when `elements`:
+// a report on a thermal property has no use for them.
+std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elements = true);
 
 } // namespace vhost

@@ -1,12 +1,17 @@
 // main.cpp - vulmora-host: run a user-function library on the sample casting.
 //
-// The parent process never calls user code: each entry point is evaluated
-// by a worker, this same program re-executed with --worker, so a fatal stop
-// or a crash ends only that worker. The parent reads the worker's stdout
-// bytes, exit status and result file, then reports and writes the outputs.
+// The parent process never calls user code, nor loads the library: a
+// survey worker (this same program re-executed with --worker survey) loads
+// it and lists its entry points, then each entry point is evaluated by a
+// worker of its own, so a fatal stop, a crash or a hang ends only that
+// worker. Workers live in a private scratch folder, each in a process group
+// of its own; the parent reads their stdout and stderr, exit status and
+// result file (checked before use), then reports, and writes the outputs
+// into a new folder that takes the output folder's place only when complete.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,10 +19,19 @@
 
 #include "block.h"
 #include "calls.h"
+#include "guard.h"
 #include "options.h"
+#include "outdir.h"
 #include "platform.h"
 #include "report.h"
+#include "result.h"
 #include "sample.h"
+#include "exchange/exchange.h"
+#include "units/units.h"
+
+#ifndef VULMORA_VERSION
+#define VULMORA_VERSION "unknown"
+#endif
 
 namespace fs = std::filesystem;
 using namespace vhost;
@@ -26,30 +40,32 @@ namespace {
 
 // ---- progress ---------------------------------------------------------------
 
-// A bar on stderr, only on a terminal and only once the run has taken a
-// second, so short runs and redirected output stay clean.
+// A bar on stderr naming the entry points running, only on a terminal and
+// only once the run has taken a second, so short runs and redirected
+// output stay clean.
 class Progress {
   public:
     Progress(size_t total, bool enabled) : total_(total), enabled_(enabled) {}
-    void set(size_t done, const std::string &label) {
-        done_ = done;
-        label_ = label;
-        draw();
-    }
+    void finished() { ++done_; }
+    void running(const std::string &name) { label_ += label_.empty() ? name : ", " + name; }
     void draw() {
-        if (!enabled_) return;
-        double t = std::chrono::duration<double>(Clock::now() - start_).count();
-        if (t < 1.0) return;
-        const int width = 30;
-        int fill = total_ ? static_cast<int>(width * done_ / total_) : width;
-        std::fprintf(
-            stderr, "\r[%s%s] %zu/%zu %-28.28s %6.1f s", std::string(size_t(fill), '#').c_str(),
-            std::string(size_t(width - fill), '.').c_str(), done_, total_, label_.c_str(), t);
-        std::fflush(stderr);
-        drawn_ = true;
+        if (enabled_) {
+            double t = std::chrono::duration<double>(Clock::now() - start_).count();
+            if (t >= 1.0) {
+                const int width = 30;
+                int fill = total_ ? static_cast<int>(width * done_ / total_) : width;
+                std::fprintf(stderr, "\r[%s%s] %zu/%zu %-36.36s %6.1f s",
+                             std::string(size_t(fill), '#').c_str(),
+                             std::string(size_t(width - fill), '.').c_str(), done_, total_,
+                             label_.c_str(), t);
+                std::fflush(stderr);
+                drawn_ = true;
+            }
+        }
+        label_.clear();
     }
     void finish() {
-        if (drawn_) std::fprintf(stderr, "\r%-90s\r", "");
+        if (drawn_) std::fprintf(stderr, "\r%-100s\r", "");
     }
 
   private:
@@ -60,13 +76,14 @@ class Progress {
     std::string label_;
 };
 
-// ---- the library ------------------------------------------------------------
+// ---- the library and the size of the run ----------------------------------------
 
 // --library as given, else the first default candidate that exists.
 bool chooseLibrary(Options &o, std::string &error) {
+    std::error_code ec;
     if (o.library.empty()) {
         for (const std::string &c : defaultLibraryCandidates())
-            if (fs::exists(c)) {
+            if (fs::is_regular_file(c, ec)) {
                 o.library = c;
                 break;
             }
@@ -76,76 +93,247 @@ bool chooseLibrary(Options &o, std::string &error) {
             return false;
         }
     }
-    if (!fs::exists(o.library)) {
-        error = "no such library: " + o.library;
-        return false;
+    const fs::file_status st = fs::status(o.library, ec);
+    const std::string shown = o.library.size() > 200 ? o.library.substr(0, 200) + "..." : o.library;
+    if (!fs::exists(st) && (!ec || ec == std::errc::no_such_file_or_directory))
+        return error = "no such library: " + shown, false;
+    if (ec) return error = "--library " + shown + ": " + ec.message(), false;
+    if (!fs::is_regular_file(st)) return error = "--library " + shown + " is not a file", false;
+    o.library = fs::absolute(o.library, ec).lexically_normal().string();
+    return !ec || (error = "--library: " + ec.message(), false);
+}
+
+// Bytes per node and per element of the sample (mesh, two time levels,
+// integration points, microstructure) and its copy in read-only pages.
+constexpr double kSampleBytesPerNode = 3 * 8 + 21 * 4 + 5 * 8 * 2 + 4;
+constexpr double kSampleBytesPerElement = 4 * 4 + 8 + 8 * 4 + 8 * (1 + 1 + 6) * 4;
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+
+// Refuse a run that cannot fit: memory (the parent's sample and values,
+// each worker's sample, its read-only copy and its result file), the
+// scratch folder (the workers' result files) and the output files.
+bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
+               std::string &error) {
+    const double nnod = std::pow(double(o.nodesPerSide), 3);
+    const double nel = std::pow(double(o.nodesPerSide - 1), 3);
+    const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
+    const double values = nnod * o.steps * 8.0;
+    const double workers = std::min<double>(o.jobs, double(entries) + 1);
+    const double memory = sample + double(entries) * values + workers * (2 * sample + values);
+    const double available = double(platform::availableMemory());
+    char buf[256];
+    if (available > 0 && memory > 0.9 * available) {
+        std::snprintf(buf, sizeof buf,
+                      "the run needs about %.1f GiB of memory and %.1f GiB are available: use "
+                      "fewer nodes, steps or --jobs",
+                      memory / kGiB, available / kGiB);
+        return error = buf, false;
     }
-    o.library = fs::absolute(o.library).lexically_normal().string();
+    const double scratch = workers * (values + 4096);
+    const double scratchFree = double(platform::freeDiskSpace(scratchDir));
+    if (scratch > scratchFree) {
+        std::snprintf(buf, sizeof buf,
+                      "the workers' results need about %.1f GiB in %s and %.1f GiB are free",
+                      scratch / kGiB, scratchDir.c_str(), scratchFree / kGiB);
+        return error = buf, false;
+    }
+    if (o.writeOutput) {
+        // Text: ~130 bytes per CSV row, ~150 + 14 per entry point per VTU node.
+        const double files = double(entries) * values / 8.0 * 130.0 +
+                             o.steps * (nnod * (150.0 + 14.0 * double(entries)) + nel * 60.0);
+        const fs::path where = fs::absolute(o.output).parent_path();
+        const double free = double(platform::freeDiskSpace(where.string()));
+        if (files > free) {
+            std::snprintf(buf, sizeof buf,
+                          "the output files need about %.1f GiB in %s and %.1f GiB are free: use "
+                          "fewer nodes or steps, or --no-output",
+                          files / kGiB, where.string().c_str(), free / kGiB);
+            return error = buf, false;
+        }
+    }
     return true;
 }
 
-// ---- evaluating one entry point -------------------------------------------------
+// ---- the scratch folder ---------------------------------------------------------
 
-// The command line of the worker for entry point `name`.
-std::vector<std::string> workerCommand(const std::string &self, const Options &o,
-                                       const std::string &name, const std::string &result) {
-    std::vector<std::string> args = {self, "--worker", name, "--result", result};
+// A private folder of this run for the workers' result files, removed with
+// everything in it when the run ends.
+class Scratch {
+  public:
+    bool make(std::string &error) {
+        const std::string tmp = platform::tempDirectory(error);
+        if (tmp.empty()) return false;
+        dir_ = platform::makePrivateFolder(tmp, "vulmora-host-", error);
+        return !dir_.empty();
+    }
+    ~Scratch() {
+        std::error_code ec;
+        if (!dir_.empty()) fs::remove_all(dir_, ec);
+    }
+    const std::string &dir() const { return dir_; }
+
+  private:
+    std::string dir_;
+};
+
+// ---- workers ----------------------------------------------------------------------
+
+// One worker: its command, its result file (made here) and what it ended as.
+struct Worker {
+    std::string name; // entry point, "externalcompute" or "survey"
+    ResultShape shape;
+    std::string path;
+    platform::FileHandle file = -1;
+    // The time limit: the calls counted and the phase when last seen.
+    int64_t lastCalls = -1;
+    int32_t lastPhase = -1;
+    std::chrono::steady_clock::time_point since;
+    bool timedOut = false;
+    platform::RunResult run;
+    ~Worker() { platform::closeFile(file); }
+};
+
+// The command line of the worker `w`.
+std::vector<std::string> workerCommand(const std::string &self, const Options &o, const Worker &w) {
+    std::vector<std::string> args = {self, "--worker", w.name, "--result", w.path};
     for (const std::string &a : sampleArguments(o))
         args.push_back(a);
     return args;
 }
 
-// How the worker for `name` ended, from its stdout, exit status and result
-// file. A stop at the very first call that printed exactly the template's
-// line is a placeholder.
-Outcome classify(const Options &o, const std::string &name, const std::string &result,
-                 platform::RunResult &run, bool named) {
+// True when the worker has spent longer than the limit in one user call
+// (or in loading the library): its position has not moved since.
+bool overTime(const Options &o, Worker &w) {
+    if (o.timeLimit <= 0) return false;
+    ResultHeader h;
+    if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (h.calls != w.lastCalls || h.phase != w.lastPhase) {
+        w.lastCalls = h.calls, w.lastPhase = h.phase, w.since = now;
+        return false;
+    }
+    const bool user = isUserPhase(static_cast<Phase>(h.phase)) &&
+                      h.state == static_cast<int32_t>(WorkerState::Running);
+    w.timedOut = user && std::chrono::duration<double>(now - w.since).count() > o.timeLimit;
+    return w.timedOut;
+}
+
+// Make every worker's result file, run them, keep how each ended. False
+// when interrupted; `finished(k)` is called as worker k ends.
+bool runWorkers(const Options &o, const std::string &self, const std::string &scratch,
+                std::vector<std::unique_ptr<Worker>> &workers, Progress *bar, std::string &error) {
+    std::vector<std::vector<std::string>> jobs;
+    for (auto &w : workers) {
+        w->path = (fs::path(scratch) / (w->name + ".bin")).string();
+        w->file = platform::createExclusive(w->path, w->shape.bytes(), error);
+        if (w->file == -1) return false;
+        const ResultHeader h = initialHeader(w->shape);
+        // The header goes in through a mapping of our own, unmapped at once.
+        void *map = platform::mapShared(w->file, sizeof h, error);
+        if (!map) return error = w->path + ": " + error, false;
+        std::memcpy(map, &h, sizeof h);
+        platform::unmap(map, sizeof h);
+        jobs.push_back(workerCommand(self, o, *w));
+    }
+    return platform::runMany(
+        jobs, o.jobs,
+        [&](size_t k, platform::RunResult &run) {
+            workers[k]->run = std::move(run);
+            if (bar) bar->finished();
+        },
+        [&](size_t k) {
+            if (bar) bar->running(workers[k]->name);
+            return overTime(o, *workers[k]);
+        },
+        [&] {
+            if (bar) bar->draw();
+        });
+}
+
+// ---- how a worker ended ---------------------------------------------------------
+
+// Where the worker was, in words.
+std::string where(const WorkerResult &r) {
+    const std::string s = "step " + std::to_string(r.step);
+    switch (r.phase) {
+    case Phase::Load:
+        return "while the library was loading (in its constructors)";
+    case Phase::Unload:
+        return "after the last call, while the process ended (in the library's destructors or "
+               "exit handlers)";
+    case Phase::External:
+        return s + ", in func_externalcompute";
+    case Phase::Registration:
+        return s + ", node " + std::to_string(r.node) + " (registration call, location = -1)";
+    case Phase::Call:
+        return s + ", node " + std::to_string(r.node);
+    case Phase::Setup:
+    case Phase::Between:
+        break;
+    }
+    return "in the emulator's own work at " + s;
+}
+
+// How the worker of `name` ended, from its result file, exit status and
+// output. A stop at the very first call that printed exactly the
+// template's line is a placeholder. Nothing the worker wrote is used
+// before it is checked; a worker that fails outside user code is the
+// emulator's failure, never the library's.
+Outcome classify(Worker &w, bool named) {
     Outcome r;
-    r.name = name;
+    r.name = w.name;
+    platform::RunResult &run = w.run;
     if (!run.started) {
+        r.status = Outcome::EmulatorError;
         r.detail = "cannot start the worker: " + run.error;
         r.failure = true;
         return r;
     }
-    r.printed = std::move(run.out);
+    r.printed = run.out.text();
+    r.errors = run.err.text();
+    r.printedBytes = run.out.total;
+    r.errorBytes = run.err.total;
     r.exited = run.exited;
     r.exitStatus = run.status;
     std::string error;
-    bool haveResult = readWorkerResult(result, r.result, error);
-    std::error_code ec;
-    fs::remove(result, ec);
-    if (!run.exited) {
+    const bool valid = readResult(w.file, w.shape, r.result, error);
+    const WorkerResult &res = r.result;
+    if (!valid) {
+        r.status = Outcome::Error;
+        r.detail = error;
+    } else if (w.timedOut) {
+        r.status = Outcome::TimedOut;
+    } else if (run.killed) {
+        r.status = Outcome::EmulatorError;
+        r.detail = "the worker was ended by the emulator";
+    } else if (res.modifiedArray >= 0) {
+        r.status = Outcome::Modified;
+    } else if (res.state == WorkerState::SetupFailed || res.state == WorkerState::LoadFailed) {
+        r.status = Outcome::EmulatorError;
+        r.detail = res.message;
+    } else if (!isUserPhase(res.phase)) {
+        r.status = Outcome::EmulatorError;
+        r.detail = std::string("the worker ") +
+                   (run.exited ? "ended with exit status " + std::to_string(run.status)
+                               : "died of " + platform::signalName(run.status)) +
+                   " " + where(res);
+    } else if (!run.exited) {
         r.status = Outcome::Crashed;
-    } else if (haveResult && r.result.state == WorkerResult::Complete && run.status == 0) {
-        computeStatistics(r, o.nodesPerSide * o.nodesPerSide * o.nodesPerSide);
-        r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
-    } else if (haveResult && r.result.state == WorkerResult::Ended) {
-        const Position &at = r.result.at;
-        const bool firstCall = at.step == 1 && at.node == 1 && at.phase != Phase::External;
-        r.status = firstCall && run.status == 1 && r.printed == placeholderLine(name)
+    } else if (res.state == WorkerState::Complete && run.status == 0) {
+        r.status = Outcome::Ok; // the caller checks the values
+    } else {
+        const bool firstCall = res.step == 1 && res.calls == 1 &&
+                               (res.phase == Phase::Call || res.phase == Phase::Registration);
+        r.status = firstCall && run.status == 1 && run.out.complete() &&
+                           r.printed == placeholderLine(w.name)
                        ? Outcome::Placeholder
                        : Outcome::Stopped;
-    } else {
-        r.detail = haveResult ? "the worker failed" : error;
-        r.status = Outcome::Error;
     }
     r.failure = r.status != Outcome::Ok && (r.status != Outcome::Placeholder || named);
     return r;
 }
 
-// Where the process ended, in words.
-std::string where(const Position &at) {
-    std::string s = "step " + std::to_string(at.step);
-    switch (at.phase) {
-    case Phase::External:
-        return s + ", in func_externalcompute";
-    case Phase::Registration:
-        return s + ", node " + std::to_string(at.node) + " (registration call, location = -1)";
-    case Phase::Call:
-        break;
-    }
-    return s + ", node " + std::to_string(at.node);
-}
+// ---- the report ---------------------------------------------------------------------
 
 // The re-run command for one call.
 std::string rerun(const Options &o, const std::string &name, int node, int step) {
@@ -157,9 +345,20 @@ std::string rerun(const Options &o, const std::string &name, int node, int step)
     return c;
 }
 
+// A value in the user's units, converted by the library's own converter
+// with the run's selectors (the emulator links the converter: no user code).
+Units gUnits;
+double userUnit(int code, double x) {
+    user_unit_temp = gUnits.temp, user_unit_coor = gUnits.coor;
+    user_unit_velocity = gUnits.velocity;
+    return fconvertFromCGS(code, x);
+}
+
 // The report of one failure: what, where, what it printed, the fields there.
-std::string problem(const Outcome &e, const Options &o, Sample &sample, ConvertFn fromCGS) {
+std::string problem(const Outcome &e, const Options &o, Sample &sample) {
     std::string t = "func_" + e.name + ": ";
+    const WorkerResult &r = e.result;
+    const bool atNode = r.phase == Phase::Call || r.phase == Phase::Registration;
     int node = 0, step = 0;
     switch (e.status) {
     case Outcome::NonFinite: {
@@ -173,129 +372,254 @@ std::string problem(const Outcome &e, const Options &o, Sample &sample, ConvertF
         break;
     }
     case Outcome::Placeholder:
-        t += "is the template's placeholder: it stopped with exit status 1 printing " +
-             escaped(e.printed) + "\n";
-        return t;
+        return t + "is the template's placeholder: it stopped with exit status 1 printing " +
+               escaped(e.printed) + "\n";
     case Outcome::Stopped:
-        t += "stopped the process with exit status " + std::to_string(e.exitStatus) + " at " +
-             where(e.result.at) + ", printing " + escaped(e.printed) + "\n";
-        if (e.result.at.phase != Phase::External) node = e.result.at.node;
-        step = e.result.at.step;
+        t += "stopped the process with exit status " + std::to_string(e.exitStatus) + " " +
+             (atNode ? "at " : "") + where(r) + ", printing " + escaped(e.printed) + "\n";
         break;
     case Outcome::Crashed:
-        t += "crashed (signal or exception code " + std::to_string(e.exitStatus) + ")";
-        if (e.result.state == WorkerResult::Ended) { // the crash hook saved the position
-            t += " at " + where(e.result.at);
-            if (e.result.at.phase != Phase::External) node = e.result.at.node;
-            step = e.result.at.step;
-        }
-        t += e.printed.empty() ? "\n" : ", printing " + escaped(e.printed) + "\n";
+        t += "crashed (" + platform::signalName(e.exitStatus) + ") " + (atNode ? "at " : "") +
+             where(r) + (e.printed.empty() ? "\n" : ", printing " + escaped(e.printed) + "\n");
+        break;
+    case Outcome::TimedOut:
+        t += "took longer than the time limit of " + std::to_string(int(o.timeLimit)) +
+             " s in one call and was ended, " + (atNode ? "at " : "") + where(r) + "\n";
+        break;
+    case Outcome::Modified:
+        t += "modified the host's array " + std::string(kGuardedArrays[r.modifiedArray]) +
+             " (entry " + std::to_string(r.modifiedEntry) + ") " + (atNode ? "at " : "") +
+             where(r) + "; the host's arrays are input, read-only for user code\n";
         break;
     default:
-        t += (e.detail.empty() ? "failed" : e.detail) + "\n";
-        return t;
+        return t + (e.detail.empty() ? "failed" : e.detail) + "\n";
     }
-    if (node > 0) {
+    if (e.status != Outcome::NonFinite && atNode) node = r.node;
+    if (e.status != Outcome::NonFinite) step = r.step;
+    if (!e.errors.empty()) t += "  it wrote on stderr:\n" + lastLines(e.errors, 10, "    | ");
+    if (node > 0 && step > 0) {
         sample.setStep(step);
-        t += "  the fields there:\n" + describeNode(sample, node, fromCGS);
+        const EntryPoint *ep = findEntryPoint(e.name);
+        const bool mechanical = ep && ep->mode == CallMode::Mechanical;
+        t += "  the fields there:\n" + describeNode(sample, node, userUnit, mechanical);
         t += "  re-run that call: " + rerun(o, e.name, node, step) + "\n";
     }
     return t;
 }
 
-// ---- the run ------------------------------------------------------------------
+// What the entry points printed without failing: a few lines each, the
+// whole text in the output folder.
+std::string printedReport(const std::vector<Outcome> &outcomes, bool files) {
+    std::string t;
+    for (const Outcome &e : outcomes) {
+        if (e.failure || e.status == Outcome::Placeholder) continue;
+        auto stream = [&](const char *what, const std::string &text, uint64_t bytes,
+                          const char *file) {
+            if (text.empty()) return;
+            t += "func_" + e.name + " printed " + std::to_string(bytes) + " bytes on " + what;
+            t += files ? " (in " + e.name + file + "); the last lines:\n" : "; the last lines:\n";
+            t += lastLines(text, 5, "  | ");
+        };
+        stream("stdout", e.printed, e.printedBytes, ".stdout.txt");
+        stream("stderr", e.errors, e.errorBytes, ".stderr.txt");
+    }
+    return t;
+}
 
-// Evaluate, tabulate, write; the exit status says whether anything failed.
-int runAll(const Options &o, char *argv0) {
-    Library lib;
+// ---- the run --------------------------------------------------------------------------
+
+// The exit status of an interrupted run, after saying so.
+int interruptedStatus() {
+    const int sig = platform::interrupted();
+    std::fprintf(stderr,
+                 "vulmora-host: interrupted by %s: the run is incomplete and no results "
+                 "were written\n",
+                 platform::signalName(sig).c_str());
+    return 128 + sig;
+}
+
+// The survey: load the library in a worker and list its entry points. A
+// library whose loading crashes, stops or hangs is the user's fault (1),
+// one that cannot be loaded at all a usage error (2). 0 when it loaded.
+int survey(const Options &o, const std::string &self, const std::string &scratch,
+           WorkerResult &found, std::string &loadOutput) {
+    std::vector<std::unique_ptr<Worker>> one;
+    one.push_back(std::make_unique<Worker>());
+    Worker &w = *one.front();
+    w.name = "survey";
+    w.shape.kind = WorkerKind::Survey;
+    w.shape.nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    w.shape.steps = o.steps;
     std::string error;
-    if (!lib.open(o.library, error)) {
+    if (!runWorkers(o, self, scratch, one, nullptr, error)) {
+        if (platform::interrupted()) return interruptedStatus();
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    std::vector<std::string> names = o.functions;
-    if (!o.functionsGiven)
-        for (const EntryPoint &e : kEntryPoints)
-            if (lib.entry(e.name)) names.push_back(e.name);
+    Outcome r = classify(w, true);
+    loadOutput = r.printed;
+    found = r.result;
+    if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed) {
+        std::fprintf(stderr, "vulmora-host: %s\n", r.result.message.c_str());
+        return 2;
+    }
+    if (r.status == Outcome::Ok) return 0;
+    std::string why;
+    switch (r.status) {
+    case Outcome::Crashed:
+        why = "crashed (" + platform::signalName(r.exitStatus) + ")";
+        break;
+    case Outcome::TimedOut:
+        why = "took longer than the time limit of " + std::to_string(int(o.timeLimit)) + " s";
+        break;
+    case Outcome::Stopped:
+        why = "ended the process with exit status " + std::to_string(r.exitStatus);
+        break;
+    default:
+        why = "failed: " + r.detail;
+    }
+    std::printf("Problems:\nthe library %s while loading (in its constructors)%s\n", why.c_str(),
+                r.printed.empty() ? "" : (", printing " + escaped(r.printed)).c_str());
+    if (!r.errors.empty())
+        std::printf("  it wrote on stderr:\n%s", lastLines(r.errors, 10, "    | ").c_str());
+    std::printf("0 entry points evaluated: the library cannot be used\n");
+    return r.status == Outcome::EmulatorError ? 2 : 1;
+}
+
+// Evaluate, tabulate, write; the exit status says whether anything failed.
+int runAll(Options &o, const char *argv0) {
+    platform::catchInterrupts();
+    gUnits = o.units;
+    std::string error;
+    Scratch scratch;
+    if (!scratch.make(error)) {
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
+    if (!checkSize(o, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
+                   scratch.dir(), error)) {
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
+    OutputFolder out;
+    if (o.writeOutput && !out.claim(o.output, error)) {
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
     std::string self = platform::executablePath();
     if (self.empty()) self = fs::absolute(argv0).string();
-    const fs::path scratch =
-        fs::temp_directory_path() / ("vulmora-host-" + std::to_string(platform::processId()));
-    fs::create_directories(scratch);
     if (!o.quiet)
         std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n",
                     o.library.c_str(), o.nodesPerSide * o.nodesPerSide * o.nodesPerSide,
                     o.nodesPerSide,
                     (o.nodesPerSide - 1) * (o.nodesPerSide - 1) * (o.nodesPerSide - 1), o.steps);
     std::fflush(stdout);
+
+    WorkerResult exports;
+    std::string loadOutput;
+    if (int status = survey(o, self, scratch.dir(), exports, loadOutput)) return status;
+
     // Every exported entry point, then func_externalcompute on its own.
+    std::vector<std::string> names = o.functions;
+    if (!o.functionsGiven)
+        for (size_t k = 0; k < std::size(kEntryPoints); ++k)
+            if (exports.exported[k]) names.push_back(kEntryPoints[k].name);
     std::vector<Outcome> outcomes(names.size());
-    std::vector<std::vector<std::string>> jobs;
-    std::vector<size_t> jobOf; // outcome index of each job
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<size_t> outcomeOf;
+    const int64_t nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    auto addWorker = [&](const std::string &name, WorkerKind kind, size_t k) {
+        auto w = std::make_unique<Worker>();
+        w->name = name;
+        w->shape.kind = kind;
+        w->shape.nnod = nnod;
+        w->shape.steps = o.steps;
+        if (kind == WorkerKind::Entry) {
+            w->shape.entryIndex = static_cast<int32_t>(findEntryPoint(name) - kEntryPoints);
+            w->shape.count = nnod * o.steps;
+        }
+        workers.push_back(std::move(w));
+        outcomeOf.push_back(k);
+    };
     for (size_t k = 0; k < names.size(); ++k) {
         outcomes[k].name = names[k];
-        if (lib.entry(names[k])) {
-            jobs.push_back(
-                workerCommand(self, o, names[k], (scratch / (names[k] + ".bin")).string()));
-            jobOf.push_back(k);
+        if (exports.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)]) {
+            addWorker(names[k], WorkerKind::Entry, k);
         } else {
             outcomes[k].status = Outcome::NotExported;
             outcomes[k].failure = true;
         }
     }
-    if (lib.externalcompute) {
+    if (exports.exportsExternal) {
         outcomes.emplace_back().name = "externalcompute";
-        jobs.push_back(
-            workerCommand(self, o, "externalcompute", (scratch / "externalcompute.bin").string()));
-        jobOf.push_back(outcomes.size() - 1);
+        addWorker("externalcompute", WorkerKind::External, outcomes.size() - 1);
     }
-    Progress bar(jobs.size(), !o.quiet && platform::stderrIsTerminal());
-    size_t finished = 0;
-    platform::runMany(
-        jobs, o.jobs,
-        [&](size_t j, platform::RunResult &run) {
-            Outcome &out = outcomes[jobOf[j]];
-            const bool named = o.functionsGiven || out.name == "externalcompute";
-            out = classify(o, out.name, jobs[j][4], run, named);
-            bar.set(++finished, out.name);
-        },
-        [&] { bar.draw(); });
+    Progress bar(workers.size(), !o.quiet && platform::stderrIsTerminal());
+    const bool completed = runWorkers(o, self, scratch.dir(), workers, &bar, error);
     bar.finish();
-    std::error_code ec;
-    fs::remove_all(scratch, ec);
+    if (!completed) {
+        if (platform::interrupted()) return interruptedStatus();
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
 
-    const std::string table = summaryTable(outcomes);
-    // The sample is rebuilt here only when a report or the files need it.
-    std::unique_ptr<Sample> sample;
-    auto theSample = [&]() -> Sample & {
-        if (!sample) {
-            sample = std::make_unique<Sample>(o.nodesPerSide, o.steps);
-            sample->stressScale = o.stressScale;
+    Sample sample(o.nodesPerSide, o.steps);
+    sample.stressScale = o.stressScale;
+    const std::vector<uint8_t> selected = selectedNodes(sample, o);
+    std::vector<uint8_t> nodeMaterial(selected.size());
+    for (size_t i = 0; i < selected.size(); ++i)
+        nodeMaterial[i] = selected[i] ? (sample.inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
+    for (size_t j = 0; j < workers.size(); ++j) {
+        Outcome &r = outcomes[outcomeOf[j]];
+        const bool named = o.functionsGiven || r.name == "externalcompute";
+        r = classify(*workers[j], named);
+        if (r.status == Outcome::Ok && !r.result.values.empty()) {
+            computeStatistics(r, static_cast<int>(nnod), &nodeMaterial);
+            r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
+            r.failure = r.nonFinite > 0;
         }
-        return *sample;
-    };
+    }
+    workers.clear();
+
+    const std::string table = summaryTable(outcomes, o.materials == 3);
     std::string problems;
-    size_t ok = 0, placeholders = 0, failed = 0;
+    size_t ok = 0, placeholders = 0, failed = 0, emulator = 0;
     for (const Outcome &e : outcomes) {
         ok += e.status == Outcome::Ok;
         placeholders += e.status == Outcome::Placeholder && !e.failure;
-        failed += e.failure;
-        if (e.failure) problems += problem(e, o, theSample(), lib.fromCGS);
+        failed += e.failure && e.status != Outcome::EmulatorError;
+        emulator += e.status == Outcome::EmulatorError;
+        if (e.failure) problems += problem(e, o, sample);
     }
     std::string verdict = std::to_string(outcomes.size()) + " entry points: " + std::to_string(ok) +
                           " ok, " + std::to_string(placeholders) +
-                          " placeholders (not implemented), " + std::to_string(failed) +
-                          " failed\n";
+                          " placeholders (not implemented), " + std::to_string(failed) + " failed";
+    if (emulator) verdict += ", " + std::to_string(emulator) + " not evaluated (emulator error)";
+    verdict += "\n";
+    const std::string printed = printedReport(outcomes, o.writeOutput);
+    std::string loadNote;
+    if (!loadOutput.empty())
+        loadNote = "the library printed " + std::to_string(loadOutput.size()) +
+                   " bytes while loading:\n" + lastLines(loadOutput, 5, "  | ");
     if (!o.quiet) std::printf("\n%s\n", table.c_str());
+    if (!o.quiet && !(printed + loadNote).empty())
+        std::printf("Output:\n%s%s\n", loadNote.c_str(), printed.c_str());
     if (!problems.empty()) std::printf("Problems:\n%s\n", problems.c_str());
     std::printf("%s", verdict.c_str());
     std::fflush(stdout);
+    int status = emulator ? 2 : failed ? 1 : 0;
     if (o.writeOutput) {
-        std::string notes =
-            writeOutputs(o, theSample(), outcomes, table + "\n" + problems + verdict);
+        std::string notes;
+        if (!writeOutputs(o, sample, outcomes, table + "\n" + problems + verdict, loadOutput, out,
+                          notes, error)) {
+            if (platform::interrupted()) return interruptedStatus();
+            std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());
+            return std::max(status, 1);
+        }
         if (!o.quiet) std::printf("%s", notes.c_str());
     }
-    return failed ? 1 : 0;
+    if (platform::interrupted()) return interruptedStatus();
+    return status;
 }
 
 } // namespace
@@ -311,20 +635,30 @@ int main(int argc, char **argv) {
         std::fputs(helpText(), stdout);
         return 0;
     }
+    if (o.version) {
+        std::printf("vulmora-host %s\n", VULMORA_VERSION);
+        return 0;
+    }
     if (!o.worker.empty()) {
         vhost::platform::rawStdout();
         return runWorker(o);
     }
-    if (!chooseLibrary(o, error)) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return 2;
-    }
-    if (o.probeNode) {
-        if (o.functions.empty()) {
-            std::fprintf(stderr, "vulmora-host: --node/--step need --functions NAME\n");
+    try {
+        if (!chooseLibrary(o, error)) {
+            std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
             return 2;
         }
-        return runProbe(o);
+        if (o.probeNode) {
+            if (o.functions.empty()) {
+                std::fprintf(stderr, "vulmora-host: --node/--step need --functions NAME\n");
+                return 2;
+            }
+            return runProbe(o);
+        }
+        return runAll(o, argv[0]);
+    } catch (const std::exception &e) {
+        // The last resort: one line, never an abort.
+        std::fprintf(stderr, "vulmora-host: %s\n", e.what());
+        return 2;
     }
-    return runAll(o, argv[0]);
 }

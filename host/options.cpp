@@ -70,6 +70,30 @@ bool parseFunctions(const std::string &list, std::vector<std::string> &out, std:
     return !out.empty();
 }
 
+// --materials: "all", or a comma-separated list of 1 (the casting) and 2
+// (the mould).
+bool parseMaterials(const std::string &list, int &mask, std::string &error) {
+    mask = 0;
+    if (list == "all") {
+        mask = 3;
+        return true;
+    }
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        int m = 0;
+        if (!parseInt(item, 1, 2, m)) {
+            error = "--materials takes all, or 1 (the casting) and 2 (the mould): '" + list + "'";
+            return false;
+        }
+        mask |= 1 << (m - 1);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 // One option at a time; every option that takes a value takes the next word.
@@ -95,6 +119,16 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
         std::string v;
         if (a == "-h" || a == "--help") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--time-limit") {
+            if (!value(v)) return false;
+            char *end = nullptr;
+            o.timeLimit = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(o.timeLimit >= 0) || o.timeLimit > 1e6)
+                return error = "--time-limit: not a number of seconds from 0 to 1e6: " + v, false;
+        } else if (a == "--materials") {
+            if (!value(v) || !parseMaterials(v, o.materials, error)) return false;
         } else if (a == "--library") {
             if (!value(o.library)) return false;
         } else if (a == "--functions") {
@@ -135,6 +169,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.tempTable = false;
         } else if (a == "--output") {
             if (!value(o.output)) return false;
+            if (o.output.empty()) return error = "--output needs a folder name", false;
         } else if (a == "--no-output") {
             o.writeOutput = false;
         } else if (a == "--no-plots") {
@@ -166,10 +201,12 @@ std::vector<std::string> sampleArguments(const Options &o) {
     const Units &u = o.units;
     char scale[64];
     std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
-    std::vector<std::string> a = {"--library",        o.library,
-                                  "--nodes-per-side", std::to_string(o.nodesPerSide),
-                                  "--steps",          std::to_string(o.steps),
-                                  "--stress-scale",   scale};
+    std::vector<std::string> a = {
+        "--library",        o.library,
+        "--nodes-per-side", std::to_string(o.nodesPerSide),
+        "--steps",          std::to_string(o.steps),
+        "--stress-scale",   scale,
+        "--materials",      o.materials == 3 ? "all" : o.materials == 2 ? "2" : "1"};
     const std::pair<const char *, int> sel[] = {{"temp", u.temp},
                                                 {"coor", u.coor},
                                                 {"thermalconductivity", u.thermalconductivity},
@@ -218,25 +255,49 @@ User units (what the accessors return)
                         quantity code -1, 0, 3, 4, 6, 7, 8, 13); defaults are
                         the CGS columns: 2, except time 1 (seconds)
 
+Where and how long
+  --materials LIST      materials whose nodes are evaluated: 1 the casting
+                        (default; its wall nodes included), 2 the mould,
+                        "1,2" or "all" (the solver calls a user property for
+                        the material it is assigned to)
+  --time-limit S        longest time in seconds one call of an entry point
+                        (or the loading of the library) may take; a call
+                        over it is killed and reported where it was
+                        (default 60; 0: no limit)
+
 Finding a fault
   --node N --step S     call the entry points of --functions once, at node N
-                        of step S, in this process, after printing everything
-                        the accessors read there (a stop ends the program)
+                        of step S, in this process (for a debugger), after
+                        printing everything the accessors read there (a stop
+                        ends the program)
 
 Output
   --output DIR          folder for the results (default vulmora-out): one CSV
                         per entry point, one VTK file per step with a .pvd
-                        collection, SVG plots of value against temperature
+                        collection, SVG plots of value against temperature,
+                        what each entry point printed, summary.txt. The run
+                        writes a new folder beside DIR and puts it in DIR's
+                        place only when complete; DIR must be a folder an
+                        earlier run wrote, an empty folder or new.
   --no-output           write no files
   --no-plots            make no plots (they need gnuplot)
   --jobs N              entry points evaluated at the same time (default 2)
   -q, --quiet           print only problems and the final verdict
+  --version             the emulator's version
   -h, --help            this text
 
+Every entry point runs in a worker process of its own: the emulator never
+runs user code itself (but with --node), and a crash, stop, hang or write
+into the host's arrays ends only that worker and is reported.
+
 Exit status: 0 when every evaluated entry point returned finite values at
-every node; 1 when one stopped, crashed or returned NaN or an infinite value
-(or was named with --functions and is a placeholder); 2 on a bad command line
-or a library that cannot be loaded.
+every node and every file was written; 1 when one stopped, crashed, timed
+out, wrote into the host's arrays or returned NaN or an infinite value (or
+was named with --functions and is a placeholder), or when a result file
+could not be written; 2 on a bad command line, a library that cannot be
+loaded, an output folder that cannot be made or claimed, a run too large
+for this machine, or a failure of the emulator itself; 130 or 143 when
+interrupted by SIGINT or SIGTERM (nothing is written then).
 )";
 }
 

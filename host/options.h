@@ -31,8 +31,10 @@ struct Options {
     bool writeOutput = true;
     bool plots = true;
     bool quiet = false;
-    int jobs = 2; // workers run at the same time
-    bool help = false;
+    int jobs = 2;          // workers run at the same time
+    double timeLimit = 60; // s one call (or loading the library) may take; 0: none
+    int materials = 1;     // bit m-1 set: nodes of material m are evaluated
+    bool help = false, version = false;
     int probeNode = 0, probeStep = 0; // --node / --step
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;

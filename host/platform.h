@@ -1,17 +1,24 @@
 // platform.h - the few operating-system services the emulator needs.
 //
 // Everything that differs between POSIX and Windows lives behind these
-// functions: loading a user-function library and finding its symbols, and
-// running a program (the emulator itself as an isolated worker, or the
-// plotting tool) while capturing its standard output and exit status.
-// platform_posix.cpp and platform_win32.cpp implement them.
+// functions: loading a user-function library and finding its symbols,
+// private scratch folders and the shared result files of the workers,
+// read-only pages, interruption, and running a program (the emulator
+// itself as an isolated worker, or the plotting tool) with its standard
+// output and error captured, its time watched and its whole process group
+// (job object) ended with it. platform_posix.cpp and platform_win32.cpp
+// implement them.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace vhost::platform {
+
+// ---- libraries -----------------------------------------------------------------
 
 // Load the shared library at `path`; null on failure with the reason in
 // `error`. The library stays loaded until the process ends.
@@ -20,6 +27,8 @@ void *loadLibrary(const std::string &path, std::string &error);
 // Address of the exported symbol `name` in `library`, or null.
 void *findSymbol(void *library, const char *name);
 
+// ---- process facts ---------------------------------------------------------------
+
 // Absolute path of the running executable ("" when unknown).
 std::string executablePath();
 
@@ -27,42 +36,132 @@ std::string executablePath();
 // (libname.so or libname.dll).
 std::string libraryFileName(const std::string &name);
 
-// Identifier of this process, to make temporary file names unique.
-long processId();
-
 // Make standard output pass bytes through unchanged (Windows opens it in
-// text mode, which would turn a library's "\n" into "\r\n"). A worker calls
-// this first, so the parent sees exactly the bytes user code printed.
+// text mode, which would turn a library's "\n" into "\r\n") and line
+// buffered, so the last lines before a crash reach the parent. A worker
+// calls this first.
 void rawStdout();
 
-// Call `hook` when the process is about to die of a crash (a fatal signal
-// on POSIX, an unhandled exception on Windows), then let it die as it
-// would have. The hook must not allocate.
-void onCrash(void (*hook)());
+// Point standard output at the null device until restoreStdout(token);
+// what a library prints while it loads is then not mixed with what its
+// entry points print. Returns a token, or -1 when it cannot.
+int silenceStdout();
+void restoreStdout(int token);
 
 // True when standard error is an interactive terminal.
 bool stderrIsTerminal();
+
+// Bytes of memory available to a new process (0 when unknown), and free
+// bytes on the file system holding `path` (UINT64_MAX when unknown).
+uint64_t availableMemory();
+uint64_t freeDiskSpace(const std::string &path);
+
+// The name of a signal (POSIX) or exception code (Windows): "SIGSEGV",
+// "EXCEPTION_ACCESS_VIOLATION", else the number.
+std::string signalName(int code);
+
+// ---- crashes and interruption --------------------------------------------------
+
+// Call `hook(address)` when the process is about to die of a crash (a fatal
+// signal on POSIX, an unhandled exception on Windows) with the faulting
+// address (null when none), on a stack of its own so that a stack overflow
+// is caught too; then let the process die as it would have. The hook must
+// not allocate.
+void onCrash(void (*hook)(const void *address));
+
+// Catch SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and close on Windows): the
+// first one only sets a flag that interrupted() returns (the signal's
+// number; 0 while none came). Runs of children end early when it is set.
+void catchInterrupts();
+int interrupted();
+
+// ---- files ---------------------------------------------------------------------------
+
+// The folder for temporary files: TMPDIR (TEMP/TMP on Windows), else the
+// system's default; "" with the reason when it is not a usable folder.
+std::string tempDirectory(std::string &error);
+
+// Create a new folder "<parent>/<prefix>XXXXXX" with an unpredictable name
+// that only this user can enter (mode 0700); "" with the reason on failure.
+std::string makePrivateFolder(const std::string &parent, const std::string &prefix,
+                              std::string &error);
+
+// An open file (descriptor or handle); -1 when none.
+using FileHandle = intptr_t;
+
+// Create the new regular file `path` (failing when anything exists there,
+// links included), readable and writable by this user only, sized to
+// `size` bytes of zeros.
+FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error);
+// Open the existing regular file `path` for reading and writing, not
+// following a link, and check its size.
+FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error);
+// Read `n` bytes at `offset`; false when fewer could be read.
+bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset);
+// Size of the open file, or UINT64_MAX.
+uint64_t fileSize(FileHandle f);
+void closeFile(FileHandle f);
+
+// Map the whole open file for reading and writing, shared with every other
+// process that maps it; null with the reason on failure.
+void *mapShared(FileHandle f, size_t size, std::string &error);
+void unmap(void *data, size_t size);
+
+// Take an exclusive lock on the open file; false when another process holds
+// one. The lock lasts until the file is closed or the process ends.
+bool tryLock(FileHandle f);
+
+// Exchange the two existing paths in one step; false when they could not
+// be (or the system cannot: the caller then renames one after the other).
+bool exchangePaths(const std::string &a, const std::string &b);
+
+// Pages that can be made read-only: size rounded up to whole pages.
+void *allocatePages(size_t size);
+void freePages(void *data, size_t size);
+bool protectPages(void *data, size_t size, bool readOnly);
+size_t pageSize();
+
+// ---- child processes -----------------------------------------------------------------
+
+// What a child wrote to one stream: the first and the last `keep` bytes
+// are kept, and the total is counted, so a child that prints gigabytes
+// costs no more memory than one that prints a page.
+class Captured {
+  public:
+    static constexpr size_t keep = 64 * 1024;
+    void add(const char *data, size_t n);
+    // Everything kept; when bytes were dropped, a marker line in between.
+    std::string text() const;
+    bool complete() const { return total == head.size() + tail.size(); }
+    bool empty() const { return total == 0; }
+    uint64_t total = 0;
+    std::string head, tail;
+};
 
 // How a child program ended.
 struct RunResult {
     bool started = false; // false: the program could not be started
     std::string error;    // why it could not be started
-    std::string out;      // every byte it wrote to standard output
+    Captured out, err;    // its standard output and standard error
     bool exited = false;  // ended by exit (not by a signal or crash)
     int status = -1;      // exit status when exited, else signal/exception code
+    bool killed = false;  // ended by us (watch() asked, or an interruption)
 };
 
-// Run args[0] (searched on PATH when it has no directory part) with the
-// arguments args[1..], standard error shared with ours, standard output
-// captured. `idle`, when given, is called about every 200 ms while waiting.
-RunResult runCaptured(const std::vector<std::string> &args,
-                      const std::function<void()> &idle = nullptr);
-
-// Run every command of `jobs` as runCaptured does, at most `parallel` at a
-// time, calling done(index, result) as each one ends (in the calling
-// thread, in the order they end).
-void runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+// Run every command of `jobs`, at most `parallel` at a time, each in a
+// process group (job object) of its own with standard output and error
+// captured. When a child ends, whatever it left running in its group is
+// killed, so a background process holding its output does not hold the
+// run. `watch(index)` is called about every 100 ms for each running child;
+// when it returns true the child's group is killed. done(index, result) is
+// called as each one ends (in the calling thread). Returns false, with
+// every child killed and reaped, when interrupted() became set.
+bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
              const std::function<void(size_t, RunResult &)> &done,
+             const std::function<bool(size_t)> &watch = nullptr,
              const std::function<void()> &idle = nullptr);
+
+// One job through runMany.
+RunResult runCaptured(const std::vector<std::string> &args);
 
 } // namespace vhost::platform

@@ -3,9 +3,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
+#include "outdir.h"
 #include "platform.h"
 #include "sample.h"
 
@@ -14,13 +17,6 @@ namespace vhost {
 namespace fs = std::filesystem;
 
 namespace {
-
-using File = std::unique_ptr<FILE, int (*)(FILE *)>;
-
-// fopen for writing, closed when the handle goes.
-File openFile(const fs::path &p) {
-    return File(std::fopen(p.string().c_str(), "w"), &std::fclose);
-}
 
 // A time per call, in the unit that keeps it readable.
 std::string perCall(double seconds, int64_t calls) {
@@ -49,8 +45,14 @@ std::string statusText(const Outcome &o) {
         return "stopped (" + std::to_string(o.exitStatus) + ")";
     case Outcome::Crashed:
         return "crashed";
+    case Outcome::TimedOut:
+        return "timed out";
+    case Outcome::Modified:
+        return "wrote input";
     case Outcome::NotExported:
         return "not exported";
+    case Outcome::EmulatorError:
+        return "emulator error";
     case Outcome::Error:
         break;
     }
@@ -76,32 +78,42 @@ std::string fieldName(const Outcome &o) {
 
 // One pass in step-major order, so the first non-finite value is the
 // earliest step's lowest node.
-void computeStatistics(Outcome &o, int nnod) {
+void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial) {
     const auto &v = o.result.values;
-    double sum = 0;
-    bool first = true;
+    const size_t n = static_cast<size_t>(nnod);
+    double sum = 0, sums[2] = {0, 0};
     for (size_t k = 0; k < v.size(); ++k) {
+        const size_t node = k % n;
+        const int m = nodeMaterial ? (*nodeMaterial)[node] : 1;
+        if (m == 0) continue; // not evaluated
         const double x = v[k];
         if (!std::isfinite(x)) {
             if (o.nonFinite++ == 0) {
-                o.badStep = static_cast<int>(k / static_cast<size_t>(nnod)) + 1;
-                o.badNode = static_cast<int>(k % static_cast<size_t>(nnod)) + 1;
+                o.badStep = static_cast<int>(k / n) + 1;
+                o.badNode = static_cast<int>(node) + 1;
                 o.badValue = x;
             }
             continue;
         }
-        if (first || x < o.min) o.min = x;
-        if (first || x > o.max) o.max = x;
-        first = false;
+        if (o.finite == 0 || x < o.min) o.min = x;
+        if (o.finite == 0 || x > o.max) o.max = x;
         sum += x;
         ++o.finite;
+        Outcome::Range &r = o.perMaterial[m - 1];
+        if (r.finite == 0 || x < r.min) r.min = x;
+        if (r.finite == 0 || x > r.max) r.max = x;
+        sums[m - 1] += x;
+        ++r.finite;
     }
     o.mean = o.finite ? sum / static_cast<double>(o.finite) : 0.0;
+    for (int m = 0; m < 2; ++m)
+        o.perMaterial[m].mean =
+            o.perMaterial[m].finite ? sums[m] / static_cast<double>(o.perMaterial[m].finite) : 0.0;
 }
 
 // ---- the terminal ---------------------------------------------------------
 
-std::string summaryTable(const std::vector<Outcome> &outcomes) {
+std::string summaryTable(const std::vector<Outcome> &outcomes, bool perMaterial) {
     std::string t;
     char line[256];
     std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10s %10s\n", "entry point",
@@ -110,17 +122,25 @@ std::string summaryTable(const std::vector<Outcome> &outcomes) {
     for (const Outcome &o : outcomes) {
         std::string name = fieldName(o);
         if (!o.result.mechName.empty()) name += " (" + o.result.mechName + ")";
+        const int64_t calls = o.hasValues() ? o.result.calls : 0;
         if (o.hasValues() && o.finite > 0)
             std::snprintf(line, sizeof line, "%-30s %-14s %13.6g %13.6g %13.6g %10lld %10s\n",
                           name.c_str(), statusText(o).c_str(), o.min, o.mean, o.max,
-                          static_cast<long long>(o.result.calls),
-                          perCall(o.result.seconds, o.result.calls).c_str());
+                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str());
         else
             std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10lld %10s\n",
                           name.c_str(), statusText(o).c_str(), "-", "-", "-",
-                          static_cast<long long>(o.hasValues() ? o.result.calls : 0),
-                          perCall(o.result.seconds, o.hasValues() ? o.result.calls : 0).c_str());
+                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str());
         t += line;
+        if (!perMaterial || !o.hasValues()) continue;
+        static const char *const materials[2] = {"  material 1 (casting)", "  material 2 (mould)"};
+        for (int m = 0; m < 2; ++m) {
+            const Outcome::Range &r = o.perMaterial[m];
+            if (r.finite == 0) continue;
+            std::snprintf(line, sizeof line, "%-30s %-14s %13.6g %13.6g %13.6g\n", materials[m], "",
+                          r.min, r.mean, r.max);
+            t += line;
+        }
     }
     return t;
 }
@@ -148,28 +168,62 @@ std::string escaped(const std::string &text, size_t keep) {
     return out + "\"";
 }
 
+std::string lastLines(const std::string &text, size_t lines, const std::string &indent) {
+    std::vector<std::string> all;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size();
+        all.push_back(text.substr(at, nl - at));
+        at = nl + 1;
+    }
+    std::string out;
+    for (size_t k = all.size() > lines ? all.size() - lines : 0; k < all.size(); ++k) {
+        out += indent;
+        for (char c : all[k])
+            out += (c >= 32 && c < 127) || c == '\t' ? c : '?';
+        out += "\n";
+    }
+    return out;
+}
+
 // ---- the output folder -----------------------------------------------------
 
 namespace {
 
-// One step of the run as a VTK XML unstructured grid (ASCII).
-void writeVtu(const fs::path &path, const Sample &s,
-              const std::vector<const Outcome *> &evaluated) {
-    File f = openFile(path);
-    if (!f) return;
-    FILE *o = f.get();
+// Base64 of `n` bytes.
+std::string base64(const unsigned char *p, size_t n) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((n + 2) / 3 * 4);
+    for (size_t i = 0; i < n; i += 3) {
+        uint32_t v = uint32_t(p[i]) << 16;
+        if (i + 1 < n) v |= uint32_t(p[i + 1]) << 8;
+        if (i + 2 < n) v |= p[i + 2];
+        out += digits[(v >> 18) & 63];
+        out += digits[(v >> 12) & 63];
+        out += i + 1 < n ? digits[(v >> 6) & 63] : '=';
+        out += i + 2 < n ? digits[v & 63] : '=';
+    }
+    return out;
+}
+
+// One step of the run as a VTK XML unstructured grid: the sample's fields
+// in text, the entry points' values in binary (base64 of little-endian
+// doubles), so a NaN stays a NaN and every value keeps all its bits.
+void writeVtu(CheckedFile &f, const Sample &s, const std::vector<const Outcome *> &evaluated,
+              const std::vector<uint8_t> &nodeMaterial) {
     const size_t n = static_cast<size_t>(s.nnod), ne = static_cast<size_t>(s.nel);
-    std::fprintf(o,
-                 "<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
-                 "byte_order=\"LittleEndian\">\n<UnstructuredGrid>\n"
-                 "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
-                 "<PointData Scalars=\"T_K\">\n",
-                 n, ne);
-    auto floats = [&](const char *name, const std::vector<float> &v, size_t off = 0) {
-        std::fprintf(o, "<DataArray type=\"Float32\" Name=\"%s\" format=\"ascii\">\n", name);
+    f.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
+             "byte_order=\"LittleEndian\" header_type=\"UInt32\">\n<UnstructuredGrid>\n"
+             "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
+             "<PointData Scalars=\"T_K\">\n",
+             n, ne);
+    auto floats = [&](const char *name, const std::vector<float> &v) {
+        f.printf("<DataArray type=\"Float32\" Name=\"%s\" format=\"ascii\">\n", name);
         for (size_t i = 0; i < n; ++i)
-            std::fprintf(o, "%.9g\n", double(v[off + i]));
-        std::fprintf(o, "</DataArray>\n");
+            f.printf("%.9g\n", double(v[i]));
+        f.printf("</DataArray>\n");
     };
     floats("T_K", s.t1);
     floats("T0_K", s.t0);
@@ -180,137 +234,180 @@ void writeVtu(const fs::path &path, const Sample &s,
     floats("fatigue_life", s.fatigue);
     floats("pressure", s.p1);
     floats("mushy_strain", s.mushy);
-    std::fprintf(o, "<DataArray type=\"Float32\" Name=\"velocity\" NumberOfComponents=\"3\" "
-                    "format=\"ascii\">\n");
+    f.printf("<DataArray type=\"Float32\" Name=\"velocity\" NumberOfComponents=\"3\" "
+             "format=\"ascii\">\n");
     for (size_t i = 0; i < n; ++i)
-        std::fprintf(o, "%.9g %.9g %.9g\n", double(s.u1[i]), double(s.v1[i]), double(s.w1[i]));
-    std::fprintf(o, "</DataArray>\n");
+        f.printf("%.9g %.9g %.9g\n", double(s.u1[i]), double(s.v1[i]), double(s.w1[i]));
+    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"material\" format=\"ascii\">\n");
+    for (size_t i = 0; i < n; ++i)
+        f.printf("%d\n", s.inCasting(static_cast<int>(i)) ? 1 : 2);
+    f.printf("</DataArray>\n");
     auto doubles = [&](const std::string &name, const double *v) {
-        std::fprintf(o, "<DataArray type=\"Float64\" Name=\"%s\" format=\"ascii\">\n",
-                     name.c_str());
-        for (size_t i = 0; i < n; ++i)
-            std::fprintf(o, "%.12g\n", std::isfinite(v[i]) ? v[i] : 0.0);
-        std::fprintf(o, "</DataArray>\n");
+        f.printf("<DataArray type=\"Float64\" Name=\"%s\" format=\"binary\">\n", name.c_str());
+        std::vector<unsigned char> raw(4 + n * sizeof(double));
+        const uint32_t bytes = static_cast<uint32_t>(n * sizeof(double));
+        for (int b = 0; b < 4; ++b)
+            raw[static_cast<size_t>(b)] = static_cast<unsigned char>(bytes >> (8 * b));
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t bits;
+            std::memcpy(&bits, &v[i], sizeof bits);
+            for (size_t b = 0; b < 8; ++b)
+                raw[4 + i * 8 + b] = static_cast<unsigned char>(bits >> (8 * b));
+        }
+        f.printf("%s\n</DataArray>\n", base64(raw.data(), raw.size()).c_str());
     };
     for (int c = 0; c < kNumConstituents; ++c)
         doubles(kConstituents[c], &s.micro[static_cast<size_t>(c) * n]);
     for (int a = 0; a < kNumAuxiliaries; ++a)
         doubles(kAuxiliaries[a], &s.aux[static_cast<size_t>(a) * n]);
-    // Entry points; non-finite values are written as 0 and flagged.
+    // Entry points: NaN at the nodes not evaluated and where they gave NaN.
+    std::vector<double> shown(n);
     for (const Outcome *e : evaluated) {
         const double *v = &e->result.values[static_cast<size_t>(s.step - 1) * n];
-        doubles(fieldName(*e), v);
-        if (!e->nonFinite) continue;
-        std::fprintf(o, "<DataArray type=\"UInt8\" Name=\"%s_finite\" format=\"ascii\">\n",
-                     fieldName(*e).c_str());
         for (size_t i = 0; i < n; ++i)
-            std::fprintf(o, "%d\n", std::isfinite(v[i]) ? 1 : 0);
-        std::fprintf(o, "</DataArray>\n");
+            shown[i] = nodeMaterial[i] ? v[i] : std::numeric_limits<double>::quiet_NaN();
+        doubles(fieldName(*e), shown.data());
     }
-    std::fprintf(o, "</PointData>\n<CellData Scalars=\"material\">\n"
-                    "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
+    f.printf("</PointData>\n<CellData Scalars=\"material\">\n"
+             "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
     for (size_t e = 0; e < ne; ++e)
-        std::fprintf(o, "%d\n", s.matId[e] + 1);
-    std::fprintf(o, "</DataArray>\n</CellData>\n<Points>\n"
-                    "<DataArray type=\"Float64\" NumberOfComponents=\"3\" format=\"ascii\">\n");
+        f.printf("%d\n", s.matId[e] + 1);
+    f.printf("</DataArray>\n</CellData>\n<Points>\n"
+             "<DataArray type=\"Float64\" NumberOfComponents=\"3\" format=\"ascii\">\n");
     for (size_t i = 0; i < n; ++i)
-        std::fprintf(o, "%.12g %.12g %.12g\n", s.x[i], s.y[i], s.z[i]);
-    std::fprintf(o, "</DataArray>\n</Points>\n<Cells>\n"
-                    "<DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n");
+        f.printf("%.12g %.12g %.12g\n", s.x[i], s.y[i], s.z[i]);
+    f.printf("</DataArray>\n</Points>\n<Cells>\n"
+             "<DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n");
     for (size_t e = 0; e < ne; ++e) {
         const int *c = &s.conn[e * 8];
-        std::fprintf(o, "%d %d %d %d %d %d %d %d\n", c[0], c[1], c[2], c[3], c[4], c[5], c[6],
-                     c[7]);
+        f.printf("%d %d %d %d %d %d %d %d\n", c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
     }
-    std::fprintf(o, "</DataArray>\n<DataArray type=\"Int64\" Name=\"offsets\" format=\"ascii\">\n");
+    f.printf("</DataArray>\n<DataArray type=\"Int64\" Name=\"offsets\" format=\"ascii\">\n");
     for (size_t e = 0; e < ne; ++e)
-        std::fprintf(o, "%zu\n", (e + 1) * 8);
-    std::fprintf(o, "</DataArray>\n<DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n");
+        f.printf("%zu\n", (e + 1) * 8);
+    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n");
     for (size_t e = 0; e < ne; ++e)
-        std::fprintf(o, "12\n");
-    std::fprintf(o, "</DataArray>\n</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
+        f.printf("12\n");
+    f.printf("</DataArray>\n</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
 }
 
-// One gnuplot run for every plot; a missing gnuplot is a note, not an error.
-// At most about 6000 points per plot, taken evenly from the rows.
-std::string makePlots(const fs::path &dir, const std::vector<const Outcome *> &evaluated) {
-    if (evaluated.empty()) return "";
+// One gnuplot run for every plot, in the output folder (the script names
+// the files relative to it, so it can be run again there); a missing
+// gnuplot is a note, not an error. At most about 6000 points per plot,
+// taken evenly from the rows.
+bool makePlots(const fs::path &dir, const std::vector<const Outcome *> &evaluated,
+               std::string &notes, bool &plotted, std::string &error) {
+    if (evaluated.empty()) return true;
     const size_t rows = evaluated.front()->result.values.size();
     const size_t every = rows / 6000 + 1;
-    const fs::path script = dir / "plots.gp";
-    {
-        File f = openFile(script);
-        if (!f) return "cannot write " + script.string() + "\n";
-        std::fprintf(f.get(),
-                     "set terminal svg size 800,560 dynamic noenhanced background rgb 'white'\n"
-                     "set datafile separator ','\nset grid\nset key off\n"
-                     "set xlabel 'temperature (K)'\nset cblabel 'time step'\n");
-        for (const Outcome *e : evaluated) {
-            std::string label = e->result.mechName.empty()
-                                    ? "value (user unit)"
-                                    : e->result.mechName + " (" + e->result.mechUnit + ")";
-            std::fprintf(f.get(),
-                         "set output %s\nset title %s\nset ylabel %s\n"
-                         "plot %s skip 1 every %zu using 6:8:1 with points pt 7 ps 0.4 palette\n",
-                         gnuplotQuoted((dir / (e->name + ".svg")).string()).c_str(),
-                         gnuplotQuoted("func_" + e->name + " against temperature").c_str(),
-                         gnuplotQuoted(label).c_str(),
-                         gnuplotQuoted((dir / (e->name + ".csv")).string()).c_str(), every);
+    CheckedFile f((dir / "plots.gp").string());
+    f.printf("set terminal svg size 800,560 dynamic noenhanced background rgb 'white'\n"
+             "set datafile separator ','\nset grid\nset key off\n"
+             "set xlabel 'temperature (K)'\nset cblabel 'time step'\n");
+    for (const Outcome *e : evaluated) {
+        std::string label = e->result.mechName.empty()
+                                ? "value (user unit)"
+                                : e->result.mechName + " (" + e->result.mechUnit + ")";
+        f.printf("set output %s\nset title %s\nset ylabel %s\n"
+                 "plot %s skip 1 every %zu using 7:9:1 with points pt 7 ps 0.4 palette\n",
+                 gnuplotQuoted(e->name + ".svg").c_str(),
+                 gnuplotQuoted("func_" + e->name + " against temperature").c_str(),
+                 gnuplotQuoted(label).c_str(), gnuplotQuoted(e->name + ".csv").c_str(), every);
+    }
+    if (!f.close(error)) return false;
+    platform::RunResult r = platform::runCaptured(
+        {"gnuplot", "-e", "cd " + gnuplotQuoted(dir.string()), (dir / "plots.gp").string()});
+    if (!r.started) {
+        notes += "gnuplot not found (" + r.error + "): no plots made\n";
+        return true;
+    }
+    if (!r.exited || r.status != 0) {
+        error = "gnuplot failed making the plots in " + dir.string() + ": " +
+                lastLines(r.err.text(), 1, "");
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        return false;
+    }
+    for (const Outcome *e : evaluated) {
+        std::error_code ec;
+        const fs::path svg = dir / (e->name + ".svg");
+        if (fs::file_size(svg, ec) == 0 || ec) {
+            error = svg.string() + ": gnuplot wrote no plot";
+            return false;
         }
     }
-    platform::RunResult r = platform::runCaptured({"gnuplot", script.string()});
-    if (!r.started) return "gnuplot not found (" + r.error + "): no plots made\n";
-    if (!r.exited || r.status != 0) return "gnuplot failed: some plots may be missing\n";
-    return "plots: " + (dir / "*.svg").string() + "\n";
+    plotted = true;
+    return true;
+}
+
+// A file of the output folder, written whole and checked.
+bool writeText(const fs::path &path, const std::string &text, std::string &error) {
+    CheckedFile f(path.string());
+    f.write(text.data(), text.size());
+    return f.close(error);
 }
 
 } // namespace
 
 // Steps in the outer loop: the sample is rebuilt once per step and every
 // entry point's rows of that step are appended to its CSV.
-std::string writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
-                         const std::string &summary) {
-    const fs::path dir = fs::absolute(o.output);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) return "cannot create " + dir.string() + ": " + ec.message() + "\n";
+bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
+                  const std::string &summary, const std::string &loadOutput, OutputFolder &out,
+                  std::string &notes, std::string &error) {
+    const fs::path dir = out.partial();
     std::vector<const Outcome *> evaluated;
-    std::vector<File> csv;
+    std::vector<std::unique_ptr<CheckedFile>> csv;
+    const std::vector<uint8_t> selected = selectedNodes(s, o);
+    std::vector<uint8_t> nodeMaterial(selected.size());
+    for (size_t i = 0; i < selected.size(); ++i)
+        nodeMaterial[i] = selected[i] ? (s.inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
     for (const Outcome &e : outcomes) {
+        if (!e.printed.empty() && !writeText(dir / (e.name + ".stdout.txt"), e.printed, error))
+            return false;
+        if (!e.errors.empty() && !writeText(dir / (e.name + ".stderr.txt"), e.errors, error))
+            return false;
         if (!e.hasValues() || e.result.values.empty()) continue;
         evaluated.push_back(&e);
-        csv.push_back(openFile(dir / (e.name + ".csv")));
-        if (csv.back()) std::fprintf(csv.back().get(), "step,node,x_cm,y_cm,z_cm,T_K,fs,value\n");
+        csv.push_back(std::make_unique<CheckedFile>((dir / (e.name + ".csv")).string()));
+        csv.back()->printf("step,node,material,x_cm,y_cm,z_cm,T_K,fs,value\n");
     }
+    if (!loadOutput.empty() && !writeText(dir / "library-load.stdout.txt", loadOutput, error))
+        return false;
     const size_t n = static_cast<size_t>(s.nnod);
-    File pvd = openFile(dir / "run.pvd");
-    if (pvd)
-        std::fprintf(pvd.get(), "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" "
-                                "version=\"0.1\">\n<Collection>\n");
+    CheckedFile pvd((dir / "run.pvd").string());
+    pvd.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" "
+               "version=\"0.1\">\n<Collection>\n");
     for (int step = 1; step <= o.steps; ++step) {
+        if (platform::interrupted()) return error = "interrupted", false;
         s.setStep(step);
         for (size_t k = 0; k < evaluated.size(); ++k) {
-            FILE *f = csv[k].get();
-            if (!f) continue;
+            CheckedFile &f = *csv[k];
             const double *v = &evaluated[k]->result.values[static_cast<size_t>(step - 1) * n];
-            for (size_t i = 0; i < n; ++i)
-                std::fprintf(f, "%d,%zu,%.17g,%.17g,%.17g,%.9g,%.9g,%.17g\n", step, i + 1, s.x[i],
-                             s.y[i], s.z[i], double(s.t1[i]), double(s.fs1[i]), v[i]);
+            for (size_t i = 0; i < n && f.ok(); ++i)
+                if (nodeMaterial[i])
+                    f.printf("%d,%zu,%d,%.17g,%.17g,%.17g,%.9g,%.9g,%.17g\n", step, i + 1,
+                             nodeMaterial[i], s.x[i], s.y[i], s.z[i], double(s.t1[i]),
+                             double(s.fs1[i]), v[i]);
         }
         char name[32];
         std::snprintf(name, sizeof name, "step_%04d.vtu", step);
-        writeVtu(dir / name, s, evaluated);
-        if (pvd)
-            std::fprintf(pvd.get(), "<DataSet timestep=\"%g\" part=\"0\" file=\"%s\"/>\n",
-                         s.time(step), name);
+        CheckedFile vtu((dir / name).string());
+        writeVtu(vtu, s, evaluated, nodeMaterial);
+        if (!vtu.close(error)) return false;
+        pvd.printf("<DataSet timestep=\"%g\" part=\"0\" file=\"%s\"/>\n", s.time(step), name);
     }
-    if (pvd) std::fprintf(pvd.get(), "</Collection>\n</VTKFile>\n");
-    csv.clear();
-    if (File f = openFile(dir / "summary.txt")) std::fputs(summary.c_str(), f.get());
-    std::string notes = "results: " + dir.string() + " (CSV per entry point, run.pvd with " +
-                        std::to_string(o.steps) + " VTU files, summary.txt)\n";
-    if (o.plots) notes += makePlots(dir, evaluated);
-    return notes;
+    pvd.printf("</Collection>\n</VTKFile>\n");
+    if (!pvd.close(error)) return false;
+    for (auto &f : csv)
+        if (!f->close(error)) return false;
+    if (!writeText(dir / "summary.txt", summary, error)) return false;
+    bool plotted = false;
+    if (o.plots && !makePlots(dir, evaluated, notes, plotted, error)) return false;
+    if (!out.commit(error)) return false;
+    notes = "results: " + out.target() + " (CSV per entry point, run.pvd with " +
+            std::to_string(o.steps) + " VTU files, summary.txt)\n" + notes;
+    if (plotted) notes += "plots: " + (fs::path(out.target()) / "*.svg").string() + "\n";
+    return true;
 }
 
 } // namespace vhost

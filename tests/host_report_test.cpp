@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -32,6 +33,37 @@ std::vector<std::string> split(const std::string &s, char sep) {
         out.push_back(f);
     if (!s.empty() && s.back() == sep) out.emplace_back();
     return out;
+}
+
+// The doubles of the binary DataArray called `name` (base64 of a 32-bit
+// byte count and the little-endian values).
+std::vector<double> binaryArray(const std::string &vtu, const std::string &name) {
+    size_t at = vtu.find("Name=\"" + name + "\"");
+    if (at == std::string::npos) return {};
+    size_t from = vtu.find('\n', at) + 1, to = vtu.find('\n', from);
+    std::vector<unsigned char> raw;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (size_t i = from; i < to && vtu[i] != '='; ++i) {
+        const char c = vtu[i];
+        const int d = c >= 'A' && c <= 'Z'   ? c - 'A'
+                      : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                      : c >= '0' && c <= '9' ? c - '0' + 52
+                      : c == '+'             ? 62
+                                             : 63;
+        acc = (acc << 6) | uint32_t(d);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            raw.push_back(static_cast<unsigned char>(acc >> bits));
+        }
+    }
+    if (raw.size() < 4) return {};
+    const uint32_t bytes = raw[0] | raw[1] << 8 | raw[2] << 16 | uint32_t(raw[3]) << 24;
+    std::vector<double> v(bytes / 8);
+    if (raw.size() < 4 + v.size() * 8) return {};
+    std::memcpy(v.data(), raw.data() + 4, v.size() * 8);
+    return v;
 }
 
 // The values of the DataArray called `name` in a VTU file, one per line.
@@ -173,7 +205,8 @@ class OutputFolder : public ::testing::Test {
         fs::remove_all(dir_);
         run_ = vtest::runHost(VULMORA_HOST_EXE,
                               std::string("--library '") + HOSTLIB_CYCLE +
-                                  "' --nodes-per-side 5 --steps 3 --output '" + dir_.string() + "'",
+                                  "' --nodes-per-side 5 --steps 3 --materials all --output '" +
+                                  dir_.string() + "'",
                               "PATH=/nonexistent");
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
@@ -211,20 +244,21 @@ TEST_F(OutputFolder, CsvHasARowPerStepAndNodeWithTheSampleFields) {
         SCOPED_TRACE(entry);
         auto rows = csv(entry);
         ASSERT_EQ(rows.size(), 1u + kSteps * kNodes);
-        EXPECT_EQ(rows[0], split("step,node,x_cm,y_cm,z_cm,T_K,fs,value", ','));
+        EXPECT_EQ(rows[0], split("step,node,material,x_cm,y_cm,z_cm,T_K,fs,value", ','));
         size_t r = 1;
         for (int step = 1; step <= kSteps; ++step) {
             s.setStep(step);
             for (int node = 1; node <= kNodes; ++node, ++r) {
                 const auto &f = rows[r];
-                ASSERT_EQ(f.size(), 8u) << "row " << r;
+                ASSERT_EQ(f.size(), 9u) << "row " << r;
                 ASSERT_EQ(std::stoi(f[0]), step);
                 ASSERT_EQ(std::stoi(f[1]), node);
                 const size_t i = static_cast<size_t>(node - 1);
-                EXPECT_EQ(std::stod(f[2]), s.x[i]);
-                EXPECT_EQ(std::stod(f[4]), s.z[i]);
-                EXPECT_EQ(static_cast<float>(std::stod(f[5])), s.t1[i]);
-                EXPECT_EQ(static_cast<float>(std::stod(f[6])), s.fs1[i]);
+                EXPECT_EQ(std::stoi(f[2]), s.inCasting(node - 1) ? 1 : 2);
+                EXPECT_EQ(std::stod(f[3]), s.x[i]);
+                EXPECT_EQ(std::stod(f[5]), s.z[i]);
+                EXPECT_EQ(static_cast<float>(std::stod(f[6])), s.t1[i]);
+                EXPECT_EQ(static_cast<float>(std::stod(f[7])), s.fs1[i]);
             }
         }
     }
@@ -242,8 +276,8 @@ TEST_F(OutputFolder, StressCycleThroughWorkersMatchesNodalMode) {
         ASSERT_EQ(a.size(), b.size());
         size_t nonzero = 0;
         for (size_t r = 1; r < a.size(); ++r) {
-            EXPECT_EQ(a[r][7], b[r][7]) << nodal << "/" << local << " row " << r;
-            nonzero += std::stod(a[r][7]) != 0.0;
+            EXPECT_EQ(a[r][8], b[r][8]) << nodal << "/" << local << " row " << r;
+            nonzero += std::stod(a[r][8]) != 0.0;
         }
         EXPECT_GT(nonzero, 0u) << nodal;
     }
@@ -278,17 +312,15 @@ TEST_F(OutputFolder, VtuFilesAreWellFormedAndHoldEveryEntryPoint) {
         ASSERT_EQ(offsets.size(), size_t(kCells));
         EXPECT_EQ(offsets.back(), std::to_string(8 * kCells));
         EXPECT_EQ(dataArray(v, "types"), std::vector<std::string>(kCells, "12"));
-        EXPECT_EQ(dataArray(v, "material").size(), size_t(kCells));
+        EXPECT_EQ(dataArray(v, "material").size(), size_t(kNodes)); // the points' first
         EXPECT_EQ(dataArray(v, "velocity").size(), size_t(kNodes));
-        // Every evaluated entry point, with the values of its CSV.
+        // Every evaluated entry point, bit for bit the values of its CSV.
         for (const char *entry : kEntries) {
-            auto values = dataArray(v, std::string("func_") + entry);
+            auto values = binaryArray(v, std::string("func_") + entry);
             ASSERT_EQ(values.size(), size_t(kNodes)) << entry;
             auto rows = csv(entry);
             for (size_t i = 0; i < values.size(); ++i)
-                EXPECT_NEAR(std::stod(values[i]),
-                            std::stod(rows[size_t(step - 1) * kNodes + i + 1][7]),
-                            1e-11 * std::fabs(std::stod(values[i])) + 1e-300)
+                EXPECT_EQ(values[i], std::stod(rows[size_t(step - 1) * kNodes + i + 1][8]))
                     << entry << " node " << i + 1;
         }
     }
@@ -315,27 +347,47 @@ TEST_F(OutputFolder, PvdListsEveryStepWithItsTime) {
 
 // ---- non-finite values and plots -----------------------------------------------------
 
-TEST(HostReport, NonFiniteValuesAreWrittenAsZeroAndFlagged) {
+// A NaN stays a NaN in the VTU file (binary doubles); nodes not evaluated
+// (the mould, by default) are NaN there too and have no CSV row.
+TEST(HostReport, NonFiniteValuesAreWrittenAsNaN) {
     const fs::path dir =
         fs::temp_directory_path() / ("vulmora-host-nonfinite-" + std::to_string(getpid()));
     fs::remove_all(dir);
     vtest::HostResult r = vtest::runHost(
         VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_FAULTY +
                               "' --nodes-per-side 4 --steps 1 --no-plots --functions density "
-                              "--output '" +
+                              "--materials all --output '" +
                               dir.string() + "'");
     EXPECT_EQ(r.status, 1);
     const std::string v = vtest::slurp(dir / "step_0001.vtu");
-    auto values = dataArray(v, "func_density");
-    auto finite = dataArray(v, "func_density_finite");
+    auto values = binaryArray(v, "func_density");
     ASSERT_EQ(values.size(), 64u);
-    ASSERT_EQ(finite.size(), 64u);
     for (size_t i = 0; i < 64; ++i) {
-        EXPECT_EQ(finite[i], i == 4 ? "0" : "1") << i + 1;
-        EXPECT_EQ(std::stod(values[i]), i == 4 ? 0.0 : 2.4) << i + 1;
+        if (i == 4)
+            EXPECT_TRUE(std::isnan(values[i]));
+        else
+            EXPECT_EQ(values[i], 2.4) << i + 1;
     }
     // The CSV keeps the value as it was.
     EXPECT_TRUE(std::regex_search(vtest::slurp(dir / "density.csv"), std::regex(",-?nan\n")));
+    fs::remove_all(dir);
+    // By default only the casting's nodes are evaluated.
+    r = vtest::runHost(VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_KNOWN +
+                                             "' --nodes-per-side 4 --steps 1 --no-plots "
+                                             "--functions density --output '" +
+                                             dir.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    vhost::Sample s(4, 1);
+    values = binaryArray(vtest::slurp(dir / "step_0001.vtu"), "func_density");
+    ASSERT_EQ(values.size(), 64u);
+    size_t casting = 0;
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(std::isnan(values[size_t(i)]), !s.inCasting(i)) << i + 1;
+        casting += s.inCasting(i);
+    }
+    EXPECT_GT(casting, 0u);
+    const std::string rows = vtest::slurp(dir / "density.csv");
+    EXPECT_EQ(size_t(std::count(rows.begin(), rows.end(), '\n')), casting + 1);
     fs::remove_all(dir);
 }
 

@@ -79,7 +79,7 @@ double castingT(double tau, double t) {
 
 // 5 nodes per side: node 63 is the centre of the cube (6, 6, 6 cm), the
 // hot spot of the casting; node 1 is a corner of the mould.
-constexpr const char *kSmall = "--nodes-per-side 5 --steps 2 ";
+constexpr const char *kSmall = "--nodes-per-side 5 --steps 2 --materials all ";
 constexpr int kCentre = 63;
 
 } // namespace
@@ -219,7 +219,7 @@ TEST_F(KnownValues, ProbeGivesTheValueOfTheRun) {
 TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
     std::string header;
     auto rows = readCsv(dir_ / "density.csv", header);
-    EXPECT_EQ(header, "step,node,x_cm,y_cm,z_cm,T_K,fs,value");
+    EXPECT_EQ(header, "step,node,material,x_cm,y_cm,z_cm,T_K,fs,value");
     EXPECT_EQ(rows.size(), 2u * 125u);
     for (int step = 1; step <= 2; ++step) {
         char name[32];
@@ -230,12 +230,13 @@ TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
         const std::string vtu = all.str();
         EXPECT_NE(vtu.find("<Piece NumberOfPoints=\"125\" NumberOfCells=\"64\">"),
                   std::string::npos);
-        // Every evaluated entry point is a point array with one value per node.
+        // Every evaluated entry point is a binary point array with one double per
+        // node: base64 of a 4-byte count and 125 x 8 bytes is 1340 characters.
         for (const char *entry : {"func_density", "func_emissivity", "func_yieldstress"}) {
-            size_t at = vtu.find(std::string("Name=\"") + entry + "\"");
+            size_t at = vtu.find(std::string("Name=\"") + entry + "\" format=\"binary\"");
             ASSERT_NE(at, std::string::npos) << entry;
-            size_t from = vtu.find('\n', at) + 1, to = vtu.find("</DataArray>", from);
-            EXPECT_EQ(std::count(vtu.begin() + long(from), vtu.begin() + long(to), '\n'), 125);
+            size_t from = vtu.find('\n', at) + 1, to = vtu.find("\n</DataArray>", from);
+            EXPECT_EQ(to - from, 1340u) << entry;
         }
         EXPECT_EQ(std::count(vtu.begin(), vtu.end(), '<') - std::count(vtu.begin(), vtu.end(), '>'),
                   0);

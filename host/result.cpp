@@ -1,0 +1,89 @@
+// result.cpp - checking what a worker wrote before anything of it is used.
+#include "result.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "entries.h"
+#include "guard.h"
+#include "platform.h"
+
+namespace vhost {
+
+ResultHeader initialHeader(const ResultShape &shape) {
+    ResultHeader h{};
+    std::memcpy(h.magic, kResultMagic, sizeof h.magic);
+    h.kind = static_cast<int32_t>(shape.kind);
+    h.entryIndex = shape.entryIndex;
+    h.nnod = shape.nnod;
+    h.steps = shape.steps;
+    h.count = shape.count;
+    h.modifiedArray = -1;
+    return h;
+}
+
+// The parent's fields as it wrote them, the worker's within their ranges.
+bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error) {
+    auto bad = [&](const char *what) {
+        error = std::string("the worker's result file is invalid (") + what + ")";
+        return false;
+    };
+    if (std::memcmp(h.magic, kResultMagic, sizeof h.magic) != 0) return bad("magic");
+    if (h.kind != static_cast<int32_t>(shape.kind) || h.entryIndex != shape.entryIndex ||
+        h.nnod != shape.nnod || h.steps != shape.steps || h.count != shape.count)
+        return bad("sizes differ from the run's");
+    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::SetupFailed))
+        return bad("state");
+    if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
+    if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
+        return bad("position");
+    if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0) return bad("counters");
+    if (h.modifiedArray < -1 || h.modifiedArray >= static_cast<int32_t>(kNumGuarded) ||
+        h.modifiedEntry < 0)
+        return bad("modified array");
+    return true;
+}
+
+namespace {
+// A NUL-terminated copy of a fixed text field.
+template <size_t N> std::string text(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+} // namespace
+
+bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error) {
+    if (platform::fileSize(f) != shape.bytes()) {
+        error = "the worker's result file is invalid (its size is not the run's)";
+        return false;
+    }
+    ResultHeader h;
+    if (!platform::readAt(f, &h, sizeof h, 0)) {
+        error = "the worker's result file cannot be read";
+        return false;
+    }
+    if (!checkHeader(h, shape, error)) return false;
+    r.state = static_cast<WorkerState>(h.state);
+    r.phase = static_cast<Phase>(h.phase);
+    r.step = h.step, r.node = h.node;
+    r.calls = h.calls, r.seconds = h.seconds;
+    r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
+    r.exported.assign(std::size(kEntryPoints), false);
+    for (size_t k = 0; k < r.exported.size(); ++k)
+        r.exported[k] = h.exported[k] != 0;
+    r.exportsExternal = h.exportsExternal != 0;
+    r.mechName = text(h.mechName);
+    r.mechUnit = text(h.mechUnit);
+    r.message = text(h.message);
+    r.values.clear();
+    if (shape.kind == WorkerKind::Entry && r.state == WorkerState::Complete) {
+        r.values.resize(static_cast<size_t>(shape.count));
+        if (!platform::readAt(f, r.values.data(), r.values.size() * sizeof(double),
+                              kResultHeaderSize)) {
+            error = "the worker's values cannot be read";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace vhost

@@ -1,0 +1,114 @@
+// result.h - the file a worker shares with the parent.
+//
+// The parent creates it, exclusively, in its private scratch folder, sized
+// for the run, and writes the header's first part; the worker maps it and
+// writes where it is (phase, step, node, calls so far) before every call
+// and its results into the values that follow the header. Since the
+// position is in the file all along, the parent knows where a worker was
+// however it ended: killed for taking too long, crashed on an overflowed
+// stack, or ended by user code. The parent reads the file through its own
+// handle and checks every field against the run before it uses any.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vhost {
+
+// Where the worker is. Emulator phases are the emulator's own work; a
+// failure there is never blamed on the user's library.
+enum class Phase : int32_t {
+    Setup = 0,        // emulator: opening the file, building the sample
+    Load = 1,         // user: loading the library (its constructors run)
+    Call = 2,         // user: an entry point at a node
+    Registration = 3, // user: the registration call of a mechanical property
+    External = 4,     // user: func_externalcompute
+    Between = 5,      // emulator: between calls (making a step current)
+    Unload = 6,       // user: the process ends (the library's destructors run)
+};
+inline bool isUserPhase(Phase p) {
+    return p == Phase::Load || p == Phase::Call || p == Phase::Registration ||
+           p == Phase::External || p == Phase::Unload;
+}
+
+// How far the worker got.
+enum class WorkerState : int32_t {
+    Running = 0,    // not finished (if the process ended, it ended early)
+    Complete = 1,   // every call made, every value written
+    LoadFailed = 2, // the library could not be loaded (message says why)
+    SetupFailed = 3 // the emulator's own failure (message says why)
+};
+
+// What a worker is asked to do.
+enum class WorkerKind : int32_t {
+    Survey = 0,   // load the library, list what it exports
+    Entry = 1,    // evaluate one entry point over every step
+    External = 2, // call func_externalcompute at every step
+};
+
+constexpr size_t kMaxEntryPoints = 64;
+constexpr size_t kResultHeaderSize = 4096; // values start here, page aligned
+
+struct ResultHeader {
+    // Written by the parent; the worker must leave them as they are.
+    char magic[8];
+    int32_t kind;
+    int32_t entryIndex;         // index into kEntryPoints (Entry), else -1
+    int64_t nnod, steps, count; // count = doubles after the header
+    // Written by the worker.
+    volatile int32_t state;
+    volatile int32_t phase;
+    volatile int32_t step, node;
+    volatile int64_t calls;
+    double seconds;        // time spent inside user calls
+    int32_t modifiedArray; // -1, or the index of the host array written to
+    int32_t pad0;
+    int64_t modifiedEntry;             // the entry of that array
+    uint8_t exported[kMaxEntryPoints]; // Survey: 1 per exported entry point
+    uint8_t exportsExternal;           // Survey: func_externalcompute exported
+    uint8_t pad1[7];
+    char mechName[101], mechUnit[21];
+    char message[512];
+};
+static_assert(sizeof(ResultHeader) <= kResultHeaderSize, "the header fits its page");
+
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '2'};
+
+// What the parent expects of one worker's file.
+struct ResultShape {
+    WorkerKind kind = WorkerKind::Entry;
+    int32_t entryIndex = -1;
+    int64_t nnod = 0, steps = 0, count = 0;
+    uint64_t bytes() const {
+        return kResultHeaderSize + static_cast<uint64_t>(count) * sizeof(double);
+    }
+};
+
+// The header the parent writes first.
+ResultHeader initialHeader(const ResultShape &shape);
+
+// A worker's result, checked.
+struct WorkerResult {
+    WorkerState state = WorkerState::Running;
+    Phase phase = Phase::Setup;
+    int32_t step = 0, node = 0;
+    int64_t calls = 0;
+    double seconds = 0;
+    int32_t modifiedArray = -1;
+    int64_t modifiedEntry = 0;
+    std::vector<bool> exported;
+    bool exportsExternal = false;
+    std::string mechName, mechUnit, message;
+    std::vector<double> values; // steps x nnod, step-major (Entry, when complete)
+};
+
+// Check `h` against `shape` field by field; false with the reason.
+bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error);
+
+// Read and check the header and, for a complete entry point, the values
+// from the open file `f`; false with the reason (the worker's fault).
+bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error);
+
+} // namespace vhost
