@@ -104,20 +104,33 @@ const char *printable(const char *name) {
     vulmora_stop(kInactive[kind], printable(nameOf(kind, ~i)));
 }
 
+// Active indices the host's mic_lastp table has room for, per kind.
+constexpr int kTableEntries = 100;
+
+// Stop for an index beyond the host's table: it comes from user code, and
+// the registration and local modes would mark or read outside the table.
+void checkTableIndex(Kind kind, int i) {
+    if (i < kTableEntries) return;
+    if (kind == kConstituent) vulmora_stop(VULMORA_MSG_CONSTITUENT_INDEX, i, kTableEntries);
+    vulmora_stop(VULMORA_MSG_AUX_INDEX, i, kTableEntries);
+}
+
 // Value of active index i (the caller has refused negative ones) in the
-// current mode. The host guarantees that i and the slots it wrote lie
-// within its mic_lastp array and loc_micro.
+// current mode. The host guarantees that the slots it wrote lie within
+// loc_micro.
 double lookUp(Kind kind, int i) {
     const std::size_t entry = kFirstEntry[kind] + static_cast<std::size_t>(i);
     switch (location) {
     case kModeNeutral:
         return 1.0;
     case kModeRegister:
+        checkTableIndex(kind, i);
         mic_lastp[entry] = 1;
         return 1.0;
     case kModeNodal:
         return valueOf(kind, i);
     case kModeLocal:
+        checkTableIndex(kind, i);
         return loc_micro[kFirstValue[kind] + static_cast<std::size_t>(mic_lastp[entry])];
     default: // the texts go straight in as formats, so each call names its own
         if (kind == kConstituent) vulmora_stop(VULMORA_MSG_FRACTION_MODE);

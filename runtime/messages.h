@@ -52,6 +52,16 @@
     "       to calculate mechanical property\n"                                                    \
     "       with the user function environment\n"                                                  \
     "       is not active in the microstructure model.\n"
+#define VULMORA_MSG_CONSTITUENT_INDEX                                                              \
+    "Error: The constituent index %d employed\n"                                                   \
+    "       to calculate mechanical property\n"                                                    \
+    "       with the user function environment\n"                                                  \
+    "       is beyond the %d constituents of the host's table.\n"
+#define VULMORA_MSG_AUX_INDEX                                                                      \
+    "Error: The auxiliary variable index %d employed\n"                                            \
+    "       to calculate mechanical property\n"                                                    \
+    "       with the user function environment\n"                                                  \
+    "       is beyond the %d auxiliary variables of the host's table.\n"
 #define VULMORA_MSG_FRACTION_MODE "\nError: in getFraction() function of getVar\n"
 #define VULMORA_MSG_MICRO_MODE "\nError: in getMicro() function of getVar\n"
 #define VULMORA_MSG_DEFECT_INACTIVE                                                                \

@@ -101,6 +101,13 @@ struct Refusal {
     std::string message;
 };
 
+// A message with the index and the table's size in it.
+std::string withIndex(const char *format, int index) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format, index, 100);
+    return buf;
+}
+
 TEST_F(Micro, EveryRefusalPrintsItsMessageAndStops) {
     const Refusal rows[] = {
         // Argument tests come before the mode, so a neutral mode still stops.
@@ -121,6 +128,14 @@ TEST_F(Micro, EveryRefusalPrintsItsMessageAndStops) {
          withName(VULMORA_MSG_AUX_INACTIVE, "(unnamed)")},
         {"getFraction(0) mode 3", 3, [] { getFraction(0); }, VULMORA_MSG_FRACTION_MODE},
         {"getMicro(0) mode -2", -2, [] { getMicro(0); }, VULMORA_MSG_MICRO_MODE},
+        // An index beyond the host's table of 100 per kind, where the table is used.
+        {"getFraction(100) registration", -1, [] { getFraction(100); },
+         withIndex(VULMORA_MSG_CONSTITUENT_INDEX, 100)},
+        {"getFraction(1000000) local", 2, [] { getFraction(1000000); },
+         withIndex(VULMORA_MSG_CONSTITUENT_INDEX, 1000000)},
+        {"getMicro(100) local", 2, [] { getMicro(100); }, withIndex(VULMORA_MSG_AUX_INDEX, 100)},
+        {"getMicro(INT_MAX) registration", -1, [] { getMicro(INT_MAX); },
+         withIndex(VULMORA_MSG_AUX_INDEX, INT_MAX)},
         {"getDefect(-1)", 1, [] { getDefect(-1); },
          withName(VULMORA_MSG_DEFECT_INACTIVE, "POROS1 shrinkage microporosity")},
         {"getDefect(-2)", -1, [] { getDefect(-2); }, withName(VULMORA_MSG_DEFECT_INACTIVE, "FVOL")},
