@@ -496,13 +496,13 @@ int runAll(Options &o, const char *argv0) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    if (!checkSize(o, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
-                   scratch.dir(), error)) {
+    OutputFolder out;
+    if (o.writeOutput && !out.claim(o.output, error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    OutputFolder out;
-    if (o.writeOutput && !out.claim(o.output, error)) {
+    if (!checkSize(o, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
+                   scratch.dir(), error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }

@@ -1,0 +1,77 @@
+/*
+** hostile.c - entry points that misbehave in the ways the emulator must
+** survive and name: a hang, a background process holding stdout, a write
+** into the host's arrays, output before a crash, a flood of output, text
+** on stderr and microstructure indices beyond the model. Which node each
+** one fails at is fixed, so the reports can be checked.
+*/
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "getVar.h"
+
+/* The host's coordinates, as the exchange block exports them. */
+extern double *x_cord;
+
+/* Never returns at node 20. */
+double func_density(int node) {
+    volatile int forever = 1;
+    if (node == 20)
+        while (forever) {
+        }
+    return 2.4;
+}
+
+/* Leaves a process behind that holds the worker's stdout for 30 s. */
+double func_emissivity(int node) {
+    static int started = 0;
+    if (!started) {
+        started = 1;
+        if (system("sleep 30 &") != 0) return -1.0;
+    }
+    return 0.3 + 0.0 * node;
+}
+
+/* Writes into the host's coordinates at node 9. */
+double func_heatflux(int node) {
+    if (node == 9) x_cord[0] = 999.0;
+    return 1.0;
+}
+
+/* Prints a line, then crashes at node 4 of step 2. */
+double func_convehtransfer(int node) {
+    static int calls = 0;
+    int *volatile nowhere = NULL;
+    if (++calls > getNnod() && node == 4) {
+        printf("last words at node %d\n", node);
+        return (double)*nowhere;
+    }
+    return 10.0;
+}
+
+/* Prints 201 bytes at every call. */
+double func_interhtransfer(int node) {
+    int k;
+    for (k = 0; k < 19; ++k)
+        fputs("0123456789", stdout);
+    printf("node %5d\n", node % 100000);
+    return 0.5;
+}
+
+/* A note on stderr at the first call, then fine. */
+double func_texternal(int node) {
+    if (node == 1) fprintf(stderr, "texternal: using the default table\n");
+    return 300.0;
+}
+
+/* A constituent index beyond the model's table. */
+double func_yieldstress(int node) {
+    (void)node;
+    return getFraction(100);
+}
+
+/* An auxiliary index far beyond it. */
+double func_mechprop2(int node) {
+    (void)node;
+    return getMicro(1000000);
+}
