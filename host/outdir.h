@@ -53,7 +53,9 @@ class CheckedFile {
     CheckedFile &operator=(const CheckedFile &) = delete;
 
     bool ok() const { return error_.empty(); }
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 2, 3))) // the C99 printf of __USE_MINGW_ANSI_STDIO
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     void

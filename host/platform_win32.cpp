@@ -1,8 +1,11 @@
 // platform_win32.cpp - the platform layer on Windows (native or MinGW).
+// rand_s, the C runtime's interface to the system's random numbers, is
+// declared only when this is defined before the first standard header.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
 #include "platform.h"
 
-#define _CRT_RAND_S // rand_s: the C runtime's interface to the system's random numbers
-#include <stdlib.h>
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
