@@ -18,8 +18,8 @@ Position gPosition;
 
 namespace {
 
-// Entries of mic_lastp: 0-2, 100 constituents, 100 auxiliary variables.
-constexpr size_t kLastpSize = 103 + 100;
+// Entries of mic_lastp: 0-2, the constituents, the auxiliary variables.
+constexpr size_t kLastpSize = VULMORA_LASTP_LEN;
 constexpr char kMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '1'};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -89,17 +89,18 @@ Marks Caller::registration(PropertyFn f) {
     gPosition = {s_.step, 1, Phase::Registration};
     (void)f(1);
     Marks m;
-    m.poros = lastp_[2] != 0;
-    for (int i = 0; i < 100; ++i) {
-        if (lastp_[3 + static_cast<size_t>(i)]) m.constituents.push_back(i);
-        if (lastp_[103 + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
-    }
+    m.poros = lastp_[VULMORA_LASTP_POROS1] != 0;
+    for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
+        if (lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)])
+            m.constituents.push_back(i);
+    for (int i = 0; i < VULMORA_MAX_AUXILIARIES; ++i)
+        if (lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
     int slot = 0;
     for (int c : m.constituents)
-        lastp_[3 + static_cast<size_t>(c)] = slot++;
+        lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(c)] = slot++;
     slot = 0;
     for (int a : m.auxiliaries)
-        lastp_[103 + static_cast<size_t>(a)] = slot++;
+        lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(a)] = slot++;
     return m;
 }
 
@@ -110,10 +111,10 @@ void Caller::fillLocal(const Marks &m, int node) {
     double *loc = lib_.x.locMicro;
     size_t k = 0;
     for (int c : m.constituents)
-        loc[k++] = c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] = c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
     k = 0;
     for (int a : m.auxiliaries)
-        loc[100 + k++] = a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] = a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
     if (m.poros) *lib_.x.locPoro = s_.vf1[i];
 }
 
@@ -141,9 +142,9 @@ void writeResultFile() {
     w->written = true;
     int32_t head[4] = {w->state == WorkerResult::Running ? WorkerResult::Ended : w->state,
                        gPosition.step, gPosition.node, static_cast<int32_t>(gPosition.phase)};
-    char name[101] = {0}, unit[21] = {0};
-    if (w->mechName) std::memcpy(name, w->mechName, 100);
-    if (w->mechUnit) std::memcpy(unit, w->mechUnit, 20);
+    char name[VULMORA_NAME_MECHPROP_LEN] = {0}, unit[VULMORA_UNIT_MECHPROP_LEN] = {0};
+    if (w->mechName) std::memcpy(name, w->mechName, VULMORA_NAME_MECHPROP_LEN - 1);
+    if (w->mechUnit) std::memcpy(unit, w->mechUnit, VULMORA_UNIT_MECHPROP_LEN - 1);
     int64_t count = w->values ? static_cast<int64_t>(w->values->size()) : 0;
     std::fseek(w->file, 0, SEEK_SET);
     std::fwrite(kMagic, 1, sizeof kMagic, w->file);
@@ -194,9 +195,9 @@ int runWorker(const Options &o) {
         externalOnly ? 0 : static_cast<size_t>(sample.nnod) * static_cast<size_t>(o.steps), kNaN);
     state.values = values;
     int mech = 0;
-    if (e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5) {
-        state.mechName = lib.x.nameMechprop + (mech - 1) * 101;
-        state.mechUnit = lib.x.unitMechprop + (mech - 1) * 21;
+    if (e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= VULMORA_MECHPROP_COUNT) {
+        state.mechName = lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN;
+        state.mechUnit = lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN;
     }
     for (int s = 1; s <= o.steps; ++s) {
         caller.beginStep(s);
@@ -224,7 +225,7 @@ bool readWorkerResult(const std::string &path, WorkerResult &r, std::string &err
     if (!f) return error = "the worker wrote no result", false;
     char magic[8];
     int32_t head[4];
-    char name[101], unit[21];
+    char name[VULMORA_NAME_MECHPROP_LEN], unit[VULMORA_UNIT_MECHPROP_LEN];
     int64_t count = 0;
     bool ok = std::fread(magic, 1, 8, f) == 8 && std::memcmp(magic, kMagic, 8) == 0 &&
               std::fread(head, sizeof head, 1, f) == 1 &&
@@ -242,7 +243,7 @@ bool readWorkerResult(const std::string &path, WorkerResult &r, std::string &err
     if (!ok) return error = "the worker's result is incomplete", false;
     r.state = static_cast<WorkerResult::State>(head[0]);
     r.at = {head[1], head[2], static_cast<Phase>(head[3])};
-    name[100] = unit[20] = 0;
+    name[VULMORA_NAME_MECHPROP_LEN - 1] = unit[VULMORA_UNIT_MECHPROP_LEN - 1] = 0;
     r.mechName = name;
     r.mechUnit = unit;
     return true;

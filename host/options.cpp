@@ -186,6 +186,16 @@ std::vector<std::string> sampleArguments(const Options &o) {
     return a;
 }
 
+// One help line per entry point of the list whose mode is `mode`.
+#define VHOST_HELP_NODAL_NODAL(name) "    func_" #name "\n"
+#define VHOST_HELP_NODAL_MECHANICAL(name)
+#define VHOST_HELP_NODAL_STEP(name)
+#define VHOST_HELP_MECHANICAL_NODAL(name)
+#define VHOST_HELP_MECHANICAL_MECHANICAL(name) "    func_" #name "\n"
+#define VHOST_HELP_MECHANICAL_STEP(name)
+#define VHOST_HELP_NODAL(name, kind, mode) VHOST_HELP_NODAL_##mode(name)
+#define VHOST_HELP_MECHANICAL(name, kind, mode) VHOST_HELP_MECHANICAL_##mode(name)
+
 const char *helpText() {
     return R"(Usage: vulmora-host [OPTIONS]
 
@@ -237,6 +247,12 @@ Exit status: 0 when every evaluated entry point returned finite values at
 every node; 1 when one stopped, crashed or returned NaN or an infinite value
 (or was named with --functions and is a placeholder); 2 on a bad command line
 or a library that cannot be loaded.
+
+Entry points (getVar.h declares them)
+  double func_<name>(int node), nodal mode at every node:
+)" VULMORA_ENTRY_POINTS(VHOST_HELP_NODAL) R"(  double func_<name>(int node), stress analysis (registration, then local mode):
+)" VULMORA_ENTRY_POINTS(VHOST_HELP_MECHANICAL) R"(  void func_externalcompute(void *unused, int flag), once at the start of
+    every step, flag = the number of steps done
 )";
 }
 
