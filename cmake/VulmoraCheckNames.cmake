@@ -13,6 +13,7 @@
 #   - no vulmora_impl_<name> at all means the sources define no entry point.
 # Each is an error; a misspelling names the nearest entry point.
 
+cmake_minimum_required(VERSION 3.25)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
 
 # Levenshtein distance between strings a and b, in out.

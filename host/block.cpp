@@ -171,9 +171,9 @@ std::vector<std::string> defaultLibraryCandidates() {
     std::string exe = platform::executablePath();
     if (exe.empty()) return out;
     fs::path dir = fs::path(exe).parent_path();
-    for (const fs::path &p : {dir / examples, dir / ".." / "examples" / examples, dir / delivered,
-                              dir / ".." / delivered, dir / ".." / "lib" / delivered,
-                              dir / ".." / "lib64" / delivered})
+    for (const fs::path &p :
+         {dir / examples, dir / ".." / "examples" / examples, dir / delivered,
+          dir / ".." / delivered, dir / ".." / "lib" / delivered, dir / ".." / "lib64" / delivered})
         out.push_back(p.lexically_normal().string());
     return out;
 }

@@ -111,10 +111,12 @@ void Caller::fillLocal(const Marks &m, int node) {
     double *loc = lib_.x.locMicro;
     size_t k = 0;
     for (int c : m.constituents)
-        loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] = c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
+            c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
     k = 0;
     for (int a : m.auxiliaries)
-        loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] = a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
+            a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
     if (m.poros) *lib_.x.locPoro = s_.vf1[i];
 }
 
@@ -195,7 +197,8 @@ int runWorker(const Options &o) {
         externalOnly ? 0 : static_cast<size_t>(sample.nnod) * static_cast<size_t>(o.steps), kNaN);
     state.values = values;
     int mech = 0;
-    if (e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= VULMORA_MECHPROP_COUNT) {
+    if (e && std::sscanf(e->name, "mechprop%d", &mech) == 1 && mech >= 1 &&
+        mech <= VULMORA_MECHPROP_COUNT) {
         state.mechName = lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN;
         state.mechUnit = lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN;
     }

@@ -195,6 +195,17 @@ std::vector<std::string> sampleArguments(const Options &o) {
 #define VHOST_HELP_MECHANICAL_STEP(name)
 #define VHOST_HELP_NODAL(name, kind, mode) VHOST_HELP_NODAL_##mode(name)
 #define VHOST_HELP_MECHANICAL(name, kind, mode) VHOST_HELP_MECHANICAL_##mode(name)
+// clang-format off
+#define VHOST_ENTRY_POINT_HELP                                                                     \
+    "Entry points (declared in getVar.h)\n"                                                        \
+    "  double func_<name>(int node), called in nodal mode at every node:\n"                       \
+    VULMORA_ENTRY_POINTS(VHOST_HELP_NODAL)                                                         \
+    "  double func_<name>(int node), called by the stress analysis (registration,\n"              \
+    "  then local mode at every node):\n"                                                          \
+    VULMORA_ENTRY_POINTS(VHOST_HELP_MECHANICAL)                                                    \
+    "  void func_externalcompute(void *unused, int flag), once at the start of\n"                 \
+    "    every step, flag = the number of steps done\n"
+// clang-format on
 
 const char *helpText() {
     return R"(Usage: vulmora-host [OPTIONS]
@@ -248,12 +259,7 @@ every node; 1 when one stopped, crashed or returned NaN or an infinite value
 (or was named with --functions and is a placeholder); 2 on a bad command line
 or a library that cannot be loaded.
 
-Entry points (getVar.h declares them)
-  double func_<name>(int node), nodal mode at every node:
-)" VULMORA_ENTRY_POINTS(VHOST_HELP_NODAL) R"(  double func_<name>(int node), stress analysis (registration, then local mode):
-)" VULMORA_ENTRY_POINTS(VHOST_HELP_MECHANICAL) R"(  void func_externalcompute(void *unused, int flag), once at the start of
-    every step, flag = the number of steps done
-)";
+)" VHOST_ENTRY_POINT_HELP;
 }
 
 } // namespace vhost

@@ -13,11 +13,15 @@ extern "C" {
 #define VULMORA_FORWARD_PROPERTY(name)                                                             \
     double vulmora_impl_##name(int node);                                                          \
     VULMORA_EXPORT double func_##name(int node);                                                   \
-    double func_##name(int node) { return vulmora_impl_##name(node); }
+    double func_##name(int node) {                                                                 \
+        return vulmora_impl_##name(node);                                                          \
+    }
 #define VULMORA_FORWARD_STEP(name)                                                                 \
     void vulmora_impl_##name(void *unused, int flag);                                              \
     VULMORA_EXPORT void func_##name(void *unused, int flag);                                       \
-    void func_##name(void *unused, int flag) { vulmora_impl_##name(unused, flag); }
+    void func_##name(void *unused, int flag) {                                                     \
+        vulmora_impl_##name(unused, flag);                                                         \
+    }
 #define VULMORA_FORWARD(name, kind, mode) VULMORA_FORWARD_##kind(name)
 
 VULMORA_ENTRY_POINTS(VULMORA_FORWARD)

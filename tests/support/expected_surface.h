@@ -28,8 +28,8 @@ inline constexpr const char *kOtherFunctions[] = {"func_externalcompute", "fconv
                                                   "fconvertFromCGS"};
 
 #define VTEST_DATA_ROW(name, size) {#name, size},
-inline constexpr DataSymbol kData[] = {
-    VULMORA_EXCHANGE_DATA(VTEST_DATA_ROW) VULMORA_EXCHANGE_TABLES(VTEST_DATA_ROW)};
+inline constexpr DataSymbol kData[] = {VULMORA_EXCHANGE_DATA(VTEST_DATA_ROW)
+                                           VULMORA_EXCHANGE_TABLES(VTEST_DATA_ROW)};
 #undef VTEST_DATA_ROW
 
 } // namespace vtest
