@@ -153,7 +153,7 @@ int getNvnod(void);
 int getNel(void);
 /* 1-based number of node k (1-based) of element e; 0 when e is outside
 ** 1..nel, k outside 1..nnod or beyond the nodes of e's type, or no
-** connectivity is set. */
+** connectivity or no element types (el_type) are set. */
 int getElemNode(int k, int e);
 /* Type code (0..11) of element e as stored; 0 when out of range or unset. */
 int getElType(int e);
@@ -257,6 +257,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
 ** The host's mode decides the result: neutral mode gives 1.0; nodal mode
 ** the value at the current node; local mode the value the host copied for
 ** the stress analysis; registration mode records the request and gives 1.0.
+** Registration and local mode stop with "mic_lastp unavailable field in
+** dll\n" when the host has not set mic_lastp.
 ** ==================================================================== */
 
 /* Fraction of the constituent of active index i (i >= 0) of the
@@ -268,7 +270,8 @@ double getFraction(int i);
 double getMicro(int i);
 /* Defect value: d = 1 shrinkage microporosity (POROS1), d = 2 FVOL.
 ** Stops for a negative d (model not activated), d = 0 or d > 2, and for FVOL
-** in the stress analysis' registration and local modes. */
+** in the stress analysis' registration and local modes. In nodal mode a
+** field the host has not set stops as getVfS1 and getFVol1 do. */
 double getDefect(int d);
 /* Stops when the property being evaluated has no temperature table. */
 void checkTempTable(void);
