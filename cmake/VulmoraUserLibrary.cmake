@@ -15,7 +15,8 @@
 # Before the link, the user's objects are checked: a func_ name that is no
 # entry point (a misspelling) or an entry point with C++ linkage fails the
 # build with the nearest correct name, and so do sources that define no
-# entry point at all.
+# entry point at all. The check reads the objects with CMAKE_NM (GCC, Clang
+# and MinGW toolchains); without nm (Visual Studio) it is left out.
 #
 # Expects the targets Vulmora::core, Vulmora::template and Vulmora::headers,
 # and the microstructure library in VULMORA_MIKRAL_LIBRARY (a path) or

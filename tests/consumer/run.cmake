@@ -37,9 +37,14 @@ run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
 run("${CMAKE_COMMAND}" -E env "VULMORA_USER_LIB=${WORK_DIR}/build/${LIB_NAME}"
     "VULMORA_LIB=${DELIVERED}" "${TEST_EXE}")
 # The C++ library's one entry point is the user's, not a placeholder.
+# So is the working entry point of the installed template.
 if(DEFINED HOST_EXE)
     run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer_cxx.so" --functions emissivity
         --nodes-per-side 4 --steps 1 --no-output --quiet)
+    if(DEFINED PREFIX)
+        run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer_template.so"
+            --functions convehtransfer --nodes-per-side 4 --steps 1 --no-output --quiet)
+    endif()
 endif()
 
 if(DEFINED SOURCE_DIR)
