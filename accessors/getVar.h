@@ -20,9 +20,10 @@
 **
 ** Entry points. Define the entry points your model needs as plain C
 ** functions with the prototypes declared at the end of this file (in C++
-** the declarations give them C linkage). The build exports them, supplies
-** a placeholder for every one you leave out, and fails on a func_ name
-** that is no entry point. The host calls them as follows:
+** the declarations give them C linkage: include this file first). The
+** build exports them, supplies a placeholder for every one you leave out,
+** and fails on a func_ name that is no entry point. The host calls them
+** as follows:
 **
 **   double func_<name>(int node);
 **       node: the 1-based number of the node being evaluated (the host has
@@ -301,7 +302,9 @@ extern int tnodecontrol, vnodecontrol;
 **     double func_<name>(int node);
 ** and func_externalcompute (kind STEP) is
 **     void func_externalcompute(void *unused, int flag);
-** A definition of yours with another signature does not compile.
+** A definition of yours with another signature does not compile in C;
+** in C++, other parameters make another function, with C++ linkage, which
+** vulmora_add_user_library reports.
 ** ==================================================================== */
 #ifndef VULMORA_NO_ENTRY_PROTOTYPES
 #define VULMORA_PROTOTYPE_PROPERTY(name) double func_##name(int node);
