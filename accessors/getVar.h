@@ -57,6 +57,9 @@
 #define VULMORA_VERSION                                                                            \
     (VULMORA_VERSION_MAJOR * 10000 + VULMORA_VERSION_MINOR * 100 + VULMORA_VERSION_PATCH)
 
+/* VULMORA_USER_FUNCTION: C linkage for an entry point defined in C++. The
+** prototypes below give it already; the macro is still there for sources
+** that use it, and for sites that define VULMORA_NO_ENTRY_PROTOTYPES. */
 #ifdef __cplusplus
 #define VULMORA_USER_FUNCTION extern "C"
 extern "C" {
