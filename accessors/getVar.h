@@ -1,37 +1,65 @@
 /*
 ** getVar.h - what user code in a user-function library may call.
 **
-** Include this file in the sources you pass to vulmora_add_user_library.
-** It compiles as C and as C++. Everything here runs inside the host's call
-** of one of your entry points and reads the host's current state afresh;
-** nothing is cached between calls.
+** Include this file in the sources you pass to vulmora_add_user_library,
+** as "getVar.h" or <vulmora/getVar.h>. It compiles as C and as C++.
+** Everything here runs inside the host's call of one of your entry points
+** and reads the host's current state afresh; nothing is cached between
+** calls.
 **
 ** Numbers. Node, element and material numbers are 1-based; 0 is never a
 ** valid number and is what the accessors return for "none". An out-of-range
 ** number is no error: the accessor returns 0 (or 0.0).
 **
 ** Units. Values come back in the units the host selected for the user
-** (temperature, length, velocity); the other fields come back as stored.
+** (temperature, length, velocity); the other fields come back as stored,
+** in the internal units listed under "Unit conversion" below.
 **
 ** Fatal stops. Where a comment says "stops", the accessor prints the quoted
 ** text to stdout and ends the process with exit status 1.
 **
 ** Entry points. Define the entry points your model needs as plain C
-** functions (inside extern "C" in C++, or with VULMORA_USER_FUNCTION); the
-** build exports them and supplies a placeholder for every one you leave
-** out. The host emulator calls them as follows, and so should your model:
+** functions with the prototypes declared at the end of this file (in C++
+** the declarations give them C linkage: include this file first). The
+** build exports them, supplies a placeholder for every one you leave out,
+** and fails on a func_ name that is no entry point. The host calls them
+** as follows:
 **
 **   double func_<name>(int node);
 **       node: the 1-based number of the node being evaluated (the host has
 **       set cur_node = node - 1). Returns the property at that node in the
-**       user's unit. This holds for all 36 property entry points
+**       user's unit. This holds for every property entry point
 **       (func_density, func_yieldstress, func_mechprop1, ...).
 **   void func_externalcompute(void *unused, int flag);
 **       Called once per time step; a flag of 0 resets the control flags.
+**
+** Thermal and flow properties (density, heat flux, transfer coefficients,
+** imposed velocities, sources, translations, ...) are called at every node
+** in nodal mode. Mechanical properties (youngsmodulus, poissonratio,
+** yieldstress, thermalexpansion, hardening*, viscoplastic*, mechprop1..5)
+** are called by the stress analysis: once in registration mode, then at
+** every node in local mode (see "Microstructure and defects").
+**
+** A site whose solver calls the entry points with another convention
+** defines VULMORA_NO_ENTRY_PROTOTYPES before including this file (or for
+** the whole build); the prototypes below are then left out.
 */
 #ifndef VULMORA_GETVAR_H
 #define VULMORA_GETVAR_H
 
+#include "vulmora_entry_points.h"
+#include "vulmora_layout.h"
+
+/* The version of the package this header belongs to. */
+#define VULMORA_VERSION_MAJOR 0
+#define VULMORA_VERSION_MINOR 1
+#define VULMORA_VERSION_PATCH 0
+#define VULMORA_VERSION                                                                            \
+    (VULMORA_VERSION_MAJOR * 10000 + VULMORA_VERSION_MINOR * 100 + VULMORA_VERSION_PATCH)
+
+/* VULMORA_USER_FUNCTION: C linkage for an entry point defined in C++. The
+** prototypes below give it already; the macro is still there for sources
+** that use it, and for sites that define VULMORA_NO_ENTRY_PROTOTYPES. */
 #ifdef __cplusplus
 #define VULMORA_USER_FUNCTION extern "C"
 extern "C" {
@@ -39,13 +67,74 @@ extern "C" {
 #define VULMORA_USER_FUNCTION
 #endif
 
+/* A function that never returns, and one that takes a printf format. */
+#if defined(__GNUC__) || defined(__clang__)
+#define VULMORA_NORETURN __attribute__((noreturn))
+#define VULMORA_PRINTF(i) __attribute__((format(printf, i, i + 1)))
+#elif defined(_MSC_VER)
+#define VULMORA_NORETURN __declspec(noreturn)
+#define VULMORA_PRINTF(i)
+#else
+#define VULMORA_NORETURN
+#define VULMORA_PRINTF(i)
+#endif
+
 /* ======================================================================
 ** Unit conversion
-** Quantity codes: -1 temperature, 0 length, 3 thermal conductivity, 4 time,
-** 6 heat flux, 7 heat-transfer coefficient, 8 velocity, 13 mass flow rate.
-** Any other code returns x unchanged. A unit selector outside 1..10 also
-** returns x unchanged. Temperature units: 1 K, 2 C, 3 F, 4 R (C = K - 273).
+**
+** Internal units are CGS with calories for heat and Kelvin for
+** temperature: a heat-transfer coefficient is in cal/(s cm^2 K), not erg.
+**
+**   quantity                   internal unit      stored in / returned by
+**   temperature                K                  t0, t1, func_texternal
+**   length, coordinates        cm                 x_cord.., el_vol (cm^3)
+**   time                       s
+**   thermal conductivity       cal/(s cm K)
+**   heat flux                  cal/(s cm^2)       func_heatflux
+**   heat-transfer coefficient  cal/(s cm^2 K)     func_interhtransfer, ..
+**   velocity                   cm/s               u0..w1, func_v*
+**   mass flow rate             g/s                func_masssourceflowrate
+**   density                    g/cm^3             func_density
+**   pressure, stress, moduli   dyn/cm^2           p0, p1, strsg, getStress*,
+**                                                 func_youngsmodulus,
+**                                                 func_yieldstress, ..
+**   thermal expansion          1/K                func_thermalexpansion
+**
+** The host gives a selector 1..10 for each converted quantity (below, the
+** VULMORA_QTY_ code passed to the converters); a selector outside 1..10
+** and any other code leave the value unchanged. Selectors not named below
+** are the internal unit.
+**
+**   VULMORA_QTY_TEMPERATURE (-1)  1 K, 2 C (K - 273), 3 F, 4 R
+**   VULMORA_QTY_LENGTH (0)        1 m, 2 cm, 3 mm, 4 ft, 5 in
+**   VULMORA_QTY_THERMALCONDUCTIVITY (3)
+**       1 W/(m K), 2 cal/(s cm K), 3 cal/(s mm K), 4 BTU/(s ft F),
+**       5 BTU/(s in F), 6 cal/(min cm K), 7 BTU/(min ft F), 8 BTU/(min in F)
+**   VULMORA_QTY_TIME (4)          1 s, 2 min
+**   VULMORA_QTY_HEATFLUX (6)
+**       1 W/m^2, 2 cal/(s cm^2), 3 cal/(s mm^2), 4 BTU/(s ft^2),
+**       5 BTU/(s in^2), 6 cal/(min cm^2), 7 BTU/(min ft^2), 8 BTU/(min in^2)
+**   VULMORA_QTY_HEATTRANSFERCOEFF (7)
+**       1 W/(m^2 K), 2 cal/(s cm^2 K), 3 cal/(s mm^2 K), 4 BTU/(s ft^2 F),
+**       5 BTU/(s in^2 F), 6 cal/(min cm^2 K), 7 BTU/(min ft^2 F),
+**       8 BTU/(min in^2 F)
+**   VULMORA_QTY_VELOCITY (8)
+**       1 m/s, 2 cm/s, 3 mm/s, 4 ft/s, 5 in/s, 6 m/min, 7 cm/min,
+**       8 ft/min, 9 in/min
+**   VULMORA_QTY_MASSFLOWRATE (13) 1 kg/s, 2 g/s, 3 lb/s, 4 kg/min,
+**                                 5 g/min, 6 lb/min
+**   VULMORA_QTY_PRESSURE (11)     not converted: always dyn/cm^2
 ** ==================================================================== */
+
+#define VULMORA_QTY_TEMPERATURE (-1)
+#define VULMORA_QTY_LENGTH 0
+#define VULMORA_QTY_THERMALCONDUCTIVITY 3
+#define VULMORA_QTY_TIME 4
+#define VULMORA_QTY_HEATFLUX 6
+#define VULMORA_QTY_HEATTRANSFERCOEFF 7
+#define VULMORA_QTY_VELOCITY 8
+#define VULMORA_QTY_PRESSURE 11
+#define VULMORA_QTY_MASSFLOWRATE 13
 
 /* x (in the user's unit of quantity `code`) in internal CGS/Kelvin units. */
 double fconvertToCGS(int code, double x);
@@ -68,7 +157,7 @@ int getNvnod(void);
 int getNel(void);
 /* 1-based number of node k (1-based) of element e; 0 when e is outside
 ** 1..nel, k outside 1..nnod or beyond the nodes of e's type, or no
-** connectivity is set. */
+** connectivity or no element types (el_type) are set. */
 int getElemNode(int k, int e);
 /* Type code (0..11) of element e as stored; 0 when out of range or unset. */
 int getElType(int e);
@@ -172,6 +261,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
 ** The host's mode decides the result: neutral mode gives 1.0; nodal mode
 ** the value at the current node; local mode the value the host copied for
 ** the stress analysis; registration mode records the request and gives 1.0.
+** Registration and local mode stop with "mic_lastp unavailable field in
+** dll\n" when the host has not set mic_lastp.
 ** ==================================================================== */
 
 /* Fraction of the constituent of active index i (i >= 0) of the
@@ -183,7 +274,8 @@ double getFraction(int i);
 double getMicro(int i);
 /* Defect value: d = 1 shrinkage microporosity (POROS1), d = 2 FVOL.
 ** Stops for a negative d (model not activated), d = 0 or d > 2, and for FVOL
-** in the stress analysis' registration and local modes. */
+** in the stress analysis' registration and local modes. In nodal mode a
+** field the host has not set stops as getVfS1 and getFVol1 do. */
 double getDefect(int d);
 /* Stops when the property being evaluated has no temperature table. */
 void checkTempTable(void);
@@ -194,17 +286,38 @@ void checkTempTable(void);
 
 /* Print `format` (printf-style, with its arguments) to stdout and end the
 ** process with exit status 1, as the accessors' own fatal checks do. */
-void vulmora_stop(const char *format, ...);
+VULMORA_NORETURN void vulmora_stop(const char *format, ...) VULMORA_PRINTF(1);
 
 /* ======================================================================
 ** Outputs of user functions
 ** ==================================================================== */
 
 /* func_mechprop1..5 may name their property (buffer N-1) and its unit. */
-extern char name_mechprop[5][101];
-extern char unit_mechprop[5][21];
+extern char name_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_NAME_MECHPROP_LEN];
+extern char unit_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_UNIT_MECHPROP_LEN];
 /* Control flags reset by func_externalcompute. */
 extern int tnodecontrol, vnodecontrol;
+
+/* ======================================================================
+** The entry points
+** One prototype per entry of vulmora_entry_points.h, where the 37 names and
+** the mode each one is called in are listed: kind PROPERTY is
+**     double func_<name>(int node);
+** and func_externalcompute (kind STEP) is
+**     void func_externalcompute(void *unused, int flag);
+** A definition of yours with another signature does not compile in C;
+** in C++, other parameters make another function, with C++ linkage, which
+** vulmora_add_user_library reports.
+** ==================================================================== */
+#ifndef VULMORA_NO_ENTRY_PROTOTYPES
+#define VULMORA_PROTOTYPE_PROPERTY(name) double func_##name(int node);
+#define VULMORA_PROTOTYPE_STEP(name) void func_##name(void *unused, int flag);
+#define VULMORA_PROTOTYPE(name, kind, mode) VULMORA_PROTOTYPE_##kind(name)
+VULMORA_ENTRY_POINTS(VULMORA_PROTOTYPE)
+#undef VULMORA_PROTOTYPE
+#undef VULMORA_PROTOTYPE_PROPERTY
+#undef VULMORA_PROTOTYPE_STEP
+#endif
 
 #ifdef __cplusplus
 }

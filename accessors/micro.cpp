@@ -42,12 +42,12 @@ constexpr int kPoros1 = 1;
 constexpr int kFvol = 2;
 
 // Entries of the host's mic_lastp array.
-constexpr std::size_t kPoros1Entry = 2;
-constexpr std::size_t kConstituentEntry = 3; // entry of active constituent 0
-constexpr std::size_t kAuxiliaryEntry = 103; // entry of active variable 0
+constexpr std::size_t kPoros1Entry = VULMORA_LASTP_POROS1;
+constexpr std::size_t kConstituentEntry = VULMORA_LASTP_CONSTITUENTS; // active constituent 0
+constexpr std::size_t kAuxiliaryEntry = VULMORA_LASTP_AUXILIARIES;    // active variable 0
 
-// Auxiliary-variable values start half-way into loc_micro.
-constexpr std::size_t kAuxiliaryValues = VULMORA_LOC_MICRO_LEN / 2;
+// Where the auxiliary-variable values start in loc_micro.
+constexpr std::size_t kAuxiliaryValues = VULMORA_LOC_MICRO_AUXILIARIES;
 
 // The host marks a missing temperature table with this value.
 constexpr double kNoTempTable = -9999.0;
@@ -73,7 +73,14 @@ constexpr const char *kInactive[2] = {VULMORA_MSG_CONSTITUENT_INACTIVE, VULMORA_
 // mic_lastp entry of active index 0.
 constexpr std::size_t kFirstEntry[2] = {kConstituentEntry, kAuxiliaryEntry};
 // loc_micro element of slot 0.
-constexpr std::size_t kFirstValue[2] = {0, kAuxiliaryValues};
+constexpr std::size_t kFirstValue[2] = {VULMORA_LOC_MICRO_CONSTITUENTS, kAuxiliaryValues};
+
+// The host's mic_lastp array, where registration and local mode need it: a
+// host that has not set it gets a stop, not a crash.
+int *lastp() {
+    if (mic_lastp == nullptr) vulmora_stop(VULMORA_MSG_MIC_LASTP);
+    return mic_lastp;
+}
 
 // Name of global index g, from the microstructure library. The imports are
 // called directly (not through pointers) so that they stay plain imports
@@ -125,13 +132,13 @@ double lookUp(Kind kind, int i) {
         return 1.0;
     case kModeRegister:
         checkTableIndex(kind, i);
-        mic_lastp[entry] = 1;
+        lastp()[entry] = 1;
         return 1.0;
     case kModeNodal:
         return valueOf(kind, i);
     case kModeLocal:
         checkTableIndex(kind, i);
-        return loc_micro[kFirstValue[kind] + static_cast<std::size_t>(mic_lastp[entry])];
+        return loc_micro[kFirstValue[kind] + static_cast<std::size_t>(lastp()[entry])];
     default: // the texts go straight in as formats, so each call names its own
         if (kind == kConstituent) vulmora_stop(VULMORA_MSG_FRACTION_MODE);
         vulmora_stop(VULMORA_MSG_MICRO_MODE);
@@ -155,10 +162,15 @@ double defectValue(int d) {
         return 1.0;
     case kModeRegister:
         if (d == kFvol) vulmora_stop(VULMORA_MSG_FVOL_REGISTRATION);
-        mic_lastp[kPoros1Entry] = 1;
+        lastp()[kPoros1Entry] = 1;
         return 1.0;
-    case kModeNodal:
-        return static_cast<double>(d == kPoros1 ? vf_s1[cur_node] : f_vol1[cur_node]);
+    case kModeNodal: // a missing field stops as its own accessor does
+        if (d == kPoros1) {
+            if (vf_s1 == nullptr) vulmora_stop(VULMORA_MSG_VF_S);
+            return static_cast<double>(vf_s1[cur_node]);
+        }
+        if (f_vol1 == nullptr) vulmora_stop(VULMORA_MSG_F_VOL);
+        return static_cast<double>(f_vol1[cur_node]);
     case kModeLocal:
         if (d == kFvol) vulmora_stop(VULMORA_MSG_FVOL_LOCAL);
         return loc_poro;

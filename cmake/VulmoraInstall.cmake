@@ -3,14 +3,20 @@
 # After `cmake --install <build> --prefix <p>`, another CMake project finds
 # the package with find_package(Vulmora CONFIG REQUIRED) and
 # CMAKE_PREFIX_PATH=<p>, and builds its own user-function library with
-# vulmora_add_user_library(). The package holds getVar.h, the two static
-# archives, the stand-in microstructure library and the CMake functions.
+# vulmora_add_user_library(). The package holds getVar.h with the lists it
+# includes, the two static archives, the stand-in microstructure library,
+# the CMake functions, and template.c (share/vulmora) for users to copy.
 
 include(CMakePackageConfigHelpers)
 
 set(VULMORA_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Vulmora")
 
-install(FILES accessors/getVar.h DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/vulmora")
+set(VULMORA_INSTALL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/vulmora")
+install(FILES accessors/getVar.h accessors/vulmora_entry_points.h accessors/vulmora_layout.h
+        DESTINATION "${VULMORA_INSTALL_HEADER_DIR}")
+# The template a user copies to start a library of their own.
+set(VULMORA_INSTALL_DATA_DIR "${CMAKE_INSTALL_DATADIR}/vulmora")
+install(FILES userfunc/template.c DESTINATION "${VULMORA_INSTALL_DATA_DIR}")
 install(TARGETS vulmora_headers vulmora_core vulmora_template mikral
         EXPORT VulmoraTargets
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
@@ -24,10 +30,12 @@ install(TARGETS vulmora
 install(EXPORT VulmoraTargets NAMESPACE Vulmora:: DESTINATION "${VULMORA_CMAKE_DIR}")
 
 configure_package_config_file(cmake/VulmoraConfig.cmake.in
-    "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake" INSTALL_DESTINATION "${VULMORA_CMAKE_DIR}")
+    "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake" INSTALL_DESTINATION "${VULMORA_CMAKE_DIR}"
+    PATH_VARS VULMORA_INSTALL_HEADER_DIR VULMORA_INSTALL_DATA_DIR)
 write_basic_package_version_file("${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
     COMPATIBILITY SameMinorVersion)
 install(FILES "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake"
               "${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
               cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake
+              cmake/VulmoraCheckNames.cmake
         DESTINATION "${VULMORA_CMAKE_DIR}")

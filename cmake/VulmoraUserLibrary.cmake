@@ -6,31 +6,44 @@
 # host loads: the exchange block, the converters and the accessors, the
 # entry points defined in the given C or C++ sources, and the template
 # placeholder of every entry point those sources leave out. Entry points
-# need no export annotation: the export list names all 37, and nothing
-# else is exported.
+# need no export annotation: the export list names all of them, and
+# nothing else is exported. The maths library is linked for the user.
+#
+# The user's sources are compiled with func_<name> renamed to
+# vulmora_impl_<name> for every entry point, so that the prototypes of
+# getVar.h check each definition; the exported func_<name> forwards to it.
+# Before the link, the user's objects are checked: a func_ name that is no
+# entry point (a misspelling) or an entry point with C++ linkage fails the
+# build with the nearest correct name, and so do sources that define no
+# entry point at all. The check reads the objects with CMAKE_NM (GCC, Clang
+# and MinGW toolchains); without nm (Visual Studio) it is left out.
 #
 # Expects the targets Vulmora::core, Vulmora::template and Vulmora::headers,
 # and the microstructure library in VULMORA_MIKRAL_LIBRARY (a path) or
-# Vulmora::mikral (the stand-in).
+# Vulmora::mikral (the stand-in). Works in the tree, through find_package
+# and through add_subdirectory: the lists are kept as global properties.
 
 include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
+set_property(GLOBAL PROPERTY VULMORA_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/VulmoraCheckNames.cmake")
 
 # Write the linker's export list for <target> and return its path.
 function(_vulmora_export_list target out)
+    get_property(functions GLOBAL PROPERTY VULMORA_EXPORTED_FUNCTIONS)
+    get_property(data GLOBAL PROPERTY VULMORA_EXPORTED_DATA)
     set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora")
     if(WIN32)
         set(text "LIBRARY lib${target}.dll\nEXPORTS\n")
-        foreach(name IN LISTS VULMORA_EXPORTED_FUNCTIONS)
+        foreach(name IN LISTS functions)
             string(APPEND text "    ${name}\n")
         endforeach()
-        foreach(name IN LISTS VULMORA_EXPORTED_DATA)
+        foreach(name IN LISTS data)
             string(APPEND text "    ${name} DATA\n")
         endforeach()
         set(file "${dir}/exports.def")
     else()
         set(text "{\n  global:\n")
-        foreach(name IN LISTS VULMORA_EXPORTED_FUNCTIONS VULMORA_EXPORTED_DATA)
+        foreach(name IN LISTS functions data)
             string(APPEND text "    ${name};\n")
         endforeach()
         string(APPEND text "  local: *;\n};\n")
@@ -40,11 +53,39 @@ function(_vulmora_export_list target out)
     set(${out} "${file}" PARENT_SCOPE)
 endfunction()
 
+# Fail now for a source CMake would not compile: its language is not
+# enabled in the project (a .cpp file in a project of LANGUAGES C is left
+# out silently otherwise).
+function(_vulmora_check_languages target)
+    get_property(enabled GLOBAL PROPERTY ENABLED_LANGUAGES)
+    if(NOT "C" IN_LIST enabled)
+        message(FATAL_ERROR "vulmora_add_user_library(${target}): the C language is not enabled; "
+                            "declare it in project(... LANGUAGES C) or enable_language(C)")
+    endif()
+    foreach(source IN LISTS ARGN)
+        get_filename_component(ext "${source}" LAST_EXT)
+        set(lang "")
+        if(ext MATCHES "^\\.(cpp|cc|cxx|c\\+\\+|C|CPP|cp)$")
+            set(lang CXX)
+        elseif(ext STREQUAL ".c")
+            set(lang C)
+        endif()
+        if(lang AND NOT lang IN_LIST enabled)
+            message(FATAL_ERROR "vulmora_add_user_library(${target}): ${source} is ${lang} code, "
+                                "but the ${lang} language is not enabled, so CMake would not "
+                                "compile it; add it to project(... LANGUAGES C ${lang}) or call "
+                                "enable_language(${lang})")
+        endif()
+    endforeach()
+endfunction()
+
 function(vulmora_add_user_library target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "vulmora_add_user_library: unknown arguments ${arg_UNPARSED_ARGUMENTS}")
     endif()
+    _vulmora_check_languages(${target} ${arg_SOURCES})
+    get_property(entry_points GLOBAL PROPERTY VULMORA_ENTRY_POINTS)
 
     # A library without user sources is the delivered template; CMake still
     # wants one source of the target's own.
@@ -56,6 +97,12 @@ function(vulmora_add_user_library target)
     add_library(${target} SHARED ${arg_SOURCES} "${unit}")
     set_target_properties(${target} PROPERTIES PREFIX "lib" LINKER_LANGUAGE C)
 
+    # The user's definition of func_<name> becomes vulmora_impl_<name>.
+    foreach(entry IN LISTS entry_points)
+        string(REGEX REPLACE "^func_" "vulmora_impl_" impl "${entry}")
+        target_compile_definitions(${target} PRIVATE "${entry}=${impl}")
+    endforeach()
+
     if(VULMORA_MIKRAL_LIBRARY)
         set(mikral "${VULMORA_MIKRAL_LIBRARY}")
     else()
@@ -63,26 +110,37 @@ function(vulmora_add_user_library target)
     endif()
     target_link_libraries(${target} PRIVATE
         "$<LINK_LIBRARY:WHOLE_ARCHIVE,Vulmora::core>" Vulmora::template Vulmora::headers ${mikral})
+    if(UNIX)
+        # exp, pow and the rest, for the user's functions (dropped again by
+        # --as-needed when they use none).
+        target_link_libraries(${target} PRIVATE m)
+    endif()
+
+    if(arg_SOURCES AND CMAKE_NM)
+        get_property(script GLOBAL PROPERTY VULMORA_CHECK_SCRIPT)
+        get_property(headers GLOBAL PROPERTY VULMORA_HEADER_DIR)
+        add_custom_command(TARGET ${target} PRE_LINK
+            COMMAND "${CMAKE_COMMAND}" "-DNM=${CMAKE_NM}" "-DTARGET=${target}"
+                    "-DVULMORA_HEADER_DIR=${headers}" "-DOBJECTS=$<TARGET_OBJECTS:${target}>"
+                    -P "${script}"
+            COMMENT "Checking the entry points of ${target}"
+            VERBATIM)
+    endif()
 
     if(MSVC)
         target_sources(${target} PRIVATE "${exports}")
-        foreach(name IN LISTS VULMORA_ENTRY_POINTS)
-            target_link_options(${target} PRIVATE "/INCLUDE:${name}")
-        endforeach()
     else()
-        # Every entry point is made undefined up front, so the template
-        # archive supplies exactly those the user's objects lack.
-        foreach(name IN LISTS VULMORA_ENTRY_POINTS)
-            target_link_options(${target} PRIVATE "LINKER:-u,${name}")
-        endforeach()
         target_compile_options(${target} PRIVATE -ffp-contract=off)
         if(WIN32)
             target_sources(${target} PRIVATE "${exports}")
             target_link_options(${target} PRIVATE -static-libgcc "LINKER:--no-undefined")
         else()
+            # -Bsymbolic: the library's own reads of the exchange block go
+            # to its own variables, even when the host or another library
+            # loaded with RTLD_GLOBAL exports a variable of the same name.
             target_link_options(${target} PRIVATE "LINKER:--version-script=${exports}"
                                 "LINKER:--no-undefined" "LINKER:--as-needed"
-                                "LINKER:-Bsymbolic-functions")
+                                "LINKER:-Bsymbolic")
             set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${exports}")
         endif()
     endif()

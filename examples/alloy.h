@@ -6,8 +6,8 @@
 ** poured into a steel permanent mould. Every constant below carries its
 ** unit. The examples compute in the host's internal system and convert only
 ** what goes in and out:
-**   temperature  K          (getT1 gives the user's unit: fconvertToCGS(-1, .))
-**   length       cm         (getX/getY/getZ and nodNum use the user's unit: code 0)
+**   temperature  K          (getT1 gives the user's unit: convert with VULMORA_QTY_TEMPERATURE)
+**   length       cm         (getX/getY/getZ and nodNum use the user's unit: VULMORA_QTY_LENGTH)
 **   density      g/cm^3     (no user unit: returned as is)
 **   stress       dyn/cm^2   (no user unit: returned as is; 1 MPa = 1e7 dyn/cm^2)
 **   heat         cal        (heat flux cal/(s cm^2): code 6;
@@ -50,7 +50,7 @@
 ** through fconvertToCGS gives Kelvin whatever that unit is.
 */
 static inline double alloy_kelvin(int node) {
-    return fconvertToCGS(-1, getT1(node));
+    return fconvertToCGS(VULMORA_QTY_TEMPERATURE, getT1(node));
 }
 
 /* v limited to the interval [lo, hi]; a NaN v stays NaN. */

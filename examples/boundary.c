@@ -5,7 +5,7 @@
 ** Demonstrates:
 **  - returning a value in the user's unit: the formulas work in CGS and the
 **    result goes through fconvertFromCGS with the quantity's code
-**    (7 heat-transfer coefficient, 6 heat flux);
+**    (VULMORA_QTY_HEATTRANSFERCOEFF, VULMORA_QTY_HEATFLUX);
 **  - the node's coordinates (getX, getY, getZ, in the user's length unit);
 **  - the nearest-node search within one material (nodNum), with a point
 **    given in centimetres and converted to the user's length unit first;
@@ -46,7 +46,7 @@ double func_interhtransfer(int node) {
     if (fs > FS_COHERENCY)
         contact = H_LIQUID + (H_SOLID - H_LIQUID) * (fs - FS_COHERENCY) / (1.0 - FS_COHERENCY);
     if (gap < 0.0) gap = 0.0; /* above the solidus; a NaN temperature stays NaN */
-    return fconvertFromCGS(7, 1.0 / (1.0 / contact + gap / K_AIR));
+    return fconvertFromCGS(VULMORA_QTY_HEATTRANSFERCOEFF, 1.0 / (1.0 / contact + gap / K_AIR));
 }
 
 /* ======================================================================
@@ -72,13 +72,15 @@ double func_interhtransfer(int node) {
 double func_heatflux(int node) {
     double xc = 0.0, yc = 0.0, zc = 0.0; /* nodNum leaves zc alone in 2-D models */
     double dx, dy, dz, r2;
-    int chill = nodNum(fconvertFromCGS(0, CHILL_X), fconvertFromCGS(0, CHILL_Y),
-                       fconvertFromCGS(0, CHILL_Z), MATERIAL_MOULD, &xc, &yc, &zc);
+    int chill = nodNum(fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_X),
+                       fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Y),
+                       fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Z), MATERIAL_MOULD, &xc, &yc, &zc);
     if (chill == 0) return 0.0;
     /* Both points come back in the user's length unit: work in cm. */
-    dx = fconvertToCGS(0, getX(node)) - fconvertToCGS(0, xc);
-    dy = fconvertToCGS(0, getY(node)) - fconvertToCGS(0, yc);
-    dz = fconvertToCGS(0, getZ(node)) - fconvertToCGS(0, zc);
+    dx = fconvertToCGS(VULMORA_QTY_LENGTH, getX(node)) - fconvertToCGS(VULMORA_QTY_LENGTH, xc);
+    dy = fconvertToCGS(VULMORA_QTY_LENGTH, getY(node)) - fconvertToCGS(VULMORA_QTY_LENGTH, yc);
+    dz = fconvertToCGS(VULMORA_QTY_LENGTH, getZ(node)) - fconvertToCGS(VULMORA_QTY_LENGTH, zc);
     r2 = dx * dx + dy * dy + dz * dz;
-    return fconvertFromCGS(6, -CHILL_FLUX * exp(-r2 / (CHILL_RADIUS * CHILL_RADIUS)));
+    return fconvertFromCGS(VULMORA_QTY_HEATFLUX,
+                           -CHILL_FLUX * exp(-r2 / (CHILL_RADIUS * CHILL_RADIUS)));
 }

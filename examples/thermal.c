@@ -3,7 +3,7 @@
 **
 ** Demonstrates: reading the current temperature and solid fraction of the
 ** node being evaluated (getT1, getFs1), turning the temperature into Kelvin
-** whatever unit the user chose (fconvertToCGS with code -1), and guarding
+** whatever unit the user chose (fconvertToCGS with VULMORA_QTY_TEMPERATURE), and guarding
 ** against a solid fraction slightly outside 0..1.
 **
 ** The host calls func_density(node) at every node in the nodal mode of the

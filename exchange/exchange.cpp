@@ -8,6 +8,8 @@
 #include "exchange.h"
 #include "export.h"
 
+#include <cstdint>
+
 #define X VULMORA_EXPORT
 
 extern "C" {
@@ -42,8 +44,8 @@ X int *mic_lastp;
 X double loc_micro[VULMORA_LOC_MICRO_LEN];
 
 // ---- outputs of user functions ---------------------------------------------
-X char name_mechprop[5][VULMORA_NAME_MECHPROP_LEN];
-X char unit_mechprop[5][VULMORA_UNIT_MECHPROP_LEN];
+X char name_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_NAME_MECHPROP_LEN];
+X char unit_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_UNIT_MECHPROP_LEN];
 
 // ---- storage laid out for the host -----------------------------------------
 X char MgPhase[24], MgMicro[48], FePhase[96], FeMicro[128];
@@ -59,3 +61,11 @@ X extern const int el_nnode[VULMORA_NTYPES] = {0, 8, 4, 6, 8, 6, 4, 3, 4, 2, 10,
 X extern const int el_ngp[VULMORA_NTYPES] = {0, 8, 1, 6, 8, 6, 4, 3, 4, 2, 4, 8};
 
 } // extern "C"
+
+// Every definition above has the size the layout's list gives it.
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+#define VULMORA_SIZE_CHECK(name, bytes) static_assert(sizeof(name) == (bytes), #name);
+VULMORA_EXCHANGE_DATA(VULMORA_SIZE_CHECK)
+VULMORA_EXCHANGE_TABLES(VULMORA_SIZE_CHECK)
+#undef VULMORA_SIZE_CHECK
+#endif

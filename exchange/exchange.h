@@ -12,18 +12,12 @@
 #ifndef VULMORA_EXCHANGE_H
 #define VULMORA_EXCHANGE_H
 
+#include "../accessors/vulmora_layout.h"
 #include "export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Number of element type codes (0 to 11) known to the per-type tables. */
-#define VULMORA_NTYPES 12
-/* Length of loc_micro: 100 constituent values, then 100 auxiliary values. */
-#define VULMORA_LOC_MICRO_LEN 200
-#define VULMORA_NAME_MECHPROP_LEN 101
-#define VULMORA_UNIT_MECHPROP_LEN 21
 
 /* ---- counts, flags and selectors ------------------------------------ */
 VULMORA_EXPORT extern int nnod, nvnod, nel, nstr1, TWO_D, cur_node, location;
@@ -55,8 +49,8 @@ VULMORA_EXPORT extern int *mic_lastp;
 VULMORA_EXPORT extern double loc_micro[VULMORA_LOC_MICRO_LEN];
 
 /* ---- outputs of user functions --------------------------------------- */
-VULMORA_EXPORT extern char name_mechprop[5][VULMORA_NAME_MECHPROP_LEN];
-VULMORA_EXPORT extern char unit_mechprop[5][VULMORA_UNIT_MECHPROP_LEN];
+VULMORA_EXPORT extern char name_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_NAME_MECHPROP_LEN];
+VULMORA_EXPORT extern char unit_mechprop[VULMORA_MECHPROP_COUNT][VULMORA_UNIT_MECHPROP_LEN];
 
 /* ---- storage laid out for the host; the library never touches it ----- */
 VULMORA_EXPORT extern char MgPhase[24], MgMicro[48], FePhase[96], FeMicro[128];

@@ -6,96 +6,108 @@
 #include "platform.h"
 #include "sample.h"
 
-#ifndef VULMORA_HOST_DEFAULT_LIBRARY
-#define VULMORA_HOST_DEFAULT_LIBRARY ""
-#endif
-#ifndef VULMORA_HOST_FALLBACK_LIBRARY
-#define VULMORA_HOST_FALLBACK_LIBRARY ""
-#endif
-
 namespace vhost {
 
 namespace fs = std::filesystem;
 
 // ---- resolving ---------------------------------------------------------------
 
+namespace {
+
+// Every exported variable of the layout's list, by name.
+enum class Var : size_t {
+#define VHOST_VAR(name, bytes) name,
+    VULMORA_EXCHANGE_DATA(VHOST_VAR) VULMORA_EXCHANGE_TABLES(VHOST_VAR)
+#undef VHOST_VAR
+};
+constexpr const char *kVarNames[] = {
+#define VHOST_VAR(name, bytes) #name,
+    VULMORA_EXCHANGE_DATA(VHOST_VAR) VULMORA_EXCHANGE_TABLES(VHOST_VAR)
+#undef VHOST_VAR
+};
+
+} // namespace
+
 // The library and every exchange variable; a missing name means the file
 // was not built with vulmora_add_user_library.
 bool Library::open(const std::string &path, std::string &error) {
     handle_ = platform::loadLibrary(path, error);
     if (!handle_) return false;
+    void *addr[std::size(kVarNames)];
+    for (size_t k = 0; k < std::size(kVarNames); ++k) {
+        addr[k] = platform::findSymbol(handle_, kVarNames[k]);
+        if (!addr[k]) {
+            error = "'" + path + "' is not a user-function library: it does not export '" +
+                    kVarNames[k] + "'";
+            return false;
+        }
+    }
+    // The variables the emulator writes or reads.
     Exchange &b = x;
     struct Slot {
-        const char *name;
+        Var var;
         void *target;
     };
     const Slot slots[] = {
-        {"nnod", &b.nnod},
-        {"nvnod", &b.nvnod},
-        {"nel", &b.nel},
-        {"nstr1", &b.nstr1},
-        {"TWO_D", &b.twoD},
-        {"cur_node", &b.curNode},
-        {"location", &b.location},
-        {"user_unit_temp", &b.unitTemp},
-        {"user_unit_coor", &b.unitCoor},
-        {"user_unit_thermalconductivity", &b.unitConductivity},
-        {"user_unit_time", &b.unitTime},
-        {"user_unit_heatflux", &b.unitHeatflux},
-        {"user_unit_heattransfercoeff", &b.unitHtc},
-        {"user_unit_velocity", &b.unitVelocity},
-        {"user_unit_massflowrate", &b.unitMassflow},
-        {"tnodecontrol", &b.tnodecontrol},
-        {"vnodecontrol", &b.vnodecontrol},
-        {"stress_scale", &b.stressScale},
-        {"func_temp", &b.funcTemp},
-        {"loc_poro", &b.locPoro},
-        {"el_type", &b.elType},
-        {"mat_id", &b.matId},
-        {"ncon", &b.ncon},
-        {"x_cord", &b.x},
-        {"y_cord", &b.y},
-        {"z_cord", &b.z},
-        {"el_vol", &b.elVol},
-        {"t0", &b.t0},
-        {"t1", &b.t1},
-        {"fs0", &b.fs0},
-        {"fs1", &b.fs1},
-        {"vf_s0", &b.vf0},
-        {"vf_s1", &b.vf1},
-        {"f_vol0", &b.fvol0},
-        {"f_vol1", &b.fvol1},
-        {"jctn0", &b.jctn0},
-        {"jctn1", &b.jctn1},
-        {"fatigue_life", &b.fatigue},
-        {"u0", &b.u0},
-        {"v0", &b.v0},
-        {"w0", &b.w0},
-        {"u1", &b.u1},
-        {"v1", &b.v1},
-        {"w1", &b.w1},
-        {"p0", &b.p0},
-        {"p1", &b.p1},
-        {"mushy_strain", &b.mushy},
-        {"fraction_void", &b.fractionVoid},
-        {"epstn_new", &b.epstn},
-        {"strsg", &b.strsg},
-        {"micModelsA", &b.micModels},
-        {"micCNTA", &b.micCnt},
-        {"mic_lastp", &b.micLastp},
-        {"loc_micro", &b.locMicro},
-        {"name_mechprop", &b.nameMechprop},
-        {"unit_mechprop", &b.unitMechprop},
+        {Var::nnod, &b.nnod},
+        {Var::nvnod, &b.nvnod},
+        {Var::nel, &b.nel},
+        {Var::nstr1, &b.nstr1},
+        {Var::TWO_D, &b.twoD},
+        {Var::cur_node, &b.curNode},
+        {Var::location, &b.location},
+        {Var::user_unit_temp, &b.unitTemp},
+        {Var::user_unit_coor, &b.unitCoor},
+        {Var::user_unit_thermalconductivity, &b.unitConductivity},
+        {Var::user_unit_time, &b.unitTime},
+        {Var::user_unit_heatflux, &b.unitHeatflux},
+        {Var::user_unit_heattransfercoeff, &b.unitHtc},
+        {Var::user_unit_velocity, &b.unitVelocity},
+        {Var::user_unit_massflowrate, &b.unitMassflow},
+        {Var::tnodecontrol, &b.tnodecontrol},
+        {Var::vnodecontrol, &b.vnodecontrol},
+        {Var::stress_scale, &b.stressScale},
+        {Var::func_temp, &b.funcTemp},
+        {Var::loc_poro, &b.locPoro},
+        {Var::el_type, &b.elType},
+        {Var::mat_id, &b.matId},
+        {Var::ncon, &b.ncon},
+        {Var::x_cord, &b.x},
+        {Var::y_cord, &b.y},
+        {Var::z_cord, &b.z},
+        {Var::el_vol, &b.elVol},
+        {Var::t0, &b.t0},
+        {Var::t1, &b.t1},
+        {Var::fs0, &b.fs0},
+        {Var::fs1, &b.fs1},
+        {Var::vf_s0, &b.vf0},
+        {Var::vf_s1, &b.vf1},
+        {Var::f_vol0, &b.fvol0},
+        {Var::f_vol1, &b.fvol1},
+        {Var::jctn0, &b.jctn0},
+        {Var::jctn1, &b.jctn1},
+        {Var::fatigue_life, &b.fatigue},
+        {Var::u0, &b.u0},
+        {Var::v0, &b.v0},
+        {Var::w0, &b.w0},
+        {Var::u1, &b.u1},
+        {Var::v1, &b.v1},
+        {Var::w1, &b.w1},
+        {Var::p0, &b.p0},
+        {Var::p1, &b.p1},
+        {Var::mushy_strain, &b.mushy},
+        {Var::fraction_void, &b.fractionVoid},
+        {Var::epstn_new, &b.epstn},
+        {Var::strsg, &b.strsg},
+        {Var::micModelsA, &b.micModels},
+        {Var::micCNTA, &b.micCnt},
+        {Var::mic_lastp, &b.micLastp},
+        {Var::loc_micro, &b.locMicro},
+        {Var::name_mechprop, &b.nameMechprop},
+        {Var::unit_mechprop, &b.unitMechprop},
     };
-    for (const Slot &s : slots) {
-        void *addr = platform::findSymbol(handle_, s.name);
-        if (!addr) {
-            error = "'" + path + "' is not a user-function library: it does not export '" + s.name +
-                    "'";
-            return false;
-        }
-        *static_cast<void **>(s.target) = addr;
-    }
+    for (const Slot &s : slots)
+        *static_cast<void **>(s.target) = addr[static_cast<size_t>(s.var)];
     for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
         std::string name = std::string("func_") + kEntryPoints[k].name;
         entries_[k] = reinterpret_cast<PropertyFn>(platform::findSymbol(handle_, name.c_str()));
@@ -106,7 +118,7 @@ bool Library::open(const std::string &path, std::string &error) {
     return true;
 }
 
-// Linear search over 36 names; called once per entry point.
+// Linear search over the property entry points; called once per entry point.
 PropertyFn Library::entry(const std::string &name) const {
     for (size_t k = 0; k < std::size(kEntryPoints); ++k)
         if (name == kEntryPoints[k].name) return entries_[k];
@@ -148,21 +160,21 @@ void Library::bind(Sample &s, const Options &o) {
 
 // ---- the default library -------------------------------------------------------
 
-// Next to the executable (build tree), in ../lib (installed layout), in
-// ../examples (the build tree's layout), then the path the build recorded,
-// then the delivered template as the last resort.
+// Relative to the executable only: next to it (the installed layout on
+// every platform, and the Windows build tree), then in the build tree's
+// ../examples; the delivered template is the last resort, in the build
+// tree's .. or the installed ../lib.
 std::vector<std::string> defaultLibraryCandidates() {
-    const std::string file = platform::libraryFileName("vulmora_examples");
+    const std::string examples = platform::libraryFileName("vulmora_examples");
+    const std::string delivered = platform::libraryFileName("vulmora");
     std::vector<std::string> out;
     std::string exe = platform::executablePath();
-    if (!exe.empty()) {
-        fs::path dir = fs::path(exe).parent_path();
-        for (const fs::path &p : {dir / file, dir / ".." / "lib" / file,
-                                  dir / ".." / "lib64" / file, dir / ".." / "examples" / file})
-            out.push_back(p.lexically_normal().string());
-    }
-    if (*VULMORA_HOST_DEFAULT_LIBRARY) out.push_back(VULMORA_HOST_DEFAULT_LIBRARY);
-    if (*VULMORA_HOST_FALLBACK_LIBRARY) out.push_back(VULMORA_HOST_FALLBACK_LIBRARY);
+    if (exe.empty()) return out;
+    fs::path dir = fs::path(exe).parent_path();
+    for (const fs::path &p :
+         {dir / examples, dir / ".." / "examples" / examples, dir / delivered,
+          dir / ".." / delivered, dir / ".." / "lib" / delivered, dir / ".." / "lib64" / delivered})
+        out.push_back(p.lexically_normal().string());
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "accessors/vulmora_layout.h"
 #include "entries.h"
 #include "options.h"
 
@@ -30,9 +31,9 @@ struct Exchange {
     float **mushy, **fractionVoid, **epstn, **strsg;
     void **micModels, **micCnt;
     int **micLastp;
-    double *locMicro;   // 200 values
-    char *nameMechprop; // 5 x 101
-    char *unitMechprop; // 5 x 21
+    double *locMicro;   // VULMORA_LOC_MICRO_LEN values
+    char *nameMechprop; // VULMORA_MECHPROP_COUNT x VULMORA_NAME_MECHPROP_LEN
+    char *unitMechprop; // VULMORA_MECHPROP_COUNT x VULMORA_UNIT_MECHPROP_LEN
 };
 
 class Library {

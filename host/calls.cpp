@@ -20,8 +20,8 @@ namespace vhost {
 
 namespace {
 
-// Entries of mic_lastp: 0-2, 100 constituents, 100 auxiliary variables.
-constexpr size_t kLastpSize = 103 + 100;
+// Entries of mic_lastp: 0-2, the constituents, the auxiliary variables.
+constexpr size_t kLastpSize = VULMORA_LASTP_LEN;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // printf into a std::string.
@@ -105,17 +105,18 @@ Marks Caller::registration(PropertyFn f) {
     (void)f(1);
     pos_->phase = static_cast<int32_t>(Phase::Between);
     Marks m;
-    m.poros = lastp_[2] != 0;
-    for (int i = 0; i < 100; ++i) {
-        if (lastp_[3 + static_cast<size_t>(i)]) m.constituents.push_back(i);
-        if (lastp_[103 + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
-    }
+    m.poros = lastp_[VULMORA_LASTP_POROS1] != 0;
+    for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
+        if (lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)])
+            m.constituents.push_back(i);
+    for (int i = 0; i < VULMORA_MAX_AUXILIARIES; ++i)
+        if (lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
     int slot = 0;
     for (int c : m.constituents)
-        lastp_[3 + static_cast<size_t>(c)] = slot++;
+        lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(c)] = slot++;
     slot = 0;
     for (int a : m.auxiliaries)
-        lastp_[103 + static_cast<size_t>(a)] = slot++;
+        lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(a)] = slot++;
     return m;
 }
 
@@ -126,10 +127,12 @@ void Caller::fillLocal(const Marks &m, int node) {
     double *loc = lib_.x.locMicro;
     size_t k = 0;
     for (int c : m.constituents)
-        loc[k++] = c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
+            c < kNumConstituents ? s_.micro[static_cast<size_t>(c) * n + i] : kNaN;
     k = 0;
     for (int a : m.auxiliaries)
-        loc[100 + k++] = a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
+        loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
+            a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
     if (m.poros) *lib_.x.locPoro = s_.vf1[i];
 }
 
@@ -263,8 +266,8 @@ int runWorker(const Options &o) {
         h->seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (mechprop) {
-            setText(h->mechName, lib.x.nameMechprop + (mech - 1) * 101);
-            setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * 21);
+            setText(h->mechName, lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
+            setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);
         }
     }
     std::fflush(stdout);

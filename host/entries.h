@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 
+#include "accessors/vulmora_entry_points.h"
 #include "runtime/messages.h"
 
 namespace vhost {
@@ -19,45 +21,20 @@ struct EntryPoint {
     CallMode mode;
 };
 
-// The 36 property entry points, double func_<name>(int node).
-inline constexpr EntryPoint kEntryPoints[] = {
-    {"convehtransfer", CallMode::Nodal},
-    {"density", CallMode::Nodal},
-    {"emissivity", CallMode::Nodal},
-    {"hardeningexponent", CallMode::Mechanical},
-    {"hardeningkinematic1", CallMode::Mechanical},
-    {"hardeningkinematic2", CallMode::Mechanical},
-    {"hardeningplasticmodulus", CallMode::Mechanical},
-    {"hardeningultimatestress", CallMode::Mechanical},
-    {"heatflux", CallMode::Nodal},
-    {"interhtransfer", CallMode::Nodal},
-    {"masssourceflowrate", CallMode::Nodal},
-    {"mechprop1", CallMode::Mechanical},
-    {"mechprop2", CallMode::Mechanical},
-    {"mechprop3", CallMode::Mechanical},
-    {"mechprop4", CallMode::Mechanical},
-    {"mechprop5", CallMode::Mechanical},
-    {"poissonratio", CallMode::Mechanical},
-    {"texternal", CallMode::Nodal},
-    {"thermalexpansion", CallMode::Mechanical},
-    {"viscoplasticstrainpower", CallMode::Mechanical},
-    {"viscoplasticstresspower", CallMode::Mechanical},
-    {"viscoplasticviscousparam", CallMode::Mechanical},
-    {"vximposed", CallMode::Nodal},
-    {"vxsolidtransport", CallMode::Nodal},
-    {"vyimposed", CallMode::Nodal},
-    {"vysolidtransport", CallMode::Nodal},
-    {"vzimposed", CallMode::Nodal},
-    {"vzsolidtransport", CallMode::Nodal},
-    {"xmasssource", CallMode::Nodal},
-    {"xtranslation", CallMode::Nodal},
-    {"yieldstress", CallMode::Mechanical},
-    {"ymasssource", CallMode::Nodal},
-    {"youngsmodulus", CallMode::Mechanical},
-    {"ytranslation", CallMode::Nodal},
-    {"zmasssource", CallMode::Nodal},
-    {"ztranslation", CallMode::Nodal},
-};
+// The property entry points, double func_<name>(int node), in the order
+// of the one list; func_externalcompute (kind STEP) is called apart.
+#define VHOST_MODE_NODAL CallMode::Nodal
+#define VHOST_MODE_MECHANICAL CallMode::Mechanical
+#define VHOST_ROW_PROPERTY(name, mode) {#name, VHOST_MODE_##mode},
+#define VHOST_ROW_STEP(name, mode)
+#define VHOST_ROW(name, kind, mode) VHOST_ROW_##kind(name, mode)
+inline constexpr EntryPoint kEntryPoints[] = {VULMORA_ENTRY_POINTS(VHOST_ROW)};
+#undef VHOST_ROW
+#undef VHOST_ROW_STEP
+#undef VHOST_ROW_PROPERTY
+#undef VHOST_MODE_MECHANICAL
+#undef VHOST_MODE_NODAL
+static_assert(std::size(kEntryPoints) == VULMORA_PROPERTY_ENTRY_POINT_COUNT);
 
 // The entry point called `name` (with or without func_), or null.
 inline const EntryPoint *findEntryPoint(std::string name) {

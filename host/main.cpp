@@ -29,10 +29,6 @@
 #include "exchange/exchange.h"
 #include "units/units.h"
 
-#ifndef VULMORA_VERSION
-#define VULMORA_VERSION "unknown"
-#endif
-
 namespace fs = std::filesystem;
 using namespace vhost;
 
@@ -636,7 +632,8 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (o.version) {
-        std::printf("vulmora-host %s\n", VULMORA_VERSION);
+        std::printf("vulmora-host %d.%d.%d\n", VULMORA_VERSION_MAJOR, VULMORA_VERSION_MINOR,
+                    VULMORA_VERSION_PATCH);
         return 0;
     }
     if (!o.worker.empty()) {

@@ -223,6 +223,27 @@ std::vector<std::string> sampleArguments(const Options &o) {
     return a;
 }
 
+// One help line per entry point of the list whose mode is `mode`.
+#define VHOST_HELP_NODAL_NODAL(name) "    func_" #name "\n"
+#define VHOST_HELP_NODAL_MECHANICAL(name)
+#define VHOST_HELP_NODAL_STEP(name)
+#define VHOST_HELP_MECHANICAL_NODAL(name)
+#define VHOST_HELP_MECHANICAL_MECHANICAL(name) "    func_" #name "\n"
+#define VHOST_HELP_MECHANICAL_STEP(name)
+#define VHOST_HELP_NODAL(name, kind, mode) VHOST_HELP_NODAL_##mode(name)
+#define VHOST_HELP_MECHANICAL(name, kind, mode) VHOST_HELP_MECHANICAL_##mode(name)
+// clang-format off
+#define VHOST_ENTRY_POINT_HELP                                                                     \
+    "Entry points (declared in getVar.h)\n"                                                        \
+    "  double func_<name>(int node), called in nodal mode at every node:\n"                       \
+    VULMORA_ENTRY_POINTS(VHOST_HELP_NODAL)                                                         \
+    "  double func_<name>(int node), called by the stress analysis (registration,\n"              \
+    "  then local mode at every node):\n"                                                          \
+    VULMORA_ENTRY_POINTS(VHOST_HELP_MECHANICAL)                                                    \
+    "  void func_externalcompute(void *unused, int flag), once at the start of\n"                 \
+    "    every step, flag = the number of steps done\n"
+// clang-format on
+
 const char *helpText() {
     return R"(Usage: vulmora-host [OPTIONS]
 
@@ -298,7 +319,8 @@ could not be written; 2 on a bad command line, a library that cannot be
 loaded, an output folder that cannot be made or claimed, a run too large
 for this machine, or a failure of the emulator itself; 130 or 143 when
 interrupted by SIGINT or SIGTERM (nothing is written then).
-)";
+
+)" VHOST_ENTRY_POINT_HELP;
 }
 
 } // namespace vhost

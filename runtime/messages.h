@@ -21,6 +21,8 @@
 #define VULMORA_MSG_EL_VOL "unavailable field in dll, i.e. : el_vol\n"
 #define VULMORA_MSG_P0 "p0 : unavailable field in dll\n"
 #define VULMORA_MSG_P1 "p1 : unavailable field in dll\n"
+/* The host's mic_lastp array, needed in registration and local mode. */
+#define VULMORA_MSG_MIC_LASTP "mic_lastp unavailable field in dll\n"
 
 /* ---- integration-point means -------------------------------------------- */
 /* The void-fraction text names fv_scale although fraction_void is tested. */

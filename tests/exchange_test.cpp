@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -27,11 +28,17 @@ std::set<std::string> expectedNames() {
     return names;
 }
 
+// The lists are the host's interface: growing or shrinking them is a
+// change of that interface, never a side effect of an edit.
+static_assert(VULMORA_ENTRY_POINT_COUNT == 37 && VULMORA_PROPERTY_ENTRY_POINT_COUNT == 36);
+static_assert(std::size(kData) == 78);
+
 TEST(Surface, DefinesExactlyTheExchangeBlockEntryPointsAndConverters) {
     std::set<std::string> actual;
     for (const auto &[name, size] : definedDynamicSymbols(deliveredLibrary()))
         actual.insert(name);
     EXPECT_EQ(actual, expectedNames());
+    EXPECT_EQ(actual.size(), 117u);
 }
 
 TEST(Surface, DataSymbolsHaveAtLeastTheirSizes) {

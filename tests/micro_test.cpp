@@ -157,6 +157,27 @@ TEST_F(Micro, EveryRefusalPrintsItsMessageAndStops) {
              checkTempTable();
          },
          VULMORA_MSG_TEMP_TABLE},
+        // A host array the mode needs is missing: the field's message, not a crash.
+        {"getDefect(1) nodal, vf_s1 null", 1, [] { getDefect(1); }, VULMORA_MSG_VF_S},
+        {"getDefect(2) nodal, f_vol1 null", 1, [] { getDefect(2); }, VULMORA_MSG_F_VOL},
+        {"getFraction(0) registration, mic_lastp null", -1,
+         [] {
+             mic_lastp = nullptr;
+             getFraction(0);
+         },
+         VULMORA_MSG_MIC_LASTP},
+        {"getMicro(4) local, mic_lastp null", 2,
+         [] {
+             mic_lastp = nullptr;
+             getMicro(4);
+         },
+         VULMORA_MSG_MIC_LASTP},
+        {"getDefect(1) registration, mic_lastp null", -1,
+         [] {
+             mic_lastp = nullptr;
+             getDefect(1);
+         },
+         VULMORA_MSG_MIC_LASTP},
     };
     for (const Refusal &row : rows) {
         SCOPED_TRACE(row.what);

@@ -8,21 +8,12 @@
 #ifndef VULMORA_UNITS_H
 #define VULMORA_UNITS_H
 
+#include "../accessors/getVar.h" /* the quantity codes */
 #include "../exchange/export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-#define VULMORA_QTY_TEMPERATURE (-1)
-#define VULMORA_QTY_LENGTH 0
-#define VULMORA_QTY_THERMALCONDUCTIVITY 3
-#define VULMORA_QTY_TIME 4
-#define VULMORA_QTY_HEATFLUX 6
-#define VULMORA_QTY_HEATTRANSFERCOEFF 7
-#define VULMORA_QTY_VELOCITY 8
-#define VULMORA_QTY_PRESSURE 11 /* not converted */
-#define VULMORA_QTY_MASSFLOWRATE 13
 
 /* Number of user units (columns) per factor quantity. */
 #define VULMORA_NUNITS 10

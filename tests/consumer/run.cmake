@@ -1,10 +1,12 @@
-# Install the build tree, build the consumer project against the installed
-# package with its two commands, and run the user-library test on the result.
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DTEST_EXE=... -DDELIVERED=... -P run.cmake
+# Build the consumer project with its two commands, against the installed
+# package (PREFIX) or the source tree as a subproject (SOURCE_DIR), and run
+# the user-library test and the emulator on the results.
+#   cmake -DWORK_DIR=... -DTEST_EXE=... -DDELIVERED=... [-DHOST_EXE=...]
+#         (-DPREFIX=... | -DSOURCE_DIR=...) -P run.cmake
 # Optional: -DEXTRA_ARGS=... (passed to the consumer configure),
 # -DLIB_NAME=... (the library file the consumer builds) and
 # -DEXPECT_NEEDED=... (a library its dynamic section must name).
-foreach(var BUILD_DIR WORK_DIR TEST_EXE DELIVERED)
+foreach(var WORK_DIR TEST_EXE DELIVERED)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} not set")
     endif()
@@ -20,13 +22,39 @@ function(run)
     endif()
 endfunction()
 
+if(DEFINED PREFIX)
+    set(how "-DCMAKE_PREFIX_PATH=${PREFIX}")
+elseif(DEFINED SOURCE_DIR)
+    set(how "-DVULMORA_SOURCE_DIR=${SOURCE_DIR}")
+else()
+    message(FATAL_ERROR "PREFIX or SOURCE_DIR must be set")
+endif()
+
 file(REMOVE_RECURSE "${WORK_DIR}")
-run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix")
-run("${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${WORK_DIR}/build"
-    "-DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix" ${EXTRA_ARGS})
+run("${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${WORK_DIR}/build" -G Ninja "${how}"
+    ${EXTRA_ARGS})
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
 run("${CMAKE_COMMAND}" -E env "VULMORA_USER_LIB=${WORK_DIR}/build/${LIB_NAME}"
     "VULMORA_LIB=${DELIVERED}" "${TEST_EXE}")
+# The C++ library's one entry point is the user's, not a placeholder.
+# So is the working entry point of the installed template.
+if(DEFINED HOST_EXE)
+    run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer_cxx.so" --functions emissivity
+        --nodes-per-side 4 --steps 1 --no-output --quiet)
+    if(DEFINED PREFIX)
+        run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer_template.so"
+            --functions convehtransfer --nodes-per-side 4 --steps 1 --no-output --quiet)
+    endif()
+endif()
+
+if(DEFINED SOURCE_DIR)
+    # As a subproject, the package builds neither its tests nor its emulator.
+    foreach(dir tests host)
+        if(EXISTS "${WORK_DIR}/build/vulmora/${dir}")
+            message(FATAL_ERROR "the subproject built its ${dir}")
+        endif()
+    endforeach()
+endif()
 
 if(DEFINED EXPECT_NEEDED)
     execute_process(COMMAND readelf -d "${WORK_DIR}/build/${LIB_NAME}" OUTPUT_VARIABLE dynamic)

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 
-#include "exchange_symbols.h"
+#include "accessors/vulmora_entry_points.h"
+#include "accessors/vulmora_layout.h"
 
 namespace vtest {
 
@@ -13,54 +14,22 @@ struct DataSymbol {
     std::size_t min_size; // bytes
 };
 
-// The 36 template placeholders with the name their line prints.
-inline constexpr const char *kPlaceholders[] = {
-    "convehtransfer",
-    "density",
-    "emissivity",
-    "hardeningexponent",
-    "hardeningkinematic1",
-    "hardeningkinematic2",
-    "hardeningplasticmodulus",
-    "hardeningultimatestress",
-    "heatflux",
-    "interhtransfer",
-    "masssourceflowrate",
-    "mechprop1",
-    "mechprop2",
-    "mechprop3",
-    "mechprop4",
-    "mechprop5",
-    "poissonratio",
-    "texternal",
-    "thermalexpansion",
-    "viscoplasticstrainpower",
-    "viscoplasticstresspower",
-    "viscoplasticviscousparam",
-    "vximposed",
-    "vxsolidtransport",
-    "vyimposed",
-    "vysolidtransport",
-    "vzimposed",
-    "vzsolidtransport",
-    "xmasssource",
-    "xtranslation",
-    "yieldstress",
-    "ymasssource",
-    "youngsmodulus",
-    "ytranslation",
-    "zmasssource",
-    "ztranslation",
-};
+// The template placeholders (every entry point of kind PROPERTY), with the
+// name their line prints.
+#define VTEST_PLACEHOLDER_PROPERTY(name) #name,
+#define VTEST_PLACEHOLDER_STEP(name)
+#define VTEST_PLACEHOLDER(name, kind, mode) VTEST_PLACEHOLDER_##kind(name)
+inline constexpr const char *kPlaceholders[] = {VULMORA_ENTRY_POINTS(VTEST_PLACEHOLDER)};
+#undef VTEST_PLACEHOLDER
+#undef VTEST_PLACEHOLDER_STEP
+#undef VTEST_PLACEHOLDER_PROPERTY
 
 inline constexpr const char *kOtherFunctions[] = {"func_externalcompute", "fconvertToCGS",
                                                   "fconvertFromCGS"};
 
-#define VULMORA_DATA_ROW(name, size) {#name, size},
-inline constexpr DataSymbol kData[] = {
-    VULMORA_EXCHANGE_SYMBOLS(VULMORA_DATA_ROW){"el_nnode", 12 * 4},
-    {"el_ngp", 12 * 4},
-};
-#undef VULMORA_DATA_ROW
+#define VTEST_DATA_ROW(name, size) {#name, size},
+inline constexpr DataSymbol kData[] = {VULMORA_EXCHANGE_DATA(VTEST_DATA_ROW)
+                                           VULMORA_EXCHANGE_TABLES(VTEST_DATA_ROW)};
+#undef VTEST_DATA_ROW
 
 } // namespace vtest

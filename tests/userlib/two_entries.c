@@ -1,6 +1,6 @@
 /*
 ** two_entries.c - a user library in plain C that programs two entry points
-** and leaves the other 35 to the template. It is also the plain-C compile
+** and leaves the others to the template. It is also the plain-C compile
 ** test of getVar.h (built with -std=c99 -Wpedantic).
 */
 #include "getVar.h"

@@ -22,7 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../support/exchange_symbols.h"
+#include "../../accessors/vulmora_entry_points.h"
+#include "../../accessors/vulmora_layout.h"
 
 typedef double (*Entry)(int);
 typedef void (*External)(void *, int);
@@ -51,53 +52,20 @@ struct DataSymbol {
 };
 
 #define DATA_ROW(name, size) {#name, size},
-static const struct DataSymbol kData[] = {VULMORA_EXCHANGE_SYMBOLS(DATA_ROW)};
+static const struct DataSymbol kData[] = {VULMORA_EXCHANGE_DATA(DATA_ROW)};
 #undef DATA_ROW
 #define NDATA (sizeof kData / sizeof kData[0])
 
 /* The two fixed tables: the only exported data that is not zero at load. */
-static const int kNnode[12] = {0, 8, 4, 6, 8, 6, 4, 3, 4, 2, 10, 12};
-static const int kNgp[12] = {0, 8, 1, 6, 8, 6, 4, 3, 4, 2, 4, 8};
+static const int kNnode[VULMORA_NTYPES] = {0, 8, 4, 6, 8, 6, 4, 3, 4, 2, 10, 12};
+static const int kNgp[VULMORA_NTYPES] = {0, 8, 1, 6, 8, 6, 4, 3, 4, 2, 4, 8};
 
-/* The 36 placeholders, named as their line names them. */
-static const char *const kPlaceholders[] = {
-    "convehtransfer",
-    "density",
-    "emissivity",
-    "hardeningexponent",
-    "hardeningkinematic1",
-    "hardeningkinematic2",
-    "hardeningplasticmodulus",
-    "hardeningultimatestress",
-    "heatflux",
-    "interhtransfer",
-    "masssourceflowrate",
-    "mechprop1",
-    "mechprop2",
-    "mechprop3",
-    "mechprop4",
-    "mechprop5",
-    "poissonratio",
-    "texternal",
-    "thermalexpansion",
-    "viscoplasticstrainpower",
-    "viscoplasticstresspower",
-    "viscoplasticviscousparam",
-    "vximposed",
-    "vxsolidtransport",
-    "vyimposed",
-    "vysolidtransport",
-    "vzimposed",
-    "vzsolidtransport",
-    "xmasssource",
-    "xtranslation",
-    "yieldstress",
-    "ymasssource",
-    "youngsmodulus",
-    "ytranslation",
-    "zmasssource",
-    "ztranslation",
-};
+/* The placeholders (every entry point of kind PROPERTY), named as their
+** line names them. */
+#define PLACEHOLDER_PROPERTY(name) #name,
+#define PLACEHOLDER_STEP(name)
+#define PLACEHOLDER(name, kind, mode) PLACEHOLDER_##kind(name)
+static const char *const kPlaceholders[] = {VULMORA_ENTRY_POINTS(PLACEHOLDER)};
 #define NPLACEHOLDERS (sizeof kPlaceholders / sizeof kPlaceholders[0])
 
 /* ======================================================================
@@ -343,7 +311,7 @@ static void checkPlaceholder(const char *dll, const char *name) {
 ** The two modes
 ** ==================================================================== */
 
-/* The delivered template: surface, converters, flags, 36 placeholders. */
+/* The delivered template: surface, converters, flags, placeholders. */
 static void checkTemplate(const char *dll) {
     size_t i;
     load(dll);

@@ -1,0 +1,11 @@
+/* With the prototypes left out, a site defines its own calling convention;
+** the build still exports the entry point (but would not compile it if the
+** prototypes were there). */
+#define VULMORA_NO_ENTRY_PROTOTYPES
+#include "getVar.h"
+
+float func_density(double node);
+
+float func_density(double node) {
+    return (float)node;
+}
