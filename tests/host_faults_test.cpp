@@ -222,6 +222,10 @@ TEST(HostFaults, ConstructorFaultsAreTheLibrarysAndNeverTheParents) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.how);
+#ifdef VULMORA_SANITIZED
+        // The sanitizers catch the null write first and end the worker themselves.
+        if (std::string(c.how) == "crash") continue;
+#endif
         vtest::HostResult r =
             vtest::runHost(VULMORA_HOST_EXE,
                            lib(HOSTLIB_LOADING) + "--nodes-per-side 4 --steps 1 --time-limit 1 "
@@ -362,9 +366,11 @@ TEST(HostFaults, FaultsInUserCodeAreNamedWhereTheyHappen) {
         "(registration call, location = -1)",
         "func_mechprop2: stopped the process with exit status 1 at step 1, node 1 "
         "(registration call, location = -1)",
+#ifndef VULMORA_SANITIZED // the sanitizers end the worker themselves
         // What a function printed before it crashed is kept.
         "func_convehtransfer: crashed (SIGSEGV) at step 2, node 4, printing \"last words at node "
         "4\\n\"",
+#endif
         // Output of functions that end well: labelled, counted, saved.
         "func_interhtransfer printed 301500 bytes on stdout (in interhtransfer.stdout.txt)",
         "func_texternal printed 420 bytes on stderr (in texternal.stderr.txt); the last lines:\n"
