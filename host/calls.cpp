@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "checks.h"
 #include "guard.h"
 #include "platform.h"
 #include "result.h"
@@ -72,7 +73,8 @@ void Caller::beginStep(int s) {
 // One call per selected node; the loop writes only cur_node (and, in local
 // mode, the node's microstructure values) between calls.
 void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
-                      const std::vector<uint8_t> &selected) {
+                      const std::vector<uint8_t> &selected, const std::vector<int> *order,
+                      double *again) {
     const int n = s_.nnod;
     int *cur = lib_.x.curNode;
     pos_->step = s_.step;
@@ -81,13 +83,20 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
     if (local) m = registration(f);
     *lib_.x.location = local ? 2 : 1;
     pos_->phase = static_cast<int32_t>(Phase::Call);
-    for (int node = 1; node <= n; ++node) {
+    for (int k = 1; k <= n; ++k) {
+        const int node = order ? (*order)[static_cast<size_t>(k - 1)] : k;
         if (!selected[static_cast<size_t>(node - 1)]) continue;
         pos_->node = node;
         pos_->calls = pos_->calls + 1;
         if (local) fillLocal(m, node);
         *cur = node - 1;
         out[node - 1] = f(node);
+        if (again) {
+            pos_->calls = pos_->calls + 1;
+            if (local) fillLocal(m, node);
+            *cur = node - 1;
+            again[node - 1] = f(node);
+        }
     }
     pos_->phase = static_cast<int32_t>(Phase::Between);
 }
@@ -190,10 +199,10 @@ ResultShape workerShape(const Options &o) {
     } else if (o.worker == "externalcompute") {
         shape.kind = WorkerKind::External;
     } else {
-        shape.kind = WorkerKind::Entry;
+        shape.kind = o.orderSeed ? WorkerKind::Order : WorkerKind::Entry;
         const EntryPoint *e = findEntryPoint(o.worker);
         shape.entryIndex = e ? static_cast<int32_t>(e - kEntryPoints) : -1;
-        shape.count = nnod * o.steps;
+        shape.count = nnod * o.steps * (o.orderSeed ? 2 : 1);
     }
     return shape;
 }
@@ -232,7 +241,7 @@ int runWorker(const Options &o) {
     h->phase = static_cast<int32_t>(Phase::Setup);
     const EntryPoint *e = shape.entryIndex >= 0 ? &kEntryPoints[shape.entryIndex] : nullptr;
     PropertyFn f = e ? lib.entry(e->name) : nullptr;
-    if (shape.kind == WorkerKind::Entry && !f)
+    if (shape.kind != WorkerKind::External && !f)
         return fail(WorkerState::SetupFailed, "no entry point func_" + o.worker);
     if (shape.kind == WorkerKind::External && !lib.externalcompute)
         return fail(WorkerState::SetupFailed, "no func_externalcompute");
@@ -261,8 +270,14 @@ int runWorker(const Options &o) {
             continue;
         }
         auto start = std::chrono::steady_clock::now();
-        caller.evaluate(
-            *e, f, values + static_cast<size_t>(s - 1) * static_cast<size_t>(shape.nnod), selected);
+        const size_t at = static_cast<size_t>(s - 1) * static_cast<size_t>(shape.nnod);
+        if (shape.kind == WorkerKind::Order) {
+            const std::vector<int> order = shuffledNodes(sample->nnod, s, uint32_t(o.orderSeed));
+            const size_t half = static_cast<size_t>(shape.count / 2);
+            caller.evaluate(*e, f, values + at, selected, &order, values + half + at);
+        } else {
+            caller.evaluate(*e, f, values + at, selected);
+        }
         h->seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (mechprop) {

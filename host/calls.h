@@ -47,9 +47,12 @@ class Caller {
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
     // The entry point at every selected node of the current step into
-    // out[0..nnod) (the others are left as they are).
+    // out[0..nnod) (the others are left as they are). With `order` (1-based
+    // nodes) the nodes are visited in that order; with `again` each call is
+    // made a second time at once, its value into again[0..nnod).
     void evaluate(const EntryPoint &e, PropertyFn f, double *out,
-                  const std::vector<uint8_t> &selected);
+                  const std::vector<uint8_t> &selected, const std::vector<int> *order = nullptr,
+                  double *again = nullptr);
     // Registration call of a mechanical entry point; assigns the slots.
     Marks registration(PropertyFn f);
     // Fill loc_micro / loc_poro from the marks for 1-based `node`.

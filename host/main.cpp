@@ -19,6 +19,8 @@
 
 #include "block.h"
 #include "calls.h"
+#include "checks.h"
+#include "compare.h"
 #include "guard.h"
 #include "options.h"
 #include "outdir.h"
@@ -176,7 +178,9 @@ class Scratch {
 
 // One worker: its command, its result file (made here) and what it ended as.
 struct Worker {
-    std::string name; // entry point, "externalcompute" or "survey"
+    std::string name;              // entry point, "externalcompute" or "survey"
+    std::string tag;               // added to the result file's name: a check's worker
+    std::vector<std::string> args; // options of a check's worker; else the run's
     ResultShape shape;
     std::string path;
     platform::FileHandle file = -1;
@@ -192,7 +196,7 @@ struct Worker {
 // The command line of the worker `w`.
 std::vector<std::string> workerCommand(const std::string &self, const Options &o, const Worker &w) {
     std::vector<std::string> args = {self, "--worker", w.name, "--result", w.path};
-    for (const std::string &a : sampleArguments(o))
+    for (const std::string &a : w.args.empty() ? sampleArguments(o) : w.args)
         args.push_back(a);
     return args;
 }
@@ -220,7 +224,7 @@ bool runWorkers(const Options &o, const std::string &self, const std::string &sc
                 std::vector<std::unique_ptr<Worker>> &workers, Progress *bar, std::string &error) {
     std::vector<std::vector<std::string>> jobs;
     for (auto &w : workers) {
-        w->path = (fs::path(scratch) / (w->name + ".bin")).string();
+        w->path = (fs::path(scratch) / (w->name + w->tag + ".bin")).string();
         w->file = platform::createExclusive(w->path, w->shape.bytes(), error);
         if (w->file == -1) return false;
         const ResultHeader h = initialHeader(w->shape);
@@ -348,6 +352,15 @@ double userUnit(int code, double x) {
     user_unit_temp = gUnits.temp, user_unit_coor = gUnits.coor;
     user_unit_velocity = gUnits.velocity;
     return fconvertFromCGS(code, x);
+}
+
+// A value in the user's units `u` converted to the internal unit.
+double toInternal(int code, const Units &u, double x) {
+    user_unit_temp = u.temp, user_unit_coor = u.coor;
+    user_unit_thermalconductivity = u.thermalconductivity, user_unit_time = u.time;
+    user_unit_heatflux = u.heatflux, user_unit_heattransfercoeff = u.heattransfercoeff;
+    user_unit_velocity = u.velocity, user_unit_massflowrate = u.massflowrate;
+    return fconvertToCGS(code, x);
 }
 
 // The report of one failure: what, where, what it printed, the fields there.
@@ -482,6 +495,113 @@ int survey(const Options &o, const std::string &self, const std::string &scratch
     return r.status == Outcome::EmulatorError ? 2 : 1;
 }
 
+// What a checking worker ended as, when it returned no values.
+std::string checkFailure(const Outcome &r) {
+    switch (r.status) {
+    case Outcome::Stopped:
+        return "stopped the process with exit status " + std::to_string(r.exitStatus) +
+               ", printing " + escaped(r.printed, 200);
+    case Outcome::Crashed:
+        return "crashed (" + platform::signalName(r.exitStatus) + ")";
+    case Outcome::TimedOut:
+        return "took longer than the time limit";
+    case Outcome::Modified:
+        return "modified the host's arrays";
+    default:
+        return r.detail.empty() ? "failed" : r.detail;
+    }
+}
+
+// --check-units and --check-order: more workers for every entry point that
+// returned values, each evaluating it differently, compared with its run.
+// The findings go into `report`, counted in `found`; false (with `error`)
+// when the workers could not be run.
+bool runChecks(const Options &o, const std::string &self, const std::string &scratch,
+               const std::vector<Outcome> &outcomes, const std::vector<uint8_t> &nodeMaterial,
+               std::string &report, size_t &found, std::string &error) {
+    struct Check {
+        size_t outcome;
+        int variant; // index into the entry's unit variants; -1: the order check
+    };
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<Check> checks;
+    std::vector<std::vector<UnitVariant>> variants(outcomes.size());
+    const int64_t nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    auto add = [&](const Outcome &e, size_t k, int variant, const Options &how) {
+        auto w = std::make_unique<Worker>();
+        w->name = e.name;
+        w->tag = variant < 0 ? ".order" : ".units" + std::to_string(variant);
+        w->args = sampleArguments(how);
+        w->shape.kind = variant < 0 ? WorkerKind::Order : WorkerKind::Entry;
+        w->shape.nnod = nnod;
+        w->shape.steps = o.steps;
+        w->shape.entryIndex = static_cast<int32_t>(findEntryPoint(e.name) - kEntryPoints);
+        w->shape.count = nnod * o.steps * (variant < 0 ? 2 : 1);
+        if (variant < 0) w->args.insert(w->args.end(), {"--order-seed", "7"});
+        workers.push_back(std::move(w));
+        checks.push_back({k, variant});
+    };
+    for (size_t k = 0; k < outcomes.size(); ++k) {
+        const Outcome &e = outcomes[k];
+        if (!e.hasValues() || e.result.values.empty()) continue;
+        if (o.checkUnits) {
+            variants[k] = unitVariants(o.units, returnedQuantity(e.name));
+            for (size_t j = 0; j < variants[k].size(); ++j) {
+                Options v = o;
+                v.units = variants[k][j].units;
+                add(e, k, static_cast<int>(j), v);
+            }
+        }
+        if (o.checkOrder) add(e, k, -1, o);
+    }
+    Progress bar(workers.size(), !o.quiet && platform::stderrIsTerminal());
+    const bool completed = runWorkers(o, self, scratch, workers, &bar, error);
+    bar.finish();
+    if (!completed) return false;
+    std::vector<bool> flagged(outcomes.size());
+    for (size_t j = 0; j < workers.size(); ++j) {
+        const Outcome &base = outcomes[checks[j].outcome];
+        const Outcome r = classify(*workers[j], true);
+        const int variant = checks[j].variant;
+        const std::string how = variant < 0
+                                    ? "in a shuffled order of the nodes"
+                                    : "under " + variants[checks[j].outcome][size_t(variant)].label;
+        std::string text;
+        if (r.status != Outcome::Ok || r.result.values.empty()) {
+            text = "func_" + base.name + " " + how + ": " + checkFailure(r) + " " +
+                   where(r.result) + "\n";
+        } else if (variant < 0) {
+            for (const Finding &f :
+                 checkOrder(base.name, base.result.values, r.result.values, nodeMaterial)) {
+                const bool shuffled = f.what.find("shuffled") != std::string::npos;
+                text += findingText(f, shuffled ? "in node order" : "first call",
+                                    shuffled ? "shuffled" : "second call");
+            }
+        } else {
+            const UnitVariant &v = variants[checks[j].outcome][size_t(variant)];
+            Finding f;
+            if (checkUnits(base.name, o.units, base.result.values, v, r.result.values, nodeMaterial,
+                           toInternal, f)) {
+                text = findingText(f, baseLabel(o.units, v).c_str(), v.label.c_str());
+                char raw[160];
+                std::snprintf(raw, sizeof raw,
+                              "  (in the host's units; as returned: %.17g and %.17g)\n", f.firstRaw,
+                              f.secondRaw);
+                if (returnedQuantity(base.name) != kNotConverted) text += raw;
+            }
+        }
+        if (text.empty()) continue;
+        report += text;
+        if (!flagged[checks[j].outcome]) ++found;
+        flagged[checks[j].outcome] = true;
+    }
+    if (found == 0)
+        report += std::string(o.checkUnits ? "unit check" : "") +
+                  (o.checkUnits && o.checkOrder ? " and " : "") +
+                  (o.checkOrder ? "order check" : "") + ": no entry point changed\n";
+    return true;
+}
+
 // Evaluate, tabulate, write; the exit status says whether anything failed.
 int runAll(Options &o, const char *argv0) {
     platform::catchInterrupts();
@@ -499,6 +619,11 @@ int runAll(Options &o, const char *argv0) {
     }
     if (!checkSize(o, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
                    scratch.dir(), error)) {
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
+    Reference reference;
+    if (!o.compare.empty() && !readReferenceDescription(o.compare, reference, error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
@@ -577,6 +702,33 @@ int runAll(Options &o, const char *argv0) {
     }
     workers.clear();
 
+    std::string checkReport;
+    size_t checkFound = 0;
+    if ((o.checkUnits || o.checkOrder) && !runChecks(o, self, scratch.dir(), outcomes, nodeMaterial,
+                                                     checkReport, checkFound, error)) {
+        if (platform::interrupted()) return interruptedStatus();
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
+    }
+    std::string compareReport;
+    Comparison comparison;
+    std::vector<ExtraField> extra;
+    if (!o.compare.empty()) {
+        const RunDescription current = describeRun(o, outcomes);
+        if (shapeDifferences(reference.run, current).empty() &&
+            !loadReferenceValues(reference, current.entries, error)) {
+            std::fprintf(stderr, "vulmora-host: --compare: %s\n", error.c_str());
+            return 2;
+        }
+        const Tolerance tol{o.rtol, o.atol};
+        comparison = compareRuns(reference, current, outcomes, nodeMaterial, tol);
+        compareReport = comparisonReport(comparison, reference, tol, sample);
+        reference.values.clear();
+        for (const EntryComparison &c : comparison.entries)
+            if (!c.difference.empty())
+                extra.push_back({"difference_func_" + c.name, &c.difference});
+    }
+
     const std::string table = summaryTable(outcomes, o.materials == 3);
     std::string problems;
     size_t ok = 0, placeholders = 0, failed = 0, emulator = 0;
@@ -592,6 +744,11 @@ int runAll(Options &o, const char *argv0) {
                           " placeholders (not implemented), " + std::to_string(failed) + " failed";
     if (emulator) verdict += ", " + std::to_string(emulator) + " not evaluated (emulator error)";
     verdict += "\n";
+    if (o.checkUnits || o.checkOrder)
+        verdict += "checks: " + std::to_string(checkFound) + " entry points changed\n";
+    if (!o.compare.empty())
+        verdict += std::string("comparison with the reference: ") +
+                   (comparison.failed() ? "differs" : "no difference beyond the tolerance") + "\n";
     const std::string printed = printedReport(outcomes, o.writeOutput);
     std::string loadNote;
     if (!loadOutput.empty())
@@ -601,13 +758,18 @@ int runAll(Options &o, const char *argv0) {
     if (!o.quiet && !(printed + loadNote).empty())
         std::printf("Output:\n%s%s\n", loadNote.c_str(), printed.c_str());
     if (!problems.empty()) std::printf("Problems:\n%s\n", problems.c_str());
+    if (!checkReport.empty()) std::printf("Checks:\n%s\n", checkReport.c_str());
+    if (!compareReport.empty()) std::printf("%s\n", compareReport.c_str());
     std::printf("%s", verdict.c_str());
     std::fflush(stdout);
-    int status = emulator ? 2 : failed ? 1 : 0;
+    const bool checksFailed = checkFound > 0 || comparison.failed();
+    int status = emulator ? 2 : failed || checksFailed ? 1 : 0;
     if (o.writeOutput) {
         std::string notes;
-        if (!writeOutputs(o, sample, outcomes, table + "\n" + problems + verdict, loadOutput, out,
-                          notes, error)) {
+        const std::string summary = table + "\n" + problems +
+                                    (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
+                                    (compareReport.empty() ? "" : compareReport + "\n") + verdict;
+        if (!writeOutputs(o, sample, outcomes, summary, loadOutput, out, notes, error, extra)) {
             if (platform::interrupted()) return interruptedStatus();
             std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());
             return std::max(status, 1);

@@ -176,6 +176,22 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.plots = false;
         } else if (a == "-q" || a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--compare") {
+            if (!value(o.compare)) return false;
+            if (o.compare.empty()) return error = "--compare needs a folder name", false;
+        } else if (a == "--rtol" || a == "--atol") {
+            if (!value(v)) return false;
+            char *end = nullptr;
+            const double t = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(t >= 0) || !std::isfinite(t))
+                return error = a + ": not a number from 0 up: " + v, false;
+            (a == "--rtol" ? o.rtol : o.atol) = t;
+        } else if (a == "--check-units") {
+            o.checkUnits = true;
+        } else if (a == "--check-order") {
+            o.checkOrder = true;
+        } else if (a == "--order-seed") {
+            if (!number(1, 1 << 30, o.orderSeed)) return false;
         } else if (a == "--worker") {
             if (!value(o.worker)) return false;
         } else if (a == "--result") {

@@ -36,8 +36,16 @@ struct Options {
     int materials = 1;     // bit m-1 set: nodes of material m are evaluated
     bool help = false, version = false;
     int probeNode = 0, probeStep = 0; // --node / --step
+    // Checks.
+    std::string compare; // --compare DIR: a previous run's output folder
+    double rtol = 1e-6;  // its tolerance: 32-bit host fields widened to double
+    double atol = 0;
+    bool checkUnits = false; // --check-units
+    bool checkOrder = false; // --check-order
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
+    // Hidden: the checking worker of --check-order (0: a plain worker).
+    int orderSeed = 0;
 };
 
 // Parse argv into `o`; false with a message in `error` on a bad command line.

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "compare.h"
 #include "outdir.h"
 #include "platform.h"
 #include "sample.h"
@@ -212,7 +213,7 @@ std::string base64(const unsigned char *p, size_t n) {
 // in text, the entry points' values in binary (base64 of little-endian
 // doubles), so a NaN stays a NaN and every value keeps all its bits.
 void writeVtu(CheckedFile &f, const Sample &s, const std::vector<const Outcome *> &evaluated,
-              const std::vector<uint8_t> &nodeMaterial) {
+              const std::vector<uint8_t> &nodeMaterial, const std::vector<ExtraField> &extra) {
     const size_t n = static_cast<size_t>(s.nnod), ne = static_cast<size_t>(s.nel);
     f.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
              "byte_order=\"LittleEndian\" header_type=\"UInt32\">\n<UnstructuredGrid>\n"
@@ -268,6 +269,8 @@ void writeVtu(CheckedFile &f, const Sample &s, const std::vector<const Outcome *
             shown[i] = nodeMaterial[i] ? v[i] : std::numeric_limits<double>::quiet_NaN();
         doubles(fieldName(*e), shown.data());
     }
+    for (const ExtraField &x : extra)
+        doubles(x.name, &(*x.values)[static_cast<size_t>(s.step - 1) * n]);
     f.printf("</PointData>\n<CellData Scalars=\"material\">\n"
              "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
     for (size_t e = 0; e < ne; ++e)
@@ -353,7 +356,7 @@ bool writeText(const fs::path &path, const std::string &text, std::string &error
 // entry point's rows of that step are appended to its CSV.
 bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
                   const std::string &summary, const std::string &loadOutput, OutputFolder &out,
-                  std::string &notes, std::string &error) {
+                  std::string &notes, std::string &error, const std::vector<ExtraField> &extra) {
     const fs::path dir = out.partial();
     std::vector<const Outcome *> evaluated;
     std::vector<std::unique_ptr<CheckedFile>> csv;
@@ -392,7 +395,7 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
         char name[32];
         std::snprintf(name, sizeof name, "step_%04d.vtu", step);
         CheckedFile vtu((dir / name).string());
-        writeVtu(vtu, s, evaluated, nodeMaterial);
+        writeVtu(vtu, s, evaluated, nodeMaterial, extra);
         if (!vtu.close(error)) return false;
         pvd.printf("<DataSet timestep=\"%g\" part=\"0\" file=\"%s\"/>\n", s.time(step), name);
     }
@@ -401,6 +404,12 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
     for (auto &f : csv)
         if (!f->close(error)) return false;
     if (!writeText(dir / "summary.txt", summary, error)) return false;
+    // What a later run compares with: every value exactly, and the run's shape.
+    for (const Outcome *e : evaluated)
+        if (!writeText(dir / (e->name + ".values"), valuesBytes(e->result.values), error))
+            return false;
+    if (!writeText(dir / "run.txt", runDescriptionText(describeRun(o, outcomes)), error))
+        return false;
     bool plotted = false;
     if (o.plots && !makePlots(dir, evaluated, notes, plotted, error)) return false;
     if (!out.commit(error)) return false;

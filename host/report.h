@@ -67,13 +67,23 @@ std::string escaped(const std::string &text, size_t keep = 2000);
 // The last `lines` lines of `text`, each indented by `indent`.
 std::string lastLines(const std::string &text, size_t lines, const std::string &indent);
 
+// A field of values per node and step added to the VTU files (steps x
+// nnod, step-major), e.g. the differences from a reference.
+struct ExtraField {
+    std::string name;
+    const std::vector<double> *values;
+};
+
 // Into the claimed output folder: a CSV per entry point, a VTU per step
-// with a PVD collection, what each entry point printed, the summary and
-// the plots; then the folder is put in place. Notes (files written, plots
+// with a PVD collection (and the `extra` fields), the values of every
+// entry point exactly (<entry>.values) with run.txt describing the run,
+// what each entry point printed, the summary and the plots; then the
+// folder is put in place. Notes (files written, plots
 // skipped) are appended to `notes`. False with the path and reason of the
 // first failure in `error`.
 bool writeOutputs(const Options &o, Sample &sample, const std::vector<Outcome> &outcomes,
                   const std::string &summary, const std::string &loadOutput, OutputFolder &dir,
-                  std::string &notes, std::string &error);
+                  std::string &notes, std::string &error,
+                  const std::vector<ExtraField> &extra = {});
 
 } // namespace vhost

@@ -75,7 +75,8 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.mechUnit = text(h.mechUnit);
     r.message = text(h.message);
     r.values.clear();
-    if (shape.kind == WorkerKind::Entry && r.state == WorkerState::Complete) {
+    if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
+        r.state == WorkerState::Complete) {
         r.values.resize(static_cast<size_t>(shape.count));
         if (!platform::readAt(f, r.values.data(), r.values.size() * sizeof(double),
                               kResultHeaderSize)) {

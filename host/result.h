@@ -46,6 +46,7 @@ enum class WorkerKind : int32_t {
     Survey = 0,   // load the library, list what it exports
     Entry = 1,    // evaluate one entry point over every step
     External = 2, // call func_externalcompute at every step
+    Order = 3,    // evaluate one entry point in a shuffled order, every call twice
 };
 
 constexpr size_t kMaxEntryPoints = 64;
@@ -101,7 +102,9 @@ struct WorkerResult {
     std::vector<bool> exported;
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
-    std::vector<double> values; // steps x nnod, step-major (Entry, when complete)
+    // steps x nnod, step-major (Entry, when complete); Order: the shuffled
+    // run's values, then the repeated calls'.
+    std::vector<double> values;
 };
 
 // Check `h` against `shape` field by field; false with the reason.
