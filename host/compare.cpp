@@ -112,31 +112,30 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
             seen[k] = true;
             return true;
         };
+        static const char *const keys[] = {"version",   "library",      "nodes-per-side", "steps",
+                                           "materials", "stress-scale", "temp-table",     "units"};
+        for (int k = 0; k < 8; ++k)
+            if (key == keys[k] && !once(k)) return false;
         if (key == "version") {
-            if (!once(0)) return false;
             d.version = value;
         } else if (key == "library") {
-            if (!once(1)) return false;
             d.library = value;
         } else if (key == "nodes-per-side") {
-            if (!once(2) || !wholeNumber(value, 4, 1000, d.nodesPerSide))
+            if (!wholeNumber(value, 4, 1000, d.nodesPerSide))
                 return bad("nodes-per-side must be 4 to 1000");
         } else if (key == "steps") {
-            if (!once(3) || !wholeNumber(value, 1, 100000, d.steps))
-                return bad("steps must be 1 to 100000");
+            if (!wholeNumber(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
         } else if (key == "materials") {
-            if (!once(4) || !wholeNumber(value, 1, 3, d.materials))
-                return bad("materials must be 1 to 3");
+            if (!wholeNumber(value, 1, 3, d.materials)) return bad("materials must be 1 to 3");
         } else if (key == "stress-scale") {
             char *end = nullptr;
             d.stressScale = std::strtod(value.c_str(), &end);
-            if (!once(5) || value.empty() || *end || !std::isfinite(d.stressScale))
+            if (value.empty() || *end || !std::isfinite(d.stressScale))
                 return bad("stress-scale must be a finite number");
         } else if (key == "temp-table") {
-            if (!once(6) || (value != "0" && value != "1")) return bad("temp-table must be 0 or 1");
+            if ((value != "0" && value != "1")) return bad("temp-table must be 0 or 1");
             d.tempTable = value == "1";
         } else if (key == "units") {
-            if (!once(7)) return false;
             std::istringstream w(value);
             std::string s;
             size_t k = 0;
