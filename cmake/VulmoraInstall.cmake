@@ -31,11 +31,11 @@ install(EXPORT VulmoraTargets NAMESPACE Vulmora:: DESTINATION "${VULMORA_CMAKE_D
 
 configure_package_config_file(cmake/VulmoraConfig.cmake.in
     "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake" INSTALL_DESTINATION "${VULMORA_CMAKE_DIR}"
-    PATH_VARS VULMORA_INSTALL_HEADER_DIR VULMORA_INSTALL_DATA_DIR)
+    PATH_VARS VULMORA_INSTALL_HEADER_DIR VULMORA_INSTALL_DATA_DIR CMAKE_INSTALL_BINDIR)
 write_basic_package_version_file("${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
     COMPATIBILITY SameMinorVersion)
 install(FILES "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake"
               "${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
-              cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake
+              cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake cmake/VulmoraHostTest.cmake
               cmake/VulmoraCheckNames.cmake
         DESTINATION "${VULMORA_CMAKE_DIR}")

@@ -32,7 +32,7 @@ endif()
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 run("${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${WORK_DIR}/build" -G Ninja "${how}"
-    ${EXTRA_ARGS})
+    "-DCONSUMER_REFERENCE=${WORK_DIR}/reference" ${EXTRA_ARGS})
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
 run("${CMAKE_COMMAND}" -E env "VULMORA_USER_LIB=${WORK_DIR}/build/${LIB_NAME}"
     "VULMORA_LIB=${DELIVERED}" "${TEST_EXE}")
@@ -44,6 +44,23 @@ if(DEFINED HOST_EXE)
     if(DEFINED PREFIX)
         run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer_template.so"
             --functions convehtransfer --nodes-per-side 4 --steps 1 --no-output --quiet)
+        # The user's host tests through ctest, with CTest's JUnit report: the
+        # saved run, then the library passes and its changed copy fails.
+        run("${HOST_EXE}" --library "${WORK_DIR}/build/libconsumer.so" --functions density
+            --nodes-per-side 4 --steps 2 --quiet --no-plots --output "${WORK_DIR}/reference")
+        run("${CMAKE_COMMAND}" -E chdir "${WORK_DIR}/build" "${CMAKE_CTEST_COMMAND}"
+            -R "consumer_host_(runs|same)" --output-on-failure --output-junit junit.xml)
+        execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" -R consumer_host_changed
+                                --output-on-failure
+                        WORKING_DIRECTORY "${WORK_DIR}/build" RESULT_VARIABLE rc
+                        OUTPUT_VARIABLE out ERROR_VARIABLE out)
+        if(rc EQUAL 0 OR NOT out MATCHES "func_density +DIFFERS")
+            message(FATAL_ERROR "the changed library passed its host test:\n${out}")
+        endif()
+        file(READ "${WORK_DIR}/build/junit.xml" junit)
+        if(NOT junit MATCHES "consumer_host_same")
+            message(FATAL_ERROR "no JUnit report of the host tests")
+        endif()
     endif()
 endif()
 

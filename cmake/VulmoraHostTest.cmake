@@ -1,0 +1,52 @@
+# VulmoraHostTest.cmake - vulmora_add_host_test().
+#
+#   vulmora_add_host_test(<name> LIBRARY <target> [FUNCTIONS <entry>...]
+#                         [REFERENCE <dir>] [ARGS <option>...])
+#
+# Registers the CTest test <name>: the host emulator runs the user library
+# <target> (built with vulmora_add_user_library) on its sample casting and
+# the test fails when an entry point stops, crashes, hangs, writes into the
+# host's arrays or returns NaN or an infinite value; with FUNCTIONS, only
+# those entry points are evaluated. With REFERENCE (a folder a previous run
+# wrote with --output, relative to the current source folder), the values
+# are compared with it and the test also fails when an entry point differs
+# beyond the tolerance or the runs differ in shape. ARGS go to the emulator
+# as they are: --check-units, --check-order, --rtol 1e-9, --steps 4, ...
+# The results of the last run are in <build folder>/<name>.host-out.
+#
+# The emulator is the one installed with the package, or this tree's
+# vulmora-host target, or the program named by VULMORA_HOST_EXECUTABLE.
+
+include_guard(GLOBAL)
+
+function(vulmora_add_host_test name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LIBRARY;REFERENCE" "FUNCTIONS;ARGS")
+    if(arg_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "vulmora_add_host_test(${name}): unknown arguments "
+                            "${arg_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT arg_LIBRARY OR NOT TARGET "${arg_LIBRARY}")
+        message(FATAL_ERROR "vulmora_add_host_test(${name}): LIBRARY must name a target made "
+                            "with vulmora_add_user_library")
+    endif()
+    if(TARGET vulmora-host)
+        set(host "$<TARGET_FILE:vulmora-host>")
+    elseif(VULMORA_HOST_EXECUTABLE)
+        set(host "${VULMORA_HOST_EXECUTABLE}")
+    else()
+        message(FATAL_ERROR "vulmora_add_host_test(${name}): no vulmora-host: install the "
+                            "package with its emulator or set VULMORA_HOST_EXECUTABLE")
+    endif()
+    set(command "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --output
+                "${CMAKE_CURRENT_BINARY_DIR}/${name}.host-out" --no-plots)
+    if(arg_FUNCTIONS)
+        list(JOIN arg_FUNCTIONS "," functions)
+        list(APPEND command --functions "${functions}")
+    endif()
+    if(arg_REFERENCE)
+        cmake_path(ABSOLUTE_PATH arg_REFERENCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
+                   NORMALIZE OUTPUT_VARIABLE reference)
+        list(APPEND command --compare "${reference}")
+    endif()
+    add_test(NAME "${name}" COMMAND ${command} ${arg_ARGS})
+endfunction()
