@@ -1,6 +1,7 @@
 // calls.cpp - the calling convention, the worker and the single-call probe.
 #include "calls.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -123,9 +124,25 @@ Marks Caller::registration(PropertyFn f) {
     int slot = 0;
     for (int c : m.constituents)
         lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(c)] = slot++;
+    // The unmarked ones after them, each in a slot of its own holding the
+    // NaN that names it (local values fill only the marked slots); there
+    // is room for every index.
+    double *loc = lib_.x.locMicro;
+    for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
+        if (!std::binary_search(m.constituents.begin(), m.constituents.end(), i)) {
+            loc[VULMORA_LOC_MICRO_CONSTITUENTS + static_cast<size_t>(slot)] =
+                unmarkedNaN(Unmarked::Constituent, i);
+            lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)] = slot++;
+        }
     slot = 0;
     for (int a : m.auxiliaries)
         lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(a)] = slot++;
+    for (int i = 0; i < VULMORA_MAX_AUXILIARIES; ++i)
+        if (!std::binary_search(m.auxiliaries.begin(), m.auxiliaries.end(), i)) {
+            loc[VULMORA_LOC_MICRO_AUXILIARIES + static_cast<size_t>(slot)] =
+                unmarkedNaN(Unmarked::Auxiliary, i);
+            lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)] = slot++;
+        }
     return m;
 }
 
@@ -142,7 +159,48 @@ void Caller::fillLocal(const Marks &m, int node) {
     for (int a : m.auxiliaries)
         loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
             a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
-    if (m.poros) *lib_.x.locPoro = s_.vf1[i];
+    *lib_.x.locPoro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
+}
+
+// Quiet NaNs with a payload: a tag, the kind and the index.
+namespace {
+constexpr uint64_t kUnmarkedTag = 0x7ff8'0000'5600'0000ull;
+}
+
+double unmarkedNaN(Unmarked kind, int index) {
+    const uint64_t bits = kUnmarkedTag | uint64_t(static_cast<uint32_t>(kind)) << 16 |
+                          uint64_t(static_cast<uint16_t>(index));
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+bool decodeUnmarked(double x, Unmarked &kind, int &index) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits &= ~(1ull << 63); // arithmetic may flip the sign
+    if ((bits & ~0xffffffull) != kUnmarkedTag) return false;
+    const uint32_t k = static_cast<uint32_t>(bits >> 16) & 0xff;
+    index = static_cast<int>(bits & 0xffff);
+    if (k > 2) return false;
+    kind = static_cast<Unmarked>(k);
+    return true;
+}
+
+std::string unmarkedName(Unmarked kind, int index) {
+    switch (kind) {
+    case Unmarked::Constituent:
+        return "constituent " + std::to_string(index) +
+               (index < kNumConstituents ? " (" + std::string(kConstituents[index]) + ")" : "") +
+               ", getFraction(" + std::to_string(index) + ")";
+    case Unmarked::Auxiliary:
+        return "auxiliary variable " + std::to_string(index) +
+               (index < kNumAuxiliaries ? " (" + std::string(kAuxiliaries[index]) + ")" : "") +
+               ", getMicro(" + std::to_string(index) + ")";
+    case Unmarked::Porosity:
+        break;
+    }
+    return "the porosity (POROS1), getDefect(1)";
 }
 
 // ---- the worker ----------------------------------------------------------------

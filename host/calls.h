@@ -32,6 +32,17 @@ struct Marks {
     std::vector<int> constituents, auxiliaries; // active indices, ascending
 };
 
+// A quantity the registration call did not mark still gets a slot of its
+// own in local mode, holding a NaN that names it: a read that only some
+// branches make then returns that NaN instead of another quantity's value,
+// and the NaN report says which quantity it was.
+enum class Unmarked { Constituent, Auxiliary, Porosity };
+double unmarkedNaN(Unmarked kind, int index);
+// The quantity `x` names when it is such a NaN; false otherwise.
+bool decodeUnmarked(double x, Unmarked &kind, int &index);
+// "constituent 1 (eutectic Si), getFraction(1)" and the like.
+std::string unmarkedName(Unmarked kind, int index);
+
 // 1 for every node of the materials the options select (1-based material
 // of a node: 1 the casting, wall included; 2 the mould), else 0.
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);

@@ -377,6 +377,13 @@ std::string problem(const Outcome &e, const Options &o, Sample &sample) {
         if (e.nonFinite > 1)
             t += " (non-finite at " + std::to_string(e.nonFinite) + " calls in all)";
         t += "\n";
+        Unmarked kind;
+        int index = 0;
+        if (decodeUnmarked(e.badValue, kind, index))
+            t += "  the NaN is the one local mode returns for " + unmarkedName(kind, index) +
+                 ": the registration call (location = -1) did not read it, so the solver gives "
+                 "it no slot and the function would read another quantity's value; read every "
+                 "quantity in registration mode, in every branch\n";
         node = e.badNode, step = e.badStep;
         break;
     }

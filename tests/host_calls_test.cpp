@@ -125,14 +125,33 @@ TEST(HostCalls, RegistrationMarksQuantitiesAndAssignsSlotsInIndexOrder) {
         EXPECT_EQ(m.constituents, c.constituents) << c.entry;
         EXPECT_EQ(m.auxiliaries, c.auxiliaries) << c.entry;
         // The slots the accessors will read in local mode, 0, 1, ... in order;
-        // nothing left marked from a previous registration.
+        // nothing left marked from a previous registration. Every unmarked
+        // quantity has a slot of its own after them, holding the NaN that
+        // names it.
         const int *lastp = *b.lib.x.micLastp;
-        for (int k = 0; k < 100; ++k) {
-            auto pos = std::find(c.constituents.begin(), c.constituents.end(), k);
-            EXPECT_EQ(lastp[3 + k], pos == c.constituents.end() ? 0 : pos - c.constituents.begin())
-                << c.entry << " constituent " << k;
+        const double *loc = b.lib.x.locMicro;
+        for (int kind = 0; kind < 2; ++kind) {
+            const std::vector<int> &marked = kind == 0 ? c.constituents : c.auxiliaries;
+            std::vector<int> slots;
+            for (int k = 0; k < 100; ++k) {
+                const int slot = lastp[3 + 100 * kind + k];
+                slots.push_back(slot);
+                auto pos = std::find(marked.begin(), marked.end(), k);
+                if (pos != marked.end()) {
+                    EXPECT_EQ(slot, pos - marked.begin()) << c.entry << " quantity " << k;
+                    continue;
+                }
+                EXPECT_GE(slot, static_cast<int>(marked.size())) << c.entry;
+                vhost::Unmarked named;
+                int index = -1;
+                ASSERT_TRUE(vhost::decodeUnmarked(loc[100 * kind + slot], named, index));
+                EXPECT_EQ(named,
+                          kind == 0 ? vhost::Unmarked::Constituent : vhost::Unmarked::Auxiliary);
+                EXPECT_EQ(index, k);
+            }
+            std::sort(slots.begin(), slots.end());
+            EXPECT_EQ(std::adjacent_find(slots.begin(), slots.end()), slots.end()) << c.entry;
         }
-        EXPECT_EQ(lastp[103 + 1], 0);
         EXPECT_EQ(lastp[2] != 0, c.poros) << c.entry;
         EXPECT_EQ(*b.lib.x.location, -1);
     }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "calls.h"
 #include "checks.h"
 #include "compare.h"
 #include "entries.h"
@@ -173,6 +174,49 @@ TEST(OrderCheck, FindsShuffledAndRepeatedDifferences) {
     std::sort(sorted.begin(), sorted.end());
     for (int k = 0; k < 50; ++k)
         EXPECT_EQ(sorted[size_t(k)], k + 1);
+}
+
+// ---- quantities the registration call did not mark -------------------------
+
+TEST(Unmarked, ABranchOnlyReadIsReportedNamingTheQuantity) {
+    const auto r = vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED "' --no-output" + kSmall);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const struct {
+        const char *entry, *quantity;
+    } cases[] = {
+        {"hardeningexponent", "constituent 1 (eutectic Si), getFraction(1)"},
+        {"poissonratio", "auxiliary variable 1 (grain size), getMicro(1)"},
+        {"thermalexpansion", "the porosity (POROS1), getDefect(1)"},
+    };
+    for (const auto &c : cases) {
+        const std::regex report("func_" + std::string(c.entry) +
+                                ": returned NaN at step 1, node \\d+.*\n  the NaN is the one "
+                                "local mode returns for " +
+                                std::regex_replace(c.quantity, std::regex(R"([()])"), R"(\$&)"));
+        EXPECT_TRUE(std::regex_search(r.out, report)) << c.entry << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("func_yieldstress: returned"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 ok, 32 placeholders (not implemented), 3 failed"), std::string::npos)
+        << r.out;
+}
+
+TEST(Unmarked, EveryUnmarkedQuantityHasANaNOfItsOwn) {
+    for (auto kind :
+         {vhost::Unmarked::Constituent, vhost::Unmarked::Auxiliary, vhost::Unmarked::Porosity})
+        for (int index : {0, 1, 99}) {
+            const double x = vhost::unmarkedNaN(kind, index);
+            EXPECT_TRUE(std::isnan(x));
+            vhost::Unmarked k;
+            int i = -1;
+            // Arithmetic keeps the payload (and may change the sign).
+            ASSERT_TRUE(vhost::decodeUnmarked(-(0.5 * x + 3.0), k, i));
+            EXPECT_EQ(k, kind);
+            EXPECT_EQ(i, index);
+        }
+    vhost::Unmarked k;
+    int i;
+    EXPECT_FALSE(vhost::decodeUnmarked(std::numeric_limits<double>::quiet_NaN(), k, i));
+    EXPECT_FALSE(vhost::decodeUnmarked(1.0, k, i));
 }
 
 // ---- end to end --------------------------------------------------------------

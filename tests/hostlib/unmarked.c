@@ -1,0 +1,27 @@
+/*
+** unmarked.c - mechanical properties that read a microstructure quantity
+** only in some branches, so the registration call (at node 1) misses it.
+*/
+#include "getVar.h"
+
+/* Eutectic Si read only past node 1: the registration call marks alpha-Al only. */
+double func_hardeningexponent(int node) {
+    if (node > 1) return 0.2 + getFraction(1);
+    return 0.2 + getFraction(0);
+}
+
+/* The grain size read only past node 1. */
+double func_poissonratio(int node) {
+    return node > 1 ? 0.3 + 1e-4 * getMicro(1) : 0.3;
+}
+
+/* The porosity read only past node 1. */
+double func_thermalexpansion(int node) {
+    return node > 1 ? 2.3e-5 * (1.0 + getDefect(1)) : 2.3e-5;
+}
+
+/* Every quantity read in every branch: right. */
+double func_yieldstress(int node) {
+    double si = getFraction(1), al = getFraction(0);
+    return node > 1 ? 1e8 * si : 1e8 * al;
+}
