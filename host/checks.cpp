@@ -181,6 +181,39 @@ std::vector<Finding> checkOrder(const std::string &entry, const std::vector<doub
     return out;
 }
 
+bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, Finding &f) {
+    f = Finding{};
+    f.entry = entry;
+    const size_t n = nodeMaterial.size();
+    for (size_t k = 0; k < values.size(); ++k) {
+        const double x = values[k];
+        if (!nodeMaterial[k % n] || std::isnan(x) || (x >= lo && x <= hi)) continue;
+        if (f.count++ == 0) {
+            f.node = static_cast<int>(k % n) + 1;
+            f.step = static_cast<int>(k / n) + 1;
+            f.first = f.firstRaw = x;
+        }
+    }
+    return f.count > 0;
+}
+
+std::string costNote(const std::string &entry, double perCall, double perCallSmall, double fewer) {
+    // Below a microsecond a call costs too little to matter, and to time.
+    if (!(perCall > 1e-6) || !(perCallSmall > 0) || fewer < 4) return "";
+    const double growth = perCall / perCallSmall;
+    if (growth < fewer / 3) return "";
+    char buf[640];
+    std::snprintf(buf, sizeof buf,
+                  "func_%s: the time per call grows with the mesh: %.3g us on this mesh, %.3g us "
+                  "on one with %.3g times fewer nodes (%.1f times less). It likely searches the "
+                  "mesh at every call (nodNum, a loop over the nodes or elements): search once, "
+                  "at the first call or in func_externalcompute when its flag is 0, and keep "
+                  "the result\n",
+                  entry.c_str(), perCall * 1e6, perCallSmall * 1e6, fewer, growth);
+    return buf;
+}
+
 std::string findingText(const Finding &f, const char *firstLabel, const char *secondLabel) {
     char buf[512];
     std::snprintf(buf, sizeof buf,

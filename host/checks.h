@@ -68,6 +68,16 @@ std::vector<Finding> checkOrder(const std::string &entry, const std::vector<doub
                                 const std::vector<double> &twice,
                                 const std::vector<uint8_t> &nodeMaterial);
 
+// --expect: the values of `entry` (steps x nnod) outside [lo, hi] at the
+// evaluated nodes (NaN is reported apart). False when none.
+bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, Finding &f);
+
+// --check-cost: the time per call on the run's mesh against that on a mesh
+// with `fewer` times fewer nodes. A note with advice when it grows with the
+// mesh (more than a third of the ratio of the nodes), else empty.
+std::string costNote(const std::string &entry, double perCall, double perCallSmall, double fewer);
+
 // A finding as report lines.
 std::string findingText(const Finding &f, const char *firstLabel, const char *secondLabel);
 

@@ -525,7 +525,7 @@ std::string checkFailure(const Outcome &r) {
 // when the workers could not be run.
 bool runChecks(const Options &o, const std::string &self, const std::string &scratch,
                const std::vector<Outcome> &outcomes, const std::vector<uint8_t> &nodeMaterial,
-               std::string &report, size_t &found, std::string &error) {
+               std::string &report, size_t &found, std::string &notes, std::string &error) {
     struct Check {
         size_t outcome;
         int variant; // index into the entry's unit variants; -1: the order check
@@ -534,20 +534,28 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
     std::vector<Check> checks;
     std::vector<std::vector<UnitVariant>> variants(outcomes.size());
     const int64_t nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    // variant >= 0: a unit variant; kOrder: shuffled and repeated; kCost: a smaller mesh.
+    constexpr int kOrder = -1, kCost = -2;
     auto add = [&](const Outcome &e, size_t k, int variant, const Options &how) {
         auto w = std::make_unique<Worker>();
+        const int64_t n = int64_t(how.nodesPerSide) * how.nodesPerSide * how.nodesPerSide;
         w->name = e.name;
-        w->tag = variant < 0 ? ".order" : ".units" + std::to_string(variant);
+        w->tag = variant == kOrder  ? ".order"
+                 : variant == kCost ? ".cost"
+                                    : ".units" + std::to_string(variant);
         w->args = sampleArguments(how);
-        w->shape.kind = variant < 0 ? WorkerKind::Order : WorkerKind::Entry;
-        w->shape.nnod = nnod;
-        w->shape.steps = o.steps;
+        w->shape.kind = variant == kOrder ? WorkerKind::Order : WorkerKind::Entry;
+        w->shape.nnod = n;
+        w->shape.steps = how.steps;
         w->shape.entryIndex = static_cast<int32_t>(findEntryPoint(e.name) - kEntryPoints);
-        w->shape.count = nnod * o.steps * (variant < 0 ? 2 : 1);
-        if (variant < 0) w->args.insert(w->args.end(), {"--order-seed", "7"});
+        w->shape.count = n * how.steps * (variant == kOrder ? 2 : 1);
+        if (variant == kOrder) w->args.insert(w->args.end(), {"--order-seed", "7"});
         workers.push_back(std::move(w));
         checks.push_back({k, variant});
     };
+    Options small = o;
+    small.nodesPerSide = std::max(4, o.nodesPerSide / 2);
+    const double fewer = double(nnod) / std::pow(double(small.nodesPerSide), 3);
     for (size_t k = 0; k < outcomes.size(); ++k) {
         const Outcome &e = outcomes[k];
         if (!e.hasValues() || e.result.values.empty()) continue;
@@ -559,25 +567,35 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
                 add(e, k, static_cast<int>(j), v);
             }
         }
-        if (o.checkOrder) add(e, k, -1, o);
+        if (o.checkOrder) add(e, k, kOrder, o);
+        if (o.checkCost && small.nodesPerSide < o.nodesPerSide) add(e, k, kCost, small);
     }
     Progress bar(workers.size(), !o.quiet && platform::stderrIsTerminal());
     const bool completed = runWorkers(o, self, scratch, workers, &bar, error);
     bar.finish();
     if (!completed) return false;
     std::vector<bool> flagged(outcomes.size());
+    size_t changed = 0;
     for (size_t j = 0; j < workers.size(); ++j) {
         const Outcome &base = outcomes[checks[j].outcome];
         const Outcome r = classify(*workers[j], true);
         const int variant = checks[j].variant;
-        const std::string how = variant < 0
-                                    ? "in a shuffled order of the nodes"
+        const std::string how = variant == kOrder ? "in a shuffled order of the nodes"
+                                : variant == kCost
+                                    ? "on a smaller mesh"
                                     : "under " + variants[checks[j].outcome][size_t(variant)].label;
         std::string text;
+        if (variant == kCost) {
+            // A note, not a failure: timings on a shared machine vary.
+            if (r.status == Outcome::Ok && r.result.calls > 0 && base.result.calls > 0)
+                notes += costNote(base.name, base.result.seconds / double(base.result.calls),
+                                  r.result.seconds / double(r.result.calls), fewer);
+            continue;
+        }
         if (r.status != Outcome::Ok || r.result.values.empty()) {
             text = "func_" + base.name + " " + how + ": " + checkFailure(r) + " " +
                    where(r.result) + "\n";
-        } else if (variant < 0) {
+        } else if (variant == kOrder) {
             for (const Finding &f :
                  checkOrder(base.name, base.result.values, r.result.values, nodeMaterial)) {
                 const bool shuffled = f.what.find("shuffled") != std::string::npos;
@@ -599,14 +617,40 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
         }
         if (text.empty()) continue;
         report += text;
-        if (!flagged[checks[j].outcome]) ++found;
+        if (!flagged[checks[j].outcome]) ++found, ++changed;
         flagged[checks[j].outcome] = true;
     }
-    if (found == 0)
+    if (changed == 0 && (o.checkUnits || o.checkOrder))
         report += std::string(o.checkUnits ? "unit check" : "") +
                   (o.checkUnits && o.checkOrder ? " and " : "") +
                   (o.checkOrder ? "order check" : "") + ": no entry point changed\n";
     return true;
+}
+
+// --expect: the values outside the plausible range of their entry point.
+void checkExpectations(const Options &o, const std::vector<Outcome> &outcomes,
+                       const std::vector<uint8_t> &nodeMaterial, std::string &report,
+                       size_t &found) {
+    for (const Options::Expectation &x : o.expect) {
+        const Outcome *e = nullptr;
+        for (const Outcome &c : outcomes)
+            if (c.name == x.entry) e = &c;
+        if (!e || !e->hasValues() || e->result.values.empty()) {
+            report += "func_" + x.entry + ": --expect given, but it returned no values\n";
+            ++found;
+            continue;
+        }
+        Finding f;
+        if (!checkRange(x.entry, x.lo, x.hi, e->result.values, nodeMaterial, f)) continue;
+        char buf[400];
+        std::snprintf(buf, sizeof buf,
+                      "func_%s: %lld values outside the expected range %g to %g; the first at "
+                      "node %d, step %d: %.17g\n",
+                      x.entry.c_str(), static_cast<long long>(f.count), x.lo, x.hi, f.node, f.step,
+                      f.first);
+        report += buf;
+        ++found;
+    }
 }
 
 // Evaluate, tabulate, write; the exit status says whether anything failed.
@@ -709,10 +753,12 @@ int runAll(Options &o, const char *argv0) {
     }
     workers.clear();
 
-    std::string checkReport;
+    std::string checkReport, costNotes;
     size_t checkFound = 0;
-    if ((o.checkUnits || o.checkOrder) && !runChecks(o, self, scratch.dir(), outcomes, nodeMaterial,
-                                                     checkReport, checkFound, error)) {
+    checkExpectations(o, outcomes, nodeMaterial, checkReport, checkFound);
+    if ((o.checkUnits || o.checkOrder || o.checkCost) &&
+        !runChecks(o, self, scratch.dir(), outcomes, nodeMaterial, checkReport, checkFound,
+                   costNotes, error)) {
         if (platform::interrupted()) return interruptedStatus();
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
@@ -751,8 +797,9 @@ int runAll(Options &o, const char *argv0) {
                           " placeholders (not implemented), " + std::to_string(failed) + " failed";
     if (emulator) verdict += ", " + std::to_string(emulator) + " not evaluated (emulator error)";
     verdict += "\n";
-    if (o.checkUnits || o.checkOrder)
-        verdict += "checks: " + std::to_string(checkFound) + " entry points changed\n";
+    if (o.checkUnits || o.checkOrder || !o.expect.empty())
+        verdict += "checks: " + std::to_string(checkFound) +
+                   (checkFound == 1 ? " problem found\n" : " problems found\n");
     if (!o.compare.empty())
         verdict += std::string("comparison with the reference: ") +
                    (comparison.failed() ? "differs" : "no difference beyond the tolerance") + "\n";
@@ -766,6 +813,10 @@ int runAll(Options &o, const char *argv0) {
         std::printf("Output:\n%s%s\n", loadNote.c_str(), printed.c_str());
     if (!problems.empty()) std::printf("Problems:\n%s\n", problems.c_str());
     if (!checkReport.empty()) std::printf("Checks:\n%s\n", checkReport.c_str());
+    if (o.checkCost)
+        std::printf("Cost:\n%s\n", costNotes.empty()
+                                       ? "no entry point's time per call grows with the mesh\n"
+                                       : costNotes.c_str());
     if (!compareReport.empty()) std::printf("%s\n", compareReport.c_str());
     std::printf("%s", verdict.c_str());
     std::fflush(stdout);
@@ -775,6 +826,7 @@ int runAll(Options &o, const char *argv0) {
         std::string notes;
         const std::string summary = table + "\n" + problems +
                                     (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
+                                    (costNotes.empty() ? "" : "Cost:\n" + costNotes + "\n") +
                                     (compareReport.empty() ? "" : compareReport + "\n") + verdict;
         if (!writeOutputs(o, sample, outcomes, summary, loadOutput, out, notes, error, extra)) {
             if (platform::interrupted()) return interruptedStatus();

@@ -190,6 +190,24 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.checkUnits = true;
         } else if (a == "--check-order") {
             o.checkOrder = true;
+        } else if (a == "--check-cost") {
+            o.checkCost = true;
+        } else if (a == "--expect") {
+            if (!value(v)) return false;
+            const size_t eq = v.find('='), colon = v.find(':', eq == std::string::npos ? 0 : eq);
+            const EntryPoint *e =
+                eq == std::string::npos ? nullptr : findEntryPoint(v.substr(0, eq));
+            if (!e || colon == std::string::npos)
+                return error = "--expect takes NAME=LO:HI with NAME an entry point: '" + v + "'",
+                       false;
+            const std::string lo = v.substr(eq + 1, colon - eq - 1), hi = v.substr(colon + 1);
+            char *end1 = nullptr, *end2 = nullptr;
+            Options::Expectation x{e->name, std::strtod(lo.c_str(), &end1),
+                                   std::strtod(hi.c_str(), &end2)};
+            if (lo.empty() || hi.empty() || *end1 || *end2 || std::isnan(x.lo) ||
+                std::isnan(x.hi) || x.lo > x.hi)
+                return error = "--expect " + v + ": LO and HI must be numbers, LO <= HI", false;
+            o.expect.push_back(x);
         } else if (a == "--order-seed") {
             if (!number(1, 1 << 30, o.orderSeed)) return false;
         } else if (a == "--worker") {

@@ -42,6 +42,12 @@ struct Options {
     double atol = 0;
     bool checkUnits = false; // --check-units
     bool checkOrder = false; // --check-order
+    bool checkCost = false;  // --check-cost
+    struct Expectation {
+        std::string entry; // without func_
+        double lo, hi;
+    };
+    std::vector<Expectation> expect; // --expect NAME=LO:HI
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
     // Hidden: the checking worker of --check-order (0: a plain worker).

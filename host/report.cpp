@@ -33,6 +33,14 @@ std::string perCall(double seconds, int64_t calls) {
     return buf;
 }
 
+// Calls per second, "-" when nothing was timed.
+std::string perSecond(double seconds, int64_t calls) {
+    if (calls <= 0 || !(seconds > 0)) return "-";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3g", static_cast<double>(calls) / seconds);
+    return buf;
+}
+
 // The status column.
 std::string statusText(const Outcome &o) {
     switch (o.status) {
@@ -117,21 +125,23 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
 std::string summaryTable(const std::vector<Outcome> &outcomes, bool perMaterial) {
     std::string t;
     char line[256];
-    std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10s %10s\n", "entry point",
-                  "status", "min", "mean", "max", "evaluated", "time/call");
+    std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10s %10s %10s\n", "entry point",
+                  "status", "min", "mean", "max", "evaluated", "time/call", "calls/s");
     t += line;
     for (const Outcome &o : outcomes) {
         std::string name = fieldName(o);
         if (!o.result.mechName.empty()) name += " (" + o.result.mechName + ")";
         const int64_t calls = o.hasValues() ? o.result.calls : 0;
         if (o.hasValues() && o.finite > 0)
-            std::snprintf(line, sizeof line, "%-30s %-14s %13.6g %13.6g %13.6g %10lld %10s\n",
+            std::snprintf(line, sizeof line, "%-30s %-14s %13.6g %13.6g %13.6g %10lld %10s %10s\n",
                           name.c_str(), statusText(o).c_str(), o.min, o.mean, o.max,
-                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str());
+                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str(),
+                          perSecond(o.result.seconds, calls).c_str());
         else
-            std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10lld %10s\n",
+            std::snprintf(line, sizeof line, "%-30s %-14s %13s %13s %13s %10lld %10s %10s\n",
                           name.c_str(), statusText(o).c_str(), "-", "-", "-",
-                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str());
+                          static_cast<long long>(calls), perCall(o.result.seconds, calls).c_str(),
+                          perSecond(o.result.seconds, calls).c_str());
         t += line;
         if (!perMaterial || !o.hasValues()) continue;
         static const char *const materials[2] = {"  material 1 (casting)", "  material 2 (mould)"};

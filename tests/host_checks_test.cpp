@@ -256,7 +256,7 @@ TEST(Checks, FaultyEntryPointsAreCaughtAndRightOnesPass) {
                                                     "velocity m/s: at node \\d+, step \\d+: "
                                                     "velocity cm/s 5, velocity m/s 500 ")))
         << r.out;
-    EXPECT_NE(r.out.find("checks: 5 entry points changed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("checks: 5 problems found"), std::string::npos) << r.out;
     // The static accumulator is not a unit fault.
     EXPECT_EQ(r.out.find("func_youngsmodulus: the result changes under"), std::string::npos);
 }
@@ -265,6 +265,44 @@ TEST(Checks, TheWorkedExamplesPass) {
     const auto r = vtest::runHost(kHost, "--no-output --check-units --check-order" + kSmall);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("no entry point changed"), std::string::npos) << r.out;
+}
+
+TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
+    const struct {
+        std::string expect;
+        int status;
+        std::string report;
+    } cases[] = {
+        {"--expect density=2:3", 0, "checks: 0 problems found"},
+        {"--expect func_density=2.5:3", 1,
+         "func_density: \\d+ values outside the expected range 2.5 to 3; the first at node \\d+, "
+         "step \\d+: 2.3"},
+        {"--expect density=2:3 --expect heatflux=1:2", 1, "checks: 1 problem found"},
+        {"--expect masssourceflowrate=0:1", 1,
+         "func_masssourceflowrate: --expect given, but it returned no values"},
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, "--no-output " + c.expect + kSmall);
+        EXPECT_EQ(r.status, c.status) << c.expect << "\n" << r.out << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(c.report))) << c.expect << "\n" << r.out;
+    }
+    for (const char *bad : {"density", "density=1", "density=3:2", "nosuch=1:2", "density=a:b"}) {
+        const auto r = vtest::runHost(kHost, std::string("--no-output --expect ") + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("--expect"), std::string::npos) << r.err;
+    }
+}
+
+// The examples' heat flux looks its node up with nodNum at every call: its
+// time per call grows with the mesh; the density's does not.
+TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
+    const auto r =
+        vtest::runHost(kHost, "--no-output -q --check-cost --functions heatflux,density --steps 1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("func_heatflux: the time per call grows with the mesh"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("nodNum"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("func_density: the time per call"), std::string::npos) << r.out;
 }
 
 TEST(Compare, ASavedRunComparedWithItselfIsTheSame) {
