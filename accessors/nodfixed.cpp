@@ -92,6 +92,7 @@ struct Tree {
     double *split;
     unsigned char *axis;
     long leaves;
+    double lo[3], hi[3]; // the box of all entries
     // The last point searched (internal units, as bits) and its answer.
     bool hasLast;
     std::uint64_t lastBits[3];
@@ -285,6 +286,14 @@ bool rebuild(Tree &t, const Key &key) {
         t.key = key;
         return false;
     }
+    for (int a = 0; a < 3; ++a)
+        t.lo[a] = DBL_MAX, t.hi[a] = -DBL_MAX;
+    for (long i = 0; i < t.size; ++i)
+        for (int a = 0; a < 3; ++a) {
+            double v = t.entries[i].c[a];
+            if (v < t.lo[a]) t.lo[a] = v;
+            if (v > t.hi[a]) t.hi[a] = v;
+        }
     build(t, 1, 0, t.size, key.twoD ? 2 : 3);
     return true;
 }
@@ -371,7 +380,13 @@ void visit(Search &s, long k, long lo, long hi, double g[3]) {
 int search(const Tree &t, const double p[3], int dims) {
     ++stats.searches;
     Search s{&t, {p[0], p[1], p[2]}, dims, DBL_MAX, t.key.material == 0 ? INT_MAX : -1, 0};
+    // A point outside the box of all nodes starts with the gaps to its
+    // faces (box faces are node coordinates: the bound stays exact).
     double g[3] = {0.0, 0.0, 0.0};
+    for (int a = 0; a < dims; ++a) {
+        if (p[a] < t.lo[a]) g[a] = t.lo[a] - p[a];
+        if (p[a] > t.hi[a]) g[a] = p[a] - t.hi[a];
+    }
     visit(s, 1, 0, t.size, g);
     return s.found;
 }
