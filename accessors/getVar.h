@@ -171,8 +171,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
 ** rules, outputs and message, but each search costs about log(nnod)
 ** instead of a scan, and a repeated point is answered without searching.
 ** It keeps a spatial index of the searched nodes between calls (about 32
-** bytes per node, built on the first call, a few for all nodes and for
-** separate materials side by side). The index is rebuilt whenever nnod,
+** bytes per node, built on the first call; up to four, for all nodes and
+** for materials, side by side). The index is rebuilt whenever nnod,
 ** TWO_D, user_unit_coor, the material or the addresses of x_cord, y_cord,
 ** z_cord (and, for a material search, nel and the addresses of mat_id,
 ** el_type and ncon) differ from the call that built it.

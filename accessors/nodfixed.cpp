@@ -26,7 +26,8 @@
 // their distance is never taken by either search.
 //
 // Memory: malloc/free only. Up to kSlots trees are kept (all nodes and a
-// few materials side by side), the least recently used one is replaced.
+// few materials side by side); a new tree replaces the one of the same
+// material, else an unused slot, else the least recently used tree.
 // When memory runs out the call is answered by nodNum itself, and the same
 // key is not tried again until something changes. Everything is freed when
 // the library is unloaded.
