@@ -2,6 +2,8 @@
 //   fixed_query     one search of a new point at 4 Mi nodes (points among
 //                   the nodes, or around them), against
 //   scan_query      nodNum's answer for the same points (a scan);
+//   fixed_query_lattice  the same on the nodes of a structured mesh, at
+//                   random points and at element centres (eight-way ties);
 //   fixed_build     building the index on the first call, per node;
 //   heatflux_fixed  the worked example's chill flux over a million nodes
 //                   and ten steps, the search at every node, against
@@ -54,6 +56,30 @@ void fixed_query(benchmark::State &state) {
     for (auto _ : state) {
         const double *p = &q.p[3 * (i++ & 4095)];
         benchmark::DoNotOptimize(nodNumFixed(p[0], p[1], p[2], 0, &ox, &oy, &oz));
+    }
+    vulmora::nodFixedRelease();
+    state.counters["per_iter"] = 1;
+}
+
+// On the nodes of a structured mesh of n^3 hexahedra (160: 4.1 M nodes),
+// at random points, or at element centres (argument 1), where eight nodes
+// tie and subtrees at the same distance as the best must be searched too.
+void fixed_query_lattice(benchmark::State &state) {
+    vbench::HexMesh mesh(static_cast<int>(state.range(0)));
+    mesh.nodes.install();
+    vulmora::nodFixedRelease();
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> place(0.0, mesh.n);
+    std::uniform_int_distribution<int> cell(0, mesh.n - 1);
+    std::vector<double> p(3 * 4096);
+    for (double &c : p)
+        c = state.range(1) == 0 ? place(rng) : cell(rng) + 0.5;
+    double ox, oy, oz;
+    nodNumFixed(0.5, 0.5, 0.5, 0, &ox, &oy, &oz); // builds the index
+    size_t i = 0;
+    for (auto _ : state) {
+        const double *q = &p[3 * (i++ & 4095)];
+        benchmark::DoNotOptimize(nodNumFixed(q[0], q[1], q[2], 0, &ox, &oy, &oz));
     }
     vulmora::nodFixedRelease();
     state.counters["per_iter"] = 1;
@@ -145,6 +171,7 @@ constexpr long kLarge = 4L * 1024 * 1024;
 // Arguments: nodes, and 0 for points among them, 1 for points around them.
 BENCHMARK(scan_query)->Args({kLarge, 0})->Args({kLarge, 1})->Unit(benchmark::kMicrosecond);
 BENCHMARK(fixed_query)->Args({kLarge, 0})->Args({kLarge, 1})->Unit(benchmark::kNanosecond);
+BENCHMARK(fixed_query_lattice)->Args({160, 0})->Args({160, 1})->Unit(benchmark::kNanosecond);
 BENCHMARK(fixed_build)->Arg(kLarge)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(heatflux_once)->Arg(99)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(heatflux_fixed)->Arg(99)->Unit(benchmark::kMillisecond)->Iterations(1);
