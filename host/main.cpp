@@ -300,6 +300,7 @@ Outcome classify(Worker &w, bool named) {
     r.printed = run.out.text();
     r.errors = run.err.text();
     r.printedBytes = run.out.total;
+    r.peakBytes = run.peakBytes;
     r.errorBytes = run.err.total;
     r.exited = run.exited;
     r.exitStatus = run.status;
@@ -432,6 +433,11 @@ std::string printedReport(const std::vector<Outcome> &outcomes, bool files) {
         stream("stderr", e.errors, e.errorBytes, ".stderr.txt");
     }
     return t;
+}
+
+// "func_<name>", or "externalcompute".
+std::string fieldNameOf(const Outcome &e) {
+    return e.name == "externalcompute" ? e.name : "func_" + e.name;
 }
 
 // ---- the run --------------------------------------------------------------------------
@@ -604,6 +610,15 @@ int runAll(Options &o, const char *argv0) {
                           " placeholders (not implemented), " + std::to_string(failed) + " failed";
     if (emulator) verdict += ", " + std::to_string(emulator) + " not evaluated (emulator error)";
     verdict += "\n";
+    // The memory the run took: this process, and the largest worker.
+    const Outcome *largest = nullptr;
+    for (const Outcome &e : outcomes)
+        if (!largest || e.peakBytes > largest->peakBytes) largest = &e;
+    char memory[256];
+    std::snprintf(
+        memory, sizeof memory, "peak memory: emulator %.0f MB, largest worker %.0f MB%s\n",
+        double(platform::peakMemory()) / 1e6, largest ? double(largest->peakBytes) / 1e6 : 0.0,
+        largest ? (" (" + fieldNameOf(*largest) + ")").c_str() : "");
     const std::string printed = printedReport(outcomes, o.writeOutput);
     std::string loadNote;
     if (!loadOutput.empty())
@@ -614,12 +629,13 @@ int runAll(Options &o, const char *argv0) {
         std::printf("Output:\n%s%s\n", loadNote.c_str(), printed.c_str());
     if (!problems.empty()) std::printf("Problems:\n%s\n", problems.c_str());
     std::printf("%s", verdict.c_str());
+    if (!o.quiet) std::printf("%s", memory);
     std::fflush(stdout);
     int status = emulator ? 2 : failed ? 1 : 0;
     if (o.writeOutput) {
         std::string notes;
-        if (!writeOutputs(o, sample, outcomes, table + "\n" + problems + verdict, loadOutput, out,
-                          notes, error)) {
+        if (!writeOutputs(o, sample, outcomes, table + "\n" + problems + verdict + memory,
+                          loadOutput, out, notes, error)) {
             if (platform::interrupted()) return interruptedStatus();
             std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());
             return std::max(status, 1);

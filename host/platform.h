@@ -146,7 +146,11 @@ struct RunResult {
     bool exited = false;  // ended by exit (not by a signal or crash)
     int status = -1;      // exit status when exited, else signal/exception code
     bool killed = false;  // ended by us (watch() asked, or an interruption)
+    uint64_t peakBytes = 0; // its peak resident memory (0 when unknown)
 };
+
+// Peak resident memory of this process so far, in bytes (0 when unknown).
+uint64_t peakMemory();
 
 // Run every command of `jobs`, at most `parallel` at a time, each in a
 // process group (job object) of its own with standard output and error

@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -109,6 +110,11 @@ uint64_t availableMemory() {
     }
     long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
     return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
+}
+
+uint64_t peakMemory() {
+    struct rusage ru {};
+    return getrusage(RUSAGE_SELF, &ru) == 0 ? static_cast<uint64_t>(ru.ru_maxrss) * 1024u : 0;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -393,8 +399,10 @@ void endChild(Child &c, bool block) {
     if (rc == 0 && info.si_pid == 0) return; // still running
     kill(-c.pid, SIGKILL);                   // what it left behind in its group
     int st = 0;
-    while (waitpid(c.pid, &st, 0) < 0 && errno == EINTR) {
+    struct rusage ru {};
+    while (wait4(c.pid, &st, 0, &ru) < 0 && errno == EINTR) {
     }
+    c.res.peakBytes = static_cast<uint64_t>(ru.ru_maxrss) * 1024u; // Linux counts KiB
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {
