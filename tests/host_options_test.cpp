@@ -237,7 +237,8 @@ TEST(HostOptions, ProgramExitsWithStatus2AndTheMessageOnStderr) {
         EXPECT_EQ(r.out, "") << c.args;
     }
     // A file that is no user-function library (the host program itself).
-    vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--library '" VULMORA_HOST_EXE "'");
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, "--no-output --library '" VULMORA_HOST_EXE "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("vulmora-host: ", 0), 0u) << r.err;
 }
