@@ -557,7 +557,15 @@ int runAll(Options &o, const char *argv0) {
     };
     for (size_t k = 0; k < names.size(); ++k) {
         outcomes[k].name = names[k];
-        if (exports.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)]) {
+        const uint8_t exported =
+            exports.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)];
+        if (exported == 2) { // the survey saw it stop at once with the template's line
+            outcomes[k].status = Outcome::Placeholder;
+            outcomes[k].printed = placeholderLine(names[k]);
+            outcomes[k].exited = true;
+            outcomes[k].exitStatus = 1;
+            outcomes[k].failure = o.functionsGiven;
+        } else if (exported) {
             addWorker(names[k], WorkerKind::Entry, k);
         } else {
             outcomes[k].status = Outcome::NotExported;

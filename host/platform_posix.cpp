@@ -433,6 +433,63 @@ void closePipes(Child &c) {
 
 } // namespace
 
+using ForkClock = std::chrono::steady_clock;
+
+// The copy writes into a pipe; the pipe is read until end of file or the
+// time is up, then the copy is killed (with its group) and reaped.
+bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
+               int &status) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]), close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        setpgid(0, 0);
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        call();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    setpgid(pid, pid);
+    close(fds[1]);
+    const auto deadline = ForkClock::now() + std::chrono::duration_cast<ForkClock::duration>(
+                                                 std::chrono::duration<double>(seconds));
+    int st = 0;
+    bool reaped = false;
+    // Read until the copy has ended and the pipe is drained (what it left
+    // behind may hold the pipe: it is killed with the group), or time is up.
+    while (!(seconds > 0 && ForkClock::now() >= deadline)) {
+        pollfd p{fds[0], POLLIN, 0};
+        int r = poll(&p, 1, 50);
+        if (r > 0) {
+            char buf[4096];
+            ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n > 0) {
+                if (out.size() < 65536) out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            if (n == 0) break;
+        }
+        if (!reaped && waitpid(pid, &st, WNOHANG) == pid) {
+            reaped = true;
+            kill(-pid, SIGKILL); // the group's leftovers, so the pipe ends
+        }
+    }
+    close(fds[0]);
+    kill(-pid, SIGKILL);
+    while (!reaped && waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    exited = WIFEXITED(st);
+    status = exited ? WEXITSTATUS(st) : WTERMSIG(st);
+    return true;
+}
+
 // Children are started up to the limit; one poll() watches all their
 // pipes. A child is done when it has been reaped and its pipes are at end
 // of file (or a second has passed since: a process that left its group

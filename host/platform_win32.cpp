@@ -96,8 +96,7 @@ uint64_t availableMemory() {
 uint64_t peakMemory() {
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof pmc;
-    return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) ? pmc.PeakWorkingSetSize
-                                                                        : 0;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) ? pmc.PeakWorkingSetSize : 0;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -467,8 +466,8 @@ void endChild(Child &c, bool block) {
     GetExitCodeProcess(c.process, &code);
     if (c.job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
-        if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info,
-                                      sizeof info, nullptr))
+        if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,
+                                      nullptr))
             c.res.peakBytes = info.PeakProcessMemoryUsed;
         TerminateJobObject(c.job, 1);
     }
@@ -487,6 +486,10 @@ void closeChild(Child &c) {
 }
 
 } // namespace
+
+bool runForked(const std::function<void()> &, double, std::string &, bool &, int &) {
+    return false;
+}
 
 // Anonymous pipes cannot be waited on together, so the children are
 // polled: drain every pipe, watch and reap the children, then sleep briefly
