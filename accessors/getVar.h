@@ -256,6 +256,24 @@ double getStress6(int e);
 ** without a newline, returns 0 and leaves the outputs untouched. */
 int nodNum(double x, double y, double z, int material, double *xout, double *yout, double *zout);
 
+/* nodNum for a mesh that does not move: the same arguments, node, tie
+** rules, outputs and message, but each search costs about log(nnod)
+** instead of a scan, and a repeated point is answered without searching.
+** It keeps a spatial index of the searched nodes between calls (about 32
+** bytes per node, built on the first call; up to four, for all nodes and
+** for materials, side by side). The index is rebuilt whenever nnod,
+** TWO_D, user_unit_coor, the material or the addresses of x_cord, y_cord,
+** z_cord (and, for a material search, nel and the addresses of mat_id,
+** el_type and ncon) differ from the call that built it.
+** Do NOT use it when the host changes coordinates or connectivity in place
+** (same addresses, same counts): a moving or deforming mesh, remeshing into
+** the same arrays, a material assignment rewritten in place. It would
+** answer for the old mesh; call nodNum there. It is not for concurrent
+** calls from several threads. When memory for the index is lacking, the
+** call is answered by nodNum's scan. */
+int nodNumFixed(double x, double y, double z, int material, double *xout, double *yout,
+                double *zout);
+
 /* ======================================================================
 ** Microstructure and defects (mechanical properties)
 ** The host's mode decides the result: neutral mode gives 1.0; nodal mode

@@ -15,6 +15,8 @@
 #include "../runtime/stop.h"
 #include "../units/units.h"
 #include "mesh.h"
+#include "nodscan.h"
+#include "pointwalk.h"
 
 #include <cfloat>
 #include <cstddef>
@@ -25,6 +27,10 @@
 #include <emmintrin.h>
 #define VULMORA_NODNUM_SSE2 1
 #endif
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define VULMORA_NODNUM_AVX2 1
+#endif
 
 namespace {
 
@@ -33,9 +39,8 @@ namespace {
 // The largest finite double: the starting best distance.
 constexpr double kFar = DBL_MAX;
 
-// Nodes per block of the all-nodes scan: the distances of one block live in
-// a stack buffer small enough for the first-level cache.
-constexpr int kBlock = 256;
+// Nodes per block of the all-nodes scan.
+constexpr int kBlock = 1024;
 
 // The point, in internal units.
 struct Point {
@@ -65,6 +70,23 @@ inline double minKeepingFinite(double d, double lo) {
 }
 
 // ---- the all-nodes scan ---------------------------------------------------------
+//
+// Each block's smallest distance is taken first, with the widest vectors
+// the processor has; only a block whose minimum improves on the best so far
+// is walked again for the first node at that distance. Every vector lane
+// makes the scalar operations in the scalar order, so the distances are the
+// same bits; MINPD keeps its second operand when the first is NaN, which is
+// the scalar rule, and a minimum does not depend on the order it is taken
+// in.
+
+// The smallest distance of the m nodes from index base on, and lo, that is
+// not NaN: scalar.
+template <bool TwoD>
+double blockMinScalar(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double lo) {
+    for (int k = 0; k < m; ++k)
+        lo = minKeepingFinite(distance<TwoD>(c, base + k, p), lo);
+    return lo;
+}
 
 #ifdef VULMORA_NODNUM_SSE2
 // Squared distances of two consecutive nodes starting at index n.
@@ -79,68 +101,118 @@ inline __m128d distance2(const Nodes &c, std::ptrdiff_t n, __m128d px, __m128d p
     }
     return d;
 }
-#endif
 
-// Write the squared distances of the m nodes from index base on into d and
-// return the smallest of them and lo that is not NaN. The vector path does
-// the same operations per lane; its minimum (MINPD keeps the second operand
-// when the first is NaN) takes the non-NaN minimum like the scalar rule, and
-// a minimum does not depend on the order it is taken in.
+// As blockMinScalar, two nodes at a time.
 template <bool TwoD>
-double blockDistances(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double *d,
-                      double lo) {
-    int j = 0;
-#ifdef VULMORA_NODNUM_SSE2
+double blockMinSse2(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double lo) {
     __m128d px = _mm_set1_pd(p.x), py = _mm_set1_pd(p.y), pz = _mm_set1_pd(p.z);
     __m128d lo0 = _mm_set1_pd(lo), lo1 = lo0;
+    int j = 0;
     for (; j + 4 <= m; j += 4) {
-        __m128d a = distance2<TwoD>(c, base + j, px, py, pz);
-        __m128d b = distance2<TwoD>(c, base + j + 2, px, py, pz);
-        _mm_storeu_pd(d + j, a);
-        _mm_storeu_pd(d + j + 2, b);
-        lo0 = _mm_min_pd(a, lo0);
-        lo1 = _mm_min_pd(b, lo1);
+        lo0 = _mm_min_pd(distance2<TwoD>(c, base + j, px, py, pz), lo0);
+        lo1 = _mm_min_pd(distance2<TwoD>(c, base + j + 2, px, py, pz), lo1);
     }
     double lanes[4];
     _mm_storeu_pd(lanes, lo0);
     _mm_storeu_pd(lanes + 2, lo1);
     for (double lane : lanes)
         lo = minKeepingFinite(lane, lo);
+    return blockMinScalar<TwoD>(c, base + j, m - j, p, lo);
+}
 #endif
-    for (int k = j; k < m; ++k)
-        d[k] = distance<TwoD>(c, base + k, p);
-    for (int k = j; k < m; ++k)
-        lo = minKeepingFinite(d[k], lo);
-    return lo;
+
+#ifdef VULMORA_NODNUM_AVX2
+// Squared distances of four consecutive nodes starting at index n.
+template <bool TwoD>
+__attribute__((target("avx2"))) inline __m256d distance4(const Nodes &c, std::ptrdiff_t n,
+                                                         __m256d px, __m256d py, __m256d pz) {
+    __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(c.x + n), px);
+    __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(c.y + n), py);
+    __m256d d = _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
+    if constexpr (!TwoD) {
+        __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(c.z + n), pz);
+        d = _mm256_add_pd(d, _mm256_mul_pd(dz, dz));
+    }
+    return d;
 }
 
-// Index of the first of the m distances equal to lo (lo is one of them).
-inline int firstEqual(const double *d, int m, double lo) {
+// As blockMinScalar, four nodes at a time.
+template <bool TwoD>
+__attribute__((target("avx2"))) double blockMinAvx2(const Nodes &c, std::ptrdiff_t base, int m,
+                                                    const Point &p, double lo) {
+    __m256d px = _mm256_set1_pd(p.x), py = _mm256_set1_pd(p.y), pz = _mm256_set1_pd(p.z);
+    __m256d lo0 = _mm256_set1_pd(lo), lo1 = lo0;
     int j = 0;
-    while (j < m - 1 && !(d[j] == lo))
+    for (; j + 8 <= m; j += 8) {
+        lo0 = _mm256_min_pd(distance4<TwoD>(c, base + j, px, py, pz), lo0);
+        lo1 = _mm256_min_pd(distance4<TwoD>(c, base + j + 4, px, py, pz), lo1);
+    }
+    double lanes[8];
+    _mm256_storeu_pd(lanes, lo0);
+    _mm256_storeu_pd(lanes + 4, lo1);
+    for (double lane : lanes)
+        lo = minKeepingFinite(lane, lo);
+    return blockMinScalar<TwoD>(c, base + j, m - j, p, lo);
+}
+#endif
+
+// The block minimum with the chosen form.
+template <bool TwoD>
+double blockMin(vulmora::NodeScan form, const Nodes &c, std::ptrdiff_t base, int m, const Point &p,
+                double lo) {
+    switch (form) {
+#ifdef VULMORA_NODNUM_AVX2
+    case vulmora::NodeScan::Avx2:
+        return blockMinAvx2<TwoD>(c, base, m, p, lo);
+#endif
+#ifdef VULMORA_NODNUM_SSE2
+    case vulmora::NodeScan::Sse2:
+        return blockMinSse2<TwoD>(c, base, m, p, lo);
+#endif
+    default:
+        return blockMinScalar<TwoD>(c, base, m, p, lo);
+    }
+}
+
+// Index of the first of the m nodes from index base on whose distance is
+// lo (lo is one of them).
+template <bool TwoD>
+int firstAt(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double lo) {
+    int j = 0;
+    while (j < m - 1 && !(distance<TwoD>(c, base + j, p) == lo))
         ++j;
     return j;
 }
 
 // Node number (1-based) nearest to p over all count nodes; lowest number on
-// ties; 0 when none has a distance below kFar. A block is rescanned only
-// when its minimum is strictly below the best so far, and then for the
-// first index holding that minimum, which is the node a plain in-order
+// ties; 0 when none has a distance below kFar. A block is walked again
+// only when its minimum is strictly below the best so far, and then for
+// the first index holding that minimum, which is the node a plain in-order
 // sweep with a strict comparison would keep.
-template <bool TwoD> int searchAll(const Nodes &c, int count, const Point &p) {
+template <bool TwoD>
+int searchAll(vulmora::NodeScan form, const Nodes &c, int count, const Point &p) {
     double best = kFar;
     int result = 0;
-    double d[kBlock];
     for (std::ptrdiff_t base = 0; base < count; base += kBlock) {
         std::ptrdiff_t left = count - base;
         int m = left < kBlock ? static_cast<int>(left) : kBlock;
-        double lo = blockDistances<TwoD>(c, base, m, p, d, best);
+        double lo = blockMin<TwoD>(form, c, base, m, p, best);
         if (lo < best) {
             best = lo;
-            result = static_cast<int>(base) + firstEqual(d, m, lo) + 1;
+            result = static_cast<int>(base) + firstAt<TwoD>(c, base, m, p, lo) + 1;
         }
     }
     return result;
+}
+
+// The form used: the widest available, unless a test chose one.
+vulmora::NodeScan chosenForm = vulmora::NodeScan::Widest;
+
+vulmora::NodeScan scanForm() {
+    if (chosenForm != vulmora::NodeScan::Widest) return chosenForm;
+    if (vulmora::nodeScanAvailable(vulmora::NodeScan::Avx2)) return vulmora::NodeScan::Avx2;
+    if (vulmora::nodeScanAvailable(vulmora::NodeScan::Sse2)) return vulmora::NodeScan::Sse2;
+    return vulmora::NodeScan::Scalar;
 }
 
 // ---- the material search -------------------------------------------------------
@@ -188,6 +260,37 @@ int searchMaterial(const Nodes &c, int count, int m, const Point &p, bool twoD) 
 
 } // namespace
 
+namespace vulmora {
+
+bool nodeScanAvailable(NodeScan form) {
+    switch (form) {
+    case NodeScan::Scalar:
+        return true;
+    case NodeScan::Sse2:
+#ifdef VULMORA_NODNUM_SSE2
+        return true;
+#else
+        return false;
+#endif
+    case NodeScan::Avx2:
+#ifdef VULMORA_NODNUM_AVX2
+        // The same processor check as the offset walk's AVX2 form.
+        return pointWalkAvailable(PointWalk::Avx2);
+#else
+        return false;
+#endif
+    case NodeScan::Widest:
+        return true;
+    }
+    return false;
+}
+
+void nodeScanUse(NodeScan form) {
+    chosenForm = form;
+}
+
+} // namespace vulmora
+
 extern "C" {
 
 // ---- nodNum ----------------------------------------------------------------------
@@ -207,7 +310,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
         if (material != 0)
             found = searchMaterial(c, count, material, p, twoD);
         else
-            found = twoD ? searchAll<true>(c, count, p) : searchAll<false>(c, count, p);
+            found = twoD ? searchAll<true>(scanForm(), c, count, p)
+                         : searchAll<false>(scanForm(), c, count, p);
     }
     if (found == 0) {
         vulmora_say(VULMORA_MSG_NODNUM);

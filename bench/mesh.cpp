@@ -104,8 +104,8 @@ std::vector<Pair> &registry() {
 }
 } // namespace
 
-void compare(const std::string &name, const std::string &baseline) {
-    registry().push_back({name, baseline});
+void compare(const std::string &name, const std::string &baseline, double bytes) {
+    registry().push_back({name, baseline, bytes});
 }
 
 const std::vector<Pair> &pairs() {

@@ -41,11 +41,18 @@ struct PointMesh {
 };
 
 // Ratio rows of the final table: the case `name` against `baseline`, both
-// taken at the same arguments (or the baseline without arguments).
-void compare(const std::string &name, const std::string &baseline);
+// taken at the same arguments (or the baseline without arguments). With
+// `bytes` (what the case must read per item, e.g. 24 for a node's three
+// coordinates) the table also shows the time that many bytes take at the
+// measured memory bandwidth (the case kBandwidthCase).
+void compare(const std::string &name, const std::string &baseline, double bytes = 0.0);
 struct Pair {
     std::string name, baseline;
+    double bytes;
 };
 const std::vector<Pair> &pairs();
+
+// The case whose time per item is the time per byte read from memory.
+inline const char *const kBandwidthCase = "memory_read";
 
 } // namespace vbench

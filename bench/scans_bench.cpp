@@ -1,10 +1,20 @@
-// scans_bench.cpp - the three scans that grow with the mesh, each against a
-// plain loop over the same data:
-//   nodNum over all nodes         vs the sum x+y+z of every node;
-//   nodNum within one material    vs the same elements' connectivity, each
-//                                 entry's coordinates summed;
-//   the integration-point means   vs a plain 32-bit sum over el_type.
-//     of the last element
+// scans_bench.cpp - the three scans that grow with the mesh, each against
+// the plain loop a competent user would write over the same data, built as
+// a user library is built (same compiler flags, no fused arithmetic):
+//   nodNum over all nodes         vs sweep_xyz: x+y+z of every node, eight
+//                                 independent sums (the compiler vectorises
+//                                 them), bound by the loads;
+//   nodNum within one material    vs sweep_material_connectivity: the same
+//                                 elements' connectivity, each entry's
+//                                 coordinates summed into independent sums;
+//   the integration-point means   vs plain_type_sum: a 32-bit sum over
+//     of the last element            el_type (integer sums are vectorised
+//                                    as written).
+// The first baselines of this suite, single serial sums bound by the
+// latency of one addition chain, are kept as cases (plain_*) and compared
+// with the sweeps, so the old figures can be read against the new ones.
+// memory_read measures the machine's read bandwidth, which the table turns
+// into the time each item's bytes take.
 
 #include "mesh.h"
 
@@ -13,7 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <memory>
+#include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -30,6 +41,48 @@ struct Queries {
     }
 };
 
+// ---- memory bandwidth -----------------------------------------------------------------
+
+// Bytes read per second from a buffer of the given size; the figure per
+// item is nanoseconds per byte. The sizes
+// are those the scans read (64 Ki and 4 Mi nodes of 24 bytes), and 1 GiB,
+// beyond the last-level cache (which is large on server processors: 4 Mi
+// nodes may fit in it).
+// The buffer read in order, eight sums.
+[[gnu::noinline]] double sumStream(const double *b, size_t count) {
+    double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (size_t n = 0; n + 8 <= count; n += 8)
+        for (size_t k = 0; k < 8; ++k)
+            s[k] += b[n + k];
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+// The buffer read as four streams at once (its quarters), two sums each: a
+// core may reach more bandwidth from memory with several streams in flight
+// (the scans read three: x, y, z).
+[[gnu::noinline]] double sumStreams(const double *b, size_t count) {
+    const size_t q = count / 4;
+    const double *b1 = b + q, *b2 = b + 2 * q, *b3 = b + 3 * q;
+    double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (size_t n = 0; n + 2 <= q; n += 2) {
+        s[0] += b[n], s[1] += b[n + 1];
+        s[2] += b1[n], s[3] += b1[n + 1];
+        s[4] += b2[n], s[5] += b2[n + 1];
+        s[6] += b3[n], s[7] += b3[n + 1];
+    }
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+// Arguments: bytes, and 1 or 4 streams. The table takes the faster of the
+// two at each size as the bandwidth.
+void memory_read(benchmark::State &state) {
+    std::vector<double> buffer(static_cast<size_t>(state.range(0)) / sizeof(double), 1.0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(state.range(1) == 1 ? sumStream(buffer.data(), buffer.size())
+                                                     : sumStreams(buffer.data(), buffer.size()));
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
+}
+
 // ---- nodNum over all nodes ---------------------------------------------------------
 
 void scan_all(benchmark::State &state) {
@@ -42,9 +95,60 @@ void scan_all(benchmark::State &state) {
         const double *p = q.p[i++ & 15];
         benchmark::DoNotOptimize(nodNum(p[0], p[1], p[2], 0, &ox, &oy, &oz));
     }
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
 }
 
+// x+y+z of every node into eight independent sums. Not inlined into the
+// benchmark loop, where GCC interleaves it badly: a user's loop is a
+// function of its own too.
+[[gnu::noinline]] double sweepXyz(const double *x, const double *y, const double *z, size_t count) {
+    double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    size_t n = 0;
+    for (; n + 8 <= count; n += 8)
+        for (size_t k = 0; k < 8; ++k)
+            s[k] += x[n + k] + y[n + k] + z[n + k];
+    for (; n < count; ++n)
+        s[0] += x[n] + y[n] + z[n];
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+void sweep_xyz(benchmark::State &state) {
+    vbench::NodeCloud cloud(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            sweepXyz(cloud.x.data(), cloud.y.data(), cloud.z.data(), cloud.x.size()));
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
+}
+
+// The same sweep compiled for AVX2, which a user library built with the
+// default flags does not get: the hardware's ceiling, shown for reference.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+[[gnu::noinline]] __attribute__((target("avx2"))) double
+sweepXyzAvx2(const double *x, const double *y, const double *z, size_t count) {
+    double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    size_t n = 0;
+    for (; n + 8 <= count; n += 8)
+        for (size_t k = 0; k < 8; ++k)
+            s[k] += x[n + k] + y[n + k] + z[n + k];
+    for (; n < count; ++n)
+        s[0] += x[n] + y[n] + z[n];
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+
+void sweep_xyz_avx2(benchmark::State &state) {
+    if (!__builtin_cpu_supports("avx2")) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    vbench::NodeCloud cloud(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            sweepXyzAvx2(cloud.x.data(), cloud.y.data(), cloud.z.data(), cloud.x.size()));
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
+}
+#endif
+
+// The first baseline: one serial sum, bound by the addition's latency.
 void plain_xyz_sum(benchmark::State &state) {
     vbench::NodeCloud cloud(static_cast<int>(state.range(0)));
     const double *x = cloud.x.data(), *y = cloud.y.data(), *z = cloud.z.data();
@@ -55,10 +159,16 @@ void plain_xyz_sum(benchmark::State &state) {
             s += x[n] + y[n] + z[n];
         benchmark::DoNotOptimize(s);
     }
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
 }
 
 // ---- nodNum within one material --------------------------------------------------
+
+// Figures per element of the mesh (n^3 elements, half of them searched).
+double elements(const benchmark::State &state) {
+    double n = static_cast<double>(state.range(0));
+    return n * n * n;
+}
 
 void scan_material(benchmark::State &state) {
     vbench::HexMesh mesh(static_cast<int>(state.range(0)));
@@ -70,9 +180,40 @@ void scan_material(benchmark::State &state) {
         const double *p = q.p[i++ & 15];
         benchmark::DoNotOptimize(nodNum(p[0], p[1], p[2], 1, &ox, &oy, &oz));
     }
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = elements(state);
 }
 
+// The connectivity walk of material 1 with each element's entries summed
+// in two independent halves: the chain through the whole mesh is one
+// addition per element.
+[[gnu::noinline]] double sweepMaterial(const vbench::HexMesh &mesh) {
+    const double *x = mesh.nodes.x.data(), *y = mesh.nodes.y.data(), *z = mesh.nodes.z.data();
+    const size_t count = mesh.types.size();
+    double s = 0.0;
+    for (size_t e = 0; e < count; ++e) {
+        if (mesh.mats[e] + 1 != 1) continue;
+        const int *row = mesh.rows[e];
+        const int c = el_nnode[mesh.types[e]];
+        double even = 0.0, odd = 0.0;
+        int j = 0;
+        for (; j + 2 <= c; j += 2) {
+            even += x[row[j]] + y[row[j]] + z[row[j]];
+            odd += x[row[j + 1]] + y[row[j + 1]] + z[row[j + 1]];
+        }
+        if (j < c) even += x[row[j]] + y[row[j]] + z[row[j]];
+        s += even + odd;
+    }
+    return s;
+}
+
+void sweep_material_connectivity(benchmark::State &state) {
+    vbench::HexMesh mesh(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sweepMaterial(mesh));
+    state.counters["per_iter"] = elements(state);
+}
+
+// The first baseline: the same walk into one serial sum.
 void plain_material_connectivity(benchmark::State &state) {
     vbench::HexMesh mesh(static_cast<int>(state.range(0)));
     const double *x = mesh.nodes.x.data(), *y = mesh.nodes.y.data(), *z = mesh.nodes.z.data();
@@ -87,7 +228,7 @@ void plain_material_connectivity(benchmark::State &state) {
         }
         benchmark::DoNotOptimize(s);
     }
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = elements(state);
 }
 
 // ---- integration-point offset walk ----------------------------------------------
@@ -98,9 +239,11 @@ void ip_last_element(benchmark::State &state) {
     const int last = nel;
     for (auto _ : state)
         benchmark::DoNotOptimize(getFractionVoid(last));
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
 }
 
+// A 32-bit integer sum: the compiler vectorises it as written (integer
+// addition may be reordered), so it is bound by the loads, not by latency.
 void plain_type_sum(benchmark::State &state) {
     vbench::PointMesh mesh(static_cast<int>(state.range(0)));
     const int *types = mesh.types.data();
@@ -111,25 +254,42 @@ void plain_type_sum(benchmark::State &state) {
             s += static_cast<unsigned>(types[e]);
         benchmark::DoNotOptimize(s);
     }
-    state.counters["per_iter"] = 1;
+    state.counters["per_iter"] = static_cast<double>(state.range(0));
 }
 
 // 64 Ki nodes or elements stay in the caches, 4 Mi do not; the hexahedral
 // meshes have 32^3 and 128^3 elements.
 constexpr long kSmall = 64L * 1024, kLarge = 4L * 1024 * 1024;
 
+BENCHMARK(memory_read)
+    ->ArgsProduct({{24 * kSmall, 24 * kLarge, 1L << 30}, {1, 4}})
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(sweep_xyz)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+BENCHMARK(sweep_xyz_avx2)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
+#endif
 BENCHMARK(plain_xyz_sum)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
 BENCHMARK(scan_all)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
+BENCHMARK(sweep_material_connectivity)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
 BENCHMARK(plain_material_connectivity)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
 BENCHMARK(scan_material)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
 BENCHMARK(plain_type_sum)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ip_last_element)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
 
 // Registered for the ratio table at start-up (a tool, not library code).
+// Bytes per item: three coordinates per node. Per element of the hexahedral
+// mesh: its material; for the half that is searched, its type, row pointer,
+// eight 4-byte entries and, on a structured mesh, about one node's
+// coordinates. One 4-byte type code per element of the offset walk.
+constexpr double kMaterialBytes = 4 + 0.5 * (4 + 8 + 8 * 4 + 24);
+
 const bool registered = [] {
-    vbench::compare("scan_all", "plain_xyz_sum");
-    vbench::compare("scan_material", "plain_material_connectivity");
-    vbench::compare("ip_last_element", "plain_type_sum");
+    vbench::compare("scan_all", "sweep_xyz", 24.0);
+    vbench::compare("sweep_xyz_avx2", "sweep_xyz", 24.0);
+    vbench::compare("plain_xyz_sum", "sweep_xyz", 24.0);
+    vbench::compare("scan_material", "sweep_material_connectivity", kMaterialBytes);
+    vbench::compare("plain_material_connectivity", "sweep_material_connectivity", kMaterialBytes);
+    vbench::compare("ip_last_element", "plain_type_sum", 4.0);
     return true;
 }();
 

@@ -7,9 +7,10 @@
 **    result goes through fconvertFromCGS with the quantity's code
 **    (VULMORA_QTY_HEATTRANSFERCOEFF, VULMORA_QTY_HEATFLUX);
 **  - the node's coordinates (getX, getY, getZ, in the user's length unit);
-**  - the nearest-node search within one material (nodNum), with a point
-**    given in centimetres and converted to the user's length unit first;
-**  - handling the "no node found" answer of nodNum.
+**  - the nearest-node search within one material, with a point given in
+**    centimetres and converted to the user's length unit first: nodNumFixed,
+**    nodNum's indexed form for a mesh that does not move;
+**  - handling the "no node found" answer of the search.
 **
 ** Both functions are evaluated at every node in nodal mode.
 */
@@ -66,15 +67,22 @@ double func_interhtransfer(int node) {
 ** axis, fading with the distance r (cm) of the evaluated node from that
 ** mould node:
 **   q = -CHILL_FLUX * exp(-(r / CHILL_RADIUS)^2)
-** Without a mould in the model nodNum finds no node (and says so); then
-** there is no chill and the flux is 0.
+** Without a mould in the model the search finds no node (and says so);
+** then there is no chill and the flux is 0.
+**
+** The search runs at every node of every step, always for the same point.
+** nodNum would scan the whole mould each time (the step then costs nodes x
+** mould nodes); nodNumFixed gives the same node from an index it builds
+** once and answers a repeated point without searching. That is right for a
+** thermal analysis, where the mesh does not move; with a moving or
+** deforming mesh whose coordinates the host rewrites in place, use nodNum.
 */
 double func_heatflux(int node) {
-    double xc = 0.0, yc = 0.0, zc = 0.0; /* nodNum leaves zc alone in 2-D models */
+    double xc = 0.0, yc = 0.0, zc = 0.0; /* left alone in 2-D models */
     double dx, dy, dz, r2;
-    int chill = nodNum(fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_X),
-                       fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Y),
-                       fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Z), MATERIAL_MOULD, &xc, &yc, &zc);
+    int chill = nodNumFixed(
+        fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_X), fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Y),
+        fconvertFromCGS(VULMORA_QTY_LENGTH, CHILL_Z), MATERIAL_MOULD, &xc, &yc, &zc);
     if (chill == 0) return 0.0;
     /* Both points come back in the user's length unit: work in cm. */
     dx = fconvertToCGS(VULMORA_QTY_LENGTH, getX(node)) - fconvertToCGS(VULMORA_QTY_LENGTH, xc);

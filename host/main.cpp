@@ -38,39 +38,46 @@ namespace {
 
 // ---- progress ---------------------------------------------------------------
 
-// A bar on stderr naming the entry points running, only on a terminal and
-// only once the run has taken a second, so short runs and redirected
-// output stay clean.
+// Progress on stderr, once the run has taken a second: on a terminal a bar
+// naming the entry points running and the step each is at; elsewhere (a
+// log, CI) a line every ten seconds, so a long run is never silent.
 class Progress {
   public:
-    Progress(size_t total, bool enabled) : total_(total), enabled_(enabled) {}
+    Progress(size_t total, bool enabled, bool terminal)
+        : total_(total), enabled_(enabled), terminal_(terminal) {}
     void finished() { ++done_; }
-    void running(const std::string &name) { label_ += label_.empty() ? name : ", " + name; }
+    void running(const std::string &name, int step, int steps) {
+        if (!label_.empty()) label_ += ", ";
+        label_ += name + " " + std::to_string(step) + "/" + std::to_string(steps);
+    }
     void draw() {
-        if (enabled_) {
-            double t = std::chrono::duration<double>(Clock::now() - start_).count();
-            if (t >= 1.0) {
-                const int width = 30;
-                int fill = total_ ? static_cast<int>(width * done_ / total_) : width;
-                std::fprintf(stderr, "\r[%s%s] %zu/%zu %-36.36s %6.1f s",
-                             std::string(size_t(fill), '#').c_str(),
-                             std::string(size_t(width - fill), '.').c_str(), done_, total_,
-                             label_.c_str(), t);
-                std::fflush(stderr);
-                drawn_ = true;
-            }
+        const double t = std::chrono::duration<double>(Clock::now() - start_).count();
+        if (enabled_ && terminal_ && t >= 1.0) {
+            const int width = 30;
+            int fill = total_ ? static_cast<int>(width * done_ / total_) : width;
+            std::fprintf(
+                stderr, "\r[%s%s] %zu/%zu %-40.40s %6.1f s", std::string(size_t(fill), '#').c_str(),
+                std::string(size_t(width - fill), '.').c_str(), done_, total_, label_.c_str(), t);
+            std::fflush(stderr);
+            drawn_ = true;
+        } else if (enabled_ && !terminal_ && t >= nextLine_) {
+            if (nextLine_ > 0)
+                std::fprintf(stderr, "vulmora-host: %.0f s, %zu of %zu entry points done%s%s\n", t,
+                             done_, total_, label_.empty() ? "" : "; running ", label_.c_str());
+            nextLine_ += 10.0;
         }
         label_.clear();
     }
     void finish() {
-        if (drawn_) std::fprintf(stderr, "\r%-100s\r", "");
+        if (drawn_) std::fprintf(stderr, "\r%-110s\r", "");
     }
 
   private:
     using Clock = std::chrono::steady_clock;
     Clock::time_point start_ = Clock::now();
     size_t total_, done_ = 0;
-    bool enabled_, drawn_ = false;
+    bool enabled_, terminal_, drawn_ = false;
+    double nextLine_ = 0;
     std::string label_;
 };
 
@@ -137,8 +144,11 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
     }
     if (o.writeOutput) {
         // Text: ~130 bytes per CSV row, ~150 + 14 per entry point per VTU node.
-        const double files = double(entries) * values / 8.0 * 130.0 +
-                             o.steps * (nnod * (150.0 + 14.0 * double(entries)) + nel * 60.0);
+        double written = 0;
+        for (int s = 1; s <= o.steps; ++s)
+            written += stepWritten(o, s);
+        const double files = double(entries) * nnod * written * 130.0 +
+                             written * (nnod * (150.0 + 14.0 * double(entries)) + nel * 60.0);
         const fs::path where = fs::absolute(o.output).parent_path();
         const double free = double(platform::freeDiskSpace(where.string()));
         if (files > free) {
@@ -186,7 +196,7 @@ struct Worker {
     platform::FileHandle file = -1;
     // The time limit: the calls counted and the phase when last seen.
     int64_t lastCalls = -1;
-    int32_t lastPhase = -1;
+    int32_t lastPhase = -1, step = 0;
     std::chrono::steady_clock::time_point since;
     bool timedOut = false;
     platform::RunResult run;
@@ -204,14 +214,15 @@ std::vector<std::string> workerCommand(const std::string &self, const Options &o
 // True when the worker has spent longer than the limit in one user call
 // (or in loading the library): its position has not moved since.
 bool overTime(const Options &o, Worker &w) {
-    if (o.timeLimit <= 0) return false;
     ResultHeader h;
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
     const auto now = std::chrono::steady_clock::now();
+    w.step = h.step;
     if (h.calls != w.lastCalls || h.phase != w.lastPhase) {
         w.lastCalls = h.calls, w.lastPhase = h.phase, w.since = now;
         return false;
     }
+    if (o.timeLimit <= 0) return false;
     const bool user = isUserPhase(static_cast<Phase>(h.phase)) &&
                       h.state == static_cast<int32_t>(WorkerState::Running);
     w.timedOut = user && std::chrono::duration<double>(now - w.since).count() > o.timeLimit;
@@ -242,8 +253,9 @@ bool runWorkers(const Options &o, const std::string &self, const std::string &sc
             if (bar) bar->finished();
         },
         [&](size_t k) {
-            if (bar) bar->running(workers[k]->name);
-            return overTime(o, *workers[k]);
+            const bool over = overTime(o, *workers[k]);
+            if (bar) bar->running(workers[k]->name, workers[k]->step, o.steps);
+            return over;
         },
         [&] {
             if (bar) bar->draw();
@@ -292,6 +304,7 @@ Outcome classify(Worker &w, bool named) {
     r.printed = run.out.text();
     r.errors = run.err.text();
     r.printedBytes = run.out.total;
+    r.peakBytes = run.peakBytes;
     r.errorBytes = run.err.total;
     r.exited = run.exited;
     r.exitStatus = run.status;
@@ -442,6 +455,11 @@ std::string printedReport(const std::vector<Outcome> &outcomes, bool files) {
     return t;
 }
 
+// "func_<name>", or "externalcompute".
+std::string fieldNameOf(const Outcome &e) {
+    return e.name == "externalcompute" ? e.name : "func_" + e.name;
+}
+
 // ---- the run --------------------------------------------------------------------------
 
 // The exit status of an interrupted run, after saying so.
@@ -570,7 +588,7 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
         if (o.checkOrder) add(e, k, kOrder, o);
         if (o.checkCost && small.nodesPerSide < o.nodesPerSide) add(e, k, kCost, small);
     }
-    Progress bar(workers.size(), !o.quiet && platform::stderrIsTerminal());
+    Progress bar(workers.size(), !o.quiet, platform::stderrIsTerminal());
     const bool completed = runWorkers(o, self, scratch, workers, &bar, error);
     bar.finish();
     if (!completed) return false;
@@ -715,7 +733,15 @@ int runAll(Options &o, const char *argv0) {
     };
     for (size_t k = 0; k < names.size(); ++k) {
         outcomes[k].name = names[k];
-        if (exports.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)]) {
+        const uint8_t exported =
+            exports.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)];
+        if (exported == 2) { // the survey saw it stop at once with the template's line
+            outcomes[k].status = Outcome::Placeholder;
+            outcomes[k].printed = placeholderLine(names[k]);
+            outcomes[k].exited = true;
+            outcomes[k].exitStatus = 1;
+            outcomes[k].failure = o.functionsGiven;
+        } else if (exported) {
             addWorker(names[k], WorkerKind::Entry, k);
         } else {
             outcomes[k].status = Outcome::NotExported;
@@ -726,7 +752,7 @@ int runAll(Options &o, const char *argv0) {
         outcomes.emplace_back().name = "externalcompute";
         addWorker("externalcompute", WorkerKind::External, outcomes.size() - 1);
     }
-    Progress bar(workers.size(), !o.quiet && platform::stderrIsTerminal());
+    Progress bar(workers.size(), !o.quiet, platform::stderrIsTerminal());
     const bool completed = runWorkers(o, self, scratch.dir(), workers, &bar, error);
     bar.finish();
     if (!completed) {
@@ -803,6 +829,15 @@ int runAll(Options &o, const char *argv0) {
     if (!o.compare.empty())
         verdict += std::string("comparison with the reference: ") +
                    (comparison.failed() ? "differs" : "no difference beyond the tolerance") + "\n";
+    // The memory the run took: this process, and the largest worker.
+    const Outcome *largest = nullptr;
+    for (const Outcome &e : outcomes)
+        if (!largest || e.peakBytes > largest->peakBytes) largest = &e;
+    char memory[256];
+    std::snprintf(
+        memory, sizeof memory, "peak memory: emulator %.0f MB, largest worker %.0f MB%s\n",
+        double(platform::peakMemory()) / 1e6, largest ? double(largest->peakBytes) / 1e6 : 0.0,
+        largest ? (" (" + fieldNameOf(*largest) + ")").c_str() : "");
     const std::string printed = printedReport(outcomes, o.writeOutput);
     std::string loadNote;
     if (!loadOutput.empty())
@@ -819,6 +854,7 @@ int runAll(Options &o, const char *argv0) {
                                        : costNotes.c_str());
     if (!compareReport.empty()) std::printf("%s\n", compareReport.c_str());
     std::printf("%s", verdict.c_str());
+    if (!o.quiet) std::printf("%s", memory);
     std::fflush(stdout);
     const bool checksFailed = checkFound > 0 || comparison.failed();
     int status = emulator ? 2 : failed || checksFailed ? 1 : 0;
@@ -827,7 +863,8 @@ int runAll(Options &o, const char *argv0) {
         const std::string summary = table + "\n" + problems +
                                     (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
                                     (costNotes.empty() ? "" : "Cost:\n" + costNotes + "\n") +
-                                    (compareReport.empty() ? "" : compareReport + "\n") + verdict;
+                                    (compareReport.empty() ? "" : compareReport + "\n") + verdict +
+                                    memory;
         if (!writeOutputs(o, sample, outcomes, summary, loadOutput, out, notes, error, extra)) {
             if (platform::interrupted()) return interruptedStatus();
             std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());

@@ -94,10 +94,39 @@ bool parseMaterials(const std::string &list, int &mask, std::string &error) {
     return true;
 }
 
+// --write-steps: "all", "last", or a comma-separated list of steps.
+bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
+    o.writeSteps.assign(static_cast<size_t>(o.steps), 0);
+    if (list == "all") {
+        o.writeSteps.clear();
+        return true;
+    }
+    if (list == "last") {
+        o.writeSteps.back() = 1;
+        return true;
+    }
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        int s = 0;
+        if (!parseInt(item, 1, o.steps, s)) {
+            error = "--write-steps takes all, last or steps from 1 to " + std::to_string(o.steps) +
+                    ": '" + list + "'";
+            return false;
+        }
+        o.writeSteps[static_cast<size_t>(s - 1)] = 1;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 // One option at a time; every option that takes a value takes the next word.
 bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
+    std::string writeSteps; // checked once the number of steps is known
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string &v) {
@@ -172,6 +201,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             if (o.output.empty()) return error = "--output needs a folder name", false;
         } else if (a == "--no-output") {
             o.writeOutput = false;
+        } else if (a == "--write-steps") {
+            if (!value(writeSteps)) return false;
         } else if (a == "--no-plots") {
             o.plots = false;
         } else if (a == "-q" || a == "--quiet") {
@@ -219,6 +250,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             return false;
         }
     }
+    if (!writeSteps.empty() && !parseWriteSteps(writeSteps, o, error)) return false;
     if ((o.probeNode != 0) != (o.probeStep != 0))
         return error = "--node and --step go together", false;
     if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
@@ -335,6 +367,8 @@ Output
                         place only when complete; DIR must be a folder an
                         earlier run wrote, an empty folder or new.
   --no-output           write no files
+  --write-steps LIST    steps whose values go into the CSV and VTU files:
+                        all (default), last, or a list such as 1,5,10
   --no-plots            make no plots (they need gnuplot)
   --jobs N              entry points evaluated at the same time (default 2)
   -q, --quiet           print only problems and the final verdict

@@ -1,6 +1,7 @@
 // options.h - the emulator's command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct Options {
     std::string output = "vulmora-out";
     bool writeOutput = true;
     bool plots = true;
+    std::vector<uint8_t> writeSteps; // per step (index s-1): 1 when written; empty: all
     bool quiet = false;
     int jobs = 2;          // workers run at the same time
     double timeLimit = 60; // s one call (or loading the library) may take; 0: none
@@ -56,6 +58,11 @@ struct Options {
 
 // Parse argv into `o`; false with a message in `error` on a bad command line.
 bool parseOptions(int argc, char **argv, Options &o, std::string &error);
+
+// True when step s (1-based) goes into the CSV and VTU files.
+inline bool stepWritten(const Options &o, int s) {
+    return o.writeSteps.empty() || o.writeSteps[static_cast<size_t>(s - 1)];
+}
 
 // The options a worker needs to rebuild the same sample and block.
 std::vector<std::string> sampleArguments(const Options &o);

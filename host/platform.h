@@ -140,13 +140,17 @@ class Captured {
 
 // How a child program ended.
 struct RunResult {
-    bool started = false; // false: the program could not be started
-    std::string error;    // why it could not be started
-    Captured out, err;    // its standard output and standard error
-    bool exited = false;  // ended by exit (not by a signal or crash)
-    int status = -1;      // exit status when exited, else signal/exception code
-    bool killed = false;  // ended by us (watch() asked, or an interruption)
+    bool started = false;   // false: the program could not be started
+    std::string error;      // why it could not be started
+    Captured out, err;      // its standard output and standard error
+    bool exited = false;    // ended by exit (not by a signal or crash)
+    int status = -1;        // exit status when exited, else signal/exception code
+    bool killed = false;    // ended by us (watch() asked, or an interruption)
+    uint64_t peakBytes = 0; // its peak resident memory (0 when unknown)
 };
+
+// Peak resident memory of this process so far, in bytes (0 when unknown).
+uint64_t peakMemory();
 
 // Run every command of `jobs`, at most `parallel` at a time, each in a
 // process group (job object) of its own with standard output and error
@@ -160,6 +164,13 @@ bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
              const std::function<void(size_t, RunResult &)> &done,
              const std::function<bool(size_t)> &watch = nullptr,
              const std::function<void()> &idle = nullptr);
+
+// Run `call` in a copy of this process (fork) with its standard output
+// captured into `out`, for at most `seconds` (0: no limit; the copy is then
+// killed); how it ended in `exited`/`status`. False when the system makes
+// no such copies (Windows) or one cannot be made.
+bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
+               int &status);
 
 // One job through runMany.
 RunResult runCaptured(const std::vector<std::string> &args);

@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -109,6 +110,11 @@ uint64_t availableMemory() {
     }
     long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
     return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
+}
+
+uint64_t peakMemory() {
+    struct rusage ru {};
+    return getrusage(RUSAGE_SELF, &ru) == 0 ? static_cast<uint64_t>(ru.ru_maxrss) * 1024u : 0;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -393,8 +399,10 @@ void endChild(Child &c, bool block) {
     if (rc == 0 && info.si_pid == 0) return; // still running
     kill(-c.pid, SIGKILL);                   // what it left behind in its group
     int st = 0;
-    while (waitpid(c.pid, &st, 0) < 0 && errno == EINTR) {
+    struct rusage ru {};
+    while (wait4(c.pid, &st, 0, &ru) < 0 && errno == EINTR) {
     }
+    c.res.peakBytes = static_cast<uint64_t>(ru.ru_maxrss) * 1024u; // Linux counts KiB
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {
@@ -424,6 +432,63 @@ void closePipes(Child &c) {
 }
 
 } // namespace
+
+using ForkClock = std::chrono::steady_clock;
+
+// The copy writes into a pipe; the pipe is read until end of file or the
+// time is up, then the copy is killed (with its group) and reaped.
+bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
+               int &status) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]), close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        setpgid(0, 0);
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        call();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    setpgid(pid, pid);
+    close(fds[1]);
+    const auto deadline = ForkClock::now() + std::chrono::duration_cast<ForkClock::duration>(
+                                                 std::chrono::duration<double>(seconds));
+    int st = 0;
+    bool reaped = false;
+    // Read until the copy has ended and the pipe is drained (what it left
+    // behind may hold the pipe: it is killed with the group), or time is up.
+    while (!(seconds > 0 && ForkClock::now() >= deadline)) {
+        pollfd p{fds[0], POLLIN, 0};
+        int r = poll(&p, 1, 50);
+        if (r > 0) {
+            char buf[4096];
+            ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n > 0) {
+                if (out.size() < 65536) out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            if (n == 0) break;
+        }
+        if (!reaped && waitpid(pid, &st, WNOHANG) == pid) {
+            reaped = true;
+            kill(-pid, SIGKILL); // the group's leftovers, so the pipe ends
+        }
+    }
+    close(fds[0]);
+    kill(-pid, SIGKILL);
+    while (!reaped && waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    exited = WIFEXITED(st);
+    status = exited ? WEXITSTATUS(st) : WTERMSIG(st);
+    return true;
+}
 
 // Children are started up to the limit; one poll() watches all their
 // pipes. A child is done when it has been reaped and its pipes are at end

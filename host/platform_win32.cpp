@@ -7,6 +7,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <psapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <chrono>
@@ -90,6 +91,12 @@ uint64_t availableMemory() {
     MEMORYSTATUSEX m{};
     m.dwLength = sizeof m;
     return GlobalMemoryStatusEx(&m) ? m.ullAvailPhys : 0;
+}
+
+uint64_t peakMemory() {
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof pmc;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) ? pmc.PeakWorkingSetSize : 0;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -457,7 +464,13 @@ void endChild(Child &c, bool block) {
     if (WaitForSingleObject(c.process, block ? INFINITE : 0) != WAIT_OBJECT_0) return;
     DWORD code = 0;
     GetExitCodeProcess(c.process, &code);
-    if (c.job) TerminateJobObject(c.job, 1);
+    if (c.job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+        if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,
+                                      nullptr))
+            c.res.peakBytes = info.PeakProcessMemoryUsed;
+        TerminateJobObject(c.job, 1);
+    }
     c.ended = true;
     c.endedAt = Clock::now();
     // Exception codes (access violation 0xC0000005, ...) mark a crash.
@@ -473,6 +486,10 @@ void closeChild(Child &c) {
 }
 
 } // namespace
+
+bool runForked(const std::function<void()> &, double, std::string &, bool &, int &) {
+    return false;
+}
 
 // Anonymous pipes cannot be waited on together, so the children are
 // polled: drain every pipe, watch and reap the children, then sleep briefly

@@ -353,6 +353,17 @@ bool makePlots(const fs::path &dir, const std::vector<const Outcome *> &evaluate
     return true;
 }
 
+// "N files, X MB": what the folder holds.
+std::string folderSize(const fs::path &dir) {
+    std::error_code ec;
+    uintmax_t bytes = 0, files = 0;
+    for (const auto &e : fs::directory_iterator(dir, ec))
+        if (e.is_regular_file(ec)) bytes += e.file_size(ec), ++files;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%ju files, %.1f MB", files, double(bytes) / 1e6);
+    return buf;
+}
+
 // A file of the output folder, written whole and checked.
 bool writeText(const fs::path &path, const std::string &text, std::string &error) {
     CheckedFile f(path.string());
@@ -390,8 +401,11 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
     CheckedFile pvd((dir / "run.pvd").string());
     pvd.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" "
                "version=\"0.1\">\n<Collection>\n");
+    int written = 0;
     for (int step = 1; step <= o.steps; ++step) {
         if (platform::interrupted()) return error = "interrupted", false;
+        if (!stepWritten(o, step)) continue;
+        ++written;
         s.setStep(step);
         for (size_t k = 0; k < evaluated.size(); ++k) {
             CheckedFile &f = *csv[k];
@@ -423,8 +437,9 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
     bool plotted = false;
     if (o.plots && !makePlots(dir, evaluated, notes, plotted, error)) return false;
     if (!out.commit(error)) return false;
-    notes = "results: " + out.target() + " (CSV per entry point, run.pvd with " +
-            std::to_string(o.steps) + " VTU files, summary.txt)\n" + notes;
+    notes = "results: " + out.target() + " (" + folderSize(out.target()) +
+            "; CSV per entry point, run.pvd with " + std::to_string(written) +
+            " VTU files, summary.txt)\n" + notes;
     if (plotted) notes += "plots: " + (fs::path(out.target()) / "*.svg").string() + "\n";
     return true;
 }

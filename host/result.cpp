@@ -67,9 +67,14 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.step = h.step, r.node = h.node;
     r.calls = h.calls, r.seconds = h.seconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
-    r.exported.assign(std::size(kEntryPoints), false);
-    for (size_t k = 0; k < r.exported.size(); ++k)
-        r.exported[k] = h.exported[k] != 0;
+    r.exported.assign(std::size(kEntryPoints), 0);
+    for (size_t k = 0; k < r.exported.size(); ++k) {
+        if (h.exported[k] > 2) {
+            error = "the worker's result file is invalid (exports)";
+            return false;
+        }
+        r.exported[k] = h.exported[k];
+    }
     r.exportsExternal = h.exportsExternal != 0;
     r.mechName = text(h.mechName);
     r.mechUnit = text(h.mechUnit);

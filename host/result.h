@@ -67,7 +67,7 @@ struct ResultHeader {
     int32_t modifiedArray; // -1, or the index of the host array written to
     int32_t pad0;
     int64_t modifiedEntry;             // the entry of that array
-    uint8_t exported[kMaxEntryPoints]; // Survey: 1 per exported entry point
+    uint8_t exported[kMaxEntryPoints]; // Survey: 1 exported, 2 exported placeholder
     uint8_t exportsExternal;           // Survey: func_externalcompute exported
     uint8_t pad1[7];
     char mechName[101], mechUnit[21];
@@ -99,7 +99,7 @@ struct WorkerResult {
     double seconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
-    std::vector<bool> exported;
+    std::vector<uint8_t> exported; // 0 not exported, 1 exported, 2 a placeholder
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled

@@ -17,8 +17,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <malloc.h>
 #include <string>
 #include <vector>
+
+#ifdef VULMORA_SANITIZED
+// The sanitizer runtime's count of the bytes its allocator has handed out.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace {
 
@@ -269,6 +275,50 @@ TEST_F(Examples, WithoutAMouldThereIsNoChill) {
     });
     EXPECT_TRUE(r.exited && r.status == 0);
     EXPECT_EQ(r.out, VULMORA_MSG_NODNUM);
+}
+
+// func_heatflux keeps a search index in the library: it takes memory on
+// the first call and gives it back when the host unloads the library.
+TEST(ExamplesLibrary, SearchIndexIsFreedWhenUnloaded) {
+    constexpr int kMany = 40000; // a mould of 20 000 two-node elements
+    std::vector<double> x(kMany), y(kMany), z(kMany);
+    for (int n = 0; n < kMany; ++n)
+        x[n] = n % 200, y[n] = n / 200, z[n] = 1.0;
+    std::vector<int> types(kMany / 2, 9), mats(kMany / 2, 1), conn(kMany);
+    std::vector<int *> rows(kMany / 2);
+    for (int e = 0; e < kMany / 2; ++e)
+        conn[2 * e] = 2 * e, conn[2 * e + 1] = 2 * e + 1, rows[e] = &conn[2 * e];
+    // Bytes allocated: from the heap, and mapped (large blocks); under the
+    // sanitizers, by their allocator.
+    const auto inUse = []() -> size_t {
+#ifdef VULMORA_SANITIZED
+        return __sanitizer_get_current_allocated_bytes();
+#else
+        struct mallinfo2 m = mallinfo2();
+        return m.uordblks + m.hblkhd;
+#endif
+    };
+    const size_t before = inUse();
+    size_t during = 0;
+    double flux = 0.0;
+    {
+        LoadedLibrary lib(envOr("VULMORA_EXAMPLES_LIB", VULMORA_EXAMPLES_LIB));
+        lib.var<int>("nnod") = kMany, lib.var<int>("nel") = kMany / 2;
+        lib.var<double *>("x_cord") = x.data(), lib.var<double *>("y_cord") = y.data();
+        lib.var<double *>("z_cord") = z.data();
+        lib.var<int *>("el_type") = types.data(), lib.var<int *>("mat_id") = mats.data();
+        lib.var<int **>("ncon") = rows.data();
+        lib.var<int>("user_unit_coor") = 2, lib.var<int>("user_unit_heatflux") = 2;
+        for (int node = 1; node <= 3; ++node)
+            flux += lib.fn<Entry>("func_heatflux")(node);
+        during = inUse();
+    }
+    const size_t after = inUse();
+    // Node 1 at (0, 0, 1) is the chill's own node (the nearest to the
+    // origin); nodes 2 and 3 lie 1 and 2 cm beside it.
+    EXPECT_NEAR(flux, -2.0 * (1.0 + std::exp(-1.0 / 9.0) + std::exp(-4.0 / 9.0)), 1e-12);
+    EXPECT_GT(during, before + 24 * kMany); // the index holds every mould node
+    EXPECT_LT(after, before + 4096) << "held " << after - before << " bytes after unloading";
 }
 
 } // namespace

@@ -192,7 +192,7 @@ TEST(HostFaults, BadEnvironmentAndPathsAreOneLineErrorsWithStatus2) {
         {"", "--output /proc/x", "/proc/x"},
         {"", "--library '" + loop.string() + "'", "Too many levels of symbolic links"},
         {"", "--library /" + longName, "File name too long"},
-        {"", "--nodes-per-side 1000", "of memory"},
+        {"", "--nodes-per-side 1000 --no-output", "of memory"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.env + " " + c.args);

@@ -118,6 +118,22 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         {"--no-output", [](const Options &o) { return !o.writeOutput && o.plots; }},
         {"--no-plots", [](const Options &o) { return o.writeOutput && !o.plots; }},
         {"-q", [](const Options &o) { return o.quiet; }},
+        {"--version", [](const Options &o) { return o.version; }},
+        {"--time-limit 0.5", [](const Options &o) { return o.timeLimit == 0.5; }},
+        {"--time-limit 0", [](const Options &o) { return o.timeLimit == 0.0; }},
+        {"--materials 2", [](const Options &o) { return o.materials == 2; }},
+        {"--materials 1,2", [](const Options &o) { return o.materials == 3; }},
+        {"--materials all", [](const Options &o) { return o.materials == 3; }},
+        {"--write-steps all", [](const Options &o) { return o.writeSteps.empty(); }},
+        // The step list is checked against --steps whatever the order.
+        {"--write-steps last --steps 3",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{0, 0, 1};
+         }},
+        {"--write-steps 3,1 --steps 4",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{1, 0, 1, 0};
+         }},
         {"--quiet", [](const Options &o) { return o.quiet; }},
         {"-h", [](const Options &o) { return o.help; }},
         {"--help", [](const Options &o) { return o.help; }},
@@ -185,6 +201,12 @@ TEST(HostOptions, BadInputIsRejectedWithItsMessage) {
         {"--step 1", "--node and --step go together"},
         {"--nodes-per-side 5 --node 126 --step 1", "--node: the sample has only 125 nodes"},
         {"--steps 2 --node 1 --step 3", "--step: the run has only 2 steps"},
+        {"--time-limit -1", "--time-limit: not a number of seconds from 0 to 1e6: -1"},
+        {"--time-limit nan", "--time-limit: not a number of seconds from 0 to 1e6: nan"},
+        {"--materials 3", "--materials takes all, or 1 (the casting) and 2 (the mould): '3'"},
+        {"--materials 1,,2", "--materials takes all, or 1 (the casting) and 2 (the mould): '1,,2'"},
+        {"--steps 2 --write-steps 3", "--write-steps takes all, last or steps from 1 to 2: '3'"},
+        {"--write-steps 0", "--write-steps takes all, last or steps from 1 to 10: '0'"},
         {"--stress-scale abc", "--stress-scale: not a finite number: abc"},
         {"--stress-scale 1.5x", "--stress-scale: not a finite number: 1.5x"},
         {"--stress-scale nan", "--stress-scale: not a finite number: nan"},
@@ -215,7 +237,8 @@ TEST(HostOptions, ProgramExitsWithStatus2AndTheMessageOnStderr) {
         EXPECT_EQ(r.out, "") << c.args;
     }
     // A file that is no user-function library (the host program itself).
-    vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--library '" VULMORA_HOST_EXE "'");
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, "--no-output --library '" VULMORA_HOST_EXE "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("vulmora-host: ", 0), 0u) << r.err;
 }

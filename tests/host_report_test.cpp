@@ -410,3 +410,30 @@ TEST(HostReport, PlotsAreMadeWhenGnuplotIsThere) {
     }
     fs::remove_all(dir);
 }
+
+// Only the steps asked for are written, and the run says how much it wrote.
+TEST(HostReport, WriteStepsChoosesTheStepsWritten) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("vulmora-host-steps-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_KNOWN +
+                              "' --nodes-per-side 4 --steps 3 --write-steps 2 --no-plots "
+                              "--functions density --output '" +
+                              dir.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(dir / "step_0001.vtu"));
+    EXPECT_TRUE(fs::exists(dir / "step_0002.vtu"));
+    EXPECT_FALSE(fs::exists(dir / "step_0003.vtu"));
+    size_t rows = 0;
+    for (const std::string &row : split(vtest::slurp(dir / "density.csv"), '\n')) {
+        if (row.empty() || row[0] == 's') continue;
+        EXPECT_EQ(row.substr(0, 2), "2,") << row;
+        ++rows;
+    }
+    EXPECT_GT(rows, 0u);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("results: .* \\(\\d+ files, [0-9.]+ MB; "
+                                                    "CSV per entry point, run.pvd with 1 VTU")))
+        << r.out;
+    fs::remove_all(dir);
+}

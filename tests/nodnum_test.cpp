@@ -8,6 +8,7 @@
 
 #include "exchange/exchange.h"
 #include "getVar.h"
+#include "accessors/nodscan.h"
 #include "runtime/messages.h"
 
 #include "child.h"
@@ -165,10 +166,8 @@ double pick(std::mt19937 &rng) {
 
 // ---- property tests ------------------------------------------------------------------
 
-// The blockwise scan finds exactly the node of a plain sweep, across block
-// boundaries, in 2-D and 3-D, and prints the message exactly when that
-// sweep finds nothing.
-TEST_F(NodNum, AllNodesScanMatchesPlainSweep) {
+// One round of the property test below, with the form in use.
+void allNodesAgainstSweep() {
     std::mt19937 rng(7);
     const int sizes[] = {0, 1, 2, 3, 5, 8, 255, 256, 257, 511, 513, 1030};
     int misses = 0;
@@ -213,6 +212,23 @@ TEST_F(NodNum, AllNodesScanMatchesPlainSweep) {
     });
     EXPECT_GT(misses, 0); // the sets do include all-NaN/infinite cases
     EXPECT_EQ(printed, repeated(VULMORA_MSG_NODNUM, misses));
+}
+
+// The blockwise scan, in each form this processor runs, finds exactly the
+// node of a plain sweep, across block boundaries, in 2-D and 3-D, and
+// prints the message exactly when that sweep finds nothing.
+TEST_F(NodNum, AllNodesScanMatchesPlainSweep) {
+    int forms = 0;
+    for (vulmora::NodeScan form :
+         {vulmora::NodeScan::Scalar, vulmora::NodeScan::Sse2, vulmora::NodeScan::Avx2}) {
+        if (!vulmora::nodeScanAvailable(form)) continue;
+        ++forms;
+        vulmora::nodeScanUse(form);
+        SCOPED_TRACE("form " + std::to_string(static_cast<int>(form)));
+        allNodesAgainstSweep();
+    }
+    vulmora::nodeScanUse(vulmora::NodeScan::Widest);
+    EXPECT_GE(forms, 1);
 }
 
 // Random connectivity with shared nodes, entries outside 0..nnod-1, unknown
