@@ -358,6 +358,29 @@ Finding a fault
                         printing everything the accessors read there (a stop
                         ends the program)
 
+Checks (each entry point that returned values; exit status 1 on a finding)
+  --compare DIR         compare with the run saved in DIR (a previous
+                        --output folder): per entry point same, within
+                        tolerance or DIFFERS, with the largest difference,
+                        its node and step and the fields there; runs of
+                        another size, steps, materials or units, and entry
+                        points in one run only, are reported, not compared.
+                        The VTU files get a difference_func_<name> field
+  --rtol R, --atol A    the tolerance of --compare: |value - reference| <=
+                        A + R * max(|value|, |reference|) (default R 1e-6,
+                        A 0: the host's fields are 32-bit floats)
+  --check-units         evaluate again under other units (temperature K, C,
+                        F, R; length m, cm, mm, in; velocity; the unit of
+                        the quantity returned) and report a result that,
+                        converted to the host's units, changes
+  --check-order         evaluate again visiting the nodes in a shuffled
+                        order, calling each node twice: any result not
+                        bit-identical shows hidden state (a static variable)
+  --expect NAME=LO:HI   report values of func_NAME outside LO..HI (repeatable)
+  --check-cost          time each entry point again on a mesh with half the
+                        nodes per side; a note when its time per call grows
+                        with the mesh (a search at every call)
+
 Output
   --output DIR          folder for the results (default vulmora-out): one CSV
                         per entry point, one VTK file per step with a .pvd
@@ -382,8 +405,9 @@ into the host's arrays ends only that worker and is reported.
 Exit status: 0 when every evaluated entry point returned finite values at
 every node and every file was written; 1 when one stopped, crashed, timed
 out, wrote into the host's arrays or returned NaN or an infinite value (or
-was named with --functions and is a placeholder), or when a result file
-could not be written; 2 on a bad command line, a library that cannot be
+was named with --functions and is a placeholder), when a check found a
+problem or the comparison a difference, or when a result file could not
+be written; 2 on a bad command line, a library that cannot be
 loaded, an output folder that cannot be made or claimed, a run too large
 for this machine, or a failure of the emulator itself; 130 or 143 when
 interrupted by SIGINT or SIGTERM (nothing is written then).
