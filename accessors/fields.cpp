@@ -14,6 +14,7 @@
 #include "../runtime/stop.h"
 #include "../units/units.h"
 #include "mesh.h"
+#include "vulmora_probe.h"
 
 #include <climits>
 
@@ -21,29 +22,39 @@ namespace {
 
 // ---- helpers ----------------------------------------------------------------
 
-// True when the 1-based number n lies in 1..count.
+// True when the 1-based number n lies in 1..count (counted for the
+// emulator when not).
 inline bool inRange(int n, int count) {
-    return n >= 1 && n <= count;
+    if (n >= 1 && n <= count) return true;
+    vulmora_probe_note(VULMORA_PROBE_OUT_OF_RANGE);
+    return false;
+}
+
+// True when the host set the field (counted for the emulator when not).
+inline bool isSet(const void *field) {
+    if (field != nullptr) return true;
+    vulmora_probe_note(VULMORA_PROBE_UNSET_FIELD);
+    return false;
 }
 
 // Entry n - 1 of a float field widened to double; 0.0 when the field is
 // null or n lies outside 1..count.
 inline double floatAt(const float *field, int n, int count) {
-    if (field == nullptr || !inRange(n, count)) return 0.0;
+    if (!isSet(field) || !inRange(n, count)) return 0.0;
     return static_cast<double>(field[n - 1]);
 }
 
 // Entry n - 1 of a nodal field converted from internal units with quantity
 // `code`; 0.0 (unconverted) when null or out of range.
 inline double convertedAt(const float *field, int n, int count, int code) {
-    if (field == nullptr || !inRange(n, count)) return 0.0;
+    if (!isSet(field) || !inRange(n, count)) return 0.0;
     return fconvertFromCGS(code, static_cast<double>(field[n - 1]));
 }
 
 // Coordinate of node n in the user's length unit; 0.0 when null or out of
 // range.
 inline double coordAt(const double *coord, int n) {
-    if (coord == nullptr || !inRange(n, nnod)) return 0.0;
+    if (!isSet(coord) || !inRange(n, nnod)) return 0.0;
     return fconvertFromCGS(VULMORA_QTY_LENGTH, coord[n - 1]);
 }
 

@@ -16,6 +16,7 @@
 #include "../runtime/stop.h"
 #include "mesh.h"
 #include "pointwalk.h"
+#include "vulmora_probe.h"
 
 #include <cstddef>
 
@@ -227,7 +228,10 @@ double elementMean(const float *field, std::ptrdiff_t stride, std::ptrdiff_t com
 
 // Mean of a one-value-per-point field; the caller has tested the pointer.
 double scalarMean(const float *field, int e) {
-    if (e < 1 || e > nel) return 0.0;
+    if (e < 1 || e > nel) {
+        vulmora_probe_note(VULMORA_PROBE_OUT_OF_RANGE);
+        return 0.0;
+    }
     return elementMean(field, 1, 0, e);
 }
 
@@ -237,7 +241,10 @@ double stressMean(int k, int e) {
     if (nstr1 != 6) vulmora_stop(VULMORA_MSG_STRESS_3D);
     const float *field = strsg;
     if (field == nullptr) vulmora_stop(VULMORA_MSG_STRSG);
-    if (e < 1 || e > nel) return 0.0;
+    if (e < 1 || e > nel) {
+        vulmora_probe_note(VULMORA_PROBE_OUT_OF_RANGE);
+        return 0.0;
+    }
     double mean = elementMean(field, 6, k, e);
     return mean * stress_scale;
 }

@@ -40,6 +40,7 @@
 #include "../units/units.h"
 #include "mesh.h"
 #include "nodfixed.h"
+#include "vulmora_probe.h"
 
 #include <cfloat>
 #include <climits>
@@ -456,6 +457,7 @@ int nodNumFixed(double x, double y, double z, int material, double *xout, double
         }
     }
     if (found == 0) {
+        vulmora_probe_note(VULMORA_PROBE_NODNUM_MISS);
         vulmora_say(VULMORA_MSG_NODNUM);
         return 0;
     }

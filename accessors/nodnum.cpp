@@ -17,6 +17,7 @@
 #include "mesh.h"
 #include "nodscan.h"
 #include "pointwalk.h"
+#include "vulmora_probe.h"
 
 #include <cfloat>
 #include <cstddef>
@@ -314,6 +315,7 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
                          : searchAll<false>(scanForm(), c, count, p);
     }
     if (found == 0) {
+        vulmora_probe_note(VULMORA_PROBE_NODNUM_MISS);
         vulmora_say(VULMORA_MSG_NODNUM);
         return 0;
     }

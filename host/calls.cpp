@@ -313,6 +313,14 @@ int runWorker(const Options &o) {
         h->state = static_cast<int32_t>(state);
         return 3;
     };
+    // The library counts its silently wrong answers into the counters'
+    // part of the result file, through a descriptor of its own.
+    std::string why;
+    const platform::FileHandle probe =
+        shape.kind == WorkerKind::Survey ? -1
+                                         : platform::openExisting(o.resultFile, shape.bytes(), why);
+    if (probe != -1 && !platform::shareWithLibrary(probe, VULMORA_PROBE_ENV))
+        platform::closeFile(probe); // the counters stay off
     // Loading runs the library's constructors.
     h->phase = static_cast<int32_t>(Phase::Load);
     const int quiet = shape.kind == WorkerKind::Survey ? -1 : platform::silenceStdout();

@@ -239,11 +239,14 @@ bool runWorkers(const Options &o, const std::string &self, const std::string &sc
         w->file = platform::createExclusive(w->path, w->shape.bytes(), error);
         if (w->file == -1) return false;
         const ResultHeader h = initialHeader(w->shape);
-        // The header goes in through a mapping of our own, unmapped at once.
-        void *map = platform::mapShared(w->file, sizeof h, error);
+        // The header (and the counters' magic after it) goes in through a
+        // mapping of our own, unmapped at once.
+        const vulmora_probe probe = initialProbe();
+        void *map = platform::mapShared(w->file, kResultHeaderSize, error);
         if (!map) return error = w->path + ": " + error, false;
         std::memcpy(map, &h, sizeof h);
-        platform::unmap(map, sizeof h);
+        std::memcpy(static_cast<char *>(map) + VULMORA_PROBE_OFFSET, &probe, sizeof probe);
+        platform::unmap(map, kResultHeaderSize);
         jobs.push_back(workerCommand(self, o, *w));
     }
     return platform::runMany(
@@ -808,6 +811,27 @@ int runAll(Options &o, const char *argv0) {
                 extra.push_back({"difference_func_" + c.name, &c.difference});
     }
 
+    // Answers the accessors gave silently wrong, as the library counted them.
+    std::string silent;
+    for (const Outcome &e : outcomes) {
+        if (!e.hasValues()) continue;
+        const uint64_t *c = e.result.probe;
+        if (!c[VULMORA_PROBE_OUT_OF_RANGE] && !c[VULMORA_PROBE_NODNUM_MISS] &&
+            !c[VULMORA_PROBE_UNSET_FIELD])
+            continue;
+        silent += "func_" + e.name + ":";
+        if (c[VULMORA_PROBE_OUT_OF_RANGE])
+            silent += " " + std::to_string(c[VULMORA_PROBE_OUT_OF_RANGE]) +
+                      " accessor calls with a node or element number out of range (they "
+                      "returned 0);";
+        if (c[VULMORA_PROBE_NODNUM_MISS])
+            silent += " " + std::to_string(c[VULMORA_PROBE_NODNUM_MISS]) +
+                      " nodNum calls that found no node (they returned 0);";
+        if (c[VULMORA_PROBE_UNSET_FIELD])
+            silent += " " + std::to_string(c[VULMORA_PROBE_UNSET_FIELD]) +
+                      " reads of fields the host did not set (they returned 0);";
+        silent.back() = '\n';
+    }
     const std::string table = summaryTable(outcomes, o.materials == 3);
     std::string problems;
     size_t ok = 0, placeholders = 0, failed = 0, emulator = 0;
@@ -847,6 +871,7 @@ int runAll(Options &o, const char *argv0) {
     if (!o.quiet && !(printed + loadNote).empty())
         std::printf("Output:\n%s%s\n", loadNote.c_str(), printed.c_str());
     if (!problems.empty()) std::printf("Problems:\n%s\n", problems.c_str());
+    if (!silent.empty()) std::printf("Silent answers:\n%s\n", silent.c_str());
     if (!checkReport.empty()) std::printf("Checks:\n%s\n", checkReport.c_str());
     if (o.checkCost)
         std::printf("Cost:\n%s\n", costNotes.empty()
@@ -860,11 +885,11 @@ int runAll(Options &o, const char *argv0) {
     int status = emulator ? 2 : failed || checksFailed ? 1 : 0;
     if (o.writeOutput) {
         std::string notes;
-        const std::string summary = table + "\n" + problems +
-                                    (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
-                                    (costNotes.empty() ? "" : "Cost:\n" + costNotes + "\n") +
-                                    (compareReport.empty() ? "" : compareReport + "\n") + verdict +
-                                    memory;
+        const std::string summary =
+            table + "\n" + problems + (silent.empty() ? "" : "Silent answers:\n" + silent + "\n") +
+            (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
+            (costNotes.empty() ? "" : "Cost:\n" + costNotes + "\n") +
+            (compareReport.empty() ? "" : compareReport + "\n") + verdict + memory;
         if (!writeOutputs(o, sample, outcomes, summary, loadOutput, out, notes, error, extra)) {
             if (platform::interrupted()) return interruptedStatus();
             std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());

@@ -96,6 +96,10 @@ FileHandle createExclusive(const std::string &path, uint64_t size, std::string &
 // Open the existing regular file `path` for reading and writing, not
 // following a link, and check its size.
 FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error);
+// Give the library this process loads the open file `f` through the
+// environment variable `name` (a descriptor number); false where the
+// system has no such way (Windows: the library's counters stay off).
+bool shareWithLibrary(FileHandle f, const char *name);
 // Read `n` bytes at `offset`; false when fewer could be read.
 bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset);
 // Size of the open file, or UINT64_MAX.

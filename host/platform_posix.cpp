@@ -233,6 +233,10 @@ FileHandle createExclusive(const std::string &path, uint64_t size, std::string &
     return fd;
 }
 
+bool shareWithLibrary(FileHandle f, const char *name) {
+    return f >= 0 && setenv(name, std::to_string(f).c_str(), 1) == 0;
+}
+
 FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
     int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {

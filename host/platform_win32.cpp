@@ -234,6 +234,10 @@ FileHandle createExclusive(const std::string &path, uint64_t size, std::string &
     return reinterpret_cast<FileHandle>(h);
 }
 
+bool shareWithLibrary(FileHandle, const char *) {
+    return false;
+}
+
 FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -22,6 +22,12 @@ ResultHeader initialHeader(const ResultShape &shape) {
     return h;
 }
 
+vulmora_probe initialProbe() {
+    vulmora_probe p{};
+    std::memcpy(p.magic, VULMORA_PROBE_MAGIC, sizeof p.magic);
+    return p;
+}
+
 // The parent's fields as it wrote them, the worker's within their ranges.
 bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error) {
     auto bad = [&](const char *what) {
@@ -79,6 +85,13 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.mechName = text(h.mechName);
     r.mechUnit = text(h.mechUnit);
     r.message = text(h.message);
+    vulmora_probe probe;
+    if (!platform::readAt(f, &probe, sizeof probe, VULMORA_PROBE_OFFSET)) {
+        error = "the worker's result file cannot be read";
+        return false;
+    }
+    for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
+        r.probe[k] = probe.counts[k];
     r.values.clear();
     if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
         r.state == WorkerState::Complete) {

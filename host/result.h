@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "accessors/vulmora_probe.h"
+
 namespace vhost {
 
 // Where the worker is. Emulator phases are the emulator's own work; a
@@ -73,7 +75,9 @@ struct ResultHeader {
     char mechName[101], mechUnit[21];
     char message[512];
 };
-static_assert(sizeof(ResultHeader) <= kResultHeaderSize, "the header fits its page");
+// The library's counters (vulmora_probe.h) follow the header in its page.
+static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
+static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
 constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '2'};
 
@@ -89,6 +93,8 @@ struct ResultShape {
 
 // The header the parent writes first.
 ResultHeader initialHeader(const ResultShape &shape);
+// The counters' part of the page, with its magic, written with it.
+vulmora_probe initialProbe();
 
 // A worker's result, checked.
 struct WorkerResult {
@@ -102,6 +108,8 @@ struct WorkerResult {
     std::vector<uint8_t> exported; // 0 not exported, 1 exported, 2 a placeholder
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
+    // What the accessors answered silently wrong (VULMORA_PROBE_...).
+    uint64_t probe[VULMORA_PROBE_EVENTS] = {};
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled
     // run's values, then the repeated calls'.
     std::vector<double> values;

@@ -25,3 +25,16 @@ double func_yieldstress(int node) {
     double si = getFraction(1), al = getFraction(0);
     return node > 1 ? 1e8 * si : 1e8 * al;
 }
+
+/* Silently wrong: node number past the mesh at every call (reads 0). */
+double func_density(int node) {
+    return 2.7 + getFs1(node + 1000000);
+}
+
+/* Silently wrong: at every other call nodNum looks in a material the
+** model does not have, finds nothing and returns 0. */
+double func_emissivity(int node) {
+    double x, y, z;
+    int found = nodNum(0.0, 0.0, 0.0, node % 2 ? 7 : 1, &x, &y, &z);
+    return found ? 0.4 : 0.5;
+}

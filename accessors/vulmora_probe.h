@@ -1,0 +1,42 @@
+/*
+** vulmora_probe.h - the counters the host emulator reads from a library.
+**
+** Under the emulator, the accessors count the answers that are silently
+** wrong: a number out of range read as 0, a nodNum that found no node, a
+** field the host left unset read as 0. The library learns that it runs
+** under the emulator from its environment only (VULMORA_PROBE_ENV names an
+** open file descriptor whose first page holds, at VULMORA_PROBE_OFFSET, a
+** struct vulmora_probe with the magic); the exported surface is the same
+** with or without. Nothing is set up, and nothing costs, until the first
+** such answer; without the variable, or with a descriptor that is not such
+** a file, the counts go nowhere. Plain C and C++.
+*/
+#ifndef VULMORA_PROBE_H
+#define VULMORA_PROBE_H
+
+#define VULMORA_PROBE_ENV "VULMORA_HOST_PROBE_FD"
+#define VULMORA_PROBE_OFFSET 3072
+#define VULMORA_PROBE_MAGIC "VMPROBE1" /* 8 bytes, no terminator in the file */
+
+enum {
+    VULMORA_PROBE_OUT_OF_RANGE = 0, /* an accessor's number out of range: 0 returned */
+    VULMORA_PROBE_NODNUM_MISS = 1,  /* nodNum / nodNumFixed found no node */
+    VULMORA_PROBE_UNSET_FIELD = 2,  /* a field the host did not set read as 0 */
+    VULMORA_PROBE_EVENTS = 3
+};
+
+struct vulmora_probe {
+    char magic[8];
+    unsigned long long counts[VULMORA_PROBE_EVENTS];
+};
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* Count one event (hidden: library-internal). */
+void vulmora_probe_note(int event);
+#ifdef __cplusplus
+}
+#endif
+
+#endif
