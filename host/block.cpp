@@ -5,6 +5,9 @@
 
 #include "platform.h"
 #include "sample.h"
+#include "state.h"
+
+#include <cstring>
 
 #ifndef VULMORA_HOST_DEFAULT_LIBRARY
 #define VULMORA_HOST_DEFAULT_LIBRARY ""
@@ -86,6 +89,8 @@ bool Library::open(const std::string &path, std::string &error) {
         {"loc_micro", &b.locMicro},
         {"name_mechprop", &b.nameMechprop},
         {"unit_mechprop", &b.unitMechprop},
+        {"el_nnode", &b.elNnode},
+        {"el_ngp", &b.elNgp},
     };
     for (const Slot &s : slots) {
         void *addr = platform::findSymbol(handle_, s.name);
@@ -103,6 +108,7 @@ bool Library::open(const std::string &path, std::string &error) {
     externalcompute =
         reinterpret_cast<ExternalFn>(platform::findSymbol(handle_, "func_externalcompute"));
     fromCGS = reinterpret_cast<ConvertFn>(platform::findSymbol(handle_, "fconvertFromCGS"));
+    path_ = path;
     return true;
 }
 
@@ -144,6 +150,81 @@ void Library::bind(Sample &s, const Options &o) {
     *x.strsg = s.strsg.data();
     *x.micModels = s.model;
     *x.micCnt = s.catalog;
+}
+
+// ---- states ------------------------------------------------------------------
+
+// Every pointer from the state (null where the file has no section); the
+// state's memory stays with `s`, which must outlive the calls.
+bool Library::bind(State &s, std::string &error) {
+    const vulmora_state_header &h = s.header();
+    for (int t = 0; t < 12; ++t) {
+        const int *nn = s.array<int>(VULMORA_SECTION_el_nnode);
+        const int *ng = s.array<int>(VULMORA_SECTION_el_ngp);
+        if ((nn && nn[t] != x.elNnode[t]) || (ng && ng[t] != x.elNgp[t]))
+            return error = "the state's per-type tables differ from the library's (type " +
+                           std::to_string(t) + ")",
+                   false;
+    }
+    *x.nnod = h.nnod, *x.nvnod = h.nvnod, *x.nel = h.nel, *x.nstr1 = h.nstr1;
+    *x.twoD = h.two_d, *x.curNode = h.cur_node, *x.location = h.location;
+    *x.unitTemp = h.user_unit_temp, *x.unitCoor = h.user_unit_coor;
+    *x.unitConductivity = h.user_unit_thermalconductivity, *x.unitTime = h.user_unit_time;
+    *x.unitHeatflux = h.user_unit_heatflux, *x.unitHtc = h.user_unit_heattransfercoeff;
+    *x.unitVelocity = h.user_unit_velocity, *x.unitMassflow = h.user_unit_massflowrate;
+    *x.tnodecontrol = h.tnodecontrol, *x.vnodecontrol = h.vnodecontrol;
+    *x.stressScale = h.stress_scale, *x.funcTemp = h.func_temp, *x.locPoro = h.loc_poro;
+    *x.elType = s.array<int>(VULMORA_SECTION_el_type);
+    *x.matId = s.array<int>(VULMORA_SECTION_mat_id);
+    *x.ncon = s.rows().empty() ? nullptr : s.rows().data();
+    *x.x = s.array<double>(VULMORA_SECTION_x_cord);
+    *x.y = s.array<double>(VULMORA_SECTION_y_cord);
+    *x.z = s.array<double>(VULMORA_SECTION_z_cord);
+    *x.elVol = s.array<float>(VULMORA_SECTION_el_vol);
+    float **nodal[] = {x.t0,    x.t1,    x.fs0,          x.fs1,   x.vf0,     x.vf1,
+                       x.fvol0, x.fvol1, x.jctn0,        x.jctn1, x.fatigue, x.u0,
+                       x.v0,    x.w0,    x.u1,           x.v1,    x.w1,      x.p0,
+                       x.p1,    x.mushy, x.fractionVoid, x.epstn, x.strsg};
+    for (size_t k = 0; k < std::size(nodal); ++k)
+        *nodal[k] = s.array<float>(VULMORA_SECTION_t0 + static_cast<int>(k));
+    *x.micLastp = s.array<int>(VULMORA_SECTION_mic_lastp);
+    if (const double *m = s.array<double>(VULMORA_SECTION_loc_micro))
+        std::memcpy(x.locMicro, m, 200 * sizeof(double));
+    if (const char *t = s.array<char>(VULMORA_SECTION_name_mechprop))
+        std::memcpy(x.nameMechprop, t, 505);
+    if (const char *t = s.array<char>(VULMORA_SECTION_unit_mechprop))
+        std::memcpy(x.unitMechprop, t, 105);
+    return true;
+}
+
+vulmora_state_view Library::view() const {
+    vulmora_state_view v{};
+    v.nnod = *x.nnod, v.nvnod = *x.nvnod, v.nel = *x.nel, v.nstr1 = *x.nstr1;
+    v.two_d = *x.twoD, v.cur_node = *x.curNode, v.location = *x.location;
+    v.user_unit_temp = *x.unitTemp, v.user_unit_coor = *x.unitCoor;
+    v.user_unit_thermalconductivity = *x.unitConductivity, v.user_unit_time = *x.unitTime;
+    v.user_unit_heatflux = *x.unitHeatflux, v.user_unit_heattransfercoeff = *x.unitHtc;
+    v.user_unit_velocity = *x.unitVelocity, v.user_unit_massflowrate = *x.unitMassflow;
+    v.tnodecontrol = *x.tnodecontrol, v.vnodecontrol = *x.vnodecontrol;
+    v.stress_scale = *x.stressScale, v.func_temp = *x.funcTemp, v.loc_poro = *x.locPoro;
+    v.mic_models = *x.micModels, v.mic_cnt = *x.micCnt;
+    const void **d = v.data;
+    d[VULMORA_SECTION_el_type] = *x.elType, d[VULMORA_SECTION_mat_id] = *x.matId;
+    d[VULMORA_SECTION_ncon] = *x.ncon;
+    d[VULMORA_SECTION_x_cord] = *x.x, d[VULMORA_SECTION_y_cord] = *x.y;
+    d[VULMORA_SECTION_z_cord] = *x.z, d[VULMORA_SECTION_el_vol] = *x.elVol;
+    float *const *nodal[] = {x.t0,    x.t1,    x.fs0,          x.fs1,   x.vf0,     x.vf1,
+                             x.fvol0, x.fvol1, x.jctn0,        x.jctn1, x.fatigue, x.u0,
+                             x.v0,    x.w0,    x.u1,           x.v1,    x.w1,      x.p0,
+                             x.p1,    x.mushy, x.fractionVoid, x.epstn, x.strsg};
+    for (size_t k = 0; k < std::size(nodal); ++k)
+        d[VULMORA_SECTION_t0 + static_cast<int>(k)] = *nodal[k];
+    d[VULMORA_SECTION_mic_lastp] = *x.micLastp;
+    d[VULMORA_SECTION_loc_micro] = x.locMicro;
+    d[VULMORA_SECTION_name_mechprop] = x.nameMechprop;
+    d[VULMORA_SECTION_unit_mechprop] = x.unitMechprop;
+    d[VULMORA_SECTION_el_nnode] = x.elNnode, d[VULMORA_SECTION_el_ngp] = x.elNgp;
+    return v;
 }
 
 // ---- the default library -------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "calls.h"
 #include "options.h"
 #include "platform.h"
+#include "replay.h"
 #include "report.h"
 #include "sample.h"
 
@@ -315,10 +316,16 @@ int main(int argc, char **argv) {
         vhost::platform::rawStdout();
         return runWorker(o);
     }
+    if (!o.replayWorker.empty()) {
+        vhost::platform::rawStdout();
+        return runReplayWorker(o);
+    }
+    if (!o.replayFile.empty()) return runReplay(o, argv[0]);
     if (!chooseLibrary(o, error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
+    if (!o.saveState.empty()) return saveSampleState(o);
     if (o.probeNode) {
         if (o.functions.empty()) {
             std::fprintf(stderr, "vulmora-host: --node/--step need --functions NAME\n");

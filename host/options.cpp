@@ -74,7 +74,13 @@ bool parseFunctions(const std::string &list, std::vector<std::string> &out, std:
 
 // One option at a time; every option that takes a value takes the next word.
 bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
-    for (int i = 1; i < argc; ++i) {
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "replay") == 0) {
+        if (argc < 3) return error = "replay needs a state file", false;
+        o.replayFile = argv[2];
+        first = 3;
+    }
+    for (int i = first; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string &v) {
             if (i + 1 >= argc) {
@@ -141,6 +147,14 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.plots = false;
         } else if (a == "-q" || a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--save-state") {
+            if (!value(o.saveState)) return false;
+        } else if (a == "--in-process" && !o.replayFile.empty()) {
+            o.inProcess = true;
+        } else if (a == "--all-nodes" && !o.replayFile.empty()) {
+            o.allNodes = true;
+        } else if (a == "--replay-worker") {
+            if (!value(o.replayWorker)) return false;
         } else if (a == "--worker") {
             if (!value(o.worker)) return false;
         } else if (a == "--result") {
@@ -150,6 +164,11 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             return false;
         }
     }
+    if (!o.replayFile.empty() || !o.replayWorker.empty()) {
+        if (o.functions.size() > 1) return error = "replay takes one entry point", false;
+        return true; // the node is one of the state's, checked against it
+    }
+    if (!o.saveState.empty() && o.probeNode == 0) return true; // --step alone picks the step
     if ((o.probeNode != 0) != (o.probeStep != 0))
         return error = "--node and --step go together", false;
     if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
@@ -223,6 +242,19 @@ Finding a fault
                         of step S, in this process, after printing everything
                         the accessors read there (a stop ends the program)
 
+Capture and replay
+  replay FILE [--library PATH] [--in-process] [--all-nodes]
+                        load a state file written by a library's capture
+                        (VULMORA_CAPTURE) or by --save-state, call the captured
+                        entry point at the captured node in a worker (in this
+                        process with --in-process, e.g. under gdb --args) and
+                        report the outcome next to the captured one; a fixed
+                        library can be given with --library; --all-nodes
+                        also evaluates the entry point at every node of the
+                        state; a saved sample needs --functions NAME --node N
+  --save-state FILE     write the sample at --step S (default: the last step)
+                        as a state file and stop
+
 Output
   --output DIR          folder for the results (default vulmora-out): one CSV
                         per entry point, one VTK file per step with a .pvd
@@ -232,6 +264,9 @@ Output
   --jobs N              entry points evaluated at the same time (default 2)
   -q, --quiet           print only problems and the final verdict
   -h, --help            this text
+
+Exit status of replay: 0 reproduced, 1 differs, 2 bad state file or
+command line.
 
 Exit status: 0 when every evaluated entry point returned finite values at
 every node; 1 when one stopped, crashed or returned NaN or an infinite value

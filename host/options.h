@@ -34,6 +34,10 @@ struct Options {
     int jobs = 2; // workers run at the same time
     bool help = false;
     int probeNode = 0, probeStep = 0; // --node / --step
+    // replay FILE / --save-state FILE (see replay.h).
+    std::string replayFile, saveState;
+    bool inProcess = false, allNodes = false;
+    std::string replayWorker; // hidden: the worker of a replay, on this file
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
 };
