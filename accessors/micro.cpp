@@ -18,6 +18,7 @@
 #include "../mikral/mikral.h"
 #include "../runtime/messages.h"
 #include "../runtime/stop.h"
+#include "../runtime/capture.h"
 
 #include <cstddef>
 
@@ -84,10 +85,14 @@ const char *nameOf(Kind kind, int g) {
 }
 
 // Value of active index i at node cur_node, from the microstructure
-// library; the node index is handed over as the host wrote it.
+// library; the node index is handed over as the host wrote it. Nothing is
+// done with the value but to return it (and note it when capturing).
 double valueOf(Kind kind, int i) {
-    if (kind == kConstituent) return micModels_gCNTibyAind_checkIndices(micModelsA, i, cur_node);
-    return micModels_vAuxibyAind_checkIndices(micModelsA, i, cur_node);
+    const int node = cur_node;
+    const double v = kind == kConstituent ? micModels_gCNTibyAind_checkIndices(micModelsA, i, node)
+                                          : micModels_vAuxibyAind_checkIndices(micModelsA, i, node);
+    vulmora_capture_micro(kind, i, node, v); // kept for a replay when capturing
+    return v;
 }
 
 // A name fit to print: the library may have none for the index.

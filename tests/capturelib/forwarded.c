@@ -1,0 +1,58 @@
+/*
+** forwarded.c - entry points that go wrong at one node, behind forwarding
+** functions made the way the build makes the exported func_* (the user's
+** function, then the capture hooks around it), for the capture tests.
+** Built twice: as is, and with FIXED defined (the user's fix).
+*/
+#include "getVar.h"
+#include "runtime/capture.h"
+
+#include <stddef.h>
+
+#define FORWARD(name)                                                                              \
+    double func_##name(int node) {                                                                 \
+        vulmora_capture_before(#name, node);                                                       \
+        return vulmora_capture_after(impl_##name(node));                                           \
+    }
+
+/* NaN at node 5. */
+static double impl_density(int node) {
+#ifndef FIXED
+    if (node == 5) return getT1(node) / 0.0 * 0.0;
+#endif
+    return 2.4 + 0.001 * getT1(node);
+}
+
+/* A write through a null pointer at node 7. */
+static double impl_heatflux(int node) {
+#ifndef FIXED
+    if (node == 7) {
+        volatile int *volatile nowhere = NULL;
+        *nowhere = node;
+    }
+#endif
+    return (double)node;
+}
+
+/* A fatal stop of an accessor at node 42. */
+static double impl_interhtransfer(int node) {
+#ifndef FIXED
+    if (node == 42) return getDefect(0);
+#endif
+    return 0.05 * getFs1(node);
+}
+
+/* Reads the microstructure in nodal mode; infinite where the constituent
+** fraction is 0 (the mould). */
+static double impl_emissivity(int node) {
+    const double f = getFraction(1), sdas = getMicro(0);
+#ifdef FIXED
+    if (f == 0.0) return 0.0;
+#endif
+    return sdas / f + getT1(node) * 0.0;
+}
+
+FORWARD(density)
+FORWARD(heatflux)
+FORWARD(interhtransfer)
+FORWARD(emissivity)
