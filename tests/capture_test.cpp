@@ -1,2 +1,232 @@
+// capture_test.cpp - the capture in a user library, end to end: a host
+// that is not the emulator (dlopen in a forked child) and the emulator run
+// a library whose entry points go wrong at one node, with VULMORA_CAPTURE
+// set; the host must see exactly what it sees without it, one state file
+// must appear per entry point and trigger, and vulmora-host replay must
+// reproduce it (and show the fix with the fixed library).
 #include <gtest/gtest.h>
-TEST(Capture, Placeholder) {}
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "child.h"
+#include "host/state.h"
+#include "hostlib/host_run.h"
+#include "loaded_library.h"
+#include "mikral/mikral.h"
+#include "runtime/capture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh private folder, removed at the end of the test.
+struct Folder {
+    fs::path path;
+    Folder() {
+        std::string t = (fs::temp_directory_path() / "capture_test-XXXXXX").string();
+        path = mkdtemp(t.data());
+    }
+    ~Folder() { fs::remove_all(path); }
+    std::vector<fs::path> states() const {
+        std::vector<fs::path> out;
+        for (const auto &e : fs::directory_iterator(path))
+            out.push_back(e.path());
+        return out;
+    }
+};
+
+constexpr int kNodes = 64;
+
+// The dlopen host: a block of kNodes nodes (no elements), nodal mode, a
+// stand-in microstructure where constituent 1 is 0 at node 9; two steps
+// over every node, each result printed as its bits.
+void dlopenHost(const char *library, const char *entry) {
+    vtest::LoadedLibrary lib(library);
+    static std::vector<float> t1(kNodes), fs1(kNodes);
+    for (int i = 0; i < kNodes; ++i)
+        t1[size_t(i)] = 600.0f + float(i), fs1[size_t(i)] = float(i) / kNodes;
+    MikralModel *model = mikral_model_create(kNodes, 2, 1);
+    for (int i = 0; i < kNodes; ++i) {
+        mikral_model_set_constituent(model, 1, i, i == 8 ? 0.0 : 0.1 + i * 0.001);
+        mikral_model_set_auxiliary(model, 0, i, 20.0 + i);
+    }
+    lib.var<int>("nnod") = lib.var<int>("nvnod") = kNodes;
+    lib.var<float *>("t1") = t1.data();
+    lib.var<float *>("fs1") = fs1.data();
+    lib.var<int>("location") = 1;
+    lib.var<int>("user_unit_temp") = 1;
+    lib.var<void *>("micModelsA") = model;
+    auto f = lib.fn<double (*)(int)>((std::string("func_") + entry).c_str());
+    for (int step = 0; step < 2; ++step)
+        for (int node = 1; node <= kNodes; ++node) {
+            lib.var<int>("cur_node") = node - 1;
+            const double v = f(node);
+            uint64_t bits;
+            std::memcpy(&bits, &v, sizeof bits);
+            std::printf("%d %016llx\n", node, static_cast<unsigned long long>(bits));
+        }
+}
+
+vtest::ChildResult runDlopenHost(const char *entry, const std::string &folder,
+                                 const std::string &at = "") {
+    return vtest::runInChild([&] {
+        if (!folder.empty()) setenv("VULMORA_CAPTURE", folder.c_str(), 1);
+        if (!at.empty()) setenv("VULMORA_CAPTURE_AT", at.c_str(), 1);
+        dlopenHost(CAPTURE_FAULTY, entry);
+    });
+}
+
+vtest::HostResult replay(const fs::path &file, const std::string &extra = "") {
+    return vtest::runHost(VULMORA_HOST_EXE, "replay '" + file.string() + "' " + extra);
+}
+
+// NaN, crash, stop, on request and an infinity from microstructure values:
+// the host sees the same bytes and ending, one file names the node and
+// the outcome, and replay reproduces it; the fixed library differs.
+TEST(Capture, DlopenHostFailuresAreSavedOnceAndReplayed) {
+    const struct {
+        const char *entry;
+        const char *at;
+        int node, trigger, outcome;
+        bool fixedDiffers;
+    } cases[] = {
+        {"density", "", 5, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},
+        {"heatflux", "", 7, VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, true},
+        {"interhtransfer", "", 42, VULMORA_TRIGGER_STOP, VULMORA_OUTCOME_STOPPED, true},
+        {"density", "func_density:3:2", 3, VULMORA_TRIGGER_REQUEST, VULMORA_OUTCOME_NONE, false},
+        {"emissivity", "", 9, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + " " + c.at);
+        Folder dir;
+        const vtest::ChildResult plain = runDlopenHost(c.entry, "");
+        const vtest::ChildResult captured = runDlopenHost(c.entry, dir.path.string(), c.at);
+        EXPECT_EQ(captured.out, plain.out);
+        EXPECT_EQ(captured.exited, plain.exited);
+        EXPECT_EQ(captured.status, plain.status);
+
+        // One file for this trigger (func_density also returns NaN at node 5).
+        const char *word[] = {"", "-nonfinite", "-crash", "-stop", "-request"};
+        std::vector<fs::path> files;
+        for (const fs::path &f : dir.states())
+            if (f.filename().string().find(std::string(c.entry) + word[c.trigger] + ".vstate") !=
+                std::string::npos)
+                files.push_back(f);
+        ASSERT_EQ(files.size(), 1u);
+        vhost::State st;
+        std::string error;
+        ASSERT_TRUE(vhost::loadState(files[0].string(), st, error)) << error;
+        const vulmora_state_header &h = st.header();
+        EXPECT_STREQ(h.entry, c.entry);
+        EXPECT_EQ(h.argument, c.node);
+        EXPECT_EQ(h.cur_node, c.node - 1);
+        EXPECT_EQ(h.trigger, c.trigger);
+        EXPECT_EQ(h.outcome, c.outcome);
+        EXPECT_EQ(h.nnod, kNodes);
+        EXPECT_EQ(fs::path(h.library), fs::path(CAPTURE_FAULTY));
+        if (c.outcome == VULMORA_OUTCOME_SIGNAL) {
+            EXPECT_EQ(h.signal, captured.status);
+        }
+        if (c.outcome == VULMORA_OUTCOME_STOPPED) { // the text the host saw last
+            const std::string text = h.stop_text;
+            ASSERT_GE(captured.out.size(), text.size());
+            EXPECT_EQ(captured.out.substr(captured.out.size() - text.size()), text);
+        }
+        if (std::strcmp(c.entry, "emissivity") == 0) { // the look-ups it made
+            ASSERT_EQ(st.microCount(), 2u);
+            EXPECT_EQ(st.micro()[0].value, 0.0);
+            EXPECT_EQ(st.micro()[1].value, 28.0);
+        }
+
+        auto r = replay(files[0]);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.outcome ? "reproduced" : "no captured outcome"), std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("not recorded"), std::string::npos) << r.out;
+        r = replay(files[0], "--library " CAPTURE_FIXED);
+        if (c.fixedDiffers) {
+            EXPECT_EQ(r.status, 1) << r.out << r.err;
+            EXPECT_NE(r.out.find("differs"), std::string::npos) << r.out;
+        }
+    }
+}
+
+// A value the capture did not record is reported, not invented: replay a
+// NaN of func_density as func_emissivity, which reads the microstructure.
+TEST(Capture, ReplayReportsMicrostructureTheCaptureDidNotRecord) {
+    Folder dir;
+    runDlopenHost("density", dir.path.string());
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    auto r = replay(files[0], "--functions emissivity --node 5");
+    EXPECT_NE(r.out.find("not recorded: the call read constituent 1 at node index 4"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("no captured outcome"), std::string::npos) << r.out;
+}
+
+// The emulator as the host: the same report with and without the capture,
+// and each failure's file replays as reproduced.
+TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
+    Folder dir;
+    const std::string args = "--library " CAPTURE_FAULTY
+                             " --functions density,heatflux,interhtransfer --nodes-per-side 4 "
+                             "--steps 2 --no-output --jobs 1";
+    const auto plain = vtest::runHost(VULMORA_HOST_EXE, args);
+    const auto captured =
+        vtest::runHost(VULMORA_HOST_EXE, args, "VULMORA_CAPTURE=" + dir.path.string());
+    // The same report but for the time per call.
+    const std::regex time(" +[0-9.]+ [mun]?s\n");
+    EXPECT_EQ(std::regex_replace(captured.out, time, "\n"),
+              std::regex_replace(plain.out, time, "\n"));
+    EXPECT_EQ(captured.status, plain.status);
+    EXPECT_EQ(vtest::occurrences(captured.err, "vulmora capture: "), 3u) << captured.err;
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 3u);
+    for (const fs::path &f : files) {
+        auto r = replay(f);
+        EXPECT_EQ(r.status, 0) << f << r.out << r.err;
+        EXPECT_NE(r.out.find("reproduced"), std::string::npos) << r.out;
+    }
+}
+
+// The hooks called directly: dormant without the variable (the result is
+// passed through bit for bit, nothing written), and nested calls.
+TEST(Capture, HooksPassResultsThroughAndStayDormantWithoutTheVariable) {
+    Folder dir;
+    auto r = vtest::runInChild([] {
+        unsetenv("VULMORA_CAPTURE");
+        const uint64_t payload = 0x7ff80000deadbeefull;
+        double nan;
+        std::memcpy(&nan, &payload, sizeof nan);
+        vulmora_capture_before("density", 1);
+        const double back = vulmora_capture_after(nan);
+        std::printf("%d %d", vulmora_capture_mode, std::memcmp(&back, &nan, sizeof nan));
+    });
+    EXPECT_EQ(r.out, std::to_string(VULMORA_CAPTURE_DORMANT) + " 0");
+    r = vtest::runInChild([&] {
+        setenv("VULMORA_CAPTURE", dir.path.c_str(), 1);
+        const double inf = HUGE_VAL;
+        vulmora_capture_before("youngsmodulus", 2);
+        vulmora_capture_before("yieldstress", 2); // called from inside the first
+        const double inner = vulmora_capture_after(1.0);
+        const double outer = vulmora_capture_after(-inf);
+        std::printf("%d %g %g", vulmora_capture_mode, inner, outer);
+    });
+    EXPECT_EQ(r.out, std::to_string(VULMORA_CAPTURE_ACTIVE) + " 1 -inf");
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find("-youngsmodulus-nonfinite.vstate"),
+              std::string::npos);
+}
+
+} // namespace
