@@ -52,6 +52,14 @@ bool terminated(const char *text, size_t size) {
     return std::memchr(text, 0, size) != nullptr;
 }
 
+// A name from the file, fit for a one-line message.
+std::string printable(const char *text) {
+    std::string out;
+    for (const char *p = text; *p && out.size() < 40; ++p)
+        out += *p >= 0x20 && *p < 0x7f ? *p : '?';
+    return out;
+}
+
 std::string num(uint64_t v) {
     return std::to_string(v);
 }
@@ -95,7 +103,7 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
         !terminated(h.entry, sizeof h.entry) || !terminated(h.stop_text, sizeof h.stop_text))
         return error = "a text field of the header is not terminated", false;
     if (h.entry[0] && std::strcmp(h.entry, "externalcompute") != 0 && !findEntryPoint(h.entry))
-        return error = std::string("unknown entry point '") + h.entry + "'", false;
+        return error = "unknown entry point '" + printable(h.entry) + "'", false;
     if (h.trigger < 0 || h.trigger > VULMORA_TRIGGER_REQUEST)
         return error = "unknown trigger " + std::to_string(h.trigger), false;
     if (h.outcome < 0 || h.outcome > VULMORA_OUTCOME_STOPPED)
@@ -132,7 +140,7 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
         int id = 0;
         while (id < VULMORA_SECTION_COUNT && std::strcmp(kExpected[id].name, s.name) != 0)
             ++id;
-        const std::string what = std::string("section '") + s.name + "': ";
+        const std::string what = "section '" + printable(s.name) + "': ";
         if (id == VULMORA_SECTION_COUNT) return error = what + "unknown name", false;
         if (sections_[id].data || sections_[id].count) return error = what + "appears twice", false;
         if (s.type != kExpected[id].type || s.item_size != itemSize(s.type))
