@@ -40,7 +40,8 @@ using Entry = double (*)(int);
 void run(benchmark::State &state, Entry f) {
     // Dormant: the variable is unset when the first call reads it.
     unsetenv("VULMORA_CAPTURE");
-    benchmark::DoNotOptimize(f(1));
+    vulmora_capture_before("density", 0);
+    benchmark::DoNotOptimize(vulmora_capture_after(0.0));
     if (vulmora_capture_mode != VULMORA_CAPTURE_DORMANT) state.SkipWithError("capture is active");
     Entry volatile entry = f; // called through a pointer, as the host does
     for (auto _ : state) {

@@ -21,6 +21,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
+#include <signal.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -305,7 +306,42 @@ void findLibrary() {
     }
 }
 #else
-void installHandlers() {}
+// A vectored handler sees an exception before any frame's handler: it
+// saves the state of a crash inside a user call and lets the search go
+// on, so the host handles (or dies of) the exception as it would have.
+LONG CALLBACK crashed(EXCEPTION_POINTERS *info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: {
+        char what[64] = "crashed with exception ";
+        appendInt(what, sizeof what, static_cast<long long>(code));
+        save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, static_cast<int>(code), what);
+        break;
+    }
+    default:
+        break;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// abort() raises SIGABRT through the C runtime, not as an exception.
+void (*gPreviousAbort)(int);
+void aborted(int sig) {
+    signal(SIGABRT, gPreviousAbort);
+    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, sig, "crashed with signal 22 (abort)");
+    raise(sig);
+}
+
+void installHandlers() {
+    AddVectoredExceptionHandler(1, crashed);
+    gPreviousAbort = signal(SIGABRT, aborted);
+}
 
 void findLibrary() {
     HMODULE self = nullptr;
