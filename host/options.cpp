@@ -149,9 +149,9 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.quiet = true;
         } else if (a == "--save-state") {
             if (!value(o.saveState)) return false;
-        } else if (a == "--in-process" && !o.replayFile.empty()) {
+        } else if (a == "--in-process" && (!o.replayFile.empty() || !o.replayWorker.empty())) {
             o.inProcess = true;
-        } else if (a == "--all-nodes" && !o.replayFile.empty()) {
+        } else if (a == "--all-nodes" && (!o.replayFile.empty() || !o.replayWorker.empty())) {
             o.allNodes = true;
         } else if (a == "--replay-worker") {
             if (!value(o.replayWorker)) return false;

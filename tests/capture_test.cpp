@@ -178,9 +178,10 @@ TEST(Capture, ReplayReportsMicrostructureTheCaptureDidNotRecord) {
 // and each failure's file replays as reproduced.
 TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
     Folder dir;
-    const std::string args = "--library " CAPTURE_FAULTY
-                             " --functions density,heatflux,interhtransfer --nodes-per-side 4 "
-                             "--steps 2 --no-output --jobs 1";
+    const std::string args =
+        "--library " CAPTURE_FAULTY
+        " --functions density,heatflux,interhtransfer,yieldstress --nodes-per-side 4 "
+        "--steps 2 --no-output --jobs 1";
     const auto plain = vtest::runHost(VULMORA_HOST_EXE, args);
     const auto captured =
         vtest::runHost(VULMORA_HOST_EXE, args, "VULMORA_CAPTURE=" + dir.path.string());
@@ -189,14 +190,35 @@ TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
     EXPECT_EQ(std::regex_replace(captured.out, time, "\n"),
               std::regex_replace(plain.out, time, "\n"));
     EXPECT_EQ(captured.status, plain.status);
-    EXPECT_EQ(vtest::occurrences(captured.err, "vulmora capture: "), 3u) << captured.err;
+    EXPECT_EQ(vtest::occurrences(captured.err, "vulmora capture: "), 4u) << captured.err;
     const auto files = dir.states();
-    ASSERT_EQ(files.size(), 3u);
+    ASSERT_EQ(files.size(), 4u);
     for (const fs::path &f : files) {
         auto r = replay(f);
         EXPECT_EQ(r.status, 0) << f << r.out << r.err;
         EXPECT_NE(r.out.find("reproduced"), std::string::npos) << r.out;
     }
+}
+
+// In process (for a debugger), and at every node of the captured state.
+TEST(Capture, ReplayInProcessAndAtEveryNode) {
+    Folder dir;
+    runDlopenHost("density", dir.path.string());
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    auto r = replay(files[0], "--in-process");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("replaying in this process"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("reproduced"), std::string::npos) << r.out;
+    const fs::path out = dir.path / "out";
+    r = replay(files[0], "--all-nodes --output '" + out.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("every node: 64 values, 1 non-finite (first at node 5)"),
+              std::string::npos)
+        << r.out;
+    const std::string csv = vtest::slurp(out / "density-replay.csv");
+    EXPECT_EQ(vtest::occurrences(csv, "\n"), 65u);
+    EXPECT_NE(csv.find("\n5,0,0,0,"), std::string::npos) << csv.substr(0, 400);
 }
 
 // The hooks called directly: dormant without the variable (the result is

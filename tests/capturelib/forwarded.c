@@ -52,7 +52,18 @@ static double impl_emissivity(int node) {
     return sdas / f + getT1(node) * 0.0;
 }
 
+/* A mechanical property: NaN at node 11 from its local-mode inputs. */
+static double impl_yieldstress(int node) {
+    const double v = getFraction(1) + 10.0 * getMicro(0) + 1000.0 * getDefect(1);
+    (void)node;
+#ifndef FIXED
+    if (node == 11) return v * (0.0 / 0.0);
+#endif
+    return v;
+}
+
 FORWARD(density)
+FORWARD(yieldstress)
 FORWARD(heatflux)
 FORWARD(interhtransfer)
 FORWARD(emissivity)
