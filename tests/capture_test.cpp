@@ -54,7 +54,8 @@ void dlopenHost(const char *library, const char *entry) {
     static std::vector<float> t1(kNodes), fs1(kNodes);
     for (int i = 0; i < kNodes; ++i)
         t1[size_t(i)] = 600.0f + float(i), fs1[size_t(i)] = float(i) / kNodes;
-    MikralModel *model = mikral_model_create(kNodes, 2, 1);
+    static MikralModel *model = nullptr; // reachable until the child ends
+    model = mikral_model_create(kNodes, 2, 1);
     for (int i = 0; i < kNodes; ++i) {
         mikral_model_set_constituent(model, 1, i, i == 8 ? 0.0 : 0.1 + i * 0.001);
         mikral_model_set_auxiliary(model, 0, i, 20.0 + i);
@@ -106,6 +107,10 @@ TEST(Capture, DlopenHostFailuresAreSavedOnceAndReplayed) {
         {"emissivity", "", 9, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},
     };
     for (const auto &c : cases) {
+#ifdef VULMORA_SANITIZED
+        // The sanitizers catch the null write first and end the process themselves.
+        if (c.trigger == VULMORA_TRIGGER_CRASH) continue;
+#endif
         SCOPED_TRACE(std::string(c.entry) + " " + c.at);
         Folder dir;
         const vtest::ChildResult plain = runDlopenHost(c.entry, "");
@@ -178,10 +183,15 @@ TEST(Capture, ReplayReportsMicrostructureTheCaptureDidNotRecord) {
 // and each failure's file replays as reproduced.
 TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
     Folder dir;
-    const std::string args =
-        "--library " CAPTURE_FAULTY
-        " --functions density,heatflux,interhtransfer,yieldstress --nodes-per-side 4 "
-        "--steps 2 --no-output --jobs 1";
+#ifdef VULMORA_SANITIZED
+    const char *functions = "density,interhtransfer,yieldstress"; // no crash: see above
+    const size_t failures = 3;
+#else
+    const char *functions = "density,heatflux,interhtransfer,yieldstress";
+    const size_t failures = 4;
+#endif
+    const std::string args = std::string("--library " CAPTURE_FAULTY " --functions ") + functions +
+                             " --nodes-per-side 4 --steps 2 --no-output --jobs 1";
     const auto plain = vtest::runHost(VULMORA_HOST_EXE, args);
     const auto captured =
         vtest::runHost(VULMORA_HOST_EXE, args, "VULMORA_CAPTURE=" + dir.path.string());
@@ -190,9 +200,9 @@ TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
     EXPECT_EQ(std::regex_replace(captured.out, time, "\n"),
               std::regex_replace(plain.out, time, "\n"));
     EXPECT_EQ(captured.status, plain.status);
-    EXPECT_EQ(vtest::occurrences(captured.err, "vulmora capture: "), 4u) << captured.err;
+    EXPECT_EQ(vtest::occurrences(captured.err, "vulmora capture: "), failures) << captured.err;
     const auto files = dir.states();
-    ASSERT_EQ(files.size(), 4u);
+    ASSERT_EQ(files.size(), failures);
     for (const fs::path &f : files) {
         auto r = replay(f);
         EXPECT_EQ(r.status, 0) << f << r.out << r.err;
