@@ -327,7 +327,7 @@ std::string outcomeText(const vulmora_state_header &h) {
         return buf;
     }
     case VULMORA_OUTCOME_SIGNAL:
-        return "crashed with signal " + std::to_string(h.signal);
+        return "crashed (signal or exception code " + std::to_string(h.signal) + ")";
     case VULMORA_OUTCOME_STOPPED:
         return "stopped with exit status 1";
     default:
