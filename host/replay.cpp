@@ -303,7 +303,7 @@ struct Ending {
         case VULMORA_OUTCOME_RETURNED:
             return "returned " + valueText(bits);
         case VULMORA_OUTCOME_SIGNAL:
-            return "crashed with signal " + std::to_string(signal);
+            return "crashed (signal or exception code " + std::to_string(signal) + ")";
         case VULMORA_OUTCOME_STOPPED:
             return "stopped with exit status 1";
         default:
