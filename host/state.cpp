@@ -11,6 +11,8 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -71,11 +73,38 @@ static_assert(sizeof(vulmora_state_section) == 48, "section entries are 48 bytes
 static_assert(sizeof(vulmora_state_micro) == 24, "micro records are 24 bytes");
 
 void State::Free::operator()(unsigned char *p) const {
+#ifndef _WIN32
+    if (mapped) {
+        munmap(p, size);
+        return;
+    }
+#endif
     ::operator delete[](p, std::align_val_t(VULMORA_STATE_ALIGN));
 }
 
 bool State::parse(const void *bytes, size_t size, std::string &error) {
     *this = State();
+    // The copy is 64-byte aligned, so the file's aligned sections are too.
+    unsigned char *copy = static_cast<unsigned char *>(
+        ::operator new[](size ? size : 1, std::align_val_t(VULMORA_STATE_ALIGN), std::nothrow));
+    if (!copy) return error = "out of memory for " + num(size) + " bytes", false;
+    if (size) std::memcpy(copy, bytes, size);
+    buffer_ = Buffer(copy, Free{size, false});
+    size_ = size;
+    return check(error);
+}
+
+bool State::adopt(unsigned char *mapped, size_t size, std::string &error) {
+    *this = State();
+    buffer_ = Buffer(mapped, Free{size, true});
+    size_ = size;
+    return check(error);
+}
+
+// Every check, on the file's bytes in buffer_; nothing is used before.
+bool State::check(std::string &error) {
+    const unsigned char *bytes = buffer_.get();
+    const size_t size = size_;
     const size_t hs = sizeof(vulmora_state_header);
     if (size < hs)
         return error =
@@ -123,12 +152,6 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
     const uint64_t tableEnd = hs + uint64_t{h.section_count} * sizeof(vulmora_state_section);
     if (tableEnd > size) return error = "truncated: the section table ends past the file", false;
 
-    // The copy is 64-byte aligned, so the file's aligned sections are too.
-    buffer_.reset(static_cast<unsigned char *>(
-        ::operator new[](size, std::align_val_t(VULMORA_STATE_ALIGN), std::nothrow)));
-    if (!buffer_) return error = "out of memory for " + num(size) + " bytes", false;
-    std::memcpy(buffer_.get(), bytes, size);
-    size_ = size;
     header_ = reinterpret_cast<const vulmora_state_header *>(buffer_.get());
 
     // ---- the section table ----
@@ -264,6 +287,7 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
 }
 
 bool loadState(const std::string &path, State &state, std::string &error) {
+#ifdef _WIN32
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) return error = path + ": " + std::strerror(errno), false;
     std::vector<unsigned char> bytes;
@@ -276,6 +300,28 @@ bool loadState(const std::string &path, State &state, std::string &error) {
     if (failed) return error = path + ": read error", false;
     if (!state.parse(bytes.data(), bytes.size(), error)) return error = path + ": " + error, false;
     return true;
+#else
+    // Mapped privately: the arrays are used in place, and what the library
+    // writes (registration marks) stays in this process.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return error = path + ": " + std::strerror(errno), false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return error = path + ": not a regular file", false;
+    }
+    const size_t size = static_cast<size_t>(st.st_size);
+    if (size == 0) {
+        ::close(fd);
+        return state.parse(nullptr, 0, error) || (error = path + ": " + error, false);
+    }
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED) return error = path + ": " + std::strerror(errno), false;
+    if (!state.adopt(static_cast<unsigned char *>(p), size, error))
+        return error = path + ": " + error, false;
+    return true;
+#endif
 }
 
 bool saveState(const std::string &path, const vulmora_state_view &view,

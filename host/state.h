@@ -35,8 +35,11 @@ class State {
     }
     size_t microCount() const { return static_cast<size_t>(count(VULMORA_SECTION_micro_values)); }
 
-    // Check and take `size` bytes; false with a one-line reason.
+    // Check a copy of `size` bytes; false with a one-line reason.
     bool parse(const void *bytes, size_t size, std::string &error);
+    // Check and take a private mapping of a whole file (unmapped with the
+    // state, also when the check fails).
+    bool adopt(unsigned char *mapped, size_t size, std::string &error);
 
   private:
     struct Section {
@@ -44,9 +47,14 @@ class State {
         uint64_t count = 0;
     };
     struct Free {
+        size_t size = 0;
+        bool mapped = false;
         void operator()(unsigned char *p) const;
     };
-    std::unique_ptr<unsigned char[], Free> buffer_;
+    using Buffer = std::unique_ptr<unsigned char[], Free>;
+    bool check(std::string &error);
+
+    Buffer buffer_{nullptr, Free{}};
     size_t size_ = 0;
     const vulmora_state_header *header_ = nullptr;
     Section sections_[VULMORA_SECTION_COUNT];
