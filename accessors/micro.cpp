@@ -80,8 +80,10 @@ constexpr std::size_t kFirstValue[2] = {0, kAuxiliaryValues};
 // called directly (not through pointers) so that they stay plain imports
 // on every platform.
 const char *nameOf(Kind kind, int g) {
-    if (kind == kConstituent) return micCNT_GindToName_CNT(micCNTA, g);
-    return micCNT_GindToName_Aux(micCNTA, g);
+    const char *name = kind == kConstituent ? micCNT_GindToName_CNT(micCNTA, g)
+                                            : micCNT_GindToName_Aux(micCNTA, g);
+    vulmora_capture_name(kind, g, name); // kept for a replay when capturing
+    return name;
 }
 
 // Value of active index i at node cur_node, from the microstructure

@@ -107,11 +107,11 @@ struct Micro {
 
 void buildMicro(const State &st, Micro &m) {
     const vulmora_state_header &h = st.header();
-    m.catalog = sampleCatalog();
     const double *cm = st.array<double>(VULMORA_SECTION_sample_micro);
     const double *am = st.array<double>(VULMORA_SECTION_sample_aux);
     if (cm || am) {
         m.whole = true;
+        m.catalog = sampleCatalog();
         const int nc = cm ? h.sample_constituents : 0, na = am ? h.sample_auxiliaries : 0;
         m.model = mikral_model_create(h.nnod, nc, na);
         const size_t n = static_cast<size_t>(h.nnod);
@@ -123,6 +123,14 @@ void buildMicro(const State &st, Micro &m) {
             for (size_t i = 0; i < n; ++i)
                 mikral_model_set_auxiliary(m.model, a, static_cast<int>(i), am[size_t(a) * n + i]);
         return;
+    }
+    // The names the call obtained, and no others.
+    m.catalog = mikral_catalog_create();
+    for (uint64_t k = 0; k < st.count(VULMORA_SECTION_micro_names); ++k) {
+        const vulmora_state_name &n = st.array<vulmora_state_name>(VULMORA_SECTION_micro_names)[k];
+        if (!n.name[0]) continue; // the library had none: it stays without
+        (n.kind ? mikral_catalog_add_auxiliary : mikral_catalog_add_constituent)(m.catalog, n.index,
+                                                                                 n.name);
     }
     int nc = 0, na = 0;
     for (size_t k = 0; k < st.microCount(); ++k) {
@@ -151,17 +159,26 @@ void collectUnrecorded(const State &st, const Micro &m, Replayed &r) {
     if (m.whole) return;
     for (int k = 0; k < mikral_calls_count(); ++k) {
         const MikralCall *c = mikral_calls_get(k);
-        if (c->function != MIKRAL_CALL_VALUE_CNT && c->function != MIKRAL_CALL_VALUE_AUX) continue;
-        const int kind = c->function == MIKRAL_CALL_VALUE_CNT ? VULMORA_MICRO_CONSTITUENT
-                                                              : VULMORA_MICRO_AUXILIARY;
+        const bool name =
+            c->function == MIKRAL_CALL_NAME_CNT || c->function == MIKRAL_CALL_NAME_AUX;
+        const int kind = c->function == MIKRAL_CALL_VALUE_CNT || c->function == MIKRAL_CALL_NAME_CNT
+                             ? VULMORA_MICRO_CONSTITUENT
+                             : VULMORA_MICRO_AUXILIARY;
+        const int node = name ? -1 : c->node; // a name has no node
         bool known = false;
-        for (size_t j = 0; j < st.microCount() && !known; ++j) {
-            const vulmora_state_micro &s = st.micro()[j];
-            known = s.kind == kind && s.index == c->index && s.node == c->node;
+        if (name) {
+            const auto *names = st.array<vulmora_state_name>(VULMORA_SECTION_micro_names);
+            for (uint64_t j = 0; j < st.count(VULMORA_SECTION_micro_names) && !known; ++j)
+                known = names[j].kind == kind && names[j].index == c->index;
+        } else {
+            for (size_t j = 0; j < st.microCount() && !known; ++j) {
+                const vulmora_state_micro &s = st.micro()[j];
+                known = s.kind == kind && s.index == c->index && s.node == c->node;
+            }
         }
         for (const vulmora_state_micro &u : r.unrecorded)
-            known = known || (u.kind == kind && u.index == c->index && u.node == c->node);
-        if (!known) r.unrecorded.push_back({kind, c->index, c->node, 0, std::nan("")});
+            known = known || (u.kind == kind && u.index == c->index && u.node == node);
+        if (!known) r.unrecorded.push_back({kind, c->index, node, 0, std::nan("")});
     }
 }
 
@@ -332,9 +349,10 @@ bool same(const vulmora_state_header &h, const Ending &e) {
 }
 
 std::string microName(const vulmora_state_micro &m) {
-    return std::string(m.kind == VULMORA_MICRO_CONSTITUENT ? "constituent "
-                                                           : "auxiliary variable ") +
-           std::to_string(m.index) + " at node index " + std::to_string(m.node);
+    const std::string what =
+        m.kind == VULMORA_MICRO_CONSTITUENT ? "constituent " : "auxiliary variable ";
+    if (m.node < 0) return "the name of " + what + "of global index " + std::to_string(m.index);
+    return what + std::to_string(m.index) + " at node index " + std::to_string(m.node);
 }
 
 } // namespace
@@ -481,8 +499,8 @@ int runReplay(const Options &given, const char *argv0) {
     std::printf("replayed: %s\n", line.c_str());
     for (const vulmora_state_micro &m : r.unrecorded)
         std::printf("  not recorded: the call read %s, which the capture did not record "
-                    "(it got NaN)\n",
-                    microName(m).c_str());
+                    "(it got %s)\n",
+                    microName(m).c_str(), m.node < 0 ? "none" : "NaN");
     if (!r.values.empty()) {
         size_t bad = 0, first = 0;
         for (size_t k = 0; k < r.values.size(); ++k)

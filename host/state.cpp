@@ -45,6 +45,8 @@ uint32_t itemSize(uint32_t type) {
         return 1;
     case VULMORA_STATE_MICRO:
         return sizeof(vulmora_state_micro);
+    case VULMORA_STATE_NAME:
+        return sizeof(vulmora_state_name);
     default:
         return 4;
     }
@@ -71,6 +73,7 @@ std::string num(uint64_t v) {
 static_assert(sizeof(vulmora_state_header) % 8 == 0, "the header keeps 8-byte alignment");
 static_assert(sizeof(vulmora_state_section) == 48, "section entries are 48 bytes");
 static_assert(sizeof(vulmora_state_micro) == 24, "micro records are 24 bytes");
+static_assert(sizeof(vulmora_state_name) == 64, "name records are 64 bytes");
 
 void State::Free::operator()(unsigned char *p) const {
 #ifndef _WIN32
@@ -251,7 +254,9 @@ bool State::check(std::string &error) {
     for (int id = 0; id < VULMORA_SECTION_COUNT; ++id) {
         if (!data(id)) continue;
         uint64_t want = 0;
-        if (kExpected[id].extent == VULMORA_EXTENT_RECORDS) continue;
+        if (kExpected[id].extent == VULMORA_EXTENT_RECORDS ||
+            kExpected[id].extent == VULMORA_EXTENT_NAMES)
+            continue;
         if (!expected(kExpected[id].extent, want))
             return error = std::string("section '") + kExpected[id].name +
                            "': no extent follows from the counts (el_type missing, or overflow)",
@@ -282,6 +287,11 @@ bool State::check(std::string &error) {
         const vulmora_state_micro &m = micro()[k];
         if (m.kind < 0 || m.kind > 1 || m.index < 0 || m.node < 0)
             return error = "micro_values: record " + num(k) + " is not a look-up", false;
+    }
+    for (uint64_t k = 0; k < count(VULMORA_SECTION_micro_names); ++k) {
+        const vulmora_state_name &n = array<vulmora_state_name>(VULMORA_SECTION_micro_names)[k];
+        if (n.kind < 0 || n.kind > 1 || n.index < 0 || !terminated(n.name, sizeof n.name))
+            return error = "micro_names: record " + num(k) + " is not a name", false;
     }
     return true;
 }

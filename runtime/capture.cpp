@@ -38,6 +38,7 @@ namespace {
 constexpr int kMaxDepth = 16;   // entry points calling entry points
 constexpr int kMaxEntries = 40; // distinct entry points seen triggering
 constexpr int kMaxMicro = 256;  // look-ups recorded per call
+constexpr int kMaxNames = 8;    // name look-ups recorded per call
 constexpr size_t kPathLen = VULMORA_STATE_PATH_LEN;
 
 struct Frame {
@@ -58,6 +59,8 @@ struct Capture {
     vulmora_state_micro micro[kMaxMicro];
     int microCount;
     bool microOverflow;
+    vulmora_state_name names[kMaxNames];
+    int nameCount;
     bool lastpSaved;
     int lastp[VULMORA_STATE_LASTP_LEN]; // mic_lastp before a registration call
     char stopText[VULMORA_STATE_TEXT_LEN];
@@ -183,6 +186,10 @@ void viewOfBlock(vulmora_state_view &v) {
     if (g.microCount) {
         d[VULMORA_SECTION_micro_values] = g.micro;
         v.micro_count = static_cast<uint32_t>(g.microCount);
+    }
+    if (g.nameCount) {
+        d[VULMORA_SECTION_micro_names] = g.names;
+        v.name_count = static_cast<uint32_t>(g.nameCount);
     }
 }
 
@@ -400,6 +407,7 @@ void vulmora_capture_enter(const char *entry, int argument) {
     g.frames[g.depth++] = {entry, argument};
     g.microCount = 0;
     g.microOverflow = false;
+    g.nameCount = 0;
     // A registration call writes its marks into mic_lastp: keep what it saw.
     g.lastpSaved = location == -1 && mic_lastp;
     if (g.lastpSaved) std::memcpy(g.lastp, mic_lastp, sizeof g.lastp);
@@ -433,6 +441,18 @@ void vulmora_capture_record_micro(int kind, int index, int node, double value) {
         return;
     }
     g.micro[g.microCount++] = {kind, index, node, 0, value};
+}
+
+void vulmora_capture_record_name(int kind, int index, const char *name) {
+    if (g.depth <= 0 || g.nameCount >= kMaxNames) return;
+    vulmora_state_name &n = g.names[g.nameCount++];
+    n.kind = kind;
+    n.index = index;
+    size_t k = 0;
+    for (; name && name[k] && k + 1 < sizeof n.name; ++k)
+        n.name[k] = name[k];
+    for (; k < sizeof n.name; ++k)
+        n.name[k] = 0;
 }
 
 // Called by vulmora_stop before it prints and exits.

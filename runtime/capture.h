@@ -46,6 +46,7 @@ void vulmora_capture_enter(const char *entry, int argument);
 double vulmora_capture_leave(double result);
 void vulmora_capture_leave_void(void);
 void vulmora_capture_record_micro(int kind, int index, int node, double value);
+void vulmora_capture_record_name(int kind, int index, const char *name);
 void vulmora_capture_stop(const char *format, va_list args);
 
 /* Before the user's function: `entry` without func_, `argument` the node
@@ -68,6 +69,12 @@ static inline void vulmora_capture_after_void(void) {
 static inline void vulmora_capture_micro(int kind, int index, int node, double value) {
     if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE)
         vulmora_capture_record_micro(kind, index, node, value);
+}
+
+/* A name it obtained (kind as above, global index; name may be null). */
+static inline void vulmora_capture_name(int kind, int index, const char *name) {
+    if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE)
+        vulmora_capture_record_name(kind, index, name);
 }
 
 #ifdef __cplusplus

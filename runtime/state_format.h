@@ -26,6 +26,7 @@
 **   12            el_nnode, el_ngp (the tables the extents were made with)
 **   any           micro_values: struct vulmora_state_micro, the values the
 **                 call obtained from the microstructure library
+**   any           micro_names: struct vulmora_state_name, the names it obtained
 **   any           sample_micro, sample_aux: the emulator's whole
 **                 microstructure (constituent c of node i at c * nnod + i)
 **
@@ -90,6 +91,7 @@ extern "C" {
     X(el_nnode, I32, TYPES)                                                                        \
     X(el_ngp, I32, TYPES)                                                                          \
     X(micro_values, MICRO, RECORDS)                                                                \
+    X(micro_names, NAME, NAMES)                                                                    \
     X(sample_micro, F64, SAMPLE_MICRO)                                                             \
     X(sample_aux, F64, SAMPLE_AUX)
 
@@ -114,6 +116,7 @@ enum vulmora_state_extent {
     VULMORA_EXTENT_UNIT_MECHPROP, /* 5 x 21 */
     VULMORA_EXTENT_TYPES,         /* 12 */
     VULMORA_EXTENT_RECORDS,       /* any number of micro records */
+    VULMORA_EXTENT_NAMES,         /* any number of name records */
     VULMORA_EXTENT_SAMPLE_MICRO,  /* sample_constituents x nnod */
     VULMORA_EXTENT_SAMPLE_AUX     /* sample_auxiliaries x nnod */
 };
@@ -124,7 +127,8 @@ enum vulmora_state_type {
     VULMORA_STATE_F32 = 2,
     VULMORA_STATE_F64 = 3,
     VULMORA_STATE_BYTES = 4,
-    VULMORA_STATE_MICRO = 5 /* struct vulmora_state_micro */
+    VULMORA_STATE_MICRO = 5, /* struct vulmora_state_micro */
+    VULMORA_STATE_NAME = 6   /* struct vulmora_state_name */
 };
 
 /* Why the file was written. */
@@ -158,10 +162,19 @@ struct vulmora_state_micro {
     double value; /* what the look-up returned */
 };
 
+/* A name the call obtained from the microstructure library (only on the
+** way to a fatal message for an inactive index). */
+#define VULMORA_STATE_MICRO_NAME_LEN 56
+struct vulmora_state_name {
+    int32_t kind;                            /* enum vulmora_state_micro_kind */
+    int32_t index;                           /* global index */
+    char name[VULMORA_STATE_MICRO_NAME_LEN]; /* NUL-terminated, truncated; "" for none */
+};
+
 struct vulmora_state_section {
     char name[VULMORA_STATE_NAME_LEN]; /* NUL-terminated */
     uint32_t type;                     /* enum vulmora_state_type */
-    uint32_t item_size;                /* bytes per item: 4, 4, 8, 1, 24 */
+    uint32_t item_size;                /* bytes per item: 4, 4, 8, 1, 24, 64 */
     uint64_t count;                    /* items */
     uint64_t offset;                   /* from the start of the file, 64-byte aligned */
 };

@@ -43,6 +43,8 @@ uint32_t itemSize(uint32_t type) {
         return 1;
     case VULMORA_STATE_MICRO:
         return static_cast<uint32_t>(sizeof(vulmora_state_micro));
+    case VULMORA_STATE_NAME:
+        return static_cast<uint32_t>(sizeof(vulmora_state_name));
     default:
         return 4;
     }
@@ -158,6 +160,8 @@ uint64_t extentOf(const vulmora_state_view &v, int extent, uint64_t conn, uint64
         return kTypes;
     case VULMORA_EXTENT_RECORDS:
         return v.micro_count;
+    case VULMORA_EXTENT_NAMES:
+        return v.name_count;
     case VULMORA_EXTENT_SAMPLE_MICRO:
         return times(count(v.sample_constituents), count(v.nnod));
     case VULMORA_EXTENT_SAMPLE_AUX:

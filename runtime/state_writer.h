@@ -30,6 +30,7 @@ struct vulmora_state_view {
     const void *mic_models, *mic_cnt;
     const void *data[VULMORA_SECTION_COUNT];
     uint32_t micro_count;                            /* records in micro_values */
+    uint32_t name_count;                             /* records in micro_names */
     int32_t sample_constituents, sample_auxiliaries; /* rows of sample_micro/_aux */
 };
 

@@ -66,6 +66,10 @@ void dlopenHost(const char *library, const char *entry) {
     lib.var<int>("location") = 1;
     lib.var<int>("user_unit_temp") = 1;
     lib.var<void *>("micModelsA") = model;
+    static MikralCatalog *names = nullptr;
+    names = mikral_catalog_create();
+    mikral_catalog_add_constituent(names, 1, "Cr-rich phase");
+    lib.var<void *>("micCNTA") = names;
     auto f = lib.fn<double (*)(int)>((std::string("func_") + entry).c_str());
     for (int step = 0; step < 2; ++step)
         for (int node = 1; node <= kNodes; ++node) {
@@ -105,6 +109,7 @@ TEST(Capture, DlopenHostFailuresAreSavedOnceAndReplayed) {
         {"interhtransfer", "", 42, VULMORA_TRIGGER_STOP, VULMORA_OUTCOME_STOPPED, true},
         {"density", "func_density:3:2", 3, VULMORA_TRIGGER_REQUEST, VULMORA_OUTCOME_NONE, false},
         {"emissivity", "", 9, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},
+        {"vximposed", "", 13, VULMORA_TRIGGER_STOP, VULMORA_OUTCOME_STOPPED, true},
     };
     for (const auto &c : cases) {
 #ifdef VULMORA_SANITIZED
@@ -145,6 +150,12 @@ TEST(Capture, DlopenHostFailuresAreSavedOnceAndReplayed) {
             const std::string text = h.stop_text;
             ASSERT_GE(captured.out.size(), text.size());
             EXPECT_EQ(captured.out.substr(captured.out.size() - text.size()), text);
+        }
+        if (std::strcmp(c.entry, "vximposed") == 0) { // the name in the stop text
+            ASSERT_EQ(st.count(VULMORA_SECTION_micro_names), 1u);
+            EXPECT_STREQ(st.array<vulmora_state_name>(VULMORA_SECTION_micro_names)[0].name,
+                         "Cr-rich phase");
+            EXPECT_NE(std::string(h.stop_text).find("Cr-rich phase"), std::string::npos);
         }
         if (std::strcmp(c.entry, "emissivity") == 0) { // the look-ups it made
             ASSERT_EQ(st.microCount(), 2u);

@@ -31,6 +31,7 @@ struct Block {
     int nnode[12] = {0, 8, 4, 6, 8, 6, 4, 3, 4, 2, 10, 12};
     int ngp[12] = {0, 8, 1, 6, 8, 6, 4, 3, 4, 2, 4, 8};
     vulmora_state_micro micro[2] = {{0, 1, 3, 0, 0.25}, {1, 0, 3, 0, 42.0}};
+    vulmora_state_name names1[1] = {{0, 4, "Al2Cu"}};
     vulmora_state_view view{};
     vulmora_state_call call{};
 
@@ -62,6 +63,8 @@ struct Block {
         d[VULMORA_SECTION_el_nnode] = nnode, d[VULMORA_SECTION_el_ngp] = ngp;
         d[VULMORA_SECTION_micro_values] = micro;
         view.micro_count = 2;
+        d[VULMORA_SECTION_micro_names] = names1;
+        view.name_count = 1;
         call.writer = "state_test";
         call.library = "/nowhere/libx.so";
         call.entry = "density";
@@ -128,6 +131,7 @@ TEST(StateFile, RoundTripKeepsEveryValueAndAlignsEveryArray) {
     EXPECT_STREQ(st.array<char>(VULMORA_SECTION_name_mechprop), "elongation");
     ASSERT_EQ(st.microCount(), 2u);
     EXPECT_EQ(st.micro()[1].value, 42.0);
+    EXPECT_STREQ(st.array<vulmora_state_name>(VULMORA_SECTION_micro_names)[0].name, "Al2Cu");
 }
 
 TEST(StateFile, NullPointersLeaveTheirSectionsOut) {
@@ -209,6 +213,12 @@ TEST(StateFile, DamagedFilesAreRefusedWithOneLine) {
              reinterpret_cast<vulmora_state_micro *>(b.data() + s->offset)[0].kind = 5;
          },
          "micro_values"},
+        {"name record",
+         [](auto &b) {
+             auto *s = sectionOf(b, "micro_names");
+             std::memset(b.data() + s->offset + 8, 'x', VULMORA_STATE_MICRO_NAME_LEN);
+         },
+         "micro_names"},
     };
     const std::vector<unsigned char> good = Block().bytes();
     for (const auto &c : cases) {

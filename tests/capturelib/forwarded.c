@@ -62,7 +62,17 @@ static double impl_yieldstress(int node) {
     return v;
 }
 
+/* Reads a constituent that is not active (global index 1) at node 13: a
+** stop whose text holds the name the microstructure library gives. */
+static double impl_vximposed(int node) {
+#ifndef FIXED
+    if (node == 13) return getFraction(-2);
+#endif
+    return 0.0 * node;
+}
+
 FORWARD(density)
+FORWARD(vximposed)
 FORWARD(yieldstress)
 FORWARD(heatflux)
 FORWARD(interhtransfer)
