@@ -59,6 +59,14 @@ uint64_t toBits(double v) {
     return b;
 }
 
+// A text from the file, without control characters.
+std::string plain(const char *text) {
+    std::string out = text;
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return out;
+}
+
 std::string valueText(uint64_t bits) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%.17g (bits 0x%016llx)", fromBits(bits),
@@ -432,11 +440,11 @@ int runReplay(const Options &given, const char *argv0) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    std::printf("state:    %s (%s, %s, step %d)\n", o.replayFile.c_str(), h.writer,
+    std::printf("state:    %s (%s, %s, step %d)\n", o.replayFile.c_str(), plain(h.writer).c_str(),
                 triggerName(h.trigger).c_str(), h.step);
-    std::printf(
-        "library:  %s%s\n", o.library.c_str(),
-        o.library == h.library ? "" : (std::string(" (captured with ") + h.library + ")").c_str());
+    std::printf("library:  %s%s\n", o.library.c_str(),
+                o.library == h.library ? ""
+                                       : (" (captured with " + plain(h.library) + ")").c_str());
     std::printf("call:     func_%s(%d), cur_node = %d, location = %d, %d nodes, %d elements\n",
                 t.entry.c_str(), t.node, h.entry[0] ? h.cur_node : t.node - 1, h.location, h.nnod,
                 h.nel);
