@@ -168,8 +168,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
         if (o.functions.size() > 1) return error = "replay takes one entry point", false;
         return true; // the node is one of the state's, checked against it
     }
-    if (!o.saveState.empty() && o.probeNode == 0) return true; // --step alone picks the step
-    if ((o.probeNode != 0) != (o.probeStep != 0))
+    if ((o.probeNode != 0) != (o.probeStep != 0) && (o.saveState.empty() || o.probeNode != 0))
         return error = "--node and --step go together", false;
     if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
         return error = "--node: the sample has only " +
