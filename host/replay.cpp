@@ -38,6 +38,7 @@ namespace {
 
 constexpr char kMagic[8] = {'V', 'M', 'R', 'P', 'L', 'Y', '0', '1'};
 constexpr int32_t kReturned = 1;
+constexpr uint32_t kMaxUnrecorded = 4096; // look-ups reported, at most
 
 // What the worker hands back.
 struct Replayed {
@@ -186,7 +187,8 @@ void collectUnrecorded(const State &st, const Micro &m, Replayed &r) {
         }
         for (const vulmora_state_micro &u : r.unrecorded)
             known = known || (u.kind == kind && u.index == c->index && u.node == node);
-        if (!known) r.unrecorded.push_back({kind, c->index, node, 0, std::nan("")});
+        if (!known && r.unrecorded.size() < kMaxUnrecorded)
+            r.unrecorded.push_back({kind, c->index, node, 0, std::nan("")});
     }
 }
 
@@ -230,7 +232,7 @@ bool readWorkerFile(const std::string &path, Replayed &r) {
     bool ok = std::fread(magic, 1, 8, f) == 8 && std::memcmp(magic, kMagic, 8) == 0 &&
               std::fread(&r.kind, sizeof r.kind, 1, f) == 1 &&
               std::fread(&r.bits, sizeof r.bits, 1, f) == 1 &&
-              std::fread(&n, sizeof n, 1, f) == 1 && n <= 4096;
+              std::fread(&n, sizeof n, 1, f) == 1 && n <= kMaxUnrecorded;
     if (ok) {
         r.unrecorded.resize(n);
         ok = (n == 0 || std::fread(r.unrecorded.data(), sizeof(vulmora_state_micro), n, f) == n) &&
@@ -515,6 +517,13 @@ int runReplay(const Options &given, const char *argv0) {
             if (!std::isfinite(r.values[k]) && bad++ == 0) first = k + 1;
         std::printf("every node: %zu values, %zu non-finite%s\n", r.values.size(), bad,
                     bad ? (" (first at node " + std::to_string(first) + ")").c_str() : "");
+        if (h.location == 2 || h.location == -1)
+            std::printf("  (every node saw the captured node's loc_micro, loc_poro and "
+                        "mic_lastp: location = %d)\n",
+                        h.location);
+        if (!st.data(VULMORA_SECTION_sample_micro) && st.microCount())
+            std::printf("  (microstructure values were recorded at the captured node only; "
+                        "elsewhere they are NaN)\n");
         if (o.writeOutput) {
             std::error_code ec;
             fs::create_directories(o.output, ec);
