@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "sample.h"
 #include "state.h"
+#include "exchange/exchange.h"
 
 #include <cstring>
 
@@ -158,7 +159,7 @@ void Library::bind(Sample &s, const Options &o) {
 // state's memory stays with `s`, which must outlive the calls.
 bool Library::bind(State &s, std::string &error) {
     const vulmora_state_header &h = s.header();
-    for (int t = 0; t < 12; ++t) {
+    for (int t = 0; t < VULMORA_NTYPES; ++t) {
         const int *nn = s.array<int>(VULMORA_SECTION_el_nnode);
         const int *ng = s.array<int>(VULMORA_SECTION_el_ngp);
         if ((nn && nn[t] != x.elNnode[t]) || (ng && ng[t] != x.elNgp[t]))
@@ -189,11 +190,11 @@ bool Library::bind(State &s, std::string &error) {
         *nodal[k] = s.array<float>(VULMORA_SECTION_t0 + static_cast<int>(k));
     *x.micLastp = s.array<int>(VULMORA_SECTION_mic_lastp);
     if (const double *m = s.array<double>(VULMORA_SECTION_loc_micro))
-        std::memcpy(x.locMicro, m, 200 * sizeof(double));
+        std::memcpy(x.locMicro, m, VULMORA_LOC_MICRO_LEN * sizeof(double));
     if (const char *t = s.array<char>(VULMORA_SECTION_name_mechprop))
-        std::memcpy(x.nameMechprop, t, 505);
+        std::memcpy(x.nameMechprop, t, 5 * VULMORA_NAME_MECHPROP_LEN);
     if (const char *t = s.array<char>(VULMORA_SECTION_unit_mechprop))
-        std::memcpy(x.unitMechprop, t, 105);
+        std::memcpy(x.unitMechprop, t, 5 * VULMORA_UNIT_MECHPROP_LEN);
     return true;
 }
 

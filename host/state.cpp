@@ -17,12 +17,13 @@
 #endif
 
 #include "entries.h"
+#include "exchange/exchange.h"
 
 namespace vhost {
 
 namespace {
 
-constexpr int kTypes = 12;
+constexpr int kTypes = VULMORA_NTYPES;
 constexpr uint32_t kSwapped = 0x04030201u;
 
 struct Expected {
@@ -230,13 +231,13 @@ bool State::check(std::string &error) {
             out = VULMORA_STATE_LASTP_LEN;
             return true;
         case VULMORA_EXTENT_LOC_MICRO:
-            out = 200;
+            out = VULMORA_LOC_MICRO_LEN;
             return true;
         case VULMORA_EXTENT_NAME_MECHPROP:
-            out = 505;
+            out = 5 * VULMORA_NAME_MECHPROP_LEN;
             return true;
         case VULMORA_EXTENT_UNIT_MECHPROP:
-            out = 105;
+            out = 5 * VULMORA_UNIT_MECHPROP_LEN;
             return true;
         case VULMORA_EXTENT_TYPES:
             out = kTypes;

@@ -21,9 +21,10 @@
 **   sum of el_nnode[el_type[e]]   ncon (the rows one after another)
 **   P = sum of el_ngp[el_type[e]] fraction_void epstn_new; strsg P x nstr1
 **   203           mic_lastp (entries 0-2, 100 constituents, 100 auxiliary)
-**   200           loc_micro
-**   5 x 101, 5 x 21   name_mechprop, unit_mechprop (bytes)
-**   12            el_nnode, el_ngp (the tables the extents were made with)
+**   200           loc_micro (VULMORA_LOC_MICRO_LEN of exchange.h)
+**   5 x 101, 5 x 21   name_mechprop, unit_mechprop (bytes; exchange.h)
+**   12            el_nnode, el_ngp (VULMORA_NTYPES; the tables the extents
+**                 were made with)
 **   any           micro_values: struct vulmora_state_micro, the values the
 **                 call obtained from the microstructure library
 **   any           micro_names: struct vulmora_state_name, the names it obtained

@@ -8,6 +8,8 @@
 
 #include "state_writer.h"
 
+#include "../exchange/exchange.h"
+
 #include <stddef.h>
 
 #ifdef _WIN32
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr int kTypes = 12;
+constexpr int kTypes = VULMORA_NTYPES;
 
 struct SectionInfo {
     const char *name;
@@ -151,11 +153,11 @@ uint64_t extentOf(const vulmora_state_view &v, int extent, uint64_t conn, uint64
     case VULMORA_EXTENT_LASTP:
         return VULMORA_STATE_LASTP_LEN;
     case VULMORA_EXTENT_LOC_MICRO:
-        return 200;
+        return VULMORA_LOC_MICRO_LEN;
     case VULMORA_EXTENT_NAME_MECHPROP:
-        return 5 * 101;
+        return 5 * VULMORA_NAME_MECHPROP_LEN;
     case VULMORA_EXTENT_UNIT_MECHPROP:
-        return 5 * 21;
+        return 5 * VULMORA_UNIT_MECHPROP_LEN;
     case VULMORA_EXTENT_TYPES:
         return kTypes;
     case VULMORA_EXTENT_RECORDS:
