@@ -239,7 +239,10 @@ TEST(Capture, ReplayInProcessAndAtEveryNode) {
         << r.out;
     const std::string csv = vtest::slurp(out / "density-replay.csv");
     EXPECT_EQ(vtest::occurrences(csv, "\n"), 65u);
-    EXPECT_NE(csv.find("\n5,0,0,0,"), std::string::npos) << csv.substr(0, 400);
+    EXPECT_NE(csv.find("\n5,0,0,0,604,0.0625,-nan\n"), std::string::npos) << csv.substr(0, 400);
+    const std::string vtu = vtest::slurp(out / "density-replay.vtu");
+    EXPECT_NE(vtu.find("NumberOfPoints=\"64\" NumberOfCells=\"64\""), std::string::npos);
+    EXPECT_NE(vtu.find("Name=\"func_density_finite\""), std::string::npos);
 }
 
 // The hooks called directly: dormant without the variable (the result is

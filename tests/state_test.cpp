@@ -258,6 +258,15 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
     std::snprintf(want, sizeof want, "returned %.17g",
                   static_cast<double>(st.array<float>(VULMORA_SECTION_t1)[16]));
     EXPECT_NE(r.out.find(want), std::string::npos) << r.out;
+    // Every node, on the sample's hexahedra.
+    r = vtest::runHost(VULMORA_HOST_EXE,
+                       "replay '" + file + "' --functions density --node 1 --all-nodes --output '" +
+                           (dir / "out").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("every node: 125 values, 0 non-finite"), std::string::npos) << r.out;
+    const std::string vtu = vtest::slurp(dir / "out" / "density-replay.vtu");
+    EXPECT_NE(vtu.find("NumberOfPoints=\"125\" NumberOfCells=\"64\""), std::string::npos);
+    EXPECT_EQ(vtest::occurrences(vtu, "\n12\n"), 64u); // one hexahedron per element
     // A mechanical property reads the sample's whole microstructure.
     r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file + "' --functions yieldstress --node 63");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
