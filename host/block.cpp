@@ -155,6 +155,42 @@ void Library::bind(Sample &s, const Options &o) {
 
 // ---- states ------------------------------------------------------------------
 
+namespace {
+
+// The float arrays of the block and their sections.
+struct FloatField {
+    int section;
+    float **Exchange::*field;
+};
+constexpr FloatField kFloatFields[] = {
+    {VULMORA_SECTION_t0, &Exchange::t0},
+    {VULMORA_SECTION_t1, &Exchange::t1},
+    {VULMORA_SECTION_fs0, &Exchange::fs0},
+    {VULMORA_SECTION_fs1, &Exchange::fs1},
+    {VULMORA_SECTION_vf_s0, &Exchange::vf0},
+    {VULMORA_SECTION_vf_s1, &Exchange::vf1},
+    {VULMORA_SECTION_f_vol0, &Exchange::fvol0},
+    {VULMORA_SECTION_f_vol1, &Exchange::fvol1},
+    {VULMORA_SECTION_jctn0, &Exchange::jctn0},
+    {VULMORA_SECTION_jctn1, &Exchange::jctn1},
+    {VULMORA_SECTION_fatigue_life, &Exchange::fatigue},
+    {VULMORA_SECTION_u0, &Exchange::u0},
+    {VULMORA_SECTION_v0, &Exchange::v0},
+    {VULMORA_SECTION_w0, &Exchange::w0},
+    {VULMORA_SECTION_u1, &Exchange::u1},
+    {VULMORA_SECTION_v1, &Exchange::v1},
+    {VULMORA_SECTION_w1, &Exchange::w1},
+    {VULMORA_SECTION_p0, &Exchange::p0},
+    {VULMORA_SECTION_p1, &Exchange::p1},
+    {VULMORA_SECTION_mushy_strain, &Exchange::mushy},
+    {VULMORA_SECTION_fraction_void, &Exchange::fractionVoid},
+    {VULMORA_SECTION_epstn_new, &Exchange::epstn},
+    {VULMORA_SECTION_strsg, &Exchange::strsg},
+    {VULMORA_SECTION_el_vol, &Exchange::elVol},
+};
+
+} // namespace
+
 // Every pointer from the state (null where the file has no section); the
 // state's memory stays with `s`, which must outlive the calls.
 bool Library::bind(State &s, std::string &error) {
@@ -181,13 +217,8 @@ bool Library::bind(State &s, std::string &error) {
     *x.x = s.array<double>(VULMORA_SECTION_x_cord);
     *x.y = s.array<double>(VULMORA_SECTION_y_cord);
     *x.z = s.array<double>(VULMORA_SECTION_z_cord);
-    *x.elVol = s.array<float>(VULMORA_SECTION_el_vol);
-    float **nodal[] = {x.t0,    x.t1,    x.fs0,          x.fs1,   x.vf0,     x.vf1,
-                       x.fvol0, x.fvol1, x.jctn0,        x.jctn1, x.fatigue, x.u0,
-                       x.v0,    x.w0,    x.u1,           x.v1,    x.w1,      x.p0,
-                       x.p1,    x.mushy, x.fractionVoid, x.epstn, x.strsg};
-    for (size_t k = 0; k < std::size(nodal); ++k)
-        *nodal[k] = s.array<float>(VULMORA_SECTION_t0 + static_cast<int>(k));
+    for (const FloatField &f : kFloatFields)
+        *(x.*f.field) = s.array<float>(f.section);
     *x.micLastp = s.array<int>(VULMORA_SECTION_mic_lastp);
     if (const double *m = s.array<double>(VULMORA_SECTION_loc_micro))
         std::memcpy(x.locMicro, m, VULMORA_LOC_MICRO_LEN * sizeof(double));
@@ -213,13 +244,9 @@ vulmora_state_view Library::view() const {
     d[VULMORA_SECTION_el_type] = *x.elType, d[VULMORA_SECTION_mat_id] = *x.matId;
     d[VULMORA_SECTION_ncon] = *x.ncon;
     d[VULMORA_SECTION_x_cord] = *x.x, d[VULMORA_SECTION_y_cord] = *x.y;
-    d[VULMORA_SECTION_z_cord] = *x.z, d[VULMORA_SECTION_el_vol] = *x.elVol;
-    float *const *nodal[] = {x.t0,    x.t1,    x.fs0,          x.fs1,   x.vf0,     x.vf1,
-                             x.fvol0, x.fvol1, x.jctn0,        x.jctn1, x.fatigue, x.u0,
-                             x.v0,    x.w0,    x.u1,           x.v1,    x.w1,      x.p0,
-                             x.p1,    x.mushy, x.fractionVoid, x.epstn, x.strsg};
-    for (size_t k = 0; k < std::size(nodal); ++k)
-        d[VULMORA_SECTION_t0 + static_cast<int>(k)] = *nodal[k];
+    d[VULMORA_SECTION_z_cord] = *x.z;
+    for (const FloatField &f : kFloatFields)
+        d[f.section] = *(x.*f.field);
     d[VULMORA_SECTION_mic_lastp] = *x.micLastp;
     d[VULMORA_SECTION_loc_micro] = x.locMicro;
     d[VULMORA_SECTION_name_mechprop] = x.nameMechprop;

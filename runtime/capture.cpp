@@ -166,23 +166,11 @@ void viewOfBlock(vulmora_state_view &v) {
     v.stress_scale = stress_scale, v.func_temp = func_temp, v.loc_poro = loc_poro;
     v.mic_models = micModelsA, v.mic_cnt = micCNTA;
     const void **d = v.data;
-    d[VULMORA_SECTION_el_type] = el_type, d[VULMORA_SECTION_mat_id] = mat_id;
-    d[VULMORA_SECTION_ncon] = ncon;
-    d[VULMORA_SECTION_x_cord] = x_cord, d[VULMORA_SECTION_y_cord] = y_cord;
-    d[VULMORA_SECTION_z_cord] = z_cord, d[VULMORA_SECTION_el_vol] = el_vol;
-    const float *nodal[] = {
-        t0,   t1, fs0, fs1, vf_s0, vf_s1, f_vol0, f_vol1, jctn0,        jctn1,         fatigue_life,
-        u0,   v0, w0,  u1,  v1,    w1,    p0,     p1,     mushy_strain, fraction_void, epstn_new,
-        strsg};
-    static_assert(VULMORA_SECTION_strsg - VULMORA_SECTION_t0 + 1 == sizeof nodal / sizeof *nodal,
-                  "the float sections run from t0 to strsg");
-    for (size_t k = 0; k < sizeof nodal / sizeof *nodal; ++k)
-        d[VULMORA_SECTION_t0 + static_cast<int>(k)] = nodal[k];
-    d[VULMORA_SECTION_mic_lastp] = g.lastpSaved ? g.lastp : mic_lastp;
-    d[VULMORA_SECTION_loc_micro] = loc_micro;
-    d[VULMORA_SECTION_name_mechprop] = name_mechprop;
-    d[VULMORA_SECTION_unit_mechprop] = unit_mechprop;
-    d[VULMORA_SECTION_el_nnode] = el_nnode, d[VULMORA_SECTION_el_ngp] = el_ngp;
+    // Every array of the block, by its own name.
+#define VULMORA_CAPTURE_ARRAY(name, type, extent) d[VULMORA_SECTION_##name] = name;
+    VULMORA_STATE_BLOCK_SECTIONS(VULMORA_CAPTURE_ARRAY)
+#undef VULMORA_CAPTURE_ARRAY
+    if (g.lastpSaved) d[VULMORA_SECTION_mic_lastp] = g.lastp; // as the call found it
     if (g.microCount) {
         d[VULMORA_SECTION_micro_values] = g.micro;
         v.micro_count = static_cast<uint32_t>(g.microCount);

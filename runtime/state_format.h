@@ -52,9 +52,11 @@ extern "C" {
 #define VULMORA_STATE_TEXT_LEN 1024
 #define VULMORA_STATE_PATH_LEN 1024
 
-/* Every section: name (the exchange variable's, or an extra one), data
-** type and extent. The writer and the reader are both made from this list. */
-#define VULMORA_STATE_SECTIONS(X)                                                                  \
+/* Every section: name, data type and extent. The writer and the reader are
+** both made from these lists. The first names arrays of the exchange block
+** (each section is named after its variable); the second the extra ones. */
+#define VULMORA_STATE_SECTIONS(X) VULMORA_STATE_BLOCK_SECTIONS(X) VULMORA_STATE_EXTRA_SECTIONS(X)
+#define VULMORA_STATE_BLOCK_SECTIONS(X)                                                            \
     X(el_type, I32, NEL)                                                                           \
     X(mat_id, I32, NEL)                                                                            \
     X(ncon, I32, CONN)                                                                             \
@@ -90,7 +92,8 @@ extern "C" {
     X(name_mechprop, BYTES, NAME_MECHPROP)                                                         \
     X(unit_mechprop, BYTES, UNIT_MECHPROP)                                                         \
     X(el_nnode, I32, TYPES)                                                                        \
-    X(el_ngp, I32, TYPES)                                                                          \
+    X(el_ngp, I32, TYPES)
+#define VULMORA_STATE_EXTRA_SECTIONS(X)                                                            \
     X(micro_values, MICRO, RECORDS)                                                                \
     X(micro_names, NAME, NAMES)                                                                    \
     X(sample_micro, F64, SAMPLE_MICRO)                                                             \
