@@ -24,7 +24,7 @@
 #include <signal.h>
 #include <windows.h>
 #else
-#include <dlfcn.h>
+#include <link.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
@@ -291,14 +291,34 @@ void installHandlers() {
         sigaction(kSignals[k], &sa, &gPrevious[k]);
 }
 
-void findLibrary() {
-    Dl_info info;
-    if (dladdr(reinterpret_cast<void *>(&vulmora_capture_enter), &info) && info.dli_fname) {
-        if (info.dli_fname[0] != '/') { // relative to the working directory
-            if (getcwd(g.library, sizeof g.library)) append(g.library, sizeof g.library, "/");
+// The loaded object whose segments hold `address` (dl_iterate_phdr is as
+// old as the C library's first symbol versions, unlike dladdr's home in it).
+struct Owner {
+    uintptr_t address;
+    const char *name;
+};
+
+int visit(dl_phdr_info *info, size_t, void *data) {
+    Owner *o = static_cast<Owner *>(data);
+    for (int k = 0; k < info->dlpi_phnum; ++k) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[k];
+        const uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && o->address >= lo && o->address - lo < ph.p_memsz) {
+            o->name = info->dlpi_name;
+            return 1;
         }
-        append(g.library, sizeof g.library, info.dli_fname);
     }
+    return 0;
+}
+
+void findLibrary() {
+    Owner o = {reinterpret_cast<uintptr_t>(&vulmora_capture_enter), nullptr};
+    dl_iterate_phdr(visit, &o);
+    if (!o.name || !*o.name) return; // linked into the program itself
+    if (o.name[0] != '/') {          // relative to the working directory
+        if (getcwd(g.library, sizeof g.library)) append(g.library, sizeof g.library, "/");
+    }
+    append(g.library, sizeof g.library, o.name);
 }
 #else
 // A vectored handler sees an exception before any frame's handler: it
