@@ -188,7 +188,9 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     const Frame &f = g.frames[g.depth - 1];
     if (!firstTime(f.entry, trigger)) return;
     g.writing = 1;
-    char path[kPathLen + 128] = {0}, part[kPathLen + 136] = {0};
+    // Static, so that a crash handler running on a small stack has room.
+    static char path[kPathLen + 128], part[kPathLen + 136], line[kPathLen + 512];
+    path[0] = part[0] = line[0] = 0;
     append(path, sizeof path, g.folder);
     append(path, sizeof path, "/vulmora-");
     appendInt(path, sizeof path, processId());
@@ -215,7 +217,6 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     c.micro_complete = g.microOverflow ? 0 : 1;
     c.stop_text = outcome == VULMORA_OUTCOME_STOPPED ? g.stopText : nullptr;
 
-    char line[kPathLen + 512] = {0};
     append(line, sizeof line, "vulmora capture: func_");
     append(line, sizeof line, f.entry);
     append(line, sizeof line, "(");
@@ -275,12 +276,15 @@ void crashed(int sig) {
 
 void installHandlers() {
     stack_t current;
-    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
+    // A stack of our own for the handler, so that a stack overflow is caught
+    // too, unless the host has given the thread a large enough one.
+    if (sigaltstack(nullptr, &current) == 0 &&
+        ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof gAltStack / 2)) {
         stack_t mine;
         std::memset(&mine, 0, sizeof mine);
         mine.ss_sp = gAltStack;
         mine.ss_size = sizeof gAltStack;
-        sigaltstack(&mine, nullptr); // so that a stack overflow is caught too
+        sigaltstack(&mine, nullptr);
     }
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);

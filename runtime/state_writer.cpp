@@ -77,7 +77,7 @@ struct Out {
     bool ok = true;
     uint64_t pos = 0;
     size_t used = 0;
-    char buf[4096];
+    char buf[1024]; // small: this may run on a signal stack
 
     void flush() {
         size_t done = 0;

@@ -106,6 +106,7 @@ TEST(Capture, DlopenHostFailuresAreSavedOnceAndReplayed) {
     } cases[] = {
         {"density", "", 5, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},
         {"heatflux", "", 7, VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, true},
+        {"texternal", "", 17, VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, true},
         {"interhtransfer", "", 42, VULMORA_TRIGGER_STOP, VULMORA_OUTCOME_STOPPED, true},
         {"density", "func_density:3:2", 3, VULMORA_TRIGGER_REQUEST, VULMORA_OUTCOME_NONE, false},
         {"emissivity", "", 9, VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, true},

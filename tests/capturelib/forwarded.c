@@ -71,7 +71,27 @@ static double impl_vximposed(int node) {
     return 0.0 * node;
 }
 
+/* Unbounded recursion at node 17: a stack overflow, caught on the capture's
+** own signal stack. The call goes through a volatile pointer, so that it
+** stays a real call. */
+static double deeper(volatile double *above, int depth);
+static double (*volatile recurse)(volatile double *, int) = deeper;
+static double deeper(volatile double *above, int depth) {
+    volatile double frame[64];
+    frame[0] = *above + 1.0;
+    return depth <= 0 ? frame[0] : recurse(frame, depth - 1) + frame[0];
+}
+
+static double impl_texternal(int node) {
+    volatile double start = 300.0;
+#ifndef FIXED
+    if (node == 17) return recurse(&start, 1 << 30);
+#endif
+    return start + node;
+}
+
 FORWARD(density)
+FORWARD(texternal)
 FORWARD(vximposed)
 FORWARD(yieldstress)
 FORWARD(heatflux)
