@@ -358,6 +358,8 @@ void aborted(int sig) {
 }
 
 void installHandlers() {
+    ULONG reserve = 64 * 1024; // room for the handler after a stack overflow
+    SetThreadStackGuarantee(&reserve);
     AddVectoredExceptionHandler(1, crashed);
     gPreviousAbort = signal(SIGABRT, aborted);
 }
