@@ -185,7 +185,7 @@ void viewOfBlock(vulmora_state_view &v) {
 // and trigger; `what` ends the stderr line. Async-signal-safe.
 void save(int trigger, int outcome, uint64_t bits, int signal, const char *what) {
     if (g.depth <= 0 || g.writing) return;
-    const Frame &f = g.frames[g.depth - 1];
+    const Frame &f = g.frames[(g.depth < kMaxDepth ? g.depth : kMaxDepth) - 1];
     if (!firstTime(f.entry, trigger)) return;
     g.writing = 1;
     // Static, so that a crash handler running on a small stack has room.
@@ -418,13 +418,15 @@ void vulmora_capture_enter(const char *entry, int argument) {
         ++g.depth;
         return;
     }
+    if (g.depth == 0) { // what the outermost call obtains, its inner calls' included
+        g.microCount = 0;
+        g.microOverflow = false;
+        g.nameCount = 0;
+        // A registration call writes its marks into mic_lastp: keep what it saw.
+        g.lastpSaved = location == -1 && mic_lastp;
+        if (g.lastpSaved) std::memcpy(g.lastp, mic_lastp, sizeof g.lastp);
+    }
     g.frames[g.depth++] = {entry, argument};
-    g.microCount = 0;
-    g.microOverflow = false;
-    g.nameCount = 0;
-    // A registration call writes its marks into mic_lastp: keep what it saw.
-    g.lastpSaved = location == -1 && mic_lastp;
-    if (g.lastpSaved) std::memcpy(g.lastp, mic_lastp, sizeof g.lastp);
     if (g.atEntry[0] && argument == g.atNode && std::strcmp(entry, g.atEntry) == 0 &&
         ++g.atSeen == g.atCount)
         save(VULMORA_TRIGGER_REQUEST, VULMORA_OUTCOME_NONE, 0, 0, "as requested");
@@ -438,14 +440,13 @@ double vulmora_capture_leave(double result) {
         save(VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, bits, 0,
              std::isnan(result) ? "returned NaN" : "returned an infinite value");
     }
-    --g.depth;
-    g.lastpSaved = false;
+    if (--g.depth == 0) g.lastpSaved = false;
     return result;
 }
 
 void vulmora_capture_leave_void(void) {
-    if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE && g.depth > 0) --g.depth;
-    g.lastpSaved = false;
+    if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE && g.depth > 0 && --g.depth == 0)
+        g.lastpSaved = false;
 }
 
 void vulmora_capture_record_micro(int kind, int index, int node, double value) {

@@ -23,6 +23,7 @@
 #include "loaded_library.h"
 #include "mikral/mikral.h"
 #include "runtime/capture.h"
+#include "runtime/stop.h"
 
 namespace fs = std::filesystem;
 
@@ -274,6 +275,26 @@ TEST(Capture, HooksPassResultsThroughAndStayDormantWithoutTheVariable) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(files[0].filename().string().find("-youngsmodulus-nonfinite.vstate"),
               std::string::npos);
+
+    // Deeper than the capture follows: a stop is still saved, for the
+    // deepest call it follows, and printed and ended as without it.
+    Folder deep;
+    r = vtest::runInChild([&] {
+        setenv("VULMORA_CAPTURE", deep.path.c_str(), 1);
+        vulmora_capture_before("density", 1);
+        for (int k = 2; k <= 40; ++k)
+            vulmora_capture_before("heatflux", k);
+        vulmora_stop("deep %d\n", 40);
+    });
+    EXPECT_TRUE(vtest::stoppedWith(r, "deep 40\n"));
+    const auto stops = deep.states();
+    ASSERT_EQ(stops.size(), 1u);
+    vhost::State st;
+    std::string error;
+    ASSERT_TRUE(vhost::loadState(stops[0].string(), st, error)) << error;
+    EXPECT_STREQ(st.header().entry, "heatflux");
+    EXPECT_EQ(st.header().argument, 16);
+    EXPECT_STREQ(st.header().stop_text, "deep 40\n");
 }
 
 } // namespace
