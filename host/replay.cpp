@@ -9,6 +9,7 @@
 // sees the printed text and the exit status or signal as the host would.
 #include "replay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -600,10 +601,20 @@ int runReplay(const Options &given, const char *argv0) {
                     microName(m).c_str(), m.node < 0 ? "none" : "NaN");
     if (!r.values.empty()) {
         size_t bad = 0, first = 0;
-        for (size_t k = 0; k < r.values.size(); ++k)
-            if (!std::isfinite(r.values[k]) && bad++ == 0) first = k + 1;
+        double lo = INFINITY, hi = -INFINITY, sum = 0;
+        for (size_t k = 0; k < r.values.size(); ++k) {
+            const double v = r.values[k];
+            if (!std::isfinite(v)) {
+                if (bad++ == 0) first = k + 1;
+                continue;
+            }
+            lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
+        }
         std::printf("every node: %zu values, %zu non-finite%s\n", r.values.size(), bad,
                     bad ? (" (first at node " + std::to_string(first) + ")").c_str() : "");
+        if (bad < r.values.size())
+            std::printf("  finite values: min %.9g, mean %.9g, max %.9g\n", lo,
+                        sum / double(r.values.size() - bad), hi);
         if (h.location == 2 || h.location == -1)
             std::printf("  (every node saw the captured node's loc_micro, loc_poro and "
                         "mic_lastp: location = %d)\n",

@@ -2,6 +2,7 @@
 // reader's refusal of every kind of damage, one line each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -264,6 +265,15 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
                            (dir / "out").string() + "'");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("every node: 125 values, 0 non-finite"), std::string::npos) << r.out;
+    { // known.c's density is the temperature: the extremes of t1
+        const float *t1 = st.array<float>(VULMORA_SECTION_t1);
+        const auto [lo, hi] = std::minmax_element(t1, t1 + 125);
+        char want[96];
+        std::snprintf(want, sizeof want, "min %.9g,", double(*lo));
+        EXPECT_NE(r.out.find(want), std::string::npos) << r.out;
+        std::snprintf(want, sizeof want, "max %.9g\n", double(*hi));
+        EXPECT_NE(r.out.find(want), std::string::npos) << r.out;
+    }
     const std::string vtu = vtest::slurp(dir / "out" / "density-replay.vtu");
     EXPECT_NE(vtu.find("NumberOfPoints=\"125\" NumberOfCells=\"64\""), std::string::npos);
     EXPECT_EQ(vtest::occurrences(vtu, "\n12\n"), 64u); // one hexahedron per element
