@@ -298,3 +298,31 @@ TEST(Capture, HooksPassResultsThroughAndStayDormantWithoutTheVariable) {
 }
 
 } // namespace
+
+namespace {
+
+// The capture's C library calls (signals, files, the loader's object list)
+// ask for no newer C library than the rest of the library: a library built
+// here still loads on older sites.
+TEST(Capture, NeedsNoNewerCLibrary) {
+#ifdef VULMORA_SANITIZED
+    GTEST_SKIP() << "a sanitizer build needs the sanitizer runtimes";
+#endif
+    FILE *p = popen("nm -D --undefined-only '" CAPTURE_FAULTY "'", "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    ASSERT_NE(out.find("sigaction@GLIBC_"), std::string::npos) << out; // the capture is in
+    const std::regex version("@GLIBC_([0-9]+)\\.([0-9]+)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), version);
+         it != std::sregex_iterator(); ++it) {
+        const int major = std::stoi((*it)[1]), minor = std::stoi((*it)[2]);
+        EXPECT_TRUE(major < 2 || (major == 2 && minor <= 17)) << it->str();
+    }
+}
+
+} // namespace
