@@ -380,12 +380,16 @@ void parseAt(const char *at) {
     if (!at) return;
     if (std::strncmp(at, "func_", 5) == 0) at += 5;
     const char *colon = std::strchr(at, ':');
-    if (!colon || static_cast<size_t>(colon - at) >= sizeof g.atEntry) return;
     char *end = nullptr;
-    long node = std::strtol(colon + 1, &end, 10);
-    long n = 1;
-    if (*end == ':') n = std::strtol(end + 1, &end, 10);
-    if (*end || node < -2147483647L || node > 2147483647L || n < 1 || n > 2147483647L) {
+    long node = 0, n = 1;
+    if (colon && colon > at && static_cast<size_t>(colon - at) < sizeof g.atEntry) {
+        node = std::strtol(colon + 1, &end, 10);
+        if (end == colon + 1)
+            end = nullptr; // no digits
+        else if (*end == ':')
+            n = std::strtol(end + 1, &end, 10);
+    }
+    if (!end || *end || node < -2147483647L || node > 2147483647L || n < 1 || n > 2147483647L) {
         say("vulmora capture: VULMORA_CAPTURE_AT is not <entry>:<node>[:<n>]; ignored\n");
         return;
     }

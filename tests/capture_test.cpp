@@ -301,6 +301,49 @@ TEST(Capture, HooksPassResultsThroughAndStayDormantWithoutTheVariable) {
 
 namespace {
 
+// VULMORA_CAPTURE_AT: which call is saved, and what is refused (one line on
+// stderr, then no request is saved).
+TEST(Capture, RequestNamesOneCall) {
+    const struct {
+        const char *at;
+        int node; // argument of the saved call, 0 for none
+        bool refused;
+    } cases[] = {
+        {"density:5", 5, false},    {"func_density:5", 5, false},
+        {"density:5:2", 5, false},  {"density:5:3", 0, false},
+        {"heatflux:5", 0, false},   {"density:9", 0, false},
+        {"density", 0, true},       {"density:", 0, true},
+        {"density:x", 0, true},     {"density:5:0", 0, true},
+        {"density:5:", 0, true},    {":5", 0, true},
+        {"density:5:2:1", 0, true}, {"density:99999999999", 0, true},
+    };
+    for (const auto &c : cases) {
+        Folder dir;
+        auto r = vtest::runInChild([&] {
+            dup2(STDOUT_FILENO, STDERR_FILENO); // the stderr line, where the test sees it
+            setenv("VULMORA_CAPTURE", dir.path.c_str(), 1);
+            setenv("VULMORA_CAPTURE_AT", c.at, 1);
+            for (int pass = 0; pass < 2; ++pass)
+                for (int node = 1; node <= 8; ++node) {
+                    vulmora_capture_before("density", node);
+                    (void)vulmora_capture_after(1.0);
+                }
+        });
+        EXPECT_EQ(r.out.find("is not <entry>:<node>[:<n>]; ignored") != std::string::npos,
+                  c.refused)
+            << c.at << ": " << r.out;
+        const auto files = dir.states();
+        ASSERT_EQ(files.size(), c.node ? 1u : 0u) << c.at;
+        if (!c.node) continue;
+        vhost::State st;
+        std::string error;
+        ASSERT_TRUE(vhost::loadState(files[0].string(), st, error)) << error;
+        EXPECT_EQ(st.header().argument, c.node) << c.at;
+        EXPECT_EQ(st.header().trigger, VULMORA_TRIGGER_REQUEST) << c.at;
+        EXPECT_EQ(st.header().outcome, VULMORA_OUTCOME_NONE) << c.at;
+    }
+}
+
 // The capture's C library calls (signals, files, the loader's object list)
 // ask for no newer C library than the rest of the library: a library built
 // here still loads on older sites.
