@@ -283,7 +283,9 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
         std::fprintf(stderr, "vulmora-host: the library has no func_%s\n", t.entry.c_str());
         return 2;
     }
-    if (!h.entry[0]) *lib.x.curNode = t.node - 1; // a saved sample: the usual convention
+    // Another node than the captured one (or a saved sample): the usual
+    // convention, cur_node = node - 1.
+    if (!h.entry[0] || t.node != h.argument) *lib.x.curNode = t.node - 1;
     std::fflush(stdout);
     mikral_calls_clear();
     const double v = f(t.node);
