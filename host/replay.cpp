@@ -538,7 +538,8 @@ int runReplay(const Options &given, const char *argv0) {
                 o.library == h.library ? ""
                                        : (" (captured with " + plain(h.library) + ")").c_str());
     std::printf("call:     func_%s(%d), cur_node = %d, location = %d, %d nodes, %d elements\n",
-                t.entry.c_str(), t.node, h.entry[0] ? h.cur_node : t.node - 1, h.location, h.nnod,
+                t.entry.c_str(), t.node,
+                h.entry[0] && t.node == h.argument ? h.cur_node : t.node - 1, h.location, h.nnod,
                 h.nel);
     if (t.captured) {
         std::string c = outcomeText(h);
