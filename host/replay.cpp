@@ -43,7 +43,8 @@ constexpr uint32_t kMaxUnrecorded = 4096; // look-ups reported, at most
 
 // What the worker hands back.
 struct Replayed {
-    int32_t kind = 0; // kReturned, else the call did not return
+    int32_t kind = 0;     // kReturned, else the call did not return
+    int32_t complete = 0; // 1: the worker did everything (--all-nodes included)
     uint64_t bits = 0;
     std::vector<vulmora_state_micro> unrecorded;
     std::vector<double> values; // --all-nodes: one per node
@@ -194,34 +195,41 @@ void collectUnrecorded(const State &st, const Micro &m, Replayed &r) {
 }
 
 struct WorkerFile {
-    std::string path;
+    FILE *file = nullptr; // opened up front, unbuffered: written even after a crash
     const State *state = nullptr;
     const Micro *micro = nullptr;
     Replayed result;
-    bool written = false;
+    bool done = false;
 };
 WorkerFile *gFile = nullptr;
 
-// Written once: after the call, or from exit() when the call stopped.
-void writeWorkerFile() {
+// (Re)write the result file: after the call, at the end, from exit() when
+// the call stopped, or from the crash hook (values so far, no look-ups).
+void writeResult(bool crashed) {
     WorkerFile *w = gFile;
-    if (!w || w->written) return;
-    w->written = true;
-    if (w->result.kind != kReturned && w->state && w->micro)
-        collectUnrecorded(*w->state, *w->micro, w->result);
-    FILE *f = std::fopen(w->path.c_str(), "wb");
-    if (!f) return;
-    const Replayed &r = w->result;
+    if (!w || !w->file) return;
+    Replayed &r = w->result;
+    if (!crashed && r.kind != kReturned && w->state && w->micro)
+        collectUnrecorded(*w->state, *w->micro, r);
     const uint32_t n = static_cast<uint32_t>(r.unrecorded.size());
     const uint64_t nv = r.values.size();
+    FILE *f = w->file;
+    std::fseek(f, 0, SEEK_SET);
     std::fwrite(kMagic, 1, 8, f);
     std::fwrite(&r.kind, sizeof r.kind, 1, f);
+    std::fwrite(&r.complete, sizeof r.complete, 1, f);
     std::fwrite(&r.bits, sizeof r.bits, 1, f);
     std::fwrite(&n, sizeof n, 1, f);
     if (n) std::fwrite(r.unrecorded.data(), sizeof(vulmora_state_micro), n, f);
     std::fwrite(&nv, sizeof nv, 1, f);
     if (nv) std::fwrite(r.values.data(), sizeof(double), r.values.size(), f);
-    std::fclose(f);
+    std::fflush(f);
+}
+void writeAtExit() {
+    if (gFile && !gFile->done) writeResult(false);
+}
+void writeAtCrash() {
+    if (gFile && !gFile->done) writeResult(true);
 }
 
 bool readWorkerFile(const std::string &path, Replayed &r) {
@@ -232,6 +240,7 @@ bool readWorkerFile(const std::string &path, Replayed &r) {
     uint64_t nv = 0;
     bool ok = std::fread(magic, 1, 8, f) == 8 && std::memcmp(magic, kMagic, 8) == 0 &&
               std::fread(&r.kind, sizeof r.kind, 1, f) == 1 &&
+              std::fread(&r.complete, sizeof r.complete, 1, f) == 1 &&
               std::fread(&r.bits, sizeof r.bits, 1, f) == 1 &&
               std::fread(&n, sizeof n, 1, f) == 1 && n <= kMaxUnrecorded;
     if (ok) {
@@ -243,8 +252,6 @@ bool readWorkerFile(const std::string &path, Replayed &r) {
         r.values.resize(static_cast<size_t>(nv));
         ok = nv == 0 || std::fread(r.values.data(), sizeof(double), r.values.size(), f) == nv;
     }
-    char extra;
-    ok = ok && std::fread(&extra, 1, 1, f) == 0; // nothing after the values
     std::fclose(f);
     return ok;
 }
@@ -293,11 +300,13 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
     out.bits = toBits(v);
     out.kind = kReturned;
     collectUnrecorded(st, micro, out);
-    if (o.allNodes) { // every node, in the captured mode
-        out.values.resize(static_cast<size_t>(h.nnod));
+    if (o.allNodes) {                                    // every node, in the captured mode
+        out.values.reserve(static_cast<size_t>(h.nnod)); // no allocation in the loop
+        if (gFile) writeResult(false);                   // the call's outcome is safe
         for (int node = 1; node <= h.nnod; ++node) {
             *lib.x.curNode = node - 1;
-            out.values[static_cast<size_t>(node - 1)] = f(node);
+            const double value = f(node);
+            out.values.push_back(value);
         }
         std::fflush(stdout);
     }
@@ -460,20 +469,28 @@ std::string writeNodeFiles(const Options &o, const State &st, const std::string 
 // ---- entry points of this file -----------------------------------------------------
 
 int runReplayWorker(const Options &o) {
-    static WorkerFile file; // trivially reachable from exit()
+    static WorkerFile file; // reachable from exit() and the crash hook
     static State st;
     static Micro micro;
-    file.path = o.resultFile;
+    file.file = std::fopen(o.resultFile.c_str(), "wb");
+    if (!file.file) {
+        std::fprintf(stderr, "vulmora-host worker: cannot write %s\n", o.resultFile.c_str());
+        return 2;
+    }
+    std::setvbuf(file.file, nullptr, _IONBF, 0);
     file.state = &st;
     file.micro = &micro;
     gFile = &file;
-    std::atexit(writeWorkerFile);
+    std::atexit(writeAtExit);
+    platform::onCrash(writeAtCrash);
     const int rc = makeCall(o, o.replayWorker, st, micro, file.result);
     if (rc != 0) {
-        file.written = true; // nothing to hand back
+        file.done = true; // nothing to hand back
         return rc;
     }
-    writeWorkerFile();
+    file.result.complete = 1;
+    writeResult(false);
+    file.done = true;
     return 0;
 }
 
@@ -550,6 +567,7 @@ int runReplay(const Options &given, const char *argv0) {
 
     Ending e;
     Replayed r;
+    std::string allNodesEnd; // how an unfinished every-node loop ended
     if (o.inProcess) {
         std::printf("replaying in this process (a stop or crash ends it)\n");
         std::fflush(stdout);
@@ -582,12 +600,22 @@ int runReplay(const Options &given, const char *argv0) {
             return 2;
         }
         e.printed = run.out;
-        if (!run.exited) {
-            e.outcome = VULMORA_OUTCOME_SIGNAL;
-            e.signal = run.status;
-        } else if (run.status == 0 && haveResult && r.kind == kReturned) {
+        const bool returned = haveResult && r.kind == kReturned;
+        if (returned) {
             e.outcome = VULMORA_OUTCOME_RETURNED;
             e.bits = r.bits;
+            if (!run.exited || run.status != 0) { // ended in the every-node loop
+                allNodesEnd = "the worker " +
+                              std::string(!run.exited ? "crashed (signal or exception code "
+                                                      : "stopped (exit status ") +
+                              std::to_string(run.status) + ") at node " +
+                              std::to_string(r.values.size() + 1);
+                if (!run.out.empty()) allNodesEnd += ", printing " + escaped(run.out);
+                e.printed.clear();
+            }
+        } else if (!run.exited) {
+            e.outcome = VULMORA_OUTCOME_SIGNAL;
+            e.signal = run.status;
         } else if (run.status == 1) {
             e.outcome = VULMORA_OUTCOME_STOPPED;
         } else {
@@ -602,6 +630,7 @@ int runReplay(const Options &given, const char *argv0) {
         std::printf("  not recorded: the call read %s, which the capture did not record "
                     "(it got %s)\n",
                     microName(m).c_str(), m.node < 0 ? "none" : "NaN");
+    if (!allNodesEnd.empty()) std::printf("every node: %s\n", allNodesEnd.c_str());
     if (!r.values.empty()) {
         size_t bad = 0, first = 0;
         double lo = INFINITY, hi = -INFINITY, sum = 0;
