@@ -38,6 +38,10 @@ struct Options {
     int materials = 1;     // bit m-1 set: nodes of material m are evaluated
     bool help = false, version = false;
     int probeNode = 0, probeStep = 0; // --node / --step
+    // replay FILE / --save-state FILE (see replay.h).
+    std::string replayFile, saveState;
+    bool inProcess = false, allNodes = false;
+    std::string replayWorker; // hidden: the worker of a replay, on this file
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
 };
