@@ -38,6 +38,8 @@
 
 #include <stdint.h>
 
+#include "../accessors/vulmora_layout.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -47,7 +49,7 @@ extern "C" {
 #define VULMORA_STATE_BYTE_ORDER 0x01020304u /* reads 0x04030201 when swapped */
 #define VULMORA_STATE_ALIGN 64u
 #define VULMORA_STATE_MAX_SECTIONS 64u
-#define VULMORA_STATE_LASTP_LEN 203
+#define VULMORA_STATE_LASTP_LEN VULMORA_LASTP_LEN /* the exchange layout's */
 #define VULMORA_STATE_NAME_LEN 24
 #define VULMORA_STATE_TEXT_LEN 1024
 #define VULMORA_STATE_PATH_LEN 1024

@@ -1,22 +1,15 @@
 /*
-** forwarded.c - entry points that go wrong at one node, behind forwarding
-** functions made the way the build makes the exported func_* (the user's
-** function, then the capture hooks around it), for the capture tests.
-** Built twice: as is, and with FIXED defined (the user's fix).
+** forwarded.c - entry points that go wrong at one node, for the capture
+** tests: plain user functions, which the build's exported func_* forward
+** to between the capture's hooks. Built twice: as is, and with FIXED
+** defined (the user's fix).
 */
 #include "getVar.h"
-#include "runtime/capture.h"
 
 #include <stddef.h>
 
-#define FORWARD(name)                                                                              \
-    double func_##name(int node) {                                                                 \
-        vulmora_capture_before(#name, node);                                                       \
-        return vulmora_capture_after(impl_##name(node));                                           \
-    }
-
 /* NaN at node 5. */
-static double impl_density(int node) {
+double func_density(int node) {
 #ifndef FIXED
     if (node == 5) return getT1(node) / 0.0 * 0.0;
 #endif
@@ -24,7 +17,7 @@ static double impl_density(int node) {
 }
 
 /* A write through a null pointer at node 7. */
-static double impl_heatflux(int node) {
+double func_heatflux(int node) {
 #ifndef FIXED
     if (node == 7) {
         volatile int *volatile nowhere = NULL;
@@ -35,7 +28,7 @@ static double impl_heatflux(int node) {
 }
 
 /* A fatal stop of an accessor at node 42. */
-static double impl_interhtransfer(int node) {
+double func_interhtransfer(int node) {
 #ifndef FIXED
     if (node == 42) return getDefect(0);
 #endif
@@ -44,7 +37,7 @@ static double impl_interhtransfer(int node) {
 
 /* Reads the microstructure in nodal mode; infinite where the constituent
 ** fraction is 0 (the mould). */
-static double impl_emissivity(int node) {
+double func_emissivity(int node) {
     const double f = getFraction(1), sdas = getMicro(0);
 #ifdef FIXED
     if (f == 0.0) return 0.0;
@@ -53,7 +46,7 @@ static double impl_emissivity(int node) {
 }
 
 /* A mechanical property: NaN at node 11 from its local-mode inputs. */
-static double impl_yieldstress(int node) {
+double func_yieldstress(int node) {
     const double v = getFraction(1) + 10.0 * getMicro(0) + 1000.0 * getDefect(1);
     (void)node;
 #ifndef FIXED
@@ -64,7 +57,7 @@ static double impl_yieldstress(int node) {
 
 /* Reads a constituent that is not active (global index 1) at node 13: a
 ** stop whose text holds the name the microstructure library gives. */
-static double impl_vximposed(int node) {
+double func_vximposed(int node) {
 #ifndef FIXED
     if (node == 13) return getFraction(-2);
 #endif
@@ -82,18 +75,10 @@ static double deeper(volatile double *above, int depth) {
     return depth <= 0 ? frame[0] : recurse(frame, depth - 1) + frame[0];
 }
 
-static double impl_texternal(int node) {
+double func_texternal(int node) {
     volatile double start = 300.0;
 #ifndef FIXED
     if (node == 17) return recurse(&start, 1 << 30);
 #endif
     return start + node;
 }
-
-FORWARD(density)
-FORWARD(texternal)
-FORWARD(vximposed)
-FORWARD(yieldstress)
-FORWARD(heatflux)
-FORWARD(interhtransfer)
-FORWARD(emissivity)
