@@ -18,6 +18,7 @@
 #include "../mikral/mikral.h"
 #include "../runtime/messages.h"
 #include "../runtime/stop.h"
+#include "../runtime/capture.h"
 
 #include <cstddef>
 
@@ -86,15 +87,21 @@ int *lastp() {
 // called directly (not through pointers) so that they stay plain imports
 // on every platform.
 const char *nameOf(Kind kind, int g) {
-    if (kind == kConstituent) return micCNT_GindToName_CNT(micCNTA, g);
-    return micCNT_GindToName_Aux(micCNTA, g);
+    const char *name = kind == kConstituent ? micCNT_GindToName_CNT(micCNTA, g)
+                                            : micCNT_GindToName_Aux(micCNTA, g);
+    vulmora_capture_name(kind, g, name); // kept for a replay when capturing
+    return name;
 }
 
 // Value of active index i at node cur_node, from the microstructure
-// library; the node index is handed over as the host wrote it.
+// library; the node index is handed over as the host wrote it. Nothing is
+// done with the value but to return it (and note it when capturing).
 double valueOf(Kind kind, int i) {
-    if (kind == kConstituent) return micModels_gCNTibyAind_checkIndices(micModelsA, i, cur_node);
-    return micModels_vAuxibyAind_checkIndices(micModelsA, i, cur_node);
+    const int node = cur_node;
+    const double v = kind == kConstituent ? micModels_gCNTibyAind_checkIndices(micModelsA, i, node)
+                                          : micModels_vAuxibyAind_checkIndices(micModelsA, i, node);
+    vulmora_capture_micro(kind, i, node, v); // kept for a replay when capturing
+    return v;
 }
 
 // A name fit to print: the library may have none for the index.

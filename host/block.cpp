@@ -5,6 +5,10 @@
 
 #include "platform.h"
 #include "sample.h"
+#include "state.h"
+#include "exchange/exchange.h"
+
+#include <cstring>
 
 namespace vhost {
 
@@ -105,6 +109,8 @@ bool Library::open(const std::string &path, std::string &error) {
         {Var::loc_micro, &b.locMicro},
         {Var::name_mechprop, &b.nameMechprop},
         {Var::unit_mechprop, &b.unitMechprop},
+        {Var::el_nnode, &b.elNnode},
+        {Var::el_ngp, &b.elNgp},
     };
     for (const Slot &s : slots)
         *static_cast<void **>(s.target) = addr[static_cast<size_t>(s.var)];
@@ -115,6 +121,7 @@ bool Library::open(const std::string &path, std::string &error) {
     externalcompute =
         reinterpret_cast<ExternalFn>(platform::findSymbol(handle_, "func_externalcompute"));
     fromCGS = reinterpret_cast<ConvertFn>(platform::findSymbol(handle_, "fconvertFromCGS"));
+    path_ = path;
     return true;
 }
 
@@ -156,6 +163,108 @@ void Library::bind(Sample &s, const Options &o) {
     *x.strsg = s.strsg.data();
     *x.micModels = s.model;
     *x.micCnt = s.catalog;
+}
+
+// ---- states ------------------------------------------------------------------
+
+namespace {
+
+// The float arrays of the block and their sections.
+struct FloatField {
+    int section;
+    float **Exchange::*field;
+};
+constexpr FloatField kFloatFields[] = {
+    {VULMORA_SECTION_t0, &Exchange::t0},
+    {VULMORA_SECTION_t1, &Exchange::t1},
+    {VULMORA_SECTION_fs0, &Exchange::fs0},
+    {VULMORA_SECTION_fs1, &Exchange::fs1},
+    {VULMORA_SECTION_vf_s0, &Exchange::vf0},
+    {VULMORA_SECTION_vf_s1, &Exchange::vf1},
+    {VULMORA_SECTION_f_vol0, &Exchange::fvol0},
+    {VULMORA_SECTION_f_vol1, &Exchange::fvol1},
+    {VULMORA_SECTION_jctn0, &Exchange::jctn0},
+    {VULMORA_SECTION_jctn1, &Exchange::jctn1},
+    {VULMORA_SECTION_fatigue_life, &Exchange::fatigue},
+    {VULMORA_SECTION_u0, &Exchange::u0},
+    {VULMORA_SECTION_v0, &Exchange::v0},
+    {VULMORA_SECTION_w0, &Exchange::w0},
+    {VULMORA_SECTION_u1, &Exchange::u1},
+    {VULMORA_SECTION_v1, &Exchange::v1},
+    {VULMORA_SECTION_w1, &Exchange::w1},
+    {VULMORA_SECTION_p0, &Exchange::p0},
+    {VULMORA_SECTION_p1, &Exchange::p1},
+    {VULMORA_SECTION_mushy_strain, &Exchange::mushy},
+    {VULMORA_SECTION_fraction_void, &Exchange::fractionVoid},
+    {VULMORA_SECTION_epstn_new, &Exchange::epstn},
+    {VULMORA_SECTION_strsg, &Exchange::strsg},
+    {VULMORA_SECTION_el_vol, &Exchange::elVol},
+};
+
+} // namespace
+
+// Every pointer from the state (null where the file has no section); the
+// state's memory stays with `s`, which must outlive the calls.
+bool Library::bind(State &s, std::string &error) {
+    const vulmora_state_header &h = s.header();
+    for (int t = 0; t < VULMORA_NTYPES; ++t) {
+        const int *nn = s.array<int>(VULMORA_SECTION_el_nnode);
+        const int *ng = s.array<int>(VULMORA_SECTION_el_ngp);
+        if ((nn && nn[t] != x.elNnode[t]) || (ng && ng[t] != x.elNgp[t]))
+            return error = "the state's per-type tables differ from the library's (type " +
+                           std::to_string(t) + ")",
+                   false;
+    }
+    *x.nnod = h.nnod, *x.nvnod = h.nvnod, *x.nel = h.nel, *x.nstr1 = h.nstr1;
+    *x.twoD = h.two_d, *x.curNode = h.cur_node, *x.location = h.location;
+    *x.unitTemp = h.user_unit_temp, *x.unitCoor = h.user_unit_coor;
+    *x.unitConductivity = h.user_unit_thermalconductivity, *x.unitTime = h.user_unit_time;
+    *x.unitHeatflux = h.user_unit_heatflux, *x.unitHtc = h.user_unit_heattransfercoeff;
+    *x.unitVelocity = h.user_unit_velocity, *x.unitMassflow = h.user_unit_massflowrate;
+    *x.tnodecontrol = h.tnodecontrol, *x.vnodecontrol = h.vnodecontrol;
+    *x.stressScale = h.stress_scale, *x.funcTemp = h.func_temp, *x.locPoro = h.loc_poro;
+    *x.elType = s.array<int>(VULMORA_SECTION_el_type);
+    *x.matId = s.array<int>(VULMORA_SECTION_mat_id);
+    *x.ncon = s.rows().empty() ? nullptr : s.rows().data();
+    *x.x = s.array<double>(VULMORA_SECTION_x_cord);
+    *x.y = s.array<double>(VULMORA_SECTION_y_cord);
+    *x.z = s.array<double>(VULMORA_SECTION_z_cord);
+    for (const FloatField &f : kFloatFields)
+        *(x.*f.field) = s.array<float>(f.section);
+    *x.micLastp = s.array<int>(VULMORA_SECTION_mic_lastp);
+    if (const double *m = s.array<double>(VULMORA_SECTION_loc_micro))
+        std::memcpy(x.locMicro, m, VULMORA_LOC_MICRO_LEN * sizeof(double));
+    if (const char *t = s.array<char>(VULMORA_SECTION_name_mechprop))
+        std::memcpy(x.nameMechprop, t, 5 * VULMORA_NAME_MECHPROP_LEN);
+    if (const char *t = s.array<char>(VULMORA_SECTION_unit_mechprop))
+        std::memcpy(x.unitMechprop, t, 5 * VULMORA_UNIT_MECHPROP_LEN);
+    return true;
+}
+
+vulmora_state_view Library::view() const {
+    vulmora_state_view v{};
+    v.nnod = *x.nnod, v.nvnod = *x.nvnod, v.nel = *x.nel, v.nstr1 = *x.nstr1;
+    v.two_d = *x.twoD, v.cur_node = *x.curNode, v.location = *x.location;
+    v.user_unit_temp = *x.unitTemp, v.user_unit_coor = *x.unitCoor;
+    v.user_unit_thermalconductivity = *x.unitConductivity, v.user_unit_time = *x.unitTime;
+    v.user_unit_heatflux = *x.unitHeatflux, v.user_unit_heattransfercoeff = *x.unitHtc;
+    v.user_unit_velocity = *x.unitVelocity, v.user_unit_massflowrate = *x.unitMassflow;
+    v.tnodecontrol = *x.tnodecontrol, v.vnodecontrol = *x.vnodecontrol;
+    v.stress_scale = *x.stressScale, v.func_temp = *x.funcTemp, v.loc_poro = *x.locPoro;
+    v.mic_models = *x.micModels, v.mic_cnt = *x.micCnt;
+    const void **d = v.data;
+    d[VULMORA_SECTION_el_type] = *x.elType, d[VULMORA_SECTION_mat_id] = *x.matId;
+    d[VULMORA_SECTION_ncon] = *x.ncon;
+    d[VULMORA_SECTION_x_cord] = *x.x, d[VULMORA_SECTION_y_cord] = *x.y;
+    d[VULMORA_SECTION_z_cord] = *x.z;
+    for (const FloatField &f : kFloatFields)
+        d[f.section] = *(x.*f.field);
+    d[VULMORA_SECTION_mic_lastp] = *x.micLastp;
+    d[VULMORA_SECTION_loc_micro] = x.locMicro;
+    d[VULMORA_SECTION_name_mechprop] = x.nameMechprop;
+    d[VULMORA_SECTION_unit_mechprop] = x.unitMechprop;
+    d[VULMORA_SECTION_el_nnode] = x.elNnode, d[VULMORA_SECTION_el_ngp] = x.elNgp;
+    return v;
 }
 
 // ---- the default library -------------------------------------------------------

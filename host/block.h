@@ -8,10 +8,12 @@
 #include "accessors/vulmora_layout.h"
 #include "entries.h"
 #include "options.h"
+#include "runtime/state_writer.h"
 
 namespace vhost {
 
 class Sample;
+class State;
 
 using PropertyFn = double (*)(int);
 using ExternalFn = void (*)(void *, int);
@@ -31,9 +33,10 @@ struct Exchange {
     float **mushy, **fractionVoid, **epstn, **strsg;
     void **micModels, **micCnt;
     int **micLastp;
-    double *locMicro;   // VULMORA_LOC_MICRO_LEN values
-    char *nameMechprop; // VULMORA_MECHPROP_COUNT x VULMORA_NAME_MECHPROP_LEN
-    char *unitMechprop; // VULMORA_MECHPROP_COUNT x VULMORA_UNIT_MECHPROP_LEN
+    double *locMicro;           // VULMORA_LOC_MICRO_LEN values
+    char *nameMechprop;         // VULMORA_MECHPROP_COUNT x VULMORA_NAME_MECHPROP_LEN
+    char *unitMechprop;         // VULMORA_MECHPROP_COUNT x VULMORA_UNIT_MECHPROP_LEN
+    const int *elNnode, *elNgp; // the per-type tables, VULMORA_NTYPES each
 };
 
 class Library {
@@ -44,12 +47,20 @@ class Library {
     PropertyFn entry(const std::string &name) const;
     // Point the block at the sample's current step and write the scalars.
     void bind(Sample &s, const Options &o);
+    // Point the block at a loaded state and write its scalars, mic_lastp,
+    // loc_micro and the mechanical-property texts; false (with the reason)
+    // when the state was made with other per-type tables than the library's.
+    bool bind(State &s, std::string &error);
+    // The block as it stands, as the state file's writer takes it.
+    vulmora_state_view view() const;
+    const std::string &path() const { return path_; }
 
     Exchange x{};
     ExternalFn externalcompute = nullptr;
     ConvertFn fromCGS = nullptr; // the exported fconvertFromCGS
 
   private:
+    std::string path_;
     void *handle_ = nullptr;
     PropertyFn entries_[std::size(kEntryPoints)]{};
 };

@@ -247,6 +247,9 @@ ResultHeader *openResult(const Options &o, const ResultShape &shape) {
 // The first call the solver would make of entry point `e`, on a sample of
 // 4 x 4 x 4 nodes (and func_externalcompute before it).
 void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o) {
+    // A capture asked for is for the run's own calls, not for this look.
+    platform::unsetEnvironment("VULMORA_CAPTURE");
+    platform::unsetEnvironment("VULMORA_CAPTURE_AT");
     Sample tiny(4, 1);
     Caller caller(lib, tiny, o);
     caller.beginStep(1);

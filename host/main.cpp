@@ -25,6 +25,7 @@
 #include "options.h"
 #include "outdir.h"
 #include "platform.h"
+#include "replay.h"
 #include "report.h"
 #include "result.h"
 #include "sample.h"
@@ -923,11 +924,17 @@ int main(int argc, char **argv) {
         vhost::platform::rawStdout();
         return runWorker(o);
     }
+    if (!o.replayWorker.empty()) {
+        vhost::platform::rawStdout();
+        return runReplayWorker(o);
+    }
     try {
+        if (!o.replayFile.empty()) return runReplay(o, argv[0]);
         if (!chooseLibrary(o, error)) {
             std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
             return 2;
         }
+        if (!o.saveState.empty()) return saveSampleState(o);
         if (o.probeNode) {
             if (o.functions.empty()) {
                 std::fprintf(stderr, "vulmora-host: --node/--step need --functions NAME\n");

@@ -127,7 +127,13 @@ bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
 // One option at a time; every option that takes a value takes the next word.
 bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
     std::string writeSteps; // checked once the number of steps is known
-    for (int i = 1; i < argc; ++i) {
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "replay") == 0) {
+        if (argc < 3) return error = "replay needs a state file", false;
+        o.replayFile = argv[2];
+        first = 3;
+    }
+    for (int i = first; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string &v) {
             if (i + 1 >= argc) {
@@ -241,6 +247,14 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.expect.push_back(x);
         } else if (a == "--order-seed") {
             if (!number(1, 1 << 30, o.orderSeed)) return false;
+        } else if (a == "--save-state") {
+            if (!value(o.saveState)) return false;
+        } else if (a == "--in-process" && (!o.replayFile.empty() || !o.replayWorker.empty())) {
+            o.inProcess = true;
+        } else if (a == "--all-nodes" && (!o.replayFile.empty() || !o.replayWorker.empty())) {
+            o.allNodes = true;
+        } else if (a == "--replay-worker") {
+            if (!value(o.replayWorker)) return false;
         } else if (a == "--worker") {
             if (!value(o.worker)) return false;
         } else if (a == "--result") {
@@ -251,7 +265,11 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
         }
     }
     if (!writeSteps.empty() && !parseWriteSteps(writeSteps, o, error)) return false;
-    if ((o.probeNode != 0) != (o.probeStep != 0))
+    if (!o.replayFile.empty() || !o.replayWorker.empty()) {
+        if (o.functions.size() > 1) return error = "replay takes one entry point", false;
+        return true; // the node is one of the state's, checked against it
+    }
+    if ((o.probeNode != 0) != (o.probeStep != 0) && (o.saveState.empty() || o.probeNode != 0))
         return error = "--node and --step go together", false;
     if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
         return error = "--node: the sample has only " +
@@ -381,6 +399,19 @@ Checks (each entry point that returned values; exit status 1 on a finding)
                         nodes per side; a note when its time per call grows
                         with the mesh (a search at every call)
 
+Capture and replay
+  replay FILE [--library PATH] [--in-process] [--all-nodes]
+                        load a state file written by a library's capture
+                        (VULMORA_CAPTURE) or by --save-state, call the captured
+                        entry point at the captured node in a worker (in this
+                        process with --in-process, e.g. under gdb --args) and
+                        report the outcome next to the captured one; a fixed
+                        library can be given with --library; --all-nodes
+                        also evaluates the entry point at every node of the
+                        state; a saved sample needs --functions NAME --node N
+  --save-state FILE     write the sample at --step S (default: the last step)
+                        as a state file and stop
+
 Output
   --output DIR          folder for the results (default vulmora-out): one CSV
                         per entry point, one VTK file per step with a .pvd
@@ -401,6 +432,9 @@ Output
 Every entry point runs in a worker process of its own: the emulator never
 runs user code itself (but with --node), and a crash, stop, hang or write
 into the host's arrays ends only that worker and is reported.
+
+Exit status of replay: 0 reproduced, 1 differs, 2 bad state file or
+command line.
 
 Exit status: 0 when every evaluated entry point returned finite values at
 every node and every file was written; 1 when one stopped, crashed, timed

@@ -50,6 +50,10 @@ struct Options {
         double lo, hi;
     };
     std::vector<Expectation> expect; // --expect NAME=LO:HI
+    // replay FILE / --save-state FILE (see replay.h).
+    std::string replayFile, saveState;
+    bool inProcess = false, allNodes = false;
+    std::string replayWorker; // hidden: the worker of a replay, on this file
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
     // Hidden: the checking worker of --check-order (0: a plain worker).

@@ -176,6 +176,9 @@ bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
 bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
                int &status);
 
+// Remove `name` from this process's environment.
+void unsetEnvironment(const char *name);
+
 // One job through runMany.
 RunResult runCaptured(const std::vector<std::string> &args);
 

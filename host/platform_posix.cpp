@@ -437,6 +437,10 @@ void closePipes(Child &c) {
 
 } // namespace
 
+void unsetEnvironment(const char *name) {
+    unsetenv(name);
+}
+
 using ForkClock = std::chrono::steady_clock;
 
 // The copy writes into a pipe; the pipe is read until end of file or the

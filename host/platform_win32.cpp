@@ -491,6 +491,10 @@ void closeChild(Child &c) {
 
 } // namespace
 
+void unsetEnvironment(const char *name) {
+    _putenv_s(name, "");
+}
+
 bool runForked(const std::function<void()> &, double, std::string &, bool &, int &) {
     return false;
 }

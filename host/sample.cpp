@@ -47,6 +47,19 @@ double shape(int c, double r, double s, double t) {
 
 } // namespace
 
+// The names of the sample's microstructure, by global index.
+MikralCatalog *sampleCatalog() {
+    MikralCatalog *catalog = mikral_catalog_create();
+    for (int g = 0; g < kNumConstituents; ++g)
+        mikral_catalog_add_constituent(catalog, g, kConstituents[g]);
+    for (int g = 0; g < 2; ++g)
+        mikral_catalog_add_constituent(catalog, kNumConstituents + g, kInactiveConstituents[g]);
+    for (int g = 0; g < kNumAuxiliaries; ++g)
+        mikral_catalog_add_auxiliary(catalog, g, kAuxiliaries[g]);
+    mikral_catalog_add_auxiliary(catalog, kNumAuxiliaries, kInactiveAuxiliaries[0]);
+    return catalog;
+}
+
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
@@ -55,14 +68,7 @@ Sample::Sample(int n, int nsteps) : nodesPerSide(n), steps(nsteps) {
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
     buildMesh();
-    catalog = mikral_catalog_create();
-    for (int g = 0; g < kNumConstituents; ++g)
-        mikral_catalog_add_constituent(catalog, g, kConstituents[g]);
-    for (int g = 0; g < 2; ++g)
-        mikral_catalog_add_constituent(catalog, kNumConstituents + g, kInactiveConstituents[g]);
-    for (int g = 0; g < kNumAuxiliaries; ++g)
-        mikral_catalog_add_auxiliary(catalog, g, kAuxiliaries[g]);
-    mikral_catalog_add_auxiliary(catalog, kNumAuxiliaries, kInactiveAuxiliaries[0]);
+    catalog = sampleCatalog();
     model = mikral_model_create(nnod, kNumConstituents, kNumAuxiliaries);
     auto size = static_cast<size_t>(nnod);
     for (auto *f : {&t0,      &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,

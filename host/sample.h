@@ -35,6 +35,9 @@ inline constexpr const char *kInactiveAuxiliaries[] = {"eutectic undercooling"};
 constexpr int kNumConstituents = 3;
 constexpr int kNumAuxiliaries = 2;
 
+// A new catalogue of the names above (constituents 0-4, auxiliaries 0-2).
+MikralCatalog *sampleCatalog();
+
 // The state of one node at one instant, in host units.
 struct NodeState {
     double T = 0, fs = 0;              // K, solid fraction

@@ -2,6 +2,8 @@
 
 #include "stop.h"
 
+#include "capture.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,11 @@ extern "C" {
 // so passing them as the format is safe and gives the bytes exactly.
 void vulmora_stop(const char *format, ...) {
     va_list args;
+    if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE) { // the state, before anything is printed
+        va_start(args, format);
+        vulmora_capture_stop(format, args);
+        va_end(args);
+    }
     va_start(args, format);
     std::vprintf(format, args);
     va_end(args);

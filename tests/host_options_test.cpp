@@ -288,3 +288,35 @@ TEST(HostOptions, HelpDocumentsEveryOption) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
 }
+
+// ---- replay and --save-state ------------------------------------------------------
+
+TEST(HostOptions, ReplayAndSaveStateTakeTheirOwnOptions) {
+    Options o = accepted("replay s.vstate --in-process --all-nodes --functions density --node 9");
+    EXPECT_EQ(o.replayFile, "s.vstate");
+    EXPECT_TRUE(o.inProcess);
+    EXPECT_TRUE(o.allNodes);
+    EXPECT_EQ(o.functions, std::vector<std::string>{"density"});
+    EXPECT_EQ(o.probeNode, 9); // a node of the state: no --step, no sample bound
+    o = accepted("--save-state s.vstate --steps 4 --step 3");
+    EXPECT_EQ(o.saveState, "s.vstate");
+    EXPECT_EQ(o.probeStep, 3);
+    EXPECT_TRUE(accepted("replay s.vstate").functions.empty());
+
+    struct Case {
+        const char *words, *error;
+    } cases[] = {
+        {"replay", "replay needs a state file"},
+        {"--in-process", "unknown option '--in-process' (see --help)"},
+        {"--all-nodes", "unknown option '--all-nodes' (see --help)"},
+        {"replay s.vstate --functions density,heatflux", "replay takes one entry point"},
+        {"--save-state", "--save-state needs a value"},
+        {"--save-state s --steps 2 --step 3", "--step: the run has only 2 steps"},
+    };
+    for (const Case &c : cases) {
+        Options bad;
+        std::string error;
+        EXPECT_FALSE(parse(c.words, bad, error)) << c.words;
+        EXPECT_EQ(error, c.error) << c.words;
+    }
+}

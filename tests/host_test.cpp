@@ -151,6 +151,7 @@ class KnownValues : public ::testing::Test {
         run_ = host(lib(HOSTLIB_KNOWN) + kSmall + "--no-plots --temp C --length mm --output '" +
                     dir_.string() + "'");
     }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
     static double value(const char *entry, int step, int node) {
         std::string header;
         auto rows = readCsv(dir_ / (std::string(entry) + ".csv"), header);

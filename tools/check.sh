@@ -12,11 +12,11 @@ cmake --workflow --preset asan
 echo "== Windows: cross-built DLLs, their tables, and runs under Wine"
 bash tests/windows/check.sh
 
-echo "== valgrind memcheck: nearest-node (scan and index), field, mean and microstructure tests"
+echo "== valgrind memcheck: nearest-node (scan and index), field, mean, microstructure and state-file tests"
 # The fatal paths run in forked children, which stay under valgrind; a
 # child with an error exits 99 instead of 1, and its test fails. Programs
 # the tests exec (readelf, nm) are system tools and are not traced.
-for test in nodnum_test nodfixed_test fields_test ipmeans_test ipmeans_property_test micro_test; do
+for test in nodnum_test nodfixed_test fields_test ipmeans_test ipmeans_property_test micro_test state_test; do
     valgrind -q --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=99 \
         "build/tests/$test" --gtest_brief=1
 done
@@ -25,7 +25,7 @@ echo "== fuzzing: each target for a bounded time from the seed corpus"
 cmake --workflow --preset fuzz
 fuzz_work=$(mktemp -d)
 trap 'rm -rf "$fuzz_work"' EXIT
-for target in accessors_fuzz:45 micro_fuzz:30; do
+for target in accessors_fuzz:45 micro_fuzz:30 state_fuzz:30; do
     name=${target%%:*}
     log="$fuzz_work/$name.log"
     mkdir -p "$fuzz_work/$name"

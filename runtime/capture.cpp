@@ -1,0 +1,484 @@
+// capture.cpp - the state of a failing call, written where the user can
+// replay it.
+//
+// Nothing runs at load: every variable here is zero-initialised, and the
+// environment is read at the first call of an entry point. Everything on
+// the way from a crash signal to the file is async-signal-safe: the path,
+// the file name and the stderr line are put together by hand, and the file
+// is written by the state writer with write() only.
+
+#include "capture.h"
+
+#include "../exchange/exchange.h"
+#include "state_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <signal.h>
+#include <windows.h>
+#else
+#include <link.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+extern "C" {
+int vulmora_capture_mode;
+}
+
+namespace {
+
+constexpr int kMaxDepth = 16;   // entry points calling entry points
+constexpr int kMaxEntries = 40; // distinct entry points seen triggering
+constexpr int kMaxMicro = 256;  // look-ups recorded per call
+constexpr int kMaxNames = 8;    // name look-ups recorded per call
+constexpr size_t kPathLen = VULMORA_STATE_PATH_LEN;
+
+struct Frame {
+    const char *entry;
+    int argument;
+};
+
+// Everything the capture keeps, in zero-initialised storage.
+struct Capture {
+    char folder[kPathLen];
+    char library[kPathLen];
+    char atEntry[32];
+    int atNode, atCount, atSeen;
+    Frame frames[kMaxDepth];
+    int depth;
+    const char *seen[kMaxEntries];  // entries that wrote a file ...
+    unsigned triggers[kMaxEntries]; // ... and for which triggers (bit per trigger)
+    vulmora_state_micro micro[kMaxMicro];
+    int microCount;
+    bool microOverflow;
+    vulmora_state_name names[kMaxNames];
+    int nameCount;
+    bool lastpSaved;
+    int lastp[VULMORA_STATE_LASTP_LEN]; // mic_lastp before a registration call
+    char stopText[VULMORA_STATE_TEXT_LEN];
+    volatile int writing; // a file is being written (a crash inside it re-raises)
+};
+Capture g;
+
+// ---- text by hand (no printf in a signal handler) -----------------------------
+
+size_t length(const char *s) {
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+// Append `s` to `buf` (of `size` bytes, NUL-terminated) as far as it fits.
+void append(char *buf, size_t size, const char *s) {
+    size_t n = length(buf);
+    while (*s && n + 1 < size)
+        buf[n++] = *s++;
+    buf[n] = 0;
+}
+
+void appendInt(char *buf, size_t size, long long v) {
+    char digits[24];
+    int k = 0;
+    unsigned long long u =
+        v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    do {
+        digits[k++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0) digits[k++] = '-';
+    char out[24];
+    for (int j = 0; j < k; ++j)
+        out[j] = digits[k - 1 - j];
+    out[k] = 0;
+    append(buf, size, out);
+}
+
+void say(const char *line) {
+#ifdef _WIN32
+    (void)_write(2, line, static_cast<unsigned>(length(line)));
+#else
+    ssize_t rc = ::write(2, line, length(line));
+    (void)rc;
+#endif
+}
+
+long processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<long>(getpid());
+#endif
+}
+
+// ---- which files are written ------------------------------------------------------
+
+const char *triggerWord(int trigger) {
+    switch (trigger) {
+    case VULMORA_TRIGGER_NONFINITE:
+        return "nonfinite";
+    case VULMORA_TRIGGER_CRASH:
+        return "crash";
+    case VULMORA_TRIGGER_STOP:
+        return "stop";
+    default:
+        return "request";
+    }
+}
+
+// True the first time `entry` comes with `trigger`; marks it taken.
+bool firstTime(const char *entry, int trigger) {
+    const unsigned bit = 1u << trigger;
+    for (int k = 0; k < kMaxEntries; ++k) {
+        if (!g.seen[k]) {
+            g.seen[k] = entry;
+            g.triggers[k] = bit;
+            return true;
+        }
+        if (g.seen[k] == entry || std::strcmp(g.seen[k], entry) == 0) {
+            if (g.triggers[k] & bit) return false;
+            g.triggers[k] |= bit;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The exchange block as it stands, with mic_lastp as the call found it.
+void viewOfBlock(vulmora_state_view &v) {
+    std::memset(&v, 0, sizeof v);
+    v.nnod = nnod, v.nvnod = nvnod, v.nel = nel, v.nstr1 = nstr1, v.two_d = TWO_D;
+    v.cur_node = cur_node, v.location = location;
+    v.user_unit_temp = user_unit_temp, v.user_unit_coor = user_unit_coor;
+    v.user_unit_thermalconductivity = user_unit_thermalconductivity;
+    v.user_unit_time = user_unit_time, v.user_unit_heatflux = user_unit_heatflux;
+    v.user_unit_heattransfercoeff = user_unit_heattransfercoeff;
+    v.user_unit_velocity = user_unit_velocity, v.user_unit_massflowrate = user_unit_massflowrate;
+    v.tnodecontrol = tnodecontrol, v.vnodecontrol = vnodecontrol;
+    v.stress_scale = stress_scale, v.func_temp = func_temp, v.loc_poro = loc_poro;
+    v.mic_models = micModelsA, v.mic_cnt = micCNTA;
+    const void **d = v.data;
+    // Every array of the block, by its own name.
+#define VULMORA_CAPTURE_ARRAY(name, type, extent) d[VULMORA_SECTION_##name] = name;
+    VULMORA_STATE_BLOCK_SECTIONS(VULMORA_CAPTURE_ARRAY)
+#undef VULMORA_CAPTURE_ARRAY
+    if (g.lastpSaved) d[VULMORA_SECTION_mic_lastp] = g.lastp; // as the call found it
+    if (g.microCount) {
+        d[VULMORA_SECTION_micro_values] = g.micro;
+        v.micro_count = static_cast<uint32_t>(g.microCount);
+    }
+    if (g.nameCount) {
+        d[VULMORA_SECTION_micro_names] = g.names;
+        v.name_count = static_cast<uint32_t>(g.nameCount);
+    }
+}
+
+// Write the file of the innermost call for `trigger`, once per entry point
+// and trigger; `what` ends the stderr line. Async-signal-safe.
+void save(int trigger, int outcome, uint64_t bits, int signal, const char *what) {
+    if (g.depth <= 0 || g.writing) return;
+    const Frame &f = g.frames[(g.depth < kMaxDepth ? g.depth : kMaxDepth) - 1];
+    if (!firstTime(f.entry, trigger)) return;
+    g.writing = 1;
+    // Static, so that a crash handler running on a small stack has room.
+    static char path[kPathLen + 128], part[kPathLen + 136], line[kPathLen + 512];
+    path[0] = part[0] = line[0] = 0;
+    append(path, sizeof path, g.folder);
+    append(path, sizeof path, "/vulmora-");
+    appendInt(path, sizeof path, processId());
+    append(path, sizeof path, "-");
+    append(path, sizeof path, f.entry);
+    append(path, sizeof path, "-");
+    append(path, sizeof path, triggerWord(trigger));
+    append(path, sizeof path, ".vstate");
+    append(part, sizeof part, path);
+    append(part, sizeof part, ".part");
+
+    vulmora_state_view v;
+    viewOfBlock(v);
+    vulmora_state_call c;
+    std::memset(&c, 0, sizeof c);
+    c.writer = "libvulmora capture";
+    c.library = g.library;
+    c.entry = f.entry;
+    c.argument = f.argument;
+    c.trigger = trigger;
+    c.outcome = outcome;
+    c.signal = signal;
+    c.result_bits = bits;
+    c.micro_complete = g.microOverflow ? 0 : 1;
+    c.stop_text = outcome == VULMORA_OUTCOME_STOPPED ? g.stopText : nullptr;
+
+    append(line, sizeof line, "vulmora capture: func_");
+    append(line, sizeof line, f.entry);
+    append(line, sizeof line, "(");
+    appendInt(line, sizeof line, f.argument);
+    append(line, sizeof line, ") ");
+    append(line, sizeof line, what);
+#ifdef _WIN32
+    int fd = _open(part, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0600);
+#else
+    int fd = ::open(part, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#endif
+    bool ok = fd >= 0;
+    if (ok) {
+        ok = vulmora_state_write(fd, &v, &c) == 0;
+#ifdef _WIN32
+        ok = _close(fd) == 0 && ok;
+#else
+        ok = ::close(fd) == 0 && ok;
+#endif
+        ok = ok && std::rename(part, path) == 0;
+        if (!ok) {
+#ifdef _WIN32
+            _unlink(part);
+#else
+            ::unlink(part);
+#endif
+        }
+    }
+    append(line, sizeof line, ok ? ": state saved in " : ": could not save the state in ");
+    append(line, sizeof line, path);
+    append(line, sizeof line, "\n");
+    say(line);
+    g.writing = 0;
+}
+
+// ---- crashes ----------------------------------------------------------------------
+
+#ifndef _WIN32
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction gPrevious[sizeof kSignals / sizeof *kSignals];
+char gAltStack[1 << 16];
+
+void restoreHandlers() {
+    for (size_t k = 0; k < sizeof kSignals / sizeof *kSignals; ++k)
+        sigaction(kSignals[k], &gPrevious[k], nullptr);
+}
+
+// Save the state, put the previous handlers back and raise the signal
+// again: the host sees the crash it would have seen.
+void crashed(int sig) {
+    restoreHandlers();
+    char what[64] = "crashed with signal ";
+    appendInt(what, sizeof what, sig);
+    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, sig, what);
+    raise(sig); // pending until this handler returns, then the previous action
+}
+
+void installHandlers() {
+    stack_t current;
+    // A stack of our own for the handler, so that a stack overflow is caught
+    // too, unless the host has given the thread a large enough one.
+    if (sigaltstack(nullptr, &current) == 0 &&
+        ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof gAltStack / 2)) {
+        stack_t mine;
+        std::memset(&mine, 0, sizeof mine);
+        mine.ss_sp = gAltStack;
+        mine.ss_size = sizeof gAltStack;
+        sigaltstack(&mine, nullptr);
+    }
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = crashed;
+    sa.sa_flags = SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (size_t k = 0; k < sizeof kSignals / sizeof *kSignals; ++k)
+        sigaction(kSignals[k], &sa, &gPrevious[k]);
+}
+
+// The loaded object whose segments hold `address` (dl_iterate_phdr is as
+// old as the C library's first symbol versions, unlike dladdr's home in it).
+struct Owner {
+    uintptr_t address;
+    const char *name;
+};
+
+int visit(dl_phdr_info *info, size_t, void *data) {
+    Owner *o = static_cast<Owner *>(data);
+    for (int k = 0; k < info->dlpi_phnum; ++k) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[k];
+        const uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && o->address >= lo && o->address - lo < ph.p_memsz) {
+            o->name = info->dlpi_name;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void findLibrary() {
+    Owner o = {reinterpret_cast<uintptr_t>(&vulmora_capture_enter), nullptr};
+    dl_iterate_phdr(visit, &o);
+    if (!o.name || !*o.name) return; // linked into the program itself
+    if (o.name[0] != '/') {          // relative to the working directory
+        if (getcwd(g.library, sizeof g.library)) append(g.library, sizeof g.library, "/");
+    }
+    append(g.library, sizeof g.library, o.name);
+}
+#else
+// A vectored handler sees an exception before any frame's handler: it
+// saves the state of a crash inside a user call and lets the search go
+// on, so the host handles (or dies of) the exception as it would have.
+LONG CALLBACK crashed(EXCEPTION_POINTERS *info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: {
+        char what[64] = "crashed with exception ";
+        appendInt(what, sizeof what, static_cast<long long>(code));
+        save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, static_cast<int>(code), what);
+        break;
+    }
+    default:
+        break;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// abort() raises SIGABRT through the C runtime, not as an exception.
+void (*gPreviousAbort)(int);
+void aborted(int sig) {
+    signal(SIGABRT, gPreviousAbort);
+    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, sig, "crashed with signal 22 (abort)");
+    raise(sig);
+}
+
+void installHandlers() {
+    ULONG reserve = 64 * 1024; // room for the handler after a stack overflow
+    SetThreadStackGuarantee(&reserve);
+    AddVectoredExceptionHandler(1, crashed);
+    gPreviousAbort = signal(SIGABRT, aborted);
+}
+
+void findLibrary() {
+    HMODULE self = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&vulmora_capture_enter), &self))
+        GetModuleFileNameA(self, g.library, static_cast<DWORD>(sizeof g.library));
+}
+#endif
+
+// ---- the first call ---------------------------------------------------------------
+
+// VULMORA_CAPTURE_AT=<entry>:<node>[:<n>], entry with or without func_.
+void parseAt(const char *at) {
+    if (!at) return;
+    if (std::strncmp(at, "func_", 5) == 0) at += 5;
+    const char *colon = std::strchr(at, ':');
+    char *end = nullptr;
+    long node = 0, n = 1;
+    if (colon && colon > at && static_cast<size_t>(colon - at) < sizeof g.atEntry) {
+        node = std::strtol(colon + 1, &end, 10);
+        if (end == colon + 1)
+            end = nullptr; // no digits
+        else if (*end == ':')
+            n = std::strtol(end + 1, &end, 10);
+    }
+    if (!end || *end || node < -2147483647L || node > 2147483647L || n < 1 || n > 2147483647L) {
+        say("vulmora capture: VULMORA_CAPTURE_AT is not <entry>:<node>[:<n>]; ignored\n");
+        return;
+    }
+    std::memcpy(g.atEntry, at, static_cast<size_t>(colon - at));
+    g.atNode = static_cast<int>(node);
+    g.atCount = static_cast<int>(n);
+}
+
+void activate() {
+    const char *folder = std::getenv("VULMORA_CAPTURE");
+    if (!folder || !*folder || length(folder) + 1 > sizeof g.folder) {
+        vulmora_capture_mode = VULMORA_CAPTURE_DORMANT;
+        return;
+    }
+    append(g.folder, sizeof g.folder, folder);
+    parseAt(std::getenv("VULMORA_CAPTURE_AT"));
+    findLibrary();
+    installHandlers();
+    vulmora_capture_mode = VULMORA_CAPTURE_ACTIVE;
+}
+
+} // namespace
+
+extern "C" {
+
+void vulmora_capture_enter(const char *entry, int argument) {
+    if (vulmora_capture_mode == 0) activate();
+    if (vulmora_capture_mode != VULMORA_CAPTURE_ACTIVE) return;
+    if (g.depth >= kMaxDepth) { // too deep to follow: count it, record nothing
+        ++g.depth;
+        return;
+    }
+    if (g.depth == 0) { // what the outermost call obtains, its inner calls' included
+        g.microCount = 0;
+        g.microOverflow = false;
+        g.nameCount = 0;
+        // A registration call writes its marks into mic_lastp: keep what it saw.
+        g.lastpSaved = location == -1 && mic_lastp;
+        if (g.lastpSaved) std::memcpy(g.lastp, mic_lastp, sizeof g.lastp);
+    }
+    g.frames[g.depth++] = {entry, argument};
+    if (g.atEntry[0] && argument == g.atNode && std::strcmp(entry, g.atEntry) == 0 &&
+        ++g.atSeen == g.atCount)
+        save(VULMORA_TRIGGER_REQUEST, VULMORA_OUTCOME_NONE, 0, 0, "as requested");
+}
+
+double vulmora_capture_leave(double result) {
+    if (vulmora_capture_mode != VULMORA_CAPTURE_ACTIVE || g.depth <= 0) return result;
+    if (g.depth <= kMaxDepth && !std::isfinite(result)) {
+        uint64_t bits;
+        std::memcpy(&bits, &result, sizeof bits);
+        save(VULMORA_TRIGGER_NONFINITE, VULMORA_OUTCOME_RETURNED, bits, 0,
+             std::isnan(result) ? "returned NaN" : "returned an infinite value");
+    }
+    if (--g.depth == 0) g.lastpSaved = false;
+    return result;
+}
+
+void vulmora_capture_leave_void(void) {
+    if (vulmora_capture_mode == VULMORA_CAPTURE_ACTIVE && g.depth > 0 && --g.depth == 0)
+        g.lastpSaved = false;
+}
+
+void vulmora_capture_record_micro(int kind, int index, int node, double value) {
+    if (g.depth <= 0) return;
+    if (g.microCount >= kMaxMicro) {
+        g.microOverflow = true;
+        return;
+    }
+    g.micro[g.microCount++] = {kind, index, node, 0, value};
+}
+
+void vulmora_capture_record_name(int kind, int index, const char *name) {
+    if (g.depth <= 0 || g.nameCount >= kMaxNames) return;
+    vulmora_state_name &n = g.names[g.nameCount++];
+    n.kind = kind;
+    n.index = index;
+    size_t k = 0;
+    for (; name && name[k] && k + 1 < sizeof n.name; ++k)
+        n.name[k] = name[k];
+    for (; k < sizeof n.name; ++k)
+        n.name[k] = 0;
+}
+
+// Called by vulmora_stop before it prints and exits.
+void vulmora_capture_stop(const char *format, va_list args) {
+    if (vulmora_capture_mode != VULMORA_CAPTURE_ACTIVE || g.depth <= 0) return;
+    std::vsnprintf(g.stopText, sizeof g.stopText, format, args);
+    save(VULMORA_TRIGGER_STOP, VULMORA_OUTCOME_STOPPED, 0, 0, "stopped");
+}
+
+} // extern "C"
