@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "entries.h"
 
@@ -48,50 +49,50 @@ int *unitSlot(Units &u, const std::string &q) {
     return nullptr;
 }
 
-// Split a comma-separated list of entry names; false on an unknown name.
-bool parseFunctions(const std::string &list, std::vector<std::string> &out, std::string &error) {
+// Call `item` with each comma-separated item of `list`, empty ones
+// included; false as soon as it returns false.
+bool eachItem(const std::string &list, const std::function<bool(const std::string &)> &item) {
     size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string name = list.substr(start, comma == std::string::npos ? comma : comma - start);
-        if (!name.empty()) {
-            const EntryPoint *e = findEntryPoint(name);
-            if (!e) {
-                error = "unknown entry point '" + name + "' (see --help)";
-                return false;
-            }
-            // Once each: two workers of one entry point would share a result file.
-            if (std::find(out.begin(), out.end(), e->name) == out.end()) out.push_back(e->name);
-        }
-        if (comma == std::string::npos) break;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        if (!item(list.substr(start, comma == std::string::npos ? comma : comma - start)))
+            return false;
+        if (comma == std::string::npos) return true;
         start = comma + 1;
     }
-    if (out.empty()) error = "--functions needs at least one entry point";
-    return !out.empty();
+}
+
+// Split a comma-separated list of entry names; false on an unknown name.
+bool parseFunctions(const std::string &list, std::vector<std::string> &out, std::string &error) {
+    const bool known = eachItem(list, [&](const std::string &name) {
+        if (name.empty()) return true;
+        const EntryPoint *e = findEntryPoint(name);
+        if (!e) {
+            error = "unknown entry point '" + name + "' (see --help)";
+            return false;
+        }
+        // Once each: two workers of one entry point would share a result file.
+        if (std::find(out.begin(), out.end(), e->name) == out.end()) out.push_back(e->name);
+        return true;
+    });
+    if (known && out.empty()) error = "--functions needs at least one entry point";
+    return known && !out.empty();
 }
 
 // --materials: "all", or a comma-separated list of 1 (the casting) and 2
 // (the mould).
 bool parseMaterials(const std::string &list, int &mask, std::string &error) {
-    mask = 0;
-    if (list == "all") {
-        mask = 3;
-        return true;
-    }
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
+    mask = list == "all" ? 3 : 0;
+    if (mask) return true;
+    return eachItem(list, [&](const std::string &item) {
         int m = 0;
         if (!parseInt(item, 1, 2, m)) {
             error = "--materials takes all, or 1 (the casting) and 2 (the mould): '" + list + "'";
             return false;
         }
         mask |= 1 << (m - 1);
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return true;
+        return true;
+    });
 }
 
 // --write-steps: "all", "last", or a comma-separated list of steps.
@@ -105,10 +106,7 @@ bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
         o.writeSteps.back() = 1;
         return true;
     }
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
+    return eachItem(list, [&](const std::string &item) {
         int s = 0;
         if (!parseInt(item, 1, o.steps, s)) {
             error = "--write-steps takes all, last or steps from 1 to " + std::to_string(o.steps) +
@@ -116,10 +114,8 @@ bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
             return false;
         }
         o.writeSteps[static_cast<size_t>(s - 1)] = 1;
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return true;
+        return true;
+    });
 }
 
 } // namespace

@@ -27,6 +27,7 @@
 #include "entries.h"
 #include "mikral.h"
 #include "platform.h"
+#include "outdir.h"
 #include "report.h"
 #include "sample.h"
 #include "state.h"
@@ -371,10 +372,11 @@ std::string microName(const vulmora_state_micro &m) {
 // The value at every node of the state: <entry>-replay.csv and a VTK grid
 // <entry>-replay.vtu (hexahedra when every element is of type 1, else one
 // vertex per node). Returns the lines naming the files written.
-std::string writeNodeFiles(const Options &o, const State &st, const std::string &entry,
-                           const std::vector<double> &values) {
+bool writeNodeFiles(const Options &o, const State &st, const std::string &entry,
+                    const std::vector<double> &values, std::string &notes, std::string &error) {
     std::error_code ec;
     fs::create_directories(o.output, ec);
+    if (ec) return error = "cannot make " + o.output + ": " + ec.message(), false;
     const size_t n = values.size();
     const double *xyz[3] = {st.array<double>(VULMORA_SECTION_x_cord),
                             st.array<double>(VULMORA_SECTION_y_cord),
@@ -383,14 +385,14 @@ std::string writeNodeFiles(const Options &o, const State &st, const std::string 
                 *fs1 = st.array<float>(VULMORA_SECTION_fs1);
     auto at = [&](const double *a, size_t i) { return a ? a[i] : 0.0; };
     auto atf = [&](const float *a, size_t i) { return a ? double(a[i]) : 0.0; };
-    std::string notes;
     const fs::path csv = fs::path(o.output) / (entry + "-replay.csv");
-    if (FILE *f = std::fopen(csv.string().c_str(), "w")) {
-        std::fprintf(f, "node,x_cm,y_cm,z_cm,T_K,fs,value\n");
-        for (size_t i = 0; i < n; ++i)
-            std::fprintf(f, "%zu,%.9g,%.9g,%.9g,%.9g,%.9g,%.17g\n", i + 1, at(xyz[0], i),
-                         at(xyz[1], i), at(xyz[2], i), atf(t1, i), atf(fs1, i), values[i]);
-        std::fclose(f);
+    {
+        CheckedFile f(csv.string());
+        f.printf("node,x_cm,y_cm,z_cm,T_K,fs,value\n");
+        for (size_t i = 0; i < n && f.ok(); ++i)
+            f.printf("%zu,%.9g,%.9g,%.9g,%.9g,%.9g,%.17g\n", i + 1, at(xyz[0], i), at(xyz[1], i),
+                     at(xyz[2], i), atf(t1, i), atf(fs1, i), values[i]);
+        if (!f.close(error)) return false;
         notes += "wrote " + csv.string() + "\n";
     }
     const int *types = st.array<int>(VULMORA_SECTION_el_type);
@@ -401,58 +403,56 @@ std::string writeNodeFiles(const Options &o, const State &st, const std::string 
         hexes = types[e] == 1 && rows[e];
     const size_t cells = hexes ? rows.size() : n;
     const fs::path vtu = fs::path(o.output) / (entry + "-replay.vtu");
-    FILE *f = std::fopen(vtu.string().c_str(), "w");
-    if (!f) return notes;
-    std::fprintf(f,
-                 "<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
-                 "byte_order=\"LittleEndian\">\n<UnstructuredGrid>\n"
-                 "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
-                 "<PointData Scalars=\"func_%s\">\n"
-                 "<DataArray type=\"Float64\" Name=\"func_%s\" format=\"ascii\">\n",
-                 n, cells, entry.c_str(), entry.c_str());
+    CheckedFile f(vtu.string());
+    f.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
+             "byte_order=\"LittleEndian\">\n<UnstructuredGrid>\n"
+             "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
+             "<PointData Scalars=\"func_%s\">\n"
+             "<DataArray type=\"Float64\" Name=\"func_%s\" format=\"ascii\">\n",
+             n, cells, entry.c_str(), entry.c_str());
     for (double v : values) // non-finite values are written as 0 and flagged
-        std::fprintf(f, "%.12g\n", std::isfinite(v) ? v : 0.0);
-    std::fprintf(f,
-                 "</DataArray>\n<DataArray type=\"UInt8\" Name=\"func_%s_finite\" "
-                 "format=\"ascii\">\n",
-                 entry.c_str());
+        f.printf("%.12g\n", std::isfinite(v) ? v : 0.0);
+    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"func_%s_finite\" "
+             "format=\"ascii\">\n",
+             entry.c_str());
     for (double v : values)
-        std::fprintf(f, "%d\n", std::isfinite(v) ? 1 : 0);
-    std::fprintf(f, "</DataArray>\n<DataArray type=\"Float32\" Name=\"T_K\" format=\"ascii\">\n");
+        f.printf("%d\n", std::isfinite(v) ? 1 : 0);
+    f.printf("</DataArray>\n<DataArray type=\"Float32\" Name=\"T_K\" format=\"ascii\">\n");
     for (size_t i = 0; i < n; ++i)
-        std::fprintf(f, "%.9g\n", atf(t1, i));
-    std::fprintf(f, "</DataArray>\n<DataArray type=\"Float32\" Name=\"fs\" format=\"ascii\">\n");
+        f.printf("%.9g\n", atf(t1, i));
+    f.printf("</DataArray>\n<DataArray type=\"Float32\" Name=\"fs\" format=\"ascii\">\n");
     for (size_t i = 0; i < n; ++i)
-        std::fprintf(f, "%.9g\n", atf(fs1, i));
-    std::fprintf(f, "</DataArray>\n</PointData>\n");
+        f.printf("%.9g\n", atf(fs1, i));
+    f.printf("</DataArray>\n</PointData>\n");
     if (hexes && mats) {
-        std::fprintf(f, "<CellData Scalars=\"material\">\n"
-                        "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
+        f.printf("<CellData Scalars=\"material\">\n"
+                 "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
         for (size_t e = 0; e < cells; ++e)
-            std::fprintf(f, "%d\n", mats[e] + 1);
-        std::fprintf(f, "</DataArray>\n</CellData>\n");
+            f.printf("%d\n", mats[e] + 1);
+        f.printf("</DataArray>\n</CellData>\n");
     }
-    std::fprintf(f, "<Points>\n<DataArray type=\"Float64\" NumberOfComponents=\"3\" "
-                    "format=\"ascii\">\n");
+    f.printf("<Points>\n<DataArray type=\"Float64\" NumberOfComponents=\"3\" "
+             "format=\"ascii\">\n");
     for (size_t i = 0; i < n; ++i)
-        std::fprintf(f, "%.12g %.12g %.12g\n", at(xyz[0], i), at(xyz[1], i), at(xyz[2], i));
-    std::fprintf(f, "</DataArray>\n</Points>\n<Cells>\n"
-                    "<DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n");
+        f.printf("%.12g %.12g %.12g\n", at(xyz[0], i), at(xyz[1], i), at(xyz[2], i));
+    f.printf("</DataArray>\n</Points>\n<Cells>\n"
+             "<DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n");
     const size_t per = hexes ? 8 : 1;
     for (size_t c = 0; c < cells; ++c) {
         for (size_t k = 0; k < per; ++k)
-            std::fprintf(f, k ? " %d" : "%d", hexes ? rows[c][k] : static_cast<int>(c));
-        std::fprintf(f, "\n");
+            f.printf(k ? " %d" : "%d", hexes ? rows[c][k] : static_cast<int>(c));
+        f.printf("\n");
     }
-    std::fprintf(f, "</DataArray>\n<DataArray type=\"Int64\" Name=\"offsets\" format=\"ascii\">\n");
+    f.printf("</DataArray>\n<DataArray type=\"Int64\" Name=\"offsets\" format=\"ascii\">\n");
     for (size_t c = 0; c < cells; ++c)
-        std::fprintf(f, "%zu\n", (c + 1) * per);
-    std::fprintf(f, "</DataArray>\n<DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n");
+        f.printf("%zu\n", (c + 1) * per);
+    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n");
     for (size_t c = 0; c < cells; ++c)
-        std::fprintf(f, "%d\n", hexes ? 12 : 1); // VTK_HEXAHEDRON, VTK_VERTEX
-    std::fprintf(f, "</DataArray>\n</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
-    std::fclose(f);
-    return notes + "wrote " + vtu.string() + "\n";
+        f.printf("%d\n", hexes ? 12 : 1); // VTK_HEXAHEDRON, VTK_VERTEX
+    f.printf("</DataArray>\n</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
+    if (!f.close(error)) return false;
+    notes += "wrote " + vtu.string() + "\n";
+    return true;
 }
 
 } // namespace
@@ -558,6 +558,7 @@ int runReplay(const Options &given, const char *argv0) {
 
     Ending e;
     Replayed r;
+    bool writeFailed = false;
     std::string allNodesEnd; // how an unfinished every-node loop ended
     if (o.inProcess) {
         std::printf("replaying in this process (a stop or crash ends it)\n");
@@ -644,15 +645,23 @@ int runReplay(const Options &given, const char *argv0) {
         if (!st.data(VULMORA_SECTION_sample_micro) && st.microCount())
             std::printf("  (microstructure values were recorded at the captured node only; "
                         "elsewhere they are NaN)\n");
-        if (o.writeOutput) std::printf("%s", writeNodeFiles(o, st, t.entry, r.values).c_str());
+        std::string notes, why;
+        if (o.writeOutput && !writeNodeFiles(o, st, t.entry, r.values, notes, why)) {
+            std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", why.c_str());
+            writeFailed = true;
+        }
+        std::printf("%s", notes.c_str());
     }
     if (!t.captured) {
         std::printf("no captured outcome to compare with\n");
-        return e.outcome == VULMORA_OUTCOME_RETURNED && std::isfinite(fromBits(e.bits)) ? 0 : 1;
+        return !writeFailed && e.outcome == VULMORA_OUTCOME_RETURNED &&
+                       std::isfinite(fromBits(e.bits))
+                   ? 0
+                   : 1;
     }
     if (same(h, e)) {
         std::printf("reproduced\n");
-        return 0;
+        return writeFailed ? 1 : 0; // the results could not all be written
     }
     std::printf("differs: captured %s; replayed %s\n", outcomeText(h).c_str(), e.text().c_str());
     return 1;

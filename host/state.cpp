@@ -26,33 +26,6 @@ namespace {
 constexpr int kTypes = VULMORA_NTYPES;
 constexpr uint32_t kSwapped = 0x04030201u;
 
-struct Expected {
-    const char *name;
-    uint32_t type;
-    int extent;
-};
-constexpr Expected kExpected[VULMORA_SECTION_COUNT] = {
-#define VULMORA_STATE_INFO(name, type, extent)                                                     \
-    {#name, VULMORA_STATE_##type, VULMORA_EXTENT_##extent},
-    VULMORA_STATE_SECTIONS(VULMORA_STATE_INFO)
-#undef VULMORA_STATE_INFO
-};
-
-uint32_t itemSize(uint32_t type) {
-    switch (type) {
-    case VULMORA_STATE_F64:
-        return 8;
-    case VULMORA_STATE_BYTES:
-        return 1;
-    case VULMORA_STATE_MICRO:
-        return sizeof(vulmora_state_micro);
-    case VULMORA_STATE_NAME:
-        return sizeof(vulmora_state_name);
-    default:
-        return 4;
-    }
-}
-
 bool terminated(const char *text, size_t size) {
     return std::memchr(text, 0, size) != nullptr;
 }
@@ -165,12 +138,14 @@ bool State::check(std::string &error) {
         if (!terminated(s.name, sizeof s.name))
             return error = "section " + num(k) + ": name not terminated", false;
         int id = 0;
-        while (id < VULMORA_SECTION_COUNT && std::strcmp(kExpected[id].name, s.name) != 0)
+        while (id < VULMORA_SECTION_COUNT &&
+               std::strcmp(vulmora_state_section_info_of(id).name, s.name) != 0)
             ++id;
         const std::string what = "section '" + printable(s.name) + "': ";
         if (id == VULMORA_SECTION_COUNT) return error = what + "unknown name", false;
         if (sections_[id].data || sections_[id].count) return error = what + "appears twice", false;
-        if (s.type != kExpected[id].type || s.item_size != itemSize(s.type))
+        if (s.type != vulmora_state_section_info_of(id).type ||
+            s.item_size != vulmora_state_item_size(s.type))
             return error = what + "wrong type or item size", false;
         if (s.offset % VULMORA_STATE_ALIGN)
             return error = what + "offset not 64-byte aligned", false;
@@ -192,8 +167,8 @@ bool State::check(std::string &error) {
         for (uint64_t t = 0; t < count(id); ++t) {
             const int32_t v = array<int32_t>(id)[t];
             if (v < 0 || v > 64)
-                return error = std::string(kExpected[id].name) + ": " + std::to_string(v) +
-                               " is no count of nodes or points",
+                return error = std::string(vulmora_state_section_info_of(id).name) + ": " +
+                               std::to_string(v) + " is no count of nodes or points",
                        false;
         }
     uint64_t conn = 0, points = 0;
@@ -255,16 +230,16 @@ bool State::check(std::string &error) {
     for (int id = 0; id < VULMORA_SECTION_COUNT; ++id) {
         if (!data(id)) continue;
         uint64_t want = 0;
-        if (kExpected[id].extent == VULMORA_EXTENT_RECORDS ||
-            kExpected[id].extent == VULMORA_EXTENT_NAMES)
+        if (vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_RECORDS ||
+            vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_NAMES)
             continue;
-        if (!expected(kExpected[id].extent, want))
-            return error = std::string("section '") + kExpected[id].name +
+        if (!expected(vulmora_state_section_info_of(id).extent, want))
+            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
                            "': no extent follows from the counts (el_type missing, or overflow)",
                    false;
         if (count(id) != want)
-            return error = std::string("section '") + kExpected[id].name + "' has " +
-                           num(count(id)) + " items; the counts say " + num(want),
+            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
+                           "' has " + num(count(id)) + " items; the counts say " + num(want),
                    false;
     }
 

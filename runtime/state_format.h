@@ -217,6 +217,39 @@ struct vulmora_state_header {
     char reserved[64];
 };
 
+/* Name, data type and extent of section `id` (an enum vulmora_state_section_id),
+** made from the list above: the writer and the reader share it. */
+struct vulmora_state_section_info {
+    const char *name;
+    uint32_t type; /* enum vulmora_state_type */
+    int extent;    /* enum vulmora_state_extent */
+};
+static inline struct vulmora_state_section_info vulmora_state_section_info_of(int id) {
+    static const struct vulmora_state_section_info table[VULMORA_SECTION_COUNT] = {
+#define VULMORA_STATE_INFO(name, type, extent)                                                     \
+    {#name, VULMORA_STATE_##type, VULMORA_EXTENT_##extent},
+        VULMORA_STATE_SECTIONS(VULMORA_STATE_INFO)
+#undef VULMORA_STATE_INFO
+    };
+    return table[id];
+}
+
+/* Bytes per item of a section whose data are of type `type`. */
+static inline uint32_t vulmora_state_item_size(uint32_t type) {
+    switch (type) {
+    case VULMORA_STATE_F64:
+        return 8;
+    case VULMORA_STATE_BYTES:
+        return 1;
+    case VULMORA_STATE_MICRO:
+        return (uint32_t)sizeof(struct vulmora_state_micro);
+    case VULMORA_STATE_NAME:
+        return (uint32_t)sizeof(struct vulmora_state_name);
+    default:
+        return 4;
+    }
+}
+
 #ifdef __cplusplus
 }
 #endif

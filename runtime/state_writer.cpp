@@ -24,34 +24,6 @@ namespace {
 
 constexpr int kTypes = VULMORA_NTYPES;
 
-struct SectionInfo {
-    const char *name;
-    uint32_t type;
-    int extent;
-};
-
-constexpr SectionInfo kSections[VULMORA_SECTION_COUNT] = {
-#define VULMORA_STATE_INFO(name, type, extent)                                                     \
-    {#name, VULMORA_STATE_##type, VULMORA_EXTENT_##extent},
-    VULMORA_STATE_SECTIONS(VULMORA_STATE_INFO)
-#undef VULMORA_STATE_INFO
-};
-
-uint32_t itemSize(uint32_t type) {
-    switch (type) {
-    case VULMORA_STATE_F64:
-        return 8;
-    case VULMORA_STATE_BYTES:
-        return 1;
-    case VULMORA_STATE_MICRO:
-        return static_cast<uint32_t>(sizeof(vulmora_state_micro));
-    case VULMORA_STATE_NAME:
-        return static_cast<uint32_t>(sizeof(vulmora_state_name));
-    default:
-        return 4;
-    }
-}
-
 // a * b, or UINT64_MAX when it does not fit.
 uint64_t times(uint64_t a, uint64_t b) {
     if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
@@ -193,14 +165,14 @@ extern "C" int vulmora_state_write(int fd, const vulmora_state_view *view,
     uint64_t at = alignUp(tableEnd);
     for (int s = 0; s < VULMORA_SECTION_COUNT; ++s) {
         if (!v.data[s]) continue;
-        const uint64_t items = extentOf(v, kSections[s].extent, conn, points);
-        const uint32_t size = itemSize(kSections[s].type);
+        const uint64_t items = extentOf(v, vulmora_state_section_info_of(s).extent, conn, points);
+        const uint32_t size = vulmora_state_item_size(vulmora_state_section_info_of(s).type);
         const uint64_t bytes = times(items, size);
         if (items == UINT64_MAX || bytes == UINT64_MAX || bytes > UINT64_MAX / 2 - at)
             continue; // counts no host array can have: left out
         vulmora_state_section &t = table[n];
-        copyText(t.name, sizeof t.name, kSections[s].name);
-        t.type = kSections[s].type;
+        copyText(t.name, sizeof t.name, vulmora_state_section_info_of(s).name);
+        t.type = vulmora_state_section_info_of(s).type;
         t.item_size = size;
         t.count = items;
         t.offset = at;

@@ -244,6 +244,12 @@ TEST(Capture, ReplayInProcessAndAtEveryNode) {
     EXPECT_NE(r.out.find("every node: 64 values, 1 non-finite (first at node 5)"),
               std::string::npos)
         << r.out;
+    // Results that cannot be written make the replay fail, saying where.
+    auto unwritten = replay(files[0], "--all-nodes --output /proc/x");
+    EXPECT_EQ(unwritten.status, 1) << unwritten.out;
+    EXPECT_NE(unwritten.err.find("vulmora-host: cannot write the results: cannot make /proc/x"),
+              std::string::npos)
+        << unwritten.err;
     const std::string csv = vtest::slurp(out / "density-replay.csv");
     EXPECT_EQ(vtest::occurrences(csv, "\n"), 65u);
     EXPECT_NE(csv.find("\n5,0,0,0,604,0.0625,-nan\n"), std::string::npos) << csv.substr(0, 400);

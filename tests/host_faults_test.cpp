@@ -332,6 +332,34 @@ TEST(HostFaults, OutputFolderHoldsOneWholeRunOrIsRefused) {
     EXPECT_TRUE(fs::exists(out / "density.csv"));
 }
 
+// A disk that fills while the run goes on: the results cannot be written,
+// the run says where and why, exits 1 and leaves nothing behind.
+TEST(HostFaults, FullDiskIsAFailureAndLeavesNothing) {
+    TempDir dir("full");
+    const fs::path mnt = dir.path / "mnt";
+    fs::create_directory(mnt);
+    if (std::system(
+            ("mount -t tmpfs -o size=512k tmpfs '" + mnt.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE,
+                       lib(HOSTLIB_HOSTILE) +
+                           "--nodes-per-side 10 --steps 1 --materials all --no-plots "
+                           "--functions xtranslation --output '" +
+                           (mnt / "out").string() + "'",
+                       "VULMORA_TEST_FILL='" + (mnt / "filler").string() + "'");
+    std::vector<std::string> left;
+    for (const auto &e : fs::directory_iterator(mnt))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(std::system(("umount '" + mnt.string() + "'").c_str()), 0);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("vulmora-host: cannot write the results: " + mnt.string()),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": No space left on device\n"), std::string::npos) << r.err;
+    EXPECT_EQ(left, std::vector<std::string>{"filler"});
+}
+
 TEST(HostFaults, FailedWritesAreReportedWithThePathAndTheReason) {
     vhost::CheckedFile f("/dev/full");
     std::string line(8192, 'x');

@@ -75,3 +75,19 @@ double func_mechprop2(int node) {
     (void)node;
     return getMicro(1000000);
 }
+
+/* Fills the file system of the path in VULMORA_TEST_FILL at its first call,
+** as another program might while the run goes on. */
+double func_xtranslation(int node) {
+    static int filled = 0;
+    const char *path = getenv("VULMORA_TEST_FILL");
+    if (!filled && path) {
+        FILE *f = fopen(path, "wb");
+        static const char block[4096];
+        filled = 1;
+        while (f && fwrite(block, 1, sizeof block, f) == sizeof block) {
+        }
+        if (f) fclose(f);
+    }
+    return 0.0 * node;
+}

@@ -142,7 +142,7 @@ if [ -f host/CMakeLists.txt ]; then
         winpath() { echo "Z:${1//\//\\}"; }
         (cd "$build" && VULMORA_CAPTURE=$(winpath "$states") wine host/vulmora-host.exe \
              --library windows/libcapture_faulty.dll --functions density,heatflux \
-             --nodes-per-side 4 --steps 1 --no-output -q >/dev/null 2>&1) || true
+             --nodes-per-side 4 --steps 1 --materials all --no-output -q >/dev/null 2>&1) || true
         found=$(ls "$states" | grep -c '\.vstate$' || true)
         [ "$found" = 2 ] || fail "the capture wrote $found state files under Wine, not 2"
         for f in "$states"/*.vstate; do
