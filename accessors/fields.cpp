@@ -87,7 +87,7 @@ int getNel(void) {
 // there is nothing to read, so the answer is 0 like any other "none".
 int getElemNode(int k, int e) {
     int *const *conn = ncon;
-    if (conn == nullptr || !inRange(e, nel) || !inRange(k, nnod)) return 0;
+    if (!isSet(conn) || !inRange(e, nel) || !inRange(k, nnod)) return 0;
     const int *types = el_type;
     if (types == nullptr || k > vulmora::typeNodes(types[e - 1])) return 0;
     const int *list = conn[e - 1];
@@ -98,14 +98,14 @@ int getElemNode(int k, int e) {
 // Type code of element e as stored.
 int getElType(int e) {
     const int *types = el_type;
-    if (types == nullptr || !inRange(e, nel)) return 0;
+    if (!isSet(types) || !inRange(e, nel)) return 0;
     return types[e - 1];
 }
 
 // 1-based material number of element e.
 int getMatId(int e) {
     const int *mats = mat_id;
-    if (mats == nullptr || !inRange(e, nel)) return 0;
+    if (!isSet(mats) || !inRange(e, nel)) return 0;
     return oneBased(mats[e - 1]);
 }
 
