@@ -465,6 +465,23 @@ std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elem
 // Steps 1..S are made current in turn (func_externalcompute sees each),
 // then every named entry point is called once at the node, in this process.
 int runProbe(const Options &o) {
+    // The library's counters of silent answers, in an unnamed file of this
+    // process (removed when it ends): their change over each call is shown.
+    std::unique_ptr<FILE, int (*)(FILE *)> counters(std::tmpfile(), &std::fclose);
+    bool counting = false;
+    if (counters) {
+        char page[kResultHeaderSize] = {};
+        const vulmora_probe p = initialProbe();
+        std::memcpy(page + VULMORA_PROBE_OFFSET, &p, sizeof p);
+        counting = std::fwrite(page, 1, sizeof page, counters.get()) == sizeof page &&
+                   std::fflush(counters.get()) == 0 &&
+                   platform::shareWithLibrary(platform::FileHandle(fileno(counters.get())),
+                                              VULMORA_PROBE_ENV);
+    }
+    auto silent = [&](vulmora_probe &now) {
+        return counting && platform::readAt(platform::FileHandle(fileno(counters.get())), &now,
+                                            sizeof now, VULMORA_PROBE_OFFSET);
+    };
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) {
@@ -512,9 +529,21 @@ int runProbe(const Options &o) {
         *lib.x.curNode = node - 1;
         std::printf("func_%s(%d) (location = %d):\n", name.c_str(), node, *lib.x.location);
         std::fflush(stdout);
+        vulmora_probe before{}, after{};
+        const bool counted = silent(before);
         const double v = f(node);
         std::fflush(stdout);
         std::printf("  = %.17g\n", v);
+        if (counted && silent(after)) {
+            static const char *const what[VULMORA_PROBE_EVENTS] = {
+                "accessor calls with a number out of range (returned 0)",
+                "nodNum calls that found no node (returned 0)",
+                "reads of fields the host did not set (returned 0)"};
+            for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
+                if (after.counts[k] != before.counts[k])
+                    std::printf("  silent answers in this call: %llu %s\n",
+                                after.counts[k] - before.counts[k], what[k]);
+        }
         if (!std::isfinite(v)) status = 1;
     }
     return status;

@@ -219,11 +219,20 @@ TEST(Unmarked, SilentlyWrongAnswersAreCounted) {
     ASSERT_TRUE(std::regex_search(r.out, m, emissivity)) << r.out;
     EXPECT_LE(std::labs(std::stol(m[1]) - calls / 2), 3) << r.out; // every other call
     EXPECT_EQ(r.out.find("func_yieldstress:"), std::string::npos) << r.out;
-    // Not under the emulator, the library counts nothing and says nothing more.
-    const auto plain = vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED
-                                             "' --no-output --node 1 --step 1 --functions density" +
+    // The re-run of one call shows that call's silent answers.
+    const auto probe = vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED
+                                             "' --node 3 --step 1 --functions density,emissivity,"
+                                             "yieldstress" +
                                                  kSmall);
-    EXPECT_EQ(plain.status, 0) << plain.out << plain.err;
+    EXPECT_EQ(probe.status, 0) << probe.out << probe.err;
+    EXPECT_NE(probe.out.find("= 2.7000000000000002\n  silent answers in this call: 1 accessor "
+                             "calls with a number out of range"),
+              std::string::npos)
+        << probe.out;
+    EXPECT_NE(probe.out.find("silent answers in this call: 1 nodNum calls that found no node"),
+              std::string::npos)
+        << probe.out;
+    EXPECT_EQ(vtest::occurrences(probe.out, "silent answers in this call"), 2u) << probe.out;
 }
 
 TEST(Unmarked, EveryUnmarkedQuantityHasANaNOfItsOwn) {
