@@ -314,9 +314,10 @@ bool saveState(const std::string &path, const vulmora_state_view &view,
                const vulmora_state_call &call, std::string &error) {
     const std::string part = path + ".part";
 #ifdef _WIN32
-    int fd = _open(part.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644);
+    int fd = _open(part.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
 #else
-    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // A new file, never one that is there already or a link planted there.
+    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
 #endif
     if (fd < 0) return error = part + ": " + std::strerror(errno), false;
     const int rc = vulmora_state_write(fd, &view, &call);
