@@ -60,9 +60,10 @@ void Caller::beginStep(int s) {
     pos_->phase = static_cast<int32_t>(Phase::Between);
     pos_->step = s;
     pos_->node = 0;
+    if (guard_) guard_->release();
     s_.setStep(s);
     lib_.bind(s_, o_);
-    if (guard_) guard_->protect(lib_.x, s_);
+    if (guard_) guard_->protect(s_);
     *lib_.x.micLastp = lastp_.data();
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);

@@ -1,10 +1,10 @@
 // guard.h - the host's input arrays, read-only for user code.
 //
 // The solver's arrays are input to user functions: a function that writes
-// into them changes what every later call sees. The worker copies the
-// arrays the exchange block points at into pages of their own, makes them
-// read-only and points the block at the copies, so such a write faults at
-// once, in the call that made it, and locate() names the array and entry.
+// into them changes what every later call sees. The sample keeps each
+// array in pages of its own; the worker makes those pages read-only while
+// user code runs, so such a write faults at once, in the call that made
+// it, and locate() names the array and the entry.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,6 @@
 
 namespace vhost {
 
-struct Exchange;
 class Sample;
 
 // The arrays guarded, in the order of their indices.
@@ -52,14 +51,15 @@ constexpr size_t kNumGuarded = sizeof kGuardedArrays / sizeof kGuardedArrays[0];
 class InputGuard {
   public:
     InputGuard() = default;
-    ~InputGuard();
+    ~InputGuard() = default;
     InputGuard(const InputGuard &) = delete;
     InputGuard &operator=(const InputGuard &) = delete;
 
-    // Copy the sample's arrays of the current step into the read-only pages
-    // and point the block at the copies; false when the pages cannot be
-    // had (the block then points at the sample itself).
-    bool protect(Exchange &x, const Sample &s);
+    // Make the sample's arrays read-only (after its step is filled); false
+    // when the system refuses.
+    bool protect(const Sample &s);
+    // Make them writable again, before the sample fills the next step.
+    void release();
     // The guarded array holding `address` and the entry there; false when
     // it is none of them. Safe in a signal handler.
     bool locate(const void *address, int32_t &array, int64_t &entry) const;
@@ -70,8 +70,7 @@ class InputGuard {
         size_t bytes = 0, element = 1;
     };
     Region regions_[kNumGuarded];
-    char *arena_ = nullptr;
-    size_t arenaBytes_ = 0;
+    bool readOnly_ = false;
 };
 
 } // namespace vhost

@@ -230,7 +230,7 @@ void writeVtu(CheckedFile &f, const Sample &s, const std::vector<const Outcome *
              "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
              "<PointData Scalars=\"T_K\">\n",
              n, ne);
-    auto floats = [&](const char *name, const std::vector<float> &v) {
+    auto floats = [&](const char *name, const PageVector<float> &v) {
         f.printf("<DataArray type=\"Float32\" Name=\"%s\" format=\"ascii\">\n", name);
         for (size_t i = 0; i < n; ++i)
             f.printf("%.9g\n", double(v[i]));

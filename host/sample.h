@@ -9,12 +9,36 @@
 // nodes. Units are those of the host: centimetres, seconds, Kelvin, CGS.
 #pragma once
 
+#include <cstddef>
+#include <new>
 #include <vector>
+
+#include "platform.h"
 
 struct MikralCatalog;
 struct MikralModel;
 
 namespace vhost {
+
+// Storage in whole pages of its own, so that the worker can make the
+// host's arrays read-only for user code in place, without a copy.
+template <class T> struct PageAllocator {
+    using value_type = T;
+    PageAllocator() = default;
+    template <class U> PageAllocator(const PageAllocator<U> &) {}
+    static size_t bytes(size_t n) {
+        const size_t page = platform::pageSize();
+        return (n * sizeof(T) + page - 1) / page * page;
+    }
+    T *allocate(size_t n) {
+        void *p = platform::allocatePages(bytes(n));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t n) { platform::freePages(p, bytes(n)); }
+    template <class U> bool operator==(const PageAllocator<U> &) const { return true; }
+};
+template <class T> using PageVector = std::vector<T, PageAllocator<T>>;
 
 // The alloy and the process.
 struct Alloy {
@@ -69,16 +93,16 @@ class Sample {
     double h; // element edge, cm
 
     // Mesh, as the host stores it.
-    std::vector<double> x, y, z;
-    std::vector<int> elType, matId, conn; // conn: 8 0-based nodes per element
-    std::vector<int *> ncon;
-    std::vector<float> elVol;
+    PageVector<double> x, y, z;
+    PageVector<int> elType, matId, conn; // conn: 8 0-based nodes per element
+    PageVector<int *> ncon;
+    PageVector<float> elVol;
 
     // Nodal fields at the two time levels (and the velocity nodes: nvnod = nnod).
-    std::vector<float> t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue;
-    std::vector<float> u0, v0, w0, u1, v1, w1, p0, p1, mushy;
+    PageVector<float> t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue;
+    PageVector<float> u0, v0, w0, u1, v1, w1, p0, p1, mushy;
     // Integration-point fields: 8 points per element (strsg: 6 values per point).
-    std::vector<float> fractionVoid, epstn, strsg;
+    PageVector<float> fractionVoid, epstn, strsg;
     double stressScale = 1.0;
 
     // Microstructure at level 1: constituent c / auxiliary a of node i is

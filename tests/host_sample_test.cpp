@@ -134,7 +134,7 @@ TEST(HostSample, TimeLevelsFollowOnFromStepToStep) {
         Sample s(5, steps);
         EXPECT_DOUBLE_EQ(s.time(0), 0.0);
         EXPECT_DOUBLE_EQ(s.time(steps), Alloy::duration);
-        std::vector<float> prevT1, prevFs1, prevVf1;
+        vhost::PageVector<float> prevT1, prevFs1, prevVf1;
         for (int step = 1; step <= steps; ++step) {
             s.setStep(step);
             EXPECT_EQ(s.step, step);
@@ -277,7 +277,7 @@ TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
               std::vector<int>({3, 5, 4, 2}));
     EXPECT_EQ(*x.stressScale, 0.25);
     EXPECT_EQ(*x.funcTemp, -9999.0);
-    const std::pair<float **, const std::vector<float> *> floats[] = {
+    const std::pair<float **, const vhost::PageVector<float> *> floats[] = {
         {x.elVol, &s.elVol}, {x.t0, &s.t0},
         {x.t1, &s.t1},       {x.fs0, &s.fs0},
         {x.fs1, &s.fs1},     {x.vf0, &s.vf0},
