@@ -110,13 +110,13 @@ bool chooseLibrary(Options &o, std::string &error) {
 }
 
 // Bytes per node and per element of the sample (mesh, two time levels,
-// integration points, microstructure) and its copy in read-only pages.
+// integration points, microstructure, the stand-in library's copy of it).
 constexpr double kSampleBytesPerNode = 3 * 8 + 21 * 4 + 5 * 8 * 2 + 4;
 constexpr double kSampleBytesPerElement = 4 * 4 + 8 + 8 * 4 + 8 * (1 + 1 + 6) * 4;
 constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 // Refuse a run that cannot fit: memory (the parent's sample and values,
-// each worker's sample, its read-only copy and its result file), the
+// each worker's sample and its result file), the
 // scratch folder (the workers' result files) and the output files.
 bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
                std::string &error) {
@@ -125,7 +125,7 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
     const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
     const double values = nnod * o.steps * 8.0;
     const double workers = std::min<double>(o.jobs, double(entries) + 1);
-    const double memory = sample + double(entries) * values + workers * (2 * sample + values);
+    const double memory = sample + double(entries) * values + workers * (sample + values);
     const double available = double(platform::availableMemory());
     char buf[256];
     if (available > 0 && memory > 0.9 * available) {
