@@ -71,14 +71,15 @@ Sample::Sample(int n, int nsteps) : nodesPerSide(n), steps(nsteps) {
     catalog = sampleCatalog();
     model = mikral_model_create(nnod, kNumConstituents, kNumAuxiliaries);
     auto size = static_cast<size_t>(nnod);
+    // Zeros until setStep fills them (fresh pages: no memory taken till then).
     for (auto *f : {&t0,      &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,
                     &fatigue, &u0, &v0,  &w0,  &u1,  &v1,  &w1,    &p0,    &p1,    &mushy})
-        f->assign(size, 0.0f);
+        f->resize(size);
     micro.assign(size * kNumConstituents, 0.0);
     aux.assign(size * kNumAuxiliaries, 0.0);
-    fractionVoid.assign(static_cast<size_t>(nel) * 8, 0.0f);
-    epstn.assign(static_cast<size_t>(nel) * 8, 0.0f);
-    strsg.assign(static_cast<size_t>(nel) * 8 * 6, 0.0f);
+    fractionVoid.resize(static_cast<size_t>(nel) * 8);
+    epstn.resize(static_cast<size_t>(nel) * 8);
+    strsg.resize(static_cast<size_t>(nel) * 8 * 6);
 }
 
 Sample::~Sample() {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -36,6 +37,15 @@ template <class T> struct PageAllocator {
         return static_cast<T *>(p);
     }
     void deallocate(T *p, size_t n) { platform::freePages(p, bytes(n)); }
+    // New pages read as zeros: an element made without a value is left as
+    // it is, so a field is not written (nor its memory taken) until it is
+    // filled.
+    template <class U, class... Args> void construct(U *p, Args &&...args) {
+        if constexpr (sizeof...(Args) == 0)
+            ::new (static_cast<void *>(p)) U;
+        else
+            ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
     template <class U> bool operator==(const PageAllocator<U> &) const { return true; }
 };
 template <class T> using PageVector = std::vector<T, PageAllocator<T>>;
