@@ -98,10 +98,12 @@ void scan_all(benchmark::State &state) {
     state.counters["per_iter"] = static_cast<double>(state.range(0));
 }
 
-// x+y+z of every node into eight independent sums. Not inlined into the
+// x+y+z of every node into eight independent sums (one body, compiled into
+// each caller). Not inlined into the
 // benchmark loop, where GCC interleaves it badly: a user's loop is a
 // function of its own too.
-[[gnu::noinline]] double sweepXyz(const double *x, const double *y, const double *z, size_t count) {
+[[gnu::always_inline]] inline double sweepXyzBody(const double *x, const double *y, const double *z,
+                                                  size_t count) {
     double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     size_t n = 0;
     for (; n + 8 <= count; n += 8)
@@ -110,6 +112,9 @@ void scan_all(benchmark::State &state) {
     for (; n < count; ++n)
         s[0] += x[n] + y[n] + z[n];
     return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+}
+[[gnu::noinline]] double sweepXyz(const double *x, const double *y, const double *z, size_t count) {
+    return sweepXyzBody(x, y, z, count);
 }
 
 void sweep_xyz(benchmark::State &state) {
@@ -125,14 +130,7 @@ void sweep_xyz(benchmark::State &state) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 [[gnu::noinline]] __attribute__((target("avx2"))) double
 sweepXyzAvx2(const double *x, const double *y, const double *z, size_t count) {
-    double s[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    size_t n = 0;
-    for (; n + 8 <= count; n += 8)
-        for (size_t k = 0; k < 8; ++k)
-            s[k] += x[n + k] + y[n + k] + z[n + k];
-    for (; n < count; ++n)
-        s[0] += x[n] + y[n] + z[n];
-    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+    return sweepXyzBody(x, y, z, count); // the same loop, compiled for AVX2 here
 }
 
 void sweep_xyz_avx2(benchmark::State &state) {

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "child.h"
+
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -60,24 +62,6 @@ void resetBlock() {
     ncon = nullptr;
 }
 
-// Runs fn with stdout going to a temporary file; returns what was printed.
-std::string captureStdout(const std::function<void()> &fn) {
-    std::fflush(stdout);
-    FILE *tmp = std::tmpfile();
-    int saved = dup(STDOUT_FILENO);
-    dup2(fileno(tmp), STDOUT_FILENO);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string out;
-    std::rewind(tmp);
-    for (int ch; (ch = std::fgetc(tmp)) != EOF;)
-        out += static_cast<char>(ch);
-    std::fclose(tmp);
-    return out;
-}
-
 // One call's node, outputs (as bits) and printed bytes.
 struct Answer {
     int node;
@@ -93,7 +77,7 @@ using Search = int (*)(double, double, double, int, double *, double *, double *
 Answer ask(Search fn, double x, double y, double z, int material) {
     Answer a{};
     double out[3] = {kUntouched, kUntouched, kUntouched};
-    a.printed = captureStdout([&] {
+    a.printed = vtest::captureStdout([&] {
         // In 2-D the z output may be null and is never written.
         a.node = fn(x, y, z, material, &out[0], &out[1], TWO_D ? nullptr : &out[2]);
     });

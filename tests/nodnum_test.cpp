@@ -130,24 +130,6 @@ int sweepMaterial(const Mesh &m, int material, double X, double Y, double Z, boo
     return result;
 }
 
-// Runs fn with stdout going to a temporary file; returns what was printed.
-std::string captureStdout(const std::function<void()> &fn) {
-    std::fflush(stdout);
-    FILE *tmp = std::tmpfile();
-    int saved = dup(STDOUT_FILENO);
-    dup2(fileno(tmp), STDOUT_FILENO);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string out;
-    std::rewind(tmp);
-    for (int ch; (ch = std::fgetc(tmp)) != EOF;)
-        out += static_cast<char>(ch);
-    std::fclose(tmp);
-    return out;
-}
-
 std::string repeated(const char *text, int times) {
     std::string s;
     for (int k = 0; k < times; ++k)
@@ -171,7 +153,7 @@ void allNodesAgainstSweep() {
     std::mt19937 rng(7);
     const int sizes[] = {0, 1, 2, 3, 5, 8, 255, 256, 257, 511, 513, 1030};
     int misses = 0;
-    std::string printed = captureStdout([&] {
+    std::string printed = vtest::captureStdout([&] {
         for (int size : sizes) {
             for (int trial = 0; trial < 40; ++trial) {
                 Mesh m;
@@ -238,7 +220,7 @@ TEST_F(NodNum, MaterialSearchMatchesReference) {
     static const int kNodes[12] = {0, 8, 4, 6, 8, 6, 4, 3, 4, 2, 10, 12};
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> type(-1, 12), mat(-1, 3);
-    captureStdout([&] {
+    vtest::captureStdout([&] {
         for (int trial = 0; trial < 300; ++trial) {
             Mesh m;
             int size = 1 + trial % 40;

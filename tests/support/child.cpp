@@ -34,4 +34,21 @@ ChildResult runInChild(const std::function<void()> &fn) {
     return r;
 }
 
+std::string captureStdout(const std::function<void()> &fn) {
+    std::fflush(stdout);
+    FILE *tmp = std::tmpfile();
+    int saved = dup(STDOUT_FILENO);
+    dup2(fileno(tmp), STDOUT_FILENO);
+    fn();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::string out;
+    std::rewind(tmp);
+    for (int ch; (ch = std::fgetc(tmp)) != EOF;)
+        out += static_cast<char>(ch);
+    std::fclose(tmp);
+    return out;
+}
+
 } // namespace vtest

@@ -19,6 +19,10 @@ struct ChildResult {
 // Run fn in a child; if fn returns, the child ends with status 0.
 ChildResult runInChild(const std::function<void()> &fn);
 
+// Run fn in this process with stdout going to a temporary file; returns
+// what it printed (for code that prints and goes on).
+std::string captureStdout(const std::function<void()> &fn);
+
 // True when the child printed exactly `text` and ended with status 1.
 inline bool stoppedWith(const ChildResult &r, const std::string &text) {
     return r.exited && r.status == 1 && r.out == text;
