@@ -379,6 +379,7 @@ int runWorker(const Options &o) {
             continue;
         }
         auto start = std::chrono::steady_clock::now();
+        const double cpuStart = platform::threadCpuSeconds();
         const size_t at = static_cast<size_t>(s - 1) * static_cast<size_t>(shape.nnod);
         if (shape.kind == WorkerKind::Order) {
             const std::vector<int> order = shuffledNodes(sample->nnod, s, uint32_t(o.orderSeed));
@@ -389,6 +390,7 @@ int runWorker(const Options &o) {
         }
         h->seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        h->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart);
         if (mechprop) {
             setText(h->mechName, lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
             setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);

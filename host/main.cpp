@@ -609,9 +609,14 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
         std::string text;
         if (variant == kCost) {
             // A note, not a failure: timings on a shared machine vary.
+            // Processor time, which a busy machine does not stretch; the
+            // wall clock where that is too coarse to have counted.
+            const bool cpu = base.result.cpuSeconds > 0 && r.result.cpuSeconds > 0;
+            const double t = cpu ? base.result.cpuSeconds : base.result.seconds;
+            const double tSmall = cpu ? r.result.cpuSeconds : r.result.seconds;
             if (r.status == Outcome::Ok && r.result.calls > 0 && base.result.calls > 0)
-                notes += costNote(base.name, base.result.seconds / double(base.result.calls),
-                                  r.result.seconds / double(r.result.calls), fewer);
+                notes += costNote(base.name, t / double(base.result.calls),
+                                  tSmall / double(r.result.calls), fewer);
             continue;
         }
         if (r.status != Outcome::Ok || r.result.values.empty()) {

@@ -156,6 +156,11 @@ struct RunResult {
 // Peak resident memory of this process so far, in bytes (0 when unknown).
 uint64_t peakMemory();
 
+// Processor time of the calling thread, in seconds: unlike the wall clock it
+// does not grow while the thread waits for a busy machine. 0 when unknown,
+// and coarse on Windows (the scheduler's tick).
+double threadCpuSeconds();
+
 // Run every command of `jobs`, at most `parallel` at a time, each in a
 // process group (job object) of its own with standard output and error
 // captured. When a child ends, whatever it left running in its group is

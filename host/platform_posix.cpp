@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -115,6 +116,12 @@ uint64_t availableMemory() {
 uint64_t peakMemory() {
     struct rusage ru {};
     return getrusage(RUSAGE_SELF, &ru) == 0 ? static_cast<uint64_t>(ru.ru_maxrss) * 1024u : 0;
+}
+
+double threadCpuSeconds() {
+    struct timespec t {};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0;
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {

@@ -99,6 +99,15 @@ uint64_t peakMemory() {
     return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) ? pmc.PeakWorkingSetSize : 0;
 }
 
+double threadCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    auto ticks = [](const FILETIME &f) {
+        return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
+}
+
 uint64_t freeDiskSpace(const std::string &path) {
     ULARGE_INTEGER avail{};
     if (!GetDiskFreeSpaceExA(path.c_str(), &avail, nullptr, nullptr)) return UINT64_MAX;

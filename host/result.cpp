@@ -43,7 +43,9 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
     if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
         return bad("position");
-    if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0) return bad("counters");
+    if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
+        h.cpuSeconds < 0)
+        return bad("counters");
     if (h.modifiedArray < -1 || h.modifiedArray >= static_cast<int32_t>(kNumGuarded) ||
         h.modifiedEntry < 0)
         return bad("modified array");
@@ -71,7 +73,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.state = static_cast<WorkerState>(h.state);
     r.phase = static_cast<Phase>(h.phase);
     r.step = h.step, r.node = h.node;
-    r.calls = h.calls, r.seconds = h.seconds;
+    r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.exported.assign(std::size(kEntryPoints), 0);
     for (size_t k = 0; k < r.exported.size(); ++k) {

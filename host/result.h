@@ -66,6 +66,7 @@ struct ResultHeader {
     volatile int32_t step, node;
     volatile int64_t calls;
     double seconds;        // time spent inside user calls
+    double cpuSeconds;     // the same in the worker's processor time
     int32_t modifiedArray; // -1, or the index of the host array written to
     int32_t pad0;
     int64_t modifiedEntry;             // the entry of that array
@@ -79,7 +80,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '2'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '3'};
 
 // What the parent expects of one worker's file.
 struct ResultShape {
@@ -102,7 +103,7 @@ struct WorkerResult {
     Phase phase = Phase::Setup;
     int32_t step = 0, node = 0;
     int64_t calls = 0;
-    double seconds = 0;
+    double seconds = 0, cpuSeconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
     std::vector<uint8_t> exported; // 0 not exported, 1 exported, 2 a placeholder
