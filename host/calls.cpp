@@ -61,9 +61,12 @@ void Caller::beginStep(int s) {
     pos_->step = s;
     pos_->node = 0;
     if (guard_) guard_->release();
-    s_.setStep(s);
+    // A handler the library put before ours would take the first read of
+    // the points for a crash: then they are filled at once.
+    const bool lazy = guard_ && lazyPoints_ && platform::faultsReachResolver();
+    s_.setStep(s, !lazy);
     lib_.bind(s_, o_);
-    if (guard_) guard_->protect(s_);
+    if (guard_) guard_->protect(s_, lazy);
     *lib_.x.micLastp = lastp_.data();
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);
@@ -210,7 +213,12 @@ namespace {
 
 // What the crash hook needs; set up by runWorker.
 ResultHeader *gHeader = nullptr;
-const InputGuard *gGuard = nullptr;
+InputGuard *gGuard = nullptr;
+
+// A fault in integration-point arrays not filled yet fills them.
+bool resolveWorkerFault(const void *address) {
+    return gGuard && gGuard->resolve(address);
+}
 
 // On a crash: flush what user code printed, and name the host array when
 // the fault is a write into one.
@@ -312,6 +320,10 @@ int runWorker(const Options &o) {
     if (!h) return 3;
     gHeader = h;
     platform::onCrash(onWorkerCrash);
+    // The integration points are filled when first read, unless a capture
+    // is asked for: it saves them, from a handler of the library's own.
+    const char *capture = std::getenv("VULMORA_CAPTURE");
+    const bool lazyPoints = !(capture && *capture) && platform::onFault(resolveWorkerFault);
     auto fail = [&](WorkerState state, const std::string &why) {
         setText(h->message, why.c_str());
         h->state = static_cast<int32_t>(state);
@@ -365,7 +377,7 @@ int runWorker(const Options &o) {
     gGuard = &guard;
     Caller caller(lib, *sample, o);
     caller.track(h);
-    caller.guard(&guard);
+    caller.guard(&guard, lazyPoints);
     double *values = reinterpret_cast<double *>(reinterpret_cast<char *>(h) + kResultHeaderSize);
     std::fill(values, values + shape.count, kNaN);
     const std::vector<uint8_t> selected = selectedNodes(*sample, o);

@@ -53,8 +53,10 @@ class Caller {
     // Where the position of every call is written (the worker's result
     // file); by default a header of the caller's own.
     void track(ResultHeader *h) { pos_ = h; }
-    // Copy the input arrays into read-only pages at every step.
-    void guard(InputGuard *g) { guard_ = g; }
+    // Make the input arrays read-only in place at every step; with
+    // `lazyPoints` the integration points are filled only when read (the
+    // guard's resolve() must then be called on memory faults).
+    void guard(InputGuard *g, bool lazyPoints = false) { guard_ = g, lazyPoints_ = lazyPoints; }
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
     // The entry point at every selected node of the current step into
@@ -77,6 +79,7 @@ class Caller {
     std::unique_ptr<ResultHeader> own_;
     ResultHeader *pos_;
     InputGuard *guard_ = nullptr;
+    bool lazyPoints_ = false;
 };
 
 // The hidden --worker mode: list the library's entry points (survey),

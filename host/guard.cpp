@@ -1,10 +1,16 @@
 // guard.cpp - the sample's arrays made read-only in place.
 #include "guard.h"
 
+#include <string_view>
+
 #include "platform.h"
 #include "sample.h"
 
 namespace vhost {
+
+static_assert(std::string_view(kGuardedArrays[kNumGuarded - 3]) == "fraction_void" &&
+                  std::string_view(kGuardedArrays[kNumGuarded - 1]) == "strsg",
+              "the integration-point arrays are the last ones guarded");
 
 namespace {
 
@@ -16,7 +22,7 @@ size_t pages(size_t bytes) {
 
 } // namespace
 
-bool InputGuard::protect(const Sample &s) {
+bool InputGuard::protect(Sample &s, bool pointsPending) {
     auto region = [](const auto &v) {
         using T = typename std::remove_reference_t<decltype(v)>::value_type;
         return Region{reinterpret_cast<const char *>(v.data()), v.size() * sizeof(T), sizeof(T)};
@@ -31,15 +37,37 @@ bool InputGuard::protect(const Sample &s) {
         region(s.strsg),
     };
     bool ok = true;
+    sample_ = &s;
+    pending_ = pointsPending;
     for (size_t k = 0; k < kNumGuarded; ++k) {
         regions_[k] = all[k];
-        if (all[k].base && all[k].bytes)
-            ok = platform::protectPages(const_cast<char *>(all[k].base), pages(all[k].bytes),
-                                        true) &&
-                 ok;
+        if (!all[k].base || !all[k].bytes) continue;
+        char *base = const_cast<char *>(all[k].base);
+        ok = (pointsPending && k >= kFirstPoints
+                  ? platform::hidePages(base, pages(all[k].bytes))
+                  : platform::protectPages(base, pages(all[k].bytes), true)) &&
+             ok;
     }
     readOnly_ = true;
     return ok;
+}
+
+bool InputGuard::resolve(const void *address) {
+    int32_t array = -1;
+    int64_t entry = 0;
+    if (!pending_ || !locate(address, array, entry) || size_t(array) < kFirstPoints) return false;
+    pending_ = false;
+    for (size_t k = kFirstPoints; k < kNumGuarded; ++k)
+        if (regions_[k].base && regions_[k].bytes &&
+            !platform::protectPages(const_cast<char *>(regions_[k].base), pages(regions_[k].bytes),
+                                    false))
+            return false;
+    sample_->fillIntegrationPoints();
+    for (size_t k = kFirstPoints; k < kNumGuarded; ++k)
+        if (regions_[k].base && regions_[k].bytes)
+            platform::protectPages(const_cast<char *>(regions_[k].base), pages(regions_[k].bytes),
+                                   true);
+    return true;
 }
 
 void InputGuard::release() {

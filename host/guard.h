@@ -56,21 +56,31 @@ class InputGuard {
     InputGuard &operator=(const InputGuard &) = delete;
 
     // Make the sample's arrays read-only (after its step is filled); false
-    // when the system refuses.
-    bool protect(const Sample &s);
+    // when the system refuses. With `pointsPending` the step's
+    // integration-point arrays are not filled yet: they are made
+    // unreadable, and the first read of one fills them (see resolve).
+    bool protect(Sample &s, bool pointsPending = false);
     // Make them writable again, before the sample fills the next step.
     void release();
     // The guarded array holding `address` and the entry there; false when
     // it is none of them. Safe in a signal handler.
     bool locate(const void *address, int32_t &array, int64_t &entry) const;
+    // A fault at `address`: when it lies in integration-point arrays still
+    // pending, fill them, make them read-only and return true (the access
+    // is made again). Runs in the fault's signal handler.
+    bool resolve(const void *address);
 
   private:
     struct Region {
         const char *base = nullptr;
         size_t bytes = 0, element = 1;
     };
+    // The integration-point arrays: the last ones guarded.
+    static constexpr size_t kFirstPoints = kNumGuarded - 3;
     Region regions_[kNumGuarded];
+    Sample *sample_ = nullptr;
     bool readOnly_ = false;
+    volatile bool pending_ = false;
 };
 
 } // namespace vhost

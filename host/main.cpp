@@ -547,7 +547,8 @@ std::string checkFailure(const Outcome &r) {
 // when the workers could not be run.
 bool runChecks(const Options &o, const std::string &self, const std::string &scratch,
                const std::vector<Outcome> &outcomes, const std::vector<uint8_t> &nodeMaterial,
-               std::string &report, size_t &found, std::string &notes, std::string &error) {
+               std::string &report, size_t &found, std::string &notes, double &inCalls,
+               std::string &error) {
     struct Check {
         size_t outcome;
         int variant; // index into the entry's unit variants; -1: the order check
@@ -601,6 +602,7 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
     for (size_t j = 0; j < workers.size(); ++j) {
         const Outcome &base = outcomes[checks[j].outcome];
         const Outcome r = classify(*workers[j], true);
+        inCalls += r.result.cpuSeconds;
         const int variant = checks[j].variant;
         const std::string how = variant == kOrder ? "in a shuffled order of the nodes"
                                 : variant == kCost
@@ -790,10 +792,13 @@ int runAll(Options &o, const char *argv0) {
 
     std::string checkReport, costNotes;
     size_t checkFound = 0;
+    double inCalls = 0; // processor time inside user calls, every worker's
+    for (const Outcome &e : outcomes)
+        inCalls += e.result.cpuSeconds;
     checkExpectations(o, outcomes, nodeMaterial, checkReport, checkFound);
     if ((o.checkUnits || o.checkOrder || o.checkCost) &&
         !runChecks(o, self, scratch.dir(), outcomes, nodeMaterial, checkReport, checkFound,
-                   costNotes, error)) {
+                   costNotes, inCalls, error)) {
         if (platform::interrupted()) return interruptedStatus();
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
@@ -868,6 +873,13 @@ int runAll(Options &o, const char *argv0) {
         memory, sizeof memory, "peak memory: emulator %.0f MB, largest worker %.0f MB%s\n",
         double(platform::peakMemory()) / 1e6, largest ? double(largest->peakBytes) / 1e6 : 0.0,
         largest ? (" (" + fieldNameOf(*largest) + ")").c_str() : "");
+    // How much of the run was the user's code: processor time, which
+    // counts the workers that ran side by side.
+    const double cpu = platform::processorSeconds();
+    char time[256];
+    std::snprintf(time, sizeof time,
+                  "processor time: %.2f s, of which %.2f s inside user calls (%.0f %%)\n", cpu,
+                  inCalls, cpu > 0 ? 100.0 * std::min(inCalls / cpu, 1.0) : 0.0);
     const std::string printed = printedReport(outcomes, o.writeOutput);
     std::string loadNote;
     if (!loadOutput.empty())
@@ -885,7 +897,7 @@ int runAll(Options &o, const char *argv0) {
                                        : costNotes.c_str());
     if (!compareReport.empty()) std::printf("%s\n", compareReport.c_str());
     std::printf("%s", verdict.c_str());
-    if (!o.quiet) std::printf("%s", memory);
+    if (!o.quiet) std::printf("%s%s", memory, time);
     std::fflush(stdout);
     const bool checksFailed = checkFound > 0 || comparison.failed();
     int status = emulator ? 2 : failed || checksFailed ? 1 : 0;
@@ -895,7 +907,7 @@ int runAll(Options &o, const char *argv0) {
             table + "\n" + problems + (silent.empty() ? "" : "Silent answers:\n" + silent + "\n") +
             (checkReport.empty() ? "" : "Checks:\n" + checkReport + "\n") +
             (costNotes.empty() ? "" : "Cost:\n" + costNotes + "\n") +
-            (compareReport.empty() ? "" : compareReport + "\n") + verdict + memory;
+            (compareReport.empty() ? "" : compareReport + "\n") + verdict + memory + time;
         if (!writeOutputs(o, sample, outcomes, summary, loadOutput, out, notes, error, extra)) {
             if (platform::interrupted()) return interruptedStatus();
             std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", error.c_str());

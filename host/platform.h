@@ -69,6 +69,15 @@ std::string signalName(int code);
 // not allocate.
 void onCrash(void (*hook)(const void *address));
 
+// Before a memory fault counts as a crash, ask `resolve` whether it can
+// make the faulting address readable (it then returns true and the access
+// is made again). The resolver must not allocate. False where faults
+// cannot be resumed this way (Windows): the caller then never needs it.
+bool onFault(bool (*resolve)(const void *address));
+// True while memory faults still reach that resolver first: code loaded
+// since (a user library) may have put a handler of its own before it.
+bool faultsReachResolver();
+
 // Catch SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and close on Windows): the
 // first one only sets a flag that interrupted() returns (the signal's
 // number; 0 while none came). Runs of children end early when it is set.
@@ -123,6 +132,8 @@ bool exchangePaths(const std::string &a, const std::string &b);
 void *allocatePages(size_t size);
 void freePages(void *data, size_t size);
 bool protectPages(void *data, size_t size, bool readOnly);
+// No access at all, until protectPages opens them again.
+bool hidePages(void *data, size_t size);
 size_t pageSize();
 
 // ---- child processes -----------------------------------------------------------------
@@ -160,6 +171,10 @@ uint64_t peakMemory();
 // does not grow while the thread waits for a busy machine. 0 when unknown,
 // and coarse on Windows (the scheduler's tick).
 double threadCpuSeconds();
+
+// Processor time of this process and of every child it has waited for
+// (workers), in seconds.
+double processorSeconds();
 
 // Run every command of `jobs`, at most `parallel` at a time, each in a
 // process group (job object) of its own with standard output and error

@@ -124,6 +124,17 @@ double threadCpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
+double processorSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage ru {};
+        if (getrusage(who, &ru) != 0) continue;
+        for (const timeval &t : {ru.ru_utime, ru.ru_stime})
+            total += double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    }
+    return total;
+}
+
 uint64_t freeDiskSpace(const std::string &path) {
     struct statvfs v {};
     if (statvfs(path.c_str(), &v) != 0) return UINT64_MAX;
@@ -150,11 +161,20 @@ std::string signalName(int code) {
 
 namespace {
 void (*gCrashHook)(const void *) = nullptr;
+bool (*gResolve)(const void *) = nullptr;
+struct sigaction gCrashAction;
 volatile sig_atomic_t gInterrupted = 0;
 
-// Run the hook once, then die of the same signal with its default action
-// (SA_RESETHAND restored it before we got here).
+// A fault the resolver mends returns, to make the access again, with the
+// handler armed anew. Otherwise run the hook once, then die of the same
+// signal with its default action (SA_RESETHAND restored it before we got
+// here).
 void crashed(int sig, siginfo_t *info, void *) {
+    const bool memory = sig == SIGSEGV || sig == SIGBUS;
+    if (memory && info && gResolve && gResolve(info->si_addr)) {
+        sigaction(sig, &gCrashAction, nullptr);
+        return;
+    }
     if (void (*hook)(const void *) = gCrashHook) {
         gCrashHook = nullptr;
         const bool fault = sig == SIGSEGV || sig == SIGBUS;
@@ -176,12 +196,29 @@ void onCrash(void (*hook)(const void *)) {
     ss.ss_sp = altStack;
     ss.ss_size = sizeof altStack;
     sigaltstack(&ss, nullptr);
-    struct sigaction sa {};
+    struct sigaction &sa = gCrashAction;
+    sa = {};
     sa.sa_sigaction = crashed;
     sa.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER);
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         sigaction(sig, &sa, nullptr);
+}
+
+bool onFault(bool (*resolve)(const void *)) {
+    gResolve = resolve;
+    return true;
+}
+
+bool faultsReachResolver() {
+    if (!gResolve) return false;
+    for (int sig : {SIGSEGV, SIGBUS}) {
+        struct sigaction now {};
+        if (sigaction(sig, nullptr, &now) != 0 || !(now.sa_flags & SA_SIGINFO) ||
+            now.sa_sigaction != crashed)
+            return false;
+    }
+    return true;
 }
 
 // No SA_RESTART: a wait in poll() returns at once.
@@ -323,6 +360,10 @@ void freePages(void *data, size_t size) {
 
 bool protectPages(void *data, size_t size, bool readOnly) {
     return mprotect(data, size, readOnly ? PROT_READ : PROT_READ | PROT_WRITE) == 0;
+}
+
+bool hidePages(void *data, size_t size) {
+    return mprotect(data, size, PROT_NONE) == 0;
 }
 
 // ---- child processes -------------------------------------------------------

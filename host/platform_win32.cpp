@@ -108,6 +108,21 @@ double threadCpuSeconds() {
     return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
 }
 
+namespace {
+double gChildSeconds = 0; // workers' processor time, added as each ends
+
+double seconds(const FILETIME &f) {
+    return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) * 1e-7; // 100 ns
+}
+} // namespace
+
+double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return gChildSeconds;
+    return seconds(kernel) + seconds(user) + gChildSeconds;
+}
+
 uint64_t freeDiskSpace(const std::string &path) {
     ULARGE_INTEGER avail{};
     if (!GetDiskFreeSpaceExA(path.c_str(), &avail, nullptr, nullptr)) return UINT64_MAX;
@@ -167,6 +182,15 @@ void onCrash(void (*hook)(const void *)) {
     ULONG guarantee = 1 << 16; // room for the hook after a stack overflow
     SetThreadStackGuarantee(&guarantee);
     SetUnhandledExceptionFilter(crashed);
+}
+
+// Faults are not resumed here: whoever asks fills its pages beforehand.
+bool onFault(bool (*)(const void *)) {
+    return false;
+}
+
+bool faultsReachResolver() {
+    return false;
 }
 
 void catchInterrupts() {
@@ -333,6 +357,11 @@ bool protectPages(void *data, size_t size, bool readOnly) {
     return VirtualProtect(data, size, readOnly ? PAGE_READONLY : PAGE_READWRITE, &old) != 0;
 }
 
+bool hidePages(void *data, size_t size) {
+    DWORD old = 0;
+    return VirtualProtect(data, size, PAGE_NOACCESS, &old) != 0;
+}
+
 // _isatty on the C runtime's stderr.
 bool stderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
@@ -477,6 +506,9 @@ void endChild(Child &c, bool block) {
     if (WaitForSingleObject(c.process, block ? INFINITE : 0) != WAIT_OBJECT_0) return;
     DWORD code = 0;
     GetExitCodeProcess(c.process, &code);
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(c.process, &created, &exited, &kernel, &user))
+        gChildSeconds += seconds(kernel) + seconds(user);
     if (c.job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
         if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,

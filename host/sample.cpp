@@ -2,7 +2,11 @@
 #include "sample.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <tuple>
+#include <unordered_map>
 
 #include "mikral.h"
 
@@ -68,6 +72,8 @@ Sample::Sample(int n, int nsteps) : nodesPerSide(n), steps(nsteps) {
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
     buildMesh();
+    buildDepthClasses();
+    buildElementKinds();
     catalog = sampleCatalog();
     model = mikral_model_create(nnod, kNumConstituents, kNumAuxiliaries);
     auto size = static_cast<size_t>(nnod);
@@ -140,9 +146,8 @@ void Sample::buildMesh() {
 // Casting nodes cool exponentially towards the mould temperature; mould
 // nodes take the casting wall's temperature, fading with the distance
 // from the wall over a heated layer that grows with time.
-NodeState Sample::state(int i, double t) const {
-    NodeState s;
-    const double d = depth[static_cast<size_t>(i)];
+Sample::DepthState Sample::depthState(double d, double t) {
+    DepthState s;
     const double range = Alloy::pour - Alloy::mould0;
     auto castingT = [&](double tau, double when) {
         return Alloy::mould0 + range * std::exp(-when / tau);
@@ -156,21 +161,13 @@ NodeState Sample::state(int i, double t) const {
         double Tb = Alloy::mould0 +
                     (castingT(kTauWall, before) - Alloy::mould0) * std::exp(d / layerBefore);
         s.coolingRate = Tb - s.T;
-        s.p = kAtmosphere;
         return s;
     }
     const double tau = tauAt(d);
     s.T = castingT(tau, t);
     s.coolingRate = (s.T - Alloy::mould0) / tau;
     s.fs = solidFraction(s.T);
-    const size_t id = static_cast<size_t>(i);
-    const double span = castHi - castLo;
-    const double xi = (x[id] - castLo) / span, zeta = (z[id] - castLo) / span;
-    const double flow = kFlow * (1 - s.fs) * (1 - s.fs);
-    s.u = flow * std::sin(kPi * xi) * std::cos(kPi * zeta);
-    s.w = -flow * std::cos(kPi * xi) * std::sin(kPi * zeta);
-    s.v = 0.1 * s.u;
-    s.p = kAtmosphere + kRhoG * (castHi - z[id]);
+    s.flow = kFlow * (1 - s.fs) * (1 - s.fs);
     s.mushyStrain = 4e-3 * s.fs * (1 - s.fs);
     // Shrinkage porosity and FVOL gather at the hot spot, late in freezing.
     s.vf = 0.02 * d * d * std::max(s.fs - 0.9, 0.0) / 0.1;
@@ -178,32 +175,121 @@ NodeState Sample::state(int i, double t) const {
     return s;
 }
 
+// The depth's share, then the flow (a roll in the x-z plane) and the
+// metallostatic pressure, which depend on the position.
+NodeState Sample::state(int i, double t) const {
+    const size_t id = static_cast<size_t>(i);
+    const DepthState ds = depthState(depth[id], t);
+    NodeState s;
+    s.T = ds.T, s.coolingRate = ds.coolingRate, s.p = kAtmosphere;
+    if (depth[id] < 0) return s;
+    s.fs = ds.fs, s.mushyStrain = ds.mushyStrain, s.vf = ds.vf, s.fvol = ds.fvol;
+    const double span = castHi - castLo;
+    const double xi = (x[id] - castLo) / span, zeta = (z[id] - castLo) / span;
+    s.u = ds.flow * std::sin(kPi * xi) * std::cos(kPi * zeta);
+    s.w = -ds.flow * std::cos(kPi * xi) * std::sin(kPi * zeta);
+    s.v = 0.1 * s.u;
+    s.p = kAtmosphere + kRhoG * (castHi - z[id]);
+    return s;
+}
+
+// The distinct depths, each node's index into them, and the flow's
+// direction per grid line.
+void Sample::buildDepthClasses() {
+    classDepth.assign(depth.begin(), depth.end());
+    std::sort(classDepth.begin(), classDepth.end());
+    classDepth.erase(std::unique(classDepth.begin(), classDepth.end()), classDepth.end());
+    depthClass.resize(depth.size());
+    for (size_t k = 0; k < depth.size(); ++k)
+        depthClass[k] = static_cast<uint32_t>(
+            std::lower_bound(classDepth.begin(), classDepth.end(), depth[k]) - classDepth.begin());
+    const size_t n = static_cast<size_t>(nodesPerSide), plane = n * n;
+    const double span = castHi - castLo;
+    for (auto *v : {&sinX, &cosX, &sinZ, &cosZ})
+        v->resize(n);
+    for (size_t a = 0; a < n; ++a) {
+        const double xi = (x[a] - castLo) / span, zeta = (z[a * plane] - castLo) / span;
+        sinX[a] = std::sin(kPi * xi), cosX[a] = std::cos(kPi * xi);
+        sinZ[a] = std::sin(kPi * zeta), cosZ[a] = std::cos(kPi * zeta);
+    }
+}
+
 // Both time levels of every nodal field, then microstructure and
 // integration points, for step s.
-void Sample::setStep(int s) {
+void Sample::setStep(int s, bool integrationPoints) {
     step = s;
     fillNodes();
     fillMicrostructure();
-    fillIntegrationPoints();
+    if (integrationPoints) fillIntegrationPoints();
 }
 
-// Nodal fields at the two time levels.
-void Sample::fillNodes() {
-    const double ta = time(step - 1), tb = time(step);
-    for (int i = 0; i < nnod; ++i) {
-        const size_t k = static_cast<size_t>(i);
-        const NodeState a = state(i, ta), b = state(i, tb);
-        t0[k] = static_cast<float>(a.T), t1[k] = static_cast<float>(b.T);
-        fs0[k] = static_cast<float>(a.fs), fs1[k] = static_cast<float>(b.fs);
-        vf0[k] = static_cast<float>(a.vf), vf1[k] = static_cast<float>(b.vf);
-        fvol0[k] = static_cast<float>(a.fvol), fvol1[k] = static_cast<float>(b.fvol);
-        jctn0[k] = static_cast<float>(a.coolingRate), jctn1[k] = static_cast<float>(b.coolingRate);
-        u0[k] = static_cast<float>(a.u), v0[k] = static_cast<float>(a.v);
-        w0[k] = static_cast<float>(a.w), u1[k] = static_cast<float>(b.u);
-        v1[k] = static_cast<float>(b.v), w1[k] = static_cast<float>(b.w);
-        p0[k] = static_cast<float>(a.p), p1[k] = static_cast<float>(b.p);
-        mushy[k] = static_cast<float>(b.mushyStrain);
+namespace {
+
+// One time level of the fields that depend on the depth alone, per depth
+// class, as the host stores them.
+struct LevelTable {
+    std::vector<float> T, fs, vf, fvol, coolingRate, mushy;
+    std::vector<double> flow;
+    LevelTable(const std::vector<float> &classDepth, double t) {
+        const size_t c = classDepth.size();
+        for (auto *v : {&T, &fs, &vf, &fvol, &coolingRate, &mushy})
+            v->resize(c);
+        flow.resize(c);
+        for (size_t k = 0; k < c; ++k) {
+            const Sample::DepthState s = Sample::depthState(classDepth[k], t);
+            T[k] = static_cast<float>(s.T), fs[k] = static_cast<float>(s.fs);
+            vf[k] = static_cast<float>(s.vf), fvol[k] = static_cast<float>(s.fvol);
+            coolingRate[k] = static_cast<float>(s.coolingRate);
+            mushy[k] = static_cast<float>(s.mushyStrain);
+            flow[k] = s.flow;
+        }
     }
+};
+
+} // namespace
+
+// Nodal fields at the two time levels: the depth's share from a table,
+// the flow and the pressure per node. One row of the grid at a time, one
+// field at a time: the arrays start at the same offset in their pages, and
+// twenty streams at once would fight over the same cache sets.
+void Sample::fillNodes() {
+    const LevelTable a(classDepth, time(step - 1)), b(classDepth, time(step));
+    std::copy(b.T.begin(), b.T.end(), classT1.begin());
+    std::copy(b.vf.begin(), b.vf.end(), classVf1.begin());
+    const size_t n = static_cast<size_t>(nodesPerSide);
+    auto gather = [n](float *out, const std::vector<float> &table, const uint32_t *cls) {
+        for (size_t i = 0; i < n; ++i)
+            out[i] = table[cls[i]];
+    };
+    for (size_t kz = 0; kz < n; ++kz)
+        for (size_t jy = 0; jy < n; ++jy) {
+            const size_t row = (kz * n + jy) * n;
+            const uint32_t *cls = &depthClass[row];
+            const float *d = &depth[row];
+            gather(&t0[row], a.T, cls), gather(&t1[row], b.T, cls);
+            gather(&fs0[row], a.fs, cls), gather(&fs1[row], b.fs, cls);
+            gather(&vf0[row], a.vf, cls), gather(&vf1[row], b.vf, cls);
+            gather(&fvol0[row], a.fvol, cls), gather(&fvol1[row], b.fvol, cls);
+            gather(&jctn0[row], a.coolingRate, cls), gather(&jctn1[row], b.coolingRate, cls);
+            gather(&mushy[row], b.mushy, cls);
+            const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - z[row]));
+            const float pMould = static_cast<float>(kAtmosphere);
+            for (size_t i = 0; i < n; ++i)
+                p0[row + i] = p1[row + i] = d[i] < 0 ? pMould : p;
+            // The flow of both levels, zero in the mould.
+            for (const auto &[level, u, v, w] : {std::tuple{&a, &u0[row], &v0[row], &w0[row]},
+                                                 std::tuple{&b, &u1[row], &v1[row], &w1[row]}}) {
+                const double *flow = level->flow.data();
+                for (size_t i = 0; i < n; ++i) {
+                    const double f = flow[cls[i]];
+                    const double ui = f * sinX[i] * cosZ[kz];
+                    const bool mould = d[i] < 0;
+                    u[i] = mould ? 0.0f : static_cast<float>(ui);
+                    v[i] = mould ? 0.0f : static_cast<float>(0.1 * ui);
+                    w[i] = mould ? 0.0f : static_cast<float>(-f * cosX[i] * sinZ[kz]);
+                }
+            }
+        }
 }
 
 // Constituents follow the solid fraction: primary alpha-Al up to 55 %
@@ -211,77 +297,133 @@ void Sample::fillNodes() {
 // The dendrite arm spacing coarsens with the time spent mushy (10 um *
 // t^(1/3)); the grain size is fixed by the local freezing time at
 // nucleation (120 um * t_f^(1/4)). Mould nodes have no microstructure.
+// All of it depends on the depth alone: worked out per depth class.
 void Sample::fillMicrostructure() {
     const double t = time(step);
-    const size_t n = static_cast<size_t>(nnod);
-    for (int i = 0; i < nnod; ++i) {
-        const size_t k = static_cast<size_t>(i);
-        double c[kNumConstituents] = {0, 0, 0}, a[kNumAuxiliaries] = {0, 0};
-        if (inCasting(i)) {
-            const double fs = fs1[k];
+    const size_t n = static_cast<size_t>(nnod), classes = classDepth.size();
+    const LevelTable b(classDepth, t);
+    std::vector<double> c(classes * kNumConstituents), a(classes * kNumAuxiliaries);
+    std::vector<float> life(classes);
+    for (size_t k = 0; k < classes; ++k) {
+        double *ck = &c[k * kNumConstituents], *ak = &a[k * kNumAuxiliaries];
+        if (classDepth[k] >= 0.0f) {
+            const double fs = b.fs[k];
             const double eut = std::max(fs - 0.55, 0.0);
-            c[1] = 0.12 * eut;
-            c[2] = 0.01 * eut;
-            c[0] = fs - c[1] - c[2];
-            const double tau = tauAt(depth[k]);
+            ck[1] = 0.12 * eut;
+            ck[2] = 0.01 * eut;
+            ck[0] = fs - ck[1] - ck[2];
+            const double tau = tauAt(classDepth[k]);
             const double tl = timeToReach(Alloy::liquidus, tau);
             const double tf = timeToReach(Alloy::solidus, tau) - tl;
             if (t > tl) {
-                a[0] = 10.0 * std::cbrt(std::min(t - tl, tf));
-                a[1] = 120.0 * std::pow(tf, 0.25);
+                ak[0] = 10.0 * std::cbrt(std::min(t - tl, tf));
+                ak[1] = 120.0 * std::pow(tf, 0.25);
             }
+            // Fatigue life falls with porosity and with coarser dendrites.
+            life[k] = static_cast<float>(1e7 * std::exp(-150.0 * b.vf[k]) / (1.0 + ak[0] / 50.0));
+        } else {
+            life[k] = 1e9f;
         }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const size_t k = depthClass[i];
+        const int node = static_cast<int>(i);
         for (int q = 0; q < kNumConstituents; ++q) {
-            micro[static_cast<size_t>(q) * n + k] = c[q];
-            mikral_model_set_constituent(model, q, i, c[q]);
+            const double v = c[k * kNumConstituents + static_cast<size_t>(q)];
+            micro[static_cast<size_t>(q) * n + i] = v;
+            mikral_model_set_constituent(model, q, node, v);
         }
         for (int q = 0; q < kNumAuxiliaries; ++q) {
-            aux[static_cast<size_t>(q) * n + k] = a[q];
-            mikral_model_set_auxiliary(model, q, i, a[q]);
+            const double v = a[k * kNumAuxiliaries + static_cast<size_t>(q)];
+            aux[static_cast<size_t>(q) * n + i] = v;
+            mikral_model_set_auxiliary(model, q, node, v);
         }
-        // Fatigue life falls with porosity and with coarser dendrites.
-        fatigue[k] = inCasting(i)
-                         ? static_cast<float>(1e7 * std::exp(-150.0 * vf1[k]) / (1.0 + a[0] / 50.0))
-                         : 1e9f;
+        fatigue[i] = life[k];
     }
 }
 
 // Void fraction, strain and stress at the 8 Gauss points of each element,
 // interpolated from the nodes: thermal strain below the solidus and the
 // stress of a constrained body (casting in tension, mould in compression).
+// They depend on the element's material and its corners' depths alone:
+// worked out once per such kind of element, then copied to each element.
 void Sample::fillIntegrationPoints() {
     const double g = 1.0 / std::sqrt(3.0);
     const int sr[8] = {-1, 1, 1, -1, -1, 1, 1, -1}, ss[8] = {-1, -1, 1, 1, -1, -1, 1, 1},
               st[8] = {-1, -1, -1, -1, 1, 1, 1, 1};
-    double N[8][8];
-    for (int p = 0; p < 8; ++p)
+    // N[c][p]: corner c's weight at point p. Sums run over the corners in
+    // order, all eight points at once.
+    double N[8][8], f0[8], f1[8];
+    for (int p = 0; p < 8; ++p) {
         for (int c = 0; c < 8; ++c)
-            N[p][c] = shape(c, sr[p] * g, ss[p] * g, st[p] * g);
-    for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
-        const bool cast = matId[e] == 0;
-        for (int p = 0; p < 8; ++p) {
-            double T = 0, vf = 0;
-            for (int c = 0; c < 8; ++c) {
-                size_t node = static_cast<size_t>(conn[e * 8 + static_cast<size_t>(c)]);
-                T += N[p][c] * t1[node];
-                vf += N[p][c] * vf1[node];
+            N[c][p] = shape(c, sr[p] * g, ss[p] * g, st[p] * g);
+        f0[p] = 1.0 + 0.1 * sr[p] * g;
+        f1[p] = 1.0 + 0.1 * ss[p] * g;
+    }
+    const size_t kinds = elementKinds.size() / kKindKey;
+    float *table = kindPoints.data();
+    for (size_t kind = 0; kind < kinds; ++kind) {
+        const uint32_t *key = &elementKinds[kind * kKindKey];
+        const bool cast = key[8] == 0;
+        double T[8] = {}, vf[8] = {};
+        for (int c = 0; c < 8; ++c) {
+            const double tc = classT1[key[c]], vc = classVf1[key[c]];
+            for (int p = 0; p < 8; ++p) {
+                T[p] += N[c][p] * tc;
+                vf[p] += N[c][p] * vc;
             }
-            const size_t q = e * 8 + static_cast<size_t>(p);
-            double eps = cast ? kExpansion * std::max(Alloy::solidus - T, 0.0)
-                              : -kMouldExpansion * (T - Alloy::mould0);
-            double E = cast ? kYoungCast * std::max(1.0 - (T - 293.0) / 700.0, 0.05) : kYoungMould;
+        }
+        float *out = &table[kind * kPointValues];
+        for (int p = 0; p < 8; ++p) {
+            double eps = cast ? kExpansion * std::max(Alloy::solidus - T[p], 0.0)
+                              : -kMouldExpansion * (T[p] - Alloy::mould0);
+            double E =
+                cast ? kYoungCast * std::max(1.0 - (T[p] - 293.0) / 700.0, 0.05) : kYoungMould;
             double sig = E * eps;
-            fractionVoid[q] = static_cast<float>(cast ? vf : 0.0);
-            epstn[q] = static_cast<float>(eps);
-            float *s = &strsg[q * 6];
-            s[0] = static_cast<float>(sig * (1.0 + 0.1 * sr[p] * g));
-            s[1] = static_cast<float>(sig * (1.0 + 0.1 * ss[p] * g));
+            out[p] = static_cast<float>(cast ? vf[p] : 0.0);
+            out[8 + p] = static_cast<float>(eps);
+            float *s = &out[16 + 6 * p];
+            s[0] = static_cast<float>(sig * f0[p]);
+            s[1] = static_cast<float>(sig * f1[p]);
             s[2] = static_cast<float>(sig * 0.6);
             s[3] = static_cast<float>(sig * 0.05 * (sr[p] - ss[p]) * g);
             s[4] = static_cast<float>(sig * 0.05 * (ss[p] - st[p]) * g);
             s[5] = static_cast<float>(sig * 0.05 * (st[p] - sr[p]) * g);
         }
     }
+    for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
+        const float *in = &table[elementKind[e] * kPointValues];
+        std::memcpy(&fractionVoid[e * 8], in, 8 * sizeof(float));
+        std::memcpy(&epstn[e * 8], in + 8, 8 * sizeof(float));
+        std::memcpy(&strsg[e * 48], in + 16, 48 * sizeof(float));
+    }
+}
+
+// Each element's kind: its corners' depth classes and its material.
+void Sample::buildElementKinds() {
+    struct KeyHash {
+        size_t operator()(const std::array<uint32_t, kKindKey> &k) const {
+            uint64_t h = 1469598103934665603ull;
+            for (uint32_t v : k)
+                h = (h ^ v) * 1099511628211ull;
+            return static_cast<size_t>(h ^ (h >> 29));
+        }
+    };
+    std::unordered_map<std::array<uint32_t, kKindKey>, uint32_t, KeyHash> kinds;
+    elementKind.resize(static_cast<size_t>(nel));
+    elementKinds.clear();
+    for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
+        std::array<uint32_t, kKindKey> key;
+        for (size_t c = 0; c < 8; ++c)
+            key[c] = depthClass[static_cast<size_t>(conn[e * 8 + c])];
+        key[8] = static_cast<uint32_t>(matId[e]);
+        const auto [at, added] = kinds.try_emplace(key, static_cast<uint32_t>(kinds.size()));
+        if (added) elementKinds.insert(elementKinds.end(), key.begin(), key.end());
+        elementKind[e] = at->second;
+    }
+    kindPoints.assign(kinds.size() * kPointValues, 0.0f);
+    classT1.assign(classDepth.size(), 0.0f);
+    classVf1.assign(classDepth.size(), 0.0f);
 }
 
 } // namespace vhost

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <utility>
 #include <vector>
@@ -90,8 +91,12 @@ class Sample {
     Sample &operator=(const Sample &) = delete;
 
     // Fill every field for time step s (1-based): level 0 holds the state
-    // at the end of step s-1, level 1 at the end of step s.
-    void setStep(int s);
+    // at the end of step s-1, level 1 at the end of step s. Without
+    // `integrationPoints` their arrays are left as they are until
+    // fillIntegrationPoints() (which allocates nothing: it may run in a
+    // signal handler, when user code first reads them).
+    void setStep(int s, bool integrationPoints = true);
+    void fillIntegrationPoints();
     // Time (s) at the end of step s; step 0 is the pour.
     double time(int s) const { return Alloy::duration * s / steps; }
     // State of 0-based node i at time t (s).
@@ -121,16 +126,43 @@ class Sample {
     MikralCatalog *catalog = nullptr;
     MikralModel *model = nullptr;
 
+    // What a node's state owes to its depth alone at time t (s): every
+    // field but the flow's direction and the pressure.
+    struct DepthState {
+        double T = 0, fs = 0, coolingRate = 0, vf = 0, fvol = 0, mushyStrain = 0, flow = 0;
+    };
+    static DepthState depthState(double d, double t);
+
   private:
     void buildMesh();
+    void buildDepthClasses();
+    void buildElementKinds();
     void fillNodes();
     void fillMicrostructure();
-    void fillIntegrationPoints();
 
     // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
     // < 0 minus the distance (cm) from the casting, in the mould.
     std::vector<float> depth;
     double castLo = 0, castHi = 0; // the casting box, cm, on every axis
+    // A grid has few distinct depths: each node's index into them, so that
+    // the fields that depend on the depth alone are worked out once per
+    // depth and step, not once per node.
+    std::vector<uint32_t> depthClass;
+    std::vector<float> classDepth;
+    // The flow's direction along x and z, per grid line: sin and cos of
+    // pi times the relative position in the casting box.
+    std::vector<double> sinX, cosX, sinZ, cosZ;
+    // Elements alike at the integration points: the same material and the
+    // same depth classes at the same corners. elementKinds holds each
+    // kind's key (8 classes, then the material index).
+    static constexpr size_t kKindKey = 9;
+    // Per kind: 8 void fractions, 8 strains, 8 x 6 stresses.
+    static constexpr size_t kPointValues = 8 + 8 + 48;
+    std::vector<uint32_t> elementKind, elementKinds;
+    // Level 1 of the current step per depth class (temperature, porosity),
+    // and the integration points per element kind: kept, so that
+    // fillIntegrationPoints allocates nothing.
+    std::vector<float> classT1, classVf1, kindPoints;
 };
 
 } // namespace vhost
