@@ -325,21 +325,20 @@ void Sample::fillMicrostructure() {
             life[k] = 1e9f;
         }
     }
-    for (size_t i = 0; i < n; ++i) {
-        const size_t k = depthClass[i];
-        const int node = static_cast<int>(i);
-        for (int q = 0; q < kNumConstituents; ++q) {
-            const double v = c[k * kNumConstituents + static_cast<size_t>(q)];
-            micro[static_cast<size_t>(q) * n + i] = v;
-            mikral_model_set_constituent(model, q, node, v);
-        }
-        for (int q = 0; q < kNumAuxiliaries; ++q) {
-            const double v = a[k * kNumAuxiliaries + static_cast<size_t>(q)];
-            aux[static_cast<size_t>(q) * n + i] = v;
-            mikral_model_set_auxiliary(model, q, node, v);
-        }
-        fatigue[i] = life[k];
+    for (size_t q = 0; q < size_t(kNumConstituents); ++q) {
+        double *row = &micro[q * n];
+        for (size_t i = 0; i < n; ++i)
+            row[i] = c[depthClass[i] * kNumConstituents + q];
+        mikral_model_set_constituents(model, static_cast<int>(q), row);
     }
+    for (size_t q = 0; q < size_t(kNumAuxiliaries); ++q) {
+        double *row = &aux[q * n];
+        for (size_t i = 0; i < n; ++i)
+            row[i] = a[depthClass[i] * kNumAuxiliaries + q];
+        mikral_model_set_auxiliaries(model, static_cast<int>(q), row);
+    }
+    for (size_t i = 0; i < n; ++i)
+        fatigue[i] = life[depthClass[i]];
 }
 
 // Void fraction, strain and stress at the 8 Gauss points of each element,

@@ -231,6 +231,33 @@ int mikral_model_set_auxiliary(MikralModel *model, int i, int node, double value
     return 0;
 }
 
+/*
+** Copy a whole row of n values into active index i of `values`.
+*/
+static int set_row(const MikralModel *model, double *values, int count, int i, const double *from) {
+    if (from == NULL || i < 0 || i >= count) return -1;
+    if (model->nnodes > 0)
+        memcpy(values + (size_t)i * (size_t)model->nnodes, from,
+               (size_t)model->nnodes * sizeof *from);
+    return 0;
+}
+
+/*
+** Set active constituent i at every node.
+*/
+int mikral_model_set_constituents(MikralModel *model, int i, const double *values) {
+    if (model == NULL) return -1;
+    return set_row(model, model->constituents, model->nconstituents, i, values);
+}
+
+/*
+** Set active auxiliary variable i at every node.
+*/
+int mikral_model_set_auxiliaries(MikralModel *model, int i, const double *values) {
+    if (model == NULL) return -1;
+    return set_row(model, model->auxiliaries, model->nauxiliary, i, values);
+}
+
 /* ======================================================================
 ** Call log
 ** ==================================================================== */

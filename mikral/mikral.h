@@ -70,6 +70,11 @@ MIKRAL_API void mikral_model_destroy(MikralModel *model);
 ** node `node`. Returns 0, or -1 when i or node is out of range. */
 MIKRAL_API int mikral_model_set_constituent(MikralModel *model, int i, int node, double value);
 MIKRAL_API int mikral_model_set_auxiliary(MikralModel *model, int i, int node, double value);
+/* Set active constituent / auxiliary variable i at every node at once from
+** values[0..nnodes). Returns 0, or -1 when i is out of range or values is
+** NULL. */
+MIKRAL_API int mikral_model_set_constituents(MikralModel *model, int i, const double *values);
+MIKRAL_API int mikral_model_set_auxiliaries(MikralModel *model, int i, const double *values);
 
 /* ======================================================================
 ** Call log (stand-in only): every call of the four look-ups is recorded,

@@ -65,6 +65,28 @@ TEST(MikralModel, ValuesByActiveIndexAndNode) {
     mikral_model_destroy(m);
 }
 
+// A whole row at once: every node of that index, no other index.
+TEST(MikralModel, RowsSetEveryNodeOfOneIndex) {
+    MikralModel *m = mikral_model_create(3, 2, 2);
+    ASSERT_NE(m, nullptr);
+    const double c1[3] = {0.1, 0.2, 0.3}, a0[3] = {10, 20, 30};
+    EXPECT_EQ(mikral_model_set_constituents(m, 1, c1), 0);
+    EXPECT_EQ(mikral_model_set_auxiliaries(m, 0, a0), 0);
+    for (int node = 0; node < 3; ++node) {
+        EXPECT_EQ(micModels_gCNTibyAind_checkIndices(m, 1, node), c1[node]);
+        EXPECT_EQ(micModels_gCNTibyAind_checkIndices(m, 0, node), 0.0);
+        EXPECT_EQ(micModels_vAuxibyAind_checkIndices(m, 0, node), a0[node]);
+        EXPECT_EQ(micModels_vAuxibyAind_checkIndices(m, 1, node), 0.0);
+    }
+    for (int i : {-1, 2, INT_MIN, INT_MAX}) {
+        EXPECT_EQ(mikral_model_set_constituents(m, i, c1), -1) << i;
+        EXPECT_EQ(mikral_model_set_auxiliaries(m, i, a0), -1) << i;
+    }
+    EXPECT_EQ(mikral_model_set_constituents(m, 0, nullptr), -1);
+    EXPECT_EQ(mikral_model_set_auxiliaries(nullptr, 0, a0), -1);
+    mikral_model_destroy(m);
+}
+
 TEST(MikralModel, OutOfRangeIsRefusedOrNaN) {
     EXPECT_EQ(mikral_model_create(-1, 1, 1), nullptr);
     EXPECT_EQ(mikral_model_create(1, -1, 1), nullptr);
