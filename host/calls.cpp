@@ -62,8 +62,8 @@ void Caller::beginStep(int s) {
     pos_->node = 0;
     if (guard_) guard_->release();
     // A handler the library put before ours would take the first read of
-    // the points for a crash: then they are filled at once.
-    const bool lazy = guard_ && lazyPoints_ && platform::faultsReachResolver();
+    // a field for a crash: then the fields are filled at once.
+    const bool lazy = guard_ && lazyFields_ && platform::faultsReachResolver();
     s_.setStep(s, !lazy);
     lib_.bind(s_, o_);
     if (guard_) guard_->protect(s_, lazy);
@@ -320,10 +320,10 @@ int runWorker(const Options &o) {
     if (!h) return 3;
     gHeader = h;
     platform::onCrash(onWorkerCrash);
-    // The integration points are filled when first read, unless a capture
+    // Each field array is filled when first read, unless a capture
     // is asked for: it saves them, from a handler of the library's own.
     const char *capture = std::getenv("VULMORA_CAPTURE");
-    const bool lazyPoints = !(capture && *capture) && platform::onFault(resolveWorkerFault);
+    const bool lazyFields = !(capture && *capture) && platform::onFault(resolveWorkerFault);
     auto fail = [&](WorkerState state, const std::string &why) {
         setText(h->message, why.c_str());
         h->state = static_cast<int32_t>(state);
@@ -377,7 +377,7 @@ int runWorker(const Options &o) {
     gGuard = &guard;
     Caller caller(lib, *sample, o);
     caller.track(h);
-    caller.guard(&guard, lazyPoints);
+    caller.guard(&guard, lazyFields);
     double *values = reinterpret_cast<double *>(reinterpret_cast<char *>(h) + kResultHeaderSize);
     std::fill(values, values + shape.count, kNaN);
     const std::vector<uint8_t> selected = selectedNodes(*sample, o);

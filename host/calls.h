@@ -54,9 +54,9 @@ class Caller {
     // file); by default a header of the caller's own.
     void track(ResultHeader *h) { pos_ = h; }
     // Make the input arrays read-only in place at every step; with
-    // `lazyPoints` the integration points are filled only when read (the
+    // `lazyFields` each field array is filled only when first read (the
     // guard's resolve() must then be called on memory faults).
-    void guard(InputGuard *g, bool lazyPoints = false) { guard_ = g, lazyPoints_ = lazyPoints; }
+    void guard(InputGuard *g, bool lazyFields = false) { guard_ = g, lazyFields_ = lazyFields; }
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
     // The entry point at every selected node of the current step into
@@ -79,7 +79,7 @@ class Caller {
     std::unique_ptr<ResultHeader> own_;
     ResultHeader *pos_;
     InputGuard *guard_ = nullptr;
-    bool lazyPoints_ = false;
+    bool lazyFields_ = false;
 };
 
 // The hidden --worker mode: list the library's entry points (survey),

@@ -8,9 +8,11 @@
 
 namespace vhost {
 
-static_assert(std::string_view(kGuardedArrays[kNumGuarded - 3]) == "fraction_void" &&
+static_assert(std::string_view(kGuardedArrays[7]) == "el_vol" &&
+                  std::string_view(kGuardedArrays[8]) == "t0" &&
+                  std::string_view(kGuardedArrays[kNumGuarded - 3]) == "fraction_void" &&
                   std::string_view(kGuardedArrays[kNumGuarded - 1]) == "strsg",
-              "the integration-point arrays are the last ones guarded");
+              "the mesh, then the fields, the integration points last");
 
 namespace {
 
@@ -22,59 +24,89 @@ size_t pages(size_t bytes) {
 
 } // namespace
 
-bool InputGuard::protect(Sample &s, bool pointsPending) {
+bool InputGuard::protect(Sample &s, bool fieldsPending) {
     auto region = [](const auto &v) {
         using T = typename std::remove_reference_t<decltype(v)>::value_type;
         return Region{reinterpret_cast<const char *>(v.data()), v.size() * sizeof(T), sizeof(T)};
     };
     const Region all[kNumGuarded] = {
-        region(s.x),     region(s.y),     region(s.z),     region(s.elType),       region(s.matId),
-        region(s.ncon),  region(s.conn),  region(s.elVol), region(s.t0),           region(s.t1),
-        region(s.fs0),   region(s.fs1),   region(s.vf0),   region(s.vf1),          region(s.fvol0),
-        region(s.fvol1), region(s.jctn0), region(s.jctn1), region(s.fatigue),      region(s.u0),
-        region(s.v0),    region(s.w0),    region(s.u1),    region(s.v1),           region(s.w1),
-        region(s.p0),    region(s.p1),    region(s.mushy), region(s.fractionVoid), region(s.epstn),
+        region(s.x),
+        region(s.y),
+        region(s.z),
+        region(s.elType),
+        region(s.matId),
+        region(s.ncon),
+        region(s.conn),
+        region(s.elVol),
+        region(s.t0),
+        region(s.t1),
+        region(s.fs0),
+        region(s.fs1),
+        region(s.vf0),
+        region(s.vf1),
+        region(s.fvol0),
+        region(s.fvol1),
+        region(s.jctn0),
+        region(s.jctn1),
+        region(s.fatigue),
+        region(s.u0),
+        region(s.v0),
+        region(s.w0),
+        region(s.u1),
+        region(s.v1),
+        region(s.w1),
+        region(s.p0),
+        region(s.p1),
+        region(s.mushy),
+        region(s.micro),
+        region(s.aux),
+        region(s.fractionVoid),
+        region(s.epstn),
         region(s.strsg),
     };
     bool ok = true;
     sample_ = &s;
-    pending_ = pointsPending;
     for (size_t k = 0; k < kNumGuarded; ++k) {
         regions_[k] = all[k];
+        pending_[k] = fieldsPending && k >= kFirstField && all[k].base && all[k].bytes;
         if (!all[k].base || !all[k].bytes) continue;
         char *base = const_cast<char *>(all[k].base);
-        ok = (pointsPending && k >= kFirstPoints
-                  ? platform::hidePages(base, pages(all[k].bytes))
-                  : platform::protectPages(base, pages(all[k].bytes), true)) &&
+        ok = (pending_[k] ? platform::hidePages(base, pages(all[k].bytes))
+                          : platform::protectPages(base, pages(all[k].bytes), true)) &&
              ok;
     }
     readOnly_ = true;
     return ok;
 }
 
+bool InputGuard::setAccess(size_t first, size_t end, bool readOnly) const {
+    bool ok = true;
+    for (size_t k = first; k < end; ++k)
+        if (regions_[k].base && regions_[k].bytes)
+            ok = platform::protectPages(const_cast<char *>(regions_[k].base),
+                                        pages(regions_[k].bytes), readOnly) &&
+                 ok;
+    return ok;
+}
+
 bool InputGuard::resolve(const void *address) {
     int32_t array = -1;
     int64_t entry = 0;
-    if (!pending_ || !locate(address, array, entry) || size_t(array) < kFirstPoints) return false;
-    pending_ = false;
-    for (size_t k = kFirstPoints; k < kNumGuarded; ++k)
-        if (regions_[k].base && regions_[k].bytes &&
-            !platform::protectPages(const_cast<char *>(regions_[k].base), pages(regions_[k].bytes),
-                                    false))
-            return false;
-    sample_->fillIntegrationPoints();
-    for (size_t k = kFirstPoints; k < kNumGuarded; ++k)
-        if (regions_[k].base && regions_[k].bytes)
-            platform::protectPages(const_cast<char *>(regions_[k].base), pages(regions_[k].bytes),
-                                   true);
+    if (!sample_ || !locate(address, array, entry) || !pending_[array]) return false;
+    const size_t k = static_cast<size_t>(array);
+    const size_t first = k >= kFirstPoints ? kFirstPoints : k;
+    const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
+    if (!setAccess(first, end, false)) return false;
+    sample_->fill(regions_[k].base);
+    for (size_t j = first; j < end; ++j)
+        pending_[j] = false;
+    setAccess(first, end, true);
     return true;
 }
 
 void InputGuard::release() {
     if (!readOnly_) return;
-    for (const Region &r : regions_)
-        if (r.base && r.bytes)
-            platform::protectPages(const_cast<char *>(r.base), pages(r.bytes), false);
+    setAccess(0, kNumGuarded, false);
     readOnly_ = false;
 }
 

@@ -43,6 +43,8 @@ inline constexpr const char *kGuardedArrays[] = {"x_cord",
                                                  "p0",
                                                  "p1",
                                                  "mushy_strain",
+                                                 "microstructure constituents",
+                                                 "microstructure auxiliary variables",
                                                  "fraction_void",
                                                  "epstn_new",
                                                  "strsg"};
@@ -56,18 +58,19 @@ class InputGuard {
     InputGuard &operator=(const InputGuard &) = delete;
 
     // Make the sample's arrays read-only (after its step is filled); false
-    // when the system refuses. With `pointsPending` the step's
-    // integration-point arrays are not filled yet: they are made
-    // unreadable, and the first read of one fills them (see resolve).
-    bool protect(Sample &s, bool pointsPending = false);
+    // when the system refuses. With `fieldsPending` the step's field
+    // arrays are not filled yet: they are made unreadable, and the first
+    // access to one fills it (see resolve).
+    bool protect(Sample &s, bool fieldsPending = false);
     // Make them writable again, before the sample fills the next step.
     void release();
     // The guarded array holding `address` and the entry there; false when
     // it is none of them. Safe in a signal handler.
     bool locate(const void *address, int32_t &array, int64_t &entry) const;
-    // A fault at `address`: when it lies in integration-point arrays still
-    // pending, fill them, make them read-only and return true (the access
-    // is made again). Runs in the fault's signal handler.
+    // A fault at `address`: when it lies in a field array still pending,
+    // fill it (the integration-point arrays together), make it read-only
+    // and return true (the access is then made again). Runs in the
+    // fault's signal handler.
     bool resolve(const void *address);
 
   private:
@@ -75,12 +78,14 @@ class InputGuard {
         const char *base = nullptr;
         size_t bytes = 0, element = 1;
     };
-    // The integration-point arrays: the last ones guarded.
-    static constexpr size_t kFirstPoints = kNumGuarded - 3;
+    // The mesh comes first, then the fields; the integration-point arrays
+    // are the last three.
+    static constexpr size_t kFirstField = 8, kFirstPoints = kNumGuarded - 3;
+    bool setAccess(size_t first, size_t end, bool readOnly) const;
     Region regions_[kNumGuarded];
     Sample *sample_ = nullptr;
     bool readOnly_ = false;
-    volatile bool pending_ = false;
+    volatile bool pending_[kNumGuarded] = {};
 };
 
 } // namespace vhost

@@ -91,8 +91,7 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
     const auto &v = o.result.values;
     const size_t n = static_cast<size_t>(nnod);
     double sum = 0, sums[2] = {0, 0};
-    for (size_t k = 0; k < v.size(); ++k) {
-        const size_t node = k % n;
+    for (size_t k = 0, node = 0; k < v.size(); ++k, node = node + 1 == n ? 0 : node + 1) {
         const int m = nodeMaterial ? (*nodeMaterial)[node] : 1;
         if (m == 0) continue; // not evaluated
         const double x = v[k];

@@ -75,14 +75,17 @@ Sample::Sample(int n, int nsteps) : nodesPerSide(n), steps(nsteps) {
     buildDepthClasses();
     buildElementKinds();
     catalog = sampleCatalog();
-    model = mikral_model_create(nnod, kNumConstituents, kNumAuxiliaries);
     auto size = static_cast<size_t>(nnod);
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
     for (auto *f : {&t0,      &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,
                     &fatigue, &u0, &v0,  &w0,  &u1,  &v1,  &w1,    &p0,    &p1,    &mushy})
         f->resize(size);
-    micro.assign(size * kNumConstituents, 0.0);
-    aux.assign(size * kNumAuxiliaries, 0.0);
+    micro.resize(size * kNumConstituents);
+    aux.resize(size * kNumAuxiliaries);
+    // The stand-in library reads the microstructure where fill() puts it.
+    model =
+        mikral_model_create_view(nnod, kNumConstituents, kNumAuxiliaries, micro.data(), aux.data());
+    if (!model) throw std::bad_alloc();
     fractionVoid.resize(static_cast<size_t>(nel) * 8);
     epstn.resize(static_cast<size_t>(nel) * 8);
     strsg.resize(static_cast<size_t>(nel) * 8 * 6);
@@ -196,13 +199,43 @@ NodeState Sample::state(int i, double t) const {
 // The distinct depths, each node's index into them, and the flow's
 // direction per grid line.
 void Sample::buildDepthClasses() {
-    classDepth.assign(depth.begin(), depth.end());
-    std::sort(classDepth.begin(), classDepth.end());
-    classDepth.erase(std::unique(classDepth.begin(), classDepth.end()), classDepth.end());
+    // Classes in the order of their first node, found through an open
+    // table of the depths' bits, kept at most half full.
+    auto bitsOf = [](float f) {
+        uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return b;
+    };
+    size_t slots = 64;
+    std::vector<uint32_t> table;
+    auto slotOf = [&](uint32_t bits) -> uint32_t & {
+        size_t at = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
+        while (table[at] != UINT32_MAX && bitsOf(classDepth[table[at]]) != bits)
+            at = (at + 1) & (slots - 1);
+        return table[at];
+    };
+    classDepth.clear();
+    table.assign(slots, UINT32_MAX);
     depthClass.resize(depth.size());
-    for (size_t k = 0; k < depth.size(); ++k)
-        depthClass[k] = static_cast<uint32_t>(
-            std::lower_bound(classDepth.begin(), classDepth.end(), depth[k]) - classDepth.begin());
+    for (size_t k = 0; k < depth.size(); ++k) {
+        uint32_t &slot = slotOf(bitsOf(depth[k]));
+        if (slot == UINT32_MAX) {
+            slot = static_cast<uint32_t>(classDepth.size());
+            classDepth.push_back(depth[k]);
+        }
+        depthClass[k] = slot;
+        if (classDepth.size() * 2 > slots) {
+            slots *= 2;
+            table.assign(slots, UINT32_MAX);
+            for (uint32_t c = 0; c < classDepth.size(); ++c)
+                slotOf(bitsOf(classDepth[c])) = c;
+        }
+    }
+    level0.resize(classDepth.size());
+    level1.resize(classDepth.size());
+    classLife.assign(classDepth.size(), 0.0f);
+    classMicro.assign(classDepth.size() * kNumConstituents, 0.0);
+    classAux.assign(classDepth.size() * kNumAuxiliaries, 0.0);
     const size_t n = static_cast<size_t>(nodesPerSide), plane = n * n;
     const double span = castHi - castLo;
     for (auto *v : {&sinX, &cosX, &sinZ, &cosZ})
@@ -214,82 +247,126 @@ void Sample::buildDepthClasses() {
     }
 }
 
-// Both time levels of every nodal field, then microstructure and
-// integration points, for step s.
-void Sample::setStep(int s, bool integrationPoints) {
+// The tables of step s, then (with `fields`) every field array.
+void Sample::setStep(int s, bool fields) {
     step = s;
-    fillNodes();
+    level0.compute(classDepth, time(s - 1));
+    level1.compute(classDepth, time(s));
     fillMicrostructure();
-    if (integrationPoints) fillIntegrationPoints();
+    if (!fields) return;
+    for (const PageVector<float> *f :
+         {&t0, &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,       &fatigue,
+          &u0, &v0, &w0,  &u1,  &v1,  &w1,  &p0,    &p1,    &mushy, &fractionVoid})
+        fill(f->data());
+    fill(micro.data());
+    fill(aux.data());
 }
 
-namespace {
+void Sample::Level::resize(size_t classes) {
+    for (auto *v : {&T, &fs, &vf, &fvol, &coolingRate, &mushy})
+        v->assign(classes, 0.0f);
+    flow.assign(classes, 0.0);
+}
 
 // One time level of the fields that depend on the depth alone, per depth
 // class, as the host stores them.
-struct LevelTable {
-    std::vector<float> T, fs, vf, fvol, coolingRate, mushy;
-    std::vector<double> flow;
-    LevelTable(const std::vector<float> &classDepth, double t) {
-        const size_t c = classDepth.size();
-        for (auto *v : {&T, &fs, &vf, &fvol, &coolingRate, &mushy})
-            v->resize(c);
-        flow.resize(c);
-        for (size_t k = 0; k < c; ++k) {
-            const Sample::DepthState s = Sample::depthState(classDepth[k], t);
-            T[k] = static_cast<float>(s.T), fs[k] = static_cast<float>(s.fs);
-            vf[k] = static_cast<float>(s.vf), fvol[k] = static_cast<float>(s.fvol);
-            coolingRate[k] = static_cast<float>(s.coolingRate);
-            mushy[k] = static_cast<float>(s.mushyStrain);
-            flow[k] = s.flow;
-        }
+void Sample::Level::compute(const std::vector<float> &classDepth, double t) {
+    for (size_t k = 0; k < classDepth.size(); ++k) {
+        const DepthState s = depthState(classDepth[k], t);
+        T[k] = static_cast<float>(s.T), fs[k] = static_cast<float>(s.fs);
+        vf[k] = static_cast<float>(s.vf), fvol[k] = static_cast<float>(s.fvol);
+        coolingRate[k] = static_cast<float>(s.coolingRate);
+        mushy[k] = static_cast<float>(s.mushyStrain);
+        flow[k] = s.flow;
     }
-};
+}
 
-} // namespace
+// A field that depends on the depth alone: each node's class's value.
+void Sample::gather(float *out, const std::vector<float> &perClass) const {
+    const uint32_t *cls = depthClass.data();
+    const float *table = perClass.data();
+    for (size_t i = 0, n = static_cast<size_t>(nnod); i < n; ++i)
+        out[i] = table[cls[i]];
+}
 
-// Nodal fields at the two time levels: the depth's share from a table,
-// the flow and the pressure per node. One row of the grid at a time, one
-// field at a time: the arrays start at the same offset in their pages, and
-// twenty streams at once would fight over the same cache sets.
-void Sample::fillNodes() {
-    const LevelTable a(classDepth, time(step - 1)), b(classDepth, time(step));
-    std::copy(b.T.begin(), b.T.end(), classT1.begin());
-    std::copy(b.vf.begin(), b.vf.end(), classVf1.begin());
+// A velocity component (0 u, 1 v, 2 w) of one level: a roll in the x-z
+// plane, its speed the class's flow; zero in the mould.
+void Sample::fillFlow(float *out, const std::vector<double> &flow, int component) const {
     const size_t n = static_cast<size_t>(nodesPerSide);
-    auto gather = [n](float *out, const std::vector<float> &table, const uint32_t *cls) {
-        for (size_t i = 0; i < n; ++i)
-            out[i] = table[cls[i]];
-    };
     for (size_t kz = 0; kz < n; ++kz)
-        for (size_t jy = 0; jy < n; ++jy) {
-            const size_t row = (kz * n + jy) * n;
-            const uint32_t *cls = &depthClass[row];
-            const float *d = &depth[row];
-            gather(&t0[row], a.T, cls), gather(&t1[row], b.T, cls);
-            gather(&fs0[row], a.fs, cls), gather(&fs1[row], b.fs, cls);
-            gather(&vf0[row], a.vf, cls), gather(&vf1[row], b.vf, cls);
-            gather(&fvol0[row], a.fvol, cls), gather(&fvol1[row], b.fvol, cls);
-            gather(&jctn0[row], a.coolingRate, cls), gather(&jctn1[row], b.coolingRate, cls);
-            gather(&mushy[row], b.mushy, cls);
-            const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - z[row]));
-            const float pMould = static_cast<float>(kAtmosphere);
-            for (size_t i = 0; i < n; ++i)
-                p0[row + i] = p1[row + i] = d[i] < 0 ? pMould : p;
-            // The flow of both levels, zero in the mould.
-            for (const auto &[level, u, v, w] : {std::tuple{&a, &u0[row], &v0[row], &w0[row]},
-                                                 std::tuple{&b, &u1[row], &v1[row], &w1[row]}}) {
-                const double *flow = level->flow.data();
-                for (size_t i = 0; i < n; ++i) {
-                    const double f = flow[cls[i]];
-                    const double ui = f * sinX[i] * cosZ[kz];
-                    const bool mould = d[i] < 0;
-                    u[i] = mould ? 0.0f : static_cast<float>(ui);
-                    v[i] = mould ? 0.0f : static_cast<float>(0.1 * ui);
-                    w[i] = mould ? 0.0f : static_cast<float>(-f * cosX[i] * sinZ[kz]);
-                }
+        for (size_t row = kz * n * n, end = row + n * n; row < end; row += n)
+            for (size_t i = 0; i < n; ++i) {
+                const size_t k = row + i;
+                const double f = flow[depthClass[k]];
+                const double u = f * sinX[i] * cosZ[kz];
+                const double value = component == 0   ? u
+                                     : component == 1 ? 0.1 * u
+                                                      : -f * cosX[i] * sinZ[kz];
+                out[k] = depth[k] < 0 ? 0.0f : static_cast<float>(value);
             }
+}
+
+// The metallostatic pressure in the casting, the atmosphere in the mould
+// (the same at both levels).
+void Sample::fillPressure(float *out) const {
+    const size_t n = static_cast<size_t>(nodesPerSide);
+    const float mould = static_cast<float>(kAtmosphere);
+    for (size_t row = 0; row < static_cast<size_t>(nnod); row += n) {
+        const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - z[row]));
+        for (size_t i = 0; i < n; ++i)
+            out[row + i] = depth[row + i] < 0 ? mould : p;
+    }
+}
+
+bool Sample::fill(const void *base) {
+    const struct {
+        PageVector<float> *array;
+        const std::vector<float> *perClass;
+    } gathered[] = {{&t0, &level0.T},
+                    {&t1, &level1.T},
+                    {&fs0, &level0.fs},
+                    {&fs1, &level1.fs},
+                    {&vf0, &level0.vf},
+                    {&vf1, &level1.vf},
+                    {&fvol0, &level0.fvol},
+                    {&fvol1, &level1.fvol},
+                    {&jctn0, &level0.coolingRate},
+                    {&jctn1, &level1.coolingRate},
+                    {&mushy, &level1.mushy},
+                    {&fatigue, &classLife}};
+    for (const auto &g : gathered)
+        if (g.array->data() == base) return gather(g.array->data(), *g.perClass), true;
+    const struct {
+        PageVector<float> *array;
+        const Level *level;
+        int component;
+    } flows[] = {{&u0, &level0, 0}, {&v0, &level0, 1}, {&w0, &level0, 2},
+                 {&u1, &level1, 0}, {&v1, &level1, 1}, {&w1, &level1, 2}};
+    for (const auto &f : flows)
+        if (f.array->data() == base)
+            return fillFlow(f.array->data(), f.level->flow, f.component), true;
+    for (PageVector<float> *p : {&p0, &p1})
+        if (p->data() == base) return fillPressure(p->data()), true;
+    for (const PageVector<float> *p : {&fractionVoid, &epstn, &strsg})
+        if (p->data() == base) return fillIntegrationPoints(), true;
+    // The microstructure: each quantity's row from its per-class values.
+    const size_t n = static_cast<size_t>(nnod), classes = classDepth.size();
+    const struct {
+        PageVector<double> *array;
+        const std::vector<double> *perClass;
+        size_t rows;
+    } micros[] = {{&micro, &classMicro, kNumConstituents}, {&aux, &classAux, kNumAuxiliaries}};
+    for (const auto &m : micros) {
+        if (m.array->data() != base) continue;
+        for (size_t q = 0; q < m.rows; ++q) {
+            double *row = m.array->data() + q * n;
+            const double *table = m.perClass->data() + q * classes;
+            for (size_t i = 0; i < n; ++i)
+                row[i] = table[depthClass[i]];
         }
+        return true;
+    }
+    return false;
 }
 
 // Constituents follow the solid fraction: primary alpha-Al up to 55 %
@@ -297,48 +374,39 @@ void Sample::fillNodes() {
 // The dendrite arm spacing coarsens with the time spent mushy (10 um *
 // t^(1/3)); the grain size is fixed by the local freezing time at
 // nucleation (120 um * t_f^(1/4)). Mould nodes have no microstructure.
-// All of it depends on the depth alone: worked out per depth class.
+// All of it depends on the depth alone: worked out per depth class here,
+// gathered per node by fill().
 void Sample::fillMicrostructure() {
     const double t = time(step);
-    const size_t n = static_cast<size_t>(nnod), classes = classDepth.size();
-    const LevelTable b(classDepth, t);
-    std::vector<double> c(classes * kNumConstituents), a(classes * kNumAuxiliaries);
-    std::vector<float> life(classes);
+    const size_t classes = classDepth.size();
+    double c[kNumConstituents], a[kNumAuxiliaries];
     for (size_t k = 0; k < classes; ++k) {
-        double *ck = &c[k * kNumConstituents], *ak = &a[k * kNumAuxiliaries];
+        std::fill(c, c + kNumConstituents, 0.0);
+        std::fill(a, a + kNumAuxiliaries, 0.0);
         if (classDepth[k] >= 0.0f) {
-            const double fs = b.fs[k];
+            const double fs = level1.fs[k];
             const double eut = std::max(fs - 0.55, 0.0);
-            ck[1] = 0.12 * eut;
-            ck[2] = 0.01 * eut;
-            ck[0] = fs - ck[1] - ck[2];
+            c[1] = 0.12 * eut;
+            c[2] = 0.01 * eut;
+            c[0] = fs - c[1] - c[2];
             const double tau = tauAt(classDepth[k]);
             const double tl = timeToReach(Alloy::liquidus, tau);
             const double tf = timeToReach(Alloy::solidus, tau) - tl;
             if (t > tl) {
-                ak[0] = 10.0 * std::cbrt(std::min(t - tl, tf));
-                ak[1] = 120.0 * std::pow(tf, 0.25);
+                a[0] = 10.0 * std::cbrt(std::min(t - tl, tf));
+                a[1] = 120.0 * std::pow(tf, 0.25);
             }
             // Fatigue life falls with porosity and with coarser dendrites.
-            life[k] = static_cast<float>(1e7 * std::exp(-150.0 * b.vf[k]) / (1.0 + ak[0] / 50.0));
+            classLife[k] =
+                static_cast<float>(1e7 * std::exp(-150.0 * level1.vf[k]) / (1.0 + a[0] / 50.0));
         } else {
-            life[k] = 1e9f;
+            classLife[k] = 1e9f;
         }
+        for (size_t q = 0; q < size_t(kNumConstituents); ++q)
+            classMicro[q * classes + k] = c[q];
+        for (size_t q = 0; q < size_t(kNumAuxiliaries); ++q)
+            classAux[q * classes + k] = a[q];
     }
-    for (size_t q = 0; q < size_t(kNumConstituents); ++q) {
-        double *row = &micro[q * n];
-        for (size_t i = 0; i < n; ++i)
-            row[i] = c[depthClass[i] * kNumConstituents + q];
-        mikral_model_set_constituents(model, static_cast<int>(q), row);
-    }
-    for (size_t q = 0; q < size_t(kNumAuxiliaries); ++q) {
-        double *row = &aux[q * n];
-        for (size_t i = 0; i < n; ++i)
-            row[i] = a[depthClass[i] * kNumAuxiliaries + q];
-        mikral_model_set_auxiliaries(model, static_cast<int>(q), row);
-    }
-    for (size_t i = 0; i < n; ++i)
-        fatigue[i] = life[depthClass[i]];
 }
 
 // Void fraction, strain and stress at the 8 Gauss points of each element,
@@ -366,7 +434,7 @@ void Sample::fillIntegrationPoints() {
         const bool cast = key[8] == 0;
         double T[8] = {}, vf[8] = {};
         for (int c = 0; c < 8; ++c) {
-            const double tc = classT1[key[c]], vc = classVf1[key[c]];
+            const double tc = level1.T[key[c]], vc = level1.vf[key[c]];
             for (int p = 0; p < 8; ++p) {
                 T[p] += N[c][p] * tc;
                 vf[p] += N[c][p] * vc;
@@ -421,8 +489,6 @@ void Sample::buildElementKinds() {
         elementKind[e] = at->second;
     }
     kindPoints.assign(kinds.size() * kPointValues, 0.0f);
-    classT1.assign(classDepth.size(), 0.0f);
-    classVf1.assign(classDepth.size(), 0.0f);
 }
 
 } // namespace vhost

@@ -90,13 +90,16 @@ class Sample {
     Sample(const Sample &) = delete;
     Sample &operator=(const Sample &) = delete;
 
-    // Fill every field for time step s (1-based): level 0 holds the state
-    // at the end of step s-1, level 1 at the end of step s. Without
-    // `integrationPoints` their arrays are left as they are until
-    // fillIntegrationPoints() (which allocates nothing: it may run in a
-    // signal handler, when user code first reads them).
-    void setStep(int s, bool integrationPoints = true);
-    void fillIntegrationPoints();
+    // Make time step s (1-based) current: level 0 holds the state at the
+    // end of step s-1, level 1 at the end of step s. With `fields` every
+    // field array (the microstructure's included) is filled; without, each
+    // is left as it is until fill() is called for it.
+    void setStep(int s, bool fields = true);
+    // Fill the current step's field array that starts at `base` (any one
+    // of the integration-point arrays fills all three); false when `base`
+    // starts none. Allocates nothing: it may run in a signal handler, when
+    // user code first reads the array.
+    bool fill(const void *base);
     // Time (s) at the end of step s; step 0 is the pour.
     double time(int s) const { return Alloy::duration * s / steps; }
     // State of 0-based node i at time t (s).
@@ -122,7 +125,7 @@ class Sample {
 
     // Microstructure at level 1: constituent c / auxiliary a of node i is
     // micro[c * nnod + i] / aux[a * nnod + i]; the same values are in model.
-    std::vector<double> micro, aux;
+    PageVector<double> micro, aux;
     MikralCatalog *catalog = nullptr;
     MikralModel *model = nullptr;
 
@@ -137,8 +140,11 @@ class Sample {
     void buildMesh();
     void buildDepthClasses();
     void buildElementKinds();
-    void fillNodes();
     void fillMicrostructure();
+    void fillIntegrationPoints();
+    void gather(float *out, const std::vector<float> &perClass) const;
+    void fillFlow(float *out, const std::vector<double> &flow, int component) const;
+    void fillPressure(float *out) const;
 
     // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
     // < 0 minus the distance (cm) from the casting, in the mould.
@@ -159,10 +165,18 @@ class Sample {
     // Per kind: 8 void fractions, 8 strains, 8 x 6 stresses.
     static constexpr size_t kPointValues = 8 + 8 + 48;
     std::vector<uint32_t> elementKind, elementKinds;
-    // Level 1 of the current step per depth class (temperature, porosity),
-    // and the integration points per element kind: kept, so that
-    // fillIntegrationPoints allocates nothing.
-    std::vector<float> classT1, classVf1, kindPoints;
+    // The fields per depth class at the current step's two levels (and
+    // the fatigue life, of level 1), and the integration points per
+    // element kind: kept, so that fill() allocates nothing.
+    struct Level {
+        std::vector<float> T, fs, vf, fvol, coolingRate, mushy;
+        std::vector<double> flow;
+        void resize(size_t classes);
+        void compute(const std::vector<float> &classDepth, double t);
+    };
+    Level level0, level1;
+    std::vector<float> classLife, kindPoints;
+    std::vector<double> classMicro, classAux; // [quantity * classes + class]
 };
 
 } // namespace vhost

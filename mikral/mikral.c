@@ -154,6 +154,7 @@ struct MikralModel {
     int nauxiliary;
     double *constituents; /* value of (i, node) at i * nnodes + node */
     double *auxiliaries;
+    int owned; /* the arrays are the model's own, freed with it */
 };
 
 /*
@@ -181,6 +182,7 @@ MikralModel *mikral_model_create(int nnodes, int nconstituents, int nauxiliary) 
     model->nauxiliary = nauxiliary;
     model->constituents = values_create(nconstituents, nnodes);
     model->auxiliaries = values_create(nauxiliary, nnodes);
+    model->owned = 1;
     if (model->constituents == NULL || model->auxiliaries == NULL) {
         mikral_model_destroy(model);
         return NULL;
@@ -189,12 +191,33 @@ MikralModel *mikral_model_create(int nnodes, int nconstituents, int nauxiliary) 
 }
 
 /*
+** A model over the caller's arrays, or NULL.
+*/
+MikralModel *mikral_model_create_view(int nnodes, int nconstituents, int nauxiliary,
+                                      double *constituents, double *auxiliaries) {
+    MikralModel *model;
+    if (nnodes < 0 || nconstituents < 0 || nauxiliary < 0) return NULL;
+    if ((nnodes && nconstituents && !constituents) || (nnodes && nauxiliary && !auxiliaries))
+        return NULL;
+    model = (MikralModel *)calloc(1, sizeof *model);
+    if (model == NULL) return NULL;
+    model->nnodes = nnodes;
+    model->nconstituents = nconstituents;
+    model->nauxiliary = nauxiliary;
+    model->constituents = constituents;
+    model->auxiliaries = auxiliaries;
+    return model;
+}
+
+/*
 ** Release a model; NULL is allowed.
 */
 void mikral_model_destroy(MikralModel *model) {
     if (model == NULL) return;
-    free(model->constituents);
-    free(model->auxiliaries);
+    if (model->owned) {
+        free(model->constituents);
+        free(model->auxiliaries);
+    }
     free(model);
 }
 
@@ -229,33 +252,6 @@ int mikral_model_set_auxiliary(MikralModel *model, int i, int node, double value
     if (cell == NULL) return -1;
     *cell = value;
     return 0;
-}
-
-/*
-** Copy a whole row of n values into active index i of `values`.
-*/
-static int set_row(const MikralModel *model, double *values, int count, int i, const double *from) {
-    if (from == NULL || i < 0 || i >= count) return -1;
-    if (model->nnodes > 0)
-        memcpy(values + (size_t)i * (size_t)model->nnodes, from,
-               (size_t)model->nnodes * sizeof *from);
-    return 0;
-}
-
-/*
-** Set active constituent i at every node.
-*/
-int mikral_model_set_constituents(MikralModel *model, int i, const double *values) {
-    if (model == NULL) return -1;
-    return set_row(model, model->constituents, model->nconstituents, i, values);
-}
-
-/*
-** Set active auxiliary variable i at every node.
-*/
-int mikral_model_set_auxiliaries(MikralModel *model, int i, const double *values) {
-    if (model == NULL) return -1;
-    return set_row(model, model->auxiliaries, model->nauxiliary, i, values);
 }
 
 /* ======================================================================

@@ -70,11 +70,13 @@ MIKRAL_API void mikral_model_destroy(MikralModel *model);
 ** node `node`. Returns 0, or -1 when i or node is out of range. */
 MIKRAL_API int mikral_model_set_constituent(MikralModel *model, int i, int node, double value);
 MIKRAL_API int mikral_model_set_auxiliary(MikralModel *model, int i, int node, double value);
-/* Set active constituent / auxiliary variable i at every node at once from
-** values[0..nnodes). Returns 0, or -1 when i is out of range or values is
-** NULL. */
-MIKRAL_API int mikral_model_set_constituents(MikralModel *model, int i, const double *values);
-MIKRAL_API int mikral_model_set_auxiliaries(MikralModel *model, int i, const double *values);
+/* A model that reads (and sets) the caller's arrays in place instead of
+** its own: the value of (i, node) is constituents[i * nnodes + node] and
+** auxiliaries[i * nnodes + node]. The arrays must outlive the model, which
+** never frees them. NULL for a negative count, a NULL array with a count
+** above 0, or no memory. */
+MIKRAL_API MikralModel *mikral_model_create_view(int nnodes, int nconstituents, int nauxiliary,
+                                                 double *constituents, double *auxiliaries);
 
 /* ======================================================================
 ** Call log (stand-in only): every call of the four look-ups is recorded,

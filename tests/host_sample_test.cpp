@@ -47,6 +47,14 @@ double hexVolume(const Sample &s, size_t e) {
     return tet(0, 1, 3, 4) + tet(1, 2, 3, 6) + tet(1, 3, 4, 6) + tet(1, 6, 4, 5) + tet(3, 4, 6, 7);
 }
 
+// FNV-1a over n bytes, as the test library hashes what it reads.
+uint64_t fnv(uint64_t h, const void *data, size_t n) {
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    for (size_t k = 0; k < n; ++k)
+        h = (h ^ p[k]) * 1099511628211ull;
+    return h;
+}
+
 } // namespace
 
 // ---- the mesh --------------------------------------------------------------------
@@ -310,8 +318,7 @@ TEST(HostSample, IntegrationPointsFollowTheirElementsNodes) {
     for (int n : {4, 11}) {
         Sample s(n, 3);
         for (int step = 1; step <= 3; ++step) {
-            s.setStep(step, false);
-            s.fillIntegrationPoints();
+            s.setStep(step);
             for (size_t e = 0; e < static_cast<size_t>(s.nel); ++e)
                 for (int p = 0; p < 8; ++p) {
                     double T = 0, vf = 0;
@@ -361,7 +368,7 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
             vtest::runHost(VULMORA_HOST_EXE,
                            std::string("--library '") + library +
                                "' --nodes-per-side 6 --steps 3 --materials all --no-plots "
-                               "--functions density,emissivity,interhtransfer" +
+                               "--functions density,emissivity,interhtransfer,heatflux" +
                                (own ? "" : ",convehtransfer") + " --output '" + dir.string() + "'");
         EXPECT_EQ(r.status, own ? 0 : 1) << r.out << r.err;
         if (!own) {
@@ -385,6 +392,35 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
                     ASSERT_DOUBLE_EQ(v, sum / 8)
                         << library << " " << c.entry << " step " << step << " node " << node + 1;
                 }
+            }
+        }
+        // Every field, the microstructure and the points, hashed.
+        const std::string hashes = vtest::slurp(dir / "heatflux.values");
+        ASSERT_EQ(hashes.size(), nnod * 3 * sizeof(double)) << library;
+        for (int step = 1; step <= 3; ++step) {
+            s.setStep(step);
+            for (size_t node = 0; node < nnod; ++node) {
+                const vhost::PageVector<float> *nodal[] = {
+                    &s.t0,    &s.t1,    &s.fs0,   &s.fs1,     &s.vf0, &s.vf1,  &s.fvol0,
+                    &s.fvol1, &s.jctn0, &s.jctn1, &s.fatigue, &s.u0,  &s.v0,   &s.w0,
+                    &s.u1,    &s.v1,    &s.w1,    &s.p0,      &s.p1,  &s.mushy};
+                uint64_t h = 1469598103934665603ull;
+                for (const auto *f : nodal)
+                    h = fnv(h, &(*f)[node], sizeof(float));
+                double micro[5];
+                for (size_t q = 0; q < 3; ++q)
+                    micro[q] = s.micro[q * nnod + node];
+                for (size_t q = 0; q < 2; ++q)
+                    micro[3 + q] = s.aux[q * nnod + node];
+                h = fnv(h, micro, sizeof micro);
+                const size_t e = node % static_cast<size_t>(s.nel);
+                h = fnv(h, &s.fractionVoid[e * 8], 8 * sizeof(float));
+                h = fnv(h, &s.epstn[e * 8], 8 * sizeof(float));
+                h = fnv(h, &s.strsg[e * 48], 48 * sizeof(float));
+                double v;
+                std::memcpy(&v, hashes.data() + ((size_t(step) - 1) * nnod + node) * 8, 8);
+                ASSERT_EQ(v, double(h >> 11))
+                    << library << " step " << step << " node " << node + 1;
             }
         }
     }
