@@ -242,11 +242,12 @@ template <size_t N> void setText(char (&field)[N], const char *text) {
 
 // The file the parent made for this worker, mapped; null (message on
 // stderr) when it is not exactly that.
-ResultHeader *openResult(const Options &o, const ResultShape &shape) {
+// Its header is mapped; the values are written through `file`, a step at
+// a time (the file's pages are then never read in only to be overwritten).
+ResultHeader *openResult(const Options &o, const ResultShape &shape, platform::FileHandle &file) {
     std::string error;
-    platform::FileHandle f = platform::openExisting(o.resultFile, shape.bytes(), error);
-    void *map = f == -1 ? nullptr : platform::mapShared(f, shape.bytes(), error);
-    platform::closeFile(f); // the mapping stays
+    file = platform::openExisting(o.resultFile, shape.bytes(), error);
+    void *map = file == -1 ? nullptr : platform::mapShared(file, kResultHeaderSize, error);
     auto *h = static_cast<ResultHeader *>(map);
     if (h && !checkHeader(*h, shape, error)) h = nullptr;
     if (!h) std::fprintf(stderr, "vulmora-host worker: %s\n", error.c_str());
@@ -316,7 +317,8 @@ ResultShape workerShape(const Options &o) {
 // parent sees exactly what the entry point printed.
 int runWorker(const Options &o) {
     const ResultShape shape = workerShape(o);
-    ResultHeader *h = openResult(o, shape);
+    platform::FileHandle file = -1;
+    ResultHeader *h = openResult(o, shape, file);
     if (!h) return 3;
     gHeader = h;
     platform::onCrash(onWorkerCrash);
@@ -378,8 +380,15 @@ int runWorker(const Options &o) {
     Caller caller(lib, *sample, o);
     caller.track(h);
     caller.guard(&guard, lazyFields);
-    double *values = reinterpret_cast<double *>(reinterpret_cast<char *>(h) + kResultHeaderSize);
-    std::fill(values, values + shape.count, kNaN);
+    // One step's values (twice that for the order check); NaN where no
+    // call is made.
+    const size_t nnod = static_cast<size_t>(shape.nnod);
+    std::vector<double> values;
+    try {
+        values.resize(shape.kind == WorkerKind::Order ? 2 * nnod : nnod);
+    } catch (const std::bad_alloc &) {
+        return fail(WorkerState::SetupFailed, "out of memory for the values");
+    }
     const std::vector<uint8_t> selected = selectedNodes(*sample, o);
     int mech = 0;
     const bool mechprop =
@@ -392,17 +401,24 @@ int runWorker(const Options &o) {
         }
         auto start = std::chrono::steady_clock::now();
         const double cpuStart = platform::threadCpuSeconds();
-        const size_t at = static_cast<size_t>(s - 1) * static_cast<size_t>(shape.nnod);
-        if (shape.kind == WorkerKind::Order) {
-            const std::vector<int> order = shuffledNodes(sample->nnod, s, uint32_t(o.orderSeed));
-            const size_t half = static_cast<size_t>(shape.count / 2);
-            caller.evaluate(*e, f, values + at, selected, &order, values + half + at);
+        std::fill(values.begin(), values.end(), kNaN);
+        const bool order = shape.kind == WorkerKind::Order;
+        if (order) {
+            const std::vector<int> shuffled = shuffledNodes(sample->nnod, s, uint32_t(o.orderSeed));
+            caller.evaluate(*e, f, values.data(), selected, &shuffled, values.data() + nnod);
         } else {
-            caller.evaluate(*e, f, values + at, selected);
+            caller.evaluate(*e, f, values.data(), selected);
         }
         h->seconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         h->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart);
+        // Step s's block (and, for the order check, its block in the second half).
+        const uint64_t at = static_cast<uint64_t>(s - 1) * nnod, half = uint64_t(shape.count / 2);
+        const size_t bytes = nnod * sizeof(double);
+        if (!platform::writeAt(file, values.data(), bytes, kResultHeaderSize + at * 8) ||
+            (order && !platform::writeAt(file, values.data() + nnod, bytes,
+                                         kResultHeaderSize + (half + at) * 8)))
+            return fail(WorkerState::SetupFailed, "cannot write the values into the result file");
         if (mechprop) {
             setText(h->mechName, lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
             setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);

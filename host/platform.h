@@ -111,6 +111,8 @@ FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::str
 bool shareWithLibrary(FileHandle f, const char *name);
 // Read `n` bytes at `offset`; false when fewer could be read.
 bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset);
+// All n bytes to the file at `offset`; false on any failure.
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset);
 // Size of the open file, or UINT64_MAX.
 uint64_t fileSize(FileHandle f);
 void closeFile(FileHandle f);

@@ -308,6 +308,17 @@ bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
     return true;
 }
 
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        ssize_t w = pwrite(static_cast<int>(f), p, n, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w, n -= static_cast<size_t>(w), offset += static_cast<uint64_t>(w);
+    }
+    return true;
+}
+
 uint64_t fileSize(FileHandle f) {
     struct stat st {};
     if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;

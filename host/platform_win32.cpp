@@ -302,6 +302,19 @@ bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
     return true;
 }
 
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(offset);
+        ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD want = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n), put = 0;
+        if (!WriteFile(handleOf(f), p, want, &put, &ov) || put == 0) return false;
+        p += put, n -= put, offset += put;
+    }
+    return true;
+}
+
 uint64_t fileSize(FileHandle f) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handleOf(f), &size)) return UINT64_MAX;

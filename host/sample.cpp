@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <tuple>
-#include <unordered_map>
 
 #include "mikral.h"
 
@@ -468,27 +467,45 @@ void Sample::fillIntegrationPoints() {
 
 // Each element's kind: its corners' depth classes and its material.
 void Sample::buildElementKinds() {
-    struct KeyHash {
-        size_t operator()(const std::array<uint32_t, kKindKey> &k) const {
-            uint64_t h = 1469598103934665603ull;
-            for (uint32_t v : k)
-                h = (h ^ v) * 1099511628211ull;
-            return static_cast<size_t>(h ^ (h >> 29));
-        }
+    // An open table of kind indices, kept at most half full, keyed by the
+    // kinds' keys in elementKinds.
+    using Key = std::array<uint32_t, kKindKey>;
+    auto hashOf = [](const uint32_t *k) {
+        uint64_t h = 1469598103934665603ull;
+        for (size_t i = 0; i < kKindKey; ++i)
+            h = (h ^ k[i]) * 1099511628211ull;
+        return static_cast<size_t>(h ^ (h >> 29));
     };
-    std::unordered_map<std::array<uint32_t, kKindKey>, uint32_t, KeyHash> kinds;
+    size_t slots = 1024, kinds = 0;
+    std::vector<uint32_t> table(slots, UINT32_MAX);
+    auto slotOf = [&](const uint32_t *key) -> uint32_t & {
+        size_t at = hashOf(key) & (slots - 1);
+        while (table[at] != UINT32_MAX &&
+               std::memcmp(&elementKinds[table[at] * kKindKey], key, sizeof(Key)) != 0)
+            at = (at + 1) & (slots - 1);
+        return table[at];
+    };
     elementKind.resize(static_cast<size_t>(nel));
     elementKinds.clear();
     for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
-        std::array<uint32_t, kKindKey> key;
+        Key key;
         for (size_t c = 0; c < 8; ++c)
             key[c] = depthClass[static_cast<size_t>(conn[e * 8 + c])];
         key[8] = static_cast<uint32_t>(matId[e]);
-        const auto [at, added] = kinds.try_emplace(key, static_cast<uint32_t>(kinds.size()));
-        if (added) elementKinds.insert(elementKinds.end(), key.begin(), key.end());
-        elementKind[e] = at->second;
+        uint32_t &slot = slotOf(key.data());
+        if (slot == UINT32_MAX) {
+            slot = static_cast<uint32_t>(kinds++);
+            elementKinds.insert(elementKinds.end(), key.begin(), key.end());
+        }
+        elementKind[e] = slot;
+        if (kinds * 2 > slots) {
+            slots *= 2;
+            table.assign(slots, UINT32_MAX);
+            for (uint32_t k = 0; k < kinds; ++k)
+                slotOf(&elementKinds[k * kKindKey]) = k;
+        }
     }
-    kindPoints.assign(kinds.size() * kPointValues, 0.0f);
+    kindPoints.assign(kinds * kPointValues, 0.0f);
 }
 
 } // namespace vhost
