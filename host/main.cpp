@@ -109,15 +109,17 @@ bool chooseLibrary(Options &o, std::string &error) {
     return !ec || (error = "--library: " + ec.message(), false);
 }
 
-// Bytes per node and per element of the sample (mesh, two time levels,
-// integration points, microstructure, the stand-in library's copy of it).
-constexpr double kSampleBytesPerNode = 3 * 8 + 21 * 4 + 5 * 8 * 2 + 4;
+// Bytes per node and per element of the sample with every field filled
+// (mesh, depth and its class, two time levels, microstructure; per element
+// its type, material, volume, kind, connectivity and integration points):
+// a worker fills only what its entry point reads, at most this.
+constexpr double kSampleBytesPerNode = 3 * 8 + 4 + 4 + 21 * 4 + 5 * 8;
 constexpr double kSampleBytesPerElement = 4 * 4 + 8 + 8 * 4 + 8 * (1 + 1 + 6) * 4;
 constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
-// Refuse a run that cannot fit: memory (the parent's sample and values,
-// each worker's sample and its result file), the
-// scratch folder (the workers' result files) and the output files.
+// Refuse a run that cannot fit: memory (the parent's sample and the values
+// of `entries` entry points, each worker's sample and a step's values),
+// the scratch folder (the workers' result files) and the output files.
 bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
                std::string &error) {
     const double nnod = std::pow(double(o.nodesPerSide), 3);
@@ -125,7 +127,8 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
     const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
     const double values = nnod * o.steps * 8.0;
     const double workers = std::min<double>(o.jobs, double(entries) + 1);
-    const double memory = sample + double(entries) * values + workers * (sample + values);
+    const double memory =
+        sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
     const double available = double(platform::availableMemory());
     char buf[256];
     if (available > 0 && memory > 0.9 * available) {
@@ -135,7 +138,8 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
                       memory / kGiB, available / kGiB);
         return error = buf, false;
     }
-    const double scratch = workers * (values + 4096);
+    // Every worker's result file stays until the run ends.
+    const double scratch = (double(entries) + 1) * (values + 4096);
     const double scratchFree = double(platform::freeDiskSpace(scratchDir));
     if (scratch > scratchFree) {
         std::snprintf(buf, sizeof buf,
@@ -697,8 +701,8 @@ int runAll(Options &o, const char *argv0) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    if (!checkSize(o, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
-                   scratch.dir(), error)) {
+    // One entry point's worth at least; again once the library's are known.
+    if (!checkSize(o, 1, scratch.dir(), error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
@@ -762,6 +766,10 @@ int runAll(Options &o, const char *argv0) {
     if (exports.exportsExternal) {
         outcomes.emplace_back().name = "externalcompute";
         addWorker("externalcompute", WorkerKind::External, outcomes.size() - 1);
+    }
+    if (!checkSize(o, workers.size(), scratch.dir(), error)) {
+        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
+        return 2;
     }
     Progress bar(workers.size(), !o.quiet, platform::stderrIsTerminal());
     const bool completed = runWorkers(o, self, scratch.dir(), workers, &bar, error);
