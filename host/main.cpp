@@ -119,16 +119,16 @@ constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 // Refuse a run that cannot fit: memory (the parent's sample and the values
 // of `entries` entry points, each worker's sample and a step's values),
-// the scratch folder (the workers' result files) and the output files.
-bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
+// then, unless `diskEntries` is 0, the scratch folder (the workers' result
+// files) and the output files of that many entry points.
+bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error) {
     const double nnod = std::pow(double(o.nodesPerSide), 3);
     const double nel = std::pow(double(o.nodesPerSide - 1), 3);
     const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
     const double values = nnod * o.steps * 8.0;
     const double workers = std::min<double>(o.jobs, double(entries) + 1);
-    const double memory =
-        sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
+    const double memory = sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
     const double available = double(platform::availableMemory());
     char buf[256];
     if (available > 0 && memory > 0.9 * available) {
@@ -138,8 +138,9 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
                       memory / kGiB, available / kGiB);
         return error = buf, false;
     }
+    if (diskEntries == 0) return true;
     // Every worker's result file stays until the run ends.
-    const double scratch = (double(entries) + 1) * (values + 4096);
+    const double scratch = (double(diskEntries) + 1) * (values + 4096);
     const double scratchFree = double(platform::freeDiskSpace(scratchDir));
     if (scratch > scratchFree) {
         std::snprintf(buf, sizeof buf,
@@ -152,8 +153,8 @@ bool checkSize(const Options &o, size_t entries, const std::string &scratchDir,
         double written = 0;
         for (int s = 1; s <= o.steps; ++s)
             written += stepWritten(o, s);
-        const double files = double(entries) * nnod * written * 130.0 +
-                             written * (nnod * (150.0 + 14.0 * double(entries)) + nel * 60.0);
+        const double files = double(diskEntries) * nnod * written * 130.0 +
+                             written * (nnod * (150.0 + 14.0 * double(diskEntries)) + nel * 60.0);
         const fs::path where = fs::absolute(o.output).parent_path();
         const double free = double(platform::freeDiskSpace(where.string()));
         if (files > free) {
@@ -701,8 +702,10 @@ int runAll(Options &o, const char *argv0) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
-    // One entry point's worth at least; again once the library's are known.
-    if (!checkSize(o, 1, scratch.dir(), error)) {
+    // The memory for one entry point's values at least, again once the
+    // library's entry points are known; the disks for all it may have.
+    if (!checkSize(o, 1, o.functionsGiven ? o.functions.size() : std::size(kEntryPoints),
+                   scratch.dir(), error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
@@ -767,7 +770,7 @@ int runAll(Options &o, const char *argv0) {
         outcomes.emplace_back().name = "externalcompute";
         addWorker("externalcompute", WorkerKind::External, outcomes.size() - 1);
     }
-    if (!checkSize(o, workers.size(), scratch.dir(), error)) {
+    if (!checkSize(o, workers.size(), 0, scratch.dir(), error)) {
         std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
         return 2;
     }
