@@ -464,11 +464,6 @@ std::string printedReport(const std::vector<Outcome> &outcomes, bool files) {
     return t;
 }
 
-// "func_<name>", or "externalcompute".
-std::string fieldNameOf(const Outcome &e) {
-    return e.name == "externalcompute" ? e.name : "func_" + e.name;
-}
-
 // ---- the run --------------------------------------------------------------------------
 
 // The exit status of an interrupted run, after saying so.
@@ -883,7 +878,7 @@ int runAll(Options &o, const char *argv0) {
     std::snprintf(
         memory, sizeof memory, "peak memory: emulator %.0f MB, largest worker %.0f MB%s\n",
         double(platform::peakMemory()) / 1e6, largest ? double(largest->peakBytes) / 1e6 : 0.0,
-        largest ? (" (" + fieldNameOf(*largest) + ")").c_str() : "");
+        largest ? (" (" + fieldName(*largest) + ")").c_str() : "");
     // How much of the run was the user's code: processor time, which
     // counts the workers that ran side by side.
     const double cpu = platform::processorSeconds();

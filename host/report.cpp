@@ -1,6 +1,7 @@
 // report.cpp - the summary table and the files of the output folder.
 #include "report.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "outdir.h"
 #include "platform.h"
 #include "sample.h"
+#include "vtu.h"
 
 namespace vhost {
 
@@ -76,12 +78,45 @@ std::string gnuplotQuoted(const std::string &s) {
     return q + "'";
 }
 
-// The name of column `name` for one of the entry points.
-std::string fieldName(const Outcome &o) {
-    return o.name == "externalcompute" ? o.name : "func_" + o.name;
+// A row per evaluated node of one step: step, node, material, the node's
+// coordinates (cm), temperature (K) and solid fraction, the value. Each
+// number is the shortest text that reads back as exactly it.
+void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
+                  const std::vector<uint8_t> &nodeMaterial) {
+    std::string out;
+    char row[512];
+    char *p = row;
+    // A number and the separator after it (one byte is always kept for it).
+    auto put = [&](auto x, char after) {
+        p = std::to_chars(p, row + sizeof row - 1, x).ptr;
+        *p++ = after;
+    };
+    for (size_t i = 0, n = static_cast<size_t>(s.nnod); i < n && f.ok(); ++i) {
+        if (!nodeMaterial[i]) continue;
+        p = row;
+        put(step, ',');
+        put(i + 1, ',');
+        put(int(nodeMaterial[i]), ',');
+        put(s.x[i], ',');
+        put(s.y[i], ',');
+        put(s.z[i], ',');
+        put(s.t1[i], ',');
+        put(s.fs1[i], ',');
+        put(v[i], '\n');
+        out.append(row, p);
+        if (out.size() >= 1 << 16) {
+            f.write(out.data(), out.size());
+            out.clear();
+        }
+    }
+    f.write(out.data(), out.size());
 }
 
 } // namespace
+
+std::string fieldName(const Outcome &o) {
+    return o.name == "externalcompute" ? o.name : "func_" + o.name;
+}
 
 // ---- statistics ------------------------------------------------------------
 
@@ -201,108 +236,6 @@ std::string lastLines(const std::string &text, size_t lines, const std::string &
 
 namespace {
 
-// Base64 of `n` bytes.
-std::string base64(const unsigned char *p, size_t n) {
-    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((n + 2) / 3 * 4);
-    for (size_t i = 0; i < n; i += 3) {
-        uint32_t v = uint32_t(p[i]) << 16;
-        if (i + 1 < n) v |= uint32_t(p[i + 1]) << 8;
-        if (i + 2 < n) v |= p[i + 2];
-        out += digits[(v >> 18) & 63];
-        out += digits[(v >> 12) & 63];
-        out += i + 1 < n ? digits[(v >> 6) & 63] : '=';
-        out += i + 2 < n ? digits[v & 63] : '=';
-    }
-    return out;
-}
-
-// One step of the run as a VTK XML unstructured grid: the sample's fields
-// in text, the entry points' values in binary (base64 of little-endian
-// doubles), so a NaN stays a NaN and every value keeps all its bits.
-void writeVtu(CheckedFile &f, const Sample &s, const std::vector<const Outcome *> &evaluated,
-              const std::vector<uint8_t> &nodeMaterial, const std::vector<ExtraField> &extra) {
-    const size_t n = static_cast<size_t>(s.nnod), ne = static_cast<size_t>(s.nel);
-    f.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
-             "byte_order=\"LittleEndian\" header_type=\"UInt32\">\n<UnstructuredGrid>\n"
-             "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
-             "<PointData Scalars=\"T_K\">\n",
-             n, ne);
-    auto floats = [&](const char *name, const PageVector<float> &v) {
-        f.printf("<DataArray type=\"Float32\" Name=\"%s\" format=\"ascii\">\n", name);
-        for (size_t i = 0; i < n; ++i)
-            f.printf("%.9g\n", double(v[i]));
-        f.printf("</DataArray>\n");
-    };
-    floats("T_K", s.t1);
-    floats("T0_K", s.t0);
-    floats("fs", s.fs1);
-    floats("vf_s1", s.vf1);
-    floats("f_vol1", s.fvol1);
-    floats("cooling_rate", s.jctn1);
-    floats("fatigue_life", s.fatigue);
-    floats("pressure", s.p1);
-    floats("mushy_strain", s.mushy);
-    f.printf("<DataArray type=\"Float32\" Name=\"velocity\" NumberOfComponents=\"3\" "
-             "format=\"ascii\">\n");
-    for (size_t i = 0; i < n; ++i)
-        f.printf("%.9g %.9g %.9g\n", double(s.u1[i]), double(s.v1[i]), double(s.w1[i]));
-    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"material\" format=\"ascii\">\n");
-    for (size_t i = 0; i < n; ++i)
-        f.printf("%d\n", s.inCasting(static_cast<int>(i)) ? 1 : 2);
-    f.printf("</DataArray>\n");
-    auto doubles = [&](const std::string &name, const double *v) {
-        f.printf("<DataArray type=\"Float64\" Name=\"%s\" format=\"binary\">\n", name.c_str());
-        std::vector<unsigned char> raw(4 + n * sizeof(double));
-        const uint32_t bytes = static_cast<uint32_t>(n * sizeof(double));
-        for (int b = 0; b < 4; ++b)
-            raw[static_cast<size_t>(b)] = static_cast<unsigned char>(bytes >> (8 * b));
-        for (size_t i = 0; i < n; ++i) {
-            uint64_t bits;
-            std::memcpy(&bits, &v[i], sizeof bits);
-            for (size_t b = 0; b < 8; ++b)
-                raw[4 + i * 8 + b] = static_cast<unsigned char>(bits >> (8 * b));
-        }
-        f.printf("%s\n</DataArray>\n", base64(raw.data(), raw.size()).c_str());
-    };
-    for (int c = 0; c < kNumConstituents; ++c)
-        doubles(kConstituents[c], &s.micro[static_cast<size_t>(c) * n]);
-    for (int a = 0; a < kNumAuxiliaries; ++a)
-        doubles(kAuxiliaries[a], &s.aux[static_cast<size_t>(a) * n]);
-    // Entry points: NaN at the nodes not evaluated and where they gave NaN.
-    std::vector<double> shown(n);
-    for (const Outcome *e : evaluated) {
-        const double *v = &e->result.values[static_cast<size_t>(s.step - 1) * n];
-        for (size_t i = 0; i < n; ++i)
-            shown[i] = nodeMaterial[i] ? v[i] : std::numeric_limits<double>::quiet_NaN();
-        doubles(fieldName(*e), shown.data());
-    }
-    for (const ExtraField &x : extra)
-        doubles(x.name, &(*x.values)[static_cast<size_t>(s.step - 1) * n]);
-    f.printf("</PointData>\n<CellData Scalars=\"material\">\n"
-             "<DataArray type=\"Int32\" Name=\"material\" format=\"ascii\">\n");
-    for (size_t e = 0; e < ne; ++e)
-        f.printf("%d\n", s.matId[e] + 1);
-    f.printf("</DataArray>\n</CellData>\n<Points>\n"
-             "<DataArray type=\"Float64\" NumberOfComponents=\"3\" format=\"ascii\">\n");
-    for (size_t i = 0; i < n; ++i)
-        f.printf("%.12g %.12g %.12g\n", s.x[i], s.y[i], s.z[i]);
-    f.printf("</DataArray>\n</Points>\n<Cells>\n"
-             "<DataArray type=\"Int64\" Name=\"connectivity\" format=\"ascii\">\n");
-    for (size_t e = 0; e < ne; ++e) {
-        const int *c = &s.conn[e * 8];
-        f.printf("%d %d %d %d %d %d %d %d\n", c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
-    }
-    f.printf("</DataArray>\n<DataArray type=\"Int64\" Name=\"offsets\" format=\"ascii\">\n");
-    for (size_t e = 0; e < ne; ++e)
-        f.printf("%zu\n", (e + 1) * 8);
-    f.printf("</DataArray>\n<DataArray type=\"UInt8\" Name=\"types\" format=\"ascii\">\n");
-    for (size_t e = 0; e < ne; ++e)
-        f.printf("12\n");
-    f.printf("</DataArray>\n</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
-}
-
 // One gnuplot run for every plot, in the output folder (the script names
 // the files relative to it, so it can be run again there); a missing
 // gnuplot is a note, not an error. At most about 6000 points per plot,
@@ -406,19 +339,13 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
         if (!stepWritten(o, step)) continue;
         ++written;
         s.setStep(step);
-        for (size_t k = 0; k < evaluated.size(); ++k) {
-            CheckedFile &f = *csv[k];
-            const double *v = &evaluated[k]->result.values[static_cast<size_t>(step - 1) * n];
-            for (size_t i = 0; i < n && f.ok(); ++i)
-                if (nodeMaterial[i])
-                    f.printf("%d,%zu,%d,%.17g,%.17g,%.17g,%.9g,%.9g,%.17g\n", step, i + 1,
-                             nodeMaterial[i], s.x[i], s.y[i], s.z[i], double(s.t1[i]),
-                             double(s.fs1[i]), v[i]);
-        }
+        for (size_t k = 0; k < evaluated.size(); ++k)
+            writeCsvRows(*csv[k], s, step, &evaluated[k]->result.values[size_t(step - 1) * n],
+                         nodeMaterial);
         char name[32];
         std::snprintf(name, sizeof name, "step_%04d.vtu", step);
         CheckedFile vtu((dir / name).string());
-        writeVtu(vtu, s, evaluated, nodeMaterial, extra);
+        VtuWriter(vtu).step(s, evaluated, nodeMaterial, extra);
         if (!vtu.close(error)) return false;
         pvd.printf("<DataSet timestep=\"%g\" part=\"0\" file=\"%s\"/>\n", s.time(step), name);
     }

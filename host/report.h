@@ -68,6 +68,9 @@ std::string escaped(const std::string &text, size_t keep = 2000);
 // The last `lines` lines of `text`, each indented by `indent`.
 std::string lastLines(const std::string &text, size_t lines, const std::string &indent);
 
+// "func_<name>", or "externalcompute": the name of an entry point's column.
+std::string fieldName(const Outcome &o);
+
 // A field of values per node and step added to the VTU files (steps x
 // nnod, step-major), e.g. the differences from a reference.
 struct ExtraField {

@@ -3,6 +3,7 @@
 // output folder (CSV, VTU, PVD, plots) of a real run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -35,9 +36,11 @@ std::vector<std::string> split(const std::string &s, char sep) {
     return out;
 }
 
-// The doubles of the binary DataArray called `name` (base64 of a 32-bit
-// byte count and the little-endian values).
-std::vector<double> binaryArray(const std::string &vtu, const std::string &name) {
+// The values of the binary DataArray called `name` (base64 of a 64-bit
+// byte count and the little-endian values) as type T; empty when missing
+// or when the count does not match the data.
+template <class T = double>
+std::vector<T> binaryArray(const std::string &vtu, const std::string &name) {
     size_t at = vtu.find("Name=\"" + name + "\"");
     if (at == std::string::npos) return {};
     size_t from = vtu.find('\n', at) + 1, to = vtu.find('\n', from);
@@ -58,20 +61,14 @@ std::vector<double> binaryArray(const std::string &vtu, const std::string &name)
             raw.push_back(static_cast<unsigned char>(acc >> bits));
         }
     }
-    if (raw.size() < 4) return {};
-    const uint32_t bytes = raw[0] | raw[1] << 8 | raw[2] << 16 | uint32_t(raw[3]) << 24;
-    std::vector<double> v(bytes / 8);
-    if (raw.size() < 4 + v.size() * 8) return {};
-    std::memcpy(v.data(), raw.data() + 4, v.size() * 8);
+    if (raw.size() < 8) return {};
+    uint64_t bytes = 0;
+    for (int b = 7; b >= 0; --b)
+        bytes = bytes << 8 | raw[size_t(b)];
+    if (raw.size() != 8 + bytes || bytes % sizeof(T)) return {};
+    std::vector<T> v(bytes / sizeof(T));
+    std::memcpy(v.data(), raw.data() + 8, bytes);
     return v;
-}
-
-// The values of the DataArray called `name` in a VTU file, one per line.
-std::vector<std::string> dataArray(const std::string &vtu, const std::string &name) {
-    size_t at = vtu.find("Name=\"" + name + "\"");
-    if (at == std::string::npos) return {};
-    size_t from = vtu.find('\n', at) + 1, to = vtu.find("</DataArray>", from);
-    return split(vtu.substr(from, to - from - 1), '\n');
 }
 
 // True when every element is closed in order (a well-formedness check for
@@ -290,30 +287,28 @@ TEST_F(OutputFolder, VtuFilesAreWellFormedAndHoldEveryEntryPoint) {
         std::string why;
         EXPECT_TRUE(wellFormed(v, why)) << why;
         EXPECT_NE(v.find("<Piece NumberOfPoints=\"125\" NumberOfCells=\"64\">"), std::string::npos);
-        // Points, connectivity, offsets, types: one line per point or cell.
-        size_t at = v.find("<Points>");
-        ASSERT_NE(at, std::string::npos);
-        size_t from = v.find('\n', v.find("<DataArray", at)) + 1;
-        EXPECT_EQ(std::count(v.begin() + long(from), v.begin() + long(v.find("</DataArray>", from)),
-                             '\n'),
-                  kNodes);
-        auto conn = dataArray(v, "connectivity");
-        ASSERT_EQ(conn.size(), size_t(kCells));
-        for (const std::string &line : conn) {
-            std::stringstream in(line);
-            int k, count = 0;
-            while (in >> k) {
-                EXPECT_TRUE(k >= 0 && k < kNodes) << line;
-                ++count;
-            }
-            EXPECT_EQ(count, 8) << line;
-        }
-        auto offsets = dataArray(v, "offsets");
+        // Points, connectivity, offsets, types, materials, the fields: each
+        // array whole, of its type, with its values.
+        const auto points = binaryArray<double>(v, "coordinates");
+        ASSERT_EQ(points.size(), size_t(3 * kNodes));
+        EXPECT_EQ(points[3 * 1], 3.0); // node 2 at x = 3 cm on a 5-node side of 12 cm
+        const auto conn = binaryArray<int32_t>(v, "connectivity");
+        ASSERT_EQ(conn.size(), size_t(8 * kCells));
+        for (int32_t k : conn)
+            EXPECT_TRUE(k >= 0 && k < kNodes) << k;
+        const auto offsets = binaryArray<int32_t>(v, "offsets");
         ASSERT_EQ(offsets.size(), size_t(kCells));
-        EXPECT_EQ(offsets.back(), std::to_string(8 * kCells));
-        EXPECT_EQ(dataArray(v, "types"), std::vector<std::string>(kCells, "12"));
-        EXPECT_EQ(dataArray(v, "material").size(), size_t(kNodes)); // the points' first
-        EXPECT_EQ(dataArray(v, "velocity").size(), size_t(kNodes));
+        EXPECT_EQ(offsets.front(), 8);
+        EXPECT_EQ(offsets.back(), 8 * kCells);
+        EXPECT_EQ(binaryArray<uint8_t>(v, "types"), std::vector<uint8_t>(kCells, 12));
+        const auto material = binaryArray<uint8_t>(v, "material"); // the points' first
+        ASSERT_EQ(material.size(), size_t(kNodes));
+        EXPECT_TRUE(std::all_of(material.begin(), material.end(),
+                                [](uint8_t m) { return m == 1 || m == 2; }));
+        EXPECT_EQ(binaryArray<float>(v, "velocity").size(), size_t(3 * kNodes));
+        const auto T = binaryArray<float>(v, "T_K");
+        ASSERT_EQ(T.size(), size_t(kNodes));
+        EXPECT_TRUE(std::all_of(T.begin(), T.end(), [](float t) { return t >= 573 && t <= 973; }));
         // Every evaluated entry point, bit for bit the values of its CSV.
         for (const char *entry : kEntries) {
             auto values = binaryArray(v, std::string("func_") + entry);

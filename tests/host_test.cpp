@@ -232,12 +232,12 @@ TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
         EXPECT_NE(vtu.find("<Piece NumberOfPoints=\"125\" NumberOfCells=\"64\">"),
                   std::string::npos);
         // Every evaluated entry point is a binary point array with one double per
-        // node: base64 of a 4-byte count and 125 x 8 bytes is 1340 characters.
+        // node: base64 of an 8-byte count and 125 x 8 bytes is 1344 characters.
         for (const char *entry : {"func_density", "func_emissivity", "func_yieldstress"}) {
             size_t at = vtu.find(std::string("Name=\"") + entry + "\" format=\"binary\"");
             ASSERT_NE(at, std::string::npos) << entry;
             size_t from = vtu.find('\n', at) + 1, to = vtu.find("\n</DataArray>", from);
-            EXPECT_EQ(to - from, 1340u) << entry;
+            EXPECT_EQ(to - from, 1344u) << entry;
         }
         EXPECT_EQ(std::count(vtu.begin(), vtu.end(), '<') - std::count(vtu.begin(), vtu.end(), '>'),
                   0);
