@@ -39,11 +39,11 @@ void appendf(std::string &out, const char *format, ...) {
 } // namespace
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
+    const ResultShape shape =
+        ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials);
     std::vector<uint8_t> sel(static_cast<size_t>(s.nnod));
-    for (int i = 0; i < s.nnod; ++i) {
-        const int material = s.inCasting(i) ? 1 : 2;
-        sel[static_cast<size_t>(i)] = (o.materials >> (material - 1)) & 1;
-    }
+    for (size_t i = 0; i < sel.size(); ++i)
+        sel[i] = shape.selected(i);
     return sel;
 }
 
@@ -295,18 +295,19 @@ bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const Option
 // The shape of the result file of `o`'s worker.
 ResultShape workerShape(const Options &o) {
     ResultShape shape;
-    const int64_t nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
-    shape.nnod = nnod;
+    shape.side = o.nodesPerSide;
+    shape.materials = o.materials;
+    shape.nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
     shape.steps = o.steps;
     if (o.worker == "survey") {
         shape.kind = WorkerKind::Survey;
     } else if (o.worker == "externalcompute") {
         shape.kind = WorkerKind::External;
     } else {
-        shape.kind = o.orderSeed ? WorkerKind::Order : WorkerKind::Entry;
         const EntryPoint *e = findEntryPoint(o.worker);
-        shape.entryIndex = e ? static_cast<int32_t>(e - kEntryPoints) : -1;
-        shape.count = nnod * o.steps * (o.orderSeed ? 2 : 1);
+        shape = ResultShape::values(o.orderSeed ? WorkerKind::Order : WorkerKind::Entry,
+                                    e ? static_cast<int32_t>(e - kEntryPoints) : -1, o.nodesPerSide,
+                                    o.steps, o.materials);
     }
     return shape;
 }
@@ -380,12 +381,14 @@ int runWorker(const Options &o) {
     Caller caller(lib, *sample, o);
     caller.track(h);
     caller.guard(&guard, lazyFields);
-    // One step's values (twice that for the order check); NaN where no
-    // call is made.
+    // One step's values (twice that for the order check), then those of
+    // the selected nodes, as the result file keeps them.
     const size_t nnod = static_cast<size_t>(shape.nnod);
-    std::vector<double> values;
+    const size_t nsel = static_cast<size_t>(shape.selectedCount());
+    std::vector<double> values, compact;
     try {
         values.resize(shape.kind == WorkerKind::Order ? 2 * nnod : nnod);
+        compact.resize(nsel);
     } catch (const std::bad_alloc &) {
         return fail(WorkerState::SetupFailed, "out of memory for the values");
     }
@@ -413,12 +416,16 @@ int runWorker(const Options &o) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         h->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart);
         // Step s's block (and, for the order check, its block in the second half).
-        const uint64_t at = static_cast<uint64_t>(s - 1) * nnod, half = uint64_t(shape.count / 2);
-        const size_t bytes = nnod * sizeof(double);
-        if (!platform::writeAt(file, values.data(), bytes, kResultHeaderSize + at * 8) ||
-            (order && !platform::writeAt(file, values.data() + nnod, bytes,
-                                         kResultHeaderSize + (half + at) * 8)))
-            return fail(WorkerState::SetupFailed, "cannot write the values into the result file");
+        const uint64_t at = static_cast<uint64_t>(s - 1) * nsel, half = uint64_t(shape.count / 2);
+        for (int copy = 0; copy < (order ? 2 : 1); ++copy) {
+            const double *from = values.data() + size_t(copy) * nnod;
+            for (size_t i = 0, j = 0; i < nnod; ++i)
+                if (selected[i]) compact[j++] = from[i];
+            const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
+            if (!platform::writeAt(file, compact.data(), nsel * sizeof(double), offset))
+                return fail(WorkerState::SetupFailed,
+                            "cannot write the values into the result file");
+        }
         if (mechprop) {
             setText(h->mechName, lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
             setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);

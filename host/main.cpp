@@ -561,17 +561,14 @@ bool runChecks(const Options &o, const std::string &self, const std::string &scr
     constexpr int kOrder = -1, kCost = -2;
     auto add = [&](const Outcome &e, size_t k, int variant, const Options &how) {
         auto w = std::make_unique<Worker>();
-        const int64_t n = int64_t(how.nodesPerSide) * how.nodesPerSide * how.nodesPerSide;
         w->name = e.name;
         w->tag = variant == kOrder  ? ".order"
                  : variant == kCost ? ".cost"
                                     : ".units" + std::to_string(variant);
         w->args = sampleArguments(how);
-        w->shape.kind = variant == kOrder ? WorkerKind::Order : WorkerKind::Entry;
-        w->shape.nnod = n;
-        w->shape.steps = how.steps;
-        w->shape.entryIndex = static_cast<int32_t>(findEntryPoint(e.name) - kEntryPoints);
-        w->shape.count = n * how.steps * (variant == kOrder ? 2 : 1);
+        w->shape = ResultShape::values(variant == kOrder ? WorkerKind::Order : WorkerKind::Entry,
+                                       static_cast<int32_t>(findEntryPoint(e.name) - kEntryPoints),
+                                       how.nodesPerSide, how.steps, how.materials);
         if (variant == kOrder) w->args.insert(w->args.end(), {"--order-seed", "7"});
         workers.push_back(std::move(w));
         checks.push_back({k, variant});
@@ -737,10 +734,10 @@ int runAll(Options &o, const char *argv0) {
         w->shape.kind = kind;
         w->shape.nnod = nnod;
         w->shape.steps = o.steps;
-        if (kind == WorkerKind::Entry) {
-            w->shape.entryIndex = static_cast<int32_t>(findEntryPoint(name) - kEntryPoints);
-            w->shape.count = nnod * o.steps;
-        }
+        if (kind == WorkerKind::Entry)
+            w->shape =
+                ResultShape::values(kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints),
+                                    o.nodesPerSide, o.steps, o.materials);
         workers.push_back(std::move(w));
         outcomeOf.push_back(k);
     };

@@ -3,10 +3,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "entries.h"
 #include "guard.h"
 #include "platform.h"
+#include "sample.h"
 
 namespace vhost {
 
@@ -20,6 +23,34 @@ ResultHeader initialHeader(const ResultShape &shape) {
     h.count = shape.count;
     h.modifiedArray = -1;
     return h;
+}
+
+ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, int steps,
+                                int materials) {
+    ResultShape shape;
+    shape.kind = kind;
+    shape.entryIndex = entryIndex;
+    shape.side = side;
+    shape.materials = materials;
+    shape.nnod = int64_t(side) * side * side;
+    shape.steps = steps;
+    shape.count = shape.selectedCount() * steps * (kind == WorkerKind::Order ? 2 : 1);
+    return shape;
+}
+
+// Material 1 the casting, 2 the mould, as selectedNodes has it.
+bool ResultShape::selected(size_t i) const {
+    if (side <= 0) return false;
+    const int material = castingNode(side, i) ? 1 : 2;
+    return (materials >> (material - 1)) & 1;
+}
+
+int64_t ResultShape::selectedCount() const {
+    int64_t n = 0;
+    if (side <= 0) return 0;
+    for (size_t i = 0; i < static_cast<size_t>(nnod); ++i)
+        n += selected(i);
+    return n;
 }
 
 vulmora_probe initialProbe() {
@@ -97,12 +128,24 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.values.clear();
     if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
         r.state == WorkerState::Complete) {
-        r.values.resize(static_cast<size_t>(shape.count));
-        if (!platform::readAt(f, r.values.data(), r.values.size() * sizeof(double),
+        // Every node of every step (and copy), NaN where none was called.
+        std::vector<double> compact(static_cast<size_t>(shape.count));
+        if (!platform::readAt(f, compact.data(), compact.size() * sizeof(double),
                               kResultHeaderSize)) {
             error = "the worker's values cannot be read";
             return false;
         }
+        const size_t nnod = static_cast<size_t>(shape.nnod);
+        const size_t blocks =
+            static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
+        std::vector<uint8_t> selected(nnod);
+        for (size_t i = 0; i < nnod; ++i)
+            selected[i] = shape.selected(i);
+        r.values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
+        const double *from = compact.data();
+        for (size_t b = 0; b < blocks; ++b)
+            for (size_t i = 0; i < nnod; ++i)
+                if (selected[i]) r.values[b * nnod + i] = *from++;
     }
     return true;
 }

@@ -80,16 +80,26 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '3'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '4'};
 
-// What the parent expects of one worker's file.
+// What the parent expects of one worker's file. An entry point's values
+// are those of the selected nodes only (`materials`, as --materials), in
+// node order, step by step; the order check's second calls follow them.
 struct ResultShape {
     WorkerKind kind = WorkerKind::Entry;
     int32_t entryIndex = -1;
-    int64_t nnod = 0, steps = 0, count = 0;
+    int32_t side = 0, materials = 1;        // the sample's nodes per side; the selection
+    int64_t nnod = 0, steps = 0, count = 0; // count = doubles after the header
     uint64_t bytes() const {
         return kResultHeaderSize + static_cast<uint64_t>(count) * sizeof(double);
     }
+    // The shape of entry point `entryIndex`'s values (twice those for the
+    // order check) on a sample of `side` nodes per side.
+    static ResultShape values(WorkerKind kind, int32_t entryIndex, int side, int steps,
+                              int materials);
+    // Whether 0-based node i is selected; how many are.
+    bool selected(size_t i) const;
+    int64_t selectedCount() const;
 };
 
 // The header the parent writes first.

@@ -9,6 +9,7 @@
 // nodes. Units are those of the host: centimetres, seconds, Kelvin, CGS.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -81,6 +82,17 @@ struct NodeState {
     double coolingRate = 0;            // K/s (the jctn field)
     double mushyStrain = 0;            // dimensionless
 };
+
+// Whether 0-based node i of a sample of n nodes per side belongs to the
+// casting (its wall included), worked out from the grid alone: the same
+// answer as Sample::inCasting without building the sample.
+inline bool castingNode(int n, size_t i) {
+    const size_t side = static_cast<size_t>(n);
+    const size_t layers = static_cast<size_t>(std::max(1, (n - 1) / 6));
+    const size_t last = side - 1 - layers;
+    const size_t ix = i % side, iy = i / side % side, iz = i / (side * side);
+    return ix >= layers && ix <= last && iy >= layers && iy <= last && iz >= layers && iz <= last;
+}
 
 class Sample {
   public:

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "outdir.h"
 #include "platform.h"
 #include "result.h"
+#include "sample.h"
 #include "runtime/messages.h"
 
 namespace fs = std::filesystem;
@@ -126,12 +128,51 @@ TEST(HostFaults, ScratchFoldersArePrivateAndUnpredictable) {
     EXPECT_TRUE(vhost::platform::makePrivateFolder("/nonexistent", "p-", error).empty());
 }
 
+// A worker writes the values of the selected nodes only; they come back
+// at their nodes, NaN elsewhere, step by step and copy by copy.
+TEST(HostFaults, ValuesOfTheSelectedNodesComeBackAtTheirNodes) {
+    TempDir dir("compact");
+    for (auto kind : {vhost::WorkerKind::Entry, vhost::WorkerKind::Order}) {
+        const vhost::ResultShape shape = vhost::ResultShape::values(kind, 1, 4, 3, 1);
+        const int64_t casting = 8; // the 2 x 2 x 2 inner nodes of a 4-node side
+        ASSERT_EQ(shape.selectedCount(), casting);
+        const int64_t blocks = kind == vhost::WorkerKind::Order ? 6 : 3;
+        ASSERT_EQ(shape.count, casting * blocks);
+        std::string error;
+        const std::string path = (dir.path / std::to_string(int(kind))).string();
+        auto f = vhost::platform::createExclusive(path, shape.bytes(), error);
+        ASSERT_NE(f, -1) << error;
+        vhost::ResultHeader h = vhost::initialHeader(shape);
+        h.state = static_cast<int32_t>(vhost::WorkerState::Complete);
+        ASSERT_EQ(pwrite(static_cast<int>(f), &h, sizeof h, 0), ssize_t(sizeof h));
+        std::vector<double> compact(size_t(shape.count));
+        for (size_t k = 0; k < compact.size(); ++k)
+            compact[k] = double(k);
+        ASSERT_EQ(pwrite(static_cast<int>(f), compact.data(), compact.size() * 8,
+                         vhost::kResultHeaderSize),
+                  ssize_t(compact.size() * 8));
+        vhost::WorkerResult r;
+        ASSERT_TRUE(vhost::readResult(f, shape, r, error)) << error;
+        ASSERT_EQ(r.values.size(), size_t(64 * blocks));
+        size_t next = 0;
+        for (size_t b = 0; b < size_t(blocks); ++b)
+            for (size_t i = 0; i < 64; ++i) {
+                const double v = r.values[b * 64 + i];
+                if (vhost::castingNode(4, i))
+                    EXPECT_EQ(v, double(next++)) << b << " " << i;
+                else
+                    EXPECT_TRUE(std::isnan(v)) << b << " " << i;
+            }
+        vhost::platform::closeFile(f);
+    }
+}
+
 TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
     TempDir dir("result");
-    vhost::ResultShape shape;
-    shape.kind = vhost::WorkerKind::Entry;
-    shape.entryIndex = 1;
-    shape.nnod = 8, shape.steps = 2, shape.count = 16;
+    // 2 x 2 x 2 nodes, both materials, 2 steps: 16 values.
+    const vhost::ResultShape shape =
+        vhost::ResultShape::values(vhost::WorkerKind::Entry, 1, 2, 2, 3);
+    ASSERT_EQ(shape.count, 16);
     using H = vhost::ResultHeader;
     struct Case {
         const char *what;

@@ -268,6 +268,15 @@ TEST(HostSample, IntegrationPointArraysHoldEightPointsPerElement) {
         }
 }
 
+// The casting's nodes worked out from the grid alone are the sample's.
+TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
+    for (int n : {4, 5, 7, 8, 13, 20, 31}) {
+        Sample s(n, 1);
+        for (int i = 0; i < s.nnod; ++i)
+            ASSERT_EQ(vhost::castingNode(n, size_t(i)), s.inCasting(i)) << n << " " << i;
+    }
+}
+
 // Every nodal field, both time levels, is the node's state as the cooling
 // history gives it, rounded to the host's float: the fields are filled per
 // class of equal depth, the history is worked out per node.
