@@ -39,12 +39,7 @@ void appendf(std::string &out, const char *format, ...) {
 } // namespace
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
-    const ResultShape shape =
-        ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials);
-    std::vector<uint8_t> sel(static_cast<size_t>(s.nnod));
-    for (size_t i = 0; i < sel.size(); ++i)
-        sel[i] = shape.selected(i);
-    return sel;
+    return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials).selection();
 }
 
 // ---- the calling convention ---------------------------------------------------

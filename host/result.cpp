@@ -1,6 +1,7 @@
 // result.cpp - checking what a worker wrote before anything of it is used.
 #include "result.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -38,19 +39,28 @@ ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, i
     return shape;
 }
 
-// Material 1 the casting, 2 the mould, as selectedNodes has it.
-bool ResultShape::selected(size_t i) const {
-    if (side <= 0) return false;
-    const int material = castingNode(side, i) ? 1 : 2;
-    return (materials >> (material - 1)) & 1;
+// Material 1 the casting (its wall included), 2 the mould: the casting's
+// nodes are those of the inner box of the grid (castingNode).
+std::vector<uint8_t> ResultShape::selection() const {
+    std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
+    if (side <= 0) return sel;
+    const int layers = std::max(1, (side - 1) / 6), last = side - 1 - layers;
+    const uint8_t casting = materials & 1, mould = (materials >> 1) & 1;
+    size_t i = 0;
+    for (int z = 0; z < side; ++z)
+        for (int y = 0; y < side; ++y) {
+            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
+            for (int x = 0; x < side; ++x, ++i)
+                sel[i] = inner && x >= layers && x <= last ? casting : mould;
+        }
+    return sel;
 }
 
 int64_t ResultShape::selectedCount() const {
-    int64_t n = 0;
     if (side <= 0) return 0;
-    for (size_t i = 0; i < static_cast<size_t>(nnod); ++i)
-        n += selected(i);
-    return n;
+    const int64_t layers = std::max(1, (side - 1) / 6), inner = side - 2 * layers;
+    const int64_t casting = inner > 0 ? inner * inner * inner : 0;
+    return (materials & 1 ? casting : 0) + (materials & 2 ? nnod - casting : 0);
 }
 
 vulmora_probe initialProbe() {
@@ -138,9 +148,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
         const size_t nnod = static_cast<size_t>(shape.nnod);
         const size_t blocks =
             static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
-        std::vector<uint8_t> selected(nnod);
-        for (size_t i = 0; i < nnod; ++i)
-            selected[i] = shape.selected(i);
+        const std::vector<uint8_t> selected = shape.selection();
         r.values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
         const double *from = compact.data();
         for (size_t b = 0; b < blocks; ++b)

@@ -97,8 +97,8 @@ struct ResultShape {
     // order check) on a sample of `side` nodes per side.
     static ResultShape values(WorkerKind kind, int32_t entryIndex, int side, int steps,
                               int materials);
-    // Whether 0-based node i is selected; how many are.
-    bool selected(size_t i) const;
+    // Per node 1 when it is selected, else 0; how many are.
+    std::vector<uint8_t> selection() const;
     int64_t selectedCount() const;
 };
 

@@ -136,6 +136,9 @@ TEST(HostFaults, ValuesOfTheSelectedNodesComeBackAtTheirNodes) {
         const vhost::ResultShape shape = vhost::ResultShape::values(kind, 1, 4, 3, 1);
         const int64_t casting = 8; // the 2 x 2 x 2 inner nodes of a 4-node side
         ASSERT_EQ(shape.selectedCount(), casting);
+        const std::vector<uint8_t> selection = shape.selection();
+        for (size_t i = 0; i < 64; ++i)
+            ASSERT_EQ(selection[i], vhost::castingNode(4, i)) << i;
         const int64_t blocks = kind == vhost::WorkerKind::Order ? 6 : 3;
         ASSERT_EQ(shape.count, casting * blocks);
         std::string error;

@@ -20,6 +20,7 @@
 #include "hostlib/host_run.h"
 #include "calls.h"
 #include "mikral.h"
+#include "result.h"
 #include "paths.h"
 #include "sample.h"
 
@@ -268,12 +269,26 @@ TEST(HostSample, IntegrationPointArraysHoldEightPointsPerElement) {
         }
 }
 
-// The casting's nodes worked out from the grid alone are the sample's.
+// The casting's nodes worked out from the grid alone are the sample's, and
+// so are the nodes each choice of materials selects, and their count.
 TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
     for (int n : {4, 5, 7, 8, 13, 20, 31}) {
         Sample s(n, 1);
         for (int i = 0; i < s.nnod; ++i)
             ASSERT_EQ(vhost::castingNode(n, size_t(i)), s.inCasting(i)) << n << " " << i;
+        for (int materials : {1, 2, 3}) {
+            const auto shape =
+                vhost::ResultShape::values(vhost::WorkerKind::Entry, 0, n, 2, materials);
+            const std::vector<uint8_t> sel = shape.selection();
+            int64_t count = 0;
+            for (int i = 0; i < s.nnod; ++i) {
+                const int material = s.inCasting(i) ? 1 : 2;
+                ASSERT_EQ(sel[size_t(i)], (materials >> (material - 1)) & 1) << n << " " << i;
+                count += sel[size_t(i)];
+            }
+            EXPECT_EQ(shape.selectedCount(), count) << n << " " << materials;
+            EXPECT_EQ(shape.count, 2 * count);
+        }
     }
 }
 
