@@ -487,11 +487,18 @@ void Sample::buildElementKinds() {
     };
     elementKind.resize(static_cast<size_t>(nel));
     elementKinds.clear();
+    Key previous{};
     for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
         Key key;
         for (size_t c = 0; c < 8; ++c)
             key[c] = depthClass[static_cast<size_t>(conn[e * 8 + c])];
         key[8] = static_cast<uint32_t>(matId[e]);
+        // Neighbours along a grid line are often alike.
+        if (e > 0 && key == previous) {
+            elementKind[e] = elementKind[e - 1];
+            continue;
+        }
+        previous = key;
         uint32_t &slot = slotOf(key.data());
         if (slot == UINT32_MAX) {
             slot = static_cast<uint32_t>(kinds++);
