@@ -318,8 +318,9 @@ int runWorker(const Options &o) {
     if (!h) return 3;
     gHeader = h;
     platform::onCrash(onWorkerCrash);
-    // Each field array is filled when first read, unless a capture
-    // is asked for: it saves them, from a handler of the library's own.
+    // Each of the host's arrays is filled when first read (the mesh's once,
+    // the fields' each step), unless a capture is asked for: it saves them,
+    // from a handler of the library's own.
     const char *capture = std::getenv("VULMORA_CAPTURE");
     const bool lazyFields = !(capture && *capture) && platform::onFault(resolveWorkerFault);
     auto fail = [&](WorkerState state, const std::string &why) {
@@ -367,7 +368,7 @@ int runWorker(const Options &o) {
     std::unique_ptr<Sample> sample;
     InputGuard guard;
     try {
-        sample = std::make_unique<Sample>(o.nodesPerSide, o.steps);
+        sample = std::make_unique<Sample>(o.nodesPerSide, o.steps, lazyFields);
     } catch (const std::bad_alloc &) {
         return fail(WorkerState::SetupFailed, "out of memory while building the sample");
     }

@@ -68,7 +68,8 @@ bool InputGuard::protect(Sample &s, bool fieldsPending) {
     sample_ = &s;
     for (size_t k = 0; k < kNumGuarded; ++k) {
         regions_[k] = all[k];
-        pending_[k] = fieldsPending && k >= kFirstField && all[k].base && all[k].bytes;
+        pending_[k] = fieldsPending && all[k].base && all[k].bytes &&
+                      (k >= kFirstField || !s.filled(all[k].base));
         if (!all[k].base || !all[k].bytes) continue;
         char *base = const_cast<char *>(all[k].base);
         ok = (pending_[k] ? platform::hidePages(base, pages(all[k].bytes))

@@ -59,8 +59,8 @@ class InputGuard {
 
     // Make the sample's arrays read-only (after its step is filled); false
     // when the system refuses. With `fieldsPending` the step's field
-    // arrays are not filled yet: they are made unreadable, and the first
-    // access to one fills it (see resolve).
+    // arrays, and the mesh's not filled yet, are made unreadable instead,
+    // and the first access to one fills it (see resolve).
     bool protect(Sample &s, bool fieldsPending = false);
     // Make them writable again, before the sample fills the next step.
     void release();

@@ -66,11 +66,11 @@ MikralCatalog *sampleCatalog() {
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
-Sample::Sample(int n, int nsteps) : nodesPerSide(n), steps(nsteps) {
+Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(nsteps) {
     nnod = n * n * n;
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
-    buildMesh();
+    buildMesh(meshOnDemand);
     buildDepthClasses();
     buildElementKinds();
     catalog = sampleCatalog();
@@ -96,23 +96,21 @@ Sample::~Sample() {
 }
 
 // Nodes on a regular grid; elements in VTK hexahedron order; the outer
-// layers of elements are the mould, the rest the casting.
-void Sample::buildMesh() {
+// layers of elements are the mould, the rest the casting. Each node's
+// depth now; the mesh's arrays now too, unless they are to be filled when
+// first read.
+void Sample::buildMesh(bool onDemand) {
     const int n = nodesPerSide, ne = n - 1;
-    const int layers = std::max(1, ne / 6);
+    layers = std::max(1, ne / 6);
     castLo = layers * h;
     castHi = (ne - layers) * h;
-    x.resize(static_cast<size_t>(nnod));
-    y.resize(x.size());
-    z.resize(x.size());
-    depth.resize(x.size());
+    depth.resize(static_cast<size_t>(nnod));
     const double half = (castHi - castLo) / 2;
     for (int k = 0; k < n; ++k)
         for (int j = 0; j < n; ++j)
             for (int i = 0; i < n; ++i) {
                 size_t id = static_cast<size_t>((k * n + j) * n + i);
                 double p[3] = {i * h, j * h, k * h};
-                x[id] = p[0], y[id] = p[1], z[id] = p[2];
                 double wall = half, out = 0;
                 for (double c : p) {
                     wall = std::min({wall, c - castLo, castHi - c});
@@ -123,24 +121,68 @@ void Sample::buildMesh() {
                 depth[id] = out > eps * eps ? static_cast<float>(-std::sqrt(out))
                                             : static_cast<float>(std::max(wall, 0.0) / half);
             }
-    elType.assign(static_cast<size_t>(nel), 1);
+    // Fresh pages: no memory taken until filled.
+    for (auto *v : {&x, &y, &z})
+        v->resize(static_cast<size_t>(nnod));
+    elType.resize(static_cast<size_t>(nel));
     matId.resize(static_cast<size_t>(nel));
     conn.resize(static_cast<size_t>(nel) * 8);
     ncon.resize(static_cast<size_t>(nel));
-    elVol.assign(static_cast<size_t>(nel), static_cast<float>(h * h * h));
-    const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
-              dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
-    size_t e = 0;
-    for (int k = 0; k < ne; ++k)
-        for (int j = 0; j < ne; ++j)
-            for (int i = 0; i < ne; ++i, ++e) {
-                for (int c = 0; c < 8; ++c)
-                    conn[e * 8 + static_cast<size_t>(c)] =
-                        ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                ncon[e] = &conn[e * 8];
-                auto inside = [&](int a) { return a >= layers && a < ne - layers; };
-                matId[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-            }
+    elVol.resize(static_cast<size_t>(nel));
+    if (!onDemand)
+        for (const void *a : meshArrays())
+            fill(a);
+}
+
+// The mesh's arrays, in the guard's order.
+std::array<const void *, Sample::kMeshArrays> Sample::meshArrays() const {
+    return {x.data(),     y.data(),    z.data(),    elType.data(),
+            matId.data(), ncon.data(), conn.data(), elVol.data()};
+}
+
+bool Sample::filled(const void *base) const {
+    const auto arrays = meshArrays();
+    for (size_t k = 0; k < kMeshArrays; ++k)
+        if (arrays[k] == base) return meshFilled[k];
+    return false;
+}
+
+// One array of the mesh, worked out from the grid.
+bool Sample::fillMesh(const void *base) {
+    const auto arrays = meshArrays();
+    size_t which = 0;
+    while (which < kMeshArrays && arrays[which] != base)
+        ++which;
+    if (which == kMeshArrays) return false;
+    const int n = nodesPerSide, ne = n - 1;
+    if (which < 3) { // a coordinate
+        PageVector<double> &v = which == 0 ? x : which == 1 ? y : z;
+        size_t id = 0;
+        for (int k = 0; k < n; ++k)
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i, ++id)
+                    v[id] = (which == 0 ? i : which == 1 ? j : k) * h;
+    } else {
+        const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
+                  dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+        auto inside = [&](int a) { return a >= layers && a < ne - layers; };
+        const float volume = static_cast<float>(h * h * h);
+        size_t e = 0;
+        for (int k = 0; k < ne; ++k)
+            for (int j = 0; j < ne; ++j)
+                for (int i = 0; i < ne; ++i, ++e) {
+                    if (which == 3) elType[e] = 1;
+                    if (which == 4) matId[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
+                    if (which == 5) ncon[e] = &conn[e * 8];
+                    if (which == 6)
+                        for (int c = 0; c < 8; ++c)
+                            conn[e * 8 + static_cast<size_t>(c)] =
+                                ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
+                    if (which == 7) elVol[e] = volume;
+                }
+    }
+    meshFilled[which] = true;
+    return true;
 }
 
 // ---- the cooling history ---------------------------------------------------
@@ -187,11 +229,13 @@ NodeState Sample::state(int i, double t) const {
     if (depth[id] < 0) return s;
     s.fs = ds.fs, s.mushyStrain = ds.mushyStrain, s.vf = ds.vf, s.fvol = ds.fvol;
     const double span = castHi - castLo;
-    const double xi = (x[id] - castLo) / span, zeta = (z[id] - castLo) / span;
+    const size_t side = static_cast<size_t>(nodesPerSide);
+    const double xc = static_cast<int>(id % side) * h, zc = static_cast<int>(id / side / side) * h;
+    const double xi = (xc - castLo) / span, zeta = (zc - castLo) / span;
     s.u = ds.flow * std::sin(kPi * xi) * std::cos(kPi * zeta);
     s.w = -ds.flow * std::cos(kPi * xi) * std::sin(kPi * zeta);
     s.v = 0.1 * s.u;
-    s.p = kAtmosphere + kRhoG * (castHi - z[id]);
+    s.p = kAtmosphere + kRhoG * (castHi - zc);
     return s;
 }
 
@@ -235,12 +279,13 @@ void Sample::buildDepthClasses() {
     classLife.assign(classDepth.size(), 0.0f);
     classMicro.assign(classDepth.size() * kNumConstituents, 0.0);
     classAux.assign(classDepth.size() * kNumAuxiliaries, 0.0);
-    const size_t n = static_cast<size_t>(nodesPerSide), plane = n * n;
+    const size_t n = static_cast<size_t>(nodesPerSide);
     const double span = castHi - castLo;
     for (auto *v : {&sinX, &cosX, &sinZ, &cosZ})
         v->resize(n);
     for (size_t a = 0; a < n; ++a) {
-        const double xi = (x[a] - castLo) / span, zeta = (z[a * plane] - castLo) / span;
+        const double c = static_cast<int>(a) * h; // as the coordinates have it
+        const double xi = (c - castLo) / span, zeta = (c - castLo) / span;
         sinX[a] = std::sin(kPi * xi), cosX[a] = std::cos(kPi * xi);
         sinZ[a] = std::sin(kPi * zeta), cosZ[a] = std::cos(kPi * zeta);
     }
@@ -253,6 +298,8 @@ void Sample::setStep(int s, bool fields) {
     level1.compute(classDepth, time(s));
     fillMicrostructure();
     if (!fields) return;
+    for (const void *a : meshArrays())
+        if (!filled(a)) fill(a);
     for (const PageVector<float> *f :
          {&t0, &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,       &fatigue,
           &u0, &v0, &w0,  &u1,  &v1,  &w1,  &p0,    &p1,    &mushy, &fractionVoid})
@@ -311,13 +358,15 @@ void Sample::fillPressure(float *out) const {
     const size_t n = static_cast<size_t>(nodesPerSide);
     const float mould = static_cast<float>(kAtmosphere);
     for (size_t row = 0; row < static_cast<size_t>(nnod); row += n) {
-        const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - z[row]));
+        const double zc = static_cast<int>(row / n / n) * h;
+        const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - zc));
         for (size_t i = 0; i < n; ++i)
             out[row + i] = depth[row + i] < 0 ? mould : p;
     }
 }
 
 bool Sample::fill(const void *base) {
+    if (fillMesh(base)) return true;
     const struct {
         PageVector<float> *array;
         const std::vector<float> *perClass;
@@ -488,11 +537,18 @@ void Sample::buildElementKinds() {
     elementKind.resize(static_cast<size_t>(nel));
     elementKinds.clear();
     Key previous{};
+    const size_t n = static_cast<size_t>(nodesPerSide), ne = n - 1;
+    const size_t lo = static_cast<size_t>(layers), hi = ne - lo;
+    const size_t corner[8] = {0, 1, n + 1, n, n * n, n * n + 1, n * n + n + 1, n * n + n};
     for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
+        // Its first corner, and whether it is inside the casting's box.
+        const size_t i = e % ne, j = e / ne % ne, k = e / (ne * ne);
+        const size_t first = (k * n + j) * n + i;
         Key key;
         for (size_t c = 0; c < 8; ++c)
-            key[c] = depthClass[static_cast<size_t>(conn[e * 8 + c])];
-        key[8] = static_cast<uint32_t>(matId[e]);
+            key[c] = depthClass[first + corner[c]];
+        const bool inside = i >= lo && i < hi && j >= lo && j < hi && k >= lo && k < hi;
+        key[8] = inside ? 0u : 1u;
         // Neighbours along a grid line are often alike.
         if (e > 0 && key == previous) {
             elementKind[e] = elementKind[e - 1];

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -97,7 +98,8 @@ inline bool castingNode(int n, size_t i) {
 class Sample {
   public:
     // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).
-    Sample(int nodesPerSide, int steps);
+    // With `meshOnDemand` the mesh's arrays too are left for fill().
+    Sample(int nodesPerSide, int steps, bool meshOnDemand = false);
     ~Sample();
     Sample(const Sample &) = delete;
     Sample &operator=(const Sample &) = delete;
@@ -112,6 +114,9 @@ class Sample {
     // starts none. Allocates nothing: it may run in a signal handler, when
     // user code first reads the array.
     bool fill(const void *base);
+    // Whether the mesh's array at `base` has been filled (false for any
+    // other array: fields are filled afresh each step).
+    bool filled(const void *base) const;
     // Time (s) at the end of step s; step 0 is the pour.
     double time(int s) const { return Alloy::duration * s / steps; }
     // State of 0-based node i at time t (s).
@@ -149,7 +154,10 @@ class Sample {
     static DepthState depthState(double d, double t);
 
   private:
-    void buildMesh();
+    static constexpr size_t kMeshArrays = 8;
+    std::array<const void *, kMeshArrays> meshArrays() const;
+    bool fillMesh(const void *base);
+    void buildMesh(bool onDemand);
     void buildDepthClasses();
     void buildElementKinds();
     void fillMicrostructure();
@@ -162,6 +170,8 @@ class Sample {
     // < 0 minus the distance (cm) from the casting, in the mould.
     std::vector<float> depth;
     double castLo = 0, castHi = 0; // the casting box, cm, on every axis
+    int layers = 1;                // elements of mould outside it
+    bool meshFilled[kMeshArrays] = {};
     // A grid has few distinct depths: each node's index into them, so that
     // the fields that depend on the depth alone are worked out once per
     // depth and step, not once per node.

@@ -292,6 +292,38 @@ TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
     }
 }
 
+// A mesh left for fill() comes out as the mesh built at once, an array at
+// a time; the fields need none of it.
+TEST(HostSample, MeshFilledOnDemandIsTheMesh) {
+    for (int n : {4, 9}) {
+        Sample eager(n, 2), lazy(n, 2, true);
+        lazy.setStep(2, false);
+        for (const void *a : {(const void *)lazy.fs1.data(), (const void *)lazy.strsg.data()})
+            ASSERT_TRUE(lazy.fill(a));
+        EXPECT_FALSE(lazy.filled(lazy.x.data()));
+        EXPECT_FALSE(lazy.filled(lazy.conn.data()));
+        for (const void *a : {(const void *)lazy.x.data(), (const void *)lazy.y.data(),
+                              (const void *)lazy.z.data(), (const void *)lazy.elType.data(),
+                              (const void *)lazy.matId.data(), (const void *)lazy.ncon.data(),
+                              (const void *)lazy.conn.data(), (const void *)lazy.elVol.data()}) {
+            ASSERT_TRUE(lazy.fill(a));
+            EXPECT_TRUE(lazy.filled(a));
+        }
+        EXPECT_EQ(lazy.x, eager.x);
+        EXPECT_EQ(lazy.y, eager.y);
+        EXPECT_EQ(lazy.z, eager.z);
+        EXPECT_EQ(lazy.elType, eager.elType);
+        EXPECT_EQ(lazy.matId, eager.matId);
+        EXPECT_EQ(lazy.conn, eager.conn);
+        EXPECT_EQ(lazy.elVol, eager.elVol);
+        for (size_t e = 0; e < size_t(lazy.nel); ++e)
+            ASSERT_EQ(lazy.ncon[e], &lazy.conn[e * 8]);
+        eager.setStep(2);
+        EXPECT_EQ(lazy.fs1, eager.fs1);
+        EXPECT_EQ(lazy.strsg, eager.strsg);
+    }
+}
+
 // Every nodal field, both time levels, is the node's state as the cooling
 // history gives it, rounded to the host's float: the fields are filled per
 // class of equal depth, the history is worked out per node.
@@ -441,6 +473,12 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
                 h = fnv(h, &s.fractionVoid[e * 8], 8 * sizeof(float));
                 h = fnv(h, &s.epstn[e * 8], 8 * sizeof(float));
                 h = fnv(h, &s.strsg[e * 48], 48 * sizeof(float));
+                for (const auto *c : {&s.x, &s.y, &s.z})
+                    h = fnv(h, &(*c)[node], sizeof(double));
+                h = fnv(h, s.ncon[e], 8 * sizeof(int));
+                h = fnv(h, &s.elType[e], sizeof(int));
+                h = fnv(h, &s.matId[e], sizeof(int));
+                h = fnv(h, &s.elVol[e], sizeof(float));
                 double v;
                 std::memcpy(&v, hashes.data() + ((size_t(step) - 1) * nnod + node) * 8, 8);
                 ASSERT_EQ(v, double(h >> 11))

@@ -25,7 +25,9 @@ __attribute__((constructor)) static void install(void) {
 extern float *strsg;
 extern float *t0, *t1, *fs0, *fs1, *vf_s0, *vf_s1, *f_vol0, *f_vol1, *jctn0, *jctn1;
 extern float *fatigue_life, *u0, *v0, *w0, *u1, *v1, *w1, *p0, *p1, *mushy_strain;
-extern float *fraction_void, *epstn_new;
+extern float *fraction_void, *epstn_new, *el_vol;
+extern double *x_cord, *y_cord, *z_cord;
+extern int *el_type, *mat_id, **ncon;
 
 /* FNV-1a over the bytes of n values. */
 static unsigned long long mix(unsigned long long h, const void *data, unsigned long n) {
@@ -60,9 +62,9 @@ double func_convehtransfer(int node) {
     return 0.0;
 }
 
-/* Every field at the node, the microstructure there and the points of the
-** element the node names, hashed bit for bit: the test hashes the same
-** values of a sample filled at once. */
+/* Every field at the node, the microstructure there, the points of the
+** element the node names and the mesh there, hashed bit for bit: the test
+** hashes the same values of a sample filled at once. */
 double func_heatflux(int node) {
     const float *nodal[] = {t0,     t1,    fs0,   fs1,          vf_s0, vf_s1,       f_vol0,
                             f_vol1, jctn0, jctn1, fatigue_life, u0,    v0,          w0,
@@ -79,5 +81,14 @@ double func_heatflux(int node) {
     h = mix(h, &fraction_void[e * 8], 8 * sizeof(float));
     h = mix(h, &epstn_new[e * 8], 8 * sizeof(float));
     h = mix(h, &strsg[e * 48], 48 * sizeof(float));
+    /* The mesh there: the node's coordinates, the element's corners,
+    ** type, material and volume. */
+    h = mix(h, &x_cord[node - 1], sizeof(double));
+    h = mix(h, &y_cord[node - 1], sizeof(double));
+    h = mix(h, &z_cord[node - 1], sizeof(double));
+    h = mix(h, ncon[e], 8 * sizeof(int));
+    h = mix(h, &el_type[e], sizeof(int));
+    h = mix(h, &mat_id[e], sizeof(int));
+    h = mix(h, &el_vol[e], sizeof(float));
     return (double)(h >> 11);
 }
