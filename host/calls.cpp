@@ -322,7 +322,8 @@ int runWorker(const Options &o) {
     // the fields' each step), unless a capture is asked for: it saves them,
     // from a handler of the library's own.
     const char *capture = std::getenv("VULMORA_CAPTURE");
-    const bool lazyFields = !(capture && *capture) && platform::onFault(resolveWorkerFault);
+    const bool lazyFields =
+        !o.fillAll && !(capture && *capture) && platform::onFault(resolveWorkerFault);
     auto fail = [&](WorkerState state, const std::string &why) {
         setText(h->message, why.c_str());
         h->state = static_cast<int32_t>(state);

@@ -1,6 +1,7 @@
 // guard.cpp - the sample's arrays made read-only in place.
 #include "guard.h"
 
+#include <atomic>
 #include <string_view>
 
 #include "platform.h"
@@ -70,6 +71,7 @@ bool InputGuard::protect(Sample &s, bool fieldsPending) {
         regions_[k] = all[k];
         pending_[k] = fieldsPending && all[k].base && all[k].bytes &&
                       (k >= kFirstField || !s.filled(all[k].base));
+        lazyFilled_[k] = false;
         if (!all[k].base || !all[k].bytes) continue;
         char *base = const_cast<char *>(all[k].base);
         ok = (pending_[k] ? platform::hidePages(base, pages(all[k].bytes))
@@ -90,17 +92,43 @@ bool InputGuard::setAccess(size_t first, size_t end, bool readOnly) const {
     return ok;
 }
 
+// One thread fills at a time: user code may read the host's arrays from
+// threads of its own. A thread that faulted on an array another thread
+// was filling makes its access once more; a second fault at the same
+// address is a write into the read-only array.
 bool InputGuard::resolve(const void *address) {
+    static std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    static thread_local const void *retried = nullptr;
+    while (busy.test_and_set(std::memory_order_acquire)) {
+    }
     int32_t array = -1;
     int64_t entry = 0;
-    if (!sample_ || !locate(address, array, entry) || !pending_[array]) return false;
-    const size_t k = static_cast<size_t>(array);
+    bool again = false;
+    if (sample_ && locate(address, array, entry)) {
+        const size_t k = static_cast<size_t>(array);
+        if (pending_[k]) {
+            again = fillPending(k);
+            retried = nullptr;
+        } else if (lazyFilled_[k] && retried != address) {
+            again = true;
+            retried = address;
+        }
+    }
+    busy.clear(std::memory_order_release);
+    return again;
+}
+
+// Fill pending array k (the integration points' three together) and make
+// it read-only.
+bool InputGuard::fillPending(size_t k) {
     const size_t first = k >= kFirstPoints ? kFirstPoints : k;
     const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
     if (!setAccess(first, end, false)) return false;
     sample_->fill(regions_[k].base);
-    for (size_t j = first; j < end; ++j)
+    for (size_t j = first; j < end; ++j) {
         pending_[j] = false;
+        lazyFilled_[j] = true;
+    }
     setAccess(first, end, true);
     return true;
 }

@@ -82,10 +82,12 @@ class InputGuard {
     // are the last three.
     static constexpr size_t kFirstField = 8, kFirstPoints = kNumGuarded - 3;
     bool setAccess(size_t first, size_t end, bool readOnly) const;
+    bool fillPending(size_t k);
     Region regions_[kNumGuarded];
     Sample *sample_ = nullptr;
     bool readOnly_ = false;
     volatile bool pending_[kNumGuarded] = {};
+    volatile bool lazyFilled_[kNumGuarded] = {}; // filled by resolve since protect
 };
 
 } // namespace vhost

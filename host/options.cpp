@@ -196,6 +196,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
             o.stressScale = std::strtod(v.c_str(), &end);
             if (*end || v.empty() || !std::isfinite(o.stressScale))
                 return error = "--stress-scale: not a finite number: " + v, false;
+        } else if (a == "--fill-all") {
+            o.fillAll = true;
         } else if (a == "--no-temp-table") {
             o.tempTable = false;
         } else if (a == "--output") {
@@ -300,6 +302,7 @@ std::vector<std::string> sampleArguments(const Options &o) {
         a.push_back(std::string(q) + "=" + std::to_string(s));
     }
     if (!o.tempTable) a.push_back("--no-temp-table");
+    if (o.fillAll) a.push_back("--fill-all");
     return a;
 }
 
@@ -346,6 +349,11 @@ The sample casting
   --stress-scale X      value of stress_scale (default 1)
   --no-temp-table       set func_temp to -9999: the properties have no
                         temperature table (checkTempTable stops)
+  --fill-all            fill every host array before the calls of each
+                        step, as the solver does; by default a worker fills
+                        each array when user code first reads it, and an
+                        array handed unread to a system call (write(fd,
+                        t1, n)) then fails with EFAULT
 
 User units (what the accessors return)
   --temp K|C|F|R        temperature unit (default K)

@@ -28,6 +28,7 @@ struct Options {
     Units units;
     double stressScale = 1.0;
     bool tempTable = true; // false: func_temp = -9999 (no temperature table)
+    bool fillAll = false;  // --fill-all: every host array filled before the calls
     std::string output = "vulmora-out";
     bool writeOutput = true;
     bool plots = true;

@@ -489,6 +489,40 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
     std::filesystem::remove_all(dir);
 }
 
+// Threads of user code reading an array no call has read yet all see it
+// filled; an unread array handed to a system call is unreadable to it
+// unless every array is filled before the calls (--fill-all).
+TEST(HostSample, ThreadsSeeFilledArraysAndFillAllServesSystemCalls) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("vulmora-host-threads-" + std::to_string(getpid()));
+    Sample s(6, 2);
+    const size_t nnod = size_t(s.nnod);
+    for (const bool all : {false, true}) {
+        std::filesystem::remove_all(dir);
+        const vtest::HostResult r = vtest::runHost(
+            VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_POINTS +
+                                  "' --nodes-per-side 6 --steps 2 --materials all --no-plots "
+                                  "--functions masssourceflowrate,texternal --output '" +
+                                  dir.string() + "'" + (all ? " --fill-all" : ""));
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const std::string sums = vtest::slurp(dir / "masssourceflowrate.values");
+        const std::string written = vtest::slurp(dir / "texternal.values");
+        ASSERT_EQ(sums.size(), nnod * 2 * 8);
+        ASSERT_EQ(written.size(), nnod * 2 * 8);
+        for (int step = 1; step <= 2; ++step) {
+            s.setStep(step);
+            double expected = 0, sum, bytes;
+            for (size_t i = 0; i < nnod; ++i)
+                expected += s.t1[i];
+            std::memcpy(&sum, sums.data() + size_t(step - 1) * nnod * 8, 8);
+            std::memcpy(&bytes, written.data() + size_t(step - 1) * nnod * 8, 8);
+            EXPECT_EQ(sum, expected) << step;
+            EXPECT_EQ(bytes, all ? double(nnod * sizeof(float)) : -1.0) << step << " " << all;
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
 // ---- the exchange block ------------------------------------------------------------
 
 TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
