@@ -210,7 +210,7 @@ namespace {
 ResultHeader *gHeader = nullptr;
 InputGuard *gGuard = nullptr;
 
-// A fault in integration-point arrays not filled yet fills them.
+// A fault in a host array not filled yet fills it.
 bool resolveWorkerFault(const void *address) {
     return gGuard && gGuard->resolve(address);
 }
@@ -235,10 +235,10 @@ template <size_t N> void setText(char (&field)[N], const char *text) {
     field[n] = 0;
 }
 
-// The file the parent made for this worker, mapped; null (message on
-// stderr) when it is not exactly that.
-// Its header is mapped; the values are written through `file`, a step at
-// a time (the file's pages are then never read in only to be overwritten).
+// The file the parent made for this worker: its header mapped, null
+// (message on stderr) when it is not exactly that file. The values are
+// written through `file`, a step at a time (the file's pages are then
+// never read in only to be overwritten).
 ResultHeader *openResult(const Options &o, const ResultShape &shape, platform::FileHandle &file) {
     std::string error;
     file = platform::openExisting(o.resultFile, shape.bytes(), error);
@@ -399,9 +399,11 @@ int runWorker(const Options &o) {
             h->calls = h->calls + 1; // func_externalcompute's calls
             continue;
         }
+        std::fill(values.begin(), values.end(), kNaN);
+        // The time of the calls, less that of filling the arrays they read.
+        const InputGuard::FillTime filledBefore = guard.fillTime();
         auto start = std::chrono::steady_clock::now();
         const double cpuStart = platform::threadCpuSeconds();
-        std::fill(values.begin(), values.end(), kNaN);
         const bool order = shape.kind == WorkerKind::Order;
         if (order) {
             const std::vector<int> shuffled = shuffledNodes(sample->nnod, s, uint32_t(o.orderSeed));
@@ -409,9 +411,12 @@ int runWorker(const Options &o) {
         } else {
             caller.evaluate(*e, f, values.data(), selected);
         }
-        h->seconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        h->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart);
+        const InputGuard::FillTime filled = guard.fillTime();
+        h->seconds += std::max(
+            0.0, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() -
+                     (filled.seconds - filledBefore.seconds));
+        h->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart -
+                                           (filled.cpuSeconds - filledBefore.cpuSeconds));
         // Step s's block (and, for the order check, its block in the second half).
         const uint64_t at = static_cast<uint64_t>(s - 1) * nsel, half = uint64_t(shape.count / 2);
         for (int copy = 0; copy < (order ? 2 : 1); ++copy) {

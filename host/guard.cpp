@@ -2,6 +2,7 @@
 #include "guard.h"
 
 #include <atomic>
+#include <chrono>
 #include <string_view>
 
 #include "platform.h"
@@ -119,17 +120,48 @@ bool InputGuard::resolve(const void *address) {
 }
 
 // Fill pending array k (the integration points' three together) and make
-// it read-only.
+// it read-only. The values go into fresh pages that then take the array's
+// place at once: another thread reading the array meanwhile faults and
+// waits, instead of reading it half filled. Where pages cannot be
+// replaced so, the array is opened and filled in place.
 bool InputGuard::fillPending(size_t k) {
     const size_t first = k >= kFirstPoints ? kFirstPoints : k;
     const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
-    if (!setAccess(first, end, false)) return false;
-    sample_->fill(regions_[k].base);
+    const auto start = std::chrono::steady_clock::now(); // clock_gettime: safe here
+    const double cpuStart = platform::threadCpuSeconds();
+    Sample::FillTargets into;
+    bool fresh = true;
+    for (size_t j = first; j < end; ++j) {
+        into.arrays[j - first] = regions_[j].base;
+        into.buffers[j - first] = platform::allocatePages(pages(regions_[j].bytes));
+        fresh = fresh && into.buffers[j - first];
+    }
+    bool ok = true;
+    if (fresh) {
+        sample_->fill(regions_[k].base, &into);
+        for (size_t j = first; j < end && ok; ++j) {
+            void *buffer = into.buffers[j - first];
+            ok = platform::protectPages(buffer, pages(regions_[j].bytes), true) &&
+                 platform::replacePages(buffer, const_cast<char *>(regions_[j].base),
+                                        pages(regions_[j].bytes));
+            if (ok) into.buffers[j - first] = nullptr;
+        }
+    }
+    for (size_t j = first; j < end; ++j)
+        if (into.buffers[j - first])
+            platform::freePages(into.buffers[j - first], pages(regions_[j].bytes));
+    if (!fresh || !ok) { // in place
+        if (!setAccess(first, end, false)) return false;
+        sample_->fill(regions_[k].base);
+        setAccess(first, end, true);
+    }
+    fillCpuSeconds_ = fillCpuSeconds_ + (platform::threadCpuSeconds() - cpuStart);
+    fillSeconds_ = fillSeconds_ +
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (size_t j = first; j < end; ++j) {
         pending_[j] = false;
         lazyFilled_[j] = true;
     }
-    setAccess(first, end, true);
     return true;
 }
 

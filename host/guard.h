@@ -72,6 +72,12 @@ class InputGuard {
     // and return true (the access is then made again). Runs in the
     // fault's signal handler.
     bool resolve(const void *address);
+    // The time spent filling arrays in resolve, so far (wall clock and the
+    // filling thread's processor time, in seconds).
+    struct FillTime {
+        double seconds = 0, cpuSeconds = 0;
+    };
+    FillTime fillTime() const { return {fillSeconds_, fillCpuSeconds_}; }
 
   private:
     struct Region {
@@ -88,6 +94,7 @@ class InputGuard {
     bool readOnly_ = false;
     volatile bool pending_[kNumGuarded] = {};
     volatile bool lazyFilled_[kNumGuarded] = {}; // filled by resolve since protect
+    volatile double fillSeconds_ = 0, fillCpuSeconds_ = 0;
 };
 
 } // namespace vhost

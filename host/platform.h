@@ -136,6 +136,11 @@ void freePages(void *data, size_t size);
 bool protectPages(void *data, size_t size, bool readOnly);
 // No access at all, until protectPages opens them again.
 bool hidePages(void *data, size_t size);
+// Put the pages at `from` (from allocatePages, `size` bytes) in place of
+// those at `to`, in one step: no thread ever sees the old pages half
+// replaced. `from` is then gone. False where that cannot be done (all
+// but Linux), with nothing changed.
+bool replacePages(void *from, void *to, size_t size);
 size_t pageSize();
 
 // ---- child processes -----------------------------------------------------------------

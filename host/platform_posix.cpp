@@ -162,23 +162,23 @@ std::string signalName(int code) {
 namespace {
 void (*gCrashHook)(const void *) = nullptr;
 bool (*gResolve)(const void *) = nullptr;
-struct sigaction gCrashAction;
 volatile sig_atomic_t gInterrupted = 0;
 
-// A fault the resolver mends returns, to make the access again, with the
-// handler armed anew. Otherwise run the hook once, then die of the same
-// signal with its default action (SA_RESETHAND restored it before we got
-// here).
+// A fault the resolver mends returns, to make the access again. Otherwise
+// this signal's default action comes back (set here, not by SA_RESETHAND,
+// which would take the handler from the other threads too: one of them
+// may be faulting on an array being filled), the hook runs once, and the
+// process dies of the same signal.
 void crashed(int sig, siginfo_t *info, void *) {
     const bool memory = sig == SIGSEGV || sig == SIGBUS;
-    if (memory && info && gResolve && gResolve(info->si_addr)) {
-        sigaction(sig, &gCrashAction, nullptr);
-        return;
-    }
+    if (memory && info && gResolve && gResolve(info->si_addr)) return;
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
     if (void (*hook)(const void *) = gCrashHook) {
         gCrashHook = nullptr;
-        const bool fault = sig == SIGSEGV || sig == SIGBUS;
-        hook(fault && info ? info->si_addr : nullptr);
+        hook(memory && info ? info->si_addr : nullptr);
     }
     raise(sig);
 }
@@ -196,10 +196,9 @@ void onCrash(void (*hook)(const void *)) {
     ss.ss_sp = altStack;
     ss.ss_size = sizeof altStack;
     sigaltstack(&ss, nullptr);
-    struct sigaction &sa = gCrashAction;
-    sa = {};
+    struct sigaction sa {};
     sa.sa_sigaction = crashed;
-    sa.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_NODEFER);
+    sa.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_NODEFER);
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         sigaction(sig, &sa, nullptr);
@@ -375,6 +374,15 @@ bool protectPages(void *data, size_t size, bool readOnly) {
 
 bool hidePages(void *data, size_t size) {
     return mprotect(data, size, PROT_NONE) == 0;
+}
+
+bool replacePages(void *from, void *to, size_t size) {
+#ifdef __linux__
+    return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) == to;
+#else
+    (void)from, (void)to, (void)size;
+    return false;
+#endif
 }
 
 // ---- child processes -------------------------------------------------------

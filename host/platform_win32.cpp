@@ -375,6 +375,10 @@ bool hidePages(void *data, size_t size) {
     return VirtualProtect(data, size, PAGE_NOACCESS, &old) != 0;
 }
 
+bool replacePages(void *, void *, size_t) {
+    return false;
+}
+
 // _isatty on the C runtime's stderr.
 bool stderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;

@@ -156,7 +156,7 @@ bool Sample::fillMesh(const void *base) {
     if (which == kMeshArrays) return false;
     const int n = nodesPerSide, ne = n - 1;
     if (which < 3) { // a coordinate
-        PageVector<double> &v = which == 0 ? x : which == 1 ? y : z;
+        double *v = out(which == 0 ? x : which == 1 ? y : z);
         size_t id = 0;
         for (int k = 0; k < n; ++k)
             for (int j = 0; j < n; ++j)
@@ -167,18 +167,21 @@ bool Sample::fillMesh(const void *base) {
                   dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
         auto inside = [&](int a) { return a >= layers && a < ne - layers; };
         const float volume = static_cast<float>(h * h * h);
+        int *type = out(elType), *material = out(matId), *corners = out(conn);
+        int **rows = out(ncon);
+        float *vol = out(elVol);
         size_t e = 0;
         for (int k = 0; k < ne; ++k)
             for (int j = 0; j < ne; ++j)
                 for (int i = 0; i < ne; ++i, ++e) {
-                    if (which == 3) elType[e] = 1;
-                    if (which == 4) matId[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-                    if (which == 5) ncon[e] = &conn[e * 8];
+                    if (which == 3) type[e] = 1;
+                    if (which == 4) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
+                    if (which == 5) rows[e] = conn.data() + e * 8; // the array's own address
                     if (which == 6)
                         for (int c = 0; c < 8; ++c)
-                            conn[e * 8 + static_cast<size_t>(c)] =
+                            corners[e * 8 + static_cast<size_t>(c)] =
                                 ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                    if (which == 7) elVol[e] = volume;
+                    if (which == 7) vol[e] = volume;
                 }
     }
     meshFilled[which] = true;
@@ -365,8 +368,14 @@ void Sample::fillPressure(float *out) const {
     }
 }
 
-bool Sample::fill(const void *base) {
-    if (fillMesh(base)) return true;
+bool Sample::fill(const void *base, const FillTargets *into) {
+    into_ = into;
+    const bool done = fillMesh(base) || fillArray(base);
+    into_ = nullptr;
+    return done;
+}
+
+bool Sample::fillArray(const void *base) {
     const struct {
         PageVector<float> *array;
         const std::vector<float> *perClass;
@@ -383,7 +392,7 @@ bool Sample::fill(const void *base) {
                     {&mushy, &level1.mushy},
                     {&fatigue, &classLife}};
     for (const auto &g : gathered)
-        if (g.array->data() == base) return gather(g.array->data(), *g.perClass), true;
+        if (g.array->data() == base) return gather(out(*g.array), *g.perClass), true;
     const struct {
         PageVector<float> *array;
         const Level *level;
@@ -392,9 +401,9 @@ bool Sample::fill(const void *base) {
                  {&u1, &level1, 0}, {&v1, &level1, 1}, {&w1, &level1, 2}};
     for (const auto &f : flows)
         if (f.array->data() == base)
-            return fillFlow(f.array->data(), f.level->flow, f.component), true;
+            return fillFlow(out(*f.array), f.level->flow, f.component), true;
     for (PageVector<float> *p : {&p0, &p1})
-        if (p->data() == base) return fillPressure(p->data()), true;
+        if (p->data() == base) return fillPressure(out(*p)), true;
     for (const PageVector<float> *p : {&fractionVoid, &epstn, &strsg})
         if (p->data() == base) return fillIntegrationPoints(), true;
     // The microstructure: each quantity's row from its per-class values.
@@ -407,7 +416,7 @@ bool Sample::fill(const void *base) {
     for (const auto &m : micros) {
         if (m.array->data() != base) continue;
         for (size_t q = 0; q < m.rows; ++q) {
-            double *row = m.array->data() + q * n;
+            double *row = out(*m.array) + q * n;
             const double *table = m.perClass->data() + q * classes;
             for (size_t i = 0; i < n; ++i)
                 row[i] = table[depthClass[i]];
@@ -506,11 +515,12 @@ void Sample::fillIntegrationPoints() {
             s[5] = static_cast<float>(sig * 0.05 * (st[p] - sr[p]) * g);
         }
     }
+    float *voids = out(fractionVoid), *strains = out(epstn), *stresses = out(strsg);
     for (size_t e = 0; e < static_cast<size_t>(nel); ++e) {
         const float *in = &table[elementKind[e] * kPointValues];
-        std::memcpy(&fractionVoid[e * 8], in, 8 * sizeof(float));
-        std::memcpy(&epstn[e * 8], in + 8, 8 * sizeof(float));
-        std::memcpy(&strsg[e * 48], in + 16, 48 * sizeof(float));
+        std::memcpy(&voids[e * 8], in, 8 * sizeof(float));
+        std::memcpy(&strains[e * 8], in + 8, 8 * sizeof(float));
+        std::memcpy(&stresses[e * 48], in + 16, 48 * sizeof(float));
     }
 }
 

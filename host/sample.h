@@ -113,7 +113,16 @@ class Sample {
     // of the integration-point arrays fills all three); false when `base`
     // starts none. Allocates nothing: it may run in a signal handler, when
     // user code first reads the array.
-    bool fill(const void *base);
+    //
+    // With `into`, each array it names is written into the buffer given
+    // for it instead (a buffer of the array's size), so that the array
+    // itself can stay unreadable to other threads until the buffer takes
+    // its place.
+    struct FillTargets {
+        const void *arrays[3] = {};
+        void *buffers[3] = {};
+    };
+    bool fill(const void *base, const FillTargets *into = nullptr);
     // Whether the mesh's array at `base` has been filled (false for any
     // other array: fields are filled afresh each step).
     bool filled(const void *base) const;
@@ -157,6 +166,14 @@ class Sample {
     static constexpr size_t kMeshArrays = 8;
     std::array<const void *, kMeshArrays> meshArrays() const;
     bool fillMesh(const void *base);
+    bool fillArray(const void *base);
+    // Where fill() writes array v: v itself, or its buffer in into_.
+    template <class T> T *out(PageVector<T> &v) const {
+        for (size_t k = 0; into_ && k < 3; ++k)
+            if (into_->arrays[k] == v.data()) return static_cast<T *>(into_->buffers[k]);
+        return v.data();
+    }
+    const FillTargets *into_ = nullptr;
     void buildMesh(bool onDemand);
     void buildDepthClasses();
     void buildElementKinds();
