@@ -120,20 +120,22 @@ bool InputGuard::resolve(const void *address) {
 }
 
 // Fill pending array k (the integration points' three together) and make
-// it read-only. The values go into fresh pages that then take the array's
-// place at once: another thread reading the array meanwhile faults and
-// waits, instead of reading it half filled. Where pages cannot be
-// replaced so, the array is opened and filled in place.
+// it read-only. With threads of user code about, the values go into fresh
+// pages that then take the array's place at once: another thread reading
+// the array meanwhile faults and waits, instead of reading it half filled.
+// Alone, or where pages cannot be replaced so, the array is opened and
+// filled in place (its pages from the last step serve again).
 bool InputGuard::fillPending(size_t k) {
     const size_t first = k >= kFirstPoints ? kFirstPoints : k;
     const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
     const auto start = std::chrono::steady_clock::now(); // clock_gettime: safe here
     const double cpuStart = platform::threadCpuSeconds();
     Sample::FillTargets into;
-    bool fresh = true;
+    bool fresh = !platform::singleThreaded();
     for (size_t j = first; j < end; ++j) {
         into.arrays[j - first] = regions_[j].base;
-        into.buffers[j - first] = platform::allocatePages(pages(regions_[j].bytes));
+        into.buffers[j - first] =
+            fresh ? platform::allocatePages(pages(regions_[j].bytes)) : nullptr;
         fresh = fresh && into.buffers[j - first];
     }
     bool ok = true;

@@ -141,6 +141,9 @@ bool hidePages(void *data, size_t size);
 // replaced. `from` is then gone. False where that cannot be done (all
 // but Linux), with nothing changed.
 bool replacePages(void *from, void *to, size_t size);
+// True when this process surely runs one thread only (safe in a signal
+// handler; false when it cannot tell).
+bool singleThreaded();
 size_t pageSize();
 
 // ---- child processes -----------------------------------------------------------------

@@ -376,6 +376,13 @@ bool hidePages(void *data, size_t size) {
     return mprotect(data, size, PROT_NONE) == 0;
 }
 
+// Linux lists a process's threads in /proc/self/task, whose link count is
+// two more than their number.
+bool singleThreaded() {
+    struct stat st {};
+    return stat("/proc/self/task", &st) == 0 && st.st_nlink == 3;
+}
+
 bool replacePages(void *from, void *to, size_t size) {
 #ifdef __linux__
     return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) == to;

@@ -379,6 +379,10 @@ bool replacePages(void *, void *, size_t) {
     return false;
 }
 
+bool singleThreaded() {
+    return false;
+}
+
 // _isatty on the C runtime's stderr.
 bool stderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
