@@ -10,7 +10,6 @@
 #include "entries.h"
 #include "guard.h"
 #include "platform.h"
-#include "sample.h"
 
 namespace vhost {
 
@@ -40,7 +39,8 @@ ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, i
 }
 
 // Material 1 the casting (its wall included), 2 the mould: the casting's
-// nodes are those of the inner box of the grid (castingNode).
+// nodes are those of the inner box of the grid (Sample::inCasting, worked
+// out from the grid alone).
 std::vector<uint8_t> ResultShape::selection() const {
     std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
     if (side <= 0) return sel;

@@ -5,7 +5,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <tuple>
 
 #include "mikral.h"
 

@@ -84,17 +84,6 @@ struct NodeState {
     double mushyStrain = 0;            // dimensionless
 };
 
-// Whether 0-based node i of a sample of n nodes per side belongs to the
-// casting (its wall included), worked out from the grid alone: the same
-// answer as Sample::inCasting without building the sample.
-inline bool castingNode(int n, size_t i) {
-    const size_t side = static_cast<size_t>(n);
-    const size_t layers = static_cast<size_t>(std::max(1, (n - 1) / 6));
-    const size_t last = side - 1 - layers;
-    const size_t ix = i % side, iy = i / side % side, iz = i / (side * side);
-    return ix >= layers && ix <= last && iy >= layers && iy <= last && iz >= layers && iz <= last;
-}
-
 class Sample {
   public:
     // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).

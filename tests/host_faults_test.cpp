@@ -137,8 +137,9 @@ TEST(HostFaults, ValuesOfTheSelectedNodesComeBackAtTheirNodes) {
         const int64_t casting = 8; // the 2 x 2 x 2 inner nodes of a 4-node side
         ASSERT_EQ(shape.selectedCount(), casting);
         const std::vector<uint8_t> selection = shape.selection();
+        const vhost::Sample sample(4, 1);
         for (size_t i = 0; i < 64; ++i)
-            ASSERT_EQ(selection[i], vhost::castingNode(4, i)) << i;
+            ASSERT_EQ(selection[i], sample.inCasting(int(i))) << i;
         const int64_t blocks = kind == vhost::WorkerKind::Order ? 6 : 3;
         ASSERT_EQ(shape.count, casting * blocks);
         std::string error;
@@ -161,7 +162,7 @@ TEST(HostFaults, ValuesOfTheSelectedNodesComeBackAtTheirNodes) {
         for (size_t b = 0; b < size_t(blocks); ++b)
             for (size_t i = 0; i < 64; ++i) {
                 const double v = r.values[b * 64 + i];
-                if (vhost::castingNode(4, i))
+                if (sample.inCasting(int(i)))
                     EXPECT_EQ(v, double(next++)) << b << " " << i;
                 else
                     EXPECT_TRUE(std::isnan(v)) << b << " " << i;

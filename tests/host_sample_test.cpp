@@ -269,13 +269,11 @@ TEST(HostSample, IntegrationPointArraysHoldEightPointsPerElement) {
         }
 }
 
-// The casting's nodes worked out from the grid alone are the sample's, and
-// so are the nodes each choice of materials selects, and their count.
+// The nodes each choice of materials selects, worked out from the grid
+// alone, are the sample's, and so is their count.
 TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
     for (int n : {4, 5, 7, 8, 13, 20, 31}) {
         Sample s(n, 1);
-        for (int i = 0; i < s.nnod; ++i)
-            ASSERT_EQ(vhost::castingNode(n, size_t(i)), s.inCasting(i)) << n << " " << i;
         for (int materials : {1, 2, 3}) {
             const auto shape =
                 vhost::ResultShape::values(vhost::WorkerKind::Entry, 0, n, 2, materials);
