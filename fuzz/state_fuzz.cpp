@@ -6,7 +6,7 @@
 // connectivity row names nodes of the mesh, and every section's extent is
 // the one its counts give.
 
-#include "host/state.h"
+#include "host/replay/state.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,0 +1,240 @@
+// checks.cpp - the unit and order checks.
+#include "checks/checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <random>
+
+#include "model/entries.h"
+#include "accessors/getVar.h"
+
+namespace vhost {
+
+namespace {
+
+// The entry points whose result is converted from the user's unit; every
+// other entry point returns a value in an internal unit. The comments of
+// the list of entry points give the same codes (a test compares them).
+struct Returned {
+    const char *entry;
+    int code;
+};
+constexpr Returned kReturned[] = {
+    {"convehtransfer", VULMORA_QTY_HEATTRANSFERCOEFF},
+    {"heatflux", VULMORA_QTY_HEATFLUX},
+    {"interhtransfer", VULMORA_QTY_HEATTRANSFERCOEFF},
+    {"masssourceflowrate", VULMORA_QTY_MASSFLOWRATE},
+    {"texternal", VULMORA_QTY_TEMPERATURE},
+    {"vximposed", VULMORA_QTY_VELOCITY},
+    {"vxsolidtransport", VULMORA_QTY_VELOCITY},
+    {"vyimposed", VULMORA_QTY_VELOCITY},
+    {"vysolidtransport", VULMORA_QTY_VELOCITY},
+    {"vzimposed", VULMORA_QTY_VELOCITY},
+    {"vzsolidtransport", VULMORA_QTY_VELOCITY},
+    {"xtranslation", VULMORA_QTY_LENGTH},
+    {"ytranslation", VULMORA_QTY_LENGTH},
+    {"ztranslation", VULMORA_QTY_LENGTH},
+};
+
+struct Selector {
+    const char *quantity;
+    int code;
+    int Units::*field;
+    std::vector<std::pair<int, const char *>> units; // selectors tried
+};
+
+const std::vector<Selector> &selectorTable() {
+    static const std::vector<Selector> t = {
+        {"temperature",
+         VULMORA_QTY_TEMPERATURE,
+         &Units::temp,
+         {{1, "K"}, {2, "C"}, {3, "F"}, {4, "R"}}},
+        {"length", VULMORA_QTY_LENGTH, &Units::coor, {{1, "m"}, {2, "cm"}, {3, "mm"}, {5, "in"}}},
+        {"velocity",
+         VULMORA_QTY_VELOCITY,
+         &Units::velocity,
+         {{1, "m/s"}, {2, "cm/s"}, {3, "mm/s"}}},
+        {"heat flux",
+         VULMORA_QTY_HEATFLUX,
+         &Units::heatflux,
+         {{1, "W/m2"}, {2, "cal/(s cm2)"}, {4, "BTU/(s ft2)"}}},
+        {"heat-transfer coefficient",
+         VULMORA_QTY_HEATTRANSFERCOEFF,
+         &Units::heattransfercoeff,
+         {{1, "W/(m2 K)"}, {2, "cal/(s cm2 K)"}, {4, "BTU/(s ft2 F)"}}},
+        {"mass flow rate",
+         VULMORA_QTY_MASSFLOWRATE,
+         &Units::massflowrate,
+         {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
+    };
+    return t;
+}
+
+std::string unitName(const Selector &s, int sel) {
+    for (const auto &[k, name] : s.units)
+        if (k == sel) return name;
+    return "selector " + std::to_string(sel);
+}
+
+} // namespace
+
+int returnedQuantity(const std::string &entry) {
+    for (const Returned &r : kReturned)
+        if (entry == r.entry) return r.code;
+    return kNotConverted;
+}
+
+std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
+    std::vector<UnitVariant> out;
+    for (const Selector &s : selectorTable()) {
+        // Temperature, length and velocity reach every function through the
+        // accessors; the other selectors only through what it returns.
+        const bool read = s.code == VULMORA_QTY_TEMPERATURE || s.code == VULMORA_QTY_LENGTH ||
+                          s.code == VULMORA_QTY_VELOCITY;
+        if (!read && s.code != quantity) continue;
+        for (const auto &[sel, name] : s.units) {
+            if (base.*s.field == sel) continue;
+            UnitVariant v;
+            v.units = base;
+            v.units.*s.field = sel;
+            v.label = std::string(s.quantity) + " " + name;
+            out.push_back(v);
+        }
+    }
+    return out;
+}
+
+std::string baseLabel(const Units &base, const UnitVariant &v) {
+    for (const Selector &s : selectorTable())
+        if (base.*s.field != v.units.*s.field)
+            return std::string(s.quantity) + " " + unitName(s, base.*s.field);
+    return "the base units";
+}
+
+bool checkUnits(const std::string &entry, const Units &base, const std::vector<double> &baseValues,
+                const UnitVariant &v, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f) {
+    const int q = returnedQuantity(entry);
+    auto internal = [&](const Units &u, double x) {
+        return q == kNotConverted ? x : toInternal(q, u, x);
+    };
+    const size_t n = nodeMaterial.size();
+    double scale = 0;
+    for (size_t k = 0; k < baseValues.size() && k < values.size(); ++k)
+        if (nodeMaterial[k % n] && std::isfinite(baseValues[k]))
+            scale = std::max(scale, std::fabs(internal(base, baseValues[k])));
+    const double allowed = 1e-9 * scale + 1e-300;
+    f = Finding{};
+    double worst = -1;
+    for (size_t k = 0; k < baseValues.size() && k < values.size(); ++k) {
+        if (!nodeMaterial[k % n]) continue;
+        const double a = internal(base, baseValues[k]), b = internal(v.units, values[k]);
+        if (std::isnan(a) && std::isnan(b)) continue;
+        const double d = std::fabs(a - b);
+        if (d <= allowed) continue;
+        ++f.count;
+        const double score = std::isnan(d) ? INFINITY : d;
+        if (score > worst) {
+            worst = score;
+            f.node = static_cast<int>(k % n) + 1;
+            f.step = static_cast<int>(k / n) + 1;
+            f.first = a, f.second = b;
+            f.firstRaw = baseValues[k], f.secondRaw = values[k];
+        }
+    }
+    f.entry = entry;
+    f.what = "under " + v.label;
+    return f.count > 0;
+}
+
+std::vector<Finding> checkOrder(const std::string &entry, const std::vector<double> &baseValues,
+                                const std::vector<double> &twice,
+                                const std::vector<uint8_t> &nodeMaterial) {
+    std::vector<Finding> out;
+    const size_t n = nodeMaterial.size(), count = baseValues.size();
+    if (twice.size() != 2 * count) return out;
+    const struct {
+        const char *what;
+        const double *first, *second;
+    } pairs[] = {{"in a shuffled order of the nodes", baseValues.data(), twice.data()},
+                 {"when called again at the same node", twice.data(), twice.data() + count}};
+    for (const auto &p : pairs) {
+        Finding f;
+        f.entry = entry;
+        f.what = p.what;
+        for (size_t k = 0; k < count; ++k) {
+            if (!nodeMaterial[k % n]) continue;
+            const double a = p.first[k], b = p.second[k];
+            if (std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b))) continue;
+            if (f.count++ == 0) {
+                f.node = static_cast<int>(k % n) + 1;
+                f.step = static_cast<int>(k / n) + 1;
+                f.first = f.firstRaw = a;
+                f.second = f.secondRaw = b;
+            }
+        }
+        if (f.count) out.push_back(f);
+    }
+    return out;
+}
+
+bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, Finding &f) {
+    f = Finding{};
+    f.entry = entry;
+    const size_t n = nodeMaterial.size();
+    for (size_t k = 0; k < values.size(); ++k) {
+        const double x = values[k];
+        if (!nodeMaterial[k % n] || std::isnan(x) || (x >= lo && x <= hi)) continue;
+        if (f.count++ == 0) {
+            f.node = static_cast<int>(k % n) + 1;
+            f.step = static_cast<int>(k / n) + 1;
+            f.first = f.firstRaw = x;
+        }
+    }
+    return f.count > 0;
+}
+
+std::string costNote(const std::string &entry, double perCall, double perCallSmall, double fewer) {
+    // Below a microsecond a call costs too little to matter, and to time.
+    if (!(perCall > 1e-6) || !(perCallSmall > 0) || fewer < 4) return "";
+    const double growth = perCall / perCallSmall;
+    if (growth < fewer / 3) return "";
+    char buf[640];
+    std::snprintf(buf, sizeof buf,
+                  "func_%s: the time per call grows with the mesh: %.3g us on this mesh, %.3g us "
+                  "on one with %.3g times fewer nodes (%.1f times less). It likely searches the "
+                  "mesh at every call (nodNum, a loop over the nodes or elements): search once, "
+                  "at the first call or in func_externalcompute when its flag is 0, and keep "
+                  "the result\n",
+                  entry.c_str(), perCall * 1e6, perCallSmall * 1e6, fewer, growth);
+    return buf;
+}
+
+std::string findingText(const Finding &f, const char *firstLabel, const char *secondLabel) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf,
+                  "func_%s: the result changes %s: at node %d, step %d: %s %.17g, %s %.17g "
+                  "(%lld values differ)\n",
+                  f.entry.c_str(), f.what.c_str(), f.node, f.step, firstLabel, f.first, secondLabel,
+                  f.second, static_cast<long long>(f.count));
+    return buf;
+}
+
+std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed) {
+    std::vector<int> order(static_cast<size_t>(nnod));
+    std::iota(order.begin(), order.end(), 1);
+    // The shuffle written out: std::shuffle's sequence differs between
+    // standard libraries, this one does not.
+    std::mt19937 rng(seed * 1000003u + static_cast<uint32_t>(step));
+    for (size_t i = order.size(); i > 1; --i) {
+        const size_t j = static_cast<size_t>(rng() % i);
+        std::swap(order[i - 1], order[j]);
+    }
+    return order;
+}
+
+} // namespace vhost

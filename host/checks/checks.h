@@ -1,0 +1,88 @@
+// checks.h - what users get wrong that a plain run does not show: results
+// that depend on the unit selections, and results that depend on the order
+// of the calls (hidden state).
+//
+// Both compare values of workers that evaluated the same entry point
+// differently: a worker with other unit selectors (its result converted
+// back to the internal unit by the quantity the entry point returns), and
+// a worker that visits the nodes of every step in a shuffled order and
+// calls each node twice in a row. User code runs only in the workers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace vhost {
+
+// The quantity code of what an entry point returns (that of the unit
+// converters: -1 temperature, 0 length, 6 heat flux, 7 heat-transfer
+// coefficient, 8 velocity, 13 mass flow rate), or kNotConverted for a
+// value in an internal unit that is never converted (density, moduli,
+// stresses, ratios, expansion).
+constexpr int kNotConverted = 1000;
+int returnedQuantity(const std::string &entry);
+
+// Converts `x` of quantity `code` from the user unit of `u` to the
+// internal one (the library's own converter, set up by the caller).
+using ToInternalFn = double (*)(int code, const Units &u, double x);
+
+// A selection of units that differs from the base run's in one selector.
+struct UnitVariant {
+    std::string label; // e.g. "temperature F"
+    Units units;
+};
+
+// The variants an entry point returning `quantity` is evaluated under:
+// temperature K, C, F, R; length m, cm, mm, in; velocity m/s, cm/s,
+// mm/s; and the selectors of the quantity it returns (heat flux,
+// heat-transfer coefficient, mass flow rate), each but the base's own.
+std::vector<UnitVariant> unitVariants(const Units &base, int quantity);
+
+// The label of the base selection of the variant's selector, e.g. "temperature K".
+std::string baseLabel(const Units &base, const UnitVariant &v);
+
+// A value that differs between two evaluations.
+struct Finding {
+    std::string entry;
+    std::string what; // "under temperature C", "in a shuffled order", ...
+    int node = 0, step = 0;
+    double first = 0, second = 0;       // as compared (internal units for the unit check)
+    double firstRaw = 0, secondRaw = 0; // as returned
+    int64_t count = 0;                  // values that differ
+};
+
+// The unit check of one variant: values (steps x nnod) of the base run and
+// of the variant, converted back; a difference beyond rounding (relative
+// 1e-9 of the entry's largest value) is a finding. False when none.
+bool checkUnits(const std::string &entry, const Units &base, const std::vector<double> &baseValues,
+                const UnitVariant &v, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f);
+
+// The order check: `twice` holds the shuffled run's values then the
+// repeated calls' (2 x steps x nnod). Any value not bit-identical to the
+// base run's is a finding (at most two: shuffled order, repeated call).
+std::vector<Finding> checkOrder(const std::string &entry, const std::vector<double> &baseValues,
+                                const std::vector<double> &twice,
+                                const std::vector<uint8_t> &nodeMaterial);
+
+// --expect: the values of `entry` (steps x nnod) outside [lo, hi] at the
+// evaluated nodes (NaN is reported apart). False when none.
+bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+                const std::vector<uint8_t> &nodeMaterial, Finding &f);
+
+// --check-cost: the time per call on the run's mesh against that on a mesh
+// with `fewer` times fewer nodes. A note with advice when it grows with the
+// mesh (more than a third of the ratio of the nodes), else empty.
+std::string costNote(const std::string &entry, double perCall, double perCallSmall, double fewer);
+
+// A finding as report lines.
+std::string findingText(const Finding &f, const char *firstLabel, const char *secondLabel);
+
+// The order in which a checking worker visits the nodes of `step`: the
+// 1-based nodes 1..nnod shuffled by `seed` and the step.
+std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed);
+
+} // namespace vhost

@@ -1,0 +1,410 @@
+// compare.cpp - the run description, reading a reference, comparing.
+#include "checks/compare.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "model/caller.h"
+#include "model/entries.h"
+#include "output/report.h"
+#include "model/sample.h"
+#include "accessors/getVar.h"
+
+namespace vhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kFirstLine = "vulmora-host run 1";
+constexpr uintmax_t kMaxDescription = 64 * 1024;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string version() {
+    return std::to_string(VULMORA_VERSION_MAJOR) + "." + std::to_string(VULMORA_VERSION_MINOR) +
+           "." + std::to_string(VULMORA_VERSION_PATCH);
+}
+
+// The selectors in a fixed order, for writing and reading alike.
+int *selectors(Units &u, size_t k) {
+    int *all[] = {&u.temp,     &u.coor,        &u.thermalconductivity,
+                  &u.time,     &u.heatflux,    &u.heattransfercoeff,
+                  &u.velocity, &u.massflowrate};
+    return k < std::size(all) ? all[k] : nullptr;
+}
+constexpr size_t kSelectors = 8;
+
+// A whole number in [lo, hi], all of `s`.
+bool wholeNumber(const std::string &s, long lo, long hi, int &out) {
+    if (s.empty() || s.size() > 12) return false;
+    char *end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (*end || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes) {
+    RunDescription d;
+    d.version = version();
+    d.library = o.library;
+    d.nodesPerSide = o.nodesPerSide;
+    d.steps = o.steps;
+    d.materials = o.materials;
+    d.stressScale = o.stressScale;
+    d.tempTable = o.tempTable;
+    d.units = o.units;
+    for (const Outcome &e : outcomes)
+        if (e.hasValues() && !e.result.values.empty()) d.entries.push_back(e.name);
+    return d;
+}
+
+std::string runDescriptionText(const RunDescription &d) {
+    std::string t = std::string(kFirstLine) + "\n";
+    char buf[64];
+    t += "version " + d.version + "\n";
+    t += "library " + d.library + "\n";
+    t += "nodes-per-side " + std::to_string(d.nodesPerSide) + "\n";
+    t += "steps " + std::to_string(d.steps) + "\n";
+    t += "materials " + std::to_string(d.materials) + "\n";
+    std::snprintf(buf, sizeof buf, "stress-scale %.17g\n", d.stressScale);
+    t += buf;
+    t += std::string("temp-table ") + (d.tempTable ? "1" : "0") + "\n";
+    Units u = d.units;
+    t += "units";
+    for (size_t k = 0; k < kSelectors; ++k)
+        t += " " + std::to_string(*selectors(u, k));
+    t += "\n";
+    for (const std::string &e : d.entries)
+        t += "entry " + e + "\n";
+    return t;
+}
+
+bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error) {
+    d = RunDescription{};
+    std::istringstream in(text);
+    std::string line;
+    int lineNo = 0;
+    bool seen[8] = {};
+    auto bad = [&](const std::string &why) {
+        error = "line " + std::to_string(lineNo) + ": " + why;
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (lineNo == 1) {
+            if (line != kFirstLine) return bad("not the description of a vulmora-host run");
+            continue;
+        }
+        const size_t sp = line.find(' ');
+        const std::string key = line.substr(0, sp);
+        const std::string value = sp == std::string::npos ? "" : line.substr(sp + 1);
+        auto once = [&](int k) {
+            if (seen[k]) return bad(key + " given twice");
+            seen[k] = true;
+            return true;
+        };
+        static const char *const keys[] = {"version",   "library",      "nodes-per-side", "steps",
+                                           "materials", "stress-scale", "temp-table",     "units"};
+        for (int k = 0; k < 8; ++k)
+            if (key == keys[k] && !once(k)) return false;
+        if (key == "version") {
+            d.version = value;
+        } else if (key == "library") {
+            d.library = value;
+        } else if (key == "nodes-per-side") {
+            if (!wholeNumber(value, 4, 1000, d.nodesPerSide))
+                return bad("nodes-per-side must be 4 to 1000");
+        } else if (key == "steps") {
+            if (!wholeNumber(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
+        } else if (key == "materials") {
+            if (!wholeNumber(value, 1, 3, d.materials)) return bad("materials must be 1 to 3");
+        } else if (key == "stress-scale") {
+            char *end = nullptr;
+            d.stressScale = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end || !std::isfinite(d.stressScale))
+                return bad("stress-scale must be a finite number");
+        } else if (key == "temp-table") {
+            if ((value != "0" && value != "1")) return bad("temp-table must be 0 or 1");
+            d.tempTable = value == "1";
+        } else if (key == "units") {
+            std::istringstream w(value);
+            std::string s;
+            size_t k = 0;
+            while (w >> s) {
+                int *slot = selectors(d.units, k++);
+                if (!slot || !wholeNumber(s, 1, 10, *slot))
+                    return bad("units must be 8 selectors from 1 to 10");
+            }
+            if (k != kSelectors) return bad("units must be 8 selectors from 1 to 10");
+        } else if (key == "entry") {
+            const EntryPoint *e = findEntryPoint(value);
+            if (!e || value != e->name) return bad("unknown entry point '" + value + "'");
+            if (std::find(d.entries.begin(), d.entries.end(), value) != d.entries.end())
+                return bad("entry point " + value + " given twice");
+            d.entries.push_back(value);
+        } else {
+            return bad("unknown key '" + key.substr(0, 40) + "'");
+        }
+    }
+    if (lineNo == 0) return error = "empty", false;
+    for (int k = 2; k < 8; ++k)
+        if (!seen[k])
+            return error = "incomplete (no nodes-per-side, steps, materials, "
+                           "stress-scale, temp-table or units line)",
+                   false;
+    return true;
+}
+
+std::string valuesBytes(const std::vector<double> &v) {
+    std::string raw(v.size() * 8, '\0');
+    for (size_t i = 0; i < v.size(); ++i) {
+        uint64_t bits;
+        std::memcpy(&bits, &v[i], sizeof bits);
+        for (size_t b = 0; b < 8; ++b)
+            raw[i * 8 + b] = static_cast<char>(static_cast<unsigned char>(bits >> (8 * b)));
+    }
+    return raw;
+}
+
+bool readReferenceDescription(const std::string &dir, Reference &ref, std::string &error) {
+    ref.dir = dir;
+    const fs::path path = fs::path(dir) / "run.txt";
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return error = "--compare " + dir + ": no such folder", false;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec || !fs::is_regular_file(path, ec))
+        return error = "--compare " + dir +
+                       ": no run.txt (not the output folder of a run of this version)",
+               false;
+    if (size > kMaxDescription) return error = path.string() + ": too large", false;
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return error = path.string() + ": cannot be read", false;
+    if (!parseRunDescription(text, ref.run, error)) {
+        error = path.string() + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDescription &cur) {
+    std::vector<std::string> d;
+    auto differ = [&](const char *what, const std::string &a, const std::string &b) {
+        if (a != b) d.push_back(std::string(what) + ": reference " + a + ", this run " + b);
+    };
+    differ("nodes per side", std::to_string(ref.nodesPerSide), std::to_string(cur.nodesPerSide));
+    differ("steps", std::to_string(ref.steps), std::to_string(cur.steps));
+    differ("materials", std::to_string(ref.materials), std::to_string(cur.materials));
+    char a[32], b[32];
+    std::snprintf(a, sizeof a, "%.17g", ref.stressScale);
+    std::snprintf(b, sizeof b, "%.17g", cur.stressScale);
+    differ("stress scale", a, b);
+    differ("temperature table", ref.tempTable ? "yes" : "no", cur.tempTable ? "yes" : "no");
+    static const char *const names[kSelectors] = {
+        "temperature unit", "length unit",        "thermal conductivity unit",
+        "time unit",        "heat flux unit",     "heat-transfer coefficient unit",
+        "velocity unit",    "mass flow rate unit"};
+    Units ru = ref.units, cu = cur.units;
+    for (size_t k = 0; k < kSelectors; ++k)
+        differ(names[k], "selector " + std::to_string(*selectors(ru, k)),
+               "selector " + std::to_string(*selectors(cu, k)));
+    return d;
+}
+
+bool loadReferenceValues(Reference &ref, const std::vector<std::string> &names,
+                         std::string &error) {
+    const uint64_t n = uint64_t(ref.run.nodesPerSide) * uint64_t(ref.run.nodesPerSide) *
+                       uint64_t(ref.run.nodesPerSide) * uint64_t(ref.run.steps);
+    for (const std::string &name : names) {
+        if (std::find(ref.run.entries.begin(), ref.run.entries.end(), name) ==
+            ref.run.entries.end())
+            continue;
+        const fs::path path = fs::path(ref.dir) / (name + ".values");
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(path, ec);
+        if (ec || !fs::is_regular_file(path, ec)) return error = path.string() + ": missing", false;
+        if (size != n * 8)
+            return error = path.string() + ": " + std::to_string(size) + " bytes, not the " +
+                           std::to_string(n * 8) + " its run.txt gives",
+                   false;
+        std::ifstream in(path, std::ios::binary);
+        std::vector<unsigned char> raw(static_cast<size_t>(n * 8));
+        if (!in.read(reinterpret_cast<char *>(raw.data()),
+                     static_cast<std::streamsize>(raw.size())))
+            return error = path.string() + ": cannot be read", false;
+        std::vector<double> v(static_cast<size_t>(n));
+        for (size_t i = 0; i < v.size(); ++i) {
+            uint64_t bits = 0;
+            for (size_t b = 0; b < 8; ++b)
+                bits |= uint64_t(raw[i * 8 + b]) << (8 * b);
+            std::memcpy(&v[i], &bits, sizeof bits);
+        }
+        ref.loaded.push_back(name);
+        ref.values.push_back(std::move(v));
+    }
+    return true;
+}
+
+bool Comparison::failed() const {
+    if (!shape.empty()) return true;
+    for (const EntryComparison &e : entries)
+        if (e.verdict == EntryComparison::Differs || e.verdict == EntryComparison::NotEvaluated ||
+            e.verdict == EntryComparison::OnlyInReference)
+            return true;
+    return false;
+}
+
+namespace {
+
+// One entry point, value by value over the evaluated nodes.
+void compareValues(EntryComparison &c, const std::vector<double> &cur,
+                   const std::vector<double> &ref, const std::vector<uint8_t> &nodeMaterial,
+                   const Tolerance &tol) {
+    const size_t n = nodeMaterial.size();
+    c.difference.assign(cur.size(), kNaN);
+    double worstExcess = -1;
+    for (size_t k = 0; k < cur.size(); ++k) {
+        if (!nodeMaterial[k % n]) continue;
+        const double a = cur[k], b = ref[k];
+        uint64_t ba, bb;
+        std::memcpy(&ba, &a, 8);
+        std::memcpy(&bb, &b, 8);
+        const bool bothNaN = std::isnan(a) && std::isnan(b);
+        c.difference[k] = bothNaN ? 0.0 : a - b;
+        if (ba == bb || bothNaN) continue;
+        ++c.differing;
+        const double diff = std::fabs(a - b);
+        const double allowed = tol.atol + tol.rtol * std::max(std::fabs(a), std::fabs(b));
+        const bool beyond = !(diff <= allowed); // NaN against a number is beyond
+        c.beyond += beyond;
+        // The place reported: the worst excess over the tolerance (a NaN first).
+        const double excess = std::isnan(diff) ? std::numeric_limits<double>::infinity()
+                                               : (allowed > 0 ? diff / allowed : diff);
+        if (excess > worstExcess) {
+            worstExcess = excess;
+            c.largest = diff;
+            c.node = static_cast<int>(k % n) + 1;
+            c.step = static_cast<int>(k / n) + 1;
+            c.value = a, c.reference = b;
+        }
+    }
+    c.verdict = c.beyond      ? EntryComparison::Differs
+                : c.differing ? EntryComparison::Within
+                              : EntryComparison::Same;
+}
+
+} // namespace
+
+Comparison compareRuns(const Reference &ref, const RunDescription &cur,
+                       const std::vector<Outcome> &outcomes,
+                       const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol) {
+    Comparison c;
+    c.shape = shapeDifferences(ref.run, cur);
+    if (!c.shape.empty()) return c;
+    auto has = [](const std::vector<std::string> &v, const std::string &s) {
+        return std::find(v.begin(), v.end(), s) != v.end();
+    };
+    for (const Outcome &o : outcomes) {
+        if (o.name == "externalcompute") continue;
+        const bool inRef = has(ref.run.entries, o.name);
+        const bool here = has(cur.entries, o.name);
+        if (!inRef && !here) continue;
+        EntryComparison e;
+        e.name = o.name;
+        if (!inRef) {
+            e.verdict = EntryComparison::OnlyHere;
+        } else if (!here) {
+            e.verdict = EntryComparison::NotEvaluated;
+        } else {
+            const size_t k = static_cast<size_t>(
+                std::find(ref.loaded.begin(), ref.loaded.end(), o.name) - ref.loaded.begin());
+            if (k == ref.loaded.size()) continue; // not loaded: cannot happen after a load
+            compareValues(e, o.result.values, ref.values[k], nodeMaterial, tol);
+        }
+        c.entries.push_back(std::move(e));
+    }
+    for (const std::string &name : ref.run.entries) {
+        bool seen = false;
+        for (const Outcome &o : outcomes)
+            seen = seen || o.name == name;
+        if (!seen) {
+            EntryComparison e;
+            e.name = name;
+            e.verdict = EntryComparison::OnlyInReference;
+            c.entries.push_back(std::move(e));
+        }
+    }
+    return c;
+}
+
+std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
+                             Sample &sample) {
+    std::string t = "Comparison with " + ref.dir + " (" + ref.run.library + ", vulmora-host " +
+                    ref.run.version + "):\n";
+    char buf[512];
+    if (!c.shape.empty()) {
+        t += "  the runs differ in shape, so no values were compared:\n";
+        for (const std::string &s : c.shape)
+            t += "    " + s + "\n";
+        return t;
+    }
+    std::snprintf(buf, sizeof buf,
+                  "  tolerance: |value - reference| <= %g + %g x max(|value|, |reference|)\n",
+                  tol.atol, tol.rtol);
+    t += buf;
+    for (const EntryComparison &e : c.entries) {
+        const std::string name = "func_" + e.name;
+        switch (e.verdict) {
+        case EntryComparison::Same:
+            std::snprintf(buf, sizeof buf, "  %-30s same\n", name.c_str());
+            t += buf;
+            break;
+        case EntryComparison::Within:
+        case EntryComparison::Differs:
+            std::snprintf(buf, sizeof buf,
+                          "  %-30s %s: %lld values not identical, %lld beyond the tolerance; the "
+                          "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g)\n",
+                          name.c_str(),
+                          e.verdict == EntryComparison::Differs ? "DIFFERS" : "within tolerance",
+                          static_cast<long long>(e.differing), static_cast<long long>(e.beyond),
+                          e.node, e.step, e.value, e.reference, e.largest);
+            t += buf;
+            if (e.verdict == EntryComparison::Differs) {
+                sample.setStep(e.step);
+                t += "    the fields there:\n" + describeNode(sample, e.node, nullptr, false);
+            }
+            break;
+        case EntryComparison::OnlyHere:
+            std::snprintf(buf, sizeof buf,
+                          "  %-30s only in this run (the reference has no values of it)\n",
+                          name.c_str());
+            t += buf;
+            break;
+        case EntryComparison::OnlyInReference:
+            std::snprintf(buf, sizeof buf,
+                          "  %-30s DIFFERS: only in the reference (not evaluated in this run)\n",
+                          name.c_str());
+            t += buf;
+            break;
+        case EntryComparison::NotEvaluated:
+            std::snprintf(buf, sizeof buf,
+                          "  %-30s DIFFERS: the reference has values, this run has none (it "
+                          "failed or is a placeholder)\n",
+                          name.c_str());
+            t += buf;
+            break;
+        }
+    }
+    return t;
+}
+
+} // namespace vhost

@@ -1,0 +1,95 @@
+// compare.h - a saved run and the comparison of a later run with it.
+//
+// The output folder describes itself: run.txt names the library, the
+// sample's size, the materials, the unit selectors and the entry points
+// whose values were saved, and <entry>.values holds those values exactly
+// (little-endian doubles, step-major, every node). --compare DIR reads
+// such a folder as untrusted input: every line of run.txt is checked, every
+// values file must have exactly the size the description gives, and a run
+// of another shape is reported as such, never compared value by value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace vhost {
+
+struct Outcome;
+class Sample;
+
+// What decides the shape and the meaning of a run's values.
+struct RunDescription {
+    std::string version, library;
+    int nodesPerSide = 0, steps = 0, materials = 0;
+    double stressScale = 1;
+    bool tempTable = true;
+    Units units;
+    std::vector<std::string> entries; // values saved, in run order
+};
+
+// The description of the current run: entries with values.
+RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes);
+
+// run.txt as written, and read back (false with the reason).
+std::string runDescriptionText(const RunDescription &d);
+bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error);
+
+// <entry>.values: the doubles as little-endian bytes.
+std::string valuesBytes(const std::vector<double> &v);
+
+// A reference run: its description, then the values of the entry points
+// the current run shares with it (loaded only when the shapes agree).
+struct Reference {
+    std::string dir;
+    RunDescription run;
+    std::vector<std::string> loaded;         // entry names
+    std::vector<std::vector<double>> values; // per loaded entry, steps x nnod
+};
+
+// Read DIR's description; false with the reason.
+bool readReferenceDescription(const std::string &dir, Reference &ref, std::string &error);
+
+// What differs in shape between the reference and the current run, one
+// line each (entry-point sets excluded: those are per entry point).
+std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDescription &cur);
+
+// Load the values of `names` that the reference has; false with the reason.
+bool loadReferenceValues(Reference &ref, const std::vector<std::string> &names, std::string &error);
+
+struct Tolerance {
+    double rtol = 1e-6, atol = 0;
+};
+
+// One entry point compared.
+struct EntryComparison {
+    enum Verdict { Same, Within, Differs, OnlyHere, OnlyInReference, NotEvaluated };
+    std::string name;
+    Verdict verdict = Same;
+    int64_t differing = 0, beyond = 0; // values not bit-identical, beyond the tolerance
+    double largest = 0;                // largest absolute difference
+    int node = 0, step = 0;            // where (1-based)
+    double value = 0, reference = 0;
+    std::vector<double> difference; // steps x nnod: value - reference (NaN where not evaluated)
+};
+
+struct Comparison {
+    std::vector<std::string> shape; // differences of shape: nothing compared then
+    std::vector<EntryComparison> entries;
+    bool failed() const;
+};
+
+// Compare the current outcomes with the reference. `nodeMaterial` is 0 at
+// the nodes not evaluated.
+Comparison compareRuns(const Reference &ref, const RunDescription &cur,
+                       const std::vector<Outcome> &outcomes,
+                       const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol);
+
+// The report: a line per entry point, the largest difference with the
+// fields at its node. `describe` gives those fields.
+std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
+                             Sample &sample);
+
+} // namespace vhost

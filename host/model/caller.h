@@ -1,0 +1,105 @@
+// calls.h - calling entry points as the solver does.
+//
+// Thermal and flow properties are called in nodal microstructure mode
+// (location = 1) at every node. Mechanical properties go through the
+// stress analysis' cycle at each step: one call in registration mode
+// (location = -1, mic_lastp zeroed) marks the microstructure quantities
+// the function reads; the marked constituents and auxiliary variables get
+// slots 0, 1, ... in mic_lastp in the order of their active indices; then,
+// per node, loc_micro and loc_poro are filled from the marked quantities
+// and the function is called in local mode (location = 2). cur_node is
+// node - 1 for every call. func_externalcompute(NULL, flag) is called once
+// at the start of every step, flag being the number of steps already done.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/binding.h"
+#include "worker/protocol.h"
+
+namespace vhost {
+
+class Sample;
+class InputGuard;
+struct ResultHeader;
+
+// What the registration call marked.
+struct Marks {
+    bool poros = false;
+    std::vector<int> constituents, auxiliaries; // active indices, ascending
+};
+
+// A quantity the registration call did not mark still gets a slot of its
+// own in local mode, holding a NaN that names it: a read that only some
+// branches make then returns that NaN instead of another quantity's value,
+// and the NaN report says which quantity it was.
+enum class Unmarked { Constituent, Auxiliary, Porosity };
+double unmarkedNaN(Unmarked kind, int index);
+// The quantity `x` names when it is such a NaN; false otherwise.
+bool decodeUnmarked(double x, Unmarked &kind, int &index);
+// "constituent 1 (eutectic Si), getFraction(1)" and the like.
+std::string unmarkedName(Unmarked kind, int index);
+
+// 1 for every node of the materials the options select (1-based material
+// of a node: 1 the casting, wall included; 2 the mould), else 0.
+std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);
+
+class Caller {
+  public:
+    Caller(Library &lib, Sample &sample, const Options &o);
+    // Where the position of every call is written (the worker's result
+    // file); by default a header of the caller's own.
+    void track(ResultHeader *h) { pos_ = h; }
+    // Make the input arrays read-only in place at every step; with
+    // `lazyFields` each field array is filled only when first read (the
+    // guard's resolve() must then be called on memory faults).
+    void guard(InputGuard *g, bool lazyFields = false) { guard_ = g, lazyFields_ = lazyFields; }
+    // Make step s current: fields, block, then func_externalcompute.
+    void beginStep(int s);
+    // The entry point at every selected node of the current step into
+    // out[0..nnod) (the others are left as they are). With `order` (1-based
+    // nodes) the nodes are visited in that order; with `again` each call is
+    // made a second time at once, its value into again[0..nnod).
+    void evaluate(const EntryPoint &e, PropertyFn f, double *out,
+                  const std::vector<uint8_t> &selected, const std::vector<int> *order = nullptr,
+                  double *again = nullptr);
+    // Registration call of a mechanical entry point; assigns the slots.
+    Marks registration(PropertyFn f);
+    // Fill loc_micro / loc_poro from the marks for 1-based `node`.
+    void fillLocal(const Marks &m, int node);
+
+  private:
+    Library &lib_;
+    Sample &s_;
+    const Options &o_;
+    std::vector<int> lastp_;
+    std::unique_ptr<ResultHeader> own_;
+    ResultHeader *pos_;
+    InputGuard *guard_ = nullptr;
+    bool lazyFields_ = false;
+};
+
+// The hidden --worker mode: list the library's entry points (survey),
+// evaluate one entry point (or "externalcompute") over every step, writing
+// position and values into the result file the parent made. Returns the
+// exit status.
+int runWorker(const Options &o);
+
+// What the result file of `o`'s worker holds (o.worker names it).
+ResultShape workerShape(const Options &o);
+
+// --node/--step: print what the accessors read at the node, then call each
+// entry point of o.functions there, in this process. Returns the exit status.
+int runProbe(const Options &o);
+
+// What the accessors read at 1-based `node` of the sample's current step,
+// as lines of text (host units, with the user units where they differ).
+// `fromCGS` (the library's converter, may be null) adds the user units.
+// Element data (integration-point means, stresses) only when `elements`:
+// a report on a thermal property has no use for them.
+std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elements = true);
+
+} // namespace vhost

@@ -1,0 +1,189 @@
+// guard.cpp - the sample's arrays made read-only in place.
+#include "model/guard.h"
+
+#include <atomic>
+#include <chrono>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "model/sample.h"
+
+namespace vhost {
+
+static_assert(std::string_view(kGuardedArrays[7]) == "el_vol" &&
+                  std::string_view(kGuardedArrays[8]) == "t0" &&
+                  std::string_view(kGuardedArrays[kNumGuarded - 3]) == "fraction_void" &&
+                  std::string_view(kGuardedArrays[kNumGuarded - 1]) == "strsg",
+              "the mesh, then the fields, the integration points last");
+
+namespace {
+
+// The pages an array of `bytes` occupies (its storage is whole pages).
+size_t pages(size_t bytes) {
+    const size_t page = platform::pageSize();
+    return (bytes + page - 1) / page * page;
+}
+
+} // namespace
+
+bool InputGuard::protect(Sample &s, bool fieldsPending) {
+    auto region = [](const auto &v) {
+        using T = typename std::remove_reference_t<decltype(v)>::value_type;
+        return Region{reinterpret_cast<const char *>(v.data()), v.size() * sizeof(T), sizeof(T)};
+    };
+    const Region all[kNumGuarded] = {
+        region(s.x),
+        region(s.y),
+        region(s.z),
+        region(s.elType),
+        region(s.matId),
+        region(s.ncon),
+        region(s.conn),
+        region(s.elVol),
+        region(s.t0),
+        region(s.t1),
+        region(s.fs0),
+        region(s.fs1),
+        region(s.vf0),
+        region(s.vf1),
+        region(s.fvol0),
+        region(s.fvol1),
+        region(s.jctn0),
+        region(s.jctn1),
+        region(s.fatigue),
+        region(s.u0),
+        region(s.v0),
+        region(s.w0),
+        region(s.u1),
+        region(s.v1),
+        region(s.w1),
+        region(s.p0),
+        region(s.p1),
+        region(s.mushy),
+        region(s.micro),
+        region(s.aux),
+        region(s.fractionVoid),
+        region(s.epstn),
+        region(s.strsg),
+    };
+    bool ok = true;
+    sample_ = &s;
+    for (size_t k = 0; k < kNumGuarded; ++k) {
+        regions_[k] = all[k];
+        pending_[k] = fieldsPending && all[k].base && all[k].bytes &&
+                      (k >= kFirstField || !s.filled(all[k].base));
+        lazyFilled_[k] = false;
+        if (!all[k].base || !all[k].bytes) continue;
+        char *base = const_cast<char *>(all[k].base);
+        ok = (pending_[k] ? platform::hidePages(base, pages(all[k].bytes))
+                          : platform::protectPages(base, pages(all[k].bytes), true)) &&
+             ok;
+    }
+    readOnly_ = true;
+    return ok;
+}
+
+bool InputGuard::setAccess(size_t first, size_t end, bool readOnly) const {
+    bool ok = true;
+    for (size_t k = first; k < end; ++k)
+        if (regions_[k].base && regions_[k].bytes)
+            ok = platform::protectPages(const_cast<char *>(regions_[k].base),
+                                        pages(regions_[k].bytes), readOnly) &&
+                 ok;
+    return ok;
+}
+
+// One thread fills at a time: user code may read the host's arrays from
+// threads of its own. A thread that faulted on an array another thread
+// was filling makes its access once more; a second fault at the same
+// address is a write into the read-only array.
+bool InputGuard::resolve(const void *address) {
+    static std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    static thread_local const void *retried = nullptr;
+    while (busy.test_and_set(std::memory_order_acquire)) {
+    }
+    int32_t array = -1;
+    int64_t entry = 0;
+    bool again = false;
+    if (sample_ && locate(address, array, entry)) {
+        const size_t k = static_cast<size_t>(array);
+        if (pending_[k]) {
+            again = fillPending(k);
+            retried = nullptr;
+        } else if (lazyFilled_[k] && retried != address) {
+            again = true;
+            retried = address;
+        }
+    }
+    busy.clear(std::memory_order_release);
+    return again;
+}
+
+// Fill pending array k (the integration points' three together) and make
+// it read-only. With threads of user code about, the values go into fresh
+// pages that then take the array's place at once: another thread reading
+// the array meanwhile faults and waits, instead of reading it half filled.
+// Alone, or where pages cannot be replaced so, the array is opened and
+// filled in place (its pages from the last step serve again).
+bool InputGuard::fillPending(size_t k) {
+    const size_t first = k >= kFirstPoints ? kFirstPoints : k;
+    const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
+    const auto start = std::chrono::steady_clock::now(); // clock_gettime: safe here
+    const double cpuStart = platform::threadCpuSeconds();
+    Sample::FillTargets into;
+    bool fresh = !platform::singleThreaded();
+    for (size_t j = first; j < end; ++j) {
+        into.arrays[j - first] = regions_[j].base;
+        into.buffers[j - first] =
+            fresh ? platform::allocatePages(pages(regions_[j].bytes)) : nullptr;
+        fresh = fresh && into.buffers[j - first];
+    }
+    bool ok = true;
+    if (fresh) {
+        sample_->fill(regions_[k].base, &into);
+        for (size_t j = first; j < end && ok; ++j) {
+            void *buffer = into.buffers[j - first];
+            ok = platform::protectPages(buffer, pages(regions_[j].bytes), true) &&
+                 platform::replacePages(buffer, const_cast<char *>(regions_[j].base),
+                                        pages(regions_[j].bytes));
+            if (ok) into.buffers[j - first] = nullptr;
+        }
+    }
+    for (size_t j = first; j < end; ++j)
+        if (into.buffers[j - first])
+            platform::freePages(into.buffers[j - first], pages(regions_[j].bytes));
+    if (!fresh || !ok) { // in place
+        if (!setAccess(first, end, false)) return false;
+        sample_->fill(regions_[k].base);
+        setAccess(first, end, true);
+    }
+    fillCpuSeconds_ = fillCpuSeconds_ + (platform::threadCpuSeconds() - cpuStart);
+    fillSeconds_ = fillSeconds_ +
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (size_t j = first; j < end; ++j) {
+        pending_[j] = false;
+        lazyFilled_[j] = true;
+    }
+    return true;
+}
+
+void InputGuard::release() {
+    if (!readOnly_) return;
+    setAccess(0, kNumGuarded, false);
+    readOnly_ = false;
+}
+
+bool InputGuard::locate(const void *address, int32_t &array, int64_t &entry) const {
+    const char *p = static_cast<const char *>(address);
+    for (size_t k = 0; k < kNumGuarded; ++k) {
+        const Region &r = regions_[k];
+        if (r.base && p >= r.base && p < r.base + r.bytes) {
+            array = static_cast<int32_t>(k);
+            entry = static_cast<int64_t>(static_cast<size_t>(p - r.base) / r.element);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace vhost

@@ -1,0 +1,210 @@
+// sample.h - the built-in sample casting.
+//
+// A cube of hexahedra (element type 1: 8 nodes, 8 integration points),
+// 12 cm on a side: a casting of an aluminium-silicon alloy (material 1)
+// inside a steel mould shell (material 2). The casting is poured at 973 K
+// into the mould preheated to 573 K and cools over 180 s; each node cools
+// with its own time constant, fast at the mould wall and slow at the hot
+// spot in the centre, so every time step has liquid, mushy and solid
+// nodes. Units are those of the host: centimetres, seconds, Kelvin, CGS.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct MikralCatalog;
+struct MikralModel;
+
+namespace vhost {
+
+// Storage in whole pages of its own, so that the worker can make the
+// host's arrays read-only for user code in place, without a copy.
+template <class T> struct PageAllocator {
+    using value_type = T;
+    PageAllocator() = default;
+    template <class U> PageAllocator(const PageAllocator<U> &) {}
+    static size_t bytes(size_t n) {
+        const size_t page = platform::pageSize();
+        return (n * sizeof(T) + page - 1) / page * page;
+    }
+    T *allocate(size_t n) {
+        void *p = platform::allocatePages(bytes(n));
+        if (!p) throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t n) { platform::freePages(p, bytes(n)); }
+    // New pages read as zeros: an element made without a value is left as
+    // it is, so a field is not written (nor its memory taken) until it is
+    // filled.
+    template <class U, class... Args> void construct(U *p, Args &&...args) {
+        if constexpr (sizeof...(Args) == 0)
+            ::new (static_cast<void *>(p)) U;
+        else
+            ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U> bool operator==(const PageAllocator<U> &) const { return true; }
+};
+template <class T> using PageVector = std::vector<T, PageAllocator<T>>;
+
+// The alloy and the process.
+struct Alloy {
+    static constexpr double liquidus = 888.0; // K
+    static constexpr double solidus = 833.0;  // K
+    static constexpr double pour = 973.0;     // K, casting at time 0
+    static constexpr double mould0 = 573.0;   // K, mould preheat
+    static constexpr double duration = 180.0; // s, the cooling history shown
+    static constexpr double side = 12.0;      // cm, edge of the meshed cube
+};
+
+// Active constituents and auxiliary variables of the microstructure model
+// (active index = position in these lists); the catalogue names a few more.
+inline constexpr const char *kConstituents[] = {"alpha-Al", "eutectic Si", "Mg2Si"};
+inline constexpr const char *kInactiveConstituents[] = {"beta-AlFeSi", "Al2Cu"};
+inline constexpr const char *kAuxiliaries[] = {"SDAS", "grain size"};
+inline constexpr const char *kInactiveAuxiliaries[] = {"eutectic undercooling"};
+constexpr int kNumConstituents = 3;
+constexpr int kNumAuxiliaries = 2;
+
+// A new catalogue of the names above (constituents 0-4, auxiliaries 0-2).
+MikralCatalog *sampleCatalog();
+
+// The state of one node at one instant, in host units.
+struct NodeState {
+    double T = 0, fs = 0;              // K, solid fraction
+    double u = 0, v = 0, w = 0, p = 0; // cm/s, dyn/cm2
+    double vf = 0, fvol = 0;           // porosity, FVOL (volume fractions)
+    double coolingRate = 0;            // K/s (the jctn field)
+    double mushyStrain = 0;            // dimensionless
+};
+
+class Sample {
+  public:
+    // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).
+    // With `meshOnDemand` the mesh's arrays too are left for fill().
+    Sample(int nodesPerSide, int steps, bool meshOnDemand = false);
+    ~Sample();
+    Sample(const Sample &) = delete;
+    Sample &operator=(const Sample &) = delete;
+
+    // Make time step s (1-based) current: level 0 holds the state at the
+    // end of step s-1, level 1 at the end of step s. With `fields` every
+    // field array (the microstructure's included) is filled; without, each
+    // is left as it is until fill() is called for it.
+    void setStep(int s, bool fields = true);
+    // Fill the current step's field array that starts at `base` (any one
+    // of the integration-point arrays fills all three); false when `base`
+    // starts none. Allocates nothing: it may run in a signal handler, when
+    // user code first reads the array.
+    //
+    // With `into`, each array it names is written into the buffer given
+    // for it instead (a buffer of the array's size), so that the array
+    // itself can stay unreadable to other threads until the buffer takes
+    // its place.
+    struct FillTargets {
+        const void *arrays[3] = {};
+        void *buffers[3] = {};
+    };
+    bool fill(const void *base, const FillTargets *into = nullptr);
+    // Whether the mesh's array at `base` has been filled (false for any
+    // other array: fields are filled afresh each step).
+    bool filled(const void *base) const;
+    // Time (s) at the end of step s; step 0 is the pour.
+    double time(int s) const { return Alloy::duration * s / steps; }
+    // State of 0-based node i at time t (s).
+    NodeState state(int i, double t) const;
+    // True when 0-based node i belongs to the casting (material 1).
+    bool inCasting(int i) const { return depth[static_cast<std::size_t>(i)] >= 0.0f; }
+
+    int nodesPerSide, steps, nnod, nel, step = 0;
+    double h; // element edge, cm
+
+    // Mesh, as the host stores it.
+    PageVector<double> x, y, z;
+    PageVector<int> elType, matId, conn; // conn: 8 0-based nodes per element
+    PageVector<int *> ncon;
+    PageVector<float> elVol;
+
+    // Nodal fields at the two time levels (and the velocity nodes: nvnod = nnod).
+    PageVector<float> t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue;
+    PageVector<float> u0, v0, w0, u1, v1, w1, p0, p1, mushy;
+    // Integration-point fields: 8 points per element (strsg: 6 values per point).
+    PageVector<float> fractionVoid, epstn, strsg;
+    double stressScale = 1.0;
+
+    // Microstructure at level 1: constituent c / auxiliary a of node i is
+    // micro[c * nnod + i] / aux[a * nnod + i]; the same values are in model.
+    PageVector<double> micro, aux;
+    MikralCatalog *catalog = nullptr;
+    MikralModel *model = nullptr;
+
+    // What a node's state owes to its depth alone at time t (s): every
+    // field but the flow's direction and the pressure.
+    struct DepthState {
+        double T = 0, fs = 0, coolingRate = 0, vf = 0, fvol = 0, mushyStrain = 0, flow = 0;
+    };
+    static DepthState depthState(double d, double t);
+
+  private:
+    static constexpr size_t kMeshArrays = 8;
+    std::array<const void *, kMeshArrays> meshArrays() const;
+    bool fillMesh(const void *base);
+    bool fillArray(const void *base);
+    // Where fill() writes array v: v itself, or its buffer in into_.
+    template <class T> T *out(PageVector<T> &v) const {
+        for (size_t k = 0; into_ && k < 3; ++k)
+            if (into_->arrays[k] == v.data()) return static_cast<T *>(into_->buffers[k]);
+        return v.data();
+    }
+    const FillTargets *into_ = nullptr;
+    void buildMesh(bool onDemand);
+    void buildDepthClasses();
+    void buildElementKinds();
+    void fillMicrostructure();
+    void fillIntegrationPoints();
+    void gather(float *out, const std::vector<float> &perClass) const;
+    void fillFlow(float *out, const std::vector<double> &flow, int component) const;
+    void fillPressure(float *out) const;
+
+    // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
+    // < 0 minus the distance (cm) from the casting, in the mould.
+    std::vector<float> depth;
+    double castLo = 0, castHi = 0; // the casting box, cm, on every axis
+    int layers = 1;                // elements of mould outside it
+    bool meshFilled[kMeshArrays] = {};
+    // A grid has few distinct depths: each node's index into them, so that
+    // the fields that depend on the depth alone are worked out once per
+    // depth and step, not once per node.
+    std::vector<uint32_t> depthClass;
+    std::vector<float> classDepth;
+    // The flow's direction along x and z, per grid line: sin and cos of
+    // pi times the relative position in the casting box.
+    std::vector<double> sinX, cosX, sinZ, cosZ;
+    // Elements alike at the integration points: the same material and the
+    // same depth classes at the same corners. elementKinds holds each
+    // kind's key (8 classes, then the material index).
+    static constexpr size_t kKindKey = 9;
+    // Per kind: 8 void fractions, 8 strains, 8 x 6 stresses.
+    static constexpr size_t kPointValues = 8 + 8 + 48;
+    std::vector<uint32_t> elementKind, elementKinds;
+    // The fields per depth class at the current step's two levels (and
+    // the fatigue life, of level 1), and the integration points per
+    // element kind: kept, so that fill() allocates nothing.
+    struct Level {
+        std::vector<float> T, fs, vf, fvol, coolingRate, mushy;
+        std::vector<double> flow;
+        void resize(size_t classes);
+        void compute(const std::vector<float> &classDepth, double t);
+    };
+    Level level0, level1;
+    std::vector<float> classLife, kindPoints;
+    std::vector<double> classMicro, classAux; // [quantity * classes + class]
+};
+
+} // namespace vhost

@@ -1,0 +1,36 @@
+// platform_common.cpp - the parts of the platform layer that are the same
+// everywhere.
+#include "platform/platform.h"
+
+#include <algorithm>
+
+namespace vhost::platform {
+
+// The head fills first; after it, the tail keeps the last `keep` bytes
+// (trimmed in chunks, so appending stays linear).
+void Captured::add(const char *data, size_t n) {
+    total += n;
+    if (head.size() < keep) {
+        size_t take = std::min(n, keep - head.size());
+        head.append(data, take);
+        data += take, n -= take;
+    }
+    if (n == 0) return;
+    tail.append(data, n);
+    if (tail.size() > 2 * keep) tail.erase(0, tail.size() - keep);
+}
+
+std::string Captured::text() const {
+    if (complete()) return head + tail;
+    const std::string last = tail.size() > keep ? tail.substr(tail.size() - keep) : tail;
+    const uint64_t dropped = total - head.size() - last.size();
+    return head + "\n[... " + std::to_string(dropped) + " bytes not kept ...]\n" + last;
+}
+
+RunResult runCaptured(const std::vector<std::string> &args) {
+    RunResult out;
+    runMany({args}, 1, [&](size_t, RunResult &r) { out = std::move(r); });
+    return out;
+}
+
+} // namespace vhost::platform

@@ -1,0 +1,637 @@
+// platform_posix.cpp - the platform layer on Linux and other POSIX systems.
+#include "platform/platform.h"
+
+#include <signal.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern char **environ;
+
+namespace vhost::platform {
+
+namespace {
+
+// strerror of the current errno.
+std::string lastError() {
+    return std::strerror(errno);
+}
+
+} // namespace
+
+// ---- libraries ---------------------------------------------------------------
+
+// dlopen with every symbol resolved now, so a library with a missing
+// import fails here and not in the middle of a run.
+void *loadLibrary(const std::string &path, std::string &error) {
+    void *h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        const char *e = dlerror();
+        error = e ? e : "unknown error";
+    }
+    return h;
+}
+
+// dlsym; exported variables and functions alike.
+void *findSymbol(void *library, const char *name) {
+    return dlsym(library, name);
+}
+
+// ---- process facts -----------------------------------------------------------
+
+// The link /proc/self/exe (Linux); "" elsewhere.
+std::string executablePath() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "";
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+// lib<name>.so
+std::string libraryFileName(const std::string &name) {
+    return "lib" + name + ".so";
+}
+
+// POSIX streams never translate line ends; line buffering is all.
+void rawStdout() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
+int silenceStdout() {
+    std::fflush(stdout);
+    int saved = dup(1);
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || null < 0 || dup2(null, 1) < 0) {
+        if (saved >= 0) close(saved);
+        if (null >= 0) close(null);
+        return -1;
+    }
+    close(null);
+    return saved;
+}
+
+void restoreStdout(int token) {
+    if (token < 0) return;
+    std::fflush(stdout);
+    dup2(token, 1);
+    close(token);
+}
+
+// isatty on descriptor 2.
+bool stderrIsTerminal() {
+    return isatty(2) != 0;
+}
+
+// MemAvailable of /proc/meminfo, else the physical memory.
+uint64_t availableMemory() {
+    if (FILE *f = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        unsigned long long kb = 0;
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) break;
+        std::fclose(f);
+        if (kb) return static_cast<uint64_t>(kb) * 1024u;
+    }
+    long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
+}
+
+uint64_t peakMemory() {
+    struct rusage ru {};
+    return getrusage(RUSAGE_SELF, &ru) == 0 ? static_cast<uint64_t>(ru.ru_maxrss) * 1024u : 0;
+}
+
+double threadCpuSeconds() {
+    struct timespec t {};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0;
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double processorSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage ru {};
+        if (getrusage(who, &ru) != 0) continue;
+        for (const timeval &t : {ru.ru_utime, ru.ru_stime})
+            total += double(t.tv_sec) + double(t.tv_usec) * 1e-6;
+    }
+    return total;
+}
+
+uint64_t freeDiskSpace(const std::string &path) {
+    struct statvfs v {};
+    if (statvfs(path.c_str(), &v) != 0) return UINT64_MAX;
+    return static_cast<uint64_t>(v.f_bavail) * static_cast<uint64_t>(v.f_frsize);
+}
+
+// The usual abbreviations, "signal N" for the rest.
+std::string signalName(int code) {
+    static const struct {
+        int sig;
+        const char *name;
+    } names[] = {{SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},
+                 {SIGILL, "SIGILL"},   {SIGABRT, "SIGABRT"}, {SIGKILL, "SIGKILL"},
+                 {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},   {SIGPIPE, "SIGPIPE"},
+                 {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGXCPU, "SIGXCPU"},
+                 {SIGXFSZ, "SIGXFSZ"}, {SIGALRM, "SIGALRM"}, {SIGHUP, "SIGHUP"},
+                 {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}};
+    for (const auto &n : names)
+        if (n.sig == code) return n.name;
+    return "signal " + std::to_string(code);
+}
+
+// ---- crashes and interruption ---------------------------------------------------
+
+namespace {
+void (*gCrashHook)(const void *) = nullptr;
+bool (*gResolve)(const void *) = nullptr;
+volatile sig_atomic_t gInterrupted = 0;
+
+// A fault the resolver mends returns, to make the access again. Otherwise
+// this signal's default action comes back (set here, not by SA_RESETHAND,
+// which would take the handler from the other threads too: one of them
+// may be faulting on an array being filled), the hook runs once, and the
+// process dies of the same signal.
+void crashed(int sig, siginfo_t *info, void *) {
+    const bool memory = sig == SIGSEGV || sig == SIGBUS;
+    if (memory && info && gResolve && gResolve(info->si_addr)) return;
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    if (void (*hook)(const void *) = gCrashHook) {
+        gCrashHook = nullptr;
+        hook(memory && info ? info->si_addr : nullptr);
+    }
+    raise(sig);
+}
+
+void interruptedBy(int sig) {
+    if (!gInterrupted) gInterrupted = sig;
+}
+} // namespace
+
+void onCrash(void (*hook)(const void *)) {
+    gCrashHook = hook;
+    // A stack of its own, so that a stack overflow still reaches the hook.
+    static char altStack[1 << 16];
+    stack_t ss{};
+    ss.ss_sp = altStack;
+    ss.ss_size = sizeof altStack;
+    sigaltstack(&ss, nullptr);
+    struct sigaction sa {};
+    sa.sa_sigaction = crashed;
+    sa.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_NODEFER);
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        sigaction(sig, &sa, nullptr);
+}
+
+bool onFault(bool (*resolve)(const void *)) {
+    gResolve = resolve;
+    return true;
+}
+
+bool faultsReachResolver() {
+    if (!gResolve) return false;
+    for (int sig : {SIGSEGV, SIGBUS}) {
+        struct sigaction now {};
+        if (sigaction(sig, nullptr, &now) != 0 || !(now.sa_flags & SA_SIGINFO) ||
+            now.sa_sigaction != crashed)
+            return false;
+    }
+    return true;
+}
+
+// No SA_RESTART: a wait in poll() returns at once.
+void catchInterrupts() {
+    struct sigaction sa {};
+    sa.sa_handler = interruptedBy;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM})
+        sigaction(sig, &sa, nullptr);
+}
+
+int interrupted() {
+    return gInterrupted;
+}
+
+// ---- files ---------------------------------------------------------------------
+
+std::string tempDirectory(std::string &error) {
+    const char *env = std::getenv("TMPDIR");
+    std::string dir = env && *env ? env : "/tmp";
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        error = "the folder for temporary files " + dir + ": " + lastError();
+        return "";
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = "the folder for temporary files " + dir + " is not a folder";
+        return "";
+    }
+    return dir;
+}
+
+std::string makePrivateFolder(const std::string &parent, const std::string &prefix,
+                              std::string &error) {
+    std::string templ = parent + "/" + prefix + "XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        error = "cannot make a folder in " + parent + ": " + lastError();
+        return "";
+    }
+    return buf.data();
+}
+
+FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = path + ": " + lastError();
+        return -1;
+    }
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        error = path + ": " + lastError();
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool shareWithLibrary(FileHandle f, const char *name) {
+    return f >= 0 && setenv(name, std::to_string(f).c_str(), 1) == 0;
+}
+
+FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
+    int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + lastError();
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) != expectedSize) {
+        error = path + ": not the result file this worker was given";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
+    char *p = static_cast<char *>(buf);
+    while (n > 0) {
+        ssize_t r = pread(static_cast<int>(f), p, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r, n -= static_cast<size_t>(r), offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        ssize_t w = pwrite(static_cast<int>(f), p, n, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w, n -= static_cast<size_t>(w), offset += static_cast<uint64_t>(w);
+    }
+    return true;
+}
+
+uint64_t fileSize(FileHandle f) {
+    struct stat st {};
+    if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void closeFile(FileHandle f) {
+    if (f >= 0) close(static_cast<int>(f));
+}
+
+void *mapShared(FileHandle f, size_t size, std::string &error) {
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(f), 0);
+    if (p == MAP_FAILED) {
+        error = lastError();
+        return nullptr;
+    }
+    return p;
+}
+
+void unmap(void *data, size_t size) {
+    if (data) munmap(data, size);
+}
+
+bool tryLock(FileHandle f) {
+    return flock(static_cast<int>(f), LOCK_EX | LOCK_NB) == 0;
+}
+
+bool exchangePaths(const std::string &a, const std::string &b) {
+#ifdef RENAME_EXCHANGE
+    return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+#else
+    (void)a, (void)b;
+    return false;
+#endif
+}
+
+size_t pageSize() {
+    long p = sysconf(_SC_PAGESIZE);
+    return p > 0 ? static_cast<size_t>(p) : 4096;
+}
+
+void *allocatePages(size_t size) {
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void freePages(void *data, size_t size) {
+    if (data) munmap(data, size);
+}
+
+bool protectPages(void *data, size_t size, bool readOnly) {
+    return mprotect(data, size, readOnly ? PROT_READ : PROT_READ | PROT_WRITE) == 0;
+}
+
+bool hidePages(void *data, size_t size) {
+    return mprotect(data, size, PROT_NONE) == 0;
+}
+
+// Linux lists a process's threads in /proc/self/task, whose link count is
+// two more than their number.
+bool singleThreaded() {
+    struct stat st {};
+    return stat("/proc/self/task", &st) == 0 && st.st_nlink == 3;
+}
+
+bool replacePages(void *from, void *to, size_t size) {
+#ifdef __linux__
+    return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) == to;
+#else
+    (void)from, (void)to, (void)size;
+    return false;
+#endif
+}
+
+// ---- child processes -------------------------------------------------------
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A running child: its pid (and process group), the read ends of its
+// stdout and stderr pipes, what it wrote.
+struct Child {
+    pid_t pid = -1;
+    int fd[2] = {-1, -1}; // stdout, stderr
+    size_t index = 0;
+    bool ended = false; // reaped
+    Clock::time_point endedAt;
+    RunResult res;
+};
+
+// A pipe whose ends other children must not inherit (dup2 onto 1 and 2
+// clears the flag in the child).
+bool makePipe(int fds[2], std::string &error) {
+    if (pipe(fds) != 0) {
+        error = lastError();
+        return false;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+// posix_spawnp in a new process group, stdout and stderr on new pipes;
+// false (reason in res.error) when the program cannot be started.
+bool spawnChild(const std::vector<std::string> &args, Child &c) {
+    int out[2], err[2];
+    if (!makePipe(out, c.res.error)) return false;
+    if (!makePipe(err, c.res.error)) {
+        close(out[0]), close(out[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    std::vector<char *> argv;
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    int rc = posix_spawnp(&c.pid, argv[0], &fa, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(out[0]);
+        close(err[0]);
+        c.res.error = std::strerror(rc);
+        return false;
+    }
+    c.fd[0] = out[0];
+    c.fd[1] = err[0];
+    c.res.started = true;
+    return true;
+}
+
+// Once the child has ended (at once when `block`), kill whatever is left
+// in its process group, then reap the child itself.
+void endChild(Child &c, bool block) {
+    if (c.ended) return;
+    siginfo_t info{};
+    const int options = WEXITED | WNOWAIT | (block ? 0 : WNOHANG);
+    int rc;
+    while ((rc = waitid(P_PID, static_cast<id_t>(c.pid), &info, options)) < 0 && errno == EINTR) {
+    }
+    if (rc == 0 && info.si_pid == 0) return; // still running
+    kill(-c.pid, SIGKILL);                   // what it left behind in its group
+    int st = 0;
+    struct rusage ru {};
+    while (wait4(c.pid, &st, 0, &ru) < 0 && errno == EINTR) {
+    }
+    c.res.peakBytes = static_cast<uint64_t>(ru.ru_maxrss) * 1024u; // Linux counts KiB
+    c.ended = true;
+    c.endedAt = Clock::now();
+    if (WIFEXITED(st)) {
+        c.res.exited = true;
+        c.res.status = WEXITSTATUS(st);
+    } else if (WIFSIGNALED(st)) {
+        c.res.status = WTERMSIG(st);
+    }
+}
+
+// Read what one pipe has; close it at end of file.
+void drain(Child &c, int k) {
+    char buf[65536];
+    ssize_t n = read(c.fd[k], buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n > 0) {
+        (k == 0 ? c.res.out : c.res.err).add(buf, static_cast<size_t>(n));
+        return;
+    }
+    close(c.fd[k]);
+    c.fd[k] = -1;
+}
+
+void closePipes(Child &c) {
+    for (int &fd : c.fd)
+        if (fd >= 0) close(fd), fd = -1;
+}
+
+} // namespace
+
+void unsetEnvironment(const char *name) {
+    unsetenv(name);
+}
+
+using ForkClock = std::chrono::steady_clock;
+
+// The copy writes into a pipe; the pipe is read until end of file or the
+// time is up, then the copy is killed (with its group) and reaped.
+bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
+               int &status) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]), close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        setpgid(0, 0);
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        call();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    setpgid(pid, pid);
+    close(fds[1]);
+    const auto deadline = ForkClock::now() + std::chrono::duration_cast<ForkClock::duration>(
+                                                 std::chrono::duration<double>(seconds));
+    int st = 0;
+    bool reaped = false;
+    // Read until the copy has ended and the pipe is drained (what it left
+    // behind may hold the pipe: it is killed with the group), or time is up.
+    while (!(seconds > 0 && ForkClock::now() >= deadline)) {
+        pollfd p{fds[0], POLLIN, 0};
+        int r = poll(&p, 1, 50);
+        if (r > 0) {
+            char buf[4096];
+            ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n > 0) {
+                if (out.size() < 65536) out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            if (n == 0) break;
+        }
+        if (!reaped && waitpid(pid, &st, WNOHANG) == pid) {
+            reaped = true;
+            kill(-pid, SIGKILL); // the group's leftovers, so the pipe ends
+        }
+    }
+    close(fds[0]);
+    kill(-pid, SIGKILL);
+    while (!reaped && waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    exited = WIFEXITED(st);
+    status = exited ? WEXITSTATUS(st) : WTERMSIG(st);
+    return true;
+}
+
+// Children are started up to the limit; one poll() watches all their
+// pipes. A child is done when it has been reaped and its pipes are at end
+// of file (or a second has passed since: a process that left its group
+// may hold them).
+bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+             const std::function<void(size_t, RunResult &)> &done,
+             const std::function<bool(size_t)> &watch, const std::function<void()> &idle) {
+    std::vector<Child> active;
+    size_t next = 0;
+    const size_t limit = parallel < 1 ? 1 : static_cast<size_t>(parallel);
+    Clock::time_point lastWatch = Clock::now();
+    while (next < jobs.size() || !active.empty()) {
+        if (interrupted()) {
+            for (Child &c : active) {
+                c.res.killed = true;
+                kill(-c.pid, SIGKILL);
+                endChild(c, true);
+                closePipes(c);
+            }
+            return false;
+        }
+        while (active.size() < limit && next < jobs.size()) {
+            Child c{};
+            c.index = next++;
+            if (spawnChild(jobs[c.index], c))
+                active.push_back(std::move(c));
+            else
+                done(c.index, c.res);
+        }
+        if (active.empty()) continue;
+        std::vector<pollfd> fds;
+        std::vector<std::pair<size_t, int>> owner;
+        for (size_t k = 0; k < active.size(); ++k)
+            for (int s = 0; s < 2; ++s)
+                if (active[k].fd[s] >= 0) {
+                    fds.push_back({active[k].fd[s], POLLIN, 0});
+                    owner.emplace_back(k, s);
+                }
+        int r = poll(fds.data(), fds.size(), 100);
+        for (size_t p = 0; r > 0 && p < fds.size(); ++p)
+            if (fds[p].revents) drain(active[owner[p].first], owner[p].second);
+        const bool tick = Clock::now() - lastWatch >= std::chrono::milliseconds(100);
+        if (tick) lastWatch = Clock::now();
+        for (size_t k = active.size(); k-- > 0;) {
+            Child &c = active[k];
+            if (!c.ended && tick && watch && watch(c.index)) {
+                c.res.killed = true;
+                kill(-c.pid, SIGKILL);
+            }
+            endChild(c, false);
+            const bool open = c.fd[0] >= 0 || c.fd[1] >= 0;
+            if (!c.ended || (open && Clock::now() - c.endedAt < std::chrono::seconds(1))) continue;
+            closePipes(c);
+            Child finished = std::move(c);
+            active.erase(active.begin() + static_cast<std::ptrdiff_t>(k));
+            done(finished.index, finished.res);
+        }
+        if (tick && idle) idle();
+    }
+    return true;
+}
+
+} // namespace vhost::platform

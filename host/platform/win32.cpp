@@ -1,0 +1,619 @@
+// platform_win32.cpp - the platform layer on Windows (native or MinGW).
+// rand_s, the C runtime's interface to the system's random numbers, is
+// declared only when this is defined before the first standard header.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <fcntl.h>
+#include <io.h>
+#include <chrono>
+#include <cstdio>
+
+namespace vhost::platform {
+
+// ---- libraries ---------------------------------------------------------------
+
+// The system's text for error code `code`, without the trailing newline.
+static std::string systemMessage(DWORD code) {
+    char *text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string s = n && text ? std::string(text, n) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return s;
+}
+
+// LoadLibraryEx, so that DLLs the library needs (the microstructure
+// library) are searched next to it first.
+void *loadLibrary(const std::string &path, std::string &error) {
+    HMODULE h = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!h) error = systemMessage(GetLastError());
+    return reinterpret_cast<void *>(h);
+}
+
+// GetProcAddress: also gives the address of data exported with DATA.
+void *findSymbol(void *library, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+// ---- process facts -----------------------------------------------------------
+
+// GetModuleFileName of the executable.
+std::string executablePath() {
+    char buf[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf) return "";
+    return std::string(buf, n);
+}
+
+// lib<name>.dll, the name the user-library build gives on Windows.
+std::string libraryFileName(const std::string &name) {
+    return "lib" + name + ".dll";
+}
+
+// Binary mode (the C runtime would write "\r\n"), and no buffering: the
+// runtime's line buffering is full buffering, which would lose the last
+// lines before a crash.
+void rawStdout() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+int silenceStdout() {
+    std::fflush(stdout);
+    int saved = _dup(1);
+    int null = _open("NUL", _O_WRONLY);
+    if (saved < 0 || null < 0 || _dup2(null, 1) < 0) {
+        if (saved >= 0) _close(saved);
+        if (null >= 0) _close(null);
+        return -1;
+    }
+    _close(null);
+    return saved;
+}
+
+void restoreStdout(int token) {
+    if (token < 0) return;
+    std::fflush(stdout);
+    _dup2(token, 1);
+    _close(token);
+}
+
+uint64_t availableMemory() {
+    MEMORYSTATUSEX m{};
+    m.dwLength = sizeof m;
+    return GlobalMemoryStatusEx(&m) ? m.ullAvailPhys : 0;
+}
+
+uint64_t peakMemory() {
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof pmc;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) ? pmc.PeakWorkingSetSize : 0;
+}
+
+double threadCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    auto ticks = [](const FILETIME &f) {
+        return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
+}
+
+namespace {
+double gChildSeconds = 0; // workers' processor time, added as each ends
+
+double seconds(const FILETIME &f) {
+    return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) * 1e-7; // 100 ns
+}
+} // namespace
+
+double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return gChildSeconds;
+    return seconds(kernel) + seconds(user) + gChildSeconds;
+}
+
+uint64_t freeDiskSpace(const std::string &path) {
+    ULARGE_INTEGER avail{};
+    if (!GetDiskFreeSpaceExA(path.c_str(), &avail, nullptr, nullptr)) return UINT64_MAX;
+    return avail.QuadPart;
+}
+
+// The exception codes a crash ends with; others in hexadecimal.
+std::string signalName(int code) {
+    static const struct {
+        DWORD code;
+        const char *name;
+    } names[] = {{0xC0000005u, "EXCEPTION_ACCESS_VIOLATION"},
+                 {0xC0000094u, "EXCEPTION_INT_DIVIDE_BY_ZERO"},
+                 {0xC00000FDu, "EXCEPTION_STACK_OVERFLOW"},
+                 {0xC000001Du, "EXCEPTION_ILLEGAL_INSTRUCTION"},
+                 {0xC0000096u, "EXCEPTION_PRIV_INSTRUCTION"},
+                 {0xC000008Eu, "EXCEPTION_FLT_DIVIDE_BY_ZERO"},
+                 {0xC0000409u, "STATUS_STACK_BUFFER_OVERRUN"},
+                 {0xC0000374u, "STATUS_HEAP_CORRUPTION"},
+                 {0x80000003u, "EXCEPTION_BREAKPOINT"}};
+    for (const auto &n : names)
+        if (n.code == static_cast<DWORD>(code)) return n.name;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "exception 0x%08lX",
+                  static_cast<unsigned long>(static_cast<DWORD>(code)));
+    return buf;
+}
+
+// ---- crashes and interruption ---------------------------------------------------
+
+namespace {
+void (*gCrashHook)(const void *) = nullptr;
+volatile LONG gInterrupted = 0;
+
+// Run the hook once, then let Windows end the process as it would have.
+LONG WINAPI crashed(EXCEPTION_POINTERS *info) {
+    if (void (*hook)(const void *) = gCrashHook) {
+        gCrashHook = nullptr;
+        const EXCEPTION_RECORD *r = info ? info->ExceptionRecord : nullptr;
+        const void *address = nullptr;
+        if (r && r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && r->NumberParameters >= 2)
+            address = reinterpret_cast<const void *>(r->ExceptionInformation[1]);
+        hook(address);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Ctrl-C is SIGINT's 2, the others SIGTERM's 15.
+BOOL WINAPI consoleEvent(DWORD event) {
+    InterlockedCompareExchange(&gInterrupted, event == CTRL_C_EVENT ? 2 : 15, 0);
+    return TRUE;
+}
+} // namespace
+
+void onCrash(void (*hook)(const void *)) {
+    gCrashHook = hook;
+    ULONG guarantee = 1 << 16; // room for the hook after a stack overflow
+    SetThreadStackGuarantee(&guarantee);
+    SetUnhandledExceptionFilter(crashed);
+}
+
+// Faults are not resumed here: whoever asks fills its pages beforehand.
+bool onFault(bool (*)(const void *)) {
+    return false;
+}
+
+bool faultsReachResolver() {
+    return false;
+}
+
+void catchInterrupts() {
+    SetConsoleCtrlHandler(consoleEvent, TRUE);
+}
+
+int interrupted() {
+    return static_cast<int>(gInterrupted);
+}
+
+// ---- files ---------------------------------------------------------------------
+
+// GetTempPath reads TMP, TEMP, USERPROFILE in turn.
+std::string tempDirectory(std::string &error) {
+    char buf[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof buf, buf);
+    if (n == 0 || n > sizeof buf) {
+        error = "no folder for temporary files: " + systemMessage(GetLastError());
+        return "";
+    }
+    std::string dir(buf, n);
+    while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
+        dir.pop_back();
+    DWORD attr = GetFileAttributesA(dir.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "the folder for temporary files " + dir + " is not a folder";
+        return "";
+    }
+    return dir;
+}
+
+// A random name from the system's generator; CreateDirectory fails when
+// the name exists. The user's temporary folder is private to the user.
+std::string makePrivateFolder(const std::string &parent, const std::string &prefix,
+                              std::string &error) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned a = 0, b = 0;
+        rand_s(&a);
+        rand_s(&b);
+        char name[32];
+        std::snprintf(name, sizeof name, "%08x%04x", a, b & 0xffffu);
+        std::string path = parent + "\\" + prefix + name;
+        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = "cannot make a folder in " + parent + ": " + systemMessage(GetLastError());
+            return "";
+        }
+    }
+    error = "cannot make a folder in " + parent + ": every name tried exists";
+    return "";
+}
+
+namespace {
+HANDLE handleOf(FileHandle f) {
+    return reinterpret_cast<HANDLE>(f);
+}
+} // namespace
+
+FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = path + ": " + systemMessage(GetLastError());
+        return -1;
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        error = path + ": " + systemMessage(GetLastError());
+        CloseHandle(h);
+        return -1;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool shareWithLibrary(FileHandle, const char *) {
+    return false;
+}
+
+FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = path + ": " + systemMessage(GetLastError());
+        return -1;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||
+        static_cast<uint64_t>(size.QuadPart) != expectedSize) {
+        error = path + ": not the result file this worker was given";
+        CloseHandle(h);
+        return -1;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
+    char *p = static_cast<char *>(buf);
+    while (n > 0) {
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(offset);
+        ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD want = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n), got = 0;
+        if (!ReadFile(handleOf(f), p, want, &got, &ov) || got == 0) return false;
+        p += got, n -= got, offset += got;
+    }
+    return true;
+}
+
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(offset);
+        ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD want = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n), put = 0;
+        if (!WriteFile(handleOf(f), p, want, &put, &ov) || put == 0) return false;
+        p += put, n -= put, offset += put;
+    }
+    return true;
+}
+
+uint64_t fileSize(FileHandle f) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handleOf(f), &size)) return UINT64_MAX;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+void closeFile(FileHandle f) {
+    if (f != -1) CloseHandle(handleOf(f));
+}
+
+void *mapShared(FileHandle f, size_t size, std::string &error) {
+    HANDLE m = CreateFileMappingA(handleOf(f), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    if (!m) {
+        error = systemMessage(GetLastError());
+        return nullptr;
+    }
+    void *p = MapViewOfFile(m, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    if (!p) error = systemMessage(GetLastError());
+    CloseHandle(m); // the view keeps the mapping
+    return p;
+}
+
+void unmap(void *data, size_t) {
+    if (data) UnmapViewOfFile(data);
+}
+
+bool tryLock(FileHandle f) {
+    OVERLAPPED ov{};
+    return LockFileEx(handleOf(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &ov) != 0;
+}
+
+bool exchangePaths(const std::string &, const std::string &) {
+    return false;
+}
+
+size_t pageSize() {
+    SYSTEM_INFO si{};
+    GetSystemInfo(&si);
+    return si.dwPageSize ? si.dwPageSize : 4096;
+}
+
+void *allocatePages(size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void freePages(void *data, size_t) {
+    if (data) VirtualFree(data, 0, MEM_RELEASE);
+}
+
+bool protectPages(void *data, size_t size, bool readOnly) {
+    DWORD old = 0;
+    return VirtualProtect(data, size, readOnly ? PAGE_READONLY : PAGE_READWRITE, &old) != 0;
+}
+
+bool hidePages(void *data, size_t size) {
+    DWORD old = 0;
+    return VirtualProtect(data, size, PAGE_NOACCESS, &old) != 0;
+}
+
+bool replacePages(void *, void *, size_t) {
+    return false;
+}
+
+bool singleThreaded() {
+    return false;
+}
+
+// _isatty on the C runtime's stderr.
+bool stderrIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+// ---- child processes -------------------------------------------------------
+
+// One argument quoted for CommandLineToArgvW / the C runtime's parser:
+// backslashes are literal except before a quote, where they are doubled.
+static std::string quoteArgument(const std::string &a) {
+    if (!a.empty() && a.find_first_of(" \t\n\v\"") == std::string::npos) return a;
+    std::string q = "\"";
+    size_t slashes = 0;
+    for (char c : a) {
+        if (c == '\\') {
+            ++slashes;
+        } else if (c == '"') {
+            q.append(slashes * 2 + 1, '\\');
+            q += '"';
+            slashes = 0;
+        } else {
+            q.append(slashes, '\\');
+            q += c;
+            slashes = 0;
+        }
+    }
+    q.append(slashes * 2, '\\');
+    q += '"';
+    return q;
+}
+
+// The inheritable handle of a standard stream, or null.
+static HANDLE inheritable(DWORD which) {
+    HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE dup = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return dup;
+}
+
+// Read what is available in the pipe into `out`; false at end of data.
+static bool readAvailable(HANDLE pipe, Captured &out) {
+    DWORD avail = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr)) return false;
+    while (avail > 0) {
+        char buf[65536];
+        DWORD n = 0;
+        DWORD want = avail < sizeof buf ? avail : static_cast<DWORD>(sizeof buf);
+        if (!ReadFile(pipe, buf, want, &n, nullptr) || n == 0) return false;
+        out.add(buf, n);
+        avail -= n;
+    }
+    return true;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A running child: process handle, its job object, the read ends of its
+// stdout and stderr pipes, output.
+struct Child {
+    HANDLE process = nullptr, job = nullptr, pipe[2] = {nullptr, nullptr};
+    size_t index = 0;
+    bool ended = false;
+    Clock::time_point endedAt;
+    RunResult res;
+};
+
+// CreateProcess, suspended until it is in a job object of its own, with
+// stdout and stderr on anonymous pipes whose read ends stay here; false
+// (reason in res.error) when it cannot be started.
+bool spawnChild(const std::vector<std::string> &args, Child &c) {
+    SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE writeEnd[2] = {nullptr, nullptr};
+    for (int k = 0; k < 2; ++k) {
+        if (!CreatePipe(&c.pipe[k], &writeEnd[k], &sa, 0)) {
+            c.res.error = systemMessage(GetLastError());
+            for (int j = 0; j < k; ++j)
+                CloseHandle(c.pipe[j]), CloseHandle(writeEnd[j]);
+            return false;
+        }
+        SetHandleInformation(c.pipe[k], HANDLE_FLAG_INHERIT, 0);
+    }
+    std::string cmd;
+    for (const auto &a : args) {
+        if (!cmd.empty()) cmd += ' ';
+        cmd += quoteArgument(a);
+    }
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd[0];
+    si.hStdError = writeEnd[1];
+    si.hStdInput = inheritable(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &si, &pi);
+    DWORD createError = ok ? 0 : GetLastError();
+    CloseHandle(writeEnd[0]);
+    CloseHandle(writeEnd[1]);
+    if (si.hStdInput) CloseHandle(si.hStdInput);
+    if (!ok) {
+        CloseHandle(c.pipe[0]);
+        CloseHandle(c.pipe[1]);
+        c.res.error = systemMessage(createError);
+        return false;
+    }
+    // Everything it starts stays in its job; closing the job kills them.
+    c.job = CreateJobObjectA(nullptr, nullptr);
+    if (c.job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit{};
+        limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(c.job, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+        if (!AssignProcessToJobObject(c.job, pi.hProcess)) {
+            CloseHandle(c.job);
+            c.job = nullptr;
+        }
+    }
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+    c.process = pi.hProcess;
+    c.res.started = true;
+    return true;
+}
+
+// Kill the child and everything in its job.
+void killChild(Child &c) {
+    c.res.killed = true;
+    if (c.job) TerminateJobObject(c.job, 1);
+    TerminateProcess(c.process, 1);
+}
+
+// Once the process has ended: its exit code, then whatever is left in its
+// job is killed.
+void endChild(Child &c, bool block) {
+    if (c.ended) return;
+    if (WaitForSingleObject(c.process, block ? INFINITE : 0) != WAIT_OBJECT_0) return;
+    DWORD code = 0;
+    GetExitCodeProcess(c.process, &code);
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(c.process, &created, &exited, &kernel, &user))
+        gChildSeconds += seconds(kernel) + seconds(user);
+    if (c.job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
+        if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,
+                                      nullptr))
+            c.res.peakBytes = info.PeakProcessMemoryUsed;
+        TerminateJobObject(c.job, 1);
+    }
+    c.ended = true;
+    c.endedAt = Clock::now();
+    // Exception codes (access violation 0xC0000005, ...) mark a crash.
+    c.res.exited = code < 0xC0000000u;
+    c.res.status = static_cast<int>(code);
+}
+
+void closeChild(Child &c) {
+    for (HANDLE &p : c.pipe)
+        if (p) CloseHandle(p), p = nullptr;
+    if (c.job) CloseHandle(c.job), c.job = nullptr;
+    if (c.process) CloseHandle(c.process), c.process = nullptr;
+}
+
+} // namespace
+
+void unsetEnvironment(const char *name) {
+    _putenv_s(name, "");
+}
+
+bool runForked(const std::function<void()> &, double, std::string &, bool &, int &) {
+    return false;
+}
+
+// Anonymous pipes cannot be waited on together, so the children are
+// polled: drain every pipe, watch and reap the children, then sleep briefly
+// when nothing happened.
+bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
+             const std::function<void(size_t, RunResult &)> &done,
+             const std::function<bool(size_t)> &watch, const std::function<void()> &idle) {
+    std::vector<Child> active;
+    size_t next = 0;
+    const size_t limit = parallel < 1 ? 1 : static_cast<size_t>(parallel);
+    Clock::time_point lastWatch = Clock::now();
+    while (next < jobs.size() || !active.empty()) {
+        if (interrupted()) {
+            for (Child &c : active) {
+                killChild(c);
+                endChild(c, true);
+                closeChild(c);
+            }
+            return false;
+        }
+        while (active.size() < limit && next < jobs.size()) {
+            Child c;
+            c.index = next++;
+            if (spawnChild(jobs[c.index], c))
+                active.push_back(std::move(c));
+            else
+                done(c.index, c.res);
+        }
+        bool progress = false;
+        const bool tick = Clock::now() - lastWatch >= std::chrono::milliseconds(100);
+        if (tick) lastWatch = Clock::now();
+        for (size_t k = active.size(); k-- > 0;) {
+            Child &c = active[k];
+            for (int s = 0; s < 2; ++s) {
+                if (!c.pipe[s]) continue;
+                Captured &into = s == 0 ? c.res.out : c.res.err;
+                uint64_t before = into.total;
+                if (!readAvailable(c.pipe[s], into)) CloseHandle(c.pipe[s]), c.pipe[s] = nullptr;
+                progress = progress || into.total != before;
+            }
+            if (!c.ended && tick && watch && watch(c.index)) killChild(c);
+            endChild(c, false);
+            const bool open = c.pipe[0] || c.pipe[1];
+            if (!c.ended || (open && Clock::now() - c.endedAt < std::chrono::seconds(1))) continue;
+            Child finished = std::move(c);
+            active.erase(active.begin() + static_cast<std::ptrdiff_t>(k));
+            closeChild(finished);
+            done(finished.index, finished.res);
+            progress = true;
+        }
+        if (tick && idle) idle();
+        if (!progress && !active.empty()) Sleep(10);
+    }
+    return true;
+}
+
+} // namespace vhost::platform

@@ -1,0 +1,371 @@
+// state.cpp - checking and reading state files.
+#include "replay/state.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "model/entries.h"
+#include "exchange/exchange.h"
+
+namespace vhost {
+
+namespace {
+
+constexpr int kTypes = VULMORA_NTYPES;
+constexpr uint32_t kSwapped = 0x04030201u;
+
+bool terminated(const char *text, size_t size) {
+    return std::memchr(text, 0, size) != nullptr;
+}
+
+// A name from the file, fit for a one-line message.
+std::string printable(const char *text) {
+    std::string out;
+    for (const char *p = text; *p && out.size() < 40; ++p)
+        out += *p >= 0x20 && *p < 0x7f ? *p : '?';
+    return out;
+}
+
+std::string num(uint64_t v) {
+    return std::to_string(v);
+}
+
+} // namespace
+
+static_assert(sizeof(vulmora_state_header) % 8 == 0, "the header keeps 8-byte alignment");
+static_assert(sizeof(vulmora_state_section) == 48, "section entries are 48 bytes");
+static_assert(sizeof(vulmora_state_micro) == 24, "micro records are 24 bytes");
+static_assert(sizeof(vulmora_state_name) == 64, "name records are 64 bytes");
+
+void State::Free::operator()(unsigned char *p) const {
+#ifndef _WIN32
+    if (mapped) {
+        munmap(p, size);
+        return;
+    }
+#endif
+    ::operator delete[](p, std::align_val_t(VULMORA_STATE_ALIGN));
+}
+
+bool State::parse(const void *bytes, size_t size, std::string &error) {
+    *this = State();
+    // The copy is 64-byte aligned, so the file's aligned sections are too.
+    unsigned char *copy = static_cast<unsigned char *>(
+        ::operator new[](size ? size : 1, std::align_val_t(VULMORA_STATE_ALIGN), std::nothrow));
+    if (!copy) return error = "out of memory for " + num(size) + " bytes", false;
+    if (size) std::memcpy(copy, bytes, size);
+    buffer_ = Buffer(copy, Free{size, false});
+    size_ = size;
+    return check(error);
+}
+
+bool State::adopt(unsigned char *mapped, size_t size, std::string &error) {
+    *this = State();
+    buffer_ = Buffer(mapped, Free{size, true});
+    size_ = size;
+    return check(error);
+}
+
+// Every check, on the file's bytes in buffer_; nothing is used before.
+bool State::check(std::string &error) {
+    const unsigned char *bytes = buffer_.get();
+    const size_t size = size_;
+    const size_t hs = sizeof(vulmora_state_header);
+    if (size < hs)
+        return error =
+                   "truncated: " + num(size) + " bytes, shorter than the header (" + num(hs) + ")",
+               false;
+    vulmora_state_header h;
+    std::memcpy(&h, bytes, hs);
+    if (std::memcmp(h.magic, VULMORA_STATE_MAGIC, 8) != 0)
+        return error = "not a state file (no VULMSTAT magic)", false;
+    if (h.byte_order == kSwapped)
+        return error = "written on a machine of the other byte order; convert it there", false;
+    if (h.byte_order != VULMORA_STATE_BYTE_ORDER) return error = "bad byte-order mark", false;
+    if (h.version != VULMORA_STATE_VERSION)
+        return error = "format version " + num(h.version) + "; this program reads version " +
+                       num(VULMORA_STATE_VERSION),
+               false;
+    if (h.header_size != hs)
+        return error = "header size " + num(h.header_size) + ", not " + num(hs), false;
+    if (h.file_size != size)
+        return error = (size < h.file_size ? "truncated: " : "trailing bytes: ") +
+                       std::string("the header says ") + num(h.file_size) +
+                       " bytes, the file has " + num(size),
+               false;
+    if (!terminated(h.writer, sizeof h.writer) || !terminated(h.library, sizeof h.library) ||
+        !terminated(h.entry, sizeof h.entry) || !terminated(h.stop_text, sizeof h.stop_text))
+        return error = "a text field of the header is not terminated", false;
+    if (h.entry[0] && std::strcmp(h.entry, "externalcompute") != 0 && !findEntryPoint(h.entry))
+        return error = "unknown entry point '" + printable(h.entry) + "'", false;
+    if (h.trigger < 0 || h.trigger > VULMORA_TRIGGER_REQUEST)
+        return error = "unknown trigger " + std::to_string(h.trigger), false;
+    if (h.outcome < 0 || h.outcome > VULMORA_OUTCOME_STOPPED)
+        return error = "unknown outcome " + std::to_string(h.outcome), false;
+    if (h.nnod < 0 || h.nvnod < 0 || h.nel < 0 || h.nstr1 < 0)
+        return error = "a negative count (nnod, nvnod, nel or nstr1)", false;
+    if (h.sample_constituents < 0 || h.sample_constituents > 100 || h.sample_auxiliaries < 0 ||
+        h.sample_auxiliaries > 100)
+        return error = "sample microstructure counts outside 0..100", false;
+    if (h.cur_node < 0 || (h.nnod > 0 && h.cur_node >= h.nnod))
+        return error = "cur_node " + std::to_string(h.cur_node) + " is not a node of the mesh",
+               false;
+    if (h.section_count > VULMORA_SECTION_COUNT)
+        return error =
+                   num(h.section_count) + " sections; the format has " + num(VULMORA_SECTION_COUNT),
+               false;
+    const uint64_t tableEnd = hs + uint64_t{h.section_count} * sizeof(vulmora_state_section);
+    if (tableEnd > size) return error = "truncated: the section table ends past the file", false;
+
+    header_ = reinterpret_cast<const vulmora_state_header *>(buffer_.get());
+
+    // ---- the section table ----
+    for (uint32_t k = 0; k < h.section_count; ++k) {
+        vulmora_state_section s;
+        std::memcpy(&s, buffer_.get() + hs + k * sizeof s, sizeof s);
+        if (!terminated(s.name, sizeof s.name))
+            return error = "section " + num(k) + ": name not terminated", false;
+        int id = 0;
+        while (id < VULMORA_SECTION_COUNT &&
+               std::strcmp(vulmora_state_section_info_of(id).name, s.name) != 0)
+            ++id;
+        const std::string what = "section '" + printable(s.name) + "': ";
+        if (id == VULMORA_SECTION_COUNT) return error = what + "unknown name", false;
+        if (sections_[id].data || sections_[id].count) return error = what + "appears twice", false;
+        if (s.type != vulmora_state_section_info_of(id).type ||
+            s.item_size != vulmora_state_item_size(s.type))
+            return error = what + "wrong type or item size", false;
+        if (s.offset % VULMORA_STATE_ALIGN)
+            return error = what + "offset not 64-byte aligned", false;
+        if (s.offset < tableEnd) return error = what + "overlaps the header", false;
+        if (s.count > (UINT64_MAX - s.offset) / s.item_size ||
+            s.offset + s.count * s.item_size > size)
+            return error = what + "extends past the end of the file", false;
+        sections_[id].data = buffer_.get() + s.offset;
+        sections_[id].count = s.count;
+    }
+
+    // ---- extents against the counts ----
+    const int32_t *types = array<int32_t>(VULMORA_SECTION_el_type);
+    const int32_t *nnode = array<int32_t>(VULMORA_SECTION_el_nnode);
+    const int32_t *ngp = array<int32_t>(VULMORA_SECTION_el_ngp);
+    if (types && (!nnode || !ngp))
+        return error = "el_type without the tables el_nnode and el_ngp", false;
+    for (int id : {VULMORA_SECTION_el_nnode, VULMORA_SECTION_el_ngp})
+        for (uint64_t t = 0; t < count(id); ++t) {
+            const int32_t v = array<int32_t>(id)[t];
+            if (v < 0 || v > 64)
+                return error = std::string(vulmora_state_section_info_of(id).name) + ": " +
+                               std::to_string(v) + " is no count of nodes or points",
+                       false;
+        }
+    uint64_t conn = 0, points = 0;
+    for (uint64_t e = 0; types && e < count(VULMORA_SECTION_el_type); ++e) {
+        if (types[e] < 0 || types[e] >= kTypes)
+            return error = "el_type of element " + num(e + 1) + " is " + std::to_string(types[e]) +
+                           ", not a type code 0..11",
+                   false;
+        conn += static_cast<uint64_t>(nnode[types[e]]);
+        points += static_cast<uint64_t>(ngp[types[e]]);
+    }
+    auto expected = [&](int extent, uint64_t &out) {
+        const uint64_t nn = static_cast<uint64_t>(h.nnod);
+        switch (extent) {
+        case VULMORA_EXTENT_NNOD:
+            out = nn;
+            return true;
+        case VULMORA_EXTENT_NVNOD:
+            out = static_cast<uint64_t>(h.nvnod);
+            return true;
+        case VULMORA_EXTENT_NEL:
+            out = static_cast<uint64_t>(h.nel);
+            return true;
+        case VULMORA_EXTENT_CONN:
+            out = conn;
+            return types != nullptr;
+        case VULMORA_EXTENT_POINTS:
+            out = points;
+            return types != nullptr;
+        case VULMORA_EXTENT_STRESS:
+            if (points && static_cast<uint64_t>(h.nstr1) > UINT64_MAX / points) return false;
+            out = points * static_cast<uint64_t>(h.nstr1);
+            return types != nullptr;
+        case VULMORA_EXTENT_LASTP:
+            out = VULMORA_STATE_LASTP_LEN;
+            return true;
+        case VULMORA_EXTENT_LOC_MICRO:
+            out = VULMORA_LOC_MICRO_LEN;
+            return true;
+        case VULMORA_EXTENT_NAME_MECHPROP:
+            out = 5 * VULMORA_NAME_MECHPROP_LEN;
+            return true;
+        case VULMORA_EXTENT_UNIT_MECHPROP:
+            out = 5 * VULMORA_UNIT_MECHPROP_LEN;
+            return true;
+        case VULMORA_EXTENT_TYPES:
+            out = kTypes;
+            return true;
+        case VULMORA_EXTENT_SAMPLE_MICRO:
+            out = nn * static_cast<uint64_t>(h.sample_constituents);
+            return true;
+        case VULMORA_EXTENT_SAMPLE_AUX:
+            out = nn * static_cast<uint64_t>(h.sample_auxiliaries);
+            return true;
+        default:
+            return false; // any number
+        }
+    };
+    for (int id = 0; id < VULMORA_SECTION_COUNT; ++id) {
+        if (!data(id)) continue;
+        uint64_t want = 0;
+        if (vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_RECORDS ||
+            vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_NAMES)
+            continue;
+        if (!expected(vulmora_state_section_info_of(id).extent, want))
+            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
+                           "': no extent follows from the counts (el_type missing, or overflow)",
+                   false;
+        if (count(id) != want)
+            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
+                           "' has " + num(count(id)) + " items; the counts say " + num(want),
+                   false;
+    }
+
+    // ---- values later code indexes with ----
+    if (int32_t *c = array<int32_t>(VULMORA_SECTION_ncon)) {
+        rows_.assign(static_cast<size_t>(h.nel), nullptr);
+        for (size_t e = 0; e < rows_.size(); ++e) {
+            const int32_t len = nnode[types[e]];
+            if (len > 0 && c[0] != -1) {
+                for (int32_t j = 0; j < len; ++j)
+                    if (c[j] < 0 || c[j] >= h.nnod)
+                        return error = "ncon: element " + num(e + 1) + " names node index " +
+                                       std::to_string(c[j]) + ", outside the mesh",
+                               false;
+                rows_[e] = c;
+            }
+            c += len;
+        }
+    }
+    for (size_t k = 0; k < microCount(); ++k) {
+        const vulmora_state_micro &m = micro()[k];
+        if (m.kind < 0 || m.kind > 1 || m.index < 0 || m.node < 0)
+            return error = "micro_values: record " + num(k) + " is not a look-up", false;
+    }
+    for (uint64_t k = 0; k < count(VULMORA_SECTION_micro_names); ++k) {
+        const vulmora_state_name &n = array<vulmora_state_name>(VULMORA_SECTION_micro_names)[k];
+        if (n.kind < 0 || n.kind > 1 || n.index < 0 || !terminated(n.name, sizeof n.name))
+            return error = "micro_names: record " + num(k) + " is not a name", false;
+    }
+    return true;
+}
+
+bool loadState(const std::string &path, State &state, std::string &error) {
+#ifdef _WIN32
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return error = path + ": " + std::strerror(errno), false;
+    std::vector<unsigned char> bytes;
+    unsigned char buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return error = path + ": read error", false;
+    if (!state.parse(bytes.data(), bytes.size(), error)) return error = path + ": " + error, false;
+    return true;
+#else
+    // Mapped privately: the arrays are used in place, and what the library
+    // writes (registration marks) stays in this process.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return error = path + ": " + std::strerror(errno), false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return error = path + ": not a regular file", false;
+    }
+    const size_t size = static_cast<size_t>(st.st_size);
+    if (size == 0) {
+        ::close(fd);
+        return state.parse(nullptr, 0, error) || (error = path + ": " + error, false);
+    }
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED) return error = path + ": " + std::strerror(errno), false;
+    if (!state.adopt(static_cast<unsigned char *>(p), size, error))
+        return error = path + ": " + error, false;
+    return true;
+#endif
+}
+
+bool saveState(const std::string &path, const vulmora_state_view &view,
+               const vulmora_state_call &call, std::string &error) {
+    const std::string part = path + ".part";
+#ifdef _WIN32
+    int fd = _open(part.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
+#else
+    // A new file, never one that is there already or a link planted there.
+    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+#endif
+    if (fd < 0) return error = part + ": " + std::strerror(errno), false;
+    const int rc = vulmora_state_write(fd, &view, &call);
+#ifdef _WIN32
+    const int closed = _close(fd);
+#else
+    const int closed = ::close(fd);
+#endif
+    if (rc != 0 || closed != 0 || std::rename(part.c_str(), path.c_str()) != 0) {
+        error = path + ": cannot write the state (" + std::strerror(errno) + ")";
+        std::remove(part.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string triggerName(int trigger) {
+    switch (trigger) {
+    case VULMORA_TRIGGER_NONFINITE:
+        return "non-finite result";
+    case VULMORA_TRIGGER_CRASH:
+        return "crash";
+    case VULMORA_TRIGGER_STOP:
+        return "stop";
+    case VULMORA_TRIGGER_REQUEST:
+        return "on request";
+    default:
+        return "saved state";
+    }
+}
+
+std::string outcomeText(const vulmora_state_header &h) {
+    char buf[128];
+    switch (h.outcome) {
+    case VULMORA_OUTCOME_RETURNED: {
+        double v;
+        std::memcpy(&v, &h.result_bits, sizeof v);
+        std::snprintf(buf, sizeof buf, "returned %.17g (bits 0x%016llx)", v,
+                      static_cast<unsigned long long>(h.result_bits));
+        return buf;
+    }
+    case VULMORA_OUTCOME_SIGNAL:
+        return "crashed (signal or exception code " + std::to_string(h.signal) + ")";
+    case VULMORA_OUTCOME_STOPPED:
+        return "stopped with exit status 1";
+    default:
+        return "no outcome recorded";
+    }
+}
+
+} // namespace vhost

@@ -1,0 +1,161 @@
+// result.cpp - checking what a worker wrote before anything of it is used.
+#include "worker/protocol.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "model/entries.h"
+#include "model/guard.h"
+#include "platform/platform.h"
+
+namespace vhost {
+
+ResultHeader initialHeader(const ResultShape &shape) {
+    ResultHeader h{};
+    std::memcpy(h.magic, kResultMagic, sizeof h.magic);
+    h.kind = static_cast<int32_t>(shape.kind);
+    h.entryIndex = shape.entryIndex;
+    h.nnod = shape.nnod;
+    h.steps = shape.steps;
+    h.count = shape.count;
+    h.modifiedArray = -1;
+    return h;
+}
+
+ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, int steps,
+                                int materials) {
+    ResultShape shape;
+    shape.kind = kind;
+    shape.entryIndex = entryIndex;
+    shape.side = side;
+    shape.materials = materials;
+    shape.nnod = int64_t(side) * side * side;
+    shape.steps = steps;
+    shape.count = shape.selectedCount() * steps * (kind == WorkerKind::Order ? 2 : 1);
+    return shape;
+}
+
+// Material 1 the casting (its wall included), 2 the mould: the casting's
+// nodes are those of the inner box of the grid (Sample::inCasting, worked
+// out from the grid alone).
+std::vector<uint8_t> ResultShape::selection() const {
+    std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
+    if (side <= 0) return sel;
+    const int layers = std::max(1, (side - 1) / 6), last = side - 1 - layers;
+    const uint8_t casting = materials & 1, mould = (materials >> 1) & 1;
+    size_t i = 0;
+    for (int z = 0; z < side; ++z)
+        for (int y = 0; y < side; ++y) {
+            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
+            for (int x = 0; x < side; ++x, ++i)
+                sel[i] = inner && x >= layers && x <= last ? casting : mould;
+        }
+    return sel;
+}
+
+int64_t ResultShape::selectedCount() const {
+    if (side <= 0) return 0;
+    const int64_t layers = std::max(1, (side - 1) / 6), inner = side - 2 * layers;
+    const int64_t casting = inner > 0 ? inner * inner * inner : 0;
+    return (materials & 1 ? casting : 0) + (materials & 2 ? nnod - casting : 0);
+}
+
+vulmora_probe initialProbe() {
+    vulmora_probe p{};
+    std::memcpy(p.magic, VULMORA_PROBE_MAGIC, sizeof p.magic);
+    return p;
+}
+
+// The parent's fields as it wrote them, the worker's within their ranges.
+bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error) {
+    auto bad = [&](const char *what) {
+        error = std::string("the worker's result file is invalid (") + what + ")";
+        return false;
+    };
+    if (std::memcmp(h.magic, kResultMagic, sizeof h.magic) != 0) return bad("magic");
+    if (h.kind != static_cast<int32_t>(shape.kind) || h.entryIndex != shape.entryIndex ||
+        h.nnod != shape.nnod || h.steps != shape.steps || h.count != shape.count)
+        return bad("sizes differ from the run's");
+    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::SetupFailed))
+        return bad("state");
+    if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
+    if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
+        return bad("position");
+    if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
+        h.cpuSeconds < 0)
+        return bad("counters");
+    if (h.modifiedArray < -1 || h.modifiedArray >= static_cast<int32_t>(kNumGuarded) ||
+        h.modifiedEntry < 0)
+        return bad("modified array");
+    return true;
+}
+
+namespace {
+// A NUL-terminated copy of a fixed text field.
+template <size_t N> std::string text(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+} // namespace
+
+bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error) {
+    if (platform::fileSize(f) != shape.bytes()) {
+        error = "the worker's result file is invalid (its size is not the run's)";
+        return false;
+    }
+    ResultHeader h;
+    if (!platform::readAt(f, &h, sizeof h, 0)) {
+        error = "the worker's result file cannot be read";
+        return false;
+    }
+    if (!checkHeader(h, shape, error)) return false;
+    r.state = static_cast<WorkerState>(h.state);
+    r.phase = static_cast<Phase>(h.phase);
+    r.step = h.step, r.node = h.node;
+    r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
+    r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
+    r.exported.assign(std::size(kEntryPoints), 0);
+    for (size_t k = 0; k < r.exported.size(); ++k) {
+        if (h.exported[k] > 2) {
+            error = "the worker's result file is invalid (exports)";
+            return false;
+        }
+        r.exported[k] = h.exported[k];
+    }
+    r.exportsExternal = h.exportsExternal != 0;
+    r.mechName = text(h.mechName);
+    r.mechUnit = text(h.mechUnit);
+    r.message = text(h.message);
+    vulmora_probe probe;
+    if (!platform::readAt(f, &probe, sizeof probe, VULMORA_PROBE_OFFSET)) {
+        error = "the worker's result file cannot be read";
+        return false;
+    }
+    for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
+        r.probe[k] = probe.counts[k];
+    r.values.clear();
+    if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
+        r.state == WorkerState::Complete) {
+        // Every node of every step (and copy), NaN where none was called.
+        std::vector<double> compact(static_cast<size_t>(shape.count));
+        if (!platform::readAt(f, compact.data(), compact.size() * sizeof(double),
+                              kResultHeaderSize)) {
+            error = "the worker's values cannot be read";
+            return false;
+        }
+        const size_t nnod = static_cast<size_t>(shape.nnod);
+        const size_t blocks =
+            static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
+        const std::vector<uint8_t> selected = shape.selection();
+        r.values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
+        const double *from = compact.data();
+        for (size_t b = 0; b < blocks; ++b)
+            for (size_t i = 0; i < nnod; ++i)
+                if (selected[i]) r.values[b * nnod + i] = *from++;
+    }
+    return true;
+}
+
+} // namespace vhost

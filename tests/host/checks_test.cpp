@@ -1,0 +1,423 @@
+// host_checks_test.cpp - the emulator's checks: comparing with a saved run
+// (the run description read as untrusted input, same / within tolerance /
+// differs, shape differences), the unit check and the order check on a
+// library with right and faulty entry points, and the worked examples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "model/caller.h"
+#include "checks/checks.h"
+#include "checks/compare.h"
+#include "model/entries.h"
+#include "accessors/getVar.h"
+#include "hostlib/host_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHost = VULMORA_HOST_EXE;
+const std::string kChecked = HOSTLIB_CHECKED;
+const std::string kChanged = HOSTLIB_CHECKED_CHANGED;
+// A small sample: the checks run many workers.
+const std::string kSmall = " --nodes-per-side 6 --steps 3 --no-plots -q";
+
+// A private folder for one test, removed at the end.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char tmpl[] = "/tmp/vulmora-checks-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string operator/(const std::string &s) const { return (path / s).string(); }
+};
+
+void writeFile(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// ---- the run description --------------------------------------------------
+
+const char *const kValid = "vulmora-host run 1\nversion 0.1.0\nlibrary /x/lib.so\n"
+                           "nodes-per-side 6\nsteps 3\nmaterials 1\nstress-scale 1\n"
+                           "temp-table 1\nunits 1 2 2 1 2 2 2 2\nentry density\n";
+
+TEST(RunDescription, WrittenTextReadsBackTheSame) {
+    vhost::RunDescription d;
+    std::string error;
+    ASSERT_TRUE(vhost::parseRunDescription(kValid, d, error)) << error;
+    EXPECT_EQ(d.nodesPerSide, 6);
+    EXPECT_EQ(d.steps, 3);
+    EXPECT_EQ(d.entries, std::vector<std::string>{"density"});
+    EXPECT_EQ(vhost::runDescriptionText(d), kValid);
+}
+
+TEST(RunDescription, MalformedDescriptionsAreRefused) {
+    const std::string v = kValid;
+    auto replace = [&](const std::string &from, const std::string &to) {
+        std::string s = v;
+        s.replace(s.find(from), from.size(), to);
+        return s;
+    };
+    const struct {
+        std::string text, reason;
+    } cases[] = {
+        {"", "empty"},
+        {replace("vulmora-host run 1", "vulmora-host run 2"), "not the description"},
+        {replace("nodes-per-side 6", "nodes-per-side 2000000"), "nodes-per-side"},
+        {replace("nodes-per-side 6", "nodes-per-side 6x"), "nodes-per-side"},
+        {replace("steps 3\n", ""), "incomplete"},
+        {replace("steps 3", "steps -1"), "steps"},
+        {replace("units 1 2 2 1 2 2 2 2", "units 1 2 2 1 2 2 2"), "units"},
+        {replace("units 1 2 2 1 2 2 2 2", "units 1 2 2 1 2 2 2 11"), "units"},
+        {replace("entry density", "entry ../../etc/passwd"), "unknown entry point"},
+        {v + "entry density\n", "twice"},
+        {v + "steps 3\n", "twice"},
+        {replace("stress-scale 1", "stress-scale nan"), "stress-scale"},
+        {v + "colour blue\n", "unknown key"},
+    };
+    for (const auto &c : cases) {
+        vhost::RunDescription d;
+        std::string error;
+        EXPECT_FALSE(vhost::parseRunDescription(c.text, d, error)) << c.text;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST(RunDescription, ShapeDifferencesAreNamed) {
+    vhost::RunDescription a, b;
+    std::string error;
+    ASSERT_TRUE(vhost::parseRunDescription(kValid, a, error));
+    EXPECT_TRUE(vhost::shapeDifferences(a, a).empty());
+    b = a;
+    b.steps = 4;
+    b.units.coor = 3;
+    b.entries.clear(); // entry points are compared one by one, not as shape
+    const auto d = vhost::shapeDifferences(a, b);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0], "steps: reference 3, this run 4");
+    EXPECT_EQ(d[1], "length unit: reference selector 2, this run selector 3");
+}
+
+// ---- the quantity each entry point returns ---------------------------------
+
+// The list of entry points says in a comment which quantity code each
+// returns, "(N)"; the checks' table must give the same.
+TEST(UnitCheck, ReturnedQuantitiesMatchTheListOfEntryPoints) {
+    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/accessors/vulmora_entry_points.h");
+    const std::regex row(R"(X\((\w+), PROPERTY, \w+\)\s*/\*[^*]*?\((-?\d+)\)\s*\*/)");
+    const std::regex any(R"(X\((\w+), PROPERTY, \w+\))");
+    size_t rows = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, any)) continue;
+        ++rows;
+        const std::string name = m[1];
+        const int expected =
+            std::regex_search(line, m, row) ? std::stoi(m[2]) : vhost::kNotConverted;
+        EXPECT_EQ(vhost::returnedQuantity(name), expected) << name;
+    }
+    EXPECT_EQ(rows, std::size(vhost::kEntryPoints));
+}
+
+TEST(UnitCheck, VariantsChangeOneSelectorEach) {
+    const vhost::Units base;
+    for (int q : {vhost::kNotConverted, VULMORA_QTY_HEATFLUX, VULMORA_QTY_TEMPERATURE}) {
+        const auto variants = vhost::unitVariants(base, q);
+        // temperature C F R, length m mm in, velocity m/s mm/s; heat flux 2 more
+        EXPECT_EQ(variants.size(), q == VULMORA_QTY_HEATFLUX ? 10u : 8u);
+        for (const auto &v : variants) {
+            const int changed = (v.units.temp != base.temp) + (v.units.coor != base.coor) +
+                                (v.units.velocity != base.velocity) +
+                                (v.units.heatflux != base.heatflux);
+            EXPECT_EQ(changed, 1) << v.label;
+        }
+    }
+}
+
+TEST(OrderCheck, FindsShuffledAndRepeatedDifferences) {
+    const std::vector<uint8_t> nodes = {1, 1, 0};
+    const std::vector<double> base = {1, 2, 3, 4, 5, 6};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        std::vector<double> twice;
+        size_t findings;
+        int node, step;
+    } cases[] = {
+        {{1, 2, 99, 4, 5, 6, 1, 2, 98, 4, 5, 6}, 0, 0, 0}, // node 3 not evaluated
+        {{1, 2, 3, 4, 5.5, 6, 1, 2, 3, 4, 5.5, 6}, 1, 2, 2},
+        {{1, 2, 3, 4, 5, 6, 1, nan, 3, 4, 5, 6}, 1, 2, 1},
+        {{1, 2, 3, 4, 5, 6, -0.0, 2, 3, 4, 5, 6}, 1, 1, 1},
+    };
+    for (const auto &c : cases) {
+        const auto f = vhost::checkOrder("x", base, c.twice, nodes);
+        ASSERT_EQ(f.size(), c.findings);
+        if (c.findings) {
+            EXPECT_EQ(f[0].node, c.node);
+            EXPECT_EQ(f[0].step, c.step);
+        }
+    }
+    const std::vector<double> order = {1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(vhost::checkOrder("x", base, order, nodes).size(), 1u);
+    const auto a = vhost::shuffledNodes(50, 1, 7), b = vhost::shuffledNodes(50, 2, 7);
+    EXPECT_NE(a, b);
+    std::vector<int> sorted = a;
+    std::sort(sorted.begin(), sorted.end());
+    for (int k = 0; k < 50; ++k)
+        EXPECT_EQ(sorted[size_t(k)], k + 1);
+}
+
+// ---- quantities the registration call did not mark -------------------------
+
+TEST(Unmarked, ABranchOnlyReadIsReportedNamingTheQuantity) {
+    const auto r = vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED "' --no-output" + kSmall);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const struct {
+        const char *entry, *quantity;
+    } cases[] = {
+        {"hardeningexponent", "constituent 1 (eutectic Si), getFraction(1)"},
+        {"poissonratio", "auxiliary variable 1 (grain size), getMicro(1)"},
+        {"thermalexpansion", "the porosity (POROS1), getDefect(1)"},
+    };
+    for (const auto &c : cases) {
+        const std::regex report("func_" + std::string(c.entry) +
+                                ": returned NaN at step 1, node \\d+.*\n  the NaN is the one "
+                                "local mode returns for " +
+                                std::regex_replace(c.quantity, std::regex(R"([()])"), R"(\$&)"));
+        EXPECT_TRUE(std::regex_search(r.out, report)) << c.entry << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("func_yieldstress: returned"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4 ok, 30 placeholders (not implemented), 3 failed"), std::string::npos)
+        << r.out;
+}
+
+// Answers the accessors give silently wrong are counted by the library
+// (told through its environment only) and reported per entry point.
+TEST(Unmarked, SilentlyWrongAnswersAreCounted) {
+    const auto r =
+        vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED
+                              "' --no-output --functions density,emissivity,yieldstress" +
+                                  kSmall);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // 6^3 nodes, 3 steps: the casting's nodes are those evaluated.
+    const std::regex density(
+        R"(func_density: (\d+) accessor calls with a node or element number out of range)");
+    const std::regex emissivity(R"(func_emissivity: (\d+) nodNum calls that found no node)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, density)) << r.out;
+    const long calls = std::stol(m[1]);
+    EXPECT_GT(calls, 0);
+    ASSERT_TRUE(std::regex_search(r.out, m, emissivity)) << r.out;
+    EXPECT_LE(std::labs(std::stol(m[1]) - calls / 2), 3) << r.out; // every other call
+    EXPECT_EQ(r.out.find("func_yieldstress:"), std::string::npos) << r.out;
+    // The re-run of one call shows that call's silent answers.
+    const auto probe = vtest::runHost(kHost, "--library '" HOSTLIB_UNMARKED
+                                             "' --node 3 --step 1 --functions density,emissivity,"
+                                             "yieldstress" +
+                                                 kSmall);
+    EXPECT_EQ(probe.status, 0) << probe.out << probe.err;
+    EXPECT_NE(probe.out.find("= 2.7000000000000002\n  silent answers in this call: 1 accessor "
+                             "calls with a number out of range"),
+              std::string::npos)
+        << probe.out;
+    EXPECT_NE(probe.out.find("silent answers in this call: 1 nodNum calls that found no node"),
+              std::string::npos)
+        << probe.out;
+    EXPECT_EQ(vtest::occurrences(probe.out, "silent answers in this call"), 2u) << probe.out;
+}
+
+TEST(Unmarked, EveryUnmarkedQuantityHasANaNOfItsOwn) {
+    for (auto kind :
+         {vhost::Unmarked::Constituent, vhost::Unmarked::Auxiliary, vhost::Unmarked::Porosity})
+        for (int index : {0, 1, 99}) {
+            const double x = vhost::unmarkedNaN(kind, index);
+            EXPECT_TRUE(std::isnan(x));
+            vhost::Unmarked k;
+            int i = -1;
+            // Arithmetic keeps the payload (and may change the sign).
+            ASSERT_TRUE(vhost::decodeUnmarked(-(0.5 * x + 3.0), k, i));
+            EXPECT_EQ(k, kind);
+            EXPECT_EQ(i, index);
+        }
+    vhost::Unmarked k;
+    int i;
+    EXPECT_FALSE(vhost::decodeUnmarked(std::numeric_limits<double>::quiet_NaN(), k, i));
+    EXPECT_FALSE(vhost::decodeUnmarked(1.0, k, i));
+}
+
+// ---- end to end --------------------------------------------------------------
+
+TEST(Checks, FaultyEntryPointsAreCaughtAndRightOnesPass) {
+    const auto r = vtest::runHost(kHost, "--library '" + kChecked +
+                                             "' --no-output --check-units "
+                                             "--check-order" +
+                                             kSmall);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const struct {
+        const char *entry;
+        const char *finding; // empty: must not be reported
+    } cases[] = {
+        {"convehtransfer", ""},
+        {"texternal", ""},
+        {"density", ""},
+        {"heatflux", ""},
+        {"emissivity", "func_emissivity: the result changes under temperature C"},
+        {"interhtransfer", "func_interhtransfer: the result changes under temperature C"},
+        {"thermalexpansion", "func_thermalexpansion: the result changes under length m"},
+        {"vximposed", "func_vximposed: the result changes under velocity m/s"},
+        {"youngsmodulus", "func_youngsmodulus: the result changes in a shuffled order"},
+        {"youngsmodulus", "func_youngsmodulus: the result changes when called again"},
+    };
+    for (const auto &c : cases) {
+        if (*c.finding)
+            EXPECT_NE(r.out.find(c.finding), std::string::npos) << c.finding << "\n" << r.out;
+        else
+            EXPECT_EQ(r.out.find(std::string("func_") + c.entry + ": the result changes"),
+                      std::string::npos)
+                << c.entry << "\n"
+                << r.out;
+    }
+    // The two selections and the two values, in the host's units.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("func_vximposed: the result changes under "
+                                                    "velocity m/s: at node \\d+, step \\d+: "
+                                                    "velocity cm/s 5, velocity m/s 500 ")))
+        << r.out;
+    EXPECT_NE(r.out.find("checks: 5 problems found"), std::string::npos) << r.out;
+    // The static accumulator is not a unit fault.
+    EXPECT_EQ(r.out.find("func_youngsmodulus: the result changes under"), std::string::npos);
+}
+
+TEST(Checks, TheWorkedExamplesPass) {
+    const auto r = vtest::runHost(kHost, "--no-output --check-units --check-order" + kSmall);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("no entry point changed"), std::string::npos) << r.out;
+}
+
+TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
+    const struct {
+        std::string expect;
+        int status;
+        std::string report;
+    } cases[] = {
+        {"--expect density=2:3", 0, "checks: 0 problems found"},
+        {"--expect func_density=2.5:3", 1,
+         "func_density: \\d+ values outside the expected range 2.5 to 3; the first at node \\d+, "
+         "step \\d+: 2.3"},
+        {"--expect density=2:3 --expect heatflux=1:2", 1, "checks: 1 problem found"},
+        {"--expect masssourceflowrate=0:1", 1,
+         "func_masssourceflowrate: --expect given, but it returned no values"},
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, "--no-output " + c.expect + kSmall);
+        EXPECT_EQ(r.status, c.status) << c.expect << "\n" << r.out << r.err;
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(c.report))) << c.expect << "\n" << r.out;
+    }
+    for (const char *bad : {"density", "density=1", "density=3:2", "nosuch=1:2", "density=a:b"}) {
+        const auto r = vtest::runHost(kHost, std::string("--no-output --expect ") + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("--expect"), std::string::npos) << r.err;
+    }
+}
+
+// func_xmasssource loops over the mesh at every call: its time per call
+// grows with the mesh; the density's does not.
+TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
+    const auto r = vtest::runHost(kHost, "--library '" + kChecked +
+                                             "' --no-output -q --check-cost --functions "
+                                             "xmasssource,density --steps 1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("func_xmasssource: the time per call grows with the mesh"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("nodNum"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("func_density: the time per call"), std::string::npos) << r.out;
+}
+
+TEST(Compare, ASavedRunComparedWithItselfIsTheSame) {
+    TempDir t;
+    const std::string lib = " --library '" + kChecked + "'";
+    auto first = vtest::runHost(kHost, "--output '" + (t / "ref") + "'" + lib + kSmall);
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    // Compared with itself, even when the output folder is the reference.
+    for (const std::string &out : {t / "new", t / "ref"}) {
+        const auto r = vtest::runHost(kHost, "--output '" + out + "' --compare '" + (t / "ref") +
+                                                 "'" + lib + kSmall);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(vtest::occurrences(r.out, " same\n"), 10u) << r.out;
+        EXPECT_EQ(r.out.find("DIFFERS"), std::string::npos) << r.out;
+    }
+}
+
+TEST(Compare, AChangedLibraryReportsWhereItChanged) {
+    TempDir t;
+    const auto first = vtest::runHost(kHost, "--output '" + (t / "ref") + "' --library '" +
+                                                 kChecked + "'" + kSmall);
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    const auto r =
+        vtest::runHost(kHost, "--output '" + (t / "new") + "' --compare '" + (t / "ref") +
+                                  "' --library '" + kChanged + "'" + kSmall);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(std::regex_search(
+        r.out,
+        std::regex(
+            R"(func_density +DIFFERS: \d+ values not identical, \d+ beyond the tolerance; the largest at node \d+, step \d+)")))
+        << r.out;
+    EXPECT_TRUE(std::regex_search(
+        r.out,
+        std::regex(R"(func_heatflux +within tolerance: \d+ values not identical, 0 beyond)")))
+        << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(func_texternal +same)"))) << r.out;
+    EXPECT_NE(r.out.find("the fields there:"), std::string::npos) << r.out;
+    // The differences are fields of the VTU files.
+    const std::string vtu = vtest::slurp(t / "new/step_0001.vtu");
+    EXPECT_NE(vtu.find("Name=\"difference_func_density\""), std::string::npos);
+    EXPECT_NE(vtu.find("Name=\"difference_func_heatflux\""), std::string::npos);
+    // With a tolerance wide enough, it is within.
+    const auto wide = vtest::runHost(kHost, "--no-output --rtol 0.1 --compare '" + (t / "ref") +
+                                                "' --library '" + kChanged + "'" + kSmall);
+    EXPECT_EQ(wide.status, 0) << wide.out;
+}
+
+TEST(Compare, OtherShapesAndBrokenReferencesAreNeverCompared) {
+    TempDir t;
+    const std::string lib = " --library '" + kChecked + "'";
+    ASSERT_EQ(vtest::runHost(kHost, "--output '" + (t / "ref") + "'" + lib + kSmall).status, 0);
+    const std::string cmp = " --no-output --compare '" + (t / "ref") + "'" + lib;
+    const struct {
+        std::string args;
+        std::string expected;
+        int status;
+    } shapes[] = {
+        {" --nodes-per-side 7 --steps 3 -q", "nodes per side: reference 6, this run 7", 1},
+        {kSmall + " --temp C", "temperature unit: reference selector 1, this run selector 2", 1},
+        {kSmall + " --functions density,emissivity", "func_heatflux", 1},
+    };
+    for (const auto &c : shapes) {
+        const auto r = vtest::runHost(kHost, cmp + c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.args << "\n" << r.out;
+    }
+    // A values file of the wrong size, a run.txt that lies: refused.
+    fs::resize_file(t / "ref/density.values", 8 * 6 * 6 * 6 * 3 - 8);
+    auto r = vtest::runHost(kHost, cmp + kSmall);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("density.values"), std::string::npos) << r.err;
+    writeFile(t / "ref/run.txt", "vulmora-host run 1\nsteps 99999999\n");
+    r = vtest::runHost(kHost, cmp + kSmall);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("run.txt: line 2"), std::string::npos) << r.err;
+    r = vtest::runHost(kHost, " --no-output --compare '" + (t / "none") + "'" + lib + kSmall);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("no such folder"), std::string::npos) << r.err;
+}
+
+} // namespace

@@ -1,0 +1,468 @@
+// host_faults_test.cpp - vulmora-host under faults: a hostile or unlucky
+// user's library, environment and output folder. Each case runs the
+// program as a user would and checks the exit status, the one-line error or
+// the report, and what is left behind; the pieces that guard the scratch
+// folder and the files are also checked on their own.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostlib/host_run.h"
+#include "output/outdir.h"
+#include "platform/platform.h"
+#include "worker/protocol.h"
+#include "model/sample.h"
+#include "runtime/messages.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lib(const char *path) {
+    return std::string("--library '") + path + "' ";
+}
+
+bool says(const vtest::HostResult &r, const std::string &text) {
+    return r.out.find(text) != std::string::npos;
+}
+
+// A folder of this test alone, removed when it goes.
+struct TempDir {
+    fs::path path;
+    explicit TempDir(const std::string &name) {
+        std::string t =
+            (fs::temp_directory_path() / ("vulmora-faults-" + name + "-XXXXXX")).string();
+        path = mkdtemp(t.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    bool empty() const { return fs::is_empty(path); }
+};
+
+// Seconds since `start`.
+double since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// True when a process whose command line contains `text` is running.
+bool processWith(const std::string &text) {
+    std::error_code ec;
+    for (const auto &p : fs::directory_iterator("/proc", ec)) {
+        const std::string cmd = vtest::slurp(p.path() / "cmdline");
+        if (cmd.find(text) != std::string::npos && p.path().filename() != std::to_string(getpid()))
+            return true;
+    }
+    return false;
+}
+
+// Start the emulator in the background with `args` and TMPDIR=tmp.
+pid_t startHost(const std::vector<std::string> &args, const fs::path &tmp) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TMPDIR", tmp.c_str(), 1);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char *> argv = {const_cast<char *>(VULMORA_HOST_EXE)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(VULMORA_HOST_EXE, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Wait until `dir` holds something (at most 10 s).
+bool waitForEntry(const fs::path &dir) {
+    for (int k = 0; k < 200; ++k) {
+        if (!fs::is_empty(dir)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+int exitStatus(pid_t pid) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+} // namespace
+
+// ---- the scratch folder and the workers' files ------------------------------------
+
+TEST(HostFaults, ScratchFoldersArePrivateAndUnpredictable) {
+    TempDir parent("scratch");
+    std::string error;
+    const std::string a = vhost::platform::makePrivateFolder(parent.path.string(), "p-", error);
+    const std::string b = vhost::platform::makePrivateFolder(parent.path.string(), "p-", error);
+    ASSERT_FALSE(a.empty()) << error;
+    ASSERT_FALSE(b.empty()) << error;
+    EXPECT_NE(a, b);
+    struct stat st {};
+    ASSERT_EQ(stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A result file is never opened through a link or over an existing file.
+    const fs::path target = parent.path / "victim";
+    fs::create_symlink(target, fs::path(a) / "density.bin");
+    EXPECT_EQ(vhost::platform::createExclusive(a + "/density.bin", 64, error), -1);
+    EXPECT_EQ(vhost::platform::openExisting(a + "/density.bin", 0, error), -1);
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_TRUE(vhost::platform::makePrivateFolder("/nonexistent", "p-", error).empty());
+}
+
+// A worker writes the values of the selected nodes only; they come back
+// at their nodes, NaN elsewhere, step by step and copy by copy.
+TEST(HostFaults, ValuesOfTheSelectedNodesComeBackAtTheirNodes) {
+    TempDir dir("compact");
+    for (auto kind : {vhost::WorkerKind::Entry, vhost::WorkerKind::Order}) {
+        const vhost::ResultShape shape = vhost::ResultShape::values(kind, 1, 4, 3, 1);
+        const int64_t casting = 8; // the 2 x 2 x 2 inner nodes of a 4-node side
+        ASSERT_EQ(shape.selectedCount(), casting);
+        const std::vector<uint8_t> selection = shape.selection();
+        const vhost::Sample sample(4, 1);
+        for (size_t i = 0; i < 64; ++i)
+            ASSERT_EQ(selection[i], sample.inCasting(int(i))) << i;
+        const int64_t blocks = kind == vhost::WorkerKind::Order ? 6 : 3;
+        ASSERT_EQ(shape.count, casting * blocks);
+        std::string error;
+        const std::string path = (dir.path / std::to_string(int(kind))).string();
+        auto f = vhost::platform::createExclusive(path, shape.bytes(), error);
+        ASSERT_NE(f, -1) << error;
+        vhost::ResultHeader h = vhost::initialHeader(shape);
+        h.state = static_cast<int32_t>(vhost::WorkerState::Complete);
+        ASSERT_EQ(pwrite(static_cast<int>(f), &h, sizeof h, 0), ssize_t(sizeof h));
+        std::vector<double> compact(size_t(shape.count));
+        for (size_t k = 0; k < compact.size(); ++k)
+            compact[k] = double(k);
+        ASSERT_EQ(pwrite(static_cast<int>(f), compact.data(), compact.size() * 8,
+                         vhost::kResultHeaderSize),
+                  ssize_t(compact.size() * 8));
+        vhost::WorkerResult r;
+        ASSERT_TRUE(vhost::readResult(f, shape, r, error)) << error;
+        ASSERT_EQ(r.values.size(), size_t(64 * blocks));
+        size_t next = 0;
+        for (size_t b = 0; b < size_t(blocks); ++b)
+            for (size_t i = 0; i < 64; ++i) {
+                const double v = r.values[b * 64 + i];
+                if (sample.inCasting(int(i)))
+                    EXPECT_EQ(v, double(next++)) << b << " " << i;
+                else
+                    EXPECT_TRUE(std::isnan(v)) << b << " " << i;
+            }
+        vhost::platform::closeFile(f);
+    }
+}
+
+TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
+    TempDir dir("result");
+    // 2 x 2 x 2 nodes, both materials, 2 steps: 16 values.
+    const vhost::ResultShape shape =
+        vhost::ResultShape::values(vhost::WorkerKind::Entry, 1, 2, 2, 3);
+    ASSERT_EQ(shape.count, 16);
+    using H = vhost::ResultHeader;
+    struct Case {
+        const char *what;
+        void (*spoil)(H &);
+        int64_t sizeChange;
+    } cases[] = {
+        {"as written", [](H &) {}, 0},
+        {"magic", [](H &h) { h.magic[0] = 'X'; }, 0},
+        {"node count", [](H &h) { h.nnod = 9; }, 0},
+        {"value count", [](H &h) { h.count = 1 << 30; }, 0},
+        {"state", [](H &h) { h.state = 9; }, 0},
+        {"phase", [](H &h) { h.phase = -1; }, 0},
+        {"node", [](H &h) { h.node = 9; }, 0},
+        {"step", [](H &h) { h.step = 3; }, 0},
+        {"calls", [](H &h) { h.calls = -1; }, 0},
+        {"seconds", [](H &h) { h.seconds = std::numeric_limits<double>::quiet_NaN(); }, 0},
+        {"array", [](H &h) { h.modifiedArray = 1000; }, 0},
+        {"truncated", [](H &) {}, -8},
+        {"longer", [](H &) {}, 8},
+    };
+    int k = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = (dir.path / std::to_string(k++)).string();
+        std::string error;
+        auto f = vhost::platform::createExclusive(
+            path, uint64_t(int64_t(shape.bytes()) + c.sizeChange), error);
+        ASSERT_NE(f, -1) << error;
+        H h = vhost::initialHeader(shape);
+        h.state = static_cast<int32_t>(vhost::WorkerState::Complete);
+        c.spoil(h);
+        ASSERT_EQ(pwrite(static_cast<int>(f), &h, sizeof h, 0), ssize_t(sizeof h));
+        vhost::WorkerResult r;
+        const bool ok = vhost::readResult(f, shape, r, error);
+        EXPECT_EQ(ok, c.sizeChange == 0 && std::string(c.what) == "as written") << error;
+        if (ok) {
+            EXPECT_EQ(r.values.size(), 16u);
+        }
+        vhost::platform::closeFile(f);
+    }
+}
+
+TEST(HostFaults, BadEnvironmentAndPathsAreOneLineErrorsWithStatus2) {
+    TempDir dir("paths");
+    const fs::path file = dir.path / "a-file", loop = dir.path / "loop";
+    { std::ofstream(file) << "x"; }
+    fs::create_symlink(loop, loop);
+    const std::string longName(5000, 'a');
+    struct Case {
+        std::string env, args, message;
+    } cases[] = {
+        {"TMPDIR=/nonexistent", "", "/nonexistent: No such file or directory"},
+        {"TMPDIR='" + file.string() + "'", "", "is not a folder"},
+        {"TMPDIR=/proc", "", "cannot make a folder in /proc"},
+        {"TMPDIR='" + loop.string() + "'", "", "Too many levels of symbolic links"},
+        {"", "--output ''", "--output needs a folder name"},
+        {"", "--output '" + file.string() + "'", "names a file, not a folder"},
+        {"", "--output /proc/x", "/proc/x"},
+        {"", "--library '" + loop.string() + "'", "Too many levels of symbolic links"},
+        {"", "--library /" + longName, "File name too long"},
+        {"", "--nodes-per-side 1000 --no-output", "of memory"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.env + " " + c.args);
+        vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--no-plots " + c.args, c.env);
+        EXPECT_EQ(r.status, 2) << r.out;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("vulmora-host: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+// ---- user code that never ends, or leaves processes behind ----------------------------
+
+TEST(HostFaults, ConstructorFaultsAreTheLibrarysAndNeverTheParents) {
+    struct Case {
+        const char *how;
+        int status;
+        std::string report;
+    } cases[] = {
+        {"crash", 1, "the library crashed (SIGSEGV) while loading (in its constructors)"},
+        {"exit0", 1, "the library ended the process with exit status 0 while loading"},
+        {"hang", 1, "the library took longer than the time limit of 1 s while loading"},
+        {"print", 0,
+         "the library printed 34 bytes while loading:\n  | loading: hello from a "
+         "constructor\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.how);
+#ifdef VULMORA_SANITIZED
+        // The sanitizers catch the null write first and end the worker themselves.
+        if (std::string(c.how) == "crash") continue;
+#endif
+        vtest::HostResult r =
+            vtest::runHost(VULMORA_HOST_EXE,
+                           lib(HOSTLIB_LOADING) + "--nodes-per-side 4 --steps 1 --time-limit 1 "
+                                                  "--no-output",
+                           std::string("VULMORA_TEST_LOAD=") + c.how);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_TRUE(says(r, c.report)) << r.out;
+    }
+    // Printing while loading leaves the placeholders what they are.
+    vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE,
+                                         lib(HOSTLIB_LOADING) + "--nodes-per-side 4 --steps 1 -q "
+                                                                "--no-output",
+                                         "VULMORA_TEST_LOAD=print");
+    EXPECT_TRUE(says(r, "37 entry points: 2 ok, 35 placeholders (not implemented), 0 failed\n"))
+        << r.out;
+}
+
+TEST(HostFaults, HangIsEndedAtTheTimeLimitAndTheRunGoesOn) {
+    const auto start = std::chrono::steady_clock::now();
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, lib(HOSTLIB_HOSTILE) + "--nodes-per-side 4 --steps 2 --materials all "
+                                                 "--functions density,texternal --time-limit 1 "
+                                                 "--no-output");
+    EXPECT_LT(since(start), 20.0);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(says(r, "func_density: took longer than the time limit of 1 s in one call and "
+                        "was ended, at step 1, node 20\n"))
+        << r.out;
+    EXPECT_TRUE(says(r, "--functions density --node 20 --step 1")) << r.out;
+    EXPECT_TRUE(says(r, "3 entry points: 2 ok")) << r.out; // func_externalcompute too
+}
+
+TEST(HostFaults, ProcessesLeftBehindAreEndedWithTheWorker) {
+    const auto start = std::chrono::steady_clock::now();
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, lib(HOSTLIB_HOSTILE) + "--nodes-per-side 4 --steps 1 --functions "
+                                                 "emissivity --no-output");
+    EXPECT_LT(since(start), 15.0);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        TempDir tmp("interrupt"), out("interrupt-out");
+        const fs::path results = out.path / "results";
+        pid_t pid =
+            startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
+                       "--functions", "density", "--time-limit", "0", "--output", results.string()},
+                      tmp.path);
+        ASSERT_TRUE(waitForEntry(tmp.path));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the worker is spinning
+        kill(pid, sig);
+        EXPECT_EQ(exitStatus(pid), 128 + sig);
+        EXPECT_TRUE(tmp.empty()) << "the scratch folder is left";
+        EXPECT_TRUE(out.empty()) << "results or a partial folder are left";
+        EXPECT_FALSE(processWith(tmp.path.string())) << "a worker is left";
+    }
+}
+
+// ---- the output folder ---------------------------------------------------------------
+
+TEST(HostFaults, OutputFolderHoldsOneWholeRunOrIsRefused) {
+    TempDir dir("output");
+    const fs::path out = dir.path / "out";
+    auto run = [&](const std::string &functions, const fs::path &where) {
+        return vtest::runHost(VULMORA_HOST_EXE, lib(HOSTLIB_KNOWN) +
+                                                    "--nodes-per-side 4 --steps 1 --no-plots "
+                                                    "--functions " +
+                                                    functions + " --output '" + where.string() +
+                                                    "'");
+    };
+    ASSERT_EQ(run("density,yieldstress", out).status, 0);
+    EXPECT_TRUE(fs::exists(out / "yieldstress.csv"));
+    // A second run replaces the first whole: nothing of the first is left.
+    ASSERT_EQ(run("density", out).status, 0);
+    EXPECT_TRUE(fs::exists(out / "density.csv"));
+    EXPECT_FALSE(fs::exists(out / "yieldstress.csv"));
+    std::vector<std::string> beside;
+    for (const auto &e : fs::directory_iterator(dir.path))
+        beside.push_back(e.path().filename().string());
+    EXPECT_EQ(beside, std::vector<std::string>{"out"}) << "a partial or old folder is left";
+    // A folder of something else is never replaced.
+    const fs::path mine = dir.path / "mine";
+    fs::create_directory(mine);
+    { std::ofstream(mine / "thesis.tex") << "x"; }
+    vtest::HostResult r = run("density", mine);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("holds files no run of vulmora-host wrote"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(mine / "thesis.tex"));
+    // A folder another run is writing is refused.
+    TempDir tmp("busy");
+    pid_t pid =
+        startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
+                   "--functions", "density", "--time-limit", "0", "--output", out.string()},
+                  tmp.path);
+    ASSERT_TRUE(waitForEntry(tmp.path));
+    r = run("density", out);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("another run of vulmora-host is writing"), std::string::npos) << r.err;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
+    // The interrupted run left the earlier results as they were.
+    EXPECT_TRUE(fs::exists(out / "density.csv"));
+}
+
+// A disk that fills while the run goes on: the results cannot be written,
+// the run says where and why, exits 1 and leaves nothing behind.
+TEST(HostFaults, FullDiskIsAFailureAndLeavesNothing) {
+    TempDir dir("full");
+    const fs::path mnt = dir.path / "mnt";
+    fs::create_directory(mnt);
+    if (std::system(
+            ("mount -t tmpfs -o size=512k tmpfs '" + mnt.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE,
+                       lib(HOSTLIB_HOSTILE) +
+                           "--nodes-per-side 10 --steps 1 --materials all --no-plots "
+                           "--functions xtranslation --output '" +
+                           (mnt / "out").string() + "'",
+                       "VULMORA_TEST_FILL='" + (mnt / "filler").string() + "'");
+    std::vector<std::string> left;
+    for (const auto &e : fs::directory_iterator(mnt))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(std::system(("umount '" + mnt.string() + "'").c_str()), 0);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("vulmora-host: cannot write the results: " + mnt.string()),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(": No space left on device\n"), std::string::npos) << r.err;
+    EXPECT_EQ(left, std::vector<std::string>{"filler"});
+}
+
+TEST(HostFaults, FailedWritesAreReportedWithThePathAndTheReason) {
+    vhost::CheckedFile f("/dev/full");
+    std::string line(8192, 'x');
+    for (int k = 0; k < 4; ++k)
+        f.write(line.data(), line.size());
+    std::string error;
+    EXPECT_FALSE(f.close(error));
+    EXPECT_EQ(error, "/dev/full: No space left on device");
+    vhost::CheckedFile g("/nonexistent/file");
+    EXPECT_FALSE(g.close(error));
+    EXPECT_EQ(error, "/nonexistent/file: No such file or directory");
+}
+
+// ---- user code that writes where it must not, or prints ------------------------------
+
+TEST(HostFaults, FaultsInUserCodeAreNamedWhereTheyHappen) {
+    TempDir dir("user");
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, lib(HOSTLIB_HOSTILE) +
+                              "--nodes-per-side 5 --steps 12 --materials all --no-plots "
+                              "--functions heatflux,yieldstress,mechprop2,convehtransfer,"
+                              "interhtransfer,texternal --output '" +
+                              (dir.path / "out").string() + "'");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    char index100[512], index1e6[512];
+    std::snprintf(index100, sizeof index100, VULMORA_MSG_CONSTITUENT_INDEX, 100, 100);
+    std::snprintf(index1e6, sizeof index1e6, VULMORA_MSG_AUX_INDEX, 1000000, 100);
+    const std::string reports[] = {
+        "func_heatflux: modified the host's array x_cord (entry 0) at step 1, node 9;",
+        "--functions heatflux --node 9 --step 1",
+        "func_yieldstress: stopped the process with exit status 1 at step 1, node 1 "
+        "(registration call, location = -1)",
+        "func_mechprop2: stopped the process with exit status 1 at step 1, node 1 "
+        "(registration call, location = -1)",
+#ifndef VULMORA_SANITIZED // the sanitizers end the worker themselves
+        // What a function printed before it crashed is kept.
+        "func_convehtransfer: crashed (SIGSEGV) at step 2, node 4, printing \"last words at node "
+        "4\\n\"",
+#endif
+        // Output of functions that end well: labelled, counted, saved.
+        "func_interhtransfer printed 301500 bytes on stdout (in interhtransfer.stdout.txt)",
+        "func_texternal printed 420 bytes on stderr (in texternal.stderr.txt); the last lines:\n"
+        "  | texternal: using the default table\n",
+    };
+    for (const std::string &text : reports)
+        EXPECT_TRUE(says(r, text)) << text << "\n" << r.out;
+    for (const char *text : {index100, index1e6}) {
+        std::string q;
+        for (const char *p = text; *p; ++p)
+            q += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+        EXPECT_TRUE(says(r, q)) << q << "\n" << r.out;
+    }
+    // The flood is kept bounded, head and tail, with the count of what was dropped.
+    const std::string flood = vtest::slurp(dir.path / "out" / "interhtransfer.stdout.txt");
+    EXPECT_LT(flood.size(), 140000u);
+    EXPECT_NE(flood.find("bytes not kept ...]"), std::string::npos);
+    std::string notes;
+    for (int step = 0; step < 12; ++step)
+        notes += "texternal: using the default table\n";
+    EXPECT_EQ(vtest::slurp(dir.path / "out" / "texternal.stderr.txt"), notes);
+}

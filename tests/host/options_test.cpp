@@ -1,0 +1,322 @@
+// host_options_test.cpp - the emulator's command line: every option's
+// effect on the options, every rejection with its message, the arguments
+// handed to a worker, and the exit status of the program on bad input.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hostlib/host_run.h"
+#include "cli/options.h"
+
+using vhost::Options;
+
+namespace {
+
+// Parse shell-free words (split on spaces) as the program's argv.
+bool parse(const std::string &words, Options &o, std::string &error) {
+    std::vector<std::string> args = {"vulmora-host"};
+    size_t start = 0;
+    while (start < words.size()) {
+        size_t end = words.find(' ', start);
+        if (end == std::string::npos) end = words.size();
+        if (end > start) args.push_back(words.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return vhost::parseOptions(static_cast<int>(args.size()), argv.data(), o, error);
+}
+
+// Parse `words` that must be accepted.
+Options accepted(const std::string &words) {
+    Options o;
+    std::string error;
+    EXPECT_TRUE(parse(words, o, error)) << words << ": " << error;
+    return o;
+}
+
+// The unit selectors as one comparable list.
+std::vector<int> selectors(const vhost::Units &u) {
+    return {u.temp,     u.coor,        u.thermalconductivity,
+            u.time,     u.heatflux,    u.heattransfercoeff,
+            u.velocity, u.massflowrate};
+}
+
+} // namespace
+
+// ---- accepted options ----------------------------------------------------------
+
+TEST(HostOptions, TemperatureAndLengthNamesGiveTheirSelectors) {
+    struct Case {
+        const char *words;
+        int temp, coor;
+    } cases[] = {
+        {"", 1, 2},
+        {"--temp K", 1, 2},
+        {"--temp C", 2, 2},
+        {"--temp F", 3, 2},
+        {"--temp R", 4, 2},
+        {"--length m", 1, 1},
+        {"--length cm", 1, 2},
+        {"--length mm", 1, 3},
+        {"--length ft", 1, 4},
+        {"--length in", 1, 5},
+        {"--temp F --length in --temp C", 2, 5},
+    };
+    for (const Case &c : cases) {
+        Options o = accepted(c.words);
+        EXPECT_EQ(o.units.temp, c.temp) << c.words;
+        EXPECT_EQ(o.units.coor, c.coor) << c.words;
+    }
+}
+
+TEST(HostOptions, UnitSetsExactlyTheNamedQuantity) {
+    // Each quantity by name and by its quantity code: position in selectors().
+    struct Case {
+        const char *name, *code;
+        size_t slot;
+    } cases[] = {
+        {"temp", "-1", 0},         {"temperature", "-1", 0},        {"coor", "0", 1},
+        {"length", "0", 1},        {"thermalconductivity", "3", 2}, {"time", "4", 3},
+        {"heatflux", "6", 4},      {"heattransfercoeff", "7", 5},   {"velocity", "8", 6},
+        {"massflowrate", "13", 7},
+    };
+    const std::vector<int> defaults = selectors(Options{}.units);
+    for (const Case &c : cases)
+        for (const char *q : {c.name, c.code})
+            for (int sel : {1, 7, 10}) {
+                const std::string words = "--unit " + std::string(q) + "=" + std::to_string(sel);
+                std::vector<int> expected = defaults;
+                expected[c.slot] = sel;
+                EXPECT_EQ(selectors(accepted(words).units), expected) << words;
+            }
+}
+
+TEST(HostOptions, ValuesOfTheOtherOptions) {
+    struct Case {
+        const char *words;
+        std::function<bool(const Options &)> holds;
+    } cases[] = {
+        {"--library /x/libu.so", [](const Options &o) { return o.library == "/x/libu.so"; }},
+        {"--nodes-per-side 4", [](const Options &o) { return o.nodesPerSide == 4; }},
+        {"--nodes-per-side 1000", [](const Options &o) { return o.nodesPerSide == 1000; }},
+        {"--steps 1", [](const Options &o) { return o.steps == 1; }},
+        {"--jobs 7", [](const Options &o) { return o.jobs == 7; }},
+        {"--nodes-per-side 5 --node 125 --step 10",
+         [](const Options &o) { return o.probeNode == 125 && o.probeStep == 10; }},
+        // The bounds of --node/--step hold whatever the order of the options.
+        {"--node 126 --step 3 --nodes-per-side 6 --steps 3",
+         [](const Options &o) { return o.probeNode == 126 && o.probeStep == 3; }},
+        {"--stress-scale 2.5e-3", [](const Options &o) { return o.stressScale == 2.5e-3; }},
+        {"--stress-scale -1", [](const Options &o) { return o.stressScale == -1.0; }},
+        {"--no-temp-table", [](const Options &o) { return !o.tempTable; }},
+        {"--output out/dir", [](const Options &o) { return o.output == "out/dir"; }},
+        {"--no-output", [](const Options &o) { return !o.writeOutput && o.plots; }},
+        {"--no-plots", [](const Options &o) { return o.writeOutput && !o.plots; }},
+        {"-q", [](const Options &o) { return o.quiet; }},
+        {"--version", [](const Options &o) { return o.version; }},
+        {"--time-limit 0.5", [](const Options &o) { return o.timeLimit == 0.5; }},
+        {"--time-limit 0", [](const Options &o) { return o.timeLimit == 0.0; }},
+        {"--materials 2", [](const Options &o) { return o.materials == 2; }},
+        {"--materials 1,2", [](const Options &o) { return o.materials == 3; }},
+        {"--materials all", [](const Options &o) { return o.materials == 3; }},
+        {"--write-steps all", [](const Options &o) { return o.writeSteps.empty(); }},
+        // The step list is checked against --steps whatever the order.
+        {"--write-steps last --steps 3",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{0, 0, 1};
+         }},
+        {"--write-steps 3,1 --steps 4",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{1, 0, 1, 0};
+         }},
+        {"--quiet", [](const Options &o) { return o.quiet; }},
+        {"-h", [](const Options &o) { return o.help; }},
+        {"--help", [](const Options &o) { return o.help; }},
+        {"--worker density --result r.bin",
+         [](const Options &o) { return o.worker == "density" && o.resultFile == "r.bin"; }},
+    };
+    for (const Case &c : cases)
+        EXPECT_TRUE(c.holds(accepted(c.words))) << c.words;
+}
+
+TEST(HostOptions, FunctionListsNormaliseNamesAndDropRepeats) {
+    struct Case {
+        const char *words;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"--functions density", {"density"}},
+        {"--functions func_yieldstress,density", {"yieldstress", "density"}},
+        {"--functions ,density,,mechprop5,", {"density", "mechprop5"}},
+        // Repeats would give two workers one result file.
+        {"--functions density,func_density,density", {"density"}},
+        {"--functions density --functions heatflux,density", {"density", "heatflux"}},
+    };
+    for (const Case &c : cases) {
+        Options o = accepted(c.words);
+        EXPECT_TRUE(o.functionsGiven) << c.words;
+        EXPECT_EQ(o.functions, c.expected) << c.words;
+    }
+    EXPECT_FALSE(accepted("").functionsGiven);
+}
+
+// ---- rejected command lines ------------------------------------------------------
+
+TEST(HostOptions, BadInputIsRejectedWithItsMessage) {
+    struct Case {
+        const char *words, *error;
+    } cases[] = {
+        {"--bogus", "unknown option '--bogus' (see --help)"},
+        {"density", "unknown option 'density' (see --help)"},
+        {"--temp", "--temp needs a value"},
+        {"--library", "--library needs a value"},
+        {"--temp X", "--temp takes K, C, F or R"},
+        {"--temp k", "--temp takes K, C, F or R"},
+        {"--length furlong", "--length takes m, cm, mm, ft or in"},
+        {"--length CM", "--length takes m, cm, mm, ft or in"},
+        {"--unit speed=2", "--unit: unknown quantity in 'speed=2'"},
+        {"--unit velocity", "--unit: unknown quantity in 'velocity'"},
+        {"--unit =2", "--unit: unknown quantity in '=2'"},
+        {"--unit velocity=11", "--unit: the selector in 'velocity=11' must be 1 to 10"},
+        {"--unit velocity=0", "--unit: the selector in 'velocity=0' must be 1 to 10"},
+        {"--unit temp=2x", "--unit: the selector in 'temp=2x' must be 1 to 10"},
+        {"--unit temp=", "--unit: the selector in 'temp=' must be 1 to 10"},
+        {"--functions notanentry", "unknown entry point 'notanentry' (see --help)"},
+        {"--functions density,func_", "unknown entry point 'func_' (see --help)"},
+        {"--functions ,", "--functions needs at least one entry point"},
+        {"--nodes-per-side 3", "--nodes-per-side: '3' is not a whole number from 4 to 1000"},
+        {"--nodes-per-side 1001", "--nodes-per-side: '1001' is not a whole number from 4 to 1000"},
+        {"--nodes-per-side 4.5", "--nodes-per-side: '4.5' is not a whole number from 4 to 1000"},
+        {"--steps 0", "--steps: '0' is not a whole number from 1 to 100000"},
+        {"--steps 99999999999999999999",
+         "--steps: '99999999999999999999' is not a whole number from 1 to 100000"},
+        {"--steps 5s", "--steps: '5s' is not a whole number from 1 to 100000"},
+        {"--jobs 0", "--jobs: '0' is not a whole number from 1 to 256"},
+        {"--node 0 --step 1", "--node: '0' is not a whole number from 1 to 1073741824"},
+        {"--node 5", "--node and --step go together"},
+        {"--step 1", "--node and --step go together"},
+        {"--nodes-per-side 5 --node 126 --step 1", "--node: the sample has only 125 nodes"},
+        {"--steps 2 --node 1 --step 3", "--step: the run has only 2 steps"},
+        {"--time-limit -1", "--time-limit: not a number of seconds from 0 to 1e6: -1"},
+        {"--time-limit nan", "--time-limit: not a number of seconds from 0 to 1e6: nan"},
+        {"--materials 3", "--materials takes all, or 1 (the casting) and 2 (the mould): '3'"},
+        {"--materials 1,,2", "--materials takes all, or 1 (the casting) and 2 (the mould): '1,,2'"},
+        {"--steps 2 --write-steps 3", "--write-steps takes all, last or steps from 1 to 2: '3'"},
+        {"--write-steps 0", "--write-steps takes all, last or steps from 1 to 10: '0'"},
+        {"--stress-scale abc", "--stress-scale: not a finite number: abc"},
+        {"--stress-scale 1.5x", "--stress-scale: not a finite number: 1.5x"},
+        {"--stress-scale nan", "--stress-scale: not a finite number: nan"},
+        {"--stress-scale inf", "--stress-scale: not a finite number: inf"},
+        {"--stress-scale 1e999", "--stress-scale: not a finite number: 1e999"},
+    };
+    for (const Case &c : cases) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(parse(c.words, o, error)) << c.words;
+        EXPECT_EQ(error, c.error) << c.words;
+    }
+}
+
+TEST(HostOptions, ProgramExitsWithStatus2AndTheMessageOnStderr) {
+    struct Case {
+        const char *args, *message;
+    } cases[] = {
+        {"--temp X", "--temp takes K, C, F or R"},
+        {"--steps -1", "--steps: '-1' is not a whole number from 1 to 100000"},
+        {"--library /nonexistent/libu.so", "no such library: /nonexistent/libu.so"},
+        {"--library '" HOSTLIB_KNOWN "' --node 1 --step 1", "--node/--step need --functions NAME"},
+    };
+    for (const Case &c : cases) {
+        vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.err, "vulmora-host: " + std::string(c.message) + "\n") << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+    }
+    // A file that is no user-function library (the host program itself).
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, "--no-output --library '" VULMORA_HOST_EXE "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("vulmora-host: ", 0), 0u) << r.err;
+}
+
+// ---- what a worker is given -------------------------------------------------------
+
+TEST(HostOptions, WorkerArgumentsRebuildTheSameSampleAndBlock) {
+    Options o = accepted("--library /x/libu.so --nodes-per-side 6 --steps 3 --temp F --length in "
+                         "--unit heatflux=5 --unit 13=9 --stress-scale 0.1 --no-temp-table "
+                         "--functions density --output elsewhere -q");
+    std::string words;
+    for (const std::string &a : vhost::sampleArguments(o))
+        words += a + " ";
+    Options w = accepted(words);
+    EXPECT_EQ(w.library, o.library);
+    EXPECT_EQ(w.nodesPerSide, 6);
+    EXPECT_EQ(w.steps, 3);
+    EXPECT_EQ(selectors(w.units), selectors(o.units));
+    EXPECT_EQ(w.units.heatflux, 5);
+    EXPECT_EQ(w.units.massflowrate, 9);
+    EXPECT_EQ(w.stressScale, 0.1); // printed with every digit
+    EXPECT_FALSE(w.tempTable);
+    // Defaults come back as defaults.
+    Options d = accepted("--library /x/libu.so");
+    words.clear();
+    for (const std::string &a : vhost::sampleArguments(d))
+        words += a + " ";
+    Options wd = accepted(words);
+    EXPECT_EQ(selectors(wd.units), selectors(Options{}.units));
+    EXPECT_TRUE(wd.tempTable);
+}
+
+TEST(HostOptions, HelpDocumentsEveryOption) {
+    vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, vhost::helpText());
+    for (const char *option :
+         {"--library", "--functions", "--nodes-per-side", "--steps", "--stress-scale",
+          "--no-temp-table", "--temp", "--length", "--unit", "--node", "--step", "--output",
+          "--no-output", "--no-plots", "--jobs", "--quiet", "--help"}) {
+        Options o;
+        std::string error;
+        // Every documented option is one the parser knows.
+        parse(std::string(option) + " 1", o, error);
+        EXPECT_EQ(error.find("unknown option '" + std::string(option) + "'"), std::string::npos)
+            << option;
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+// ---- replay and --save-state ------------------------------------------------------
+
+TEST(HostOptions, ReplayAndSaveStateTakeTheirOwnOptions) {
+    Options o = accepted("replay s.vstate --in-process --all-nodes --functions density --node 9");
+    EXPECT_EQ(o.replayFile, "s.vstate");
+    EXPECT_TRUE(o.inProcess);
+    EXPECT_TRUE(o.allNodes);
+    EXPECT_EQ(o.functions, std::vector<std::string>{"density"});
+    EXPECT_EQ(o.probeNode, 9); // a node of the state: no --step, no sample bound
+    o = accepted("--save-state s.vstate --steps 4 --step 3");
+    EXPECT_EQ(o.saveState, "s.vstate");
+    EXPECT_EQ(o.probeStep, 3);
+    EXPECT_TRUE(accepted("replay s.vstate").functions.empty());
+
+    struct Case {
+        const char *words, *error;
+    } cases[] = {
+        {"replay", "replay needs a state file"},
+        {"--in-process", "unknown option '--in-process' (see --help)"},
+        {"--all-nodes", "unknown option '--all-nodes' (see --help)"},
+        {"replay s.vstate --functions density,heatflux", "replay takes one entry point"},
+        {"--save-state", "--save-state needs a value"},
+        {"--save-state s --steps 2 --step 3", "--step: the run has only 2 steps"},
+    };
+    for (const Case &c : cases) {
+        Options bad;
+        std::string error;
+        EXPECT_FALSE(parse(c.words, bad, error)) << c.words;
+        EXPECT_EQ(error, c.error) << c.words;
+    }
+}

@@ -1,0 +1,434 @@
+// host_report_test.cpp - what the emulator reports: statistics, the
+// escaped text of what a function printed, the summary table, and the
+// output folder (CSV, VTU, PVD, plots) of a real run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hostlib/host_run.h"
+#include "output/report.h"
+#include "model/sample.h"
+
+namespace fs = std::filesystem;
+using vhost::Outcome;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Split on `sep`, keeping empty fields.
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    for (std::string f; std::getline(in, f, sep);)
+        out.push_back(f);
+    if (!s.empty() && s.back() == sep) out.emplace_back();
+    return out;
+}
+
+// The values of the binary DataArray called `name` (base64 of a 64-bit
+// byte count and the little-endian values) as type T; empty when missing
+// or when the count does not match the data.
+template <class T = double>
+std::vector<T> binaryArray(const std::string &vtu, const std::string &name) {
+    size_t at = vtu.find("Name=\"" + name + "\"");
+    if (at == std::string::npos) return {};
+    size_t from = vtu.find('\n', at) + 1, to = vtu.find('\n', from);
+    std::vector<unsigned char> raw;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (size_t i = from; i < to && vtu[i] != '='; ++i) {
+        const char c = vtu[i];
+        const int d = c >= 'A' && c <= 'Z'   ? c - 'A'
+                      : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                      : c >= '0' && c <= '9' ? c - '0' + 52
+                      : c == '+'             ? 62
+                                             : 63;
+        acc = (acc << 6) | uint32_t(d);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            raw.push_back(static_cast<unsigned char>(acc >> bits));
+        }
+    }
+    if (raw.size() < 8) return {};
+    uint64_t bytes = 0;
+    for (int b = 7; b >= 0; --b)
+        bytes = bytes << 8 | raw[size_t(b)];
+    if (raw.size() != 8 + bytes || bytes % sizeof(T)) return {};
+    std::vector<T> v(bytes / sizeof(T));
+    std::memcpy(v.data(), raw.data() + 8, bytes);
+    return v;
+}
+
+// True when every element is closed in order (a well-formedness check for
+// the emulator's XML, which has no comments, CDATA or '<' in text).
+bool wellFormed(const std::string &xml, std::string &why) {
+    std::vector<std::string> open;
+    static const std::regex tag(R"(<(/?)([A-Za-z?][A-Za-z0-9]*)[^<>]*?(/?)>)");
+    size_t tags = 0;
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), tag); it != std::sregex_iterator();
+         ++it, ++tags) {
+        const std::string name = (*it)[2];
+        if (name[0] == '?' || (*it)[3] == "/") continue;
+        if ((*it)[1] == "") {
+            open.push_back(name);
+        } else if (open.empty() || open.back() != name) {
+            why = "</" + name + "> closes " + (open.empty() ? "nothing" : open.back());
+            return false;
+        } else {
+            open.pop_back();
+        }
+    }
+    if (std::count(xml.begin(), xml.end(), '<') != static_cast<long>(tags))
+        return why = "a '<' outside a tag", false;
+    if (!open.empty()) return why = "<" + open.back() + "> left open", false;
+    return true;
+}
+
+} // namespace
+
+// ---- statistics, escaping, the table ------------------------------------------------
+
+TEST(HostReport, StatisticsSkipNonFiniteValuesAndFindTheFirstOne) {
+    struct Case {
+        std::vector<double> values; // 2 steps x 3 nodes
+        double min, mean, max;
+        int64_t finite, nonFinite;
+        int badStep, badNode;
+        double badValue;
+    } cases[] = {
+        {{1, 2, 3, 4, 5, 6}, 1, 3.5, 6, 6, 0, 0, 0, 0},
+        {{-5, 2, 3, 4, 5, -6}, -6, 0.5, 5, 6, 0, 0, 0, 0},
+        {{1, 2, 3, 4, kNaN, 6}, 1, 3.2, 6, 5, 1, 2, 2, kNaN},
+        {{1, 2, -kInf, 4, kNaN, 6}, 1, 3.25, 6, 4, 2, 1, 3, -kInf},
+        {{kInf, 2, 3, 4, 5, 6}, 2, 4, 6, 5, 1, 1, 1, kInf},
+        {{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN}, 0, 0, 0, 0, 6, 1, 1, kNaN},
+    };
+    for (const Case &c : cases) {
+        Outcome o;
+        o.result.values = c.values;
+        vhost::computeStatistics(o, 3);
+        SCOPED_TRACE(::testing::PrintToString(c.values));
+        EXPECT_EQ(o.min, c.min);
+        EXPECT_DOUBLE_EQ(o.mean, c.mean);
+        EXPECT_EQ(o.max, c.max);
+        EXPECT_EQ(o.finite, c.finite);
+        EXPECT_EQ(o.nonFinite, c.nonFinite);
+        EXPECT_EQ(o.badStep, c.badStep);
+        EXPECT_EQ(o.badNode, c.badNode);
+        if (std::isnan(c.badValue)) {
+            EXPECT_TRUE(std::isnan(o.badValue));
+        } else {
+            EXPECT_EQ(o.badValue, c.badValue);
+        }
+    }
+}
+
+TEST(HostReport, PrintedTextIsEscapedAndCutToItsTail) {
+    struct Case {
+        std::string text;
+        size_t keep;
+        std::string expected;
+    } cases[] = {
+        {"", 2000, R"("")"},
+        {"Error: x\n", 2000, R"("Error: x\n")"},
+        {"a\tb\"c\\d", 2000, R"("a\tb\"c\\d")"},
+        {std::string("\x01\x7f\xff", 3), 2000, R"("\x01\x7f\xff")"},
+        {std::string("a\0b", 3), 2000, R"("a\x00b")"},
+        {"abcdef", 3, R"(..."def")"},
+        {"abc", 3, R"("abc")"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(vhost::escaped(c.text, c.keep), c.expected) << c.text;
+}
+
+TEST(HostReport, SummaryTableHasOneAlignedRowPerOutcome) {
+    std::vector<Outcome> outcomes(4);
+    outcomes[0].name = "density", outcomes[0].status = Outcome::Ok;
+    outcomes[0].result.values = {1, 2, 3, 6};
+    outcomes[0].result.calls = 4, outcomes[0].result.seconds = 2e-6;
+    vhost::computeStatistics(outcomes[0], 2);
+    outcomes[1].name = "mechprop2", outcomes[1].status = Outcome::Placeholder;
+    outcomes[1].result.mechName = "hot tearing";
+    outcomes[2].name = "heatflux", outcomes[2].status = Outcome::Stopped,
+    outcomes[2].exitStatus = 3;
+    outcomes[3].name = "externalcompute", outcomes[3].status = Outcome::Crashed;
+    const std::vector<std::string> lines = split(vhost::summaryTable(outcomes), '\n');
+    ASSERT_EQ(lines.size(), 6u); // header, 4 rows, the empty tail
+    EXPECT_EQ(lines[0].substr(0, 11), "entry point");
+    struct Row {
+        std::string start, status;
+        std::vector<std::string> numbers;
+    } rows[] = {
+        {"func_density", "ok", {"1", "3", "6", "4", "500", "ns", "2e+06"}},
+        {"func_mechprop2 (hot tearing)", "placeholder", {"-", "-", "-", "0", "-", "-"}},
+        {"func_heatflux", "stopped (3)", {"-", "-", "-", "0", "-", "-"}},
+        {"externalcompute", "crashed", {"-", "-", "-", "0", "-", "-"}},
+    };
+    for (size_t k = 0; k < std::size(rows); ++k) {
+        const std::string &l = lines[k + 1];
+        EXPECT_EQ(l.size(), lines[0].size()) << l;
+        EXPECT_EQ(l.substr(0, rows[k].start.size()), rows[k].start) << l;
+        EXPECT_EQ(l.substr(31, rows[k].status.size()), rows[k].status) << l;
+        std::stringstream words(l.substr(46));
+        std::vector<std::string> got;
+        for (std::string w; words >> w;)
+            got.push_back(w);
+        EXPECT_EQ(got, rows[k].numbers) << l;
+    }
+}
+
+// ---- the output folder of a run ---------------------------------------------------
+
+// One run of the cycle library on 5 x 5 x 5 nodes (the smallest mesh
+// with porosity at its centre) and 3 steps, with no
+// gnuplot on PATH.
+class OutputFolder : public ::testing::Test {
+  protected:
+    static constexpr int kSide = 5, kSteps = 3, kNodes = 125, kCells = 64;
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("vulmora-host-report-" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        run_ = vtest::runHost(VULMORA_HOST_EXE,
+                              std::string("--library '") + HOSTLIB_CYCLE +
+                                  "' --nodes-per-side 5 --steps 3 --materials all --output '" +
+                                  dir_.string() + "'",
+                              "PATH=/nonexistent");
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    static std::string vtu(int step) {
+        char name[32];
+        std::snprintf(name, sizeof name, "step_%04d.vtu", step);
+        return vtest::slurp(dir_ / name);
+    }
+    // CSV rows as fields.
+    static std::vector<std::vector<std::string>> csv(const std::string &entry) {
+        std::vector<std::vector<std::string>> rows;
+        for (const std::string &line : split(vtest::slurp(dir_ / (entry + ".csv")), '\n'))
+            if (!line.empty()) rows.push_back(split(line, ','));
+        return rows;
+    }
+    static inline fs::path dir_;
+    static inline vtest::HostResult run_;
+    static constexpr const char *kEntries[] = {"density",      "emissivity",       "heatflux",
+                                               "poissonratio", "thermalexpansion", "yieldstress",
+                                               "youngsmodulus"};
+};
+
+TEST_F(OutputFolder, RunSucceedsWithoutGnuplotAndSaysSo) {
+    EXPECT_EQ(run_.status, 0) << run_.out << run_.err;
+    EXPECT_NE(run_.out.find("gnuplot not found"), std::string::npos) << run_.out;
+    EXPECT_NE(run_.out.find("37 entry points: 8 ok, 29 placeholders"), std::string::npos)
+        << run_.out;
+    EXPECT_FALSE(fs::exists(dir_ / "density.svg"));
+    EXPECT_NE(vtest::slurp(dir_ / "summary.txt").find("0 failed"), std::string::npos);
+}
+
+TEST_F(OutputFolder, CsvHasARowPerStepAndNodeWithTheSampleFields) {
+    vhost::Sample s(kSide, kSteps);
+    for (const char *entry : kEntries) {
+        SCOPED_TRACE(entry);
+        auto rows = csv(entry);
+        ASSERT_EQ(rows.size(), 1u + kSteps * kNodes);
+        EXPECT_EQ(rows[0], split("step,node,material,x_cm,y_cm,z_cm,T_K,fs,value", ','));
+        size_t r = 1;
+        for (int step = 1; step <= kSteps; ++step) {
+            s.setStep(step);
+            for (int node = 1; node <= kNodes; ++node, ++r) {
+                const auto &f = rows[r];
+                ASSERT_EQ(f.size(), 9u) << "row " << r;
+                ASSERT_EQ(std::stoi(f[0]), step);
+                ASSERT_EQ(std::stoi(f[1]), node);
+                const size_t i = static_cast<size_t>(node - 1);
+                EXPECT_EQ(std::stoi(f[2]), s.inCasting(node - 1) ? 1 : 2);
+                EXPECT_EQ(std::stod(f[3]), s.x[i]);
+                EXPECT_EQ(std::stod(f[5]), s.z[i]);
+                EXPECT_EQ(static_cast<float>(std::stod(f[6])), s.t1[i]);
+                EXPECT_EQ(static_cast<float>(std::stod(f[7])), s.fs1[i]);
+            }
+        }
+    }
+}
+
+TEST_F(OutputFolder, StressCycleThroughWorkersMatchesNodalMode) {
+    // Each mechanical entry point of cycle.c reads what a nodal one reads.
+    const std::pair<const char *, const char *> pairs[] = {
+        {"density", "youngsmodulus"},
+        {"emissivity", "poissonratio"},
+        {"heatflux", "thermalexpansion"},
+    };
+    for (const auto &[nodal, local] : pairs) {
+        auto a = csv(nodal), b = csv(local);
+        ASSERT_EQ(a.size(), b.size());
+        size_t nonzero = 0;
+        for (size_t r = 1; r < a.size(); ++r) {
+            EXPECT_EQ(a[r][8], b[r][8]) << nodal << "/" << local << " row " << r;
+            nonzero += std::stod(a[r][8]) != 0.0;
+        }
+        EXPECT_GT(nonzero, 0u) << nodal;
+    }
+}
+
+TEST_F(OutputFolder, VtuFilesAreWellFormedAndHoldEveryEntryPoint) {
+    for (int step = 1; step <= kSteps; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const std::string v = vtu(step);
+        std::string why;
+        EXPECT_TRUE(wellFormed(v, why)) << why;
+        EXPECT_NE(v.find("<Piece NumberOfPoints=\"125\" NumberOfCells=\"64\">"), std::string::npos);
+        // Points, connectivity, offsets, types, materials, the fields: each
+        // array whole, of its type, with its values.
+        const auto points = binaryArray<double>(v, "coordinates");
+        ASSERT_EQ(points.size(), size_t(3 * kNodes));
+        EXPECT_EQ(points[3 * 1], 3.0); // node 2 at x = 3 cm on a 5-node side of 12 cm
+        const auto conn = binaryArray<int32_t>(v, "connectivity");
+        ASSERT_EQ(conn.size(), size_t(8 * kCells));
+        for (int32_t k : conn)
+            EXPECT_TRUE(k >= 0 && k < kNodes) << k;
+        const auto offsets = binaryArray<int32_t>(v, "offsets");
+        ASSERT_EQ(offsets.size(), size_t(kCells));
+        EXPECT_EQ(offsets.front(), 8);
+        EXPECT_EQ(offsets.back(), 8 * kCells);
+        EXPECT_EQ(binaryArray<uint8_t>(v, "types"), std::vector<uint8_t>(kCells, 12));
+        const auto material = binaryArray<uint8_t>(v, "material"); // the points' first
+        ASSERT_EQ(material.size(), size_t(kNodes));
+        EXPECT_TRUE(std::all_of(material.begin(), material.end(),
+                                [](uint8_t m) { return m == 1 || m == 2; }));
+        EXPECT_EQ(binaryArray<float>(v, "velocity").size(), size_t(3 * kNodes));
+        const auto T = binaryArray<float>(v, "T_K");
+        ASSERT_EQ(T.size(), size_t(kNodes));
+        EXPECT_TRUE(std::all_of(T.begin(), T.end(), [](float t) { return t >= 573 && t <= 973; }));
+        // Every evaluated entry point, bit for bit the values of its CSV.
+        for (const char *entry : kEntries) {
+            auto values = binaryArray(v, std::string("func_") + entry);
+            ASSERT_EQ(values.size(), size_t(kNodes)) << entry;
+            auto rows = csv(entry);
+            for (size_t i = 0; i < values.size(); ++i)
+                EXPECT_EQ(values[i], std::stod(rows[size_t(step - 1) * kNodes + i + 1][8]))
+                    << entry << " node " << i + 1;
+        }
+    }
+}
+
+TEST_F(OutputFolder, PvdListsEveryStepWithItsTime) {
+    const std::string pvd = vtest::slurp(dir_ / "run.pvd");
+    std::string why;
+    EXPECT_TRUE(wellFormed(pvd, why)) << why;
+    const std::regex entry(R"re(<DataSet timestep="([^"]*)" part="0" file="([^"]*)"/>)re");
+    std::vector<std::pair<double, std::string>> got;
+    for (auto it = std::sregex_iterator(pvd.begin(), pvd.end(), entry);
+         it != std::sregex_iterator(); ++it)
+        got.emplace_back(std::stod((*it)[1]), (*it)[2]);
+    ASSERT_EQ(got.size(), size_t(kSteps)) << pvd;
+    for (int step = 1; step <= kSteps; ++step) {
+        char name[32];
+        std::snprintf(name, sizeof name, "step_%04d.vtu", step);
+        EXPECT_EQ(got[size_t(step - 1)].first, vhost::Alloy::duration * step / kSteps);
+        EXPECT_EQ(got[size_t(step - 1)].second, name);
+        EXPECT_TRUE(fs::exists(dir_ / name)) << name;
+    }
+}
+
+// ---- non-finite values and plots -----------------------------------------------------
+
+// A NaN stays a NaN in the VTU file (binary doubles); nodes not evaluated
+// (the mould, by default) are NaN there too and have no CSV row.
+TEST(HostReport, NonFiniteValuesAreWrittenAsNaN) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("vulmora-host-nonfinite-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_FAULTY +
+                              "' --nodes-per-side 4 --steps 1 --no-plots --functions density "
+                              "--materials all --output '" +
+                              dir.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    const std::string v = vtest::slurp(dir / "step_0001.vtu");
+    auto values = binaryArray(v, "func_density");
+    ASSERT_EQ(values.size(), 64u);
+    for (size_t i = 0; i < 64; ++i) {
+        if (i == 4)
+            EXPECT_TRUE(std::isnan(values[i]));
+        else
+            EXPECT_EQ(values[i], 2.4) << i + 1;
+    }
+    // The CSV keeps the value as it was.
+    EXPECT_TRUE(std::regex_search(vtest::slurp(dir / "density.csv"), std::regex(",-?nan\n")));
+    fs::remove_all(dir);
+    // By default only the casting's nodes are evaluated.
+    r = vtest::runHost(VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_KNOWN +
+                                             "' --nodes-per-side 4 --steps 1 --no-plots "
+                                             "--functions density --output '" +
+                                             dir.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    vhost::Sample s(4, 1);
+    values = binaryArray(vtest::slurp(dir / "step_0001.vtu"), "func_density");
+    ASSERT_EQ(values.size(), 64u);
+    size_t casting = 0;
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(std::isnan(values[size_t(i)]), !s.inCasting(i)) << i + 1;
+        casting += s.inCasting(i);
+    }
+    EXPECT_GT(casting, 0u);
+    const std::string rows = vtest::slurp(dir / "density.csv");
+    EXPECT_EQ(size_t(std::count(rows.begin(), rows.end(), '\n')), casting + 1);
+    fs::remove_all(dir);
+}
+
+TEST(HostReport, PlotsAreMadeWhenGnuplotIsThere) {
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
+    const fs::path dir =
+        fs::temp_directory_path() / ("vulmora-host-plots-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_KNOWN +
+                                             "' --nodes-per-side 4 --steps 2 --functions "
+                                             "density,yieldstress --output '" +
+                                             dir.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("plots: "), std::string::npos) << r.out;
+    for (const char *svg : {"density.svg", "yieldstress.svg"}) {
+        const std::string text = vtest::slurp(dir / svg);
+        EXPECT_NE(text.find("<svg"), std::string::npos) << svg;
+        EXPECT_NE(text.find("against temperature"), std::string::npos) << svg;
+    }
+    fs::remove_all(dir);
+}
+
+// Only the steps asked for are written, and the run says how much it wrote.
+TEST(HostReport, WriteStepsChoosesTheStepsWritten) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("vulmora-host-steps-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, std::string("--library '") + HOSTLIB_KNOWN +
+                              "' --nodes-per-side 4 --steps 3 --write-steps 2 --no-plots "
+                              "--functions density --output '" +
+                              dir.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(dir / "step_0001.vtu"));
+    EXPECT_TRUE(fs::exists(dir / "step_0002.vtu"));
+    EXPECT_FALSE(fs::exists(dir / "step_0003.vtu"));
+    size_t rows = 0;
+    for (const std::string &row : split(vtest::slurp(dir / "density.csv"), '\n')) {
+        if (row.empty() || row[0] == 's') continue;
+        EXPECT_EQ(row.substr(0, 2), "2,") << row;
+        ++rows;
+    }
+    EXPECT_GT(rows, 0u);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("results: .* \\(\\d+ files, [0-9.]+ MB; "
+                                                    "CSV per entry point, run.pvd with 1 VTU")))
+        << r.out;
+    fs::remove_all(dir);
+}
