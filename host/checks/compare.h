@@ -88,7 +88,7 @@ Comparison compareRuns(const Reference &ref, const RunDescription &cur,
                        const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol);
 
 // The report: a line per entry point, the largest difference with the
-// fields at its node. `describe` gives those fields.
+// fields of `sample` at its node.
 std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
                              Sample &sample);
 

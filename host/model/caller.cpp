@@ -351,8 +351,9 @@ int runWorker(const Options &o) {
         h->phase = static_cast<int32_t>(Phase::Between);
         for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
             PropertyFn entry = lib.entry(kEntryPoints[k].name);
-            h->exported[k] = entry ? 1 : 0;
-            if (entry && isPlaceholder(lib, kEntryPoints[k], entry, o)) h->exported[k] = 2;
+            h->exported[k] = entry ? kExported : kNotExported;
+            if (entry && isPlaceholder(lib, kEntryPoints[k], entry, o))
+                h->exported[k] = kExportedPlaceholder;
         }
         h->exportsExternal = lib.externalcompute != nullptr;
         h->state = static_cast<int32_t>(WorkerState::Complete);

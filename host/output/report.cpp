@@ -12,6 +12,7 @@
 #include "checks/compare.h"
 #include "output/outdir.h"
 #include "platform/platform.h"
+#include "model/caller.h"
 #include "model/sample.h"
 #include "output/vtu.h"
 

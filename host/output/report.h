@@ -5,53 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "model/caller.h"
 #include "cli/options.h"
-#include "worker/protocol.h"
+#include "run/outcome.h"
 
 namespace vhost {
 
 class Sample;
 class OutputFolder;
-
-// The outcome of one entry point (or of func_externalcompute).
-struct Outcome {
-    enum Status {
-        Ok,
-        NonFinite,
-        Placeholder,
-        Stopped,  // ended the process (exit, a fatal stop) inside user code
-        Crashed,  // died of a signal or exception inside user code
-        TimedOut, // a call took longer than --time-limit
-        Modified, // wrote into one of the host's arrays
-        NotExported,
-        Error,         // the worker's result cannot be used
-        EmulatorError, // the emulator's own failure, not the library's
-    };
-    std::string name; // without func_
-    Status status = Error;
-    bool failure = false;                      // counts against the exit status
-    std::string printed;                       // the worker's standard output (as kept)
-    std::string errors;                        // its standard error (as kept)
-    uint64_t printedBytes = 0, errorBytes = 0; // as written
-    uint64_t peakBytes = 0;                    // the worker's peak memory
-    bool exited = false;                       // the worker ended through exit
-    int exitStatus = 0;                        // its exit status (or signal / exception code)
-    std::string detail;                        // why an Error or EmulatorError
-    WorkerResult result;                       // values and position
-    // Statistics over the finite values of the evaluated nodes: all of
-    // them, and per material (index material - 1).
-    double min = 0, max = 0, mean = 0;
-    int64_t finite = 0, nonFinite = 0;
-    struct Range {
-        double min = 0, max = 0, mean = 0;
-        int64_t finite = 0;
-    } perMaterial[2];
-    int badStep = 0, badNode = 0; // first non-finite value, 1-based
-    double badValue = 0;
-
-    bool hasValues() const { return status == Ok || status == NonFinite; }
-};
 
 // Fill min/mean/max and the first non-finite value from result.values.
 // `nodeMaterial` (when given) holds per node 0 for a node not evaluated,

@@ -118,7 +118,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.exported.assign(std::size(kEntryPoints), 0);
     for (size_t k = 0; k < r.exported.size(); ++k) {
-        if (h.exported[k] > 2) {
+        if (h.exported[k] > kExportedPlaceholder) {
             error = "the worker's result file is invalid (exports)";
             return false;
         }

@@ -52,7 +52,12 @@ enum class WorkerKind : int32_t {
 };
 
 constexpr size_t kMaxEntryPoints = 64;
-constexpr size_t kResultHeaderSize = 4096; // values start here, page aligned
+
+// What the survey found of each entry point (ResultHeader::exported).
+constexpr uint8_t kNotExported = 0;
+constexpr uint8_t kExported = 1;
+constexpr uint8_t kExportedPlaceholder = 2; // its first call stopped with the template's line
+constexpr size_t kResultHeaderSize = 4096;  // values start here, page aligned
 
 struct ResultHeader {
     // Written by the parent; the worker must leave them as they are.
@@ -70,7 +75,7 @@ struct ResultHeader {
     int32_t modifiedArray; // -1, or the index of the host array written to
     int32_t pad0;
     int64_t modifiedEntry;             // the entry of that array
-    uint8_t exported[kMaxEntryPoints]; // Survey: 1 exported, 2 exported placeholder
+    uint8_t exported[kMaxEntryPoints]; // Survey: kNotExported, kExported, ...
     uint8_t exportsExternal;           // Survey: func_externalcompute exported
     uint8_t pad1[7];
     char mechName[101], mechUnit[21];
@@ -116,7 +121,7 @@ struct WorkerResult {
     double seconds = 0, cpuSeconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
-    std::vector<uint8_t> exported; // 0 not exported, 1 exported, 2 a placeholder
+    std::vector<uint8_t> exported; // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).

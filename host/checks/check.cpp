@@ -1,0 +1,48 @@
+// check.cpp - the table of checks, and what they share.
+#include "checks/check.h"
+
+#include "platform/platform.h"
+
+namespace vhost {
+
+std::unique_ptr<Check> makeExpectCheck();
+std::unique_ptr<Check> makeUnitsCheck();
+std::unique_ptr<Check> makeOrderCheck();
+std::unique_ptr<Check> makeCostCheck();
+std::unique_ptr<Check> makeCompareCheck();
+
+namespace {
+
+// Every check, in the order they report: a new check is a row here.
+using MakeCheck = std::unique_ptr<Check> (*)();
+constexpr MakeCheck kChecks[] = {makeExpectCheck, makeUnitsCheck, makeOrderCheck, makeCostCheck,
+                                 makeCompareCheck};
+
+} // namespace
+
+void CheckFindings::flag(size_t k) {
+    if (flagged.size() <= k) flagged.resize(k + 1);
+    if (flagged[k]) return;
+    flagged[k] = true;
+    ++found, ++changed;
+}
+
+std::vector<std::unique_ptr<Check>> makeChecks(const Options &o) {
+    std::vector<std::unique_ptr<Check>> checks;
+    for (MakeCheck make : kChecks) {
+        std::unique_ptr<Check> c = make();
+        if (c->wanted(o)) checks.push_back(std::move(c));
+    }
+    return checks;
+}
+
+std::string checkWorkerFailure(const Outcome &base, const std::string &how, const Outcome &r,
+                               double timeLimit) {
+    const bool atNode = r.result.phase == Phase::Call || r.result.phase == Phase::Registration;
+    std::string t = "func_" + base.name + " " + how + ": " + ending(r, timeLimit) + " " +
+                    (atNode ? "at " : "") + where(r.result);
+    if (r.status == Outcome::Stopped) t += ", printing " + escaped(r.printed, 200);
+    return t + "\n";
+}
+
+} // namespace vhost

@@ -1,0 +1,93 @@
+// check.h - the one interface every check implements.
+//
+// A check judges what a plain run cannot show. It may ask for workers of
+// its own (the same entry point under other unit selectors, in another
+// order, on a smaller mesh), judges each against the entry point's own
+// run, and may add findings of its own once every worker has ended (a
+// range of plausible values, a saved run). The run calls the checks in
+// the order of makeChecks(); a new check is one file implementing this
+// interface and its row there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "checks/checks.h"
+#include "cli/options.h"
+#include "output/report.h"
+#include "run/outcome.h"
+#include "run/workers.h"
+
+namespace vhost {
+
+class Sample;
+class Check;
+
+// What the checks see of the run: its options, the entry points' outcomes,
+// per node its material (0: not evaluated) and the sample.
+struct CheckContext {
+    const Options &options;
+    const std::vector<Outcome> &outcomes;
+    const std::vector<uint8_t> &nodeMaterial;
+    Sample &sample;
+    ToInternalFn toInternal;
+};
+
+// One worker a check asked for: which outcome it checks, and the check's
+// own number for it (a unit variant, say).
+struct CheckWork {
+    size_t outcome = 0;
+    const Check *check = nullptr;
+    int variant = 0;
+    std::unique_ptr<Worker> worker;
+};
+
+// What the checks found, as the report shows it.
+struct CheckFindings {
+    std::string before;                // findings of no worker's (ranges), shown first
+    std::vector<std::string> perEntry; // a worker's findings, per outcome
+    std::vector<bool> flagged;         // per outcome: counted as a problem already
+    size_t found = 0;                  // problems counted in the verdict
+    size_t changed = 0;                // entry points flagged by a check of change
+    std::string cost;                  // --check-cost's notes
+    bool compared = false, differs = false;
+    std::string comparison;        // the comparison with a saved run
+    std::vector<ExtraField> extra; // fields added to the VTU files
+    // Count outcome k as a problem, once however many workers find one.
+    void flag(size_t k);
+};
+
+class Check {
+  public:
+    virtual ~Check() = default;
+    // True when the command line asks for this check.
+    virtual bool wanted(const Options &o) const = 0;
+    // Before any worker runs: read and check what the check needs (false
+    // with `error`: the command cannot be carried out).
+    virtual bool prepare(const Options &, std::string &) { return true; }
+    // Workers for outcome k, which returned values; none by default.
+    virtual void plan(const CheckContext &, size_t, std::vector<CheckWork> &) const {}
+    // Judge one of its workers, ended as `r`, against its outcome.
+    virtual void judge(const CheckContext &, const CheckWork &, const Outcome &,
+                       CheckFindings &) const {}
+    // After every worker: findings of its own (false with `error`: the
+    // command cannot be carried out).
+    virtual bool conclude(const CheckContext &, CheckFindings &, std::string &) { return true; }
+    // Named in "...: no entry point changed" when no entry point changed
+    // under it; null for a check that does not look for changes.
+    virtual const char *changeLabel() const { return nullptr; }
+    // True when its findings count in the verdict's "checks:" line.
+    virtual bool counted() const { return true; }
+};
+
+// Every check the command line asks for, in the order they report.
+std::vector<std::unique_ptr<Check>> makeChecks(const Options &o);
+
+// The text of a check's worker that returned no values: "func_NAME HOW:
+// what it did, where".
+std::string checkWorkerFailure(const Outcome &base, const std::string &how, const Outcome &r,
+                               double timeLimit);
+
+} // namespace vhost

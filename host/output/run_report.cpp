@@ -1,0 +1,273 @@
+// run_report.cpp - building the run's report and rendering it.
+#include "output/run_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "checks/check.h"
+#include "model/caller.h"
+#include "model/entries.h"
+#include "model/sample.h"
+#include "output/report.h"
+#include "platform/platform.h"
+
+namespace vhost {
+
+namespace {
+
+// The re-run command for one call.
+std::string rerun(const Options &o, const std::string &name, int node, int step) {
+    std::string c = "vulmora-host --library '" + o.library + "' --functions " + name + " --node " +
+                    std::to_string(node) + " --step " + std::to_string(step);
+    if (o.nodesPerSide != Options{}.nodesPerSide)
+        c += " --nodes-per-side " + std::to_string(o.nodesPerSide);
+    if (o.steps != Options{}.steps) c += " --steps " + std::to_string(o.steps);
+    return c;
+}
+
+// The first line of a non-finite result, with the tagged NaN of local mode
+// explained; its node and step.
+std::string nonFiniteText(const Outcome &e) {
+    const char *v = std::isnan(e.badValue) ? "NaN" : e.badValue > 0 ? "+infinity" : "-infinity";
+    std::string t = "returned " + std::string(v) + " at step " + std::to_string(e.badStep) +
+                    ", node " + std::to_string(e.badNode);
+    if (e.nonFinite > 1) t += " (non-finite at " + std::to_string(e.nonFinite) + " calls in all)";
+    t += "\n";
+    Unmarked kind;
+    int index = 0;
+    if (decodeUnmarked(e.badValue, kind, index))
+        t += "  the NaN is the one local mode returns for " + unmarkedName(kind, index) +
+             ": the registration call (location = -1) did not read it, so the solver gives it no "
+             "slot and the function would read another quantity's value; read every quantity in "
+             "registration mode, in every branch\n";
+    return t;
+}
+
+// What a failed worker did and where, on one line.
+std::string endingText(const Outcome &e, const Options &o, bool atNode) {
+    const std::string at = std::string(atNode ? "at " : "") + where(e.result);
+    switch (e.status) {
+    case Outcome::Stopped:
+        return ending(e, o.timeLimit) + " " + at + ", printing " + escaped(e.printed) + "\n";
+    case Outcome::Crashed:
+        return ending(e, o.timeLimit) + " " + at +
+               (e.printed.empty() ? "\n" : ", printing " + escaped(e.printed) + "\n");
+    case Outcome::TimedOut:
+        return ending(e, o.timeLimit) + " in one call and was ended, " + at + "\n";
+    case Outcome::Modified:
+        return ending(e, o.timeLimit) + " " + at +
+               "; the host's arrays are input, read-only for user code\n";
+    default:
+        return ending(e, o.timeLimit) + "\n";
+    }
+}
+
+} // namespace
+
+std::string problemText(const Outcome &e, const Options &o, Sample &sample, UserUnitFn userUnit) {
+    std::string t = "func_" + e.name + ": ";
+    const WorkerResult &r = e.result;
+    const bool atNode = r.phase == Phase::Call || r.phase == Phase::Registration;
+    int node = 0, step = 0;
+    if (e.status == Outcome::Placeholder)
+        return t + "is the template's placeholder: it stopped with exit status 1 printing " +
+               escaped(e.printed) + "\n";
+    if (e.status == Outcome::NonFinite) {
+        t += nonFiniteText(e);
+        node = e.badNode, step = e.badStep;
+    } else if (e.status == Outcome::Stopped || e.status == Outcome::Crashed ||
+               e.status == Outcome::TimedOut || e.status == Outcome::Modified) {
+        t += endingText(e, o, atNode);
+        node = atNode ? r.node : 0, step = r.step;
+    } else {
+        return t + endingText(e, o, atNode);
+    }
+    if (!e.errors.empty()) t += "  it wrote on stderr:\n" + lastLines(e.errors, 10, "    | ");
+    if (node > 0 && step > 0) {
+        sample.setStep(step);
+        const EntryPoint *ep = findEntryPoint(e.name);
+        const bool mechanical = ep && ep->mode == CallMode::Mechanical;
+        t += "  the fields there:\n" + describeNode(sample, node, userUnit, mechanical);
+        t += "  re-run that call: " + rerun(o, e.name, node, step) + "\n";
+    }
+    return t;
+}
+
+namespace {
+
+// What the entry points printed without failing: a few lines each, the
+// whole text in the output folder.
+std::string printedText(const std::vector<Outcome> &outcomes, bool files) {
+    std::string t;
+    for (const Outcome &e : outcomes) {
+        if (e.failure || e.status == Outcome::Placeholder) continue;
+        auto stream = [&](const char *what, const std::string &text, uint64_t bytes,
+                          const char *file) {
+            if (text.empty()) return;
+            t += "func_" + e.name + " printed " + std::to_string(bytes) + " bytes on " + what;
+            t += files ? " (in " + e.name + file + "); the last lines:\n" : "; the last lines:\n";
+            t += lastLines(text, 5, "  | ");
+        };
+        stream("stdout", e.printed, e.printedBytes, ".stdout.txt");
+        stream("stderr", e.errors, e.errorBytes, ".stderr.txt");
+    }
+    return t;
+}
+
+// Answers the accessors gave silently wrong, as the library counted them.
+std::string silentText(const std::vector<Outcome> &outcomes) {
+    static constexpr struct {
+        int event;
+        const char *text;
+    } kEvents[] = {
+        {VULMORA_PROBE_OUT_OF_RANGE,
+         " accessor calls with a node or element number out of range (they returned 0);"},
+        {VULMORA_PROBE_NODNUM_MISS, " nodNum calls that found no node (they returned 0);"},
+        {VULMORA_PROBE_UNSET_FIELD, " reads of fields the host did not set (they returned 0);"},
+    };
+    std::string silent;
+    for (const Outcome &e : outcomes) {
+        if (!e.hasValues()) continue;
+        std::string line;
+        for (const auto &ev : kEvents)
+            if (const uint64_t n = e.result.probe[ev.event])
+                line += " " + std::to_string(n) + ev.text;
+        if (line.empty()) continue;
+        line.back() = '\n';
+        silent += "func_" + e.name + ":" + line;
+    }
+    return silent;
+}
+
+// The memory the run took: this process, and the largest worker.
+std::string memoryLine(const std::vector<Outcome> &outcomes) {
+    const Outcome *largest = nullptr;
+    for (const Outcome &e : outcomes)
+        if (!largest || e.peakBytes > largest->peakBytes) largest = &e;
+    char memory[256];
+    std::snprintf(
+        memory, sizeof memory, "peak memory: emulator %.0f MB, largest worker %.0f MB%s\n",
+        double(platform::peakMemory()) / 1e6, largest ? double(largest->peakBytes) / 1e6 : 0.0,
+        largest ? (" (" + fieldName(*largest) + ")").c_str() : "");
+    return memory;
+}
+
+// How much of the run was the user's code: processor time, which counts
+// the workers that ran side by side.
+std::string timeLine(double inCalls) {
+    const double cpu = platform::processorSeconds();
+    char time[256];
+    std::snprintf(time, sizeof time,
+                  "processor time: %.2f s, of which %.2f s inside user calls (%.0f %%)\n", cpu,
+                  inCalls, cpu > 0 ? 100.0 * std::min(inCalls / cpu, 1.0) : 0.0);
+    return time;
+}
+
+} // namespace
+
+namespace {
+
+// The checks' findings: ranges first, then per entry point, then the
+// checks of change that found none.
+std::string checksText(const CheckFindings &f, const std::vector<std::unique_ptr<Check>> &checks) {
+    std::string t = f.before;
+    for (const std::string &entry : f.perEntry)
+        t += entry;
+    std::string labels;
+    for (const auto &c : checks)
+        if (c->changeLabel())
+            labels += (labels.empty() ? "" : " and ") + std::string(c->changeLabel());
+    if (f.changed == 0 && !labels.empty()) t += labels + ": no entry point changed\n";
+    return t;
+}
+
+// The closing lines: how the entry points ended, what the checks found.
+std::string verdictText(const RunReport &r, const ReportInput &in, size_t ok, size_t placeholders) {
+    std::string v = std::to_string(in.outcomes.size()) + " entry points: " + std::to_string(ok) +
+                    " ok, " + std::to_string(placeholders) + " placeholders (not implemented), " +
+                    std::to_string(r.failed) + " failed";
+    if (r.notEvaluated)
+        v += ", " + std::to_string(r.notEvaluated) + " not evaluated (emulator error)";
+    v += "\n";
+    bool counted = false;
+    for (const auto &c : in.checks)
+        counted = counted || c->counted();
+    if (counted)
+        v += "checks: " + std::to_string(in.findings.found) +
+             (in.findings.found == 1 ? " problem found\n" : " problems found\n");
+    if (in.findings.compared)
+        v += std::string("comparison with the reference: ") +
+             (in.findings.differs ? "differs" : "no difference beyond the tolerance") + "\n";
+    return v;
+}
+
+} // namespace
+
+ExitStatus RunReport::status() const {
+    if (notEvaluated) return ExitStatus::Usage;
+    return failed || checksFailed ? ExitStatus::Failed : ExitStatus::Ok;
+}
+
+RunReport buildReport(const ReportInput &in) {
+    const Options &o = in.options;
+    RunReport r;
+    r.table = summaryTable(in.outcomes, o.materials == 3);
+    size_t ok = 0, placeholders = 0;
+    for (const Outcome &e : in.outcomes) {
+        ok += e.status == Outcome::Ok;
+        placeholders += e.status == Outcome::Placeholder && !e.failure;
+        r.failed += e.failure && e.status != Outcome::EmulatorError;
+        r.notEvaluated += e.status == Outcome::EmulatorError;
+        if (e.failure) r.problems += problemText(e, o, in.sample, in.userUnit);
+    }
+    if (!in.loadOutput.empty())
+        r.printed = "the library printed " + std::to_string(in.loadOutput.size()) +
+                    " bytes while loading:\n" + lastLines(in.loadOutput, 5, "  | ");
+    r.printed += printedText(in.outcomes, o.writeOutput);
+    r.silent = silentText(in.outcomes);
+    r.checks = checksText(in.findings, in.checks);
+    r.costChecked = o.checkCost;
+    r.cost = in.findings.cost.empty() && o.checkCost
+                 ? "no entry point's time per call grows with the mesh\n"
+                 : in.findings.cost;
+    r.comparison = in.findings.comparison;
+    r.checksFailed = in.findings.found > 0 || in.findings.differs;
+    r.verdict = verdictText(r, in, ok, placeholders);
+    r.memory = memoryLine(in.outcomes);
+    r.time = timeLine(in.inCalls);
+    return r;
+}
+
+namespace {
+
+// The findings and the verdict, as both renderings show them.
+std::string findingsText(const RunReport &r) {
+    std::string t;
+    auto section = [&](const char *title, const std::string &body) {
+        if (!body.empty()) t += std::string(title) + "\n" + body + "\n";
+    };
+    section("Problems:", r.problems);
+    section("Silent answers:", r.silent);
+    section("Checks:", r.checks);
+    if (r.costChecked) section("Cost:", r.cost);
+    if (!r.comparison.empty()) t += r.comparison + "\n";
+    return t + r.verdict;
+}
+
+} // namespace
+
+std::string terminalText(const RunReport &r, bool quiet) {
+    std::string t;
+    if (!quiet) t += "\n" + r.table + "\n";
+    if (!quiet && !r.printed.empty()) t += "Output:\n" + r.printed + "\n";
+    t += findingsText(r);
+    if (!quiet) t += r.memory + r.time;
+    return t;
+}
+
+std::string summaryText(const RunReport &r) {
+    return r.table + "\n" + findingsText(r) + r.memory + r.time;
+}
+
+} // namespace vhost

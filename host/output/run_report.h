@@ -1,0 +1,67 @@
+// run_report.h - the one report of a run.
+//
+// The run's phases fill a RunReport once; the terminal and summary.txt are
+// two renderings of the same data, and the exit status is derived from it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "run/exit_status.h"
+#include "run/outcome.h"
+
+namespace vhost {
+
+class Sample;
+struct CheckFindings;
+class Check;
+
+// The library's converter from internal to user units (no user code).
+using UserUnitFn = double (*)(int code, double x);
+
+struct RunReport {
+    std::string table;    // the summary table
+    std::string printed;  // what the library printed loading and calling (terminal only)
+    std::string problems; // every failure: what, where, the fields there, a re-run command
+    std::string silent;   // answers the accessors gave silently wrong
+    std::string checks;   // the checks' findings
+    bool costChecked = false;
+    std::string cost;       // --check-cost's notes
+    std::string comparison; // the comparison with a saved run
+    std::string verdict;    // the closing lines: counts, checks, comparison
+    std::string memory, time;
+    size_t failed = 0, notEvaluated = 0; // entry points failed; not evaluated (emulator)
+    bool checksFailed = false;
+    // 2 when the emulator failed, 1 when the library or a check did, else 0.
+    ExitStatus status() const;
+};
+
+// Everything the report is made of.
+struct ReportInput {
+    const Options &options;
+    const std::vector<Outcome> &outcomes;
+    const CheckFindings &findings;
+    const std::vector<std::unique_ptr<Check>> &checks;
+    const std::string &loadOutput; // what the library printed while loading
+    Sample &sample;
+    UserUnitFn userUnit;
+    double inCalls; // processor time inside user calls, every worker's
+};
+
+// Build the report of a run.
+RunReport buildReport(const ReportInput &in);
+
+// The report as the terminal shows it (`quiet`: findings and verdict only).
+std::string terminalText(const RunReport &r, bool quiet);
+
+// The report as summary.txt holds it: everything but the printed output.
+std::string summaryText(const RunReport &r);
+
+// The report of one failure: what, where, what it printed, the fields there
+// (in the user's units through `userUnit`) and the command that re-runs it.
+std::string problemText(const Outcome &e, const Options &o, Sample &sample, UserUnitFn userUnit);
+
+} // namespace vhost

@@ -1,0 +1,118 @@
+// outcome.cpp - classifying a worker's ending and putting it in words.
+#include "run/outcome.h"
+
+#include "model/entries.h"
+#include "model/guard.h"
+#include "platform/platform.h"
+#include "run/workers.h"
+
+namespace vhost {
+
+std::string where(const WorkerResult &r) {
+    const std::string s = "step " + std::to_string(r.step);
+    switch (r.phase) {
+    case Phase::Load:
+        return "while the library was loading (in its constructors)";
+    case Phase::Unload:
+        return "after the last call, while the process ended (in the library's destructors or "
+               "exit handlers)";
+    case Phase::External:
+        return s + ", in func_externalcompute";
+    case Phase::Registration:
+        return s + ", node " + std::to_string(r.node) + " (registration call, location = -1)";
+    case Phase::Call:
+        return s + ", node " + std::to_string(r.node);
+    case Phase::Setup:
+    case Phase::Between:
+        break;
+    }
+    return "in the emulator's own work at " + s;
+}
+
+std::string ending(const Outcome &e, double timeLimit) {
+    const WorkerResult &r = e.result;
+    switch (e.status) {
+    case Outcome::Stopped:
+        return "stopped the process with exit status " + std::to_string(e.exitStatus);
+    case Outcome::Crashed:
+        return "crashed (" + platform::signalName(e.exitStatus) + ")";
+    case Outcome::TimedOut:
+        return "took longer than the time limit of " + std::to_string(int(timeLimit)) + " s";
+    case Outcome::Modified:
+        return "modified the host's array " + std::string(kGuardedArrays[r.modifiedArray]) +
+               " (entry " + std::to_string(r.modifiedEntry) + ")";
+    default:
+        return e.detail.empty() ? "failed" : e.detail;
+    }
+}
+
+namespace {
+
+// The status of a worker that ended inside user code with a valid result
+// file: complete, a placeholder, stopped or crashed.
+Outcome::Status userEnding(const Worker &w, const Outcome &r) {
+    const WorkerResult &res = r.result;
+    const platform::RunResult &run = w.run;
+    if (!run.exited) return Outcome::Crashed;
+    if (res.state == WorkerState::Complete && run.status == 0) return Outcome::Ok;
+    const bool firstCall = res.step == 1 && res.calls == 1 &&
+                           (res.phase == Phase::Call || res.phase == Phase::Registration);
+    return firstCall && run.status == 1 && run.out.complete() &&
+                   r.printed == placeholderLine(w.name)
+               ? Outcome::Placeholder
+               : Outcome::Stopped;
+}
+
+// Status (and detail) of `r` from its checked result file and how the
+// process ended; Ok still needs its values checked by the caller.
+void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome &r) {
+    const WorkerResult &res = r.result;
+    const platform::RunResult &run = w.run;
+    if (!valid) {
+        r.status = Outcome::Error, r.detail = error;
+    } else if (w.timedOut) {
+        r.status = Outcome::TimedOut;
+    } else if (run.killed) {
+        r.status = Outcome::EmulatorError, r.detail = "the worker was ended by the emulator";
+    } else if (res.modifiedArray >= 0) {
+        r.status = Outcome::Modified;
+    } else if (res.state == WorkerState::SetupFailed || res.state == WorkerState::LoadFailed) {
+        r.status = Outcome::EmulatorError, r.detail = res.message;
+    } else if (!isUserPhase(res.phase)) {
+        r.status = Outcome::EmulatorError;
+        r.detail = std::string("the worker ") +
+                   (run.exited ? "ended with exit status " + std::to_string(run.status)
+                               : "died of " + platform::signalName(run.status)) +
+                   " " + where(res);
+    } else {
+        r.status = userEnding(w, r);
+    }
+}
+
+} // namespace
+
+Outcome classify(Worker &w, bool named) {
+    Outcome r;
+    r.name = w.name;
+    platform::RunResult &run = w.run;
+    if (!run.started) {
+        r.status = Outcome::EmulatorError;
+        r.detail = "cannot start the worker: " + run.error;
+        r.failure = true;
+        return r;
+    }
+    r.printed = run.out.text();
+    r.errors = run.err.text();
+    r.printedBytes = run.out.total;
+    r.peakBytes = run.peakBytes;
+    r.errorBytes = run.err.total;
+    r.exited = run.exited;
+    r.exitStatus = run.status;
+    std::string error;
+    const bool valid = readResult(w.file, w.shape, r.result, error);
+    judgeEnding(w, valid, error, r);
+    r.failure = r.status != Outcome::Ok && (r.status != Outcome::Placeholder || named);
+    return r;
+}
+
+} // namespace vhost

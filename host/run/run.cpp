@@ -1,0 +1,257 @@
+// run.cpp - the run's phases.
+//
+// The parent process never calls user code, nor loads the library: a
+// survey worker loads it and lists its entry points, then each entry point
+// is evaluated by a worker of its own, so a fatal stop, a crash or a hang
+// ends only that worker. The parent reads each worker's output, exit
+// status and result file (checked before use), runs the checks, and
+// reports; the outputs go into a new folder that takes the output
+// folder's place only when complete.
+#include "run/run.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "model/caller.h"
+#include "model/entries.h"
+#include "model/sample.h"
+#include "output/outdir.h"
+#include "output/report.h"
+#include "platform/platform.h"
+#include "run/setup.h"
+
+namespace vhost {
+
+namespace {
+
+// A run, filled phase by phase. A phase that fails leaves the exit status
+// in `status` and returns false.
+class Run {
+  public:
+    explicit Run(const RunSetting &s) : s_(s), o_(s.options) {}
+    bool prepare();
+    bool survey();
+    bool evaluate();
+    bool check();
+    int report();
+    int status = 0;
+
+  private:
+    bool failed(ExitStatus st, const std::string &message);
+    bool surveyFailed(const Outcome &r);
+    void planEntryPoints();
+    void collect();
+    WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
+    bool runAndCollect(Workers &workers, std::string &error);
+    CheckContext context() { return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal}; }
+
+    const RunSetting &s_;
+    const Options &o_;
+    Scratch scratch_;
+    OutputFolder out_;
+    std::vector<std::unique_ptr<Check>> checks_;
+    WorkerResult exports_;
+    std::string loadOutput_;
+    std::vector<Outcome> outcomes_;
+    Workers workers_;
+    std::vector<size_t> outcomeOf_; // per worker, its outcome
+    std::unique_ptr<Sample> sample_;
+    std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
+    CheckFindings findings_;
+    double inCalls_ = 0; // processor time inside user calls, every worker's
+};
+
+// Report `message` (or the interruption that caused it) and stop the run.
+bool Run::failed(ExitStatus st, const std::string &message) {
+    status = platform::interrupted() ? interruptedStatus() : fail(st, message);
+    return false;
+}
+
+// Scratch folder, output folder, the size of the run, the checks' inputs.
+bool Run::prepare() {
+    platform::catchInterrupts();
+    std::string error;
+    if (!scratch_.make(error)) return failed(ExitStatus::Usage, error);
+    if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);
+    // The memory for one entry point's values at least, again once the
+    // library's entry points are known; the disks for all it may have.
+    if (!checkSize(o_, 1, o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints),
+                   scratch_.dir(), error))
+        return failed(ExitStatus::Usage, error);
+    checks_ = makeChecks(o_);
+    for (auto &c : checks_)
+        if (!c->prepare(o_, error)) return failed(ExitStatus::Usage, error);
+    if (!o_.quiet)
+        std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n",
+                    o_.library.c_str(), o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide,
+                    o_.nodesPerSide,
+                    (o_.nodesPerSide - 1) * (o_.nodesPerSide - 1) * (o_.nodesPerSide - 1),
+                    o_.steps);
+    std::fflush(stdout);
+    return true;
+}
+
+// A library whose loading crashed, stopped or hung: the user's fault (1),
+// unless the emulator failed (2).
+bool Run::surveyFailed(const Outcome &r) {
+    std::string why = r.status == Outcome::Stopped
+                          ? "ended the process with exit status " + std::to_string(r.exitStatus)
+                          : ending(r, o_.timeLimit);
+    if (r.status != Outcome::Crashed && r.status != Outcome::TimedOut &&
+        r.status != Outcome::Stopped)
+        why = "failed: " + why;
+    std::printf("Problems:\nthe library %s while loading (in its constructors)%s\n", why.c_str(),
+                r.printed.empty() ? "" : (", printing " + escaped(r.printed)).c_str());
+    if (!r.errors.empty())
+        std::printf("  it wrote on stderr:\n%s", lastLines(r.errors, 10, "    | ").c_str());
+    std::printf("0 entry points evaluated: the library cannot be used\n");
+    status = code(r.status == Outcome::EmulatorError ? ExitStatus::Usage : ExitStatus::Failed);
+    return false;
+}
+
+// Load the library in a worker and list its entry points. One that cannot
+// be loaded at all is a usage error.
+bool Run::survey() {
+    Workers one;
+    one.push_back(makeWorker("survey", WorkerKind::Survey, o_));
+    std::string error;
+    if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
+    Outcome r = classify(*one.front(), true);
+    loadOutput_ = r.printed;
+    exports_ = r.result;
+    if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed)
+        return failed(ExitStatus::Usage, r.result.message);
+    return r.status == Outcome::Ok || surveyFailed(r);
+}
+
+// An outcome per entry point asked for (or exported), a worker for each
+// that needs one, then func_externalcompute on its own.
+void Run::planEntryPoints() {
+    std::vector<std::string> names = o_.functions;
+    if (!o_.functionsGiven)
+        for (size_t k = 0; k < std::size(kEntryPoints); ++k)
+            if (exports_.exported[k] != kNotExported) names.push_back(kEntryPoints[k].name);
+    outcomes_.resize(names.size());
+    for (size_t k = 0; k < names.size(); ++k) {
+        Outcome &e = outcomes_[k];
+        e.name = names[k];
+        const uint8_t exported =
+            exports_.exported[static_cast<size_t>(findEntryPoint(names[k]) - kEntryPoints)];
+        if (exported == kExportedPlaceholder) { // stopped at once with the template's line
+            e.status = Outcome::Placeholder;
+            e.printed = placeholderLine(names[k]);
+            e.exited = true;
+            e.exitStatus = 1;
+            e.failure = o_.functionsGiven;
+        } else if (exported == kExported) {
+            workers_.push_back(makeWorker(names[k], WorkerKind::Entry, o_));
+            outcomeOf_.push_back(k);
+        } else {
+            e.status = Outcome::NotExported;
+            e.failure = true;
+        }
+    }
+    if (exports_.exportsExternal) {
+        outcomes_.emplace_back().name = "externalcompute";
+        workers_.push_back(makeWorker("externalcompute", WorkerKind::External, o_));
+        outcomeOf_.push_back(outcomes_.size() - 1);
+    }
+}
+
+// Run `workers` with a progress bar; false with `error` (or interrupted).
+bool Run::runAndCollect(Workers &workers, std::string &error) {
+    Progress bar(workers.size(), !o_.quiet, platform::stderrIsTerminal());
+    const bool completed = runWorkers(this->workers(), workers, &bar, error);
+    bar.finish();
+    return completed;
+}
+
+// Each worker's outcome, with the statistics of its values.
+void Run::collect() {
+    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps);
+    sample_->stressScale = o_.stressScale;
+    const std::vector<uint8_t> selected = selectedNodes(*sample_, o_);
+    nodeMaterial_.resize(selected.size());
+    for (size_t i = 0; i < selected.size(); ++i)
+        nodeMaterial_[i] = selected[i] ? (sample_->inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
+    const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
+    for (size_t j = 0; j < workers_.size(); ++j) {
+        Outcome &r = outcomes_[outcomeOf_[j]];
+        const bool named = o_.functionsGiven || r.name == "externalcompute";
+        r = classify(*workers_[j], named);
+        if (r.status == Outcome::Ok && !r.result.values.empty()) {
+            computeStatistics(r, nnod, &nodeMaterial_);
+            r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
+            r.failure = r.nonFinite > 0;
+        }
+        inCalls_ += r.result.cpuSeconds;
+    }
+    workers_.clear();
+}
+
+// Every entry point in a worker of its own.
+bool Run::evaluate() {
+    planEntryPoints();
+    std::string error;
+    if (!checkSize(o_, workers_.size(), 0, scratch_.dir(), error))
+        return failed(ExitStatus::Usage, error);
+    if (!runAndCollect(workers_, error)) return failed(ExitStatus::Usage, error);
+    collect();
+    return true;
+}
+
+// The checks' workers for every entry point that returned values, judged
+// against its outcome; then each check's own findings.
+bool Run::check() {
+    const CheckContext c = context();
+    std::vector<CheckWork> work;
+    for (size_t k = 0; k < outcomes_.size(); ++k)
+        if (outcomes_[k].hasValues() && !outcomes_[k].result.values.empty())
+            for (auto &check : checks_)
+                check->plan(c, k, work);
+    findings_.perEntry.resize(outcomes_.size());
+    findings_.flagged.resize(outcomes_.size());
+    Workers workers;
+    for (CheckWork &w : work)
+        workers.push_back(std::move(w.worker));
+    std::string error;
+    if (!workers.empty() && !runAndCollect(workers, error)) return failed(ExitStatus::Usage, error);
+    for (size_t j = 0; j < work.size(); ++j) {
+        const Outcome r = classify(*workers[j], true);
+        inCalls_ += r.result.cpuSeconds;
+        work[j].check->judge(c, work[j], r, findings_);
+    }
+    for (auto &check : checks_)
+        if (!check->conclude(c, findings_, error)) return failed(ExitStatus::Usage, error);
+    return true;
+}
+
+// The report on the terminal, then the output folder.
+int Run::report() {
+    const RunReport r = buildReport(
+        {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, inCalls_});
+    std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
+    std::fflush(stdout);
+    const int st = code(r.status());
+    if (o_.writeOutput) {
+        std::string notes, error;
+        if (!writeOutputs(o_, *sample_, outcomes_, summaryText(r), loadOutput_, out_, notes, error,
+                          findings_.extra)) {
+            if (platform::interrupted()) return interruptedStatus();
+            return std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
+        }
+        if (!o_.quiet) std::printf("%s", notes.c_str());
+    }
+    if (platform::interrupted()) return interruptedStatus();
+    return st;
+}
+
+} // namespace
+
+int runAll(const RunSetting &s) {
+    Run run(s);
+    if (!run.prepare() || !run.survey() || !run.evaluate() || !run.check()) return run.status;
+    return run.report();
+}
+
+} // namespace vhost

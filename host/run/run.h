@@ -1,0 +1,34 @@
+// run.h - a run of the emulator on the sample casting, as a short
+// sequence of phases: prepare (scratch folder, output folder, size,
+// checks' inputs), survey (the library's entry points), evaluate (a
+// worker per entry point, their outcomes), check (the checks' workers and
+// findings), report (one report, on the terminal and in the output folder).
+#pragma once
+
+#include <string>
+
+#include "checks/check.h"
+#include "cli/options.h"
+#include "output/run_report.h"
+#include "run/workers.h"
+
+namespace vhost {
+
+// What a run is given besides its options: this program's path for the
+// workers, the runner that starts them, and the library's own converters
+// (linked into the program; no user code) for the reports.
+struct RunSetting {
+    Options &options; // with the library chosen
+    std::string self;
+    WorkerRunner &runner;
+    ToInternalFn toInternal;
+    UserUnitFn userUnit;
+};
+
+// Evaluate, check, report and write; the exit status: 0 when every entry
+// point asked for worked and every check passed, 1 when the library failed
+// or a check found something, 2 when the run could not be carried out,
+// 128 + the signal when interrupted.
+int runAll(const RunSetting &s);
+
+} // namespace vhost

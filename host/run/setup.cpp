@@ -1,0 +1,111 @@
+// setup.cpp - choosing the library, sizing the run, the scratch folder.
+#include "run/setup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "model/binding.h"
+#include "platform/platform.h"
+
+namespace vhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bytes per node and per element of the sample with every field filled
+// (mesh, depth and its class, two time levels, microstructure; per element
+// its type, material, volume, kind, connectivity and integration points):
+// a worker fills only what its entry point reads, at most this.
+constexpr double kSampleBytesPerNode = 3 * 8 + 4 + 4 + 21 * 4 + 5 * 8;
+constexpr double kSampleBytesPerElement = 4 * 4 + 8 + 8 * 4 + 8 * (1 + 1 + 6) * 4;
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+
+} // namespace
+
+bool chooseLibrary(Options &o, std::string &error) {
+    std::error_code ec;
+    if (o.library.empty()) {
+        for (const std::string &c : defaultLibraryCandidates())
+            if (fs::is_regular_file(c, ec)) {
+                o.library = c;
+                break;
+            }
+        if (o.library.empty()) {
+            error = "no default library found (build the target vulmora_examples, or give "
+                    "--library)";
+            return false;
+        }
+    }
+    const fs::file_status st = fs::status(o.library, ec);
+    const std::string shown = o.library.size() > 200 ? o.library.substr(0, 200) + "..." : o.library;
+    if (!fs::exists(st) && (!ec || ec == std::errc::no_such_file_or_directory))
+        return error = "no such library: " + shown, false;
+    if (ec) return error = "--library " + shown + ": " + ec.message(), false;
+    if (!fs::is_regular_file(st)) return error = "--library " + shown + " is not a file", false;
+    o.library = fs::absolute(o.library, ec).lexically_normal().string();
+    return !ec || (error = "--library: " + ec.message(), false);
+}
+
+bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
+               std::string &error) {
+    const double nnod = std::pow(double(o.nodesPerSide), 3);
+    const double nel = std::pow(double(o.nodesPerSide - 1), 3);
+    const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
+    const double values = nnod * o.steps * 8.0;
+    const double workers = std::min<double>(o.jobs, double(entries) + 1);
+    const double memory = sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
+    const double available = double(platform::availableMemory());
+    char buf[256];
+    if (available > 0 && memory > 0.9 * available) {
+        std::snprintf(buf, sizeof buf,
+                      "the run needs about %.1f GiB of memory and %.1f GiB are available: use "
+                      "fewer nodes, steps or --jobs",
+                      memory / kGiB, available / kGiB);
+        return error = buf, false;
+    }
+    if (diskEntries == 0) return true;
+    // Every worker's result file stays until the run ends.
+    const double scratch = (double(diskEntries) + 1) * (values + 4096);
+    const double scratchFree = double(platform::freeDiskSpace(scratchDir));
+    if (scratch > scratchFree) {
+        std::snprintf(buf, sizeof buf,
+                      "the workers' results need about %.1f GiB in %s and %.1f GiB are free",
+                      scratch / kGiB, scratchDir.c_str(), scratchFree / kGiB);
+        return error = buf, false;
+    }
+    if (o.writeOutput) {
+        // Text: ~130 bytes per CSV row, ~150 + 14 per entry point per VTU node.
+        double written = 0;
+        for (int s = 1; s <= o.steps; ++s)
+            written += stepWritten(o, s);
+        const double files = double(diskEntries) * nnod * written * 130.0 +
+                             written * (nnod * (150.0 + 14.0 * double(diskEntries)) + nel * 60.0);
+        const fs::path where = fs::absolute(o.output).parent_path();
+        const double free = double(platform::freeDiskSpace(where.string()));
+        if (files > free) {
+            std::snprintf(buf, sizeof buf,
+                          "the output files need about %.1f GiB in %s and %.1f GiB are free: use "
+                          "fewer nodes or steps, or --no-output",
+                          files / kGiB, where.string().c_str(), free / kGiB);
+            return error = buf, false;
+        }
+    }
+    return true;
+}
+
+bool Scratch::make(std::string &error) {
+    const std::string tmp = platform::tempDirectory(error);
+    if (tmp.empty()) return false;
+    dir_ = platform::makePrivateFolder(tmp, "vulmora-host-", error);
+    return !dir_.empty();
+}
+
+Scratch::~Scratch() {
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+}
+
+} // namespace vhost

@@ -1,0 +1,39 @@
+// setup.h - what a run needs before any worker starts: the library, a
+// private scratch folder, and room for its size.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "cli/options.h"
+
+namespace vhost {
+
+// --library as given, else the first default candidate that exists; made
+// absolute. False with the reason in `error`.
+bool chooseLibrary(Options &o, std::string &error);
+
+// Refuse a run that cannot fit: memory (the parent's sample and the values
+// of `entries` entry points, each worker's sample and a step's values),
+// then, unless `diskEntries` is 0, the scratch folder (the workers' result
+// files) and the output files of that many entry points.
+bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
+               std::string &error);
+
+// A private folder of this run for the workers' result files, removed with
+// everything in it when the run ends.
+class Scratch {
+  public:
+    Scratch() = default;
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch();
+    // Make it under the system's temporary folder; false with `error`.
+    bool make(std::string &error);
+    const std::string &dir() const { return dir_; }
+
+  private:
+    std::string dir_;
+};
+
+} // namespace vhost

@@ -1,0 +1,103 @@
+// workers.cpp - result files, command lines and the time limit of workers.
+#include "run/workers.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "model/entries.h"
+
+namespace vhost {
+
+namespace fs = std::filesystem;
+
+bool ProcessRunner::run(const std::vector<std::vector<std::string>> &jobs, int parallel,
+                        const Done &done, const Watch &watch, const Idle &idle) {
+    return platform::runMany(jobs, parallel, done, watch, idle);
+}
+
+std::unique_ptr<Worker> makeWorker(const std::string &name, WorkerKind kind, const Options &how,
+                                   const std::string &tag) {
+    auto w = std::make_unique<Worker>();
+    w->name = name;
+    w->tag = tag;
+    if (!tag.empty()) w->args = sampleArguments(how);
+    w->shape.kind = kind;
+    w->shape.nnod = int64_t(how.nodesPerSide) * how.nodesPerSide * how.nodesPerSide;
+    w->shape.steps = how.steps;
+    if (kind == WorkerKind::Entry || kind == WorkerKind::Order)
+        w->shape =
+            ResultShape::values(kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints),
+                                how.nodesPerSide, how.steps, how.materials);
+    return w;
+}
+
+namespace {
+
+// The command line of the worker `w`.
+std::vector<std::string> workerCommand(const WorkerSetting &s, const Worker &w) {
+    std::vector<std::string> args = {s.self, "--worker", w.name, "--result", w.path};
+    for (const std::string &a : w.args.empty() ? sampleArguments(s.options) : w.args)
+        args.push_back(a);
+    return args;
+}
+
+// Create the result file of `w`, exclusively, with the parent's part of
+// its header (and the counters' magic after it) written through a mapping
+// of our own, unmapped at once.
+bool createResultFile(const std::string &scratch, Worker &w, std::string &error) {
+    w.path = (fs::path(scratch) / (w.name + w.tag + ".bin")).string();
+    w.file = platform::createExclusive(w.path, w.shape.bytes(), error);
+    if (w.file == -1) return false;
+    const ResultHeader h = initialHeader(w.shape);
+    const vulmora_probe probe = initialProbe();
+    void *map = platform::mapShared(w.file, kResultHeaderSize, error);
+    if (!map) return error = w.path + ": " + error, false;
+    std::memcpy(map, &h, sizeof h);
+    std::memcpy(static_cast<char *>(map) + VULMORA_PROBE_OFFSET, &probe, sizeof probe);
+    platform::unmap(map, kResultHeaderSize);
+    return true;
+}
+
+// True when the worker has spent longer than the limit in one user call
+// (or in loading the library): its position has not moved since.
+bool overTime(double timeLimit, Worker &w) {
+    ResultHeader h;
+    if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
+    const auto now = std::chrono::steady_clock::now();
+    w.step = h.step;
+    if (h.calls != w.lastCalls || h.phase != w.lastPhase) {
+        w.lastCalls = h.calls, w.lastPhase = h.phase, w.since = now;
+        return false;
+    }
+    if (timeLimit <= 0) return false;
+    const bool user = isUserPhase(static_cast<Phase>(h.phase)) &&
+                      h.state == static_cast<int32_t>(WorkerState::Running);
+    w.timedOut = user && std::chrono::duration<double>(now - w.since).count() > timeLimit;
+    return w.timedOut;
+}
+
+} // namespace
+
+bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::string &error) {
+    std::vector<std::vector<std::string>> jobs;
+    for (auto &w : workers) {
+        if (!createResultFile(s.scratch, *w, error)) return false;
+        jobs.push_back(workerCommand(s, *w));
+    }
+    return s.runner.run(
+        jobs, s.options.jobs,
+        [&](size_t k, platform::RunResult &run) {
+            workers[k]->run = std::move(run);
+            if (bar) bar->finished();
+        },
+        [&](size_t k) {
+            const bool over = overTime(s.options.timeLimit, *workers[k]);
+            if (bar) bar->running(workers[k]->name, workers[k]->step, s.options.steps);
+            return over;
+        },
+        [&] {
+            if (bar) bar->draw();
+        });
+}
+
+} // namespace vhost

@@ -1,0 +1,85 @@
+// workers.h - the workers of a run and the seam that runs them.
+//
+// A worker is this program started again with --worker NAME --result FILE
+// and the options that rebuild the same sample. The run makes each
+// worker's result file in its scratch folder, hands the command lines to a
+// WorkerRunner, and keeps how each worker ended. The runner is the only
+// place processes are started: ProcessRunner starts them through the
+// platform layer; the tests' runner writes result files as a worker
+// would, so the run's orchestration is tested without processes.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "platform/platform.h"
+#include "run/progress.h"
+#include "worker/protocol.h"
+
+namespace vhost {
+
+// One worker: its command, its result file (made by the run) and what it ended as.
+struct Worker {
+    std::string name;              // entry point, "externalcompute" or "survey"
+    std::string tag;               // added to the result file's name: a check's worker
+    std::vector<std::string> args; // options of a check's worker; else the run's
+    ResultShape shape;
+    std::string path;
+    platform::FileHandle file = -1;
+    // The time limit: the calls counted and the phase when last seen.
+    int64_t lastCalls = -1;
+    int32_t lastPhase = -1, step = 0;
+    std::chrono::steady_clock::time_point since;
+    bool timedOut = false;
+    platform::RunResult run;
+    Worker() = default;
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+    ~Worker() { platform::closeFile(file); }
+};
+using Workers = std::vector<std::unique_ptr<Worker>>;
+
+// Runs command lines, at most `parallel` at a time. done(k, result) is
+// called as job k ends; watch(k) about every 100 ms for each running job
+// (true: end it); idle() between rounds. False when interrupted.
+class WorkerRunner {
+  public:
+    using Done = std::function<void(size_t, platform::RunResult &)>;
+    using Watch = std::function<bool(size_t)>;
+    using Idle = std::function<void()>;
+    virtual ~WorkerRunner() = default;
+    virtual bool run(const std::vector<std::vector<std::string>> &jobs, int parallel,
+                     const Done &done, const Watch &watch, const Idle &idle) = 0;
+};
+
+// Real processes, each in a process group (job object) of its own.
+class ProcessRunner final : public WorkerRunner {
+  public:
+    bool run(const std::vector<std::vector<std::string>> &jobs, int parallel, const Done &done,
+             const Watch &watch, const Idle &idle) override;
+};
+
+// What every worker of a run shares: the options, the program to start,
+// the scratch folder for the result files, and the runner.
+struct WorkerSetting {
+    const Options &options;
+    std::string self;    // this program
+    std::string scratch; // the run's private folder
+    WorkerRunner &runner;
+};
+
+// A worker evaluating entry point `name` (an Entry or Order worker) or
+// func_externalcompute (External), on the sample of `how`; `tag` marks a
+// check's worker and `how`'s arguments are then given to it.
+std::unique_ptr<Worker> makeWorker(const std::string &name, WorkerKind kind, const Options &how,
+                                   const std::string &tag = "");
+
+// Make every worker's result file, run them all, keep how each ended.
+// False (with `error`, unless interrupted) when they could not be run.
+bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::string &error);
+
+} // namespace vhost
