@@ -1,0 +1,279 @@
+// run_pipeline_test.cpp - the run's orchestration without processes: a
+// fake WorkerRunner writes each worker's result file as the test scripts
+// it, and the run classifies, checks and reports as it would for real
+// workers.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "child.h"
+#include "hostlib/host_run.h"
+#include "model/entries.h"
+#include "platform/platform.h"
+#include "run/run.h"
+
+using namespace vhost;
+
+namespace {
+
+// What one worker leaves behind, as a test scripts it.
+struct Script {
+    WorkerState state = WorkerState::Complete;
+    Phase phase = Phase::Unload;
+    int step = -1, node = 0; // -1: the last step
+    bool started = true, exited = true;
+    int status = 0;
+    std::string out;
+    bool badMagic = false;
+    // The value at the i-th called node of a step; NaN and the like allowed.
+    std::function<double(size_t i, int step)> value = [](size_t i, int s) {
+        return 1.0 + double(i % 97) * 0.01 + s;
+    };
+    // Survey: the entry points exported, as kExported / kExportedPlaceholder.
+    std::map<std::string, uint8_t> exports;
+    bool external = false;
+};
+
+// Writes each worker's result file from its script; never starts a process.
+class FakeRunner final : public WorkerRunner {
+  public:
+    std::map<std::string, Script> scripts; // by worker name, "name.order" for a tagged one
+    std::vector<std::vector<std::string>> commands;
+
+    bool run(const std::vector<std::vector<std::string>> &jobs, int, const Done &done,
+             const Watch &, const Idle &) override {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            commands.push_back(jobs[k]);
+            const std::string name = jobs[k].at(2), path = jobs[k].at(4);
+            const std::string stem = std::filesystem::path(path).stem().string();
+            const Script &s = scripts.count(stem) ? scripts.at(stem) : scripts.at(name);
+            platform::RunResult r;
+            r.started = s.started;
+            r.exited = s.exited;
+            r.status = s.status;
+            r.out.add(s.out.data(), s.out.size());
+            if (s.started) write(path, s);
+            done(k, r);
+        }
+        return true;
+    }
+
+  private:
+    // The worker's side of the result file.
+    static void write(const std::string &path, const Script &s) {
+        std::string error;
+        platform::FileHandle f =
+            platform::openExisting(path, std::filesystem::file_size(path), error);
+        ASSERT_NE(f, -1) << error;
+        ResultHeader h;
+        ASSERT_TRUE(platform::readAt(f, &h, sizeof h, 0));
+        h.state = static_cast<int32_t>(s.state);
+        h.phase = static_cast<int32_t>(s.phase);
+        h.step = static_cast<int32_t>(s.step < 0 ? h.steps : s.step);
+        h.node = s.node;
+        h.calls = h.count > 0 ? h.count : h.steps;
+        h.cpuSeconds = h.seconds = 1e-3;
+        if (s.badMagic) h.magic[0] = 'X';
+        for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
+            auto e = s.exports.find(kEntryPoints[k].name);
+            h.exported[k] = e == s.exports.end() ? kNotExported : e->second;
+        }
+        h.exportsExternal = s.external;
+        std::vector<double> values(static_cast<size_t>(h.count));
+        const size_t perStep = h.count ? values.size() / size_t(h.steps) /
+                                             (h.kind == int32_t(WorkerKind::Order) ? 2 : 1)
+                                       : 1;
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = s.value(i % perStep, int((i / perStep) % size_t(h.steps)) + 1);
+        ASSERT_TRUE(platform::writeAt(f, &h, sizeof h, 0));
+        if (!values.empty()) {
+            ASSERT_TRUE(platform::writeAt(f, values.data(), values.size() * sizeof(double),
+                                          kResultHeaderSize));
+        }
+        platform::closeFile(f);
+    }
+};
+
+double same(int, double x) {
+    return x;
+}
+double sameUnits(int, const Units &, double x) {
+    return x;
+}
+
+// A run of the fake library on a small sample; what it printed and its status.
+struct Ran {
+    std::string out;
+    int status = -1;
+};
+Ran runWith(FakeRunner &runner, Options o) {
+    o.library = "/nowhere/libfake.so";
+    o.nodesPerSide = 5;
+    o.steps = 3;
+    o.writeOutput = false;
+    Ran r;
+    r.out = vtest::captureStdout([&] {
+        r.status = runAll({o, "/nowhere/vulmora-host", runner, sameUnits, same});
+    });
+    return r;
+}
+
+// The survey of a library with func_density and func_emissivity (a
+// placeholder), and func_externalcompute.
+FakeRunner library() {
+    FakeRunner runner;
+    Script survey;
+    survey.exports = {{"density", kExported}, {"emissivity", kExportedPlaceholder}};
+    survey.external = true;
+    runner.scripts["survey"] = survey;
+    runner.scripts["density"] = Script{};
+    runner.scripts["externalcompute"] = Script{};
+    return runner;
+}
+
+bool has(const std::string &text, const std::string &what) {
+    return text.find(what) != std::string::npos;
+}
+
+} // namespace
+
+// How each ending of func_density's worker is reported, and the exit status.
+TEST(RunPipeline, EachEndingOfAWorkerIsReportedWithItsStatus) {
+    struct Case {
+        const char *what;
+        std::function<void(Script &)> script;
+        int status;
+        const char *says;
+    };
+    const Case cases[] = {
+        {"ok", [](Script &) {}, 0,
+         "3 entry points: 2 ok, 1 placeholders (not implemented), 0 failed\n"},
+        {"crash",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+             s.exited = false, s.status = SIGSEGV;
+         },
+         1, "func_density: crashed (SIGSEGV) at step 2, node 7\n"},
+        {"stop",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 1, s.node = 3;
+             s.status = 1, s.out = "gave up\n";
+         },
+         1, "func_density: stopped the process with exit status 1 at step 1, node 3, printing"},
+        {"NaN",
+         [](Script &s) {
+             s.value = [](size_t i, int st) { return i == 4 && st == 2 ? NAN : 1.0; };
+         },
+         1, "func_density: returned NaN at step 2, node "},
+        {"bad file", [](Script &s) { s.badMagic = true; }, 1,
+         "func_density: the worker's result file is invalid (magic)\n"},
+        {"not started", [](Script &s) { s.started = false; }, 2,
+         "1 not evaluated (emulator error)\n"},
+        {"emulator's own work",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Between, s.step = 2;
+             s.exited = false, s.status = SIGSEGV;
+         },
+         2, "func_density: the worker died of SIGSEGV in the emulator's own work at step 2\n"},
+    };
+    for (const Case &c : cases) {
+        FakeRunner runner = library();
+        c.script(runner.scripts["density"]);
+        const Ran r = runWith(runner, Options{});
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, c.says)) << c.what << "\n" << r.out;
+        // Only the survey, func_density and func_externalcompute ran:
+        // the placeholder needs no worker.
+        EXPECT_EQ(runner.commands.size(), 3u) << c.what;
+    }
+}
+
+// A failure at a node names the fields there and a command that re-runs it.
+TEST(RunPipeline, AFailureAtANodeGivesTheFieldsAndTheReRunCommand) {
+    FakeRunner runner = library();
+    Script &s = runner.scripts["density"];
+    s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+    s.exited = false, s.status = SIGSEGV;
+    const Ran r = runWith(runner, Options{});
+    EXPECT_TRUE(has(r.out, "  the fields there:\n  node 7 of step 2")) << r.out;
+    EXPECT_TRUE(has(r.out, "  re-run that call: vulmora-host --library '/nowhere/libfake.so' "
+                           "--functions density --node 7 --step 2 --nodes-per-side 5 --steps 3\n"))
+        << r.out;
+}
+
+// A library that cannot load is reported once, and no entry point runs.
+TEST(RunPipeline, ALibraryThatCrashesWhileLoadingRunsNoEntryPoint) {
+    FakeRunner runner = library();
+    Script &s = runner.scripts["survey"];
+    s.state = WorkerState::Running, s.phase = Phase::Load, s.step = 0;
+    s.exited = false, s.status = SIGSEGV;
+    const Ran r = runWith(runner, Options{});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "the library crashed (SIGSEGV) while loading (in its constructors)\n"))
+        << r.out;
+    EXPECT_EQ(runner.commands.size(), 1u);
+}
+
+// Workers are given the run's sample; a check's workers their own options.
+TEST(RunPipeline, WorkersGetTheirCommandLines) {
+    FakeRunner runner = library();
+    runner.scripts["density.order"] = Script{};
+    Options o;
+    o.checkOrder = true;
+    const Ran r = runWith(runner, o);
+    ASSERT_EQ(runner.commands.size(), 4u) << r.out;
+    const std::vector<std::string> &order = runner.commands.back();
+    EXPECT_EQ(order.at(2), "density");
+    const std::string line = [&] {
+        std::string t;
+        for (const std::string &a : order)
+            t += a + " ";
+        return t;
+    }();
+    EXPECT_TRUE(has(line, "--nodes-per-side 5 ")) << line;
+    EXPECT_TRUE(has(line, "--order-seed 7 ")) << line;
+    EXPECT_TRUE(has(runner.commands[1][4], "density.bin")) << runner.commands[1][4];
+}
+
+// The order check flags a worker whose values depend on the order of the
+// calls, and says so when none does; either way in the verdict.
+TEST(RunPipeline, TheOrderCheckJudgesItsWorkerAgainstTheRun) {
+    for (const bool changes : {false, true}) {
+        FakeRunner runner = library();
+        Script order;
+        if (changes) order.value = [](size_t i, int st) { return double(i) + st + 0.5; };
+        runner.scripts["density.order"] = order;
+        Options o;
+        o.checkOrder = true;
+        const Ran r = runWith(runner, o);
+        EXPECT_EQ(r.status, changes ? 1 : 0) << r.out;
+        EXPECT_TRUE(
+            has(r.out, changes ? "checks: 1 problem found\n" : "checks: 0 problems found\n"))
+            << r.out;
+        EXPECT_EQ(has(r.out, "order check: no entry point changed\n"), !changes) << r.out;
+    }
+}
+
+// A check's worker that fails says what it did and where.
+TEST(RunPipeline, ACheckWorkerThatFailsIsAFinding) {
+    FakeRunner runner = library();
+    Script order;
+    order.state = WorkerState::Running, order.phase = Phase::Call, order.step = 1, order.node = 2;
+    order.exited = false, order.status = SIGSEGV;
+    runner.scripts["density.order"] = order;
+    Options o;
+    o.checkOrder = true;
+    const Ran r = runWith(runner, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "func_density in a shuffled order of the nodes: crashed (SIGSEGV) at "
+                           "step 1, node 2\n"))
+        << r.out;
+}
