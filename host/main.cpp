@@ -12,7 +12,7 @@
 
 #include "cli/options.h"
 #include "exchange/exchange.h"
-#include "model/caller.h"
+#include "worker/worker.h"
 #include "platform/platform.h"
 #include "replay/replay.h"
 #include "run/exit_status.h"
@@ -53,7 +53,7 @@ int runCommand(Options &o, const char *argv0) {
     if (o.probeNode) {
         if (o.functions.empty())
             return fail(ExitStatus::Usage, "--node/--step need --functions NAME");
-        return runProbe(o);
+        return runNodeCall(o);
     }
     gUnits = o.units;
     std::string self = platform::executablePath();

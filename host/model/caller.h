@@ -1,4 +1,4 @@
-// calls.h - calling entry points as the solver does.
+// caller.h - calling entry points as the solver does.
 //
 // Thermal and flow properties are called in nodal microstructure mode
 // (location = 1) at every node. Mechanical properties go through the
@@ -81,19 +81,6 @@ class Caller {
     InputGuard *guard_ = nullptr;
     bool lazyFields_ = false;
 };
-
-// The hidden --worker mode: list the library's entry points (survey),
-// evaluate one entry point (or "externalcompute") over every step, writing
-// position and values into the result file the parent made. Returns the
-// exit status.
-int runWorker(const Options &o);
-
-// What the result file of `o`'s worker holds (o.worker names it).
-ResultShape workerShape(const Options &o);
-
-// --node/--step: print what the accessors read at the node, then call each
-// entry point of o.functions there, in this process. Returns the exit status.
-int runProbe(const Options &o);
 
 // What the accessors read at 1-based `node` of the sample's current step,
 // as lines of text (host units, with the user units where they differ).

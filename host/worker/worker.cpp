@@ -1,0 +1,326 @@
+// worker.cpp - a worker: open the result file, load the library, survey it
+// or evaluate one entry point over every step.
+#include "worker/worker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "checks/checks.h"
+#include "model/caller.h"
+#include "model/guard.h"
+#include "model/sample.h"
+#include "platform/platform.h"
+#include "run/exit_status.h"
+
+namespace vhost {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// What the crash hook needs; set up by runWorker.
+ResultHeader *gHeader = nullptr;
+InputGuard *gGuard = nullptr;
+
+// A fault in a host array not filled yet fills it.
+bool resolveWorkerFault(const void *address) {
+    return gGuard && gGuard->resolve(address);
+}
+
+// On a crash: flush what user code printed, and name the host array when
+// the fault is a write into one.
+void onWorkerCrash(const void *address) {
+    std::fflush(stdout);
+    int32_t array = -1;
+    int64_t entry = 0;
+    if (gHeader && gGuard && address && gGuard->locate(address, array, entry)) {
+        gHeader->modifiedEntry = entry;
+        gHeader->modifiedArray = array;
+    }
+}
+
+// A fixed text field of the header, NUL-terminated; `text` is read up to
+// its first NUL or the field's size, whichever comes first.
+template <size_t N> void setText(char (&field)[N], const char *text) {
+    const size_t n = text ? strnlen(text, N - 1) : 0;
+    std::memcpy(field, text, n);
+    field[n] = 0;
+}
+
+// The file the parent made for this worker: its header mapped, null
+// (message on stderr) when it is not exactly that file. The values are
+// written through `file`, a step at a time (the file's pages are then
+// never read in only to be overwritten).
+ResultHeader *openResult(const Options &o, const ResultShape &shape, platform::FileHandle &file) {
+    std::string error;
+    file = platform::openExisting(o.resultFile, shape.bytes(), error);
+    void *map = file == -1 ? nullptr : platform::mapShared(file, kResultHeaderSize, error);
+    auto *h = static_cast<ResultHeader *>(map);
+    if (h && !checkHeader(*h, shape, error)) h = nullptr;
+    if (!h) std::fprintf(stderr, "vulmora-host worker: %s\n", error.c_str());
+    return h;
+}
+
+// The first call the solver would make of entry point `e`, on a sample of
+// 4 x 4 x 4 nodes (and func_externalcompute before it).
+void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o) {
+    // A capture asked for is for the run's own calls, not for this look.
+    platform::unsetEnvironment("VULMORA_CAPTURE");
+    platform::unsetEnvironment("VULMORA_CAPTURE_AT");
+    Sample tiny(4, 1);
+    Caller caller(lib, tiny, o);
+    caller.beginStep(1);
+    if (e.mode == CallMode::Mechanical) {
+        caller.registration(f);
+        return;
+    }
+    const std::vector<uint8_t> selected = selectedNodes(tiny, o);
+    for (int node = 1; node <= tiny.nnod; ++node)
+        if (selected[static_cast<size_t>(node - 1)]) {
+            *lib.x.location = 1;
+            *lib.x.curNode = node - 1;
+            (void)f(node);
+            return;
+        }
+}
+
+// True when the entry point's first call, made in a copy of this worker,
+// stops with exactly the template's line: a placeholder, which then needs
+// no worker of its own (and no sample of the run's size). Where the system
+// makes no copies, every entry point gets its worker.
+bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o) {
+    std::string printed;
+    bool exited = false;
+    int status = 0;
+    const double limit = o.timeLimit > 0 ? o.timeLimit : 60;
+    return platform::runForked([&] { firstCall(lib, e, f, o); }, limit, printed, exited, status) &&
+           exited && status == 1 && printed == placeholderLine(e.name);
+}
+
+// A worker of one run: its result file, the library, and what it evaluates.
+class Worker {
+  public:
+    Worker(const Options &o, const ResultShape &shape, ResultHeader *h, platform::FileHandle file)
+        : o_(o), shape_(shape), h_(h), file_(file) {}
+    bool load();
+    void survey();
+    bool setUp();
+    bool evaluate();
+    // Record why the worker cannot go on; false.
+    bool failed(WorkerState state, const std::string &why) {
+        setText(h_->message, why.c_str());
+        h_->state = static_cast<int32_t>(state);
+        return false;
+    }
+    void complete() {
+        h_->state = static_cast<int32_t>(WorkerState::Complete);
+        h_->phase = static_cast<int32_t>(Phase::Unload); // the library's destructors come next
+    }
+
+  private:
+    void shareCounters();
+    bool evaluateStep(int s);
+    bool writeStep(int s);
+    void phase(Phase p) { h_->phase = static_cast<int32_t>(p); }
+
+    const Options &o_;
+    const ResultShape shape_;
+    ResultHeader *h_;
+    platform::FileHandle file_;
+    Library lib_;
+    bool lazyFields_ = false;
+    const EntryPoint *e_ = nullptr;
+    PropertyFn f_ = nullptr;
+    std::unique_ptr<Sample> sample_;
+    InputGuard guard_;
+    std::unique_ptr<Caller> caller_;
+    std::vector<uint8_t> selected_;
+    std::vector<double> values_, compact_; // a step's values; those of the selected nodes
+};
+
+// The library counts its silently wrong answers into the counters' part
+// of the result file, through a descriptor of its own.
+void Worker::shareCounters() {
+    std::string why;
+    const platform::FileHandle counters =
+        shape_.kind == WorkerKind::Survey
+            ? -1
+            : platform::openExisting(o_.resultFile, shape_.bytes(), why);
+    if (counters != -1 && !platform::shareWithLibrary(counters, VULMORA_PROBE_ENV))
+        platform::closeFile(counters); // the counters stay off
+}
+
+// Load the library; its constructors run, and what they print is not the
+// entry point's.
+bool Worker::load() {
+    // Each of the host's arrays is filled when first read (the mesh's once,
+    // the fields' each step), unless a capture is asked for: it saves them,
+    // from a handler of the library's own.
+    const char *capture = std::getenv("VULMORA_CAPTURE");
+    lazyFields_ = !o_.fillAll && !(capture && *capture) && platform::onFault(resolveWorkerFault);
+    shareCounters();
+    phase(Phase::Load);
+    const int quiet = shape_.kind == WorkerKind::Survey ? -1 : platform::silenceStdout();
+    std::string error;
+    const bool loaded = lib_.open(o_.library, error);
+    platform::restoreStdout(quiet);
+    return loaded || failed(WorkerState::LoadFailed, error);
+}
+
+// Which entry points the library exports, and which are placeholders. The
+// first calls run in copies of this process with their own time limit:
+// this process does the emulator's work meanwhile.
+void Worker::survey() {
+    phase(Phase::Between);
+    for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
+        PropertyFn entry = lib_.entry(kEntryPoints[k].name);
+        h_->exported[k] = entry ? kExported : kNotExported;
+        if (entry && isPlaceholder(lib_, kEntryPoints[k], entry, o_))
+            h_->exported[k] = kExportedPlaceholder;
+    }
+    h_->exportsExternal = lib_.externalcompute != nullptr;
+    complete();
+}
+
+// The entry point, the sample, the caller and the buffers of a step.
+bool Worker::setUp() {
+    phase(Phase::Setup);
+    e_ = shape_.entryIndex >= 0 ? &kEntryPoints[shape_.entryIndex] : nullptr;
+    f_ = e_ ? lib_.entry(e_->name) : nullptr;
+    if (shape_.kind != WorkerKind::External && !f_)
+        return failed(WorkerState::SetupFailed, "no entry point func_" + o_.worker);
+    if (shape_.kind == WorkerKind::External && !lib_.externalcompute)
+        return failed(WorkerState::SetupFailed, "no func_externalcompute");
+    try {
+        sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, lazyFields_);
+    } catch (const std::bad_alloc &) {
+        return failed(WorkerState::SetupFailed, "out of memory while building the sample");
+    }
+    try {
+        // One step's values (twice that for the order check), then those
+        // of the selected nodes, as the result file keeps them.
+        const size_t nnod = static_cast<size_t>(shape_.nnod);
+        values_.resize(shape_.kind == WorkerKind::Order ? 2 * nnod : nnod);
+        compact_.resize(static_cast<size_t>(shape_.selectedCount()));
+    } catch (const std::bad_alloc &) {
+        return failed(WorkerState::SetupFailed, "out of memory for the values");
+    }
+    sample_->stressScale = o_.stressScale;
+    gGuard = &guard_;
+    caller_ = std::make_unique<Caller>(lib_, *sample_, o_);
+    caller_->track(h_);
+    caller_->guard(&guard_, lazyFields_);
+    selected_ = selectedNodes(*sample_, o_);
+    return true;
+}
+
+// Step s's values of the selected nodes into the result file (and, for
+// the order check, the repeated calls' into its second half).
+bool Worker::writeStep(int s) {
+    const size_t nnod = static_cast<size_t>(shape_.nnod), nsel = compact_.size();
+    const uint64_t at = static_cast<uint64_t>(s - 1) * nsel, half = uint64_t(shape_.count / 2);
+    const int copies = shape_.kind == WorkerKind::Order ? 2 : 1;
+    for (int copy = 0; copy < copies; ++copy) {
+        const double *from = values_.data() + size_t(copy) * nnod;
+        for (size_t i = 0, j = 0; i < nnod; ++i)
+            if (selected_[i]) compact_[j++] = from[i];
+        const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
+        if (!platform::writeAt(file_, compact_.data(), nsel * sizeof(double), offset))
+            return failed(WorkerState::SetupFailed, "cannot write the values into the result file");
+    }
+    return true;
+}
+
+// Every selected node of step s; the time of the calls, less that of
+// filling the arrays they read.
+bool Worker::evaluateStep(int s) {
+    std::fill(values_.begin(), values_.end(), kNaN);
+    const InputGuard::FillTime filledBefore = guard_.fillTime();
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = platform::threadCpuSeconds();
+    if (shape_.kind == WorkerKind::Order) {
+        const std::vector<int> shuffled = shuffledNodes(sample_->nnod, s, uint32_t(o_.orderSeed));
+        caller_->evaluate(*e_, f_, values_.data(), selected_, &shuffled,
+                          values_.data() + shape_.nnod);
+    } else {
+        caller_->evaluate(*e_, f_, values_.data(), selected_);
+    }
+    const InputGuard::FillTime filled = guard_.fillTime();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    h_->seconds += std::max(0.0, wall - (filled.seconds - filledBefore.seconds));
+    h_->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart -
+                                        (filled.cpuSeconds - filledBefore.cpuSeconds));
+    return writeStep(s);
+}
+
+// Every step: func_externalcompute, then the entry point's calls. A
+// mechprop entry point's name and unit are kept for the report.
+bool Worker::evaluate() {
+    int mech = 0;
+    const bool mechprop =
+        e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
+    for (int s = 1; s <= o_.steps; ++s) {
+        caller_->beginStep(s);
+        if (!e_) {
+            h_->calls = h_->calls + 1; // func_externalcompute's calls
+            continue;
+        }
+        if (!evaluateStep(s)) return false;
+        if (mechprop) {
+            setText(h_->mechName, lib_.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
+            setText(h_->mechUnit, lib_.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);
+        }
+    }
+    std::fflush(stdout);
+    complete();
+    return true;
+}
+
+} // namespace
+
+ResultShape workerShape(const Options &o) {
+    ResultShape shape;
+    shape.side = o.nodesPerSide;
+    shape.materials = o.materials;
+    shape.nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    shape.steps = o.steps;
+    if (o.worker == "survey") {
+        shape.kind = WorkerKind::Survey;
+    } else if (o.worker == "externalcompute") {
+        shape.kind = WorkerKind::External;
+    } else {
+        const EntryPoint *e = findEntryPoint(o.worker);
+        shape = ResultShape::values(o.orderSeed ? WorkerKind::Order : WorkerKind::Entry,
+                                    e ? static_cast<int32_t>(e - kEntryPoints) : -1, o.nodesPerSide,
+                                    o.steps, o.materials);
+    }
+    return shape;
+}
+
+// Nothing but user code writes to stdout, so the parent sees exactly what
+// the entry point printed.
+int runWorker(const Options &o) {
+    const ResultShape shape = workerShape(o);
+    platform::FileHandle file = -1;
+    ResultHeader *h = openResult(o, shape, file);
+    if (!h) return code(ExitStatus::WorkerSetup);
+    gHeader = h;
+    platform::onCrash(onWorkerCrash);
+    Worker worker(o, shape, h, file);
+    if (!worker.load()) return code(ExitStatus::WorkerSetup);
+    if (shape.kind == WorkerKind::Survey) {
+        worker.survey();
+        return code(ExitStatus::Ok);
+    }
+    if (!worker.setUp() || !worker.evaluate()) return code(ExitStatus::WorkerSetup);
+    return code(ExitStatus::Ok);
+}
+
+} // namespace vhost

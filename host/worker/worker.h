@@ -1,0 +1,28 @@
+// worker.h - the worker's side of a run.
+//
+// A worker is this program started by the parent with --worker NAME
+// --result FILE: it opens the result file the parent made (and checks it),
+// loads the library, and either surveys it (NAME "survey": which entry
+// points it exports, which are placeholders) or evaluates one entry point
+// (or func_externalcompute) over every step of the same sample the parent
+// described, writing its position before every call and its values after
+// every step. worker/protocol.h is the file they share.
+#pragma once
+
+#include "cli/options.h"
+#include "worker/protocol.h"
+
+namespace vhost {
+
+// The hidden --worker mode. Returns the exit status: 0 when complete, 3
+// when the worker's own setup failed (the reason is in the result file).
+int runWorker(const Options &o);
+
+// What the result file of `o`'s worker holds (o.worker names it).
+ResultShape workerShape(const Options &o);
+
+// --node/--step: print what the accessors read at the node, then call each
+// entry point of o.functions there, in this process. Returns the exit status.
+int runNodeCall(const Options &o);
+
+} // namespace vhost
