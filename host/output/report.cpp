@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "model/caller.h"
 #include "model/sample.h"
+#include "output/statistics.h"
 #include "output/vtu.h"
 
 namespace vhost {
@@ -126,33 +127,24 @@ std::string fieldName(const Outcome &o) {
 void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial) {
     const auto &v = o.result.values;
     const size_t n = static_cast<size_t>(nnod);
-    double sum = 0, sums[2] = {0, 0};
+    ValueStatistics all;
+    ValueRange material[2];
     for (size_t k = 0, node = 0; k < v.size(); ++k, node = node + 1 == n ? 0 : node + 1) {
         const int m = nodeMaterial ? (*nodeMaterial)[node] : 1;
         if (m == 0) continue; // not evaluated
-        const double x = v[k];
-        if (!std::isfinite(x)) {
-            if (o.nonFinite++ == 0) {
-                o.badStep = static_cast<int>(k / n) + 1;
-                o.badNode = static_cast<int>(node) + 1;
-                o.badValue = x;
-            }
-            continue;
-        }
-        if (o.finite == 0 || x < o.min) o.min = x;
-        if (o.finite == 0 || x > o.max) o.max = x;
-        sum += x;
-        ++o.finite;
-        Outcome::Range &r = o.perMaterial[m - 1];
-        if (r.finite == 0 || x < r.min) r.min = x;
-        if (r.finite == 0 || x > r.max) r.max = x;
-        sums[m - 1] += x;
-        ++r.finite;
+        all.add(v[k], k);
+        if (std::isfinite(v[k])) material[m - 1].add(v[k]);
     }
-    o.mean = o.finite ? sum / static_cast<double>(o.finite) : 0.0;
+    o.min = all.finite.min, o.max = all.finite.max, o.mean = all.finite.mean();
+    o.finite = all.finite.finite, o.nonFinite = all.nonFinite;
+    if (all.nonFinite) {
+        o.badStep = static_cast<int>(all.firstBad / n) + 1;
+        o.badNode = static_cast<int>(all.firstBad % n) + 1;
+        o.badValue = all.firstBadValue;
+    }
     for (int m = 0; m < 2; ++m)
-        o.perMaterial[m].mean =
-            o.perMaterial[m].finite ? sums[m] / static_cast<double>(o.perMaterial[m].finite) : 0.0;
+        o.perMaterial[m] = {material[m].min, material[m].max, material[m].mean(),
+                            material[m].finite};
 }
 
 // ---- the terminal ---------------------------------------------------------
