@@ -31,6 +31,13 @@ std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
     return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials).selection();
 }
 
+std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {
+    std::vector<uint8_t> m = selectedNodes(s, o);
+    for (size_t i = 0; i < m.size(); ++i)
+        m[i] = m[i] ? (s.inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
+    return m;
+}
+
 // ---- the calling convention ---------------------------------------------------
 
 Caller::Caller(Library &lib, Sample &sample, const Options &o)

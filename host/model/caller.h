@@ -47,6 +47,10 @@ std::string unmarkedName(Unmarked kind, int index);
 // of a node: 1 the casting, wall included; 2 the mould), else 0.
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);
 
+// Per node 0 when the options do not select it, else its material (1 the
+// casting, 2 the mould).
+std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o);
+
 class Caller {
   public:
     Caller(Library &lib, Sample &sample, const Options &o);

@@ -42,8 +42,8 @@ struct ExtraField {
 // with a PVD collection (and the `extra` fields), the values of every
 // entry point exactly (<entry>.values) with run.txt describing the run,
 // what each entry point printed, the summary and the plots; then the
-// folder is put in place. Notes (files written, plots
-// skipped) are appended to `notes`. False with the path and reason of the
+// folder is put in place. `notes` then starts with the files written,
+// followed by what was skipped (plots without gnuplot). False with the path and reason of the
 // first failure in `error`.
 bool writeOutputs(const Options &o, Sample &sample, const std::vector<Outcome> &outcomes,
                   const std::string &summary, const std::string &loadOutput, OutputFolder &dir,

@@ -170,10 +170,7 @@ bool Run::runAndCollect(Workers &workers, std::string &error) {
 void Run::collect() {
     sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps);
     sample_->stressScale = o_.stressScale;
-    const std::vector<uint8_t> selected = selectedNodes(*sample_, o_);
-    nodeMaterial_.resize(selected.size());
-    for (size_t i = 0; i < selected.size(); ++i)
-        nodeMaterial_[i] = selected[i] ? (sample_->inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
+    nodeMaterial_ = nodeMaterials(*sample_, o_);
     const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
     for (size_t j = 0; j < workers_.size(); ++j) {
         Outcome &r = outcomes_[outcomeOf_[j]];

@@ -1,0 +1,43 @@
+// csv.cpp - the CSV writer.
+#include "output/csv.h"
+
+#include <charconv>
+#include <string>
+
+#include "model/sample.h"
+#include "output/outdir.h"
+
+namespace vhost {
+
+void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
+                  const std::vector<uint8_t> &nodeMaterial) {
+    std::string out;
+    char row[512];
+    char *p = row;
+    // A number and the separator after it (one byte is always kept for it).
+    auto put = [&](auto x, char after) {
+        p = std::to_chars(p, row + sizeof row - 1, x).ptr;
+        *p++ = after;
+    };
+    for (size_t i = 0, n = static_cast<size_t>(s.nnod); i < n && f.ok(); ++i) {
+        if (!nodeMaterial[i]) continue;
+        p = row;
+        put(step, ',');
+        put(i + 1, ',');
+        put(int(nodeMaterial[i]), ',');
+        put(s.x[i], ',');
+        put(s.y[i], ',');
+        put(s.z[i], ',');
+        put(s.t1[i], ',');
+        put(s.fs1[i], ',');
+        put(v[i], '\n');
+        out.append(row, p);
+        if (out.size() >= 1 << 16) {
+            f.write(out.data(), out.size());
+            out.clear();
+        }
+    }
+    f.write(out.data(), out.size());
+}
+
+} // namespace vhost

@@ -1,0 +1,127 @@
+// files.cpp - the output folder's files: a CSV per entry point, a VTU per
+// step with its PVD collection, the exact values and the run's shape, what
+// each entry point printed, the summary and the plots.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "checks/compare.h"
+#include "model/caller.h"
+#include "model/sample.h"
+#include "output/csv.h"
+#include "output/outdir.h"
+#include "output/plots.h"
+#include "output/report.h"
+#include "output/vtu.h"
+#include "platform/platform.h"
+
+namespace vhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "N files, X MB": what the folder holds.
+std::string folderSize(const fs::path &dir) {
+    std::error_code ec;
+    uintmax_t bytes = 0, files = 0;
+    for (const auto &e : fs::directory_iterator(dir, ec))
+        if (e.is_regular_file(ec)) bytes += e.file_size(ec), ++files;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%ju files, %.1f MB", files, double(bytes) / 1e6);
+    return buf;
+}
+
+// A file of the output folder, written whole and checked.
+bool writeText(const fs::path &path, const std::string &text, std::string &error) {
+    CheckedFile f(path.string());
+    f.write(text.data(), text.size());
+    return f.close(error);
+}
+
+// What each entry point (and the library while loading) printed.
+bool writePrinted(const fs::path &dir, const std::vector<Outcome> &outcomes,
+                  const std::string &loadOutput, std::string &error) {
+    for (const Outcome &e : outcomes) {
+        if (!e.printed.empty() && !writeText(dir / (e.name + ".stdout.txt"), e.printed, error))
+            return false;
+        if (!e.errors.empty() && !writeText(dir / (e.name + ".stderr.txt"), e.errors, error))
+            return false;
+    }
+    return loadOutput.empty() || writeText(dir / "library-load.stdout.txt", loadOutput, error);
+}
+
+// The CSV files and a VTU file per step written, with run.pvd. Steps in
+// the outer loop: the sample is rebuilt once per step and every entry
+// point's rows of that step are appended to its CSV. `written` counts the
+// VTU files.
+bool writeSteps(const fs::path &dir, const Options &o, Sample &s,
+                const std::vector<const Outcome *> &evaluated, const std::vector<ExtraField> &extra,
+                int &written, std::string &error) {
+    std::vector<std::unique_ptr<CheckedFile>> csv;
+    for (const Outcome *e : evaluated) {
+        csv.push_back(std::make_unique<CheckedFile>((dir / (e->name + ".csv")).string()));
+        csv.back()->printf("%s", kCsvHeader);
+    }
+    const std::vector<uint8_t> nodeMaterial = nodeMaterials(s, o);
+    const size_t n = static_cast<size_t>(s.nnod);
+    CheckedFile pvd((dir / "run.pvd").string());
+    pvd.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" "
+               "version=\"0.1\">\n<Collection>\n");
+    for (int step = 1; step <= o.steps; ++step) {
+        if (platform::interrupted()) return error = "interrupted", false;
+        if (!stepWritten(o, step)) continue;
+        ++written;
+        s.setStep(step);
+        for (size_t k = 0; k < evaluated.size(); ++k)
+            writeCsvRows(*csv[k], s, step, &evaluated[k]->result.values[size_t(step - 1) * n],
+                         nodeMaterial);
+        char name[32];
+        std::snprintf(name, sizeof name, "step_%04d.vtu", step);
+        CheckedFile vtu((dir / name).string());
+        VtuWriter(vtu).step(s, evaluated, nodeMaterial, extra);
+        if (!vtu.close(error)) return false;
+        pvd.printf("<DataSet timestep=\"%g\" part=\"0\" file=\"%s\"/>\n", s.time(step), name);
+    }
+    pvd.printf("</Collection>\n</VTKFile>\n");
+    if (!pvd.close(error)) return false;
+    for (auto &f : csv)
+        if (!f->close(error)) return false;
+    return true;
+}
+
+// What a later run compares with: every value exactly, and the run's shape.
+bool writeExact(const fs::path &dir, const Options &o, const std::vector<Outcome> &outcomes,
+                const std::vector<const Outcome *> &evaluated, std::string &error) {
+    for (const Outcome *e : evaluated)
+        if (!writeText(dir / (e->name + ".values"), valuesBytes(e->result.values), error))
+            return false;
+    return writeText(dir / "run.txt", runDescriptionText(describeRun(o, outcomes)), error);
+}
+
+} // namespace
+
+bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
+                  const std::string &summary, const std::string &loadOutput, OutputFolder &out,
+                  std::string &notes, std::string &error, const std::vector<ExtraField> &extra) {
+    const fs::path dir = out.partial();
+    std::vector<const Outcome *> evaluated;
+    for (const Outcome &e : outcomes)
+        if (e.hasValues() && !e.result.values.empty()) evaluated.push_back(&e);
+    int written = 0;
+    bool plotted = false;
+    if (!writePrinted(dir, outcomes, loadOutput, error) ||
+        !writeSteps(dir, o, s, evaluated, extra, written, error) ||
+        !writeText(dir / "summary.txt", summary, error) ||
+        !writeExact(dir, o, outcomes, evaluated, error) ||
+        (o.plots && !makePlots(dir.string(), evaluated, notes, plotted, error)) ||
+        !out.commit(error))
+        return false;
+    notes = "results: " + out.target() + " (" + folderSize(out.target()) +
+            "; CSV per entry point, run.pvd with " + std::to_string(written) +
+            " VTU files, summary.txt)\n" + notes;
+    if (plotted) notes += "plots: " + (fs::path(out.target()) / "*.svg").string() + "\n";
+    return true;
+}
+
+} // namespace vhost
