@@ -131,7 +131,7 @@ std::string silentText(const std::vector<Outcome> &outcomes) {
         if (!e.hasValues()) continue;
         std::string line;
         for (const auto &ev : kEvents)
-            if (const uint64_t n = e.result.probe[ev.event])
+            if (const uint64_t n = e.result.silent[ev.event])
                 line += " " + std::to_string(n) + ev.text;
         if (line.empty()) continue;
         line.back() = '\n';

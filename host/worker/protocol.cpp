@@ -1,4 +1,4 @@
-// result.cpp - checking what a worker wrote before anything of it is used.
+// protocol.cpp - checking what a worker wrote before anything of it is used.
 #include "worker/protocol.h"
 
 #include <algorithm>
@@ -134,7 +134,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
         return false;
     }
     for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
-        r.probe[k] = probe.counts[k];
+        r.silent[k] = probe.counts[k];
     r.values.clear();
     if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
         r.state == WorkerState::Complete) {

@@ -1,4 +1,4 @@
-// result.h - the file a worker shares with the parent.
+// protocol.h - the file a worker shares with the parent.
 //
 // The parent creates it, exclusively, in its private scratch folder, sized
 // for the run, and writes the header's first part; the worker maps it and
@@ -125,7 +125,7 @@ struct WorkerResult {
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).
-    uint64_t probe[VULMORA_PROBE_EVENTS] = {};
+    uint64_t silent[VULMORA_PROBE_EVENTS] = {};
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled
     // run's values, then the repeated calls'.
     std::vector<double> values;
