@@ -7,7 +7,7 @@
 //             field stops the process even for an out-of-range number.
 // Temperatures, coordinates and velocities come back in the user's units.
 
-#include "getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #include "../exchange/exchange.h"
 #include "../runtime/messages.h"

@@ -9,7 +9,7 @@
 // A mean widens every value to double, adds in index order, divides by the
 // point count as a double; an element without points gives 0.0 / 0, a NaN.
 
-#include "getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #include "../exchange/exchange.h"
 #include "../runtime/messages.h"

@@ -12,7 +12,7 @@
 // The four microstructure look-ups are ordinary imports of libMikral (or
 // of the site's own library that replaces it), resolved by the loader.
 
-#include "getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #include "../exchange/exchange.h"
 #include "../mikral/mikral.h"

@@ -32,7 +32,7 @@
 // key is not tried again until something changes. Everything is freed when
 // the library is unloaded.
 
-#include "getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #include "../exchange/exchange.h"
 #include "../runtime/messages.h"

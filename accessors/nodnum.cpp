@@ -8,7 +8,7 @@
 //   one material: smaller or equal wins, ties go to the node examined last,
 //                 each node examined once (visit marks from the heap).
 
-#include "getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #include "../exchange/exchange.h"
 #include "../runtime/messages.h"

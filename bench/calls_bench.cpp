@@ -7,7 +7,7 @@
 
 #include "mesh.h"
 
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 #include "exchange/exchange.h"
 #include "mikral/mikral.h"
 

@@ -12,7 +12,7 @@
 
 #include "mesh.h"
 
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 #include "accessors/nodfixed.h"
 #include "exchange/exchange.h"
 

@@ -17,7 +17,7 @@
 #   VULMORA_HEADER_DIR                where getVar.h and the lists are
 
 if(NOT VULMORA_HEADER_DIR)
-    get_filename_component(VULMORA_HEADER_DIR "${CMAKE_CURRENT_LIST_DIR}/../accessors" ABSOLUTE)
+    get_filename_component(VULMORA_HEADER_DIR "${CMAKE_CURRENT_LIST_DIR}/../include/vulmora" ABSOLUTE)
 endif()
 
 # The lines of the lists end in a backslash, which a CMake list would take

@@ -12,7 +12,8 @@ include(CMakePackageConfigHelpers)
 set(VULMORA_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Vulmora")
 
 set(VULMORA_INSTALL_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/vulmora")
-install(FILES accessors/getVar.h accessors/vulmora_entry_points.h accessors/vulmora_layout.h
+install(FILES include/vulmora/getVar.h include/vulmora/vulmora_entry_points.h
+              include/vulmora/vulmora_layout.h
         DESTINATION "${VULMORA_INSTALL_HEADER_DIR}")
 # The template a user copies to start a library of their own.
 set(VULMORA_INSTALL_DATA_DIR "${CMAKE_INSTALL_DATADIR}/vulmora")

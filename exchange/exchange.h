@@ -12,7 +12,7 @@
 #ifndef VULMORA_EXCHANGE_H
 #define VULMORA_EXCHANGE_H
 
-#include "../accessors/vulmora_layout.h"
+#include "../include/vulmora/vulmora_layout.h"
 #include "export.h"
 
 #ifdef __cplusplus

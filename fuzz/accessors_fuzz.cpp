@@ -21,7 +21,7 @@
 #include "input.h"
 #include "trap.h"
 
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 #include "accessors/nodfixed.h"
 #include "exchange/exchange.h"
 #include "runtime/messages.h"

@@ -18,7 +18,7 @@
 #include "input.h"
 #include "trap.h"
 
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 #include "exchange/exchange.h"
 #include "mikral/mikral.h"
 #include "runtime/messages.h"

@@ -38,7 +38,7 @@
 
 #include <stdint.h>
 
-#include "../accessors/vulmora_layout.h"
+#include "../include/vulmora/vulmora_layout.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -10,7 +10,7 @@
 #define VULMORA_STOP_H
 
 /* The public declaration of vulmora_stop, with its attributes. */
-#include "../accessors/getVar.h"
+#include "../include/vulmora/getVar.h"
 
 #ifdef __cplusplus
 extern "C" {

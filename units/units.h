@@ -8,7 +8,7 @@
 #ifndef VULMORA_UNITS_H
 #define VULMORA_UNITS_H
 
-#include "../accessors/getVar.h" /* the quantity codes */
+#include "../include/vulmora/getVar.h" /* the quantity codes */
 #include "../exchange/export.h"
 
 #ifdef __cplusplus

@@ -7,7 +7,7 @@
 // the capture's hooks (dormant unless VULMORA_CAPTURE is set: one compare
 // each).
 
-#include "../accessors/vulmora_entry_points.h"
+#include "../include/vulmora/vulmora_entry_points.h"
 #include "../exchange/export.h"
 #include "../runtime/capture.h"
 

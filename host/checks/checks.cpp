@@ -9,7 +9,7 @@
 #include <random>
 
 #include "model/entries.h"
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 
 namespace vhost {
 

@@ -14,7 +14,7 @@
 #include "model/entries.h"
 #include "output/report.h"
 #include "model/sample.h"
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 
 namespace vhost {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "accessors/vulmora_layout.h"
+#include "include/vulmora/vulmora_layout.h"
 #include "model/entries.h"
 #include "cli/options.h"
 #include "runtime/state_writer.h"

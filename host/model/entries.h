@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "accessors/vulmora_entry_points.h"
+#include "include/vulmora/vulmora_entry_points.h"
 #include "runtime/messages.h"
 
 namespace vhost {

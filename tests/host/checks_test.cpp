@@ -17,7 +17,7 @@
 #include "checks/checks.h"
 #include "checks/compare.h"
 #include "model/entries.h"
-#include "accessors/getVar.h"
+#include "include/vulmora/getVar.h"
 #include "hostlib/host_run.h"
 
 namespace fs = std::filesystem;
@@ -113,7 +113,7 @@ TEST(RunDescription, ShapeDifferencesAreNamed) {
 // The list of entry points says in a comment which quantity code each
 // returns, "(N)"; the checks' table must give the same.
 TEST(UnitCheck, ReturnedQuantitiesMatchTheListOfEntryPoints) {
-    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/accessors/vulmora_entry_points.h");
+    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/include/vulmora/vulmora_entry_points.h");
     const std::regex row(R"(X\((\w+), PROPERTY, \w+\)\s*/\*[^*]*?\((-?\d+)\)\s*\*/)");
     const std::regex any(R"(X\((\w+), PROPERTY, \w+\))");
     size_t rows = 0;

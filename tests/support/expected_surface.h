@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-#include "accessors/vulmora_entry_points.h"
-#include "accessors/vulmora_layout.h"
+#include "include/vulmora/vulmora_entry_points.h"
+#include "include/vulmora/vulmora_layout.h"
 
 namespace vtest {
 

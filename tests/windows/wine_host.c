@@ -22,8 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../../accessors/vulmora_entry_points.h"
-#include "../../accessors/vulmora_layout.h"
+#include "../../include/vulmora/vulmora_entry_points.h"
+#include "../../include/vulmora/vulmora_layout.h"
 
 typedef double (*Entry)(int);
 typedef void (*External)(void *, int);
