@@ -9,22 +9,12 @@
 #include <cstring>
 #include <functional>
 
+#include "cli/numbers.h"
 #include "model/entries.h"
 
 namespace vhost {
 
 namespace {
-
-// A whole decimal integer in [lo, hi].
-bool parseInt(const std::string &s, int lo, int hi, int &out) {
-    if (s.empty()) return false;
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (*end || errno || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
 
 // Index (1-based) of `s` in `names`, 0 when absent.
 int selectorOf(const std::string &s, std::initializer_list<const char *> names) {

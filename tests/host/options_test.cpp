@@ -3,11 +3,13 @@
 // handed to a worker, and the exit status of the program on bad input.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "hostlib/host_run.h"
+#include "cli/numbers.h"
 #include "cli/options.h"
 
 using vhost::Options;
@@ -47,6 +49,63 @@ std::vector<int> selectors(const vhost::Units &u) {
 }
 
 } // namespace
+
+// ---- numbers read from text ------------------------------------------------------
+
+TEST(HostNumbers, WholeNumbersAreAllOfTheTextAndInRange) {
+    struct Case {
+        const char *text;
+        int lo, hi;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"5", 1, 10, true, 5},
+        {"1", 1, 10, true, 1},
+        {"10", 1, 10, true, 10},
+        {"-3", -5, 0, true, -3},
+        {"+7", 1, 10, true, 7},
+        {" 7", 1, 10, true, 7}, // strtol's leading blanks
+        {"0", 1, 10, false, 0},
+        {"11", 1, 10, false, 0},
+        {"", 1, 10, false, 0},
+        {"-", 1, 10, false, 0},
+        {"7 ", 1, 10, false, 0},
+        {"4.5", 1, 10, false, 0},
+        {"0x5", 0, 10, false, 0},
+        {"5s", 1, 10, false, 0},
+        // Out of range of long, and of int though inside long.
+        {"99999999999999999999", 1, 2147483647, false, 0},
+        {"-99999999999999999999", -2147483647, 0, false, 0},
+        {"2147483648", 0, 2147483647, false, 0},
+        {"2147483647", 0, 2147483647, true, 2147483647},
+    };
+    for (const Case &c : cases) {
+        int out = -42;
+        EXPECT_EQ(vhost::parseInt(c.text, c.lo, c.hi, out), c.ok) << c.text;
+        EXPECT_EQ(out, c.ok ? c.value : -42) << c.text;
+    }
+}
+
+TEST(HostNumbers, NumbersAreAllOfTheTextAndNeverNaN) {
+    const double inf = HUGE_VAL;
+    struct Case {
+        const char *text;
+        bool number, finite;
+        double value;
+    } cases[] = {
+        {"2.5e-3", true, true, 2.5e-3}, {"-1", true, true, -1.0},    {"0", true, true, 0.0},
+        {"inf", true, false, inf},      {"-inf", true, false, -inf}, {"1e999", true, false, inf},
+        {"nan", false, false, 0},       {"", false, false, 0},       {"1.5x", false, false, 0},
+        {"abc", false, false, 0},       {"1 ", false, false, 0},     {".", false, false, 0},
+    };
+    for (const Case &c : cases) {
+        double n = -42, f = -42;
+        EXPECT_EQ(vhost::parseNumber(c.text, n), c.number) << c.text;
+        EXPECT_EQ(vhost::parseFinite(c.text, f), c.finite) << c.text;
+        EXPECT_EQ(n, c.number ? c.value : -42) << c.text;
+        EXPECT_EQ(f, c.finite ? c.value : -42) << c.text;
+    }
+}
 
 // ---- accepted options ----------------------------------------------------------
 
