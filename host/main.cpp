@@ -846,7 +846,7 @@ int runAll(Options &o, const char *argv0) {
                       " reads of fields the host did not set (they returned 0);";
         silent.back() = '\n';
     }
-    const std::string table = summaryTable(outcomes, o.materials == 3);
+    const std::string table = summaryTable(outcomes, o.materials == material::kAll);
     std::string problems;
     size_t ok = 0, placeholders = 0, failed = 0, emulator = 0;
     for (const Outcome &e : outcomes) {

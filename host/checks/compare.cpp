@@ -117,7 +117,8 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
         } else if (key == "steps") {
             if (!parseInt(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
         } else if (key == "materials") {
-            if (!parseInt(value, 1, 3, d.materials)) return bad("materials must be 1 to 3");
+            if (!parseInt(value, 1, material::kAll, d.materials))
+                return bad("materials must be 1 to 3");
         } else if (key == "stress-scale") {
             if (!parseFinite(value, d.stressScale))
                 return bad("stress-scale must be a finite number");

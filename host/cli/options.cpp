@@ -72,15 +72,15 @@ bool parseFunctions(const std::string &list, std::vector<std::string> &out, std:
 // --materials: "all", or a comma-separated list of 1 (the casting) and 2
 // (the mould).
 bool parseMaterials(const std::string &list, int &mask, std::string &error) {
-    mask = list == "all" ? 3 : 0;
+    mask = list == "all" ? material::kAll : 0;
     if (mask) return true;
     return eachItem(list, [&](const std::string &item) {
         int m = 0;
-        if (!parseInt(item, 1, 2, m)) {
+        if (!parseInt(item, 1, material::kCount, m)) {
             error = "--materials takes all, or 1 (the casting) and 2 (the mould): '" + list + "'";
             return false;
         }
-        mask |= 1 << (m - 1);
+        mask |= material::bit(m);
         return true;
     });
 }
@@ -273,12 +273,18 @@ std::vector<std::string> sampleArguments(const Options &o) {
     const Units &u = o.units;
     char scale[64];
     std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
-    std::vector<std::string> a = {
-        "--library",        o.library,
-        "--nodes-per-side", std::to_string(o.nodesPerSide),
-        "--steps",          std::to_string(o.steps),
-        "--stress-scale",   scale,
-        "--materials",      o.materials == 3 ? "all" : o.materials == 2 ? "2" : "1"};
+    std::vector<std::string> a = {"--library",
+                                  o.library,
+                                  "--nodes-per-side",
+                                  std::to_string(o.nodesPerSide),
+                                  "--steps",
+                                  std::to_string(o.steps),
+                                  "--stress-scale",
+                                  scale,
+                                  "--materials",
+                                  o.materials == material::kAll     ? "all"
+                                  : o.materials == material::kMould ? "2"
+                                                                    : "1"};
     const std::pair<const char *, int> sel[] = {{"temp", u.temp},
                                                 {"coor", u.coor},
                                                 {"thermalconductivity", u.thermalconductivity},

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/materials.h"
+
 namespace vhost {
 
 // User unit selectors written into the exchange block (user_unit_*).
@@ -34,9 +36,9 @@ struct Options {
     bool plots = true;
     std::vector<uint8_t> writeSteps; // per step (index s-1): 1 when written; empty: all
     bool quiet = false;
-    int jobs = 2;          // workers run at the same time
-    double timeLimit = 60; // s one call (or loading the library) may take; 0: none
-    int materials = 1;     // bit m-1 set: nodes of material m are evaluated
+    int jobs = 2;                       // workers run at the same time
+    double timeLimit = 60;              // s one call (or loading the library) may take; 0: none
+    int materials = material::kCasting; // the materials whose nodes are evaluated
     bool help = false, version = false;
     int probeNode = 0, probeStep = 0; // --node / --step
     // Checks.

@@ -180,9 +180,9 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         {"--version", [](const Options &o) { return o.version; }},
         {"--time-limit 0.5", [](const Options &o) { return o.timeLimit == 0.5; }},
         {"--time-limit 0", [](const Options &o) { return o.timeLimit == 0.0; }},
-        {"--materials 2", [](const Options &o) { return o.materials == 2; }},
-        {"--materials 1,2", [](const Options &o) { return o.materials == 3; }},
-        {"--materials all", [](const Options &o) { return o.materials == 3; }},
+        {"--materials 2", [](const Options &o) { return o.materials == vhost::material::kMould; }},
+        {"--materials 1,2", [](const Options &o) { return o.materials == vhost::material::kAll; }},
+        {"--materials all", [](const Options &o) { return o.materials == vhost::material::kAll; }},
         {"--write-steps all", [](const Options &o) { return o.writeSteps.empty(); }},
         // The step list is checked against --steps whatever the order.
         {"--write-steps last --steps 3",
