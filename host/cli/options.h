@@ -19,6 +19,7 @@ struct Units {
     int heattransfercoeff = 2;
     int velocity = 2; // cm/s
     int massflowrate = 2;
+    bool operator==(const Units &) const = default;
 };
 
 struct Options {
@@ -51,6 +52,7 @@ struct Options {
     struct Expectation {
         std::string entry; // without func_
         double lo, hi;
+        bool operator==(const Expectation &) const = default;
     };
     std::vector<Expectation> expect; // --expect NAME=LO:HI
     // replay FILE / --save-state FILE (see replay.h).
@@ -61,6 +63,7 @@ struct Options {
     std::string worker, resultFile;
     // Hidden: the checking worker of --check-order (0: a plain worker).
     int orderSeed = 0;
+    bool operator==(const Options &) const = default;
 };
 
 // Parse argv into `o`; false with a message in `error` on a bad command line.
@@ -74,7 +77,7 @@ inline bool stepWritten(const Options &o, int s) {
 // The options a worker needs to rebuild the same sample and block.
 std::vector<std::string> sampleArguments(const Options &o);
 
-// The text of --help.
+// The text of --help (help.cpp).
 const char *helpText();
 
 } // namespace vhost

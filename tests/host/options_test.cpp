@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "hostlib/host_run.h"
 #include "cli/numbers.h"
+#include "cli/option_table.h"
 #include "cli/options.h"
 
+using vhost::OptionPlace;
+using vhost::OptionRow;
 using vhost::Options;
 
 namespace {
@@ -31,6 +35,35 @@ bool parse(const std::string &words, Options &o, std::string &error) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     return vhost::parseOptions(static_cast<int>(args.size()), argv.data(), o, error);
+}
+
+// Parse `words` as the program's argv (after its name), empty words kept.
+bool parseWords(std::vector<std::string> words, Options &o, std::string &error) {
+    words.insert(words.begin(), "vulmora-host");
+    std::vector<char *> argv;
+    for (auto &a : words)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return vhost::parseOptions(static_cast<int>(words.size()), argv.data(), o, error);
+}
+
+// The words that put `row` with `arg` where it may stand: a replay's own
+// options after `replay FILE`.
+std::vector<std::string> wordsFor(const OptionRow &row, const char *arg) {
+    std::vector<std::string> w;
+    if (row.place == OptionPlace::Replay) w = {"replay", "s.vstate"};
+    w.push_back(row.name);
+    if (arg) w.push_back(arg);
+    return w;
+}
+
+// The options after `row` alone, read by its setter from its example
+// argument ("" for a flag).
+Options withExample(const OptionRow &row) {
+    Options o;
+    const std::string error = row.set(o, row.arg ? row.example : "", row);
+    EXPECT_EQ(error, "") << row.name;
+    return o;
 }
 
 // Parse `words` that must be accepted.
@@ -193,6 +226,13 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
          [](const Options &o) {
              return o.writeSteps == std::vector<uint8_t>{1, 0, 1, 0};
          }},
+        // Only the last list counts.
+        {"--write-steps 0 --write-steps 2 --steps 2",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{0, 1};
+         }},
+        {"--write-steps 1 --write-steps all",
+         [](const Options &o) { return o.writeSteps.empty(); }},
         {"--quiet", [](const Options &o) { return o.quiet; }},
         {"-h", [](const Options &o) { return o.help; }},
         {"--help", [](const Options &o) { return o.help; }},
@@ -334,17 +374,104 @@ TEST(HostOptions, HelpDocumentsEveryOption) {
     vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, vhost::helpText());
-    for (const char *option :
-         {"--library", "--functions", "--nodes-per-side", "--steps", "--stress-scale",
-          "--no-temp-table", "--temp", "--length", "--unit", "--node", "--step", "--output",
-          "--no-output", "--no-plots", "--jobs", "--quiet", "--help"}) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        // Every documented option is one the parser knows, and only those.
         Options o;
         std::string error;
-        // Every documented option is one the parser knows.
-        parse(std::string(option) + " 1", o, error);
-        EXPECT_EQ(error.find("unknown option '" + std::string(option) + "'"), std::string::npos)
-            << option;
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        parseWords(wordsFor(row, row.example), o, error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << row.name << ": " << error;
+        const bool hidden = row.section == vhost::HelpSection::Hidden;
+        for (const char *name : {row.name, row.alias})
+            if (name) {
+                EXPECT_EQ(r.out.find(name) == std::string::npos, hidden) << name;
+            }
+    }
+    // Every line fits a terminal of 80 columns.
+    size_t start = 0;
+    for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
+        EXPECT_LE(nl - start, 79u) << r.out.substr(start, nl - start);
+}
+
+// ---- the table of options --------------------------------------------------------
+
+TEST(HostOptionTable, EveryNameIsFoundAndOnlyOnce) {
+    std::vector<std::string> names;
+    for (const OptionRow &row : vhost::optionTable())
+        for (const char *name : {row.name, row.alias})
+            if (name) {
+                EXPECT_EQ(vhost::findOption(name), &row) << name;
+                EXPECT_EQ(std::count(names.begin(), names.end(), name), 0) << name;
+                names.push_back(name);
+            }
+    EXPECT_EQ(vhost::findOption("--nonexistent"), nullptr);
+    EXPECT_EQ(vhost::findOption(""), nullptr);
+}
+
+TEST(HostOptionTable, EveryOptionChangesTheOptions) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        ASSERT_NE(row.set, nullptr) << row.name;
+        // An option with an argument shows one it accepts; a flag has none.
+        ASSERT_EQ(row.example != nullptr, row.arg != nullptr) << row.name;
+        EXPECT_FALSE(withExample(row) == Options{}) << row.name;
+    }
+}
+
+TEST(HostOptionTable, ForwardedOptionsReachTheWorkerUnchanged) {
+    Options all;
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.forward) continue;
+        const Options o = withExample(row);
+        EXPECT_EQ(row.set(all, row.arg ? row.example : "", row), "") << row.name;
+        Options w;
+        std::string error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << row.name << ": " << error;
+        EXPECT_TRUE(w == o) << row.name;
+    }
+    // All of them at once, and none (the defaults, the empty library included).
+    for (const Options &o : {all, Options{}}) {
+        Options w;
+        std::string error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << error;
+        EXPECT_TRUE(w == o);
+    }
+    EXPECT_FALSE(all == Options{});
+}
+
+TEST(HostOptionTable, EveryArgumentIsNeededAndABadOneIsRejected) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.arg) continue;
+        Options o;
+        std::string error;
+        EXPECT_FALSE(parseWords(wordsFor(row, nullptr), o, error)) << row.name;
+        EXPECT_EQ(error, std::string(row.name) + " needs " + row.needs);
+        if (!row.bad) continue;
+        EXPECT_FALSE(parseWords(wordsFor(row, row.bad), o, error)) << row.name;
+        EXPECT_EQ(error.rfind(row.name, 0), 0u) << row.name << ": " << error;
+        // The program says the same on stderr, and exits with status 2.
+        std::string args;
+        for (const std::string &w : wordsFor(row, row.bad))
+            args += " '" + w + "'";
+        vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err, "vulmora-host: " + error + "\n") << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+TEST(HostOptionTable, OptionsStandOnlyWhereTheirPlaceAllows) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (row.place == OptionPlace::Anywhere) continue;
+        // Elsewhere than its place the word is no option.
+        std::vector<std::string> words = {"--steps", "3", row.name};
+        if (row.arg) words.push_back(row.example);
+        Options o;
+        std::string error;
+        EXPECT_FALSE(parseWords(words, o, error)) << row.name;
+        EXPECT_EQ(error, "unknown option '" + std::string(row.name) + "' (see --help)");
+        // In its place it is read.
+        Options in;
+        EXPECT_TRUE(parseWords(wordsFor(row, row.example), in, error)) << row.name << error;
+        EXPECT_FALSE(in == Options{}) << row.name;
     }
 }
 
