@@ -353,14 +353,16 @@ const OptionRow kRows[] = {
     // ---- The emulator's own: the workers it starts
     // The worker of one entry point ("survey", "externalcompute" or an entry
     // point), writing into its result file.
-    {.name = "--worker", .arg = "NAME", .set = text<&O::worker>, .example = "density"},
-    {.name = "--result", .arg = "FILE", .set = text<&O::resultFile>, .example = "r.bin"},
+    {.name = "--worker", .arg = "NAME", .section = Hidden,
+     .set = text<&O::worker>, .example = "density"},
+    {.name = "--result", .arg = "FILE", .section = Hidden,
+     .set = text<&O::resultFile>, .example = "r.bin"},
     // The checking worker of --check-order: its shuffle.
-    {.name = "--order-seed", .arg = "N", .set = whole<&O::orderSeed, 1, 1 << 30>,
-     .example = "7", .bad = "0"},
+    {.name = "--order-seed", .arg = "N", .section = Hidden,
+     .set = whole<&O::orderSeed, 1, 1 << 30>, .example = "7", .bad = "0"},
     // The worker of a replay, on this state file.
-    {.name = "--replay-worker", .arg = "FILE", .set = text<&O::replayWorker>,
-     .example = "s.vstate"},
+    {.name = "--replay-worker", .arg = "FILE", .section = Hidden,
+     .set = text<&O::replayWorker>, .example = "s.vstate"},
 };
 // clang-format on
 

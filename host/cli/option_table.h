@@ -45,10 +45,10 @@ using OptionForward = void (*)(const Options &o, std::vector<std::string> &words
                                const OptionRow &row);
 
 struct OptionRow {
-    const char *name;            // "--steps": the name its messages use
-    const char *alias = nullptr; // a short form ("-q"), shown before the name
-    const char *arg = nullptr;   // the argument's metavariable; nullptr: a flag
-    HelpSection section = HelpSection::Hidden;
+    const char *name;                          // "--steps": the name its messages use
+    const char *alias = nullptr;               // a short form ("-q"), shown before the name
+    const char *arg = nullptr;                 // the argument's metavariable; nullptr: a flag
+    HelpSection section = HelpSection::Hidden; // rows for the emulator itself say so
     // The --help paragraph, lines split by '\n'; nullptr: the paragraph of
     // the row before covers this one (its term names both).
     const char *help = nullptr;
