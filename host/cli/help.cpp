@@ -70,6 +70,8 @@ constexpr const char *kSections[] = {
     "Capture and replay",
     "Output",
 };
+static_assert(std::size(kSections) == static_cast<size_t>(HelpSection::Hidden),
+              "one heading per section shown");
 
 // The paragraphs' second column, and the least gap before it after a long term.
 constexpr size_t kColumn = 24, kGap = 3;

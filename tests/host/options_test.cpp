@@ -394,6 +394,30 @@ TEST(HostOptions, HelpDocumentsEveryOption) {
 
 // ---- the table of options --------------------------------------------------------
 
+TEST(HostOptionTable, HelpParagraphsStandInTheSecondColumn) {
+    const std::string help = vhost::helpText();
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.help || row.section == vhost::HelpSection::Hidden) continue;
+        // Each line of the paragraph, in order, starts at column 24; the
+        // first one after its term and a gap of at least two blanks.
+        size_t at = help.find(std::string("  ") + (row.alias ? row.alias : row.name));
+        ASSERT_NE(at, std::string::npos) << row.name;
+        const std::string text = row.help;
+        bool first = true;
+        for (size_t start = 0; start <= text.size(); first = false) {
+            size_t nl = text.find('\n', start);
+            if (nl == std::string::npos) nl = text.size();
+            const std::string line = text.substr(start, nl - start) + "\n";
+            at = help.find(line, at);
+            ASSERT_NE(at, std::string::npos) << row.name << ": " << line;
+            const size_t column = at - help.rfind('\n', at) - 1;
+            EXPECT_TRUE(first ? column >= 24 && help.compare(at - 2, 2, "  ") == 0 : column == 24)
+                << row.name << ": " << line << " at column " << column;
+            start = nl + 1;
+        }
+    }
+}
+
 TEST(HostOptionTable, EveryNameIsFoundAndOnlyOnce) {
     std::vector<std::string> names;
     for (const OptionRow &row : vhost::optionTable())
