@@ -14,6 +14,7 @@
 #include "model/entries.h"
 #include "output/report.h"
 #include "model/sample.h"
+#include "cli/numbers.h"
 #include "include/vulmora/getVar.h"
 
 namespace vhost {
@@ -39,16 +40,6 @@ int *selectors(Units &u, size_t k) {
     return k < std::size(all) ? all[k] : nullptr;
 }
 constexpr size_t kSelectors = 8;
-
-// A whole number in [lo, hi], all of `s`.
-bool wholeNumber(const std::string &s, long lo, long hi, int &out) {
-    if (s.empty() || s.size() > 12) return false;
-    char *end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (*end || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
 
 } // namespace
 
@@ -121,16 +112,15 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
         } else if (key == "library") {
             d.library = value;
         } else if (key == "nodes-per-side") {
-            if (!wholeNumber(value, 4, 1000, d.nodesPerSide))
+            if (!parseInt(value, 4, 1000, d.nodesPerSide))
                 return bad("nodes-per-side must be 4 to 1000");
         } else if (key == "steps") {
-            if (!wholeNumber(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
+            if (!parseInt(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
         } else if (key == "materials") {
-            if (!wholeNumber(value, 1, 3, d.materials)) return bad("materials must be 1 to 3");
+            if (!parseInt(value, 1, material::kAll, d.materials))
+                return bad("materials must be 1 to 3");
         } else if (key == "stress-scale") {
-            char *end = nullptr;
-            d.stressScale = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end || !std::isfinite(d.stressScale))
+            if (!parseFinite(value, d.stressScale))
                 return bad("stress-scale must be a finite number");
         } else if (key == "temp-table") {
             if ((value != "0" && value != "1")) return bad("temp-table must be 0 or 1");
@@ -141,7 +131,7 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
             size_t k = 0;
             while (w >> s) {
                 int *slot = selectors(d.units, k++);
-                if (!slot || !wholeNumber(s, 1, 10, *slot))
+                if (!slot || !parseInt(s, 1, 10, *slot))
                     return bad("units must be 8 selectors from 1 to 10");
             }
             if (k != kSelectors) return bad("units must be 8 selectors from 1 to 10");

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/materials.h"
+
 namespace vhost {
 
 // User unit selectors written into the exchange block (user_unit_*).
@@ -17,6 +19,7 @@ struct Units {
     int heattransfercoeff = 2;
     int velocity = 2; // cm/s
     int massflowrate = 2;
+    bool operator==(const Units &) const = default;
 };
 
 struct Options {
@@ -34,9 +37,9 @@ struct Options {
     bool plots = true;
     std::vector<uint8_t> writeSteps; // per step (index s-1): 1 when written; empty: all
     bool quiet = false;
-    int jobs = 2;          // workers run at the same time
-    double timeLimit = 60; // s one call (or loading the library) may take; 0: none
-    int materials = 1;     // bit m-1 set: nodes of material m are evaluated
+    int jobs = 2;                       // workers run at the same time
+    double timeLimit = 60;              // s one call (or loading the library) may take; 0: none
+    int materials = material::kCasting; // the materials whose nodes are evaluated
     bool help = false, version = false;
     int probeNode = 0, probeStep = 0; // --node / --step
     // Checks.
@@ -49,6 +52,7 @@ struct Options {
     struct Expectation {
         std::string entry; // without func_
         double lo, hi;
+        bool operator==(const Expectation &) const = default;
     };
     std::vector<Expectation> expect; // --expect NAME=LO:HI
     // replay FILE / --save-state FILE (see replay.h).
@@ -59,6 +63,7 @@ struct Options {
     std::string worker, resultFile;
     // Hidden: the checking worker of --check-order (0: a plain worker).
     int orderSeed = 0;
+    bool operator==(const Options &) const = default;
 };
 
 // Parse argv into `o`; false with a message in `error` on a bad command line.
@@ -72,7 +77,7 @@ inline bool stepWritten(const Options &o, int s) {
 // The options a worker needs to rebuild the same sample and block.
 std::vector<std::string> sampleArguments(const Options &o);
 
-// The text of --help.
+// The text of --help (help.cpp).
 const char *helpText();
 
 } // namespace vhost

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "checks/check.h"
+#include "cli/materials.h"
 #include "model/caller.h"
 #include "model/entries.h"
 #include "model/sample.h"
@@ -212,7 +213,7 @@ ExitStatus RunReport::status() const {
 RunReport buildReport(const ReportInput &in) {
     const Options &o = in.options;
     RunReport r;
-    r.table = summaryTable(in.outcomes, o.materials == 3);
+    r.table = summaryTable(in.outcomes, o.materials == material::kAll);
     size_t ok = 0, placeholders = 0;
     for (const Outcome &e : in.outcomes) {
         ok += e.status == Outcome::Ok;

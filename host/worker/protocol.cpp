@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "cli/materials.h"
 #include "model/entries.h"
 #include "model/guard.h"
 #include "platform/platform.h"
@@ -45,7 +46,8 @@ std::vector<uint8_t> ResultShape::selection() const {
     std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
     if (side <= 0) return sel;
     const int layers = std::max(1, (side - 1) / 6), last = side - 1 - layers;
-    const uint8_t casting = materials & 1, mould = (materials >> 1) & 1;
+    const uint8_t casting = (materials & material::kCasting) != 0,
+                  mould = (materials & material::kMould) != 0;
     size_t i = 0;
     for (int z = 0; z < side; ++z)
         for (int y = 0; y < side; ++y) {
@@ -60,7 +62,8 @@ int64_t ResultShape::selectedCount() const {
     if (side <= 0) return 0;
     const int64_t layers = std::max(1, (side - 1) / 6), inner = side - 2 * layers;
     const int64_t casting = inner > 0 ? inner * inner * inner : 0;
-    return (materials & 1 ? casting : 0) + (materials & 2 ? nnod - casting : 0);
+    return (materials & material::kCasting ? casting : 0) +
+           (materials & material::kMould ? nnod - casting : 0);
 }
 
 vulmora_probe initialProbe() {

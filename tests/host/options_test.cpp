@@ -3,13 +3,19 @@
 // handed to a worker, and the exit status of the program on bad input.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "hostlib/host_run.h"
+#include "cli/numbers.h"
+#include "cli/option_table.h"
 #include "cli/options.h"
 
+using vhost::OptionPlace;
+using vhost::OptionRow;
 using vhost::Options;
 
 namespace {
@@ -31,6 +37,35 @@ bool parse(const std::string &words, Options &o, std::string &error) {
     return vhost::parseOptions(static_cast<int>(args.size()), argv.data(), o, error);
 }
 
+// Parse `words` as the program's argv (after its name), empty words kept.
+bool parseWords(std::vector<std::string> words, Options &o, std::string &error) {
+    words.insert(words.begin(), "vulmora-host");
+    std::vector<char *> argv;
+    for (auto &a : words)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return vhost::parseOptions(static_cast<int>(words.size()), argv.data(), o, error);
+}
+
+// The words that put `row` with `arg` where it may stand: a replay's own
+// options after `replay FILE`.
+std::vector<std::string> wordsFor(const OptionRow &row, const char *arg) {
+    std::vector<std::string> w;
+    if (row.place == OptionPlace::Replay) w = {"replay", "s.vstate"};
+    w.push_back(row.name);
+    if (arg) w.push_back(arg);
+    return w;
+}
+
+// The options after `row` alone, read by its setter from its example
+// argument ("" for a flag).
+Options withExample(const OptionRow &row) {
+    Options o;
+    const std::string error = row.set(o, row.arg ? row.example : "", row);
+    EXPECT_EQ(error, "") << row.name;
+    return o;
+}
+
 // Parse `words` that must be accepted.
 Options accepted(const std::string &words) {
     Options o;
@@ -47,6 +82,63 @@ std::vector<int> selectors(const vhost::Units &u) {
 }
 
 } // namespace
+
+// ---- numbers read from text ------------------------------------------------------
+
+TEST(HostNumbers, WholeNumbersAreAllOfTheTextAndInRange) {
+    struct Case {
+        const char *text;
+        int lo, hi;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"5", 1, 10, true, 5},
+        {"1", 1, 10, true, 1},
+        {"10", 1, 10, true, 10},
+        {"-3", -5, 0, true, -3},
+        {"+7", 1, 10, true, 7},
+        {" 7", 1, 10, true, 7}, // strtol's leading blanks
+        {"0", 1, 10, false, 0},
+        {"11", 1, 10, false, 0},
+        {"", 1, 10, false, 0},
+        {"-", 1, 10, false, 0},
+        {"7 ", 1, 10, false, 0},
+        {"4.5", 1, 10, false, 0},
+        {"0x5", 0, 10, false, 0},
+        {"5s", 1, 10, false, 0},
+        // Out of range of long, and of int though inside long.
+        {"99999999999999999999", 1, 2147483647, false, 0},
+        {"-99999999999999999999", -2147483647, 0, false, 0},
+        {"2147483648", 0, 2147483647, false, 0},
+        {"2147483647", 0, 2147483647, true, 2147483647},
+    };
+    for (const Case &c : cases) {
+        int out = -42;
+        EXPECT_EQ(vhost::parseInt(c.text, c.lo, c.hi, out), c.ok) << c.text;
+        EXPECT_EQ(out, c.ok ? c.value : -42) << c.text;
+    }
+}
+
+TEST(HostNumbers, NumbersAreAllOfTheTextAndNeverNaN) {
+    const double inf = HUGE_VAL;
+    struct Case {
+        const char *text;
+        bool number, finite;
+        double value;
+    } cases[] = {
+        {"2.5e-3", true, true, 2.5e-3}, {"-1", true, true, -1.0},    {"0", true, true, 0.0},
+        {"inf", true, false, inf},      {"-inf", true, false, -inf}, {"1e999", true, false, inf},
+        {"nan", false, false, 0},       {"", false, false, 0},       {"1.5x", false, false, 0},
+        {"abc", false, false, 0},       {"1 ", false, false, 0},     {".", false, false, 0},
+    };
+    for (const Case &c : cases) {
+        double n = -42, f = -42;
+        EXPECT_EQ(vhost::parseNumber(c.text, n), c.number) << c.text;
+        EXPECT_EQ(vhost::parseFinite(c.text, f), c.finite) << c.text;
+        EXPECT_EQ(n, c.number ? c.value : -42) << c.text;
+        EXPECT_EQ(f, c.finite ? c.value : -42) << c.text;
+    }
+}
 
 // ---- accepted options ----------------------------------------------------------
 
@@ -121,9 +213,9 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         {"--version", [](const Options &o) { return o.version; }},
         {"--time-limit 0.5", [](const Options &o) { return o.timeLimit == 0.5; }},
         {"--time-limit 0", [](const Options &o) { return o.timeLimit == 0.0; }},
-        {"--materials 2", [](const Options &o) { return o.materials == 2; }},
-        {"--materials 1,2", [](const Options &o) { return o.materials == 3; }},
-        {"--materials all", [](const Options &o) { return o.materials == 3; }},
+        {"--materials 2", [](const Options &o) { return o.materials == vhost::material::kMould; }},
+        {"--materials 1,2", [](const Options &o) { return o.materials == vhost::material::kAll; }},
+        {"--materials all", [](const Options &o) { return o.materials == vhost::material::kAll; }},
         {"--write-steps all", [](const Options &o) { return o.writeSteps.empty(); }},
         // The step list is checked against --steps whatever the order.
         {"--write-steps last --steps 3",
@@ -134,6 +226,13 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
          [](const Options &o) {
              return o.writeSteps == std::vector<uint8_t>{1, 0, 1, 0};
          }},
+        // Only the last list counts.
+        {"--write-steps 0 --write-steps 2 --steps 2",
+         [](const Options &o) {
+             return o.writeSteps == std::vector<uint8_t>{0, 1};
+         }},
+        {"--write-steps 1 --write-steps all",
+         [](const Options &o) { return o.writeSteps.empty(); }},
         {"--quiet", [](const Options &o) { return o.quiet; }},
         {"-h", [](const Options &o) { return o.help; }},
         {"--help", [](const Options &o) { return o.help; }},
@@ -275,17 +374,128 @@ TEST(HostOptions, HelpDocumentsEveryOption) {
     vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, vhost::helpText());
-    for (const char *option :
-         {"--library", "--functions", "--nodes-per-side", "--steps", "--stress-scale",
-          "--no-temp-table", "--temp", "--length", "--unit", "--node", "--step", "--output",
-          "--no-output", "--no-plots", "--jobs", "--quiet", "--help"}) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        // Every documented option is one the parser knows, and only those.
         Options o;
         std::string error;
-        // Every documented option is one the parser knows.
-        parse(std::string(option) + " 1", o, error);
-        EXPECT_EQ(error.find("unknown option '" + std::string(option) + "'"), std::string::npos)
-            << option;
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        parseWords(wordsFor(row, row.example), o, error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << row.name << ": " << error;
+        const bool hidden = row.section == vhost::HelpSection::Hidden;
+        for (const char *name : {row.name, row.alias})
+            if (name) {
+                EXPECT_EQ(r.out.find(name) == std::string::npos, hidden) << name;
+            }
+    }
+    // Every line fits a terminal of 80 columns.
+    size_t start = 0;
+    for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
+        EXPECT_LE(nl - start, 79u) << r.out.substr(start, nl - start);
+}
+
+// ---- the table of options --------------------------------------------------------
+
+TEST(HostOptionTable, HelpParagraphsStandInTheSecondColumn) {
+    const std::string help = vhost::helpText();
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.help || row.section == vhost::HelpSection::Hidden) continue;
+        // Each line of the paragraph, in order, starts at column 24; the
+        // first one after its term and a gap of at least two blanks.
+        size_t at = help.find(std::string("  ") + (row.alias ? row.alias : row.name));
+        ASSERT_NE(at, std::string::npos) << row.name;
+        const std::string text = row.help;
+        bool first = true;
+        for (size_t start = 0; start <= text.size(); first = false) {
+            size_t nl = text.find('\n', start);
+            if (nl == std::string::npos) nl = text.size();
+            const std::string line = text.substr(start, nl - start) + "\n";
+            at = help.find(line, at);
+            ASSERT_NE(at, std::string::npos) << row.name << ": " << line;
+            const size_t column = at - help.rfind('\n', at) - 1;
+            EXPECT_TRUE(first ? column >= 24 && help.compare(at - 2, 2, "  ") == 0 : column == 24)
+                << row.name << ": " << line << " at column " << column;
+            start = nl + 1;
+        }
+    }
+}
+
+TEST(HostOptionTable, EveryNameIsFoundAndOnlyOnce) {
+    std::vector<std::string> names;
+    for (const OptionRow &row : vhost::optionTable())
+        for (const char *name : {row.name, row.alias})
+            if (name) {
+                EXPECT_EQ(vhost::findOption(name), &row) << name;
+                EXPECT_EQ(std::count(names.begin(), names.end(), name), 0) << name;
+                names.push_back(name);
+            }
+    EXPECT_EQ(vhost::findOption("--nonexistent"), nullptr);
+    EXPECT_EQ(vhost::findOption(""), nullptr);
+}
+
+TEST(HostOptionTable, EveryOptionChangesTheOptions) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        ASSERT_NE(row.set, nullptr) << row.name;
+        // An option with an argument shows one it accepts; a flag has none.
+        ASSERT_EQ(row.example != nullptr, row.arg != nullptr) << row.name;
+        EXPECT_FALSE(withExample(row) == Options{}) << row.name;
+    }
+}
+
+TEST(HostOptionTable, ForwardedOptionsReachTheWorkerUnchanged) {
+    Options all;
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.forward) continue;
+        const Options o = withExample(row);
+        EXPECT_EQ(row.set(all, row.arg ? row.example : "", row), "") << row.name;
+        Options w;
+        std::string error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << row.name << ": " << error;
+        EXPECT_TRUE(w == o) << row.name;
+    }
+    // All of them at once, and none (the defaults, the empty library included).
+    for (const Options &o : {all, Options{}}) {
+        Options w;
+        std::string error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << error;
+        EXPECT_TRUE(w == o);
+    }
+    EXPECT_FALSE(all == Options{});
+}
+
+TEST(HostOptionTable, EveryArgumentIsNeededAndABadOneIsRejected) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (!row.arg) continue;
+        Options o;
+        std::string error;
+        EXPECT_FALSE(parseWords(wordsFor(row, nullptr), o, error)) << row.name;
+        EXPECT_EQ(error, std::string(row.name) + " needs " + row.needs);
+        if (!row.bad) continue;
+        EXPECT_FALSE(parseWords(wordsFor(row, row.bad), o, error)) << row.name;
+        EXPECT_EQ(error.rfind(row.name, 0), 0u) << row.name << ": " << error;
+        // The program says the same on stderr, and exits with status 2.
+        std::string args;
+        for (const std::string &w : wordsFor(row, row.bad))
+            args += " '" + w + "'";
+        vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err, "vulmora-host: " + error + "\n") << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+TEST(HostOptionTable, OptionsStandOnlyWhereTheirPlaceAllows) {
+    for (const OptionRow &row : vhost::optionTable()) {
+        if (row.place == OptionPlace::Anywhere) continue;
+        // Elsewhere than its place the word is no option.
+        std::vector<std::string> words = {"--steps", "3", row.name};
+        if (row.arg) words.push_back(row.example);
+        Options o;
+        std::string error;
+        EXPECT_FALSE(parseWords(words, o, error)) << row.name;
+        EXPECT_EQ(error, "unknown option '" + std::string(row.name) + "' (see --help)");
+        // In its place it is read.
+        Options in;
+        EXPECT_TRUE(parseWords(wordsFor(row, row.example), in, error)) << row.name << error;
+        EXPECT_FALSE(in == Options{}) << row.name;
     }
 }
 

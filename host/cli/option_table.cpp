@@ -1,0 +1,383 @@
+// option_table.cpp - the rows of the command line: one per option, with
+// what it does to the options and what a worker is given of it.
+#include "cli/option_table.h"
+
+#include <cstdio>
+
+#include "cli/numbers.h"
+#include "model/entries.h"
+
+namespace vhost {
+
+namespace {
+
+// ---- what an option does to the options ----------------------------------------
+
+// A flag: sets `Field` to `Value`.
+template <auto Field, auto Value>
+std::string flag(Options &o, const std::string &, const OptionRow &) {
+    o.*Field = Value;
+    return {};
+}
+
+// Any word, kept as it is (a path, a name).
+template <auto Field> std::string text(Options &o, const std::string &arg, const OptionRow &) {
+    o.*Field = arg;
+    return {};
+}
+
+// The name of a folder: any word but the empty one.
+template <auto Field> std::string folder(Options &o, const std::string &arg, const OptionRow &row) {
+    if (arg.empty()) return std::string(row.name) + " needs a folder name";
+    o.*Field = arg;
+    return {};
+}
+
+// A whole number from Lo to Hi.
+template <auto Field, int Lo, int Hi>
+std::string whole(Options &o, const std::string &arg, const OptionRow &row) {
+    if (parseInt(arg, Lo, Hi, o.*Field)) return {};
+    return std::string(row.name) + ": '" + arg + "' is not a whole number from " +
+           std::to_string(Lo) + " to " + std::to_string(Hi);
+}
+
+// A tolerance of --compare: a finite number from 0 up.
+template <auto Field>
+std::string tolerance(Options &o, const std::string &arg, const OptionRow &row) {
+    double t = 0;
+    if (!parseFinite(arg, t) || t < 0)
+        return std::string(row.name) + ": not a number from 0 up: " + arg;
+    o.*Field = t;
+    return {};
+}
+
+// --time-limit: seconds from 0 (no limit) to 1e6.
+std::string setTimeLimit(Options &o, const std::string &arg, const OptionRow &) {
+    double t = 0;
+    if (!parseNumber(arg, t) || t < 0 || t > 1e6)
+        return "--time-limit: not a number of seconds from 0 to 1e6: " + arg;
+    o.timeLimit = t;
+    return {};
+}
+
+// --stress-scale: any finite number.
+std::string setStressScale(Options &o, const std::string &arg, const OptionRow &) {
+    if (!parseFinite(arg, o.stressScale)) return "--stress-scale: not a finite number: " + arg;
+    return {};
+}
+
+// --temp by the unit's name.
+std::string setTemp(Options &o, const std::string &arg, const OptionRow &) {
+    o.units.temp = selectorOf(arg, {"K", "C", "F", "R"});
+    return o.units.temp ? "" : "--temp takes K, C, F or R";
+}
+
+// --length by the unit's name.
+std::string setLength(Options &o, const std::string &arg, const OptionRow &) {
+    o.units.coor = selectorOf(arg, {"m", "cm", "mm", "ft", "in"});
+    return o.units.coor ? "" : "--length takes m, cm, mm, ft or in";
+}
+
+// --unit QUANTITY=SEL: the raw selector of one quantity.
+std::string setUnit(Options &o, const std::string &arg, const OptionRow &) {
+    const size_t eq = arg.find('=');
+    int *slot = eq == std::string::npos ? nullptr : unitSlot(o.units, arg.substr(0, eq));
+    if (!slot) return "--unit: unknown quantity in '" + arg + "'";
+    if (!parseInt(arg.substr(eq + 1), 1, 10, *slot))
+        return "--unit: the selector in '" + arg + "' must be 1 to 10";
+    return {};
+}
+
+// --functions: more entry points to evaluate.
+std::string setFunctions(Options &o, const std::string &arg, const OptionRow &) {
+    std::string error;
+    if (!parseFunctions(arg, o.functions, error)) return error;
+    o.functionsGiven = true;
+    return {};
+}
+
+// --materials LIST.
+std::string setMaterials(Options &o, const std::string &arg, const OptionRow &) {
+    std::string error;
+    parseMaterials(arg, o.materials, error);
+    return error;
+}
+
+// --write-steps LIST, read once --steps is known; "" leaves every step written.
+std::string setWriteSteps(Options &o, const std::string &arg, const OptionRow &) {
+    std::string error;
+    if (!arg.empty()) parseWriteSteps(arg, o, error);
+    return error;
+}
+
+// --expect NAME=LO:HI: one more range to check.
+std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
+    const size_t eq = arg.find('='), colon = arg.find(':', eq == std::string::npos ? 0 : eq);
+    const EntryPoint *e = eq == std::string::npos ? nullptr : findEntryPoint(arg.substr(0, eq));
+    if (!e || colon == std::string::npos)
+        return "--expect takes NAME=LO:HI with NAME an entry point: '" + arg + "'";
+    Options::Expectation x{e->name, 0, 0};
+    if (!parseNumber(arg.substr(eq + 1, colon - eq - 1), x.lo) ||
+        !parseNumber(arg.substr(colon + 1), x.hi) || x.lo > x.hi)
+        return "--expect " + arg + ": LO and HI must be numbers, LO <= HI";
+    o.expect.push_back(x);
+    return {};
+}
+
+// ---- what a worker is given of an option ------------------------------------------
+
+// The option with its value as it is.
+template <auto Field>
+void giveText(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    words.insert(words.end(), {row.name, o.*Field});
+}
+
+// The option with its whole number.
+template <auto Field>
+void giveWhole(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    words.insert(words.end(), {row.name, std::to_string(o.*Field)});
+}
+
+// The flag, when `Field` holds the flag's `Value`.
+template <auto Field, auto Value>
+void giveFlag(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    if (o.*Field == Value) words.push_back(row.name);
+}
+
+// --stress-scale with every digit, so the worker's value is the same double.
+void giveStressScale(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    char scale[64];
+    std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
+    words.insert(words.end(), {row.name, scale});
+}
+
+// --materials as the list it was read from.
+void giveMaterials(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    const char *list = o.materials == material::kAll     ? "all"
+                       : o.materials == material::kMould ? "2"
+                                                         : "1";
+    words.insert(words.end(), {row.name, list});
+}
+
+// Every unit selector as --unit QUANTITY=SEL (--temp and --length included).
+void giveUnits(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    const Units &u = o.units;
+    const std::pair<const char *, int> sel[] = {{"temp", u.temp},
+                                                {"coor", u.coor},
+                                                {"thermalconductivity", u.thermalconductivity},
+                                                {"time", u.time},
+                                                {"heatflux", u.heatflux},
+                                                {"heattransfercoeff", u.heattransfercoeff},
+                                                {"velocity", u.velocity},
+                                                {"massflowrate", u.massflowrate}};
+    for (const auto &[q, s] : sel)
+        words.insert(words.end(), {row.name, std::string(q) + "=" + std::to_string(s)});
+}
+
+using enum HelpSection;
+using O = Options;
+
+// clang-format off
+const OptionRow kRows[] = {
+    // ---- Library and entry points
+    {.name = "--library", .arg = "PATH", .section = LibraryAndEntries,
+     .help = "the user-function library to load (any library built\n"
+             "with vulmora_add_user_library; default: the worked\n"
+             "examples, libvulmora_examples)",
+     .set = text<&O::library>, .forward = giveText<&O::library>, .example = "/x/libu.so"},
+    {.name = "--functions", .arg = "A,B,...", .section = LibraryAndEntries,
+     .help = "entry points to evaluate, with or without func_\n"
+             "(default: every entry point the library implements;\n"
+             "placeholders are found by calling each once)",
+     .set = setFunctions, .example = "func_yieldstress,density", .bad = ","},
+
+    // ---- The sample casting
+    {.name = "--nodes-per-side", .arg = "N", .section = SampleCasting,
+     .help = "nodes along each edge of the cube mesh, N^3 nodes in\n"
+             "all (default 17; at least 4)",
+     .set = whole<&O::nodesPerSide, 4, 1000>, .forward = giveWhole<&O::nodesPerSide>,
+     .example = "6", .bad = "3"},
+    {.name = "--steps", .arg = "S", .section = SampleCasting,
+     .help = "time steps over the 180 s cooling history (default 10)",
+     .set = whole<&O::steps, 1, 100000>, .forward = giveWhole<&O::steps>, .example = "3",
+     .bad = "0"},
+    {.name = "--stress-scale", .arg = "X", .section = SampleCasting,
+     .help = "value of stress_scale (default 1)",
+     .set = setStressScale, .forward = giveStressScale,
+     .example = "1.0000000000000002", .bad = "nan"}, // every digit reaches the worker
+    {.name = "--no-temp-table", .section = SampleCasting,
+     .help = "set func_temp to -9999: the properties have no\n"
+             "temperature table (checkTempTable stops)",
+     .set = flag<&O::tempTable, false>, .forward = giveFlag<&O::tempTable, false>},
+    {.name = "--fill-all", .section = SampleCasting,
+     .help = "fill every host array before the calls of each\n"
+             "step, as the solver does; by default a worker fills\n"
+             "each array when user code first reads it, and an\n"
+             "array handed unread to a system call (write(fd,\n"
+             "t1, n)) then fails with EFAULT",
+     .set = flag<&O::fillAll, true>, .forward = giveFlag<&O::fillAll, true>},
+
+    // ---- User units
+    {.name = "--temp", .arg = "K|C|F|R", .section = UserUnits,
+     .help = "temperature unit (default K)",
+     .set = setTemp, .example = "F", .bad = "k"},
+    {.name = "--length", .arg = "m|cm|mm|ft|in", .section = UserUnits,
+     .help = "length unit (default cm)",
+     .set = setLength, .example = "in", .bad = "CM"},
+    {.name = "--unit", .arg = "QUANTITY=SEL", .section = UserUnits,
+     .help = "raw selector 1..10 of a quantity: temp, coor,\n"
+             "thermalconductivity, time, heatflux,\n"
+             "heattransfercoeff, velocity, massflowrate (or the\n"
+             "quantity code -1, 0, 3, 4, 6, 7, 8, 13); defaults are\n"
+             "the CGS columns: 2, except time 1 (seconds)",
+     .set = setUnit, .forward = giveUnits, .example = "13=9", .bad = "velocity=11"},
+
+    // ---- Where and how long
+    {.name = "--materials", .arg = "LIST", .section = WhereAndHowLong,
+     .help = "materials whose nodes are evaluated: 1 the casting\n"
+             "(default; its wall nodes included), 2 the mould,\n"
+             "\"1,2\" or \"all\" (the solver calls a user property for\n"
+             "the material it is assigned to)",
+     .set = setMaterials, .forward = giveMaterials, .example = "2", .bad = "3"},
+    {.name = "--time-limit", .arg = "S", .section = WhereAndHowLong,
+     .help = "longest time in seconds one call of an entry point\n"
+             "(or the loading of the library) may take; a call\n"
+             "over it is killed and reported where it was\n"
+             "(default 60; 0: no limit)",
+     .set = setTimeLimit, .example = "0.5", .bad = "-1"},
+
+    // ---- Finding a fault
+    {.name = "--node", .arg = "N", .section = FindingAFault,
+     .help = "call the entry points of --functions once, at node N\n"
+             "of step S, in this process (for a debugger), after\n"
+             "printing everything the accessors read there (a stop\n"
+             "ends the program)",
+     .term = "--node N --step S",
+     .set = whole<&O::probeNode, 1, 1 << 30>, .example = "9", .bad = "0"},
+    {.name = "--step", .arg = "S", .section = FindingAFault,
+     .set = whole<&O::probeStep, 1, 100000>, .example = "3", .bad = "0"},
+
+    // ---- Checks
+    {.name = "--compare", .arg = "DIR", .section = Checks,
+     .help = "compare with the run saved in DIR (a previous\n"
+             "--output folder): per entry point same, within\n"
+             "tolerance or DIFFERS, with the largest difference,\n"
+             "its node and step and the fields there; runs of\n"
+             "another size, steps, materials or units, and entry\n"
+             "points in one run only, are reported, not compared.\n"
+             "The VTU files get a difference_func_<name> field",
+     .set = folder<&O::compare>, .example = "earlier", .bad = ""},
+    {.name = "--rtol", .arg = "R", .section = Checks,
+     .help = "the tolerance of --compare: |value - reference| <=\n"
+             "A + R * max(|value|, |reference|) (default R 1e-6,\n"
+             "A 0: the host's fields are 32-bit floats)",
+     .term = "--rtol R, --atol A",
+     .set = tolerance<&O::rtol>, .example = "1e-3", .bad = "-1"},
+    {.name = "--atol", .arg = "A", .section = Checks,
+     .set = tolerance<&O::atol>, .example = "0.5", .bad = "inf"},
+    {.name = "--check-units", .section = Checks,
+     .help = "evaluate again under other units (temperature K, C,\n"
+             "F, R; length m, cm, mm, in; velocity; the unit of\n"
+             "the quantity returned) and report a result that,\n"
+             "converted to the host's units, changes",
+     .set = flag<&O::checkUnits, true>},
+    {.name = "--check-order", .section = Checks,
+     .help = "evaluate again visiting the nodes in a shuffled\n"
+             "order, calling each node twice: any result not\n"
+             "bit-identical shows hidden state (a static variable)",
+     .set = flag<&O::checkOrder, true>},
+    {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
+     .help = "report values of func_NAME outside LO..HI (repeatable)",
+     .set = setExpect, .example = "func_density=-inf:2.5", .bad = "density=2:1"},
+    {.name = "--check-cost", .section = Checks,
+     .help = "time each entry point again on a mesh with half the\n"
+             "nodes per side; a note when its time per call grows\n"
+             "with the mesh (a search at every call)",
+     .set = flag<&O::checkCost, true>},
+
+    // ---- Capture and replay
+    {.name = "replay", .arg = "FILE", .section = CaptureAndReplay,
+     .help = "load a state file written by a library's capture\n"
+             "(VULMORA_CAPTURE) or by --save-state, call the captured\n"
+             "entry point at the captured node in a worker (in this\n"
+             "process with --in-process, e.g. under gdb --args) and\n"
+             "report the outcome next to the captured one; a fixed\n"
+             "library can be given with --library; --all-nodes\n"
+             "also evaluates the entry point at every node of the\n"
+             "state; a saved sample needs --functions NAME --node N",
+     .term = "replay FILE [--library PATH] [--in-process] [--all-nodes]",
+     .set = text<&O::replayFile>, .place = OptionPlace::First, .needs = "a state file",
+     .example = "s.vstate"},
+    {.name = "--in-process", .section = CaptureAndReplay,
+     .set = flag<&O::inProcess, true>, .place = OptionPlace::Replay},
+    {.name = "--all-nodes", .section = CaptureAndReplay,
+     .set = flag<&O::allNodes, true>, .place = OptionPlace::Replay},
+    {.name = "--save-state", .arg = "FILE", .section = CaptureAndReplay,
+     .help = "write the sample at --step S (default: the last step)\n"
+             "as a state file and stop",
+     .set = text<&O::saveState>, .example = "s.vstate"},
+
+    // ---- Output
+    {.name = "--output", .arg = "DIR", .section = Output,
+     .help = "folder for the results (default vulmora-out): one CSV\n"
+             "per entry point, one VTK file per step with a .pvd\n"
+             "collection, SVG plots of value against temperature,\n"
+             "what each entry point printed, summary.txt. The run\n"
+             "writes a new folder beside DIR and puts it in DIR's\n"
+             "place only when complete; DIR must be a folder an\n"
+             "earlier run wrote, an empty folder or new.",
+     .set = folder<&O::output>, .example = "out/dir", .bad = ""},
+    {.name = "--no-output", .section = Output,
+     .help = "write no files",
+     .set = flag<&O::writeOutput, false>},
+    {.name = "--write-steps", .arg = "LIST", .section = Output,
+     .help = "steps whose values go into the CSV and VTU files:\n"
+             "all (default), last, or a list such as 1,5,10",
+     .set = setWriteSteps, .late = true, .example = "3,1", .bad = "11"},
+    {.name = "--no-plots", .section = Output,
+     .help = "make no plots (they need gnuplot)",
+     .set = flag<&O::plots, false>},
+    {.name = "--jobs", .arg = "N", .section = Output,
+     .help = "entry points evaluated at the same time (default 2)",
+     .set = whole<&O::jobs, 1, 256>, .example = "7", .bad = "257"},
+    {.name = "--quiet", .alias = "-q", .section = Output,
+     .help = "print only problems and the final verdict",
+     .set = flag<&O::quiet, true>},
+    {.name = "--version", .section = Output,
+     .help = "the emulator's version",
+     .set = flag<&O::version, true>},
+    {.name = "--help", .alias = "-h", .section = Output,
+     .help = "this text",
+     .set = flag<&O::help, true>},
+
+    // ---- The emulator's own: the workers it starts
+    // The worker of one entry point ("survey", "externalcompute" or an entry
+    // point), writing into its result file.
+    {.name = "--worker", .arg = "NAME", .section = Hidden,
+     .set = text<&O::worker>, .example = "density"},
+    {.name = "--result", .arg = "FILE", .section = Hidden,
+     .set = text<&O::resultFile>, .example = "r.bin"},
+    // The checking worker of --check-order: its shuffle.
+    {.name = "--order-seed", .arg = "N", .section = Hidden,
+     .set = whole<&O::orderSeed, 1, 1 << 30>, .example = "7", .bad = "0"},
+    // The worker of a replay, on this state file.
+    {.name = "--replay-worker", .arg = "FILE", .section = Hidden,
+     .set = text<&O::replayWorker>, .example = "s.vstate"},
+};
+// clang-format on
+
+} // namespace
+
+// Every option, in the order of --help.
+std::span<const OptionRow> optionTable() {
+    return kRows;
+}
+
+// The row of `word`, by name or alias.
+const OptionRow *findOption(const std::string &word) {
+    for (const OptionRow &r : kRows)
+        if (word == r.name || (r.alias && word == r.alias)) return &r;
+    return nullptr;
+}
+
+} // namespace vhost
