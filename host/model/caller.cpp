@@ -62,7 +62,7 @@ void Caller::beginStep(int s) {
     s_.setStep(s, !lazy);
     lib_.bind(s_, o_);
     if (guard_) guard_->protect(s_, lazy);
-    *lib_.x.micLastp = lastp_.data();
+    *lib_.x.mic_lastp = lastp_.data();
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);
         lib_.externalcompute(nullptr, s - 1);
@@ -76,7 +76,7 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
                       const std::vector<uint8_t> &selected, const std::vector<int> *order,
                       double *again) {
     const int n = s_.nnod;
-    int *cur = lib_.x.curNode;
+    int *cur = lib_.x.cur_node;
     pos_->step = s_.step;
     const bool local = e.mode != CallMode::Nodal;
     Marks m;
@@ -105,9 +105,9 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
 // constituents and auxiliary variables then get slots 0, 1, ... each.
 Marks Caller::registration(PropertyFn f) {
     std::fill(lastp_.begin(), lastp_.end(), 0);
-    *lib_.x.micLastp = lastp_.data();
+    *lib_.x.mic_lastp = lastp_.data();
     *lib_.x.location = -1;
-    *lib_.x.curNode = 0;
+    *lib_.x.cur_node = 0;
     pos_->phase = static_cast<int32_t>(Phase::Registration);
     pos_->node = 1;
     pos_->calls = pos_->calls + 1;
@@ -126,7 +126,7 @@ Marks Caller::registration(PropertyFn f) {
     // The unmarked ones after them, each in a slot of its own holding the
     // NaN that names it (local values fill only the marked slots); there
     // is room for every index.
-    double *loc = lib_.x.locMicro;
+    double *loc = *lib_.x.loc_micro;
     for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
         if (!std::binary_search(m.constituents.begin(), m.constituents.end(), i)) {
             loc[VULMORA_LOC_MICRO_CONSTITUENTS + static_cast<size_t>(slot)] =
@@ -149,7 +149,7 @@ Marks Caller::registration(PropertyFn f) {
 // A quantity the model does not have (an index beyond its active ones) is NaN.
 void Caller::fillLocal(const Marks &m, int node) {
     const size_t i = static_cast<size_t>(node - 1), n = static_cast<size_t>(s_.nnod);
-    double *loc = lib_.x.locMicro;
+    double *loc = *lib_.x.loc_micro;
     size_t k = 0;
     for (int c : m.constituents)
         loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
@@ -158,7 +158,7 @@ void Caller::fillLocal(const Marks &m, int node) {
     for (int a : m.auxiliaries)
         loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
             a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
-    *lib_.x.locPoro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
+    *lib_.x.loc_poro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
 }
 
 // Quiet NaNs with a payload: a tag, the kind and the index.
@@ -266,7 +266,7 @@ void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o
     for (int node = 1; node <= tiny.nnod; ++node)
         if (selected[static_cast<size_t>(node - 1)]) {
             *lib.x.location = 1;
-            *lib.x.curNode = node - 1;
+            *lib.x.cur_node = node - 1;
             (void)f(node);
             return;
         }
@@ -429,8 +429,8 @@ int runWorker(const Options &o) {
                             "cannot write the values into the result file");
         }
         if (mechprop) {
-            setText(h->mechName, lib.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
-            setText(h->mechUnit, lib.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);
+            setText(h->mechName, (*lib.x.name_mechprop)[mech - 1]);
+            setText(h->mechUnit, (*lib.x.unit_mechprop)[mech - 1]);
         }
     }
     std::fflush(stdout);
@@ -540,8 +540,8 @@ int runProbe(const Options &o) {
     std::printf(
         "  exchange block: cur_node = %d, func_temp = %g, stress_scale = %g, units: temp %d,"
         " length %d, velocity %d\n",
-        node - 1, *lib.x.funcTemp, *lib.x.stressScale, *lib.x.unitTemp, *lib.x.unitCoor,
-        *lib.x.unitVelocity);
+        node - 1, *lib.x.func_temp, *lib.x.stress_scale, *lib.x.user_unit_temp,
+        *lib.x.user_unit_coor, *lib.x.user_unit_velocity);
     int status = 0;
     for (const std::string &name : o.functions) {
         const EntryPoint *e = findEntryPoint(name);
@@ -562,11 +562,11 @@ int runProbe(const Options &o) {
                 std::printf(" auxiliary %d -> slot %zu;", m.auxiliaries[k], k);
             caller.fillLocal(m, node);
             *lib.x.location = 2;
-            std::printf("\n  loc_poro = %g\n", *lib.x.locPoro);
+            std::printf("\n  loc_poro = %g\n", *lib.x.loc_poro);
         } else {
             *lib.x.location = 1;
         }
-        *lib.x.curNode = node - 1;
+        *lib.x.cur_node = node - 1;
         std::printf("func_%s(%d) (location = %d):\n", name.c_str(), node, *lib.x.location);
         std::fflush(stdout);
         vulmora_probe before{}, after{};

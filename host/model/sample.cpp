@@ -49,6 +49,9 @@ double shape(int c, double r, double s, double t) {
 
 } // namespace
 
+// Size an array of the list in fields.h for its extent.
+#define VHOST_RESIZE(first, member, type, extent, ...) member.resize(items(extent));
+
 // The names of the sample's microstructure, by global index.
 MikralCatalog *sampleCatalog() {
     MikralCatalog *catalog = mikral_catalog_create();
@@ -73,20 +76,34 @@ Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(ns
     buildDepthClasses();
     buildElementKinds();
     catalog = sampleCatalog();
-    auto size = static_cast<size_t>(nnod);
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
-    for (auto *f : {&t0,      &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,
-                    &fatigue, &u0, &v0,  &w0,  &u1,  &v1,  &w1,    &p0,    &p1,    &mushy})
-        f->resize(size);
-    micro.resize(size * kNumConstituents);
-    aux.resize(size * kNumAuxiliaries);
+    VHOST_FIELD_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
+    VHOST_POINT_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     // The stand-in library reads the microstructure where fill() puts it.
     model =
         mikral_model_create_view(nnod, kNumConstituents, kNumAuxiliaries, micro.data(), aux.data());
     if (!model) throw std::bad_alloc();
-    fractionVoid.resize(static_cast<size_t>(nel) * 8);
-    epstn.resize(static_cast<size_t>(nel) * 8);
-    strsg.resize(static_cast<size_t>(nel) * 8 * 6);
+}
+
+size_t Sample::items(Extent e) const {
+    const size_t n = static_cast<size_t>(nnod), ne = static_cast<size_t>(nel);
+    switch (e) {
+    case Extent::Node:
+        return n;
+    case Extent::Element:
+        return ne;
+    case Extent::Corner:
+        return ne * 8;
+    case Extent::Point:
+        return ne * 8;
+    case Extent::Stress:
+        return ne * 8 * 6;
+    case Extent::Constituents:
+        return n * kNumConstituents;
+    case Extent::Auxiliaries:
+        return n * kNumAuxiliaries;
+    }
+    return 0;
 }
 
 Sample::~Sample() {
@@ -121,22 +138,15 @@ void Sample::buildMesh(bool onDemand) {
                                             : static_cast<float>(std::max(wall, 0.0) / half);
             }
     // Fresh pages: no memory taken until filled.
-    for (auto *v : {&x, &y, &z})
-        v->resize(static_cast<size_t>(nnod));
-    elType.resize(static_cast<size_t>(nel));
-    matId.resize(static_cast<size_t>(nel));
-    conn.resize(static_cast<size_t>(nel) * 8);
-    ncon.resize(static_cast<size_t>(nel));
-    elVol.resize(static_cast<size_t>(nel));
+    VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     if (!onDemand)
         for (const void *a : meshArrays())
             fill(a);
 }
 
 // The mesh's arrays, in the guard's order.
-std::array<const void *, Sample::kMeshArrays> Sample::meshArrays() const {
-    return {x.data(),     y.data(),    z.data(),    elType.data(),
-            matId.data(), ncon.data(), conn.data(), elVol.data()};
+std::array<const void *, kMeshArrays> Sample::meshArrays() const {
+    return {VHOST_MESH_ARRAYS(VHOST_ARRAY_DATA, VHOST_ARRAY_DATA)};
 }
 
 bool Sample::filled(const void *base) const {
@@ -302,12 +312,9 @@ void Sample::setStep(int s, bool fields) {
     if (!fields) return;
     for (const void *a : meshArrays())
         if (!filled(a)) fill(a);
-    for (const PageVector<float> *f :
-         {&t0, &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,       &fatigue,
-          &u0, &v0, &w0,  &u1,  &v1,  &w1,  &p0,    &p1,    &mushy, &fractionVoid})
-        fill(f->data());
-    fill(micro.data());
-    fill(aux.data());
+    for (const void *f : {VHOST_FIELD_ARRAYS(VHOST_ARRAY_DATA, VHOST_ARRAY_DATA)})
+        fill(f);
+    fill(fractionVoid.data()); // the integration points' three at once
 }
 
 void Sample::Level::resize(size_t classes) {
