@@ -7,6 +7,7 @@
 
 #include "model/fields.h"
 #include "model/sample.h"
+#include "model/units.h"
 #include "platform/platform.h"
 #include "replay/state.h"
 
@@ -94,11 +95,9 @@ void Library::bind(Sample &s, const Options &o) {
     *x.TWO_D = 0;
     *x.cur_node = 0;
     *x.location = 0;
-    const Units &u = o.units;
-    *x.user_unit_temp = u.temp, *x.user_unit_coor = u.coor;
-    *x.user_unit_thermalconductivity = u.thermalconductivity, *x.user_unit_time = u.time;
-    *x.user_unit_heatflux = u.heatflux, *x.user_unit_heattransfercoeff = u.heattransfercoeff;
-    *x.user_unit_velocity = u.velocity, *x.user_unit_massflowrate = u.massflowrate;
+#define VHOST_SELECTOR(member, variable, code, fallback, label, alias) *x.variable = o.units.member;
+    VHOST_UNIT_SELECTORS(VHOST_SELECTOR)
+#undef VHOST_SELECTOR
     *x.stress_scale = o.stressScale;
     *x.func_temp = o.tempTable ? 0.0 : -9999.0;
     *x.loc_poro = 0.0;
@@ -145,12 +144,9 @@ bool Library::bind(State &s, std::string &error) {
 #define VHOST_FROM_HEADER(variable, header) *x.variable = h.header;
     VHOST_STATE_SCALARS(VHOST_FROM_HEADER)
 #undef VHOST_FROM_HEADER
-    *x.user_unit_temp = h.user_unit_temp, *x.user_unit_coor = h.user_unit_coor;
-    *x.user_unit_thermalconductivity = h.user_unit_thermalconductivity;
-    *x.user_unit_time = h.user_unit_time, *x.user_unit_heatflux = h.user_unit_heatflux;
-    *x.user_unit_heattransfercoeff = h.user_unit_heattransfercoeff;
-    *x.user_unit_velocity = h.user_unit_velocity;
-    *x.user_unit_massflowrate = h.user_unit_massflowrate;
+#define VHOST_FROM_HEADER(member, variable, code, fallback, label, alias) *x.variable = h.variable;
+    VHOST_UNIT_SELECTORS(VHOST_FROM_HEADER)
+#undef VHOST_FROM_HEADER
 #define VHOST_FROM_SECTION(name, type, extent) takeSection(x.name, s, VULMORA_SECTION_##name);
     VULMORA_STATE_BLOCK_SECTIONS(VHOST_FROM_SECTION)
 #undef VHOST_FROM_SECTION
@@ -164,12 +160,9 @@ vulmora_state_view Library::view() const {
 #define VHOST_TO_VIEW(variable, header) v.header = *x.variable;
     VHOST_STATE_SCALARS(VHOST_TO_VIEW)
 #undef VHOST_TO_VIEW
-    v.user_unit_temp = *x.user_unit_temp, v.user_unit_coor = *x.user_unit_coor;
-    v.user_unit_thermalconductivity = *x.user_unit_thermalconductivity;
-    v.user_unit_time = *x.user_unit_time, v.user_unit_heatflux = *x.user_unit_heatflux;
-    v.user_unit_heattransfercoeff = *x.user_unit_heattransfercoeff;
-    v.user_unit_velocity = *x.user_unit_velocity;
-    v.user_unit_massflowrate = *x.user_unit_massflowrate;
+#define VHOST_TO_VIEW(member, variable, code, fallback, label, alias) v.variable = *x.variable;
+    VHOST_UNIT_SELECTORS(VHOST_TO_VIEW)
+#undef VHOST_TO_VIEW
     v.mic_models = *x.micModelsA, v.mic_cnt = *x.micCNTA;
 #define VHOST_TO_SECTION(name, type, extent) v.data[VULMORA_SECTION_##name] = *x.name;
     VULMORA_STATE_BLOCK_SECTIONS(VHOST_TO_SECTION)

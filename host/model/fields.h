@@ -90,7 +90,7 @@ constexpr size_t kMeshArrays = 0 VHOST_MESH_ARRAYS(VHOST_ARRAY_COUNT, VHOST_ARRA
 constexpr size_t kPointArrays = 0 VHOST_POINT_ARRAYS(VHOST_ARRAY_COUNT, VHOST_ARRAY_COUNT);
 
 // The counts, flags and scalars of the block that the state file keeps in
-// its header (the unit selectors apart): X(variable, header),
+// its header (the unit selectors are in units.h): X(variable, header),
 // `header` the member of vulmora_state_header and vulmora_state_view.
 // clang-format off
 #define VHOST_STATE_SCALARS(X) \

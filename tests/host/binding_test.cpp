@@ -1,5 +1,6 @@
 // binding_test.cpp - the host's view of the exchange block against the
-// layout, and the sample's arrays against the state file's sections.
+// layout, the sample's arrays against the state file's sections, and the
+// unit selectors from the command line to the block.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,10 +12,12 @@
 
 #include <unistd.h>
 
+#include "checks/compare.h"
 #include "cli/options.h"
 #include "model/binding.h"
 #include "model/fields.h"
 #include "model/sample.h"
+#include "model/units.h"
 #include "paths.h"
 #include "platform/platform.h"
 #include "replay/state.h"
@@ -194,5 +197,57 @@ TEST(HostBinding, TheSampleSurvivesTheStateFile) {
         if (!a.rows) {
             EXPECT_EQ(std::memcmp(read, a.data, a.items * a.itemSize), 0) << a.variable;
         }
+    }
+}
+
+// ---- the unit selectors -------------------------------------------------------------
+
+TEST(HostUnits, EverySelectorGoesFromItsNameToItsVariable) {
+    Library lib;
+    openDelivered(lib);
+    std::string error;
+    void *handle = vhost::platform::loadLibrary(vtest::deliveredLibrary(), error);
+    ASSERT_NE(handle, nullptr) << error;
+    Sample s(4, 1);
+    s.setStep(1);
+    for (const vhost::UnitSelector &u : vhost::kUnitSelectors) {
+        std::vector<std::string> names = {u.name, std::to_string(u.code)};
+        if (*u.alias) names.push_back(u.alias);
+        for (const std::string &name : names) {
+            const int value = u.fallback == 5 ? 6 : 5; // not the default
+            std::string arg = name + "=" + std::to_string(value);
+            std::vector<char *> argv = {const_cast<char *>("vulmora-host"),
+                                        const_cast<char *>("--unit"), arg.data()};
+            vhost::Options o;
+            ASSERT_TRUE(vhost::parseOptions(3, argv.data(), o, error)) << arg << ": " << error;
+            for (const vhost::UnitSelector &other : vhost::kUnitSelectors)
+                EXPECT_EQ(o.units.*other.member, &other == &u ? value : other.fallback)
+                    << arg << " set " << other.name;
+            lib.bind(s, o);
+            const auto *variable =
+                static_cast<const int *>(vhost::platform::findSymbol(handle, u.variable));
+            ASSERT_NE(variable, nullptr) << u.variable;
+            EXPECT_EQ(*variable, value) << arg;
+        }
+    }
+}
+
+TEST(HostUnits, TheRunDescriptionKeepsEverySelector) {
+    vhost::RunDescription d;
+    d.version = "1.0.0", d.library = "lib", d.nodesPerSide = 5, d.steps = 2, d.materials = 1;
+    int k = 0;
+    for (const vhost::UnitSelector &u : vhost::kUnitSelectors)
+        d.units.*u.member = 1 + k++ % vhost::kMaxSelector;
+    vhost::RunDescription back;
+    std::string error;
+    ASSERT_TRUE(vhost::parseRunDescription(vhost::runDescriptionText(d), back, error)) << error;
+    for (const vhost::UnitSelector &u : vhost::kUnitSelectors) {
+        EXPECT_EQ(back.units.*u.member, d.units.*u.member) << u.name;
+        // A change of this selector alone is named by its quantity.
+        vhost::RunDescription other = d;
+        other.units.*u.member = d.units.*u.member % vhost::kMaxSelector + 1;
+        const std::vector<std::string> diff = vhost::shapeDifferences(d, other);
+        ASSERT_EQ(diff.size(), 1u) << u.name;
+        EXPECT_EQ(diff[0].rfind(std::string(u.label) + " unit: ", 0), 0u) << diff[0];
     }
 }
