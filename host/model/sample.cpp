@@ -85,6 +85,8 @@ Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(ns
     if (!model) throw std::bad_alloc();
 }
 
+// Every node has its value, every element 8 corners and 8 integration
+// points (hexahedra), 6 stress components at each point.
 size_t Sample::items(Extent e) const {
     const size_t n = static_cast<size_t>(nnod), ne = static_cast<size_t>(nel);
     switch (e) {
