@@ -165,14 +165,16 @@ bool Sample::fillMesh(const void *base) {
     while (which < kMeshArrays && arrays[which] != base)
         ++which;
     if (which == kMeshArrays) return false;
+    // Which array it is, by its address: the list's order does not matter.
+    const int axis = base == x.data() ? 0 : base == y.data() ? 1 : base == z.data() ? 2 : -1;
     const int n = nodesPerSide, ne = n - 1;
-    if (which < 3) { // a coordinate
-        double *v = out(which == 0 ? x : which == 1 ? y : z);
+    if (axis >= 0) { // a coordinate
+        double *v = out(axis == 0 ? x : axis == 1 ? y : z);
         size_t id = 0;
         for (int k = 0; k < n; ++k)
             for (int j = 0; j < n; ++j)
                 for (int i = 0; i < n; ++i, ++id)
-                    v[id] = (which == 0 ? i : which == 1 ? j : k) * h;
+                    v[id] = (axis == 0 ? i : axis == 1 ? j : k) * h;
     } else {
         const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
                   dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
@@ -181,18 +183,21 @@ bool Sample::fillMesh(const void *base) {
         int *type = out(elType), *material = out(matId), *corners = out(conn);
         int **rows = out(ncon);
         float *vol = out(elVol);
+        const bool isType = base == elType.data(), isMaterial = base == matId.data(),
+                   isRows = base == ncon.data(), isCorners = base == conn.data(),
+                   isVolume = base == elVol.data();
         size_t e = 0;
         for (int k = 0; k < ne; ++k)
             for (int j = 0; j < ne; ++j)
                 for (int i = 0; i < ne; ++i, ++e) {
-                    if (which == 3) type[e] = 1;
-                    if (which == 4) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-                    if (which == 5) rows[e] = conn.data() + e * 8; // the array's own address
-                    if (which == 6)
+                    if (isType) type[e] = 1;
+                    if (isMaterial) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
+                    if (isRows) rows[e] = conn.data() + e * 8; // the array's own address
+                    if (isCorners)
                         for (int c = 0; c < 8; ++c)
                             corners[e * 8 + static_cast<size_t>(c)] =
                                 ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                    if (which == 7) vol[e] = volume;
+                    if (isVolume) vol[e] = volume;
                 }
     }
     meshFilled[which] = true;
