@@ -27,20 +27,24 @@ namespace {
 // The run's unit selectors, for userUnit.
 Units gUnits;
 
+// Write the selectors `u` into this program's own copy of the block, for
+// the library's converters that it links.
+void selectUnits(const Units &u) {
+#define VHOST_SELECT(member, variable, code, fallback, label, alias) variable = u.member;
+    VHOST_UNIT_SELECTORS(VHOST_SELECT)
+#undef VHOST_SELECT
+}
+
 // A value in the user's units, converted by the library's own converter
 // with the run's selectors (the emulator links the converter: no user code).
 double userUnit(int code, double x) {
-    user_unit_temp = gUnits.temp, user_unit_coor = gUnits.coor;
-    user_unit_velocity = gUnits.velocity;
+    selectUnits(gUnits);
     return fconvertFromCGS(code, x);
 }
 
 // A value in the user's units `u` converted to the internal unit.
 double toInternal(int code, const Units &u, double x) {
-    user_unit_temp = u.temp, user_unit_coor = u.coor;
-    user_unit_thermalconductivity = u.thermalconductivity, user_unit_time = u.time;
-    user_unit_heatflux = u.heatflux, user_unit_heattransfercoeff = u.heattransfercoeff;
-    user_unit_velocity = u.velocity, user_unit_massflowrate = u.massflowrate;
+    selectUnits(u);
     return fconvertToCGS(code, x);
 }
 

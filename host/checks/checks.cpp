@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <string_view>
 
 #include "model/entries.h"
 #include "include/vulmora/getVar.h"
@@ -14,6 +15,21 @@
 namespace vhost {
 
 namespace {
+
+// The selector list's quantity codes are the converters'.
+constexpr bool selects(int code, std::string_view variable) {
+    const UnitSelector *s = unitSelectorOfCode(code);
+    return s && variable == s->variable;
+}
+static_assert(selects(VULMORA_QTY_TEMPERATURE, "user_unit_temp") &&
+                  selects(VULMORA_QTY_LENGTH, "user_unit_coor") &&
+                  selects(VULMORA_QTY_THERMALCONDUCTIVITY, "user_unit_thermalconductivity") &&
+                  selects(VULMORA_QTY_TIME, "user_unit_time") &&
+                  selects(VULMORA_QTY_HEATFLUX, "user_unit_heatflux") &&
+                  selects(VULMORA_QTY_HEATTRANSFERCOEFF, "user_unit_heattransfercoeff") &&
+                  selects(VULMORA_QTY_VELOCITY, "user_unit_velocity") &&
+                  selects(VULMORA_QTY_MASSFLOWRATE, "user_unit_massflowrate"),
+              "a selector's quantity code");
 
 // The entry points whose result is converted from the user's unit; every
 // other entry point returns a value in an internal unit. The comments of
@@ -39,42 +55,33 @@ constexpr Returned kReturned[] = {
     {"ztranslation", VULMORA_QTY_LENGTH},
 };
 
-struct Selector {
-    const char *quantity;
+// The selectors the unit check varies, in the order of its variants, and
+// the units it tries for each (the rest of the list has no variants).
+struct Varied {
     int code;
-    int Units::*field;
     std::vector<std::pair<int, const char *>> units; // selectors tried
 };
 
-const std::vector<Selector> &selectorTable() {
-    static const std::vector<Selector> t = {
-        {"temperature",
-         VULMORA_QTY_TEMPERATURE,
-         &Units::temp,
-         {{1, "K"}, {2, "C"}, {3, "F"}, {4, "R"}}},
-        {"length", VULMORA_QTY_LENGTH, &Units::coor, {{1, "m"}, {2, "cm"}, {3, "mm"}, {5, "in"}}},
-        {"velocity",
-         VULMORA_QTY_VELOCITY,
-         &Units::velocity,
-         {{1, "m/s"}, {2, "cm/s"}, {3, "mm/s"}}},
-        {"heat flux",
-         VULMORA_QTY_HEATFLUX,
-         &Units::heatflux,
-         {{1, "W/m2"}, {2, "cal/(s cm2)"}, {4, "BTU/(s ft2)"}}},
-        {"heat-transfer coefficient",
-         VULMORA_QTY_HEATTRANSFERCOEFF,
-         &Units::heattransfercoeff,
+const std::vector<Varied> &variedTable() {
+    static const std::vector<Varied> t = {
+        {VULMORA_QTY_TEMPERATURE, {{1, "K"}, {2, "C"}, {3, "F"}, {4, "R"}}},
+        {VULMORA_QTY_LENGTH, {{1, "m"}, {2, "cm"}, {3, "mm"}, {5, "in"}}},
+        {VULMORA_QTY_VELOCITY, {{1, "m/s"}, {2, "cm/s"}, {3, "mm/s"}}},
+        {VULMORA_QTY_HEATFLUX, {{1, "W/m2"}, {2, "cal/(s cm2)"}, {4, "BTU/(s ft2)"}}},
+        {VULMORA_QTY_HEATTRANSFERCOEFF,
          {{1, "W/(m2 K)"}, {2, "cal/(s cm2 K)"}, {4, "BTU/(s ft2 F)"}}},
-        {"mass flow rate",
-         VULMORA_QTY_MASSFLOWRATE,
-         &Units::massflowrate,
-         {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
+        {VULMORA_QTY_MASSFLOWRATE, {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
     };
     return t;
 }
 
-std::string unitName(const Selector &s, int sel) {
-    for (const auto &[k, name] : s.units)
+// The list's entry of a varied selector (every code above is in it).
+const UnitSelector &selectorOf(const Varied &v) {
+    return *unitSelectorOfCode(v.code);
+}
+
+std::string unitName(const Varied &v, int sel) {
+    for (const auto &[k, name] : v.units)
         if (k == sel) return name;
     return "selector " + std::to_string(sel);
 }
@@ -89,18 +96,19 @@ int returnedQuantity(const std::string &entry) {
 
 std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
     std::vector<UnitVariant> out;
-    for (const Selector &s : selectorTable()) {
+    for (const Varied &s : variedTable()) {
         // Temperature, length and velocity reach every function through the
         // accessors; the other selectors only through what it returns.
         const bool read = s.code == VULMORA_QTY_TEMPERATURE || s.code == VULMORA_QTY_LENGTH ||
                           s.code == VULMORA_QTY_VELOCITY;
         if (!read && s.code != quantity) continue;
+        const UnitSelector &u = selectorOf(s);
         for (const auto &[sel, name] : s.units) {
-            if (base.*s.field == sel) continue;
+            if (base.*u.member == sel) continue;
             UnitVariant v;
             v.units = base;
-            v.units.*s.field = sel;
-            v.label = std::string(s.quantity) + " " + name;
+            v.units.*u.member = sel;
+            v.label = std::string(u.label) + " " + name;
             out.push_back(v);
         }
     }
@@ -108,9 +116,11 @@ std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
 }
 
 std::string baseLabel(const Units &base, const UnitVariant &v) {
-    for (const Selector &s : selectorTable())
-        if (base.*s.field != v.units.*s.field)
-            return std::string(s.quantity) + " " + unitName(s, base.*s.field);
+    for (const Varied &s : variedTable()) {
+        const UnitSelector &u = selectorOf(s);
+        if (base.*u.member != v.units.*u.member)
+            return std::string(u.label) + " " + unitName(s, base.*u.member);
+    }
     return "the base units";
 }
 

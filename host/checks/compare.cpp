@@ -32,14 +32,10 @@ std::string version() {
            "." + std::to_string(VULMORA_VERSION_PATCH);
 }
 
-// The selectors in a fixed order, for writing and reading alike.
+// Selector k of the list's order, for writing and reading alike.
 int *selectors(Units &u, size_t k) {
-    int *all[] = {&u.temp,     &u.coor,        &u.thermalconductivity,
-                  &u.time,     &u.heatflux,    &u.heattransfercoeff,
-                  &u.velocity, &u.massflowrate};
-    return k < std::size(all) ? all[k] : nullptr;
+    return k < kNumSelectors ? &(u.*kUnitSelectors[k].member) : nullptr;
 }
-constexpr size_t kSelectors = 8;
 
 } // namespace
 
@@ -71,7 +67,7 @@ std::string runDescriptionText(const RunDescription &d) {
     t += std::string("temp-table ") + (d.tempTable ? "1" : "0") + "\n";
     Units u = d.units;
     t += "units";
-    for (size_t k = 0; k < kSelectors; ++k)
+    for (size_t k = 0; k < kNumSelectors; ++k)
         t += " " + std::to_string(*selectors(u, k));
     t += "\n";
     for (const std::string &e : d.entries)
@@ -129,12 +125,14 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
             std::istringstream w(value);
             std::string s;
             size_t k = 0;
+            const std::string wrong = "units must be " + std::to_string(kNumSelectors) +
+                                      " selectors from " + std::to_string(kMinSelector) + " to " +
+                                      std::to_string(kMaxSelector);
             while (w >> s) {
                 int *slot = selectors(d.units, k++);
-                if (!slot || !parseInt(s, 1, 10, *slot))
-                    return bad("units must be 8 selectors from 1 to 10");
+                if (!slot || !parseInt(s, kMinSelector, kMaxSelector, *slot)) return bad(wrong);
             }
-            if (k != kSelectors) return bad("units must be 8 selectors from 1 to 10");
+            if (k != kNumSelectors) return bad(wrong);
         } else if (key == "entry") {
             const EntryPoint *e = findEntryPoint(value);
             if (!e || value != e->name) return bad("unknown entry point '" + value + "'");
@@ -188,7 +186,7 @@ bool readReferenceDescription(const std::string &dir, Reference &ref, std::strin
 
 std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDescription &cur) {
     std::vector<std::string> d;
-    auto differ = [&](const char *what, const std::string &a, const std::string &b) {
+    auto differ = [&](const std::string &what, const std::string &a, const std::string &b) {
         if (a != b) d.push_back(std::string(what) + ": reference " + a + ", this run " + b);
     };
     differ("nodes per side", std::to_string(ref.nodesPerSide), std::to_string(cur.nodesPerSide));
@@ -199,13 +197,10 @@ std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDe
     std::snprintf(b, sizeof b, "%.17g", cur.stressScale);
     differ("stress scale", a, b);
     differ("temperature table", ref.tempTable ? "yes" : "no", cur.tempTable ? "yes" : "no");
-    static const char *const names[kSelectors] = {
-        "temperature unit", "length unit",        "thermal conductivity unit",
-        "time unit",        "heat flux unit",     "heat-transfer coefficient unit",
-        "velocity unit",    "mass flow rate unit"};
     Units ru = ref.units, cu = cur.units;
-    for (size_t k = 0; k < kSelectors; ++k)
-        differ(names[k], "selector " + std::to_string(*selectors(ru, k)),
+    for (size_t k = 0; k < kNumSelectors; ++k)
+        differ((std::string(kUnitSelectors[k].label) + " unit").c_str(),
+               "selector " + std::to_string(*selectors(ru, k)),
                "selector " + std::to_string(*selectors(cu, k)));
     return d;
 }

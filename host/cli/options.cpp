@@ -23,15 +23,8 @@ int selectorOf(const std::string &s, std::initializer_list<const char *> names) 
 
 // The selector variable of QUANTITY in --unit QUANTITY=SELECTOR (by name or code).
 int *unitSlot(Units &u, const std::string &q) {
-    if (q == "temp" || q == "temperature" || q == "-1") return &u.temp;
-    if (q == "coor" || q == "length" || q == "0") return &u.coor;
-    if (q == "thermalconductivity" || q == "3") return &u.thermalconductivity;
-    if (q == "time" || q == "4") return &u.time;
-    if (q == "heatflux" || q == "6") return &u.heatflux;
-    if (q == "heattransfercoeff" || q == "7") return &u.heattransfercoeff;
-    if (q == "velocity" || q == "8") return &u.velocity;
-    if (q == "massflowrate" || q == "13") return &u.massflowrate;
-    return nullptr;
+    const UnitSelector *s = findUnitSelector(q);
+    return s ? &(u.*s->member) : nullptr;
 }
 
 namespace {

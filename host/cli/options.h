@@ -6,21 +6,9 @@
 #include <vector>
 
 #include "cli/materials.h"
+#include "model/units.h"
 
 namespace vhost {
-
-// User unit selectors written into the exchange block (user_unit_*).
-struct Units {
-    int temp = 1;                // 1 K, 2 C, 3 F, 4 R
-    int coor = 2;                // 1 m, 2 cm, 3 mm, 4 ft, 5 in
-    int thermalconductivity = 2; // the CGS column by default
-    int time = 1;                // seconds
-    int heatflux = 2;
-    int heattransfercoeff = 2;
-    int velocity = 2; // cm/s
-    int massflowrate = 2;
-    bool operator==(const Units &) const = default;
-};
 
 struct Options {
     std::string library;                // "" = the worked examples

@@ -1,10 +1,19 @@
-// block.h - a loaded user-function library: its exchange block and entry
-// points, resolved by name as the solver resolves them.
+// binding.h - a loaded user-function library, bound as the solver binds it.
+//
+// Exchange: where the library's exchange block is, one pointer per
+// variable of the layout's list (include/vulmora/vulmora_layout.h), each named
+// and typed as the library declares it (exchange/exchange.h): x.t1 is the
+// address of the library's `float *t1`, x.loc_micro of its `double
+// loc_micro[200]`.
+//
+// Library: the loaded file, its Exchange and its entry points, resolved by
+// name; it points the block at the sample's arrays or at a state file's.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "exchange/exchange.h"
 #include "include/vulmora/vulmora_layout.h"
 #include "model/entries.h"
 #include "cli/options.h"
@@ -21,22 +30,9 @@ using ConvertFn = double (*)(int, double);
 
 // Addresses of the exchange-block variables inside the loaded library.
 struct Exchange {
-    int *nnod, *nvnod, *nel, *nstr1, *twoD, *curNode, *location;
-    int *unitTemp, *unitCoor, *unitConductivity, *unitTime, *unitHeatflux, *unitHtc;
-    int *unitVelocity, *unitMassflow, *tnodecontrol, *vnodecontrol;
-    double *stressScale, *funcTemp, *locPoro;
-    int **elType, **matId;
-    int ***ncon;
-    double **x, **y, **z;
-    float **elVol, **t0, **t1, **fs0, **fs1, **vf0, **vf1, **fvol0, **fvol1;
-    float **jctn0, **jctn1, **fatigue, **u0, **v0, **w0, **u1, **v1, **w1, **p0, **p1;
-    float **mushy, **fractionVoid, **epstn, **strsg;
-    void **micModels, **micCnt;
-    int **micLastp;
-    double *locMicro;           // VULMORA_LOC_MICRO_LEN values
-    char *nameMechprop;         // VULMORA_MECHPROP_COUNT x VULMORA_NAME_MECHPROP_LEN
-    char *unitMechprop;         // VULMORA_MECHPROP_COUNT x VULMORA_UNIT_MECHPROP_LEN
-    const int *elNnode, *elNgp; // the per-type tables, VULMORA_NTYPES each
+#define VHOST_EXCHANGE_MEMBER(name, bytes) decltype(::name) *name = nullptr;
+    VULMORA_EXCHANGE_DATA(VHOST_EXCHANGE_MEMBER) VULMORA_EXCHANGE_TABLES(VHOST_EXCHANGE_MEMBER)
+#undef VHOST_EXCHANGE_MEMBER
 };
 
 class Library {

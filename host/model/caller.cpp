@@ -58,7 +58,7 @@ void Caller::beginStep(int s) {
     s_.setStep(s, !lazy);
     lib_.bind(s_, o_);
     if (guard_) guard_->protect(s_, lazy);
-    *lib_.x.micLastp = lastp_.data();
+    *lib_.x.mic_lastp = lastp_.data();
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);
         lib_.externalcompute(nullptr, s - 1);
@@ -72,7 +72,7 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
                       const std::vector<uint8_t> &selected, const std::vector<int> *order,
                       double *again) {
     const int n = s_.nnod;
-    int *cur = lib_.x.curNode;
+    int *cur = lib_.x.cur_node;
     pos_->step = s_.step;
     const bool local = e.mode != CallMode::Nodal;
     Marks m;
@@ -101,9 +101,9 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
 // constituents and auxiliary variables then get slots 0, 1, ... each.
 Marks Caller::registration(PropertyFn f) {
     std::fill(lastp_.begin(), lastp_.end(), 0);
-    *lib_.x.micLastp = lastp_.data();
+    *lib_.x.mic_lastp = lastp_.data();
     *lib_.x.location = -1;
-    *lib_.x.curNode = 0;
+    *lib_.x.cur_node = 0;
     pos_->phase = static_cast<int32_t>(Phase::Registration);
     pos_->node = 1;
     pos_->calls = pos_->calls + 1;
@@ -122,7 +122,7 @@ Marks Caller::registration(PropertyFn f) {
     // The unmarked ones after them, each in a slot of its own holding the
     // NaN that names it (local values fill only the marked slots); there
     // is room for every index.
-    double *loc = lib_.x.locMicro;
+    double *loc = *lib_.x.loc_micro;
     for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
         if (!std::binary_search(m.constituents.begin(), m.constituents.end(), i)) {
             loc[VULMORA_LOC_MICRO_CONSTITUENTS + static_cast<size_t>(slot)] =
@@ -145,7 +145,7 @@ Marks Caller::registration(PropertyFn f) {
 // A quantity the model does not have (an index beyond its active ones) is NaN.
 void Caller::fillLocal(const Marks &m, int node) {
     const size_t i = static_cast<size_t>(node - 1), n = static_cast<size_t>(s_.nnod);
-    double *loc = lib_.x.locMicro;
+    double *loc = *lib_.x.loc_micro;
     size_t k = 0;
     for (int c : m.constituents)
         loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
@@ -154,7 +154,7 @@ void Caller::fillLocal(const Marks &m, int node) {
     for (int a : m.auxiliaries)
         loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
             a < kNumAuxiliaries ? s_.aux[static_cast<size_t>(a) * n + i] : kNaN;
-    *lib_.x.locPoro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
+    *lib_.x.loc_poro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
 }
 
 // Quiet NaNs with a payload: a tag, the kind and the index.

@@ -3,18 +3,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <string_view>
 
 #include "platform/platform.h"
 #include "model/sample.h"
 
 namespace vhost {
-
-static_assert(std::string_view(kGuardedArrays[7]) == "el_vol" &&
-                  std::string_view(kGuardedArrays[8]) == "t0" &&
-                  std::string_view(kGuardedArrays[kNumGuarded - 3]) == "fraction_void" &&
-                  std::string_view(kGuardedArrays[kNumGuarded - 1]) == "strsg",
-              "the mesh, then the fields, the integration points last");
 
 namespace {
 
@@ -31,41 +24,9 @@ bool InputGuard::protect(Sample &s, bool fieldsPending) {
         using T = typename std::remove_reference_t<decltype(v)>::value_type;
         return Region{reinterpret_cast<const char *>(v.data()), v.size() * sizeof(T), sizeof(T)};
     };
-    const Region all[kNumGuarded] = {
-        region(s.x),
-        region(s.y),
-        region(s.z),
-        region(s.elType),
-        region(s.matId),
-        region(s.ncon),
-        region(s.conn),
-        region(s.elVol),
-        region(s.t0),
-        region(s.t1),
-        region(s.fs0),
-        region(s.fs1),
-        region(s.vf0),
-        region(s.vf1),
-        region(s.fvol0),
-        region(s.fvol1),
-        region(s.jctn0),
-        region(s.jctn1),
-        region(s.fatigue),
-        region(s.u0),
-        region(s.v0),
-        region(s.w0),
-        region(s.u1),
-        region(s.v1),
-        region(s.w1),
-        region(s.p0),
-        region(s.p1),
-        region(s.mushy),
-        region(s.micro),
-        region(s.aux),
-        region(s.fractionVoid),
-        region(s.epstn),
-        region(s.strsg),
-    };
+#define VHOST_REGION(first, member, ...) region(s.member),
+    const Region all[kNumGuarded] = {VHOST_SAMPLE_ARRAYS(VHOST_REGION, VHOST_REGION)};
+#undef VHOST_REGION
     bool ok = true;
     sample_ = &s;
     for (size_t k = 0; k < kNumGuarded; ++k) {

@@ -10,44 +10,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/fields.h"
+
 namespace vhost {
 
 class Sample;
 
-// The arrays guarded, in the order of their indices.
-inline constexpr const char *kGuardedArrays[] = {"x_cord",
-                                                 "y_cord",
-                                                 "z_cord",
-                                                 "el_type",
-                                                 "mat_id",
-                                                 "ncon",
-                                                 "ncon rows",
-                                                 "el_vol",
-                                                 "t0",
-                                                 "t1",
-                                                 "fs0",
-                                                 "fs1",
-                                                 "vf_s0",
-                                                 "vf_s1",
-                                                 "f_vol0",
-                                                 "f_vol1",
-                                                 "jctn0",
-                                                 "jctn1",
-                                                 "fatigue_life",
-                                                 "u0",
-                                                 "v0",
-                                                 "w0",
-                                                 "u1",
-                                                 "v1",
-                                                 "w1",
-                                                 "p0",
-                                                 "p1",
-                                                 "mushy_strain",
-                                                 "microstructure constituents",
-                                                 "microstructure auxiliary variables",
-                                                 "fraction_void",
-                                                 "epstn_new",
-                                                 "strsg"};
+// The arrays guarded, in the order of their indices: the sample's arrays
+// of fields.h, each by its variable's name or its own label.
+inline constexpr const char *kGuardedArrays[] = {
+#define VHOST_GUARD_VARIABLE(variable, ...) #variable,
+#define VHOST_GUARD_LABEL(label, ...) label,
+    VHOST_SAMPLE_ARRAYS(VHOST_GUARD_VARIABLE, VHOST_GUARD_LABEL)
+#undef VHOST_GUARD_VARIABLE
+#undef VHOST_GUARD_LABEL
+};
 constexpr size_t kNumGuarded = sizeof kGuardedArrays / sizeof kGuardedArrays[0];
 
 class InputGuard {
@@ -85,8 +62,8 @@ class InputGuard {
         size_t bytes = 0, element = 1;
     };
     // The mesh comes first, then the fields; the integration-point arrays
-    // are the last three.
-    static constexpr size_t kFirstField = 8, kFirstPoints = kNumGuarded - 3;
+    // come last.
+    static constexpr size_t kFirstField = kMeshArrays, kFirstPoints = kNumGuarded - kPointArrays;
     bool setAccess(size_t first, size_t end, bool readOnly) const;
     bool fillPending(size_t k);
     Region regions_[kNumGuarded];

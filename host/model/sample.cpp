@@ -49,6 +49,9 @@ double shape(int c, double r, double s, double t) {
 
 } // namespace
 
+// Size an array of the list in fields.h for its extent.
+#define VHOST_RESIZE(first, member, type, extent, ...) member.resize(items(extent));
+
 // The names of the sample's microstructure, by global index.
 MikralCatalog *sampleCatalog() {
     MikralCatalog *catalog = mikral_catalog_create();
@@ -73,20 +76,36 @@ Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(ns
     buildDepthClasses();
     buildElementKinds();
     catalog = sampleCatalog();
-    auto size = static_cast<size_t>(nnod);
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
-    for (auto *f : {&t0,      &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,
-                    &fatigue, &u0, &v0,  &w0,  &u1,  &v1,  &w1,    &p0,    &p1,    &mushy})
-        f->resize(size);
-    micro.resize(size * kNumConstituents);
-    aux.resize(size * kNumAuxiliaries);
+    VHOST_FIELD_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
+    VHOST_POINT_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     // The stand-in library reads the microstructure where fill() puts it.
     model =
         mikral_model_create_view(nnod, kNumConstituents, kNumAuxiliaries, micro.data(), aux.data());
     if (!model) throw std::bad_alloc();
-    fractionVoid.resize(static_cast<size_t>(nel) * 8);
-    epstn.resize(static_cast<size_t>(nel) * 8);
-    strsg.resize(static_cast<size_t>(nel) * 8 * 6);
+}
+
+// Every node has its value, every element 8 corners and 8 integration
+// points (hexahedra), 6 stress components at each point.
+size_t Sample::items(Extent e) const {
+    const size_t n = static_cast<size_t>(nnod), ne = static_cast<size_t>(nel);
+    switch (e) {
+    case Extent::Node:
+        return n;
+    case Extent::Element:
+        return ne;
+    case Extent::Corner:
+        return ne * 8;
+    case Extent::Point:
+        return ne * 8;
+    case Extent::Stress:
+        return ne * 8 * 6;
+    case Extent::Constituents:
+        return n * kNumConstituents;
+    case Extent::Auxiliaries:
+        return n * kNumAuxiliaries;
+    }
+    return 0;
 }
 
 Sample::~Sample() {
@@ -121,22 +140,15 @@ void Sample::buildMesh(bool onDemand) {
                                             : static_cast<float>(std::max(wall, 0.0) / half);
             }
     // Fresh pages: no memory taken until filled.
-    for (auto *v : {&x, &y, &z})
-        v->resize(static_cast<size_t>(nnod));
-    elType.resize(static_cast<size_t>(nel));
-    matId.resize(static_cast<size_t>(nel));
-    conn.resize(static_cast<size_t>(nel) * 8);
-    ncon.resize(static_cast<size_t>(nel));
-    elVol.resize(static_cast<size_t>(nel));
+    VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     if (!onDemand)
         for (const void *a : meshArrays())
             fill(a);
 }
 
 // The mesh's arrays, in the guard's order.
-std::array<const void *, Sample::kMeshArrays> Sample::meshArrays() const {
-    return {x.data(),     y.data(),    z.data(),    elType.data(),
-            matId.data(), ncon.data(), conn.data(), elVol.data()};
+std::array<const void *, kMeshArrays> Sample::meshArrays() const {
+    return {VHOST_MESH_ARRAYS(VHOST_ARRAY_DATA, VHOST_ARRAY_DATA)};
 }
 
 bool Sample::filled(const void *base) const {
@@ -153,14 +165,16 @@ bool Sample::fillMesh(const void *base) {
     while (which < kMeshArrays && arrays[which] != base)
         ++which;
     if (which == kMeshArrays) return false;
+    // Which array it is, by its address: the list's order does not matter.
+    const int axis = base == x.data() ? 0 : base == y.data() ? 1 : base == z.data() ? 2 : -1;
     const int n = nodesPerSide, ne = n - 1;
-    if (which < 3) { // a coordinate
-        double *v = out(which == 0 ? x : which == 1 ? y : z);
+    if (axis >= 0) { // a coordinate
+        double *v = out(axis == 0 ? x : axis == 1 ? y : z);
         size_t id = 0;
         for (int k = 0; k < n; ++k)
             for (int j = 0; j < n; ++j)
                 for (int i = 0; i < n; ++i, ++id)
-                    v[id] = (which == 0 ? i : which == 1 ? j : k) * h;
+                    v[id] = (axis == 0 ? i : axis == 1 ? j : k) * h;
     } else {
         const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
                   dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
@@ -169,18 +183,21 @@ bool Sample::fillMesh(const void *base) {
         int *type = out(elType), *material = out(matId), *corners = out(conn);
         int **rows = out(ncon);
         float *vol = out(elVol);
+        const bool isType = base == elType.data(), isMaterial = base == matId.data(),
+                   isRows = base == ncon.data(), isCorners = base == conn.data(),
+                   isVolume = base == elVol.data();
         size_t e = 0;
         for (int k = 0; k < ne; ++k)
             for (int j = 0; j < ne; ++j)
                 for (int i = 0; i < ne; ++i, ++e) {
-                    if (which == 3) type[e] = 1;
-                    if (which == 4) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-                    if (which == 5) rows[e] = conn.data() + e * 8; // the array's own address
-                    if (which == 6)
+                    if (isType) type[e] = 1;
+                    if (isMaterial) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
+                    if (isRows) rows[e] = conn.data() + e * 8; // the array's own address
+                    if (isCorners)
                         for (int c = 0; c < 8; ++c)
                             corners[e * 8 + static_cast<size_t>(c)] =
                                 ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                    if (which == 7) vol[e] = volume;
+                    if (isVolume) vol[e] = volume;
                 }
     }
     meshFilled[which] = true;
@@ -302,12 +319,9 @@ void Sample::setStep(int s, bool fields) {
     if (!fields) return;
     for (const void *a : meshArrays())
         if (!filled(a)) fill(a);
-    for (const PageVector<float> *f :
-         {&t0, &t1, &fs0, &fs1, &vf0, &vf1, &fvol0, &fvol1, &jctn0, &jctn1,       &fatigue,
-          &u0, &v0, &w0,  &u1,  &v1,  &w1,  &p0,    &p1,    &mushy, &fractionVoid})
-        fill(f->data());
-    fill(micro.data());
-    fill(aux.data());
+    for (const void *f : {VHOST_FIELD_ARRAYS(VHOST_ARRAY_DATA, VHOST_ARRAY_DATA)})
+        fill(f);
+    fill(fractionVoid.data()); // the integration points' three at once
 }
 
 void Sample::Level::resize(size_t classes) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/fields.h"
 #include "platform/platform.h"
 
 struct MikralCatalog;
@@ -108,8 +109,8 @@ class Sample {
     // itself can stay unreadable to other threads until the buffer takes
     // its place.
     struct FillTargets {
-        const void *arrays[3] = {};
-        void *buffers[3] = {};
+        const void *arrays[kPointArrays] = {};
+        void *buffers[kPointArrays] = {};
     };
     bool fill(const void *base, const FillTargets *into = nullptr);
     // Whether the mesh's array at `base` has been filled (false for any
@@ -119,28 +120,28 @@ class Sample {
     double time(int s) const { return Alloy::duration * s / steps; }
     // State of 0-based node i at time t (s).
     NodeState state(int i, double t) const;
+    // Items of an array of the given extent.
+    size_t items(Extent e) const;
     // True when 0-based node i belongs to the casting (material 1).
     bool inCasting(int i) const { return depth[static_cast<std::size_t>(i)] >= 0.0f; }
 
     int nodesPerSide, steps, nnod, nel, step = 0;
     double h; // element edge, cm
 
-    // Mesh, as the host stores it.
-    PageVector<double> x, y, z;
-    PageVector<int> elType, matId, conn; // conn: 8 0-based nodes per element
-    PageVector<int *> ncon;
-    PageVector<float> elVol;
-
-    // Nodal fields at the two time levels (and the velocity nodes: nvnod = nnod).
-    PageVector<float> t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue;
-    PageVector<float> u0, v0, w0, u1, v1, w1, p0, p1, mushy;
-    // Integration-point fields: 8 points per element (strsg: 6 values per point).
-    PageVector<float> fractionVoid, epstn, strsg;
+    // Every array of the list in fields.h, as PageVector<type> member: the
+    // mesh (x, y, z, elType, matId, ncon, its rows conn with 8 0-based
+    // nodes per element, elVol), the nodal fields at the two time levels
+    // (t0, t1, fs0, fs1, vf0, vf1, fvol0, fvol1, jctn0, jctn1, fatigue, u0,
+    // v0, w0, u1, v1, w1, p0, p1, mushy; the velocity nodes are the nodes),
+    // the microstructure at level 1 (micro, aux: constituent c / auxiliary
+    // a of node i is micro[c * nnod + i] / aux[a * nnod + i]; the same
+    // values are in model) and the integration points, 8 per element
+    // (fractionVoid, epstn; strsg: 6 values per point).
+#define VHOST_SAMPLE_MEMBER(first, member, type, ...) PageVector<type> member;
+    VHOST_SAMPLE_ARRAYS(VHOST_SAMPLE_MEMBER, VHOST_SAMPLE_MEMBER)
+#undef VHOST_SAMPLE_MEMBER
     double stressScale = 1.0;
 
-    // Microstructure at level 1: constituent c / auxiliary a of node i is
-    // micro[c * nnod + i] / aux[a * nnod + i]; the same values are in model.
-    PageVector<double> micro, aux;
     MikralCatalog *catalog = nullptr;
     MikralModel *model = nullptr;
 
@@ -152,13 +153,12 @@ class Sample {
     static DepthState depthState(double d, double t);
 
   private:
-    static constexpr size_t kMeshArrays = 8;
     std::array<const void *, kMeshArrays> meshArrays() const;
     bool fillMesh(const void *base);
     bool fillArray(const void *base);
     // Where fill() writes array v: v itself, or its buffer in into_.
     template <class T> T *out(PageVector<T> &v) const {
-        for (size_t k = 0; into_ && k < 3; ++k)
+        for (size_t k = 0; into_ && k < kPointArrays; ++k)
             if (into_->arrays[k] == v.data()) return static_cast<T *>(into_->buffers[k]);
         return v.data();
     }

@@ -97,20 +97,13 @@ void VtuWriter::step(const Sample &s, const std::vector<const Outcome *> &evalua
               "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
               "<PointData Scalars=\"T_K\">\n",
               n, ne);
-    const struct {
-        const char *name;
-        const PageVector<float> *v;
-    } floats[] = {{"T_K", &s.t1},
-                  {"T0_K", &s.t0},
-                  {"fs", &s.fs1},
-                  {"vf_s1", &s.vf1},
-                  {"f_vol1", &s.fvol1},
-                  {"cooling_rate", &s.jctn1},
-                  {"fatigue_life", &s.fatigue},
-                  {"pressure", &s.p1},
-                  {"mushy_strain", &s.mushy}};
-    for (const auto &field : floats)
-        array<float>("Float32", field.name, n, 1, [&](size_t i) { return (*field.v)[i]; });
+    // The sample's fields that fields.h gives a VTU name, in its order.
+    auto field = [&](const char *name, const PageVector<float> &v) {
+        if (name) array<float>("Float32", name, n, 1, [&](size_t i) { return v[i]; });
+    };
+#define VHOST_VTU_FIELD(variable, member, type, extent, vtu) field(vtu, s.member);
+    VHOST_FIELD_ARRAYS(VHOST_VTU_FIELD, VHOST_ARRAY_NONE)
+#undef VHOST_VTU_FIELD
     const PageVector<float> *velocity[] = {&s.u1, &s.v1, &s.w1};
     array<float>("Float32", "velocity", n, 3, [&](size_t k) { return (*velocity[k % 3])[k / 3]; });
     array<uint8_t>("UInt8", "material", n, 1, [&](size_t i) {

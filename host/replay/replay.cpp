@@ -272,8 +272,8 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
         return 2;
     }
     buildMicro(st, micro);
-    *lib.x.micModels = micro.model;
-    *lib.x.micCnt = micro.catalog;
+    *lib.x.micModelsA = micro.model;
+    *lib.x.micCNTA = micro.catalog;
     const vulmora_state_header &h = st.header();
     if (t.entry == "externalcompute") {
         if (!lib.externalcompute) {
@@ -293,7 +293,7 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
     }
     // Another node than the captured one (or a saved sample): the usual
     // convention, cur_node = node - 1.
-    if (!h.entry[0] || t.node != h.argument) *lib.x.curNode = t.node - 1;
+    if (!h.entry[0] || t.node != h.argument) *lib.x.cur_node = t.node - 1;
     std::fflush(stdout);
     mikral_calls_clear();
     const double v = f(t.node);
@@ -305,7 +305,7 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
         out.values.reserve(static_cast<size_t>(h.nnod)); // no allocation in the loop
         if (gFile) writeResult(false);                   // the call's outcome is safe
         for (int node = 1; node <= h.nnod; ++node) {
-            *lib.x.curNode = node - 1;
+            *lib.x.cur_node = node - 1;
             const double value = f(node);
             out.values.push_back(value);
         }
@@ -498,7 +498,7 @@ int saveSampleState(const Options &o) {
     sample.setStep(step);
     lib.bind(sample, o); // data only: no user code runs here
     std::vector<int> lastp(VULMORA_STATE_LASTP_LEN, 0);
-    *lib.x.micLastp = lastp.data();
+    *lib.x.mic_lastp = lastp.data();
     *lib.x.location = 1;
     vulmora_state_view v = lib.view();
     v.data[VULMORA_SECTION_sample_micro] = sample.micro.data();

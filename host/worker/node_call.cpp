@@ -55,14 +55,14 @@ void registerAt(Caller &caller, Library &lib, const std::string &name, PropertyF
         std::printf(" auxiliary %d -> slot %zu;", m.auxiliaries[k], k);
     caller.fillLocal(m, node);
     *lib.x.location = 2;
-    std::printf("\n  loc_poro = %g\n", *lib.x.locPoro);
+    std::printf("\n  loc_poro = %g\n", *lib.x.loc_poro);
 }
 
 // The call itself, its value and the silent answers it gave; false when
 // the value is not finite.
 bool callAt(Library &lib, const std::string &name, PropertyFn f, int node,
             const SilentCounters &counters) {
-    *lib.x.curNode = node - 1;
+    *lib.x.cur_node = node - 1;
     std::printf("func_%s(%d) (location = %d):\n", name.c_str(), node, *lib.x.location);
     std::fflush(stdout);
     vulmora_probe before{}, after{};
@@ -104,8 +104,8 @@ int runNodeCall(const Options &o) {
     std::printf(
         "  exchange block: cur_node = %d, func_temp = %g, stress_scale = %g, units: temp %d,"
         " length %d, velocity %d\n",
-        node - 1, *lib.x.funcTemp, *lib.x.stressScale, *lib.x.unitTemp, *lib.x.unitCoor,
-        *lib.x.unitVelocity);
+        node - 1, *lib.x.func_temp, *lib.x.stress_scale, *lib.x.user_unit_temp,
+        *lib.x.user_unit_coor, *lib.x.user_unit_velocity);
     ExitStatus status = ExitStatus::Ok;
     for (const std::string &name : o.functions) {
         const EntryPoint *e = findEntryPoint(name);

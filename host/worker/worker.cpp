@@ -84,7 +84,7 @@ void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o
     for (int node = 1; node <= tiny.nnod; ++node)
         if (selected[static_cast<size_t>(node - 1)]) {
             *lib.x.location = 1;
-            *lib.x.curNode = node - 1;
+            *lib.x.cur_node = node - 1;
             (void)f(node);
             return;
         }
@@ -274,8 +274,8 @@ bool Worker::evaluate() {
         }
         if (!evaluateStep(s)) return false;
         if (mechprop) {
-            setText(h_->mechName, lib_.x.nameMechprop + (mech - 1) * VULMORA_NAME_MECHPROP_LEN);
-            setText(h_->mechUnit, lib_.x.unitMechprop + (mech - 1) * VULMORA_UNIT_MECHPROP_LEN);
+            setText(h_->mechName, (*lib_.x.name_mechprop)[mech - 1]);
+            setText(h_->mechUnit, (*lib_.x.unit_mechprop)[mech - 1]);
         }
     }
     std::fflush(stdout);

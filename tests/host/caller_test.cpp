@@ -128,8 +128,8 @@ TEST(HostCalls, RegistrationMarksQuantitiesAndAssignsSlotsInIndexOrder) {
         // nothing left marked from a previous registration. Every unmarked
         // quantity has a slot of its own after them, holding the NaN that
         // names it.
-        const int *lastp = *b.lib.x.micLastp;
-        const double *loc = b.lib.x.locMicro;
+        const int *lastp = *b.lib.x.mic_lastp;
+        const double *loc = *b.lib.x.loc_micro;
         for (int kind = 0; kind < 2; ++kind) {
             const std::vector<int> &marked = kind == 0 ? c.constituents : c.auxiliaries;
             std::vector<int> slots;
@@ -164,11 +164,11 @@ TEST(HostCalls, LocalValuesAreThoseOfTheNodeAskedFor) {
     for (int node : {1, 63, 100, 125}) {
         const size_t i = static_cast<size_t>(node - 1);
         b.caller->fillLocal(m, node);
-        const double *loc = b.lib.x.locMicro;
+        const double *loc = *b.lib.x.loc_micro;
         EXPECT_EQ(loc[0], constituent(b.s, 0, i)) << node;
         EXPECT_EQ(loc[1], constituent(b.s, 2, i)) << node;
         EXPECT_EQ(loc[100], auxiliary(b.s, 1, i)) << node;
-        EXPECT_EQ(*b.lib.x.locPoro, double(b.s.vf1[i])) << node;
+        EXPECT_EQ(*b.lib.x.loc_poro, double(b.s.vf1[i])) << node;
     }
 }
 

@@ -539,45 +539,58 @@ TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
     EXPECT_EQ(*x.nvnod, 64);
     EXPECT_EQ(*x.nel, 27);
     EXPECT_EQ(*x.nstr1, 6);
-    EXPECT_EQ(*x.twoD, 0);
-    EXPECT_EQ(std::vector<int>({*x.unitTemp, *x.unitCoor, *x.unitVelocity, *x.unitTime}),
+    EXPECT_EQ(*x.TWO_D, 0);
+    EXPECT_EQ(std::vector<int>(
+                  {*x.user_unit_temp, *x.user_unit_coor, *x.user_unit_velocity, *x.user_unit_time}),
               std::vector<int>({3, 5, 4, 2}));
-    EXPECT_EQ(*x.stressScale, 0.25);
-    EXPECT_EQ(*x.funcTemp, -9999.0);
+    EXPECT_EQ(*x.stress_scale, 0.25);
+    EXPECT_EQ(*x.func_temp, -9999.0);
     const std::pair<float **, const vhost::PageVector<float> *> floats[] = {
-        {x.elVol, &s.elVol}, {x.t0, &s.t0},
-        {x.t1, &s.t1},       {x.fs0, &s.fs0},
-        {x.fs1, &s.fs1},     {x.vf0, &s.vf0},
-        {x.vf1, &s.vf1},     {x.fvol0, &s.fvol0},
-        {x.fvol1, &s.fvol1}, {x.jctn0, &s.jctn0},
-        {x.jctn1, &s.jctn1}, {x.fatigue, &s.fatigue},
-        {x.u0, &s.u0},       {x.v0, &s.v0},
-        {x.w0, &s.w0},       {x.u1, &s.u1},
-        {x.v1, &s.v1},       {x.w1, &s.w1},
-        {x.p0, &s.p0},       {x.p1, &s.p1},
-        {x.mushy, &s.mushy}, {x.fractionVoid, &s.fractionVoid},
-        {x.epstn, &s.epstn}, {x.strsg, &s.strsg},
+        {x.el_vol, &s.elVol},
+        {x.t0, &s.t0},
+        {x.t1, &s.t1},
+        {x.fs0, &s.fs0},
+        {x.fs1, &s.fs1},
+        {x.vf_s0, &s.vf0},
+        {x.vf_s1, &s.vf1},
+        {x.f_vol0, &s.fvol0},
+        {x.f_vol1, &s.fvol1},
+        {x.jctn0, &s.jctn0},
+        {x.jctn1, &s.jctn1},
+        {x.fatigue_life, &s.fatigue},
+        {x.u0, &s.u0},
+        {x.v0, &s.v0},
+        {x.w0, &s.w0},
+        {x.u1, &s.u1},
+        {x.v1, &s.v1},
+        {x.w1, &s.w1},
+        {x.p0, &s.p0},
+        {x.p1, &s.p1},
+        {x.mushy_strain, &s.mushy},
+        {x.fraction_void, &s.fractionVoid},
+        {x.epstn_new, &s.epstn},
+        {x.strsg, &s.strsg},
     };
     for (size_t k = 0; k < std::size(floats); ++k) {
         ASSERT_NE(*floats[k].first, nullptr) << "field " << k;
         EXPECT_EQ(*floats[k].first, floats[k].second->data()) << "field " << k;
     }
-    EXPECT_EQ(*x.x, s.x.data());
-    EXPECT_EQ(*x.y, s.y.data());
-    EXPECT_EQ(*x.z, s.z.data());
-    EXPECT_EQ(*x.elType, s.elType.data());
-    EXPECT_EQ(*x.matId, s.matId.data());
+    EXPECT_EQ(*x.x_cord, s.x.data());
+    EXPECT_EQ(*x.y_cord, s.y.data());
+    EXPECT_EQ(*x.z_cord, s.z.data());
+    EXPECT_EQ(*x.el_type, s.elType.data());
+    EXPECT_EQ(*x.mat_id, s.matId.data());
     EXPECT_EQ(*x.ncon, s.ncon.data());
-    EXPECT_EQ(*x.micModels, static_cast<void *>(s.model));
-    EXPECT_EQ(*x.micCnt, static_cast<void *>(s.catalog));
+    EXPECT_EQ(*x.micModelsA, static_cast<void *>(s.model));
+    EXPECT_EQ(*x.micCNTA, static_cast<void *>(s.catalog));
     // The worker's step makes mic_lastp point at the host's array as well.
     vhost::Caller caller(lib, s, o);
     caller.beginStep(2);
-    EXPECT_NE(*x.micLastp, nullptr);
+    EXPECT_NE(*x.mic_lastp, nullptr);
     EXPECT_EQ(s.step, 2);
     EXPECT_EQ(*x.t1, s.t1.data());
     // With a temperature table, func_temp is no longer the marker.
     o.tempTable = true;
     lib.bind(s, o);
-    EXPECT_EQ(*x.funcTemp, 0.0);
+    EXPECT_EQ(*x.func_temp, 0.0);
 }

@@ -1,0 +1,82 @@
+// units.h - the user unit selectors, listed once.
+//
+// Each selector is an int of the exchange block (user_unit_*) that tells
+// the library's converters which unit the user works in for one quantity.
+// The command line, the block, the emulator's own converter calls, the
+// unit check and the run description all take the selectors from the list
+// below, in its order.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <iterator>
+#include <string_view>
+
+namespace vhost {
+
+// X(member, variable, code, fallback, label, alias):
+//   member    the field of Units, and the name --unit QUANTITY=SEL takes
+//   variable  the exchange variable written with it
+//   code      the quantity code the converters take (also accepted by --unit)
+//   fallback  the selector used when none is given: the CGS column, except
+//             time (seconds)
+//   label     the quantity in words, for reports
+//   alias     another name --unit takes, or "" for none
+// clang-format off
+#define VHOST_UNIT_SELECTORS(X) \
+    X(temp,                user_unit_temp,                -1, 1, "temperature",               "temperature") /* 1 K, 2 C, 3 F, 4 R */ \
+    X(coor,                user_unit_coor,                 0, 2, "length",                    "length") /* 1 m, 2 cm, 3 mm, 4 ft, 5 in */ \
+    X(thermalconductivity, user_unit_thermalconductivity,  3, 2, "thermal conductivity",      "") \
+    X(time,                user_unit_time,                 4, 1, "time",                      "") /* 1 s */ \
+    X(heatflux,            user_unit_heatflux,             6, 2, "heat flux",                 "") \
+    X(heattransfercoeff,   user_unit_heattransfercoeff,    7, 2, "heat-transfer coefficient", "") \
+    X(velocity,            user_unit_velocity,             8, 2, "velocity",                  "") /* 2 cm/s */ \
+    X(massflowrate,        user_unit_massflowrate,        13, 2, "mass flow rate",            "")
+// clang-format on
+
+// The selectors a run writes into the exchange block, one per quantity.
+struct Units {
+#define VHOST_UNIT_MEMBER(member, variable, code, fallback, label, alias) int member = fallback;
+    VHOST_UNIT_SELECTORS(VHOST_UNIT_MEMBER)
+#undef VHOST_UNIT_MEMBER
+    bool operator==(const Units &) const = default;
+};
+
+// The range of a selector (--unit, the run description).
+constexpr int kMinSelector = 1, kMaxSelector = 10;
+
+// One entry of the list, as data.
+struct UnitSelector {
+    const char *name;     // the member's name
+    const char *alias;    // "" for none
+    const char *variable; // the exchange variable
+    int code;             // the quantity code
+    int fallback;         // the default selector
+    const char *label;    // the quantity in words
+    int Units::*member;
+};
+
+inline constexpr UnitSelector kUnitSelectors[] = {
+#define VHOST_UNIT_ENTRY(member, variable, code, fallback, label, alias)                           \
+    {#member, alias, #variable, code, fallback, label, &Units::member},
+    VHOST_UNIT_SELECTORS(VHOST_UNIT_ENTRY)
+#undef VHOST_UNIT_ENTRY
+};
+constexpr size_t kNumSelectors = std::size(kUnitSelectors);
+
+// The selector named `q` (its name, its alias or its quantity code in
+// decimal), or null.
+inline const UnitSelector *findUnitSelector(std::string_view q) {
+    for (const UnitSelector &s : kUnitSelectors)
+        if (q == s.name || (*s.alias && q == s.alias) || q == std::to_string(s.code)) return &s;
+    return nullptr;
+}
+
+// The selector of quantity `code`, or null.
+constexpr const UnitSelector *unitSelectorOfCode(int code) {
+    for (const UnitSelector &s : kUnitSelectors)
+        if (s.code == code) return &s;
+    return nullptr;
+}
+
+} // namespace vhost
