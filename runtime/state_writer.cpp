@@ -9,16 +9,11 @@
 #include "state_writer.h"
 
 #include "../exchange/exchange.h"
+#include "os.h"
 
+#include <errno.h>
 #include <stddef.h>
-
-#ifdef _WIN32
-#include <io.h>
-#define VULMORA_WRITE(fd, p, n) _write(fd, p, static_cast<unsigned>(n))
-#else
-#include <unistd.h>
-#define VULMORA_WRITE(fd, p, n) ::write(fd, p, n)
-#endif
+#include <stdio.h>
 
 namespace {
 
@@ -54,7 +49,7 @@ struct Out {
     void flush() {
         size_t done = 0;
         while (ok && done < used) {
-            auto n = VULMORA_WRITE(fd, buf + done, used - done);
+            auto n = vulmora::os::writeSome(fd, buf + done, used - done);
             if (n <= 0)
                 ok = false;
             else
@@ -69,7 +64,7 @@ struct Out {
             flush();
             while (ok && n > 0) {
                 size_t chunk = n > (size_t{1} << 30) ? size_t{1} << 30 : n;
-                auto w = VULMORA_WRITE(fd, p, chunk);
+                auto w = vulmora::os::writeSome(fd, p, chunk);
                 if (w <= 0)
                     ok = false;
                 else
@@ -249,4 +244,44 @@ extern "C" int vulmora_state_write(int fd, const vulmora_state_view *view,
     out.padTo(at);
     out.flush();
     return out.ok ? 0 : -1;
+}
+
+namespace {
+
+// "<path>.part" into `part` (of `size` bytes); false when it does not fit.
+bool partName(const char *path, char *part, size_t size) {
+    const char suffix[] = ".part";
+    size_t n = 0;
+    for (; path[n]; ++n) {
+        if (n + 1 >= size) return false;
+        part[n] = path[n];
+    }
+    for (size_t k = 0; k < sizeof suffix; ++k, ++n) {
+        if (n >= size) return false;
+        part[n] = suffix[k];
+    }
+    return true;
+}
+
+} // namespace
+
+// The partial file is created exclusively, so a file or a link planted
+// under its name is never written through; errno of the first failure is
+// kept across the clean-up.
+extern "C" int vulmora_state_save(const char *path, unsigned mode, const vulmora_state_view *view,
+                                  const vulmora_state_call *call, char *part, size_t part_size) {
+    if (!partName(path, part, part_size)) {
+        errno = ENAMETOOLONG;
+        return VULMORA_STATE_SAVE_NOT_CREATED;
+    }
+    const int fd = vulmora::os::createExclusive(part, mode);
+    if (fd < 0) return VULMORA_STATE_SAVE_NOT_CREATED;
+    bool ok = vulmora_state_write(fd, view, call) == 0;
+    int error = errno;
+    if (vulmora::os::closeFile(fd) != 0 && ok) ok = false, error = errno;
+    if (ok && rename(part, path) != 0) ok = false, error = errno;
+    if (ok) return 0;
+    vulmora::os::removeFile(part);
+    errno = error;
+    return VULMORA_STATE_SAVE_NOT_WRITTEN;
 }

@@ -310,27 +310,15 @@ bool loadState(const std::string &path, State &state, std::string &error) {
 #endif
 }
 
+// Readable by everyone, as the files the emulator writes; the library's
+// save makes it whole or not at all.
 bool saveState(const std::string &path, const vulmora_state_view &view,
                const vulmora_state_call &call, std::string &error) {
-    const std::string part = path + ".part";
-#ifdef _WIN32
-    int fd = _open(part.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
-#else
-    // A new file, never one that is there already or a link planted there.
-    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-#endif
-    if (fd < 0) return error = part + ": " + std::strerror(errno), false;
-    const int rc = vulmora_state_write(fd, &view, &call);
-#ifdef _WIN32
-    const int closed = _close(fd);
-#else
-    const int closed = ::close(fd);
-#endif
-    if (rc != 0 || closed != 0 || std::rename(part.c_str(), path.c_str()) != 0) {
-        error = path + ": cannot write the state (" + std::strerror(errno) + ")";
-        std::remove(part.c_str());
-        return false;
-    }
+    std::string part(path.size() + sizeof ".part", '\0');
+    const int rc = vulmora_state_save(path.c_str(), 0644, &view, &call, part.data(), part.size());
+    const std::string why = std::strerror(errno);
+    if (rc == VULMORA_STATE_SAVE_NOT_CREATED) return error = path + ".part: " + why, false;
+    if (rc != 0) return error = path + ": cannot write the state (" + why + ")", false;
     return true;
 }
 
