@@ -19,10 +19,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include "model/binding.h"
 #include "model/entries.h"
 #include "mikral.h"

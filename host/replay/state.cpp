@@ -7,17 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include <fcntl.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "model/entries.h"
 #include "exchange/exchange.h"
+#include "platform/platform.h"
 
 namespace vhost {
 
@@ -50,12 +42,11 @@ static_assert(sizeof(vulmora_state_micro) == 24, "micro records are 24 bytes");
 static_assert(sizeof(vulmora_state_name) == 64, "name records are 64 bytes");
 
 void State::Free::operator()(unsigned char *p) const {
-#ifndef _WIN32
-    if (mapped) {
-        munmap(p, size);
+    if (image) {
+        platform::FileImage whole{p, size};
+        platform::freeFileImage(whole);
         return;
     }
-#endif
     ::operator delete[](p, std::align_val_t(VULMORA_STATE_ALIGN));
 }
 
@@ -71,10 +62,11 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
     return check(error);
 }
 
-bool State::adopt(unsigned char *mapped, size_t size, std::string &error) {
+bool State::adopt(platform::FileImage &image, std::string &error) {
     *this = State();
-    buffer_ = Buffer(mapped, Free{size, true});
-    size_ = size;
+    buffer_ = Buffer(image.data, Free{image.size, true});
+    size_ = image.size;
+    image = platform::FileImage{};
     return check(error);
 }
 
@@ -273,41 +265,10 @@ bool State::check(std::string &error) {
 }
 
 bool loadState(const std::string &path, State &state, std::string &error) {
-#ifdef _WIN32
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return error = path + ": " + std::strerror(errno), false;
-    std::vector<unsigned char> bytes;
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) return error = path + ": read error", false;
-    if (!state.parse(bytes.data(), bytes.size(), error)) return error = path + ": " + error, false;
-    return true;
-#else
-    // Mapped privately: the arrays are used in place, and what the library
-    // writes (registration marks) stays in this process.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return error = path + ": " + std::strerror(errno), false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return error = path + ": not a regular file", false;
-    }
-    const size_t size = static_cast<size_t>(st.st_size);
-    if (size == 0) {
-        ::close(fd);
-        return state.parse(nullptr, 0, error) || (error = path + ": " + error, false);
-    }
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (p == MAP_FAILED) return error = path + ": " + std::strerror(errno), false;
-    if (!state.adopt(static_cast<unsigned char *>(p), size, error))
-        return error = path + ": " + error, false;
-    return true;
-#endif
+    platform::FileImage image;
+    if (!platform::loadFileImage(path, image, error)) return error = path + ": " + error, false;
+    const bool ok = image.data ? state.adopt(image, error) : state.parse(nullptr, 0, error);
+    return ok || (error = path + ": " + error, false);
 }
 
 // Readable by everyone, as the files the emulator writes; the library's
