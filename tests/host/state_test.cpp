@@ -17,6 +17,7 @@
 
 #include "host/replay/state.h"
 #include "hostlib/host_run.h"
+#include "hostlib/vtu_arrays.h"
 
 namespace fs = std::filesystem;
 
@@ -280,7 +281,14 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
     }
     const std::string vtu = vtest::slurp(dir / "out" / "density-replay.vtu");
     EXPECT_NE(vtu.find("NumberOfPoints=\"125\" NumberOfCells=\"64\""), std::string::npos);
-    EXPECT_EQ(vtest::occurrences(vtu, "\n12\n"), 64u); // one hexahedron per element
+    EXPECT_EQ(vtest::binaryArray<uint8_t>(vtu, "types"),
+              std::vector<uint8_t>(64, 12)); // one hexahedron per element
+    { // every value with all its bits: the temperature, widened
+        const float *t1 = st.array<float>(VULMORA_SECTION_t1);
+        EXPECT_EQ(vtest::binaryArray<float>(vtu, "T_K"), std::vector<float>(t1, t1 + 125));
+        EXPECT_EQ(vtest::binaryArray<double>(vtu, "func_density"),
+                  std::vector<double>(t1, t1 + 125));
+    }
     // A mechanical property reads the sample's whole microstructure.
     r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file + "' --functions yieldstress --node 63");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
