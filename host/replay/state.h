@@ -53,7 +53,12 @@ class State {
         void operator()(unsigned char *p) const;
     };
     using Buffer = std::unique_ptr<unsigned char[], Free>;
+    // The checks, in order: the whole file, then the steps of check().
     bool check(std::string &error);
+    bool readTable(const vulmora_state_header &h, std::string &error);
+    bool checkTypes(std::string &error) const;
+    bool checkExtents(const vulmora_state_header &h, std::string &error) const;
+    bool checkIndices(const vulmora_state_header &h, std::string &error);
 
     Buffer buffer_{nullptr, Free{}};
     size_t size_ = 0;
