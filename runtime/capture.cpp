@@ -210,15 +210,12 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
 // Save the state of the call the crash came in; the OS layer then lets the
 // process die as it would have.
 void crashed(vulmora::os::Crash kind, long long code) {
-    char what[64] = "crashed with signal ";
-    if (kind == vulmora::os::Crash::exception) {
-        what[0] = 0;
-        append(what, sizeof what, "crashed with exception ");
-    }
-    if (kind == vulmora::os::Crash::abort)
-        append(what, sizeof what, "22 (abort)");
-    else
-        appendInt(what, sizeof what, code);
+    char what[64] = "";
+    append(what, sizeof what,
+           kind == vulmora::os::Crash::exception ? "crashed with exception "
+                                                 : "crashed with signal ");
+    appendInt(what, sizeof what, code);
+    if (kind == vulmora::os::Crash::abort) append(what, sizeof what, " (abort)");
     save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, static_cast<int>(code), what);
 }
 
