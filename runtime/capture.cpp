@@ -10,24 +10,13 @@
 #include "capture.h"
 
 #include "../exchange/exchange.h"
+#include "os.h"
 #include "state_writer.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#include <signal.h>
-#include <windows.h>
-#else
-#include <link.h>
-#include <signal.h>
-#include <unistd.h>
-#endif
 
 extern "C" {
 int vulmora_capture_mode;
@@ -103,20 +92,7 @@ void appendInt(char *buf, size_t size, long long v) {
 }
 
 void say(const char *line) {
-#ifdef _WIN32
-    (void)_write(2, line, static_cast<unsigned>(length(line)));
-#else
-    ssize_t rc = ::write(2, line, length(line));
-    (void)rc;
-#endif
-}
-
-long processId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return static_cast<long>(getpid());
-#endif
+    (void)vulmora::os::writeSome(2, line, length(line));
 }
 
 // ---- which files are written ------------------------------------------------------
@@ -193,14 +169,12 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     path[0] = part[0] = line[0] = 0;
     append(path, sizeof path, g.folder);
     append(path, sizeof path, "/vulmora-");
-    appendInt(path, sizeof path, processId());
+    appendInt(path, sizeof path, vulmora::os::processId());
     append(path, sizeof path, "-");
     append(path, sizeof path, f.entry);
     append(path, sizeof path, "-");
     append(path, sizeof path, triggerWord(trigger));
     append(path, sizeof path, ".vstate");
-    append(part, sizeof part, path);
-    append(part, sizeof part, ".part");
 
     vulmora_state_view v;
     viewOfBlock(v);
@@ -223,28 +197,7 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     appendInt(line, sizeof line, f.argument);
     append(line, sizeof line, ") ");
     append(line, sizeof line, what);
-#ifdef _WIN32
-    int fd = _open(part, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0600);
-#else
-    int fd = ::open(part, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-#endif
-    bool ok = fd >= 0;
-    if (ok) {
-        ok = vulmora_state_write(fd, &v, &c) == 0;
-#ifdef _WIN32
-        ok = _close(fd) == 0 && ok;
-#else
-        ok = ::close(fd) == 0 && ok;
-#endif
-        ok = ok && std::rename(part, path) == 0;
-        if (!ok) {
-#ifdef _WIN32
-            _unlink(part);
-#else
-            ::unlink(part);
-#endif
-        }
-    }
+    const bool ok = vulmora_state_save(path, 0600, &v, &c, part, sizeof part) == 0;
     append(line, sizeof line, ok ? ": state saved in " : ": could not save the state in ");
     append(line, sizeof line, path);
     append(line, sizeof line, "\n");
@@ -254,124 +207,17 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
 
 // ---- crashes ----------------------------------------------------------------------
 
-#ifndef _WIN32
-constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-struct sigaction gPrevious[sizeof kSignals / sizeof *kSignals];
-char gAltStack[1 << 16];
-
-void restoreHandlers() {
-    for (size_t k = 0; k < sizeof kSignals / sizeof *kSignals; ++k)
-        sigaction(kSignals[k], &gPrevious[k], nullptr);
+// Save the state of the call the crash came in; the OS layer then lets the
+// process die as it would have.
+void crashed(vulmora::os::Crash kind, long long code) {
+    char what[64] = "";
+    append(what, sizeof what,
+           kind == vulmora::os::Crash::exception ? "crashed with exception "
+                                                 : "crashed with signal ");
+    appendInt(what, sizeof what, code);
+    if (kind == vulmora::os::Crash::abort) append(what, sizeof what, " (abort)");
+    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, static_cast<int>(code), what);
 }
-
-// Save the state, put the previous handlers back and raise the signal
-// again: the host sees the crash it would have seen.
-void crashed(int sig) {
-    restoreHandlers();
-    char what[64] = "crashed with signal ";
-    appendInt(what, sizeof what, sig);
-    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, sig, what);
-    raise(sig); // pending until this handler returns, then the previous action
-}
-
-void installHandlers() {
-    stack_t current;
-    // A stack of our own for the handler, so that a stack overflow is caught
-    // too, unless the host has given the thread a large enough one.
-    if (sigaltstack(nullptr, &current) == 0 &&
-        ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof gAltStack / 2)) {
-        stack_t mine;
-        std::memset(&mine, 0, sizeof mine);
-        mine.ss_sp = gAltStack;
-        mine.ss_size = sizeof gAltStack;
-        sigaltstack(&mine, nullptr);
-    }
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = crashed;
-    sa.sa_flags = SA_ONSTACK;
-    sigemptyset(&sa.sa_mask);
-    for (size_t k = 0; k < sizeof kSignals / sizeof *kSignals; ++k)
-        sigaction(kSignals[k], &sa, &gPrevious[k]);
-}
-
-// The loaded object whose segments hold `address` (dl_iterate_phdr is as
-// old as the C library's first symbol versions, unlike dladdr's home in it).
-struct Owner {
-    uintptr_t address;
-    const char *name;
-};
-
-int visit(dl_phdr_info *info, size_t, void *data) {
-    Owner *o = static_cast<Owner *>(data);
-    for (int k = 0; k < info->dlpi_phnum; ++k) {
-        const ElfW(Phdr) &ph = info->dlpi_phdr[k];
-        const uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
-        if (ph.p_type == PT_LOAD && o->address >= lo && o->address - lo < ph.p_memsz) {
-            o->name = info->dlpi_name;
-            return 1;
-        }
-    }
-    return 0;
-}
-
-void findLibrary() {
-    Owner o = {reinterpret_cast<uintptr_t>(&vulmora_capture_enter), nullptr};
-    dl_iterate_phdr(visit, &o);
-    if (!o.name || !*o.name) return; // linked into the program itself
-    if (o.name[0] != '/') {          // relative to the working directory
-        if (getcwd(g.library, sizeof g.library)) append(g.library, sizeof g.library, "/");
-    }
-    append(g.library, sizeof g.library, o.name);
-}
-#else
-// A vectored handler sees an exception before any frame's handler: it
-// saves the state of a crash inside a user call and lets the search go
-// on, so the host handles (or dies of) the exception as it would have.
-LONG CALLBACK crashed(EXCEPTION_POINTERS *info) {
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_STACK_OVERFLOW:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: {
-        char what[64] = "crashed with exception ";
-        appendInt(what, sizeof what, static_cast<long long>(code));
-        save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, static_cast<int>(code), what);
-        break;
-    }
-    default:
-        break;
-    }
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
-// abort() raises SIGABRT through the C runtime, not as an exception.
-void (*gPreviousAbort)(int);
-void aborted(int sig) {
-    signal(SIGABRT, gPreviousAbort);
-    save(VULMORA_TRIGGER_CRASH, VULMORA_OUTCOME_SIGNAL, 0, sig, "crashed with signal 22 (abort)");
-    raise(sig);
-}
-
-void installHandlers() {
-    ULONG reserve = 64 * 1024; // room for the handler after a stack overflow
-    SetThreadStackGuarantee(&reserve);
-    AddVectoredExceptionHandler(1, crashed);
-    gPreviousAbort = signal(SIGABRT, aborted);
-}
-
-void findLibrary() {
-    HMODULE self = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCSTR>(&vulmora_capture_enter), &self))
-        GetModuleFileNameA(self, g.library, static_cast<DWORD>(sizeof g.library));
-}
-#endif
 
 // ---- the first call ---------------------------------------------------------------
 
@@ -406,8 +252,9 @@ void activate() {
     }
     append(g.folder, sizeof g.folder, folder);
     parseAt(std::getenv("VULMORA_CAPTURE_AT"));
-    findLibrary();
-    installHandlers();
+    vulmora::os::libraryPath(reinterpret_cast<const void *>(&vulmora_capture_enter), g.library,
+                             sizeof g.library);
+    vulmora::os::catchCrashes(crashed);
     vulmora_capture_mode = VULMORA_CAPTURE_ACTIVE;
 }
 

@@ -12,6 +12,8 @@
 #ifndef VULMORA_STATE_WRITER_H
 #define VULMORA_STATE_WRITER_H
 
+#include <stddef.h>
+
 #include "state_format.h"
 
 #ifdef __cplusplus
@@ -49,6 +51,20 @@ struct vulmora_state_call {
 ** failed. Async-signal-safe. */
 int vulmora_state_write(int fd, const struct vulmora_state_view *view,
                         const struct vulmora_state_call *call);
+
+/* What vulmora_state_save returns when it fails. */
+#define VULMORA_STATE_SAVE_NOT_CREATED (-1) /* the partial file could not be made */
+#define VULMORA_STATE_SAVE_NOT_WRITTEN (-2) /* writing or renaming it failed */
+
+/* Save the state in `path` whole or not at all: written to "<path>.part", a
+** new file with permission bits `mode` (never one that is there already,
+** nor through a link), then renamed to `path`, replacing what is there;
+** the partial file is removed when anything after its creation fails.
+** `part` (`part_size` bytes, room for the path and 6 more) receives the
+** partial file's name. 0 on success, else one of the codes above with
+** errno telling why (ENAMETOOLONG: `part` is too small). Async-signal-safe. */
+int vulmora_state_save(const char *path, unsigned mode, const struct vulmora_state_view *view,
+                       const struct vulmora_state_call *call, char *part, size_t part_size);
 
 #ifdef __cplusplus
 }

@@ -53,13 +53,7 @@ class CheckedFile {
     CheckedFile &operator=(const CheckedFile &) = delete;
 
     bool ok() const { return error_.empty(); }
-#if defined(__MINGW32__)
-    __attribute__((format(gnu_printf, 2, 3))) // the C99 printf of __USE_MINGW_ANSI_STDIO
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    void
-    printf(const char *format, ...);
+    VHOST_PRINTF_FORMAT(2, 3) void printf(const char *format, ...);
     void write(const void *data, size_t n);
     // Close; false with "<path>: <reason>" in `error` when anything failed.
     bool close(std::string &error);

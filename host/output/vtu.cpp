@@ -2,7 +2,6 @@
 #include "output/vtu.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -15,14 +14,6 @@ namespace vhost {
 namespace {
 
 constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// The little-endian bytes of v.
-template <class T> void littleEndian(T v, unsigned char (&out)[sizeof(T)]) {
-    std::memcpy(out, &v, sizeof v);
-    if constexpr (std::endian::native == std::endian::big)
-        for (size_t i = 0; i < sizeof(T) / 2; ++i)
-            std::swap(out[i], out[sizeof(T) - 1 - i]);
-}
 
 } // namespace
 
@@ -68,23 +59,23 @@ void VtuWriter::encode(bool last) {
     }
 }
 
-template <class T, class Value>
-void VtuWriter::array(const char *type, const std::string &name, size_t count, int components,
-                      Value value) {
-    f_.printf("<DataArray type=\"%s\" Name=\"%s\"", type, name.c_str());
-    if (components > 1) f_.printf(" NumberOfComponents=\"%d\"", components);
-    f_.printf(" format=\"binary\">\n");
-    const size_t n = count * static_cast<size_t>(components);
-    unsigned char bytes[sizeof(uint64_t)];
-    littleEndian<uint64_t>(n * sizeof(T), bytes);
-    put(bytes, sizeof bytes);
-    unsigned char item[sizeof(T)];
-    for (size_t k = 0; k < n && f_.ok(); ++k) {
-        littleEndian<T>(value(k), item);
-        put(item, sizeof item);
-    }
-    encode(true);
-    f_.printf("</DataArray>\n");
+void VtuWriter::begin(size_t points, size_t cells) {
+    f_.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
+              "byte_order=\"LittleEndian\" header_type=\"UInt64\">\n<UnstructuredGrid>\n"
+              "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n",
+              points, cells);
+    open_ = nullptr;
+}
+
+void VtuWriter::close() {
+    if (open_) f_.printf("</%s>\n", open_);
+    open_ = nullptr;
+}
+
+void VtuWriter::open(const char *part, const char *scalars) {
+    close();
+    f_.printf("<%s Scalars=\"%s\">\n", part, scalars);
+    open_ = part;
 }
 
 // Point data first, then the cells' materials, the points and the cells.
@@ -92,11 +83,8 @@ void VtuWriter::step(const Sample &s, const std::vector<const Outcome *> &evalua
                      const std::vector<uint8_t> &nodeMaterial,
                      const std::vector<ExtraField> &extra) {
     const size_t n = static_cast<size_t>(s.nnod), ne = static_cast<size_t>(s.nel);
-    f_.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"0.1\" "
-              "byte_order=\"LittleEndian\" header_type=\"UInt64\">\n<UnstructuredGrid>\n"
-              "<Piece NumberOfPoints=\"%zu\" NumberOfCells=\"%zu\">\n"
-              "<PointData Scalars=\"T_K\">\n",
-              n, ne);
+    begin(n, ne);
+    open("PointData", "T_K");
     // The sample's fields that fields.h gives a VTU name, in its order.
     auto field = [&](const char *name, const PageVector<float> &v) {
         if (name) array<float>("Float32", name, n, 1, [&](size_t i) { return v[i]; });
@@ -126,17 +114,12 @@ void VtuWriter::step(const Sample &s, const std::vector<const Outcome *> &evalua
     }
     for (const ExtraField &x : extra)
         doubles(x.name, &(*x.values)[at]);
-    f_.printf("</PointData>\n<CellData Scalars=\"material\">\n");
+    open("CellData", "material");
     array<int32_t>("Int32", "material", ne, 1, [&](size_t e) { return s.matId[e] + 1; });
-    f_.printf("</CellData>\n<Points>\n");
     const PageVector<double> *xyz[] = {&s.x, &s.y, &s.z};
-    array<double>("Float64", "coordinates", n, 3, [&](size_t k) { return (*xyz[k % 3])[k / 3]; });
-    f_.printf("</Points>\n<Cells>\n");
-    array<int32_t>("Int32", "connectivity", ne * 8, 1, [&](size_t k) { return s.conn[k]; });
-    array<int32_t>("Int32", "offsets", ne, 1,
-                   [&](size_t e) { return static_cast<int32_t>((e + 1) * 8); });
-    array<uint8_t>("UInt8", "types", ne, 1, [](size_t) { return uint8_t(12); });
-    f_.printf("</Cells>\n</Piece>\n</UnstructuredGrid>\n</VTKFile>\n");
+    mesh(
+        n, ne, 8, 12, [&](size_t k) { return (*xyz[k % 3])[k / 3]; },
+        [&](size_t k) { return s.conn[k]; });
 }
 
 } // namespace vhost

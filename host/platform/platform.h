@@ -6,8 +6,8 @@
 // read-only pages, interruption, and running a program (the emulator
 // itself as an isolated worker, or the plotting tool) with its standard
 // output and error captured, its time watched and its whole process group
-// (job object) ended with it. platform_posix.cpp and platform_win32.cpp
-// implement them.
+// (job object) ended with it. posix.cpp and files_posix.cpp, win32.cpp and
+// files_win32.cpp implement them; common.cpp holds what is the same.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,17 @@
 #include <vector>
 
 namespace vhost::platform {
+
+// The printf format check of a function whose argument `fmt` is the format
+// and `first` the first value (members count `this` as 1); MinGW's C99
+// printf (__USE_MINGW_ANSI_STDIO) is gnu_printf there.
+#if defined(__MINGW32__)
+#define VHOST_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#elif defined(__GNUC__)
+#define VHOST_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define VHOST_PRINTF_FORMAT(fmt, first)
+#endif
 
 // ---- libraries -----------------------------------------------------------------
 
@@ -125,6 +136,18 @@ void unmap(void *data, size_t size);
 // Take an exclusive lock on the open file; false when another process holds
 // one. The lock lasts until the file is closed or the process ends.
 bool tryLock(FileHandle f);
+
+// A whole file in this process's memory, private to it: what is written
+// there never reaches the file.
+struct FileImage {
+    unsigned char *data = nullptr; // at least 64-byte aligned; null when empty
+    size_t size = 0;
+};
+// The regular file `path` as a new image: mapped copy-on-write where the
+// system can, else read into memory. False with the reason (no path).
+bool loadFileImage(const std::string &path, FileImage &image, std::string &error);
+// Release an image of loadFileImage; it is empty afterwards.
+void freeFileImage(FileImage &image);
 
 // Exchange the two existing paths in one step; false when they could not
 // be (or the system cannot: the caller then renames one after the other).

@@ -7,17 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include <fcntl.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "model/entries.h"
 #include "exchange/exchange.h"
+#include "platform/platform.h"
 
 namespace vhost {
 
@@ -42,6 +34,11 @@ std::string num(uint64_t v) {
     return std::to_string(v);
 }
 
+// Where the section table of `h` ends.
+uint64_t tableEnd(const vulmora_state_header &h) {
+    return sizeof(vulmora_state_header) + uint64_t{h.section_count} * sizeof(vulmora_state_section);
+}
+
 } // namespace
 
 static_assert(sizeof(vulmora_state_header) % 8 == 0, "the header keeps 8-byte alignment");
@@ -50,12 +47,11 @@ static_assert(sizeof(vulmora_state_micro) == 24, "micro records are 24 bytes");
 static_assert(sizeof(vulmora_state_name) == 64, "name records are 64 bytes");
 
 void State::Free::operator()(unsigned char *p) const {
-#ifndef _WIN32
-    if (mapped) {
-        munmap(p, size);
+    if (image) {
+        platform::FileImage whole{p, size};
+        platform::freeFileImage(whole);
         return;
     }
-#endif
     ::operator delete[](p, std::align_val_t(VULMORA_STATE_ALIGN));
 }
 
@@ -71,24 +67,19 @@ bool State::parse(const void *bytes, size_t size, std::string &error) {
     return check(error);
 }
 
-bool State::adopt(unsigned char *mapped, size_t size, std::string &error) {
+bool State::adopt(platform::FileImage &image, std::string &error) {
     *this = State();
-    buffer_ = Buffer(mapped, Free{size, true});
-    size_ = size;
+    buffer_ = Buffer(image.data, Free{image.size, true});
+    size_ = image.size;
+    image = platform::FileImage{};
     return check(error);
 }
 
-// Every check, on the file's bytes in buffer_; nothing is used before.
-bool State::check(std::string &error) {
-    const unsigned char *bytes = buffer_.get();
-    const size_t size = size_;
+namespace {
+
+// The header's format: magic, byte order, version and sizes.
+bool checkFormat(const vulmora_state_header &h, size_t size, std::string &error) {
     const size_t hs = sizeof(vulmora_state_header);
-    if (size < hs)
-        return error =
-                   "truncated: " + num(size) + " bytes, shorter than the header (" + num(hs) + ")",
-               false;
-    vulmora_state_header h;
-    std::memcpy(&h, bytes, hs);
     if (std::memcmp(h.magic, VULMORA_STATE_MAGIC, 8) != 0)
         return error = "not a state file (no VULMSTAT magic)", false;
     if (h.byte_order == kSwapped)
@@ -105,6 +96,12 @@ bool State::check(std::string &error) {
                        std::string("the header says ") + num(h.file_size) +
                        " bytes, the file has " + num(size),
                false;
+    return true;
+}
+
+// The header's fields: texts terminated, known codes, counts that make
+// sense, a section table inside the file.
+bool checkFields(const vulmora_state_header &h, size_t size, std::string &error) {
     if (!terminated(h.writer, sizeof h.writer) || !terminated(h.library, sizeof h.library) ||
         !terminated(h.entry, sizeof h.entry) || !terminated(h.stop_text, sizeof h.stop_text))
         return error = "a text field of the header is not terminated", false;
@@ -126,21 +123,84 @@ bool State::check(std::string &error) {
         return error =
                    num(h.section_count) + " sections; the format has " + num(VULMORA_SECTION_COUNT),
                false;
-    const uint64_t tableEnd = hs + uint64_t{h.section_count} * sizeof(vulmora_state_section);
-    if (tableEnd > size) return error = "truncated: the section table ends past the file", false;
+    if (tableEnd(h) > size) return error = "truncated: the section table ends past the file", false;
+    return true;
+}
 
+// The id of the section called `name`, or VULMORA_SECTION_COUNT.
+int sectionId(const char *name) {
+    int id = 0;
+    while (id < VULMORA_SECTION_COUNT && std::strcmp(vulmora_state_section_info_of(id).name, name))
+        ++id;
+    return id;
+}
+
+// Items the counts of the header give a section of `extent` (`conn` and
+// `points` from the element types, when the file has them); false when
+// they give none.
+bool expectedItems(const vulmora_state_header &h, int extent, bool types, uint64_t conn,
+                   uint64_t points, uint64_t &out) {
+    const uint64_t nn = static_cast<uint64_t>(h.nnod);
+    switch (extent) {
+    case VULMORA_EXTENT_NNOD:
+        return out = nn, true;
+    case VULMORA_EXTENT_NVNOD:
+        return out = static_cast<uint64_t>(h.nvnod), true;
+    case VULMORA_EXTENT_NEL:
+        return out = static_cast<uint64_t>(h.nel), true;
+    case VULMORA_EXTENT_CONN:
+        return out = conn, types;
+    case VULMORA_EXTENT_POINTS:
+        return out = points, types;
+    case VULMORA_EXTENT_STRESS:
+        if (points && static_cast<uint64_t>(h.nstr1) > UINT64_MAX / points) return false;
+        return out = points * static_cast<uint64_t>(h.nstr1), types;
+    case VULMORA_EXTENT_LASTP:
+        return out = VULMORA_STATE_LASTP_LEN, true;
+    case VULMORA_EXTENT_LOC_MICRO:
+        return out = VULMORA_LOC_MICRO_LEN, true;
+    case VULMORA_EXTENT_NAME_MECHPROP:
+        return out = 5 * VULMORA_NAME_MECHPROP_LEN, true;
+    case VULMORA_EXTENT_UNIT_MECHPROP:
+        return out = 5 * VULMORA_UNIT_MECHPROP_LEN, true;
+    case VULMORA_EXTENT_TYPES:
+        return out = kTypes, true;
+    case VULMORA_EXTENT_SAMPLE_MICRO:
+        return out = nn * static_cast<uint64_t>(h.sample_constituents), true;
+    case VULMORA_EXTENT_SAMPLE_AUX:
+        return out = nn * static_cast<uint64_t>(h.sample_auxiliaries), true;
+    default:
+        return false; // any number
+    }
+}
+
+} // namespace
+
+// Every check, on the file's bytes in buffer_; nothing is used before.
+bool State::check(std::string &error) {
+    const size_t hs = sizeof(vulmora_state_header);
+    if (size_ < hs)
+        return error =
+                   "truncated: " + num(size_) + " bytes, shorter than the header (" + num(hs) + ")",
+               false;
+    vulmora_state_header h;
+    std::memcpy(&h, buffer_.get(), hs);
+    if (!checkFormat(h, size_, error) || !checkFields(h, size_, error)) return false;
     header_ = reinterpret_cast<const vulmora_state_header *>(buffer_.get());
+    return readTable(h, error) && checkTypes(error) && checkExtents(h, error) &&
+           checkIndices(h, error);
+}
 
-    // ---- the section table ----
+// Each entry of the section table: a known name, once, of its type,
+// aligned, after the table and inside the file.
+bool State::readTable(const vulmora_state_header &h, std::string &error) {
+    const size_t hs = sizeof(vulmora_state_header);
     for (uint32_t k = 0; k < h.section_count; ++k) {
         vulmora_state_section s;
         std::memcpy(&s, buffer_.get() + hs + k * sizeof s, sizeof s);
         if (!terminated(s.name, sizeof s.name))
             return error = "section " + num(k) + ": name not terminated", false;
-        int id = 0;
-        while (id < VULMORA_SECTION_COUNT &&
-               std::strcmp(vulmora_state_section_info_of(id).name, s.name) != 0)
-            ++id;
+        const int id = sectionId(s.name);
         const std::string what = "section '" + printable(s.name) + "': ";
         if (id == VULMORA_SECTION_COUNT) return error = what + "unknown name", false;
         if (sections_[id].data || sections_[id].count) return error = what + "appears twice", false;
@@ -149,19 +209,20 @@ bool State::check(std::string &error) {
             return error = what + "wrong type or item size", false;
         if (s.offset % VULMORA_STATE_ALIGN)
             return error = what + "offset not 64-byte aligned", false;
-        if (s.offset < tableEnd) return error = what + "overlaps the header", false;
+        if (s.offset < tableEnd(h)) return error = what + "overlaps the header", false;
         if (s.count > (UINT64_MAX - s.offset) / s.item_size ||
-            s.offset + s.count * s.item_size > size)
+            s.offset + s.count * s.item_size > size_)
             return error = what + "extends past the end of the file", false;
         sections_[id].data = buffer_.get() + s.offset;
         sections_[id].count = s.count;
     }
+    return true;
+}
 
-    // ---- extents against the counts ----
+// The per-type tables hold counts of nodes and points.
+bool State::checkTypes(std::string &error) const {
     const int32_t *types = array<int32_t>(VULMORA_SECTION_el_type);
-    const int32_t *nnode = array<int32_t>(VULMORA_SECTION_el_nnode);
-    const int32_t *ngp = array<int32_t>(VULMORA_SECTION_el_ngp);
-    if (types && (!nnode || !ngp))
+    if (types && (!data(VULMORA_SECTION_el_nnode) || !data(VULMORA_SECTION_el_ngp)))
         return error = "el_type without the tables el_nnode and el_ngp", false;
     for (int id : {VULMORA_SECTION_el_nnode, VULMORA_SECTION_el_ngp})
         for (uint64_t t = 0; t < count(id); ++t) {
@@ -171,6 +232,15 @@ bool State::check(std::string &error) {
                                std::to_string(v) + " is no count of nodes or points",
                        false;
         }
+    return true;
+}
+
+// Every element's type is known; every section has the items the counts
+// give it.
+bool State::checkExtents(const vulmora_state_header &h, std::string &error) const {
+    const int32_t *types = array<int32_t>(VULMORA_SECTION_el_type);
+    const int32_t *nnode = array<int32_t>(VULMORA_SECTION_el_nnode);
+    const int32_t *ngp = array<int32_t>(VULMORA_SECTION_el_ngp);
     uint64_t conn = 0, points = 0;
     for (uint64_t e = 0; types && e < count(VULMORA_SECTION_el_type); ++e) {
         if (types[e] < 0 || types[e] >= kTypes)
@@ -180,70 +250,29 @@ bool State::check(std::string &error) {
         conn += static_cast<uint64_t>(nnode[types[e]]);
         points += static_cast<uint64_t>(ngp[types[e]]);
     }
-    auto expected = [&](int extent, uint64_t &out) {
-        const uint64_t nn = static_cast<uint64_t>(h.nnod);
-        switch (extent) {
-        case VULMORA_EXTENT_NNOD:
-            out = nn;
-            return true;
-        case VULMORA_EXTENT_NVNOD:
-            out = static_cast<uint64_t>(h.nvnod);
-            return true;
-        case VULMORA_EXTENT_NEL:
-            out = static_cast<uint64_t>(h.nel);
-            return true;
-        case VULMORA_EXTENT_CONN:
-            out = conn;
-            return types != nullptr;
-        case VULMORA_EXTENT_POINTS:
-            out = points;
-            return types != nullptr;
-        case VULMORA_EXTENT_STRESS:
-            if (points && static_cast<uint64_t>(h.nstr1) > UINT64_MAX / points) return false;
-            out = points * static_cast<uint64_t>(h.nstr1);
-            return types != nullptr;
-        case VULMORA_EXTENT_LASTP:
-            out = VULMORA_STATE_LASTP_LEN;
-            return true;
-        case VULMORA_EXTENT_LOC_MICRO:
-            out = VULMORA_LOC_MICRO_LEN;
-            return true;
-        case VULMORA_EXTENT_NAME_MECHPROP:
-            out = 5 * VULMORA_NAME_MECHPROP_LEN;
-            return true;
-        case VULMORA_EXTENT_UNIT_MECHPROP:
-            out = 5 * VULMORA_UNIT_MECHPROP_LEN;
-            return true;
-        case VULMORA_EXTENT_TYPES:
-            out = kTypes;
-            return true;
-        case VULMORA_EXTENT_SAMPLE_MICRO:
-            out = nn * static_cast<uint64_t>(h.sample_constituents);
-            return true;
-        case VULMORA_EXTENT_SAMPLE_AUX:
-            out = nn * static_cast<uint64_t>(h.sample_auxiliaries);
-            return true;
-        default:
-            return false; // any number
-        }
-    };
     for (int id = 0; id < VULMORA_SECTION_COUNT; ++id) {
-        if (!data(id)) continue;
-        uint64_t want = 0;
-        if (vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_RECORDS ||
-            vulmora_state_section_info_of(id).extent == VULMORA_EXTENT_NAMES)
+        const int extent = vulmora_state_section_info_of(id).extent;
+        if (!data(id) || extent == VULMORA_EXTENT_RECORDS || extent == VULMORA_EXTENT_NAMES)
             continue;
-        if (!expected(vulmora_state_section_info_of(id).extent, want))
-            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
+        const std::string name = vulmora_state_section_info_of(id).name;
+        uint64_t want = 0;
+        if (!expectedItems(h, extent, types != nullptr, conn, points, want))
+            return error = "section '" + name +
                            "': no extent follows from the counts (el_type missing, or overflow)",
                    false;
         if (count(id) != want)
-            return error = std::string("section '") + vulmora_state_section_info_of(id).name +
-                           "' has " + num(count(id)) + " items; the counts say " + num(want),
+            return error = "section '" + name + "' has " + num(count(id)) +
+                           " items; the counts say " + num(want),
                    false;
     }
+    return true;
+}
 
-    // ---- values later code indexes with ----
+// The values later code indexes with: connectivity inside the mesh (rows_
+// made from it), look-up and name records of known kinds.
+bool State::checkIndices(const vulmora_state_header &h, std::string &error) {
+    const int32_t *types = array<int32_t>(VULMORA_SECTION_el_type);
+    const int32_t *nnode = array<int32_t>(VULMORA_SECTION_el_nnode);
     if (int32_t *c = array<int32_t>(VULMORA_SECTION_ncon)) {
         rows_.assign(static_cast<size_t>(h.nel), nullptr);
         for (size_t e = 0; e < rows_.size(); ++e) {
@@ -273,64 +302,21 @@ bool State::check(std::string &error) {
 }
 
 bool loadState(const std::string &path, State &state, std::string &error) {
-#ifdef _WIN32
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return error = path + ": " + std::strerror(errno), false;
-    std::vector<unsigned char> bytes;
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) return error = path + ": read error", false;
-    if (!state.parse(bytes.data(), bytes.size(), error)) return error = path + ": " + error, false;
-    return true;
-#else
-    // Mapped privately: the arrays are used in place, and what the library
-    // writes (registration marks) stays in this process.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return error = path + ": " + std::strerror(errno), false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return error = path + ": not a regular file", false;
-    }
-    const size_t size = static_cast<size_t>(st.st_size);
-    if (size == 0) {
-        ::close(fd);
-        return state.parse(nullptr, 0, error) || (error = path + ": " + error, false);
-    }
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (p == MAP_FAILED) return error = path + ": " + std::strerror(errno), false;
-    if (!state.adopt(static_cast<unsigned char *>(p), size, error))
-        return error = path + ": " + error, false;
-    return true;
-#endif
+    platform::FileImage image;
+    if (!platform::loadFileImage(path, image, error)) return error = path + ": " + error, false;
+    const bool ok = image.data ? state.adopt(image, error) : state.parse(nullptr, 0, error);
+    return ok || (error = path + ": " + error, false);
 }
 
+// Readable by everyone, as the files the emulator writes; the library's
+// save makes it whole or not at all.
 bool saveState(const std::string &path, const vulmora_state_view &view,
                const vulmora_state_call &call, std::string &error) {
-    const std::string part = path + ".part";
-#ifdef _WIN32
-    int fd = _open(part.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
-#else
-    // A new file, never one that is there already or a link planted there.
-    int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-#endif
-    if (fd < 0) return error = part + ": " + std::strerror(errno), false;
-    const int rc = vulmora_state_write(fd, &view, &call);
-#ifdef _WIN32
-    const int closed = _close(fd);
-#else
-    const int closed = ::close(fd);
-#endif
-    if (rc != 0 || closed != 0 || std::rename(part.c_str(), path.c_str()) != 0) {
-        error = path + ": cannot write the state (" + std::strerror(errno) + ")";
-        std::remove(part.c_str());
-        return false;
-    }
+    std::string part(path.size() + sizeof ".part", '\0');
+    const int rc = vulmora_state_save(path.c_str(), 0644, &view, &call, part.data(), part.size());
+    const std::string why = std::strerror(errno);
+    if (rc == VULMORA_STATE_SAVE_NOT_CREATED) return error = path + ".part: " + why, false;
+    if (rc != 0) return error = path + ": cannot write the state (" + why + ")", false;
     return true;
 }
 

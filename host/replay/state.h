@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "runtime/state_writer.h"
 
 namespace vhost {
@@ -37,9 +38,9 @@ class State {
 
     // Check a copy of `size` bytes; false with a one-line reason.
     bool parse(const void *bytes, size_t size, std::string &error);
-    // Check and take a private mapping of a whole file (unmapped with the
-    // state, also when the check fails).
-    bool adopt(unsigned char *mapped, size_t size, std::string &error);
+    // Check and take a whole file's image (released with the state, also
+    // when the check fails); `image` is empty afterwards.
+    bool adopt(platform::FileImage &image, std::string &error);
 
   private:
     struct Section {
@@ -48,11 +49,16 @@ class State {
     };
     struct Free {
         size_t size = 0;
-        bool mapped = false;
+        bool image = false; // from platform::loadFileImage
         void operator()(unsigned char *p) const;
     };
     using Buffer = std::unique_ptr<unsigned char[], Free>;
+    // The checks, in order: the whole file, then the steps of check().
     bool check(std::string &error);
+    bool readTable(const vulmora_state_header &h, std::string &error);
+    bool checkTypes(std::string &error) const;
+    bool checkExtents(const vulmora_state_header &h, std::string &error) const;
+    bool checkIndices(const vulmora_state_header &h, std::string &error);
 
     Buffer buffer_{nullptr, Free{}};
     size_t size_ = 0;

@@ -6,6 +6,7 @@
 // reproduce it (and show the fix with the fixed library).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "child.h"
 #include "host/replay/state.h"
 #include "hostlib/host_run.h"
+#include "hostlib/vtu_arrays.h"
 #include "loaded_library.h"
 #include "mikral/mikral.h"
 #include "runtime/capture.h"
@@ -271,6 +273,15 @@ TEST(Capture, ReplayInProcessAndAtEveryNode) {
 #endif
     EXPECT_NE(vtu.find("NumberOfPoints=\"64\" NumberOfCells=\"64\""), std::string::npos);
     EXPECT_NE(vtu.find("Name=\"func_density_finite\""), std::string::npos);
+    // No elements: one vertex per node; the NaN at node 5 written as 0, flagged.
+    EXPECT_EQ(vtest::binaryArray<uint8_t>(vtu, "types"), std::vector<uint8_t>(64, 1));
+    const auto finite = vtest::binaryArray<uint8_t>(vtu, "func_density_finite");
+    const auto values = vtest::binaryArray<double>(vtu, "func_density");
+    ASSERT_EQ(finite.size(), 64u);
+    ASSERT_EQ(values.size(), 64u);
+    EXPECT_EQ(finite[4], 0);
+    EXPECT_EQ(values[4], 0.0);
+    EXPECT_EQ(std::count(finite.begin(), finite.end(), 1), 63);
 }
 
 // The hooks called directly: dormant without the variable (the result is

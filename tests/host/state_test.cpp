@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -11,8 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "host/replay/state.h"
 #include "hostlib/host_run.h"
+#include "hostlib/vtu_arrays.h"
 
 namespace fs = std::filesystem;
 
@@ -276,7 +281,14 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
     }
     const std::string vtu = vtest::slurp(dir / "out" / "density-replay.vtu");
     EXPECT_NE(vtu.find("NumberOfPoints=\"125\" NumberOfCells=\"64\""), std::string::npos);
-    EXPECT_EQ(vtest::occurrences(vtu, "\n12\n"), 64u); // one hexahedron per element
+    EXPECT_EQ(vtest::binaryArray<uint8_t>(vtu, "types"),
+              std::vector<uint8_t>(64, 12)); // one hexahedron per element
+    { // every value with all its bits: the temperature, widened
+        const float *t1 = st.array<float>(VULMORA_SECTION_t1);
+        EXPECT_EQ(vtest::binaryArray<float>(vtu, "T_K"), std::vector<float>(t1, t1 + 125));
+        EXPECT_EQ(vtest::binaryArray<double>(vtu, "func_density"),
+                  std::vector<double>(t1, t1 + 125));
+    }
     // A mechanical property reads the sample's whole microstructure.
     r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file + "' --functions yieldstress --node 63");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -293,6 +305,116 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
     r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file + "'");
     EXPECT_EQ(r.status, 2) << "a saved sample holds no call";
     fs::remove_all(dir);
+}
+
+// A fresh folder under the temporary one, removed at the end of the test.
+struct Scratch {
+    fs::path path;
+    explicit Scratch(const char *name) {
+        std::string t = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+        path = mkdtemp(t.data());
+    }
+    ~Scratch() { fs::remove_all(path); }
+};
+
+void writeText(const fs::path &p, const std::string &text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+// The one atomic save of the library and the emulator: the partial file is
+// always a new one (never a file or a link that is there already), it is
+// removed when anything after its creation fails, and the target is
+// replaced only by a whole file.
+TEST(StateSave, WholeOrNotAtAllAndNeverThroughALink) {
+    const Block blk;
+    const Scratch dir("state_save");
+    const fs::path decoy = dir.path / "decoy", nowhere = dir.path / "nowhere";
+    const mode_t umaskBefore = umask(022);
+    const struct {
+        const char *what;
+        std::function<void(const fs::path &target, const fs::path &part)> prepare;
+        unsigned mode;
+        size_t partRoom; // bytes for the partial file's name beyond the path's
+        int rc, err;     // err 0: any errno
+    } cases[] = {
+        {"a new file", [](auto &, auto &) {}, 0600, 6, 0, 0},
+        {"readable by all when asked", [](auto &, auto &) {}, 0644, 6, 0, 0},
+        {"an older file replaced", [](auto &t, auto &) { writeText(t, "older"); }, 0600, 6, 0, 0},
+        {"a link planted as the partial file",
+         [&](auto &, auto &p) { fs::create_symlink(decoy, p); }, 0600, 6,
+         VULMORA_STATE_SAVE_NOT_CREATED, EEXIST},
+        {"a dangling link as the partial file",
+         [&](auto &, auto &p) { fs::create_symlink(nowhere, p); }, 0600, 6,
+         VULMORA_STATE_SAVE_NOT_CREATED, EEXIST},
+        {"another writer's partial file", [](auto &, auto &p) { writeText(p, "theirs"); }, 0600, 6,
+         VULMORA_STATE_SAVE_NOT_CREATED, EEXIST},
+        {"no room for the partial file's name", [](auto &, auto &) {}, 0600, 5,
+         VULMORA_STATE_SAVE_NOT_CREATED, ENAMETOOLONG},
+        {"a folder in the target's place",
+         [](auto &t, auto &) { fs::create_directories(t / "inside"); }, 0600, 6,
+         VULMORA_STATE_SAVE_NOT_WRITTEN, 0},
+    };
+    int k = 0;
+    for (const auto &c : cases) {
+        const fs::path target = dir.path / ("state-" + std::to_string(k++)),
+                       part = target.string() + ".part";
+        writeText(decoy, "decoy");
+        c.prepare(target, part);
+        const bool partThere = fs::exists(fs::symlink_status(part));
+        std::string room(target.string().size() + c.partRoom, 'x');
+        errno = 0;
+        const int rc = vulmora_state_save(target.c_str(), c.mode, &blk.view, &blk.call, room.data(),
+                                          room.size());
+        const int err = errno;
+        EXPECT_EQ(rc, c.rc) << c.what;
+        if (c.err) {
+            EXPECT_EQ(err, c.err) << c.what;
+        }
+        EXPECT_EQ(vtest::slurp(decoy), "decoy") << c.what << ": written through a link";
+        EXPECT_FALSE(fs::exists(nowhere)) << c.what << ": created through a link";
+        // What was under the partial file's name is left alone; our own goes.
+        EXPECT_EQ(fs::exists(fs::symlink_status(part)), partThere) << c.what;
+        if (rc != 0) continue;
+        vhost::State st;
+        std::string error;
+        ASSERT_TRUE(vhost::loadState(target.string(), st, error)) << c.what << ": " << error;
+        EXPECT_EQ(st.header().nnod, 9) << c.what;
+        struct stat info {};
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, c.mode) << c.what;
+    }
+    umask(umaskBefore);
+}
+
+// The emulator's messages: the partial file it could not make, or the
+// target it could not write; a file it cannot load, with the reason.
+TEST(StateSave, EmulatorSaysWhichFileFailedAndWhy) {
+    const Block blk;
+    const Scratch dir("state_messages");
+    const fs::path taken = dir.path / "taken.vstate", folder = dir.path / "folder.vstate";
+    fs::create_symlink(dir.path / "elsewhere", taken.string() + ".part");
+    fs::create_directories(folder / "inside");
+    writeText(dir.path / "empty.vstate", "");
+    const struct {
+        const char *what;
+        bool save;
+        fs::path path;
+        std::string message;
+    } cases[] = {
+        {"partial file taken", true, taken, taken.string() + ".part: File exists"},
+        {"folder in the way", true, folder, folder.string() + ": cannot write the state ("},
+        {"no such file", false, dir.path / "none", (dir.path / "none").string() + ": No such file"},
+        {"a folder", false, folder, folder.string() + ": not a regular file"},
+        {"empty", false, dir.path / "empty.vstate", "empty.vstate: truncated: 0 bytes"},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        vhost::State st;
+        EXPECT_FALSE(c.save ? vhost::saveState(c.path.string(), blk.view, blk.call, error)
+                            : vhost::loadState(c.path.string(), st, error))
+            << c.what;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
+    }
 }
 
 } // namespace

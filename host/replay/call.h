@@ -1,0 +1,72 @@
+// call.h - what the two sides of a replay share: the call to make, and the
+// result file in which the worker hands back how it went.
+//
+// The parent checks the file and the library, then runs this program again
+// as a hidden worker (--replay-worker FILE) that binds the state to the
+// library's exchange block and makes the one call (worker.cpp); the parent
+// never runs user code. The worker hands back the result bits and the
+// microstructure look-ups the capture had not recorded in a small result
+// file, in a fresh private folder; a stop or a crash ends only the worker,
+// and the parent (replay.cpp) sees the printed text and the exit status or
+// signal as the host would.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "replay/state.h"
+
+namespace vhost {
+
+constexpr int32_t kReplayReturned = 1;
+constexpr uint32_t kMaxUnrecorded = 4096; // look-ups reported, at most
+
+// What the worker hands back.
+struct Replayed {
+    int32_t kind = 0;     // kReplayReturned, else the call did not return
+    int32_t complete = 0; // 1: the worker did everything (--all-nodes included)
+    uint64_t bits = 0;
+    std::vector<vulmora_state_micro> unrecorded;
+    std::vector<double> values; // --all-nodes: one per node
+};
+
+// The call to make: the captured one, or --functions/--node on a saved state.
+struct Target {
+    std::string entry;
+    int node = 0;
+    bool captured = false; // the file holds this call's outcome
+};
+
+// The call `o` asks for on the state `st`; false with the reason when it
+// names no call or a node outside the state.
+bool chooseTarget(const Options &o, const State &st, Target &t, std::string &error);
+
+// (Re)write the whole result file from its start; it is written unbuffered,
+// so whatever was written survives a crash of the worker.
+void writeResultFile(FILE *f, const Replayed &r);
+// Read the worker's result file; false when it is missing or incomplete.
+bool readResultFile(const std::string &path, Replayed &r);
+
+// The bits of a double and back.
+double fromBits(uint64_t bits);
+uint64_t toBits(double v);
+
+// ---- the worker's side (worker.cpp) ----
+
+// Load the state, bind it to the library, make the call: 0 with the
+// outcome in `out`, or 2 (with the reason on stderr) when the state or the
+// library cannot be used. Its state stays alive for the process's life.
+int replayInThisProcess(const Options &o, Replayed &out);
+
+// ---- the results at every node (nodes.cpp) ----
+
+// Report the values of an every-node pass, and write them (unless
+// --no-output) as <entry>-replay.csv and .vtu in the output folder; false
+// when they could not be written (the reason on stderr).
+bool reportEveryNode(const Options &o, const State &st, const std::string &entry,
+                     const std::vector<double> &values);
+
+} // namespace vhost

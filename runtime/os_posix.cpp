@@ -1,0 +1,117 @@
+// os_posix.cpp - the capture's system calls on Linux and other POSIX
+// systems.
+#include "os.h"
+
+#include <fcntl.h>
+#include <link.h>
+#include <signal.h>
+#include <stdint.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace vulmora::os {
+
+namespace {
+
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+constexpr size_t kNumSignals = sizeof kSignals / sizeof *kSignals;
+struct sigaction gPrevious[kNumSignals];
+char gAltStack[1 << 16];
+void (*gHook)(Crash, long long);
+
+void restoreHandlers() {
+    for (size_t k = 0; k < kNumSignals; ++k)
+        sigaction(kSignals[k], &gPrevious[k], nullptr);
+}
+
+// Tell the hook, put the previous handlers back and raise the signal
+// again: the host sees the crash it would have seen.
+void crashed(int sig) {
+    restoreHandlers();
+    if (gHook) gHook(Crash::signal, sig);
+    raise(sig); // pending until this handler returns, then the previous action
+}
+
+// The loaded object whose segments hold an address (dl_iterate_phdr is as
+// old as the C library's first symbol versions, unlike dladdr's home in it).
+struct Owner {
+    uintptr_t address;
+    const char *name;
+};
+
+int visit(dl_phdr_info *info, size_t, void *data) {
+    Owner *o = static_cast<Owner *>(data);
+    for (int k = 0; k < info->dlpi_phnum; ++k) {
+        const ElfW(Phdr) &ph = info->dlpi_phdr[k];
+        const uintptr_t lo = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && o->address >= lo && o->address - lo < ph.p_memsz) {
+            o->name = info->dlpi_name;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Append `s` to the NUL-terminated `buf` of `size` bytes as far as it fits.
+void append(char *buf, size_t size, const char *s) {
+    size_t n = strlen(buf);
+    while (*s && n + 1 < size)
+        buf[n++] = *s++;
+    buf[n] = 0;
+}
+
+} // namespace
+
+long writeSome(int fd, const void *data, size_t n) {
+    return static_cast<long>(::write(fd, data, n));
+}
+
+int createExclusive(const char *path, unsigned mode) {
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
+}
+
+int closeFile(int fd) {
+    return ::close(fd);
+}
+
+int removeFile(const char *path) {
+    return ::unlink(path);
+}
+
+long processId() {
+    return static_cast<long>(getpid());
+}
+
+// A stack of our own for the handler, so that a stack overflow is caught
+// too, unless the host has given the thread a large enough one.
+void catchCrashes(void (*hook)(Crash, long long)) {
+    gHook = hook;
+    stack_t current;
+    if (sigaltstack(nullptr, &current) == 0 &&
+        ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof gAltStack / 2)) {
+        stack_t mine;
+        memset(&mine, 0, sizeof mine);
+        mine.ss_sp = gAltStack;
+        mine.ss_size = sizeof gAltStack;
+        sigaltstack(&mine, nullptr);
+    }
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = crashed;
+    sa.sa_flags = SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    for (size_t k = 0; k < kNumSignals; ++k)
+        sigaction(kSignals[k], &sa, &gPrevious[k]);
+}
+
+// A relative name is taken from the working directory.
+void libraryPath(const void *address, char *path, size_t size) {
+    Owner o = {reinterpret_cast<uintptr_t>(address), nullptr};
+    dl_iterate_phdr(visit, &o);
+    if (!o.name || !*o.name) return; // linked into the program itself
+    if (o.name[0] != '/' && getcwd(path, size)) append(path, size, "/");
+    append(path, size, o.name);
+}
+
+} // namespace vulmora::os
