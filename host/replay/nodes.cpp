@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/outdir.h"
+#include "output/statistics.h"
 #include "output/vtu.h"
 #include "replay/call.h"
 
@@ -97,21 +98,14 @@ bool writeNodeFiles(const Options &o, const State &st, const std::string &entry,
 // How many values, how many non-finite (and the first such node), and the
 // extremes and mean of the finite ones.
 void printSummary(const std::vector<double> &values) {
-    size_t bad = 0, first = 0;
-    double lo = INFINITY, hi = -INFINITY, sum = 0;
-    for (size_t k = 0; k < values.size(); ++k) {
-        const double v = values[k];
-        if (!std::isfinite(v)) {
-            if (bad++ == 0) first = k + 1;
-            continue;
-        }
-        lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
-    }
-    std::printf("every node: %zu values, %zu non-finite%s\n", values.size(), bad,
-                bad ? (" (first at node " + std::to_string(first) + ")").c_str() : "");
-    if (bad < values.size())
-        std::printf("  finite values: min %.9g, mean %.9g, max %.9g\n", lo,
-                    sum / double(values.size() - bad), hi);
+    const ValueStatistics st = statistics(values.data(), values.size());
+    std::printf("every node: %zu values, %lld non-finite%s\n", values.size(),
+                static_cast<long long>(st.nonFinite),
+                st.nonFinite ? (" (first at node " + std::to_string(st.firstBad + 1) + ")").c_str()
+                             : "");
+    if (st.finite.finite > 0)
+        std::printf("  finite values: min %.9g, mean %.9g, max %.9g\n", st.finite.min,
+                    st.finite.mean(), st.finite.max);
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 #include "platform/platform.h"
 #include "replay/call.h"
 #include "replay/state.h"
+#include "run/exit_status.h"
+#include "run/setup.h"
 
 namespace vhost {
 
@@ -34,13 +36,6 @@ std::string valueText(uint64_t bits) {
     std::snprintf(buf, sizeof buf, "%.17g (bits 0x%016llx)", fromBits(bits),
                   static_cast<unsigned long long>(bits));
     return buf;
-}
-
-// A new folder only this user can enter, under the folder for temporary
-// files.
-std::string privateFolder(std::string &error) {
-    const std::string tmp = platform::tempDirectory(error);
-    return tmp.empty() ? "" : platform::makePrivateFolder(tmp, "vulmora-replay-", error);
 }
 
 // How the replayed call ended, in the captured terms.
@@ -93,23 +88,16 @@ std::string microName(const vulmora_state_micro &m) {
 // on stderr) when one of them cannot be used.
 bool prepare(Options &o, State &st, Target &t) {
     std::string error;
-    if (!loadState(o.replayFile, st, error)) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return false;
-    }
+    if (!loadState(o.replayFile, st, error)) return fail(ExitStatus::Usage, error), false;
     const vulmora_state_header &h = st.header();
     if (o.library.empty()) o.library = h.library;
-    if (o.library.empty() || !fs::exists(o.library)) {
-        std::fprintf(stderr, "vulmora-host: %s\n",
-                     o.library.empty() ? "the state names no library: give --library PATH"
-                                       : ("no such library: " + o.library).c_str());
-        return false;
-    }
+    if (o.library.empty() || !fs::exists(o.library))
+        return fail(ExitStatus::Usage, o.library.empty()
+                                           ? "the state names no library: give --library PATH"
+                                           : "no such library: " + o.library),
+               false;
     o.library = fs::absolute(o.library).lexically_normal().string();
-    if (!chooseTarget(o, st, t, error)) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return false;
-    }
+    if (!chooseTarget(o, st, t, error)) return fail(ExitStatus::Usage, error), false;
     return true;
 }
 
@@ -180,21 +168,18 @@ bool endingOf(const platform::RunResult &run, bool haveResult, const Replayed &r
 int replayInWorker(const Options &o, const char *argv0, Ending &e, Replayed &r,
                    std::string &allNodesEnd) {
     std::string error;
-    const std::string dir = privateFolder(error);
-    if (dir.empty()) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return 2;
+    bool haveResult = false;
+    platform::RunResult run;
+    {
+        Scratch scratch;
+        if (!scratch.make(error, "vulmora-replay-")) return fail(ExitStatus::Usage, error);
+        const std::string result = (fs::path(scratch.dir()) / "replay.bin").string();
+        run = platform::runCaptured(workerCommand(o, argv0, result));
+        haveResult = readResultFile(result, r);
     }
-    const std::string result = (fs::path(dir) / "replay.bin").string();
-    platform::RunResult run = platform::runCaptured(workerCommand(o, argv0, result));
-    const bool haveResult = readResultFile(result, r);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    if (!run.started) {
-        std::fprintf(stderr, "vulmora-host: cannot start the worker: %s\n", run.error.c_str());
-        return 2;
-    }
-    return endingOf(run, haveResult, r, e, allNodesEnd) ? 0 : 2;
+    if (!run.started) return fail(ExitStatus::Usage, "cannot start the worker: " + run.error);
+    return endingOf(run, haveResult, r, e, allNodesEnd) ? code(ExitStatus::Ok)
+                                                        : code(ExitStatus::Usage);
 }
 
 // How the replay went, with the look-ups the capture had not recorded.
@@ -212,18 +197,18 @@ void printEnding(const Ending &e, const Replayed &r, const std::string &allNodes
 // The replay next to the capture: 0 reproduced (or, with nothing captured,
 // a finite value returned), 1 otherwise or when results went unwritten.
 int verdict(const vulmora_state_header &h, const Target &t, const Ending &e, bool written) {
+    const auto status = [](bool ok) { return code(ok ? ExitStatus::Ok : ExitStatus::Failed); };
     if (!t.captured) {
         std::printf("no captured outcome to compare with\n");
-        return written && e.outcome == VULMORA_OUTCOME_RETURNED && std::isfinite(fromBits(e.bits))
-                   ? 0
-                   : 1;
+        return status(written && e.outcome == VULMORA_OUTCOME_RETURNED &&
+                      std::isfinite(fromBits(e.bits)));
     }
     if (same(h, e)) {
         std::printf("reproduced\n");
-        return written ? 0 : 1; // the results could not all be written
+        return status(written); // the results could not all be written
     }
     std::printf("differs: captured %s; replayed %s\n", outcomeText(h).c_str(), e.text().c_str());
-    return 1;
+    return code(ExitStatus::Failed);
 }
 
 } // namespace
@@ -233,10 +218,7 @@ int verdict(const vulmora_state_header &h, const Target &t, const Ending &e, boo
 int saveSampleState(const Options &o) {
     Library lib;
     std::string error;
-    if (!lib.open(o.library, error)) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return 2;
-    }
+    if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
     const int step = o.probeStep ? o.probeStep : o.steps;
     Sample sample(o.nodesPerSide, o.steps);
     sample.stressScale = o.stressScale;
@@ -254,20 +236,17 @@ int saveSampleState(const Options &o) {
     call.writer = "vulmora-host sample";
     call.library = o.library.c_str();
     call.step = step;
-    if (!saveState(o.saveState, v, call, error)) {
-        std::fprintf(stderr, "vulmora-host: %s\n", error.c_str());
-        return 2;
-    }
+    if (!saveState(o.saveState, v, call, error)) return fail(ExitStatus::Usage, error);
     std::printf("vulmora-host: step %d of the sample (%d nodes) saved in %s\n", step, sample.nnod,
                 o.saveState.c_str());
-    return 0;
+    return code(ExitStatus::Ok);
 }
 
 int runReplay(const Options &given, const char *argv0) {
     Options o = given;
     State st;
     Target t;
-    if (!prepare(o, st, t)) return 2;
+    if (!prepare(o, st, t)) return code(ExitStatus::Usage);
     printCall(o, st, t);
     Ending e;
     Replayed r;

@@ -11,6 +11,7 @@
 #include "model/sample.h"
 #include "platform/platform.h"
 #include "replay/call.h"
+#include "run/exit_status.h"
 #include "replay/replay.h"
 
 namespace vhost {
@@ -151,10 +152,9 @@ void writeAtCrash(const void *) {
     if (gFile && !gFile->done) writeResult(true);
 }
 
-// Fail with the reason on stderr: 2.
+// Fail with the reason on stderr: a usage error.
 int refuse(const std::string &why) {
-    std::fprintf(stderr, "vulmora-host: %s\n", why.c_str());
-    return 2;
+    return fail(ExitStatus::Usage, why);
 }
 
 // func_externalcompute with the node as its flag.
@@ -233,7 +233,7 @@ int runReplayWorker(const Options &o) {
     file.file = std::fopen(o.resultFile.c_str(), "wb");
     if (!file.file) {
         std::fprintf(stderr, "vulmora-host worker: cannot write %s\n", o.resultFile.c_str());
-        return 2;
+        return code(ExitStatus::Usage);
     }
     std::setvbuf(file.file, nullptr, _IONBF, 0);
     file.state = &st;

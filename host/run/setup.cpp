@@ -96,10 +96,10 @@ bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::
     return true;
 }
 
-bool Scratch::make(std::string &error) {
+bool Scratch::make(std::string &error, const char *prefix) {
     const std::string tmp = platform::tempDirectory(error);
     if (tmp.empty()) return false;
-    dir_ = platform::makePrivateFolder(tmp, "vulmora-host-", error);
+    dir_ = platform::makePrivateFolder(tmp, prefix, error);
     return !dir_.empty();
 }
 

@@ -28,8 +28,9 @@ class Scratch {
     Scratch(const Scratch &) = delete;
     Scratch &operator=(const Scratch &) = delete;
     ~Scratch();
-    // Make it under the system's temporary folder; false with `error`.
-    bool make(std::string &error);
+    // Make it under the system's temporary folder, its name starting with
+    // `prefix`; false with `error`.
+    bool make(std::string &error, const char *prefix = "vulmora-host-");
     const std::string &dir() const { return dir_; }
 
   private:
