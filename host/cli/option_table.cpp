@@ -253,9 +253,9 @@ const OptionRow kRows[] = {
              "printing everything the accessors read there (a stop\n"
              "ends the program)",
      .term = "--node N --step S",
-     .set = whole<&O::probeNode, 1, 1 << 30>, .example = "9", .bad = "0"},
+     .set = whole<&O::callNode, 1, 1 << 30>, .example = "9", .bad = "0"},
     {.name = "--step", .arg = "S", .section = FindingAFault,
-     .set = whole<&O::probeStep, 1, 100000>, .example = "3", .bad = "0"},
+     .set = whole<&O::callStep, 1, 100000>, .example = "3", .bad = "0"},
 
     // ---- Checks
     {.name = "--compare", .arg = "DIR", .section = Checks,

@@ -129,13 +129,13 @@ bool checkTogether(const Options &o, std::string &error) {
         if (o.functions.size() > 1) return error = "replay takes one entry point", false;
         return true; // the node is one of the state's, checked against it
     }
-    if ((o.probeNode != 0) != (o.probeStep != 0) && (o.saveState.empty() || o.probeNode != 0))
+    if ((o.callNode != 0) != (o.callStep != 0) && (o.saveState.empty() || o.callNode != 0))
         return error = "--node and --step go together", false;
-    if (o.probeNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
+    if (o.callNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
         return error = "--node: the sample has only " +
                        std::to_string(o.nodesPerSide * o.nodesPerSide * o.nodesPerSide) + " nodes",
                false;
-    if (o.probeStep > o.steps)
+    if (o.callStep > o.steps)
         return error = "--step: the run has only " + std::to_string(o.steps) + " steps", false;
     return true;
 }

@@ -29,7 +29,7 @@ struct Options {
     double timeLimit = 60;              // s one call (or loading the library) may take; 0: none
     int materials = material::kCasting; // the materials whose nodes are evaluated
     bool help = false, version = false;
-    int probeNode = 0, probeStep = 0; // --node / --step
+    int callNode = 0, callStep = 0; // --node / --step
     // Checks.
     std::string compare; // --compare DIR: a previous run's output folder
     double rtol = 1e-6;  // its tolerance: 32-bit host fields widened to double

@@ -41,7 +41,7 @@ bool chooseTarget(const Options &o, const State &st, Target &t, std::string &err
     t.entry = h.entry;
     t.node = h.argument;
     if (!o.functions.empty()) t.entry = o.functions[0];
-    if (o.probeNode) t.node = o.probeNode;
+    if (o.callNode) t.node = o.callNode;
     if (t.entry.empty())
         return error = "the state holds no call: name one with --functions NAME --node N", false;
     if (t.entry != "externalcompute" && (t.node < 1 || t.node > h.nnod))

@@ -129,7 +129,7 @@ std::vector<std::string> workerCommand(const Options &o, const char *argv0,
     std::vector<std::string> args = {self,      "--replay-worker", o.replayFile, "--library",
                                      o.library, "--result",        result};
     if (!o.functions.empty()) args.insert(args.end(), {"--functions", o.functions[0]});
-    if (o.probeNode) args.insert(args.end(), {"--node", std::to_string(o.probeNode)});
+    if (o.callNode) args.insert(args.end(), {"--node", std::to_string(o.callNode)});
     if (o.allNodes) args.push_back("--all-nodes");
     return args;
 }
@@ -219,7 +219,7 @@ int saveSampleState(const Options &o) {
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
-    const int step = o.probeStep ? o.probeStep : o.steps;
+    const int step = o.callStep ? o.callStep : o.steps;
     Sample sample(o.nodesPerSide, o.steps);
     sample.stressScale = o.stressScale;
     sample.setStep(step);

@@ -97,9 +97,9 @@ int runNodeCall(const Options &o) {
     Caller caller(lib, sample, o);
     InputGuard guard; // a write into the host's arrays faults where it is made
     caller.guard(&guard);
-    for (int s = 1; s <= o.probeStep; ++s)
+    for (int s = 1; s <= o.callStep; ++s)
         caller.beginStep(s);
-    const int node = o.probeNode;
+    const int node = o.callNode;
     std::printf("What the accessors read:\n%s", describeNode(sample, node, lib.fromCGS).c_str());
     std::printf(
         "  exchange block: cur_node = %d, func_temp = %g, stress_scale = %g, units: temp %d,"

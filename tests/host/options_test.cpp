@@ -199,10 +199,10 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         {"--steps 1", [](const Options &o) { return o.steps == 1; }},
         {"--jobs 7", [](const Options &o) { return o.jobs == 7; }},
         {"--nodes-per-side 5 --node 125 --step 10",
-         [](const Options &o) { return o.probeNode == 125 && o.probeStep == 10; }},
+         [](const Options &o) { return o.callNode == 125 && o.callStep == 10; }},
         // The bounds of --node/--step hold whatever the order of the options.
         {"--node 126 --step 3 --nodes-per-side 6 --steps 3",
-         [](const Options &o) { return o.probeNode == 126 && o.probeStep == 3; }},
+         [](const Options &o) { return o.callNode == 126 && o.callStep == 3; }},
         {"--stress-scale 2.5e-3", [](const Options &o) { return o.stressScale == 2.5e-3; }},
         {"--stress-scale -1", [](const Options &o) { return o.stressScale == -1.0; }},
         {"--no-temp-table", [](const Options &o) { return !o.tempTable; }},
@@ -507,10 +507,10 @@ TEST(HostOptions, ReplayAndSaveStateTakeTheirOwnOptions) {
     EXPECT_TRUE(o.inProcess);
     EXPECT_TRUE(o.allNodes);
     EXPECT_EQ(o.functions, std::vector<std::string>{"density"});
-    EXPECT_EQ(o.probeNode, 9); // a node of the state: no --step, no sample bound
+    EXPECT_EQ(o.callNode, 9); // a node of the state: no --step, no sample bound
     o = accepted("--save-state s.vstate --steps 4 --step 3");
     EXPECT_EQ(o.saveState, "s.vstate");
-    EXPECT_EQ(o.probeStep, 3);
+    EXPECT_EQ(o.callStep, 3);
     EXPECT_TRUE(accepted("replay s.vstate").functions.empty());
 
     struct Case {
