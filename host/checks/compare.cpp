@@ -75,77 +75,105 @@ std::string runDescriptionText(const RunDescription &d) {
     return t;
 }
 
+namespace {
+
+// The selectors of a "units" line, in the list's order.
+std::string readUnits(const std::string &value, RunDescription &d) {
+    std::istringstream w(value);
+    std::string s;
+    size_t k = 0;
+    const std::string wrong = "units must be " + std::to_string(kNumSelectors) +
+                              " selectors from " + std::to_string(kMinSelector) + " to " +
+                              std::to_string(kMaxSelector);
+    while (w >> s) {
+        int *slot = selectors(d.units, k++);
+        if (!slot || !parseInt(s, kMinSelector, kMaxSelector, *slot)) return wrong;
+    }
+    return k == kNumSelectors ? "" : wrong;
+}
+
+// An "entry" line: a known entry point, named once.
+std::string readEntry(const std::string &value, RunDescription &d) {
+    const EntryPoint *e = findEntryPoint(value);
+    if (!e || value != e->name) return "unknown entry point '" + value + "'";
+    if (std::find(d.entries.begin(), d.entries.end(), value) != d.entries.end())
+        return "entry point " + value + " given twice";
+    d.entries.push_back(value);
+    return "";
+}
+
+// A whole number in [lo, hi] into `out`, else `why`.
+std::string readInt(const std::string &value, int lo, int hi, int &out, const char *why) {
+    return parseInt(value, lo, hi, out) ? "" : why;
+}
+
+// A line of run.txt: its key, how often it may stand there, and how its
+// value is read (the reason it is wrong, or "").
+struct DescriptionKey {
+    const char *key;
+    enum { Optional, Required, Repeated } times;
+    std::string (*read)(const std::string &value, RunDescription &d);
+};
+using V = const std::string &;
+using D = RunDescription &;
+const DescriptionKey kKeys[] = {
+    {"version", DescriptionKey::Optional, [](V v, D d) { return d.version = v, std::string(); }},
+    {"library", DescriptionKey::Optional, [](V v, D d) { return d.library = v, std::string(); }},
+    {"nodes-per-side", DescriptionKey::Required,
+     [](V v, D d) {
+         return readInt(v, 4, 1000, d.nodesPerSide, "nodes-per-side must be 4 to 1000");
+     }},
+    {"steps", DescriptionKey::Required,
+     [](V v, D d) { return readInt(v, 1, 100000, d.steps, "steps must be 1 to 100000"); }},
+    {"materials", DescriptionKey::Required,
+     [](V v, D d) {
+         return readInt(v, 1, material::kAll, d.materials, "materials must be 1 to 3");
+     }},
+    {"stress-scale", DescriptionKey::Required,
+     [](V v, D d) {
+         return std::string(parseFinite(v, d.stressScale) ? ""
+                                                          : "stress-scale must be a finite number");
+     }},
+    {"temp-table", DescriptionKey::Required,
+     [](V v, D d) {
+         d.tempTable = v == "1";
+         return std::string(v == "0" || v == "1" ? "" : "temp-table must be 0 or 1");
+     }},
+    {"units", DescriptionKey::Required, readUnits},
+    {"entry", DescriptionKey::Repeated, readEntry},
+};
+
+} // namespace
+
 bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error) {
     d = RunDescription{};
     std::istringstream in(text);
     std::string line;
     int lineNo = 0;
-    bool seen[8] = {};
+    bool seen[std::size(kKeys)] = {};
     auto bad = [&](const std::string &why) {
         error = "line " + std::to_string(lineNo) + ": " + why;
         return false;
     };
     while (std::getline(in, line)) {
-        ++lineNo;
-        if (lineNo == 1) {
+        if (++lineNo == 1) {
             if (line != kFirstLine) return bad("not the description of a vulmora-host run");
             continue;
         }
         const size_t sp = line.find(' ');
         const std::string key = line.substr(0, sp);
         const std::string value = sp == std::string::npos ? "" : line.substr(sp + 1);
-        auto once = [&](int k) {
-            if (seen[k]) return bad(key + " given twice");
-            seen[k] = true;
-            return true;
-        };
-        static const char *const keys[] = {"version",   "library",      "nodes-per-side", "steps",
-                                           "materials", "stress-scale", "temp-table",     "units"};
-        for (int k = 0; k < 8; ++k)
-            if (key == keys[k] && !once(k)) return false;
-        if (key == "version") {
-            d.version = value;
-        } else if (key == "library") {
-            d.library = value;
-        } else if (key == "nodes-per-side") {
-            if (!parseInt(value, 4, 1000, d.nodesPerSide))
-                return bad("nodes-per-side must be 4 to 1000");
-        } else if (key == "steps") {
-            if (!parseInt(value, 1, 100000, d.steps)) return bad("steps must be 1 to 100000");
-        } else if (key == "materials") {
-            if (!parseInt(value, 1, material::kAll, d.materials))
-                return bad("materials must be 1 to 3");
-        } else if (key == "stress-scale") {
-            if (!parseFinite(value, d.stressScale))
-                return bad("stress-scale must be a finite number");
-        } else if (key == "temp-table") {
-            if ((value != "0" && value != "1")) return bad("temp-table must be 0 or 1");
-            d.tempTable = value == "1";
-        } else if (key == "units") {
-            std::istringstream w(value);
-            std::string s;
-            size_t k = 0;
-            const std::string wrong = "units must be " + std::to_string(kNumSelectors) +
-                                      " selectors from " + std::to_string(kMinSelector) + " to " +
-                                      std::to_string(kMaxSelector);
-            while (w >> s) {
-                int *slot = selectors(d.units, k++);
-                if (!slot || !parseInt(s, kMinSelector, kMaxSelector, *slot)) return bad(wrong);
-            }
-            if (k != kNumSelectors) return bad(wrong);
-        } else if (key == "entry") {
-            const EntryPoint *e = findEntryPoint(value);
-            if (!e || value != e->name) return bad("unknown entry point '" + value + "'");
-            if (std::find(d.entries.begin(), d.entries.end(), value) != d.entries.end())
-                return bad("entry point " + value + " given twice");
-            d.entries.push_back(value);
-        } else {
-            return bad("unknown key '" + key.substr(0, 40) + "'");
-        }
+        size_t k = 0;
+        while (k < std::size(kKeys) && key != kKeys[k].key)
+            ++k;
+        if (k == std::size(kKeys)) return bad("unknown key '" + key.substr(0, 40) + "'");
+        if (seen[k] && kKeys[k].times != DescriptionKey::Repeated) return bad(key + " given twice");
+        seen[k] = true;
+        if (const std::string why = kKeys[k].read(value, d); !why.empty()) return bad(why);
     }
     if (lineNo == 0) return error = "empty", false;
-    for (int k = 2; k < 8; ++k)
-        if (!seen[k])
+    for (size_t k = 0; k < std::size(kKeys); ++k)
+        if (kKeys[k].times == DescriptionKey::Required && !seen[k])
             return error = "incomplete (no nodes-per-side, steps, materials, "
                            "stress-scale, temp-table or units line)",
                    false;
