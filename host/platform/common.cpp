@@ -1,4 +1,4 @@
-// platform_common.cpp - the parts of the platform layer that are the same
+// common.cpp - the parts of the platform layer that are the same
 // everywhere.
 #include "platform/platform.h"
 

@@ -1,15 +1,189 @@
-// files_posix.cpp - whole files in memory, on POSIX systems.
+// files_posix.cpp - files, folders and pages on POSIX systems.
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/statvfs.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace vhost::platform {
+
+namespace {
+
+// strerror of the current errno.
+std::string lastError() {
+    return std::strerror(errno);
+}
+
+} // namespace
+
+// ---- files ---------------------------------------------------------------------
+
+std::string tempDirectory(std::string &error) {
+    const char *env = std::getenv("TMPDIR");
+    std::string dir = env && *env ? env : "/tmp";
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        error = "the folder for temporary files " + dir + ": " + lastError();
+        return "";
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = "the folder for temporary files " + dir + " is not a folder";
+        return "";
+    }
+    return dir;
+}
+
+std::string makePrivateFolder(const std::string &parent, const std::string &prefix,
+                              std::string &error) {
+    std::string templ = parent + "/" + prefix + "XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        error = "cannot make a folder in " + parent + ": " + lastError();
+        return "";
+    }
+    return buf.data();
+}
+
+FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = path + ": " + lastError();
+        return -1;
+    }
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        error = path + ": " + lastError();
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool shareWithLibrary(FileHandle f, const char *name) {
+    return f >= 0 && setenv(name, std::to_string(f).c_str(), 1) == 0;
+}
+
+FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
+    int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + lastError();
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) != expectedSize) {
+        error = path + ": not the result file this worker was given";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
+    char *p = static_cast<char *>(buf);
+    while (n > 0) {
+        ssize_t r = pread(static_cast<int>(f), p, n, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r, n -= static_cast<size_t>(r), offset += static_cast<uint64_t>(r);
+    }
+    return true;
+}
+
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        ssize_t w = pwrite(static_cast<int>(f), p, n, static_cast<off_t>(offset));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w, n -= static_cast<size_t>(w), offset += static_cast<uint64_t>(w);
+    }
+    return true;
+}
+
+uint64_t fileSize(FileHandle f) {
+    struct stat st {};
+    if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void closeFile(FileHandle f) {
+    if (f >= 0) close(static_cast<int>(f));
+}
+
+void *mapShared(FileHandle f, size_t size, std::string &error) {
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(f), 0);
+    if (p == MAP_FAILED) {
+        error = lastError();
+        return nullptr;
+    }
+    return p;
+}
+
+void unmap(void *data, size_t size) {
+    if (data) munmap(data, size);
+}
+
+bool tryLock(FileHandle f) {
+    return flock(static_cast<int>(f), LOCK_EX | LOCK_NB) == 0;
+}
+
+bool exchangePaths(const std::string &a, const std::string &b) {
+#ifdef RENAME_EXCHANGE
+    return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+#else
+    (void)a, (void)b;
+    return false;
+#endif
+}
+
+size_t pageSize() {
+    long p = sysconf(_SC_PAGESIZE);
+    return p > 0 ? static_cast<size_t>(p) : 4096;
+}
+
+void *allocatePages(size_t size) {
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void freePages(void *data, size_t size) {
+    if (data) munmap(data, size);
+}
+
+bool protectPages(void *data, size_t size, bool readOnly) {
+    return mprotect(data, size, readOnly ? PROT_READ : PROT_READ | PROT_WRITE) == 0;
+}
+
+bool hidePages(void *data, size_t size) {
+    return mprotect(data, size, PROT_NONE) == 0;
+}
+
+// Linux lists a process's threads in /proc/self/task, whose link count is
+// two more than their number.
+bool singleThreaded() {
+    struct stat st {};
+    return stat("/proc/self/task", &st) == 0 && st.st_nlink == 3;
+}
+
+bool replacePages(void *from, void *to, size_t size) {
+#ifdef __linux__
+    return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) == to;
+#else
+    (void)from, (void)to, (void)size;
+    return false;
+#endif
+}
+
+// ---- whole files in memory ----------------------------------------------------
 
 // Mapped privately: the bytes are used in place, and what is written to
 // them stays in this process.

@@ -1,5 +1,14 @@
-// files_win32.cpp - whole files in memory, on Windows.
+// files_win32.cpp - files, folders and pages on Windows.
+// rand_s, the C runtime's interface to the system's random numbers, is
+// declared only when this is defined before the first standard header.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
 #include "platform/platform.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +17,198 @@
 #include <vector>
 
 namespace vhost::platform {
+
+// The system's text for error code `code` (win32.cpp).
+std::string systemMessage(DWORD code);
+
+// ---- files ---------------------------------------------------------------------
+
+// GetTempPath reads TMP, TEMP, USERPROFILE in turn.
+std::string tempDirectory(std::string &error) {
+    char buf[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof buf, buf);
+    if (n == 0 || n > sizeof buf) {
+        error = "no folder for temporary files: " + systemMessage(GetLastError());
+        return "";
+    }
+    std::string dir(buf, n);
+    while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
+        dir.pop_back();
+    DWORD attr = GetFileAttributesA(dir.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = "the folder for temporary files " + dir + " is not a folder";
+        return "";
+    }
+    return dir;
+}
+
+// A random name from the system's generator; CreateDirectory fails when
+// the name exists. The user's temporary folder is private to the user.
+std::string makePrivateFolder(const std::string &parent, const std::string &prefix,
+                              std::string &error) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned a = 0, b = 0;
+        rand_s(&a);
+        rand_s(&b);
+        char name[32];
+        std::snprintf(name, sizeof name, "%08x%04x", a, b & 0xffffu);
+        std::string path = parent + "\\" + prefix + name;
+        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = "cannot make a folder in " + parent + ": " + systemMessage(GetLastError());
+            return "";
+        }
+    }
+    error = "cannot make a folder in " + parent + ": every name tried exists";
+    return "";
+}
+
+namespace {
+HANDLE handleOf(FileHandle f) {
+    return reinterpret_cast<HANDLE>(f);
+}
+} // namespace
+
+FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = path + ": " + systemMessage(GetLastError());
+        return -1;
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h)) {
+        error = path + ": " + systemMessage(GetLastError());
+        CloseHandle(h);
+        return -1;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool shareWithLibrary(FileHandle, const char *) {
+    return false;
+}
+
+FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = path + ": " + systemMessage(GetLastError());
+        return -1;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||
+        static_cast<uint64_t>(size.QuadPart) != expectedSize) {
+        error = path + ": not the result file this worker was given";
+        CloseHandle(h);
+        return -1;
+    }
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset) {
+    char *p = static_cast<char *>(buf);
+    while (n > 0) {
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(offset);
+        ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD want = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n), got = 0;
+        if (!ReadFile(handleOf(f), p, want, &got, &ov) || got == 0) return false;
+        p += got, n -= got, offset += got;
+    }
+    return true;
+}
+
+bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
+    const char *p = static_cast<const char *>(buf);
+    while (n > 0) {
+        OVERLAPPED ov{};
+        ov.Offset = static_cast<DWORD>(offset);
+        ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD want = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n), put = 0;
+        if (!WriteFile(handleOf(f), p, want, &put, &ov) || put == 0) return false;
+        p += put, n -= put, offset += put;
+    }
+    return true;
+}
+
+uint64_t fileSize(FileHandle f) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handleOf(f), &size)) return UINT64_MAX;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+void closeFile(FileHandle f) {
+    if (f != -1) CloseHandle(handleOf(f));
+}
+
+void *mapShared(FileHandle f, size_t size, std::string &error) {
+    HANDLE m = CreateFileMappingA(handleOf(f), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    if (!m) {
+        error = systemMessage(GetLastError());
+        return nullptr;
+    }
+    void *p = MapViewOfFile(m, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    if (!p) error = systemMessage(GetLastError());
+    CloseHandle(m); // the view keeps the mapping
+    return p;
+}
+
+void unmap(void *data, size_t) {
+    if (data) UnmapViewOfFile(data);
+}
+
+bool tryLock(FileHandle f) {
+    OVERLAPPED ov{};
+    return LockFileEx(handleOf(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &ov) != 0;
+}
+
+bool exchangePaths(const std::string &, const std::string &) {
+    return false;
+}
+
+size_t pageSize() {
+    SYSTEM_INFO si{};
+    GetSystemInfo(&si);
+    return si.dwPageSize ? si.dwPageSize : 4096;
+}
+
+void *allocatePages(size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void freePages(void *data, size_t) {
+    if (data) VirtualFree(data, 0, MEM_RELEASE);
+}
+
+bool protectPages(void *data, size_t size, bool readOnly) {
+    DWORD old = 0;
+    return VirtualProtect(data, size, readOnly ? PAGE_READONLY : PAGE_READWRITE, &old) != 0;
+}
+
+bool hidePages(void *data, size_t size) {
+    DWORD old = 0;
+    return VirtualProtect(data, size, PAGE_NOACCESS, &old) != 0;
+}
+
+bool replacePages(void *, void *, size_t) {
+    return false;
+}
+
+bool singleThreaded() {
+    return false;
+}
+
+// _isatty on the C runtime's stderr.
+bool stderrIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+// ---- whole files in memory ----------------------------------------------------
 
 namespace {
 
