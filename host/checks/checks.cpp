@@ -17,9 +17,12 @@ namespace vhost {
 namespace {
 
 // The selector list's quantity codes are the converters'.
+// (A loop over the list, not a pointer test: the undefined-behaviour
+// sanitizer makes a comparison of an address with null non-constant.)
 constexpr bool selects(int code, std::string_view variable) {
-    const UnitSelector *s = unitSelectorOfCode(code);
-    return s && variable == s->variable;
+    for (const UnitSelector &s : kUnitSelectors)
+        if (s.code == code) return variable == s.variable;
+    return false;
 }
 static_assert(selects(VULMORA_QTY_TEMPERATURE, "user_unit_temp") &&
                   selects(VULMORA_QTY_LENGTH, "user_unit_coor") &&
