@@ -19,8 +19,8 @@ namespace {
 
 // The re-run command for one call.
 std::string rerun(const Options &o, const std::string &name, int node, int step) {
-    std::string c = "vulmora-host --library '" + o.library + "' --functions " + name + " --node " +
-                    std::to_string(node) + " --step " + std::to_string(step);
+    std::string c = "vulmora-host --library " + platform::shellQuoted(o.library) + " --functions " +
+                    name + " --node " + std::to_string(node) + " --step " + std::to_string(step);
     if (o.nodesPerSide != Options{}.nodesPerSide)
         c += " --nodes-per-side " + std::to_string(o.nodesPerSide);
     if (o.steps != Options{}.steps) c += " --steps " + std::to_string(o.steps);

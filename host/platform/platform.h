@@ -71,6 +71,13 @@ uint64_t freeDiskSpace(const std::string &path);
 // "EXCEPTION_ACCESS_VIOLATION", else the number.
 std::string signalName(int code);
 
+// `arg` as one word of a command line the user may paste into this
+// system's shell: nothing in it runs or expands. POSIX: in single quotes,
+// each ' as '\'' (a newline or other control character stays literal
+// inside the quotes). Windows: in double quotes by the C runtime's rules
+// for backslashes and quotes.
+std::string shellQuoted(const std::string &arg);
+
 // ---- crashes and interruption --------------------------------------------------
 
 // Call `hook(address)` when the process is about to die of a crash (a fatal

@@ -142,6 +142,13 @@ uint64_t freeDiskSpace(const std::string &path) {
 }
 
 // The usual abbreviations, "signal N" for the rest.
+std::string shellQuoted(const std::string &arg) {
+    std::string q = "'";
+    for (char c : arg)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 std::string signalName(int code) {
     static const struct {
         int sig;

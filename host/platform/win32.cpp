@@ -130,6 +130,24 @@ uint64_t freeDiskSpace(const std::string &path) {
 }
 
 // The exception codes a crash ends with; others in hexadecimal.
+// Backslashes are literal except before a quote, where each is doubled and
+// the quote escaped; the closing quote doubles the trailing ones.
+std::string shellQuoted(const std::string &arg) {
+    std::string q = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, '\\');
+    return q + "\"";
+}
+
 std::string signalName(int code) {
     static const struct {
         DWORD code;

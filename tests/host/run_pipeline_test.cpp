@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -115,7 +116,7 @@ struct Ran {
     int status = -1;
 };
 Ran runWith(FakeRunner &runner, Options o) {
-    o.library = "/nowhere/libfake.so";
+    if (o.library.empty()) o.library = "/nowhere/libfake.so";
     o.nodesPerSide = 5;
     o.steps = 3;
     o.writeOutput = false;
@@ -276,4 +277,47 @@ TEST(RunPipeline, ACheckWorkerThatFailsIsAFinding) {
     EXPECT_TRUE(has(r.out, "func_density in a shuffled order of the nodes: crashed (SIGSEGV) at "
                            "step 1, node 2\n"))
         << r.out;
+}
+
+// The re-run command is safe to paste whatever the library's path holds:
+// the shell gives back each word as it was, and runs nothing of it.
+TEST(RunPipeline, TheReRunCommandQuotesTheLibraryForTheShell) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("rerun-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string touched = (dir / "RAN").string();
+    const std::string paths[] = {
+        "/tmp/x'$(touch " + touched + ")'y/libn.so",
+        "/tmp/a b/`touch " + touched + "`/lib.so",
+        "/tmp/semi;touch " + touched + ";/lib\\.so",
+        "/tmp/new\nline/\t$HOME/\"q\"/lib.so",
+        "/tmp/''/'/lib.so",
+    };
+    for (const std::string &path : paths) {
+        FakeRunner runner = library();
+        Script &s = runner.scripts["density"];
+        s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 1, s.node = 2;
+        s.exited = false, s.status = SIGSEGV;
+        Options o;
+        o.library = path;
+        const Ran r = runWith(runner, o);
+        const std::string mark = "  re-run that call: vulmora-host ";
+        const size_t at = r.out.find(mark);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        // Everything up to the end of the quoted words, newlines inside the
+        // quotes included: the arguments start after the program's name.
+        const size_t from = at + mark.size();
+        const size_t end = r.out.find(" --steps 3\n", from);
+        ASSERT_NE(end, std::string::npos) << r.out;
+        const std::string words = r.out.substr(from, end + 10 - from);
+        const std::string script = "printf '%s\\n' " + words;
+        const vtest::HostResult sh =
+            vtest::runHost("/bin/sh", "-c " + platform::shellQuoted(script));
+        EXPECT_EQ(sh.out, "--library\n" + path +
+                              "\n--functions\ndensity\n--node\n2\n--step\n1\n"
+                              "--nodes-per-side\n5\n--steps\n3\n")
+            << words;
+        EXPECT_FALSE(std::filesystem::exists(touched)) << words;
+    }
+    std::filesystem::remove_all(dir);
 }
