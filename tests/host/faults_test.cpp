@@ -327,6 +327,11 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
         EXPECT_EQ(exitStatus(pid), 128 + sig);
         EXPECT_TRUE(tmp.empty()) << "the scratch folder is left";
         EXPECT_TRUE(out.empty()) << "results or a partial folder are left";
+        // A killed worker's group may take a moment to die once the bench
+        // has gone: wait for that, with a generous deadline.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (processWith(tmp.path.string()) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_FALSE(processWith(tmp.path.string())) << "a worker is left";
     }
 }
