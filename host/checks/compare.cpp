@@ -291,18 +291,23 @@ void compareValues(EntryComparison &c, const std::vector<double> &cur,
         uint64_t ba, bb;
         std::memcpy(&ba, &a, 8);
         std::memcpy(&bb, &b, 8);
-        const bool bothNaN = std::isnan(a) && std::isnan(b);
-        c.difference[k] = bothNaN ? 0.0 : a - b;
-        if (ba == bb || bothNaN) continue;
+        const bool same = ba == bb || (std::isnan(a) && std::isnan(b));
+        c.difference[k] = same ? 0.0 : a - b;
+        if (same) continue;
         ++c.differing;
         const double diff = std::fabs(a - b);
         const double allowed = tol.atol + tol.rtol * std::max(std::fabs(a), std::fabs(b));
-        const bool beyond = !(diff <= allowed); // NaN against a number is beyond
+        // A value that is not finite on one side only (or infinite with
+        // the other sign) is beyond any tolerance: the relative one would
+        // take an infinity for its own scale.
+        const bool finite = std::isfinite(a) && std::isfinite(b);
+        const bool beyond = !finite || !(diff <= allowed);
         c.beyond += beyond;
-        // The place reported: the worst excess over the tolerance (a NaN first).
-        const double excess = std::isnan(diff) ? std::numeric_limits<double>::infinity()
-                                               : (allowed > 0 ? diff / allowed : diff);
-        if (excess > worstExcess) {
+        // The place reported: the worst excess over the tolerance (the
+        // first value that is not finite before any other).
+        const double excess = !finite ? std::numeric_limits<double>::infinity()
+                                      : (allowed > 0 ? diff / allowed : diff);
+        if (excess > worstExcess || c.node == 0) {
             worstExcess = excess;
             c.largest = diff;
             c.node = static_cast<int>(k % n) + 1;

@@ -16,6 +16,7 @@
 #include "model/caller.h"
 #include "checks/checks.h"
 #include "checks/compare.h"
+#include "run/outcome.h"
 #include "model/entries.h"
 #include "include/vulmora/getVar.h"
 #include "hostlib/host_run.h"
@@ -421,3 +422,45 @@ TEST(Compare, OtherShapesAndBrokenReferencesAreNeverCompared) {
 }
 
 } // namespace
+
+// Values that are not finite: the same one on both sides is the same; one
+// side only, or infinities of other signs, differ beyond any tolerance,
+// reported where they are.
+TEST(Compare, ValuesThatAreNotFiniteDifferWhereTheyAre) {
+    using namespace vhost;
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    struct Case {
+        double value, reference;
+        EntryComparison::Verdict verdict;
+    };
+    const Case cases[] = {
+        {inf, inf, EntryComparison::Same},    {-inf, -inf, EntryComparison::Same},
+        {nan, nan, EntryComparison::Same},    {1.0, inf, EntryComparison::Differs},
+        {inf, 1.0, EntryComparison::Differs}, {inf, -inf, EntryComparison::Differs},
+        {nan, 1.0, EntryComparison::Differs}, {1.0, nan, EntryComparison::Differs},
+        {nan, inf, EntryComparison::Differs}, {1.0 + 1e-9, 1.0, EntryComparison::Within},
+    };
+    // Two steps of four nodes; the case's values at node 3 of step 2,
+    // every other value the same on both sides.
+    const std::vector<uint8_t> nodeMaterial(4, 1);
+    for (const Case &c : cases) {
+        Reference ref;
+        ref.run.entries = ref.loaded = {"density"};
+        ref.values = {std::vector<double>(8, 2.0)};
+        ref.values[0][6] = c.reference;
+        Outcome o;
+        o.name = "density";
+        o.status = Outcome::Ok;
+        o.result.values.assign(8, 2.0);
+        o.result.values[6] = c.value;
+        RunDescription cur = ref.run;
+        const Comparison cmp = compareRuns(ref, cur, {o}, nodeMaterial, Tolerance{1e-6, 0});
+        ASSERT_EQ(cmp.entries.size(), 1u);
+        const EntryComparison &e = cmp.entries[0];
+        EXPECT_EQ(e.verdict, c.verdict) << c.value << " against " << c.reference;
+        EXPECT_EQ(cmp.failed(), c.verdict == EntryComparison::Differs) << c.value;
+        if (c.verdict == EntryComparison::Same) continue;
+        EXPECT_EQ(e.node, 3) << c.value << " against " << c.reference;
+        EXPECT_EQ(e.step, 2) << c.value << " against " << c.reference;
+    }
+}
