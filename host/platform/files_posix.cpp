@@ -185,13 +185,17 @@ bool replacePages(void *from, void *to, size_t size) {
 
 // ---- whole files in memory ----------------------------------------------------
 
-// Mapped privately: the bytes are used in place, and what is written to
-// them stays in this process.
+// Read whole into pages of this process's own, so that nothing done to the
+// file afterwards (rewritten, truncated) reaches what was checked. Anything
+// but a regular file is refused before it is opened (a FIFO would block the
+// open), and opened without blocking in case one takes its place meanwhile.
 bool loadFileImage(const std::string &path, FileImage &image, std::string &error) {
     image = FileImage{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return error = std::strerror(errno), false;
     struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return error = std::strerror(errno), false;
+    if (!S_ISREG(st.st_mode)) return error = "not a regular file", false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return error = std::strerror(errno), false;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return error = "not a regular file", false;
@@ -201,12 +205,19 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
         ::close(fd);
         return true;
     }
-    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    const int mapError = errno;
-    ::close(fd);
-    if (p == MAP_FAILED) return error = std::strerror(mapError), false;
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        ::close(fd);
+        return error = std::strerror(errno), false;
+    }
     image.data = static_cast<unsigned char *>(p);
     image.size = size;
+    const bool whole = readAt(fd, image.data, size, 0);
+    ::close(fd);
+    if (!whole) {
+        freeFileImage(image);
+        return error = "the file changed while it was read", false;
+    }
     return true;
 }
 

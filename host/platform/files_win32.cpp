@@ -216,9 +216,25 @@ constexpr size_t kAlign = 64;
 
 } // namespace
 
-// Read through the C runtime into an aligned copy of its own.
+// True when `path` names a file on a disk (not a folder, pipe or device).
+bool isRegularFile(const std::string &path) {
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    return disk;
+}
+
+// Read through the C runtime into an aligned copy of its own, once it is
+// known to be a file on a disk.
 bool loadFileImage(const std::string &path, FileImage &image, std::string &error) {
     image = FileImage{};
+    // A path that is not there at all is for the C runtime to report.
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && !isRegularFile(path))
+        return error = "not a regular file", false;
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) return error = std::strerror(errno), false;
     std::vector<unsigned char> bytes;

@@ -150,8 +150,10 @@ struct FileImage {
     unsigned char *data = nullptr; // at least 64-byte aligned; null when empty
     size_t size = 0;
 };
-// The regular file `path` as a new image: mapped copy-on-write where the
-// system can, else read into memory. False with the reason (no path).
+// The regular file `path` read into a new image: later changes to the file
+// (rewritten, truncated) never reach it. Anything but a regular file (a
+// FIFO, a device, a folder) is refused without waiting on it. False with
+// the reason (no path).
 bool loadFileImage(const std::string &path, FileImage &image, std::string &error);
 // Release an image of loadFileImage; it is empty afterwards.
 void freeFileImage(FileImage &image);

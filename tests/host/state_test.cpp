@@ -18,6 +18,8 @@
 #include "host/replay/state.h"
 #include "hostlib/host_run.h"
 #include "hostlib/vtu_arrays.h"
+#include "platform/platform.h"
+#include "child.h"
 
 namespace fs = std::filesystem;
 
@@ -418,3 +420,44 @@ TEST(StateSave, EmulatorSaysWhichFileFailedAndWhy) {
 }
 
 } // namespace
+
+// A state file is read once, into memory of the reader's own: rewriting or
+// truncating the file afterwards changes nothing of what was read (and
+// touching it never faults).
+TEST(FileImage, LaterChangesToTheFileNeverReachWhatWasRead) {
+    const fs::path path = fs::temp_directory_path() / ("image-" + std::to_string(getpid()));
+    std::vector<unsigned char> bytes(3 * 4096 + 17);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    vhost::platform::FileImage image;
+    std::string error;
+    ASSERT_TRUE(vhost::platform::loadFileImage(path.string(), image, error)) << error;
+    ASSERT_EQ(image.size, bytes.size());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "changed";
+    fs::resize_file(path, 0);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.data));
+    vhost::platform::freeFileImage(image);
+    fs::remove(path);
+}
+
+// Anything but a regular file is refused at once: a FIFO with no writer
+// (which an open for reading would wait on), a device, a folder.
+TEST(FileImage, AnythingButARegularFileIsRefusedWithoutWaiting) {
+    const fs::path fifo = fs::temp_directory_path() / ("fifo-" + std::to_string(getpid()));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    const std::string paths[] = {fifo.string(), "/dev/null", fs::temp_directory_path().string()};
+    for (const std::string &path : paths) {
+        const vtest::ChildResult r = vtest::runInChild([&] {
+            alarm(10); // a wait on the path ends the child, and the test fails
+            vhost::platform::FileImage image;
+            std::string error;
+            const bool loaded = vhost::platform::loadFileImage(path, image, error);
+            std::printf("%s", loaded ? "loaded" : error.c_str());
+        });
+        EXPECT_TRUE(r.exited) << path << " (signal " << r.status << ")";
+        EXPECT_EQ(r.out, "not a regular file") << path;
+    }
+    fs::remove(fifo);
+}
