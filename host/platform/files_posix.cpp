@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -219,6 +220,26 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
         return error = "the file changed while it was read", false;
     }
     return true;
+}
+
+PathKind pathKind(const std::string &path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+bool readPrefix(const std::string &path, size_t n, std::string &out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        out.assign(std::min(n, static_cast<size_t>(st.st_size)), '\0');
+        ok = readAt(fd, out.data(), out.size(), 0);
+    }
+    ::close(fd);
+    return ok;
 }
 
 void freeFileImage(FileImage &image) {

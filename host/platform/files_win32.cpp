@@ -254,6 +254,27 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
     return true;
 }
 
+PathKind pathKind(const std::string &path) {
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
+                   ? PathKind::Missing
+                   : PathKind::Other;
+    if (attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return PathKind::Other;
+    return isRegularFile(path) ? PathKind::Regular : PathKind::Other;
+}
+
+bool readPrefix(const std::string &path, size_t n, std::string &out) {
+    if (pathKind(path) != PathKind::Regular) return false;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.assign(n, '\0');
+    out.resize(std::fread(out.data(), 1, n, f));
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 void freeFileImage(FileImage &image) {
     if (image.data) ::operator delete[](image.data, std::align_val_t(kAlign));
     image = FileImage{};

@@ -158,6 +158,14 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
 // Release an image of loadFileImage; it is empty afterwards.
 void freeFileImage(FileImage &image);
 
+// What is at `path`, a link there not followed: nothing, a regular file,
+// or anything else (a folder, a device, a FIFO, a link).
+enum class PathKind { Missing, Regular, Other };
+PathKind pathKind(const std::string &path);
+// The first `n` bytes of the regular file at `path` (fewer when it is
+// shorter), without waiting on anything else; false when they cannot be read.
+bool readPrefix(const std::string &path, size_t n, std::string &out);
+
 // Exchange the two existing paths in one step; false when they could not
 // be (or the system cannot: the caller then renames one after the other).
 bool exchangePaths(const std::string &a, const std::string &b);

@@ -312,6 +312,16 @@ bool loadState(const std::string &path, State &state, std::string &error) {
 // save makes it whole or not at all.
 bool saveState(const std::string &path, const vulmora_state_view &view,
                const vulmora_state_call &call, std::string &error) {
+    // Only a state file is ever replaced: a user's file, a device, a FIFO, a
+    // folder or a link in its place is left as it is.
+    const platform::PathKind kind = platform::pathKind(path);
+    std::string magic;
+    if (kind == platform::PathKind::Other ||
+        (kind == platform::PathKind::Regular &&
+         (!platform::readPrefix(path, 8, magic) || magic != VULMORA_STATE_MAGIC)))
+        return error = path + " is there and is not a state file: --save-state replaces only a "
+                              "state file",
+               false;
     std::string part(path.size() + sizeof ".part", '\0');
     const int rc = vulmora_state_save(path.c_str(), 0644, &view, &call, part.data(), part.size());
     const std::string why = std::strerror(errno);

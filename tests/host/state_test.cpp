@@ -404,7 +404,9 @@ TEST(StateSave, EmulatorSaysWhichFileFailedAndWhy) {
         std::string message;
     } cases[] = {
         {"partial file taken", true, taken, taken.string() + ".part: File exists"},
-        {"folder in the way", true, folder, folder.string() + ": cannot write the state ("},
+        {"folder in the way", true, folder,
+         folder.string() + " is there and is not a state file: --save-state replaces only a "
+                           "state file"},
         {"no such file", false, dir.path / "none", (dir.path / "none").string() + ": No such file"},
         {"a folder", false, folder, folder.string() + ": not a regular file"},
         {"empty", false, dir.path / "empty.vstate", "empty.vstate: truncated: 0 bytes"},
@@ -417,6 +419,52 @@ TEST(StateSave, EmulatorSaysWhichFileFailedAndWhy) {
             << c.what;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
     }
+}
+
+// --save-state writes a new file, or replaces a state file; anything else
+// in its place is refused and left exactly as it was.
+TEST(StateSave, OnlyAStateFileIsEverReplaced) {
+    const Block blk;
+    const Scratch dir("state_replace");
+    const fs::path state = dir.path / "old.vstate";
+    std::string error;
+    ASSERT_TRUE(vhost::saveState(state.string(), blk.view, blk.call, error)) << error;
+    writeText(dir.path / "notes.txt", "my notes");
+    ASSERT_EQ(mkfifo((dir.path / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(state, dir.path / "link.vstate");
+    writeText(dir.path / "short", "VUL");
+    const struct {
+        const char *name;
+        bool replaced;
+    } cases[] = {
+        {"new.vstate", true}, {"old.vstate", true}, {"notes.txt", false},
+        {"fifo", false},      {"short", false},     {"link.vstate", false},
+    };
+    for (const auto &c : cases) {
+        const fs::path p = dir.path / c.name;
+        const bool link = fs::is_symlink(p);
+        const std::string before = fs::is_regular_file(p) && !link ? vtest::slurp(p) : "";
+        const vtest::ChildResult r = vtest::runInChild([&] {
+            alarm(10); // a wait on the path ends the child, and the test fails
+            std::string why;
+            std::printf("%s", vhost::saveState(p.string(), blk.view, blk.call, why) ? "saved"
+                                                                                    : why.c_str());
+        });
+        ASSERT_TRUE(r.exited) << c.name;
+        if (c.replaced) {
+            EXPECT_EQ(r.out, "saved") << c.name;
+            EXPECT_EQ(vtest::slurp(p).substr(0, 8), "VULMSTAT") << c.name;
+            continue;
+        }
+        EXPECT_NE(r.out.find("is there and is not a state file"), std::string::npos)
+            << c.name << ": " << r.out;
+        EXPECT_EQ(fs::is_symlink(p), link) << c.name;
+        if (!before.empty()) {
+            EXPECT_EQ(vtest::slurp(p), before) << c.name;
+        }
+        EXPECT_FALSE(fs::exists(p.string() + ".part")) << c.name;
+    }
+    EXPECT_TRUE(fs::is_fifo(dir.path / "fifo"));
 }
 
 } // namespace
