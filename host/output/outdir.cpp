@@ -81,10 +81,8 @@ bool OutputFolder::commit(std::string &error) {
     std::error_code ec;
     platform::closeFile(lock_); // Windows renames no folder with a file open inside
     lock_ = -1;
-    fs::permissions(partial_,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                        fs::perms::others_read | fs::perms::others_exec,
-                    ec);
+    // Private while it was written; now as any folder the user makes.
+    fs::permissions(partial_, static_cast<fs::perms>(platform::newFolderPermissions()), ec);
     if (platform::exchangePaths(partial_, target_)) {
         fs::remove_all(partial_, ec);
     } else {

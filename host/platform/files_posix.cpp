@@ -222,6 +222,12 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
     return true;
 }
 
+unsigned newFolderPermissions() {
+    const mode_t mask = ::umask(0); // read it: the only way is to set it
+    ::umask(mask);
+    return 0777u & ~static_cast<unsigned>(mask);
+}
+
 PathKind pathKind(const std::string &path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)

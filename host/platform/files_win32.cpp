@@ -254,6 +254,10 @@ bool loadFileImage(const std::string &path, FileImage &image, std::string &error
     return true;
 }
 
+unsigned newFolderPermissions() {
+    return 0777u;
+}
+
 PathKind pathKind(const std::string &path) {
     const DWORD attr = GetFileAttributesA(path.c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)

@@ -160,6 +160,10 @@ void freeFileImage(FileImage &image);
 
 // What is at `path`, a link there not followed: nothing, a regular file,
 // or anything else (a folder, a device, a FIFO, a link).
+// The permission bits a folder made now by this user would get (POSIX:
+// 0777 less the umask; Windows: 0777, where they mean little).
+unsigned newFolderPermissions();
+
 enum class PathKind { Missing, Regular, Other };
 PathKind pathKind(const std::string &path);
 // The first `n` bytes of the regular file at `path` (fewer when it is

@@ -338,6 +338,26 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
 
 // ---- the output folder ---------------------------------------------------------------
 
+// The output folder ends up with the permissions any folder of the user
+// gets (the umask's), not those of the private folder it was written in.
+TEST(HostFaults, TheOutputFolderFollowsTheUsersUmask) {
+    TempDir dir("umask");
+    for (const mode_t mask : {mode_t(022), mode_t(077), mode_t(002)}) {
+        const fs::path out = dir.path / ("out" + std::to_string(mask));
+        const mode_t old = umask(mask);
+        const vtest::HostResult r =
+            vtest::runHost(VULMORA_HOST_EXE, lib(HOSTLIB_KNOWN) +
+                                                 "--nodes-per-side 4 --steps 1 --no-plots "
+                                                 "--functions density --output '" +
+                                                 out.string() + "'");
+        umask(old);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(static_cast<unsigned>(fs::status(out).permissions() & fs::perms::all),
+                  0777u & ~unsigned(mask))
+            << "umask " << mask;
+    }
+}
+
 TEST(HostFaults, OutputFolderHoldsOneWholeRunOrIsRefused) {
     TempDir dir("output");
     const fs::path out = dir.path / "out";
