@@ -117,10 +117,10 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
         (o.plots && !makePlots(dir.string(), evaluated, notes, plotted, error)) ||
         !out.commit(error))
         return false;
-    notes = "results: " + out.target() + " (" + folderSize(out.target()) +
+    notes = "results: " + shownPath(out.target()) + " (" + folderSize(out.target()) +
             "; CSV per entry point, run.pvd with " + std::to_string(written) +
             " VTU files, summary.txt)\n" + notes;
-    if (plotted) notes += "plots: " + (fs::path(out.target()) / "*.svg").string() + "\n";
+    if (plotted) notes += "plots: " + shownPath((fs::path(out.target()) / "*.svg").string()) + "\n";
     return true;
 }
 

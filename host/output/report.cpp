@@ -163,6 +163,12 @@ std::string escaped(const std::string &text, size_t keep) {
     return out + "\"";
 }
 
+std::string shownPath(const std::string &path) {
+    for (unsigned char c : path)
+        if (c < 32 || c == 127) return escaped(path);
+    return path;
+}
+
 std::string lastLines(const std::string &text, size_t lines, const std::string &indent) {
     std::vector<std::string> all;
     size_t at = 0;

@@ -25,6 +25,11 @@ std::string summaryTable(const std::vector<Outcome> &outcomes, bool perMaterial 
 // A printable, C-escaped copy of `text` (the last `keep` bytes of it).
 std::string escaped(const std::string &text, size_t keep = 2000);
 
+// `path` as it is when every byte of it prints as itself, else escaped():
+// a newline or other control character in a path never breaks a report's
+// lines.
+std::string shownPath(const std::string &path);
+
 // The last `lines` lines of `text`, each indented by `indent`.
 std::string lastLines(const std::string &text, size_t lines, const std::string &indent);
 

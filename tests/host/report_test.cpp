@@ -153,6 +153,20 @@ TEST(HostReport, PrintedTextIsEscapedAndCutToItsTail) {
         EXPECT_EQ(vhost::escaped(c.text, c.keep), c.expected) << c.text;
 }
 
+// A path prints as itself unless a control character in it would break
+// the report's lines; then it is escaped whole.
+TEST(HostReport, PathsWithControlCharactersAreShownEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/tmp/out", "/tmp/out"},
+        {"/tmp/a b/'q'/\\x", "/tmp/a b/'q'/\\x"},
+        {"/tmp/a\nb", R"("/tmp/a\nb")"},
+        {"/tmp/\x1b[2Jx", R"("/tmp/\x1b[2Jx")"},
+        {"/tmp/\x7f", R"("/tmp/\x7f")"},
+    };
+    for (const auto &[path, shown] : cases)
+        EXPECT_EQ(vhost::shownPath(path), shown) << path;
+}
+
 TEST(HostReport, SummaryTableHasOneAlignedRowPerOutcome) {
     std::vector<Outcome> outcomes(4);
     outcomes[0].name = "density", outcomes[0].status = Outcome::Ok;
