@@ -151,6 +151,13 @@ void giveStressScale(const Options &o, std::vector<std::string> &words, const Op
     words.insert(words.end(), {row.name, scale});
 }
 
+// --time-limit with every digit: the survey's first calls keep it too.
+void giveTimeLimit(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+    char limit[64];
+    std::snprintf(limit, sizeof limit, "%.17g", o.timeLimit);
+    words.insert(words.end(), {row.name, limit});
+}
+
 // --materials as the list it was read from.
 void giveMaterials(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
     const char *list = o.materials == material::kAll     ? "all"
@@ -244,7 +251,7 @@ const OptionRow kRows[] = {
              "(or the loading of the library) may take; a call\n"
              "over it is killed and reported where it was\n"
              "(default 60; 0: no limit)",
-     .set = setTimeLimit, .example = "0.5", .bad = "-1"},
+     .set = setTimeLimit, .forward = giveTimeLimit, .example = "0.5", .bad = "-1"},
 
     // ---- Finding a fault
     {.name = "--node", .arg = "N", .section = FindingAFault,

@@ -303,6 +303,23 @@ TEST(HostFaults, HangIsEndedAtTheTimeLimitAndTheRunGoesOn) {
     EXPECT_TRUE(says(r, "3 entry points: 2 ok")) << r.out; // func_externalcompute too
 }
 
+// The time limit holds for every call of user code, the survey's first
+// look at an entry point included: one that never returns from its first
+// call is reported after about the limit, not after the default's minute.
+TEST(HostFaults, TheTimeLimitHoldsForTheSurveysFirstCalls) {
+    const auto start = std::chrono::steady_clock::now();
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE,
+                       lib(HOSTLIB_HOSTILE) + "--nodes-per-side 4 --steps 1 --functions "
+                                              "masssourceflowrate --time-limit 1 --no-output",
+                       "VULMORA_TEST_HANG_FIRST=1");
+    EXPECT_LT(since(start), 30.0);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(says(r, "func_masssourceflowrate: took longer than the time limit of 1 s in one "
+                        "call and was ended"))
+        << r.out;
+}
+
 TEST(HostFaults, ProcessesLeftBehindAreEndedWithTheWorker) {
     const auto start = std::chrono::steady_clock::now();
     vtest::HostResult r = vtest::runHost(

@@ -1,6 +1,6 @@
 /*
 ** hostile.c - entry points that misbehave in the ways the emulator must
-** survive and name: a hang, a background process holding stdout, a write
+** survive and name: a hang (at a node, or at the first call), a background process holding stdout, a write
 ** into the host's arrays, output before a crash, a flood of output, text
 ** on stderr and microstructure indices beyond the model. Which node each
 ** one fails at is fixed, so the reports can be checked.
@@ -20,6 +20,16 @@ double func_density(int node) {
         while (forever) {
         }
     return 2.4;
+}
+
+/* With VULMORA_TEST_HANG_FIRST set, never returns from its first call
+** (the survey's look at it included); else a constant. */
+double func_masssourceflowrate(int node) {
+    volatile int forever = getenv("VULMORA_TEST_HANG_FIRST") != NULL;
+    (void)node;
+    while (forever) {
+    }
+    return 0.5;
 }
 
 /* Leaves a process behind that holds the worker's stdout for 30 s. */
