@@ -332,9 +332,11 @@ TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
 // func_xmasssource loops over the mesh at every call: its time per call
 // grows with the mesh; the density's does not.
 TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
+    // Four steps: enough calls on the small mesh that a preemption or two
+    // of a loaded machine cannot hide the growth.
     const auto r = vtest::runHost(kHost, "--library '" + kChecked +
                                              "' --no-output -q --check-cost --functions "
-                                             "xmasssource,density --steps 1");
+                                             "xmasssource,density --steps 4");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("func_xmasssource: the time per call grows with the mesh"),
               std::string::npos)
