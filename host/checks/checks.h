@@ -1,12 +1,14 @@
-// checks.h - what users get wrong that a plain run does not show: results
-// that depend on the unit selections, and results that depend on the order
-// of the calls (hidden state).
+// checks.h - the judgements behind the checks (check.h is their
+// interface): results that depend on the unit selections, results that
+// depend on the order of the calls (hidden state), values outside a
+// plausible range, and a time per call that grows with the mesh.
 //
-// Both compare values of workers that evaluated the same entry point
-// differently: a worker with other unit selectors (its result converted
-// back to the internal unit by the quantity the entry point returns), and
-// a worker that visits the nodes of every step in a shuffled order and
-// calls each node twice in a row. User code runs only in the workers.
+// The first two compare values of workers that evaluated the same entry
+// point differently: a worker with other unit selectors (its result
+// converted back to the internal unit by the quantity the entry point
+// returns), and a worker that visits the nodes of every step in a shuffled
+// order and calls each node twice in a row. User code runs only in the
+// workers; these functions only compare what they wrote.
 #pragma once
 
 #include <cstdint>
