@@ -22,13 +22,15 @@ inline bool parseInt(const std::string &s, int lo, int hi, int &out) {
     return true;
 }
 
-// A number that is all of `s` (strtod's syntax), infinities included, NaN
-// not; `out` is left alone when `s` is not one.
+// A number that is all of `s` (strtod's syntax), infinities written as
+// such included; NaN and a number too large for a double (which would turn
+// into an infinity) not. `out` is left alone when `s` is not one.
 inline bool parseNumber(const std::string &s, double &out) {
     if (s.empty()) return false;
     char *end = nullptr;
+    errno = 0;
     const double v = std::strtod(s.c_str(), &end);
-    if (*end || std::isnan(v)) return false;
+    if (*end || std::isnan(v) || (errno == ERANGE && std::isinf(v))) return false;
     out = v;
     return true;
 }

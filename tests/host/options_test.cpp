@@ -119,6 +119,8 @@ TEST(HostNumbers, WholeNumbersAreAllOfTheTextAndInRange) {
     }
 }
 
+// An infinity is a number when it is written as one; a number too large for
+// a double is not (it would become one unnoticed).
 TEST(HostNumbers, NumbersAreAllOfTheTextAndNeverNaN) {
     const double inf = HUGE_VAL;
     struct Case {
@@ -127,7 +129,8 @@ TEST(HostNumbers, NumbersAreAllOfTheTextAndNeverNaN) {
         double value;
     } cases[] = {
         {"2.5e-3", true, true, 2.5e-3}, {"-1", true, true, -1.0},    {"0", true, true, 0.0},
-        {"inf", true, false, inf},      {"-inf", true, false, -inf}, {"1e999", true, false, inf},
+        {"inf", true, false, inf},      {"-inf", true, false, -inf}, {"1e999", false, false, 0},
+        {"-1e999", false, false, 0},    {"1e-400", true, true, 0.0}, {"infinity", true, false, inf},
         {"nan", false, false, 0},       {"", false, false, 0},       {"1.5x", false, false, 0},
         {"abc", false, false, 0},       {"1 ", false, false, 0},     {".", false, false, 0},
     };
