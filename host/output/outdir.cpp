@@ -2,6 +2,7 @@
 #include "output/outdir.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -21,6 +22,25 @@ bool emptyButMarker(const fs::path &dir) {
     for (const auto &entry : fs::directory_iterator(dir, ec))
         if (entry.path().filename() != kMarker) return false;
     return !ec;
+}
+
+// Remove what runs of `name` in `parent` killed without warning left: the
+// partial folders and the old ones of an unfinished exchange, untouched for
+// a minute (a run that is committing has just written into its own). The
+// caller holds the target's lock, so no other run is writing them.
+void removeLeftovers(const fs::path &parent, const std::string &name) {
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    const std::string partial = "." + name + ".partial-", old = "." + name + ".old-";
+    for (const auto &e : fs::directory_iterator(parent, ec)) {
+        std::error_code ignored;
+        const std::string n = e.path().filename().string();
+        if ((n.rfind(partial, 0) != 0 && n.rfind(old, 0) != 0) || e.is_symlink(ignored) ||
+            !e.is_directory(ignored) || !platform::ownedByMe(e.path().string()))
+            continue;
+        const auto touched = fs::last_write_time(e.path(), ignored);
+        if (!ignored && now - touched >= std::chrono::minutes(1)) fs::remove_all(e.path(), ignored);
+    }
 }
 
 } // namespace
@@ -67,6 +87,7 @@ bool OutputFolder::claim(const std::string &target, std::string &error) {
     if (lock_ == -1) return error = "cannot claim " + target_ + ": " + why, false;
     if (!platform::tryLock(lock_))
         return error = "another run of vulmora-host is writing " + target_, false;
+    removeLeftovers(parent, name);
     partial_ = platform::makePrivateFolder(parent.string(), "." + name + ".partial-", why);
     if (partial_.empty()) return error = why, false;
     std::string ignored;

@@ -228,6 +228,11 @@ unsigned newFolderPermissions() {
     return 0777u & ~static_cast<unsigned>(mask);
 }
 
+bool ownedByMe(const std::string &path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
 PathKind pathKind(const std::string &path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)

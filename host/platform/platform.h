@@ -102,6 +102,15 @@ bool faultsReachResolver();
 void catchInterrupts();
 int interrupted();
 
+// In the bench: say that this process's workers are to end with it (it
+// records its process id in the environment they inherit).
+void markWorkersParent();
+// In a worker: end at once, killed, when the process that started it ends
+// however it ends (SIGKILL included); false when that process has already
+// gone. Where the system ends children with their parent by other means
+// (Windows: the job object), true.
+bool endWithParent();
+
 // ---- files ---------------------------------------------------------------------------
 
 // The folder for temporary files: TMPDIR (TEMP/TMP on Windows), else the
@@ -163,6 +172,10 @@ void freeFileImage(FileImage &image);
 // The permission bits a folder made now by this user would get (POSIX:
 // 0777 less the umask; Windows: 0777, where they mean little).
 unsigned newFolderPermissions();
+
+// True when `path` belongs to the user this process runs as (on Windows,
+// always: the folder for temporary files is the user's own).
+bool ownedByMe(const std::string &path);
 
 enum class PathKind { Missing, Regular, Other };
 PathKind pathKind(const std::string &path);

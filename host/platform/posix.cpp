@@ -4,6 +4,9 @@
 #include <signal.h>
 
 #include <dlfcn.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -234,6 +237,25 @@ void catchInterrupts() {
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM})
         sigaction(sig, &sa, nullptr);
+}
+
+namespace {
+constexpr const char *kParentVariable = "VULMORA_HOST_PARENT";
+} // namespace
+
+void markWorkersParent() {
+    setenv(kParentVariable, std::to_string(getpid()).c_str(), 1);
+}
+
+bool endWithParent() {
+    const char *parent = std::getenv(kParentVariable);
+    if (!parent || !*parent) return true; // started by hand, not by the bench
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    // The parent may have ended before the line above: then this process
+    // has another parent already.
+    return std::to_string(getppid()) == parent;
 }
 
 int interrupted() {

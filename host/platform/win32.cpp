@@ -215,6 +215,12 @@ void catchInterrupts() {
     SetConsoleCtrlHandler(consoleEvent, TRUE);
 }
 
+// Workers are in the bench's job object, which ends them with it.
+void markWorkersParent() {}
+bool endWithParent() {
+    return true;
+}
+
 int interrupted() {
     return static_cast<int>(gInterrupted);
 }

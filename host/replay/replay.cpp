@@ -177,6 +177,7 @@ int replayInWorker(const Options &o, const char *argv0, Ending &e, Replayed &r,
         run = platform::runCaptured(workerCommand(o, argv0, result));
         haveResult = readResultFile(result, r);
     }
+    if (platform::interrupted()) return interruptedStatus(); // the worker was ended
     if (!run.started) return fail(ExitStatus::Usage, "cannot start the worker: " + run.error);
     return endingOf(run, haveResult, r, e, allNodesEnd) ? code(ExitStatus::Ok)
                                                         : code(ExitStatus::Usage);
@@ -247,6 +248,9 @@ int runReplay(const Options &given, const char *argv0) {
     State st;
     Target t;
     if (!prepare(o, st, t)) return code(ExitStatus::Usage);
+    // An interruption ends the worker and removes its folder, as in a run.
+    platform::catchInterrupts();
+    platform::markWorkersParent();
     printCall(o, st, t);
     Ending e;
     Replayed r;

@@ -227,6 +227,7 @@ int replayInThisProcess(const Options &o, Replayed &out) {
 }
 
 int runReplayWorker(const Options &o) {
+    if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
     static WorkerFile file; // reachable from exit() and the crash hook
     static State st;
     static Micro micro;

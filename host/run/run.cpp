@@ -70,6 +70,7 @@ bool Run::failed(ExitStatus st, const std::string &message) {
 // Scratch folder, output folder, the size of the run, the checks' inputs.
 bool Run::prepare() {
     platform::catchInterrupts();
+    platform::markWorkersParent();
     std::string error;
     if (!scratch_.make(error)) return failed(ExitStatus::Usage, error);
     if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "platform/platform.h"
 
 namespace vhost {
 
@@ -21,7 +22,10 @@ bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::
                std::string &error);
 
 // A private folder of this run for the workers' result files, removed with
-// everything in it when the run ends.
+// everything in it when the run ends. The run holds a lock on a file in it
+// for as long as it lasts; a run killed without warning (SIGKILL) cannot
+// remove its folder, and the next one that makes a folder of the same kind
+// removes it, once its lock is free.
 class Scratch {
   public:
     Scratch() = default;
@@ -35,6 +39,7 @@ class Scratch {
 
   private:
     std::string dir_;
+    platform::FileHandle owner_ = -1; // locked while the run lasts
 };
 
 } // namespace vhost

@@ -307,6 +307,7 @@ ResultShape workerShape(const Options &o) {
 // Nothing but user code writes to stdout, so the parent sees exactly what
 // the entry point printed.
 int runWorker(const Options &o) {
+    if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
     const ResultShape shape = workerShape(o);
     platform::FileHandle file = -1;
     ResultHeader *h = openResult(o, shape, file);

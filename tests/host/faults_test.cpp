@@ -353,6 +353,79 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
     }
 }
 
+// A bench killed without warning (SIGKILL) can clean nothing up: its
+// workers end with it, and the next run clears the scratch folder and the
+// partial output folder it left, once they are a minute old.
+TEST(HostFaults, AKilledBenchLeavesNoWorkerAndTheNextRunClearsUp) {
+    TempDir tmp("killed"), out("killed-out");
+    const fs::path results = out.path / "results";
+    pid_t pid =
+        startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
+                   "--functions", "density", "--time-limit", "0", "--output", results.string()},
+                  tmp.path);
+    // Until func_density's worker runs (it never returns at node 20).
+    const auto until = [](const std::function<bool()> &done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return done();
+    };
+    const std::string worker = tmp.path.string() + "/vulmora-host-";
+    ASSERT_TRUE(until([&] { return processWith(worker) && processWith("density.bin"); }));
+    kill(pid, SIGKILL);
+    exitStatus(pid);
+    EXPECT_TRUE(until([&] { return !processWith(tmp.path.string()); })) << "a worker is left";
+    // What it left, made older than a run could be that is still starting.
+    std::vector<fs::path> left;
+    for (const fs::path &dir : {tmp.path, out.path})
+        for (const auto &e : fs::directory_iterator(dir))
+            left.push_back(e.path());
+    ASSERT_EQ(left.size(), 3u) << "its scratch folder, results and a partial folder";
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const fs::path &p : left)
+        if (fs::is_directory(p)) {
+            for (const auto &e : fs::directory_iterator(p))
+                fs::last_write_time(e.path(), old);
+            fs::last_write_time(p, old);
+        }
+    const vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE,
+                                               lib(HOSTLIB_KNOWN) +
+                                                   "--nodes-per-side 4 --steps 1 --no-plots "
+                                                   "--functions density --output '" +
+                                                   results.string() + "'",
+                                               "TMPDIR='" + tmp.path.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(tmp.empty()) << "the killed run's scratch folder is left";
+    std::vector<std::string> beside;
+    for (const auto &e : fs::directory_iterator(out.path))
+        beside.push_back(e.path().filename().string());
+    EXPECT_EQ(beside, std::vector<std::string>{"results"}) << "a partial folder is left";
+}
+
+// An interrupted replay ends its worker and removes its folder, as a run does.
+TEST(HostFaults, AnInterruptedReplayLeavesNothing) {
+    TempDir tmp("replay-interrupt"), files("replay-state");
+    const fs::path state = files.path / "sample.vstate";
+    ASSERT_EQ(vtest::runHost(VULMORA_HOST_EXE, lib(HOSTLIB_KNOWN) +
+                                                   "--nodes-per-side 4 --save-state '" +
+                                                   state.string() + "'")
+                  .status,
+              0);
+    // func_density of the hostile library never returns at node 20.
+    pid_t pid = startHost({"replay", state.string(), "--library", HOSTLIB_HOSTILE, "--functions",
+                           "density", "--node", "20"},
+                          tmp.path);
+    const std::string worker = tmp.path.string() + "/vulmora-replay-";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!processWith(worker) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(processWith(worker)) << "the replay's worker never started";
+    kill(pid, SIGTERM);
+    EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
+    EXPECT_TRUE(tmp.empty()) << "the replay's folder is left";
+    EXPECT_FALSE(processWith(worker)) << "the replay's worker is left";
+}
+
 // ---- the output folder ---------------------------------------------------------------
 
 // The output folder ends up with the permissions any folder of the user
