@@ -19,7 +19,8 @@
 **   - returns NaN or an infinity (the value is still returned, bit for bit),
 **   - crashes (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT): the file is
 **     written with async-signal-safe calls, the previous handlers are put
-**     back and the signal raised again,
+**     back and the fault happens again (a signal sent is raised again), so
+**     the host's handler sees it as it was, the faulting address included,
 **   - stops (vulmora_stop): before the process exits, with the stop text,
 **   - is named by VULMORA_CAPTURE_AT=<entry>:<node>[:<n>] (the n-th such
 **     call, default the first): before the call.

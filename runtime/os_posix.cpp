@@ -24,12 +24,16 @@ void restoreHandlers() {
         sigaction(kSignals[k], &gPrevious[k], nullptr);
 }
 
-// Tell the hook, put the previous handlers back and raise the signal
-// again: the host sees the crash it would have seen.
-void crashed(int sig) {
+// Tell the hook and put the previous handlers back: the host sees the
+// crash it would have seen. A fault of the processor's (a bad address, a
+// division by zero) happens again when this handler returns, so the host's
+// handler sees it as it was, its address included; a signal sent (abort,
+// kill, raise) is raised again.
+void crashed(int sig, siginfo_t *info, void *) {
     restoreHandlers();
     if (gHook) gHook(Crash::signal, sig);
-    raise(sig); // pending until this handler returns, then the previous action
+    if (!info || info->si_code <= 0 || sig == SIGABRT)
+        raise(sig); // pending until this handler returns, then the previous action
 }
 
 // The loaded object whose segments hold an address (dl_iterate_phdr is as
@@ -98,8 +102,8 @@ void catchCrashes(void (*hook)(Crash, long long)) {
     }
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = crashed;
-    sa.sa_flags = SA_ONSTACK;
+    sa.sa_sigaction = crashed;
+    sa.sa_flags = SA_ONSTACK | SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
     for (size_t k = 0; k < kNumSignals; ++k)
         sigaction(kSignals[k], &sa, &gPrevious[k]);

@@ -147,3 +147,110 @@ TEST_F(Units, NaNAndInfinityTravelThrough) {
 }
 
 } // namespace
+
+// ---- the factors against physics ---------------------------------------------------
+
+// Physical constants, written out apart from the table: the international
+// calorie (4.1868 J), the inch and the foot, the avoirdupois pound, and the
+// BTU as 1055.06 J (the code names no definition; this one fits its
+// factors best, the international 1055.05585 J leaves BTU/(s*ft*F) 2.4e-5
+// off).
+constexpr double kCal = 4.1868, kBtu = 1055.06 / kCal; // in cal
+constexpr double kIn = 2.54, kFt = 12 * kIn, kMin = 60.0, kLb = 453.59237;
+constexpr double kPerF = 1.8; // a temperature difference of 1 K is 1.8 F
+
+// The table gives its factors to five significant digits (0.0023885 for
+// 1/418.68): each lies within 2.1e-5 of physics, and a change in a fourth
+// digit moves it by 1e-4 or more.
+constexpr double kFiveDigits = 2.5e-5;
+// Its pound is 453.515 g, 1.7e-4 below 453.59237 g (lb/s and lb/min).
+constexpr double kTablePound = 2e-4;
+
+TEST_F(Units, EveryNonInternalFactorMatchesPhysics) {
+    const struct {
+        int code;
+        int *selector;
+        int unit;
+        double physics; // one user unit in internal units
+        double tolerance = kFiveDigits;
+    } cases[] = {
+        // cm
+        {0, &user_unit_coor, 1, 100.0},
+        {0, &user_unit_coor, 3, 0.1},
+        {0, &user_unit_coor, 4, kFt},
+        {0, &user_unit_coor, 5, kIn},
+        // cal/(s*cm*K)
+        {3, &user_unit_thermalconductivity, 1, 1 / kCal / 100},
+        {3, &user_unit_thermalconductivity, 3, 10.0},
+        {3, &user_unit_thermalconductivity, 4, kBtu / kFt * kPerF},
+        {3, &user_unit_thermalconductivity, 5, kBtu / kIn * kPerF},
+        {3, &user_unit_thermalconductivity, 6, 1 / kMin},
+        {3, &user_unit_thermalconductivity, 7, kBtu / kFt * kPerF / kMin},
+        {3, &user_unit_thermalconductivity, 8, kBtu / kIn * kPerF / kMin},
+        // s
+        {4, &user_unit_time, 2, kMin},
+        // cal/(s*cm2)
+        {6, &user_unit_heatflux, 1, 1 / kCal / 1e4},
+        {6, &user_unit_heatflux, 3, 100.0},
+        {6, &user_unit_heatflux, 4, kBtu / (kFt * kFt)},
+        {6, &user_unit_heatflux, 5, kBtu / (kIn * kIn)},
+        {6, &user_unit_heatflux, 6, 1 / kMin},
+        {6, &user_unit_heatflux, 7, kBtu / (kFt * kFt) / kMin},
+        {6, &user_unit_heatflux, 8, kBtu / (kIn * kIn) / kMin},
+        // cal/(s*cm2*K); the BTU units per F
+        {7, &user_unit_heattransfercoeff, 1, 1 / kCal / 1e4},
+        {7, &user_unit_heattransfercoeff, 3, 100.0},
+        {7, &user_unit_heattransfercoeff, 4, kBtu / (kFt * kFt) * kPerF},
+        {7, &user_unit_heattransfercoeff, 5, kBtu / (kIn * kIn) * kPerF},
+        {7, &user_unit_heattransfercoeff, 6, 1 / kMin},
+        {7, &user_unit_heattransfercoeff, 7, kBtu / (kFt * kFt) * kPerF / kMin},
+        {7, &user_unit_heattransfercoeff, 8, kBtu / (kIn * kIn) * kPerF / kMin},
+        // cm/s
+        {8, &user_unit_velocity, 1, 100.0},
+        {8, &user_unit_velocity, 3, 0.1},
+        {8, &user_unit_velocity, 4, kFt},
+        {8, &user_unit_velocity, 5, kIn},
+        {8, &user_unit_velocity, 6, 100.0 / kMin},
+        {8, &user_unit_velocity, 7, 1 / kMin},
+        {8, &user_unit_velocity, 8, kFt / kMin},
+        {8, &user_unit_velocity, 9, kIn / kMin},
+        // g/s
+        {13, &user_unit_massflowrate, 1, 1000.0},
+        {13, &user_unit_massflowrate, 3, kLb, kTablePound},
+        {13, &user_unit_massflowrate, 4, 1000.0 / kMin},
+        {13, &user_unit_massflowrate, 5, 1 / kMin},
+        {13, &user_unit_massflowrate, 6, kLb / kMin, kTablePound},
+    };
+    for (const auto &c : cases) {
+        *c.selector = c.unit;
+        const double to = fconvertToCGS(c.code, 1.0), from = fconvertFromCGS(c.code, 1.0);
+        EXPECT_NEAR(to / c.physics, 1.0, c.tolerance) << c.code << "/" << c.unit;
+        EXPECT_NEAR(from * c.physics, 1.0, c.tolerance) << c.code << "/" << c.unit;
+        *c.selector = 0;
+    }
+    // The pound's two rows, loose against physics, agree with each other.
+    user_unit_massflowrate = 6;
+    const double perMinute = fconvertToCGS(13, kMin);
+    user_unit_massflowrate = 3;
+    EXPECT_NEAR(perMinute / fconvertToCGS(13, 1.0), 1.0, 1e-6);
+}
+
+// The temperature scales: 1 C is 1 K, 1 F and 1 R are 1/1.8 K, 0 R is
+// 0 K, and water freezes at 0 C and 32 F alike (273.0 K here; physics says
+// 273.15, the system's offset is 273.0).
+TEST_F(Units, TemperatureScalesMatchPhysics) {
+    const struct {
+        int unit;
+        double degree, freezing; // one degree in K; water's freezing point in the unit
+    } cases[] = {{2, 1.0, 0.0}, {3, 1 / kPerF, 32.0}, {4, 1 / kPerF, 273.0 * kPerF}};
+    for (const auto &c : cases) {
+        user_unit_temp = c.unit;
+        EXPECT_NEAR(fconvertToCGS(-1, c.freezing + 100) - fconvertToCGS(-1, c.freezing),
+                    100 * c.degree, 1e-9)
+            << c.unit;
+        EXPECT_NEAR(fconvertToCGS(-1, c.freezing), 273.0, 1e-9) << c.unit;
+        EXPECT_NEAR(fconvertFromCGS(-1, 273.0 + 50 * c.degree), c.freezing + 50, 1e-9) << c.unit;
+    }
+    user_unit_temp = 4;
+    EXPECT_EQ(fconvertToCGS(-1, 0.0), 0.0);
+}

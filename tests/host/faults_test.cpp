@@ -178,24 +178,41 @@ TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
         vhost::ResultShape::values(vhost::WorkerKind::Entry, 1, 2, 2, 3);
     ASSERT_EQ(shape.count, 16);
     using H = vhost::ResultHeader;
+    // Each spoiled field, with the reason the refusal gives.
     struct Case {
         const char *what;
         void (*spoil)(H &);
         int64_t sizeChange;
+        const char *reason;
     } cases[] = {
-        {"as written", [](H &) {}, 0},
-        {"magic", [](H &h) { h.magic[0] = 'X'; }, 0},
-        {"node count", [](H &h) { h.nnod = 9; }, 0},
-        {"value count", [](H &h) { h.count = 1 << 30; }, 0},
-        {"state", [](H &h) { h.state = 9; }, 0},
-        {"phase", [](H &h) { h.phase = -1; }, 0},
-        {"node", [](H &h) { h.node = 9; }, 0},
-        {"step", [](H &h) { h.step = 3; }, 0},
-        {"calls", [](H &h) { h.calls = -1; }, 0},
-        {"seconds", [](H &h) { h.seconds = std::numeric_limits<double>::quiet_NaN(); }, 0},
-        {"array", [](H &h) { h.modifiedArray = 1000; }, 0},
-        {"truncated", [](H &) {}, -8},
-        {"longer", [](H &) {}, 8},
+        {"as written", [](H &) {}, 0, ""},
+        {"magic", [](H &h) { h.magic[0] = 'X'; }, 0, "magic"},
+        {"kind", [](H &h) { h.kind = int32_t(vhost::WorkerKind::Order); }, 0, "sizes"},
+        {"entry index", [](H &h) { h.entryIndex = 2; }, 0, "sizes"},
+        {"node count", [](H &h) { h.nnod = 9; }, 0, "sizes"},
+        {"steps", [](H &h) { h.steps = 3; }, 0, "sizes"},
+        {"value count", [](H &h) { h.count = 1 << 30; }, 0, "sizes"},
+        {"state", [](H &h) { h.state = 9; }, 0, "state"},
+        {"state below", [](H &h) { h.state = -1; }, 0, "state"},
+        {"phase", [](H &h) { h.phase = -1; }, 0, "phase"},
+        {"phase beyond", [](H &h) { h.phase = int32_t(vhost::Phase::Unload) + 1; }, 0, "phase"},
+        {"node", [](H &h) { h.node = 9; }, 0, "position"},
+        {"node below", [](H &h) { h.node = -1; }, 0, "position"},
+        {"step", [](H &h) { h.step = 3; }, 0, "position"},
+        {"step below", [](H &h) { h.step = -1; }, 0, "position"},
+        {"calls", [](H &h) { h.calls = -1; }, 0, "counters"},
+        {"seconds", [](H &h) { h.seconds = std::numeric_limits<double>::quiet_NaN(); }, 0,
+         "counters"},
+        {"seconds below", [](H &h) { h.seconds = -1; }, 0, "counters"},
+        {"processor seconds", [](H &h) { h.cpuSeconds = std::numeric_limits<double>::infinity(); },
+         0, "counters"},
+        {"processor seconds below", [](H &h) { h.cpuSeconds = -1; }, 0, "counters"},
+        {"array", [](H &h) { h.modifiedArray = 1000; }, 0, "modified array"},
+        {"array below", [](H &h) { h.modifiedArray = -2; }, 0, "modified array"},
+        {"array entry", [](H &h) { h.modifiedEntry = -1; }, 0, "modified array"},
+        {"exports", [](H &h) { h.exported[3] = vhost::kExportedPlaceholder + 1; }, 0, "exports"},
+        {"truncated", [](H &) {}, -8, "its size"},
+        {"longer", [](H &) {}, 8, "its size"},
     };
     int k = 0;
     for (const Case &c : cases) {
@@ -211,7 +228,12 @@ TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
         ASSERT_EQ(pwrite(static_cast<int>(f), &h, sizeof h, 0), ssize_t(sizeof h));
         vhost::WorkerResult r;
         const bool ok = vhost::readResult(f, shape, r, error);
-        EXPECT_EQ(ok, c.sizeChange == 0 && std::string(c.what) == "as written") << error;
+        EXPECT_EQ(ok, *c.reason == 0) << error;
+        if (*c.reason) {
+            EXPECT_EQ(
+                error.rfind(std::string("the worker's result file is invalid (") + c.reason, 0), 0u)
+                << error;
+        }
         if (ok) {
             EXPECT_EQ(r.values.size(), 16u);
         }

@@ -1,17 +1,22 @@
 /*
 ** hostile.c - entry points that misbehave in the ways the emulator must
-** survive and name: a hang (at a node, or at the first call), a background process holding stdout, a write
+** survive and name: a hang (at a node, or at the first call), a background process holding stdout,
+*a write
 ** into the host's arrays, output before a crash, a flood of output, text
-** on stderr and microstructure indices beyond the model. Which node each
+** on stderr, microstructure indices beyond the model and, on request, a
+** write into a named host array at a chosen step. Which node each
 ** one fails at is fixed, so the reports can be checked.
 */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "getVar.h"
 
-/* The host's coordinates, as the exchange block exports them. */
+/* The host's arrays, as the exchange block exports them. */
 extern double *x_cord;
+extern int *mat_id;
+extern float *el_vol, *t1;
 
 /* Never returns at node 20. */
 double func_density(int node) {
@@ -100,4 +105,28 @@ double func_xtranslation(int node) {
         if (f) fclose(f);
     }
     return 0.0 * node;
+}
+
+/* With VULMORA_TEST_WRITE="<array>:<step>" (x_cord, mat_id, el_vol or t1),
+** reads entry 5 of that host array at every call (so it is filled from
+** the first step on) and writes into it at node 3 of that step; without
+** it, a constant. Steps are counted by calls, every node once a step. */
+double func_vximposed(int node) {
+    static int calls = 0;
+    const char *what = getenv("VULMORA_TEST_WRITE");
+    const char *colon = what ? strchr(what, ':') : NULL;
+    const int step = calls++ / getNnod() + 1;
+    volatile double seen = 0.0;
+    if (!colon) return 0.0;
+    if (!strncmp(what, "x_cord:", 7)) seen = x_cord[5];
+    if (!strncmp(what, "mat_id:", 7)) seen = mat_id[5];
+    if (!strncmp(what, "el_vol:", 7)) seen = el_vol[5];
+    if (!strncmp(what, "t1:", 3)) seen = t1[5];
+    (void)seen;
+    if (node != 3 || atoi(colon + 1) != step) return 0.0;
+    if (!strncmp(what, "x_cord:", 7)) x_cord[5] = -1.0;
+    if (!strncmp(what, "mat_id:", 7)) mat_id[5] = 99;
+    if (!strncmp(what, "el_vol:", 7)) el_vol[5] = -1.0f;
+    if (!strncmp(what, "t1:", 3)) t1[5] = -1.0f;
+    return 0.0;
 }

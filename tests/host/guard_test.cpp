@@ -1,0 +1,99 @@
+// guard_test.cpp - user code that writes into the host's arrays: the
+// write must fault in the call that made it and be named, whether the
+// array was filled ahead of the calls (--fill-all, a capture) or on its
+// first read in an earlier step (the mesh, filled once, at step 2 and
+// later).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "hostlib/host_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A private folder for the states a capture saves, removed at the end.
+struct StateFolder {
+    fs::path path;
+    StateFolder() {
+        std::string t = (fs::temp_directory_path() / "vulmora-guard-XXXXXX").string();
+        path = mkdtemp(t.data());
+    }
+    ~StateFolder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+// Run func_vximposed of the hostile library over three steps with `options`
+// and the environment `env`.
+vtest::HostResult runWriter(const std::string &options, const std::string &env) {
+    return vtest::runHost(VULMORA_HOST_EXE,
+                          std::string("--library '") + HOSTLIB_HOSTILE +
+                              "' --nodes-per-side 5 --steps 3 --materials all --functions "
+                              "vximposed --no-output " +
+                              options,
+                          env);
+}
+
+} // namespace
+
+// Each way of filling the arrays, each kind of array (coordinates, the
+// elements' materials and volumes, a field): the write is reported at the
+// step and node where it happened, with the entry written.
+TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
+    StateFolder states;
+    const std::string capture = "VULMORA_CAPTURE='" + states.path.string() + "' ";
+    const struct {
+        const char *how;
+        std::string options, env;
+        const char *array;
+        int step;
+    } cases[] = {
+        {"filled ahead", "--fill-all", "", "x_cord", 1},
+        {"filled ahead", "--fill-all", "", "mat_id", 1},
+        {"filled ahead", "--fill-all", "", "el_vol", 2},
+        {"filled ahead", "--fill-all", "", "t1", 1},
+        {"filled ahead", "--fill-all", "", "t1", 3},
+        {"captured", "", capture, "x_cord", 1},
+        {"captured", "", capture, "el_vol", 1},
+        {"captured", "", capture, "t1", 2},
+        {"filled on first read", "", "", "x_cord", 2},
+        {"filled on first read", "", "", "mat_id", 3},
+        {"filled on first read", "", "", "el_vol", 2},
+        {"filled on first read", "", "", "t1", 2},
+    };
+    for (const auto &c : cases) {
+        const std::string write = std::string(c.array) + ":" + std::to_string(c.step);
+        const vtest::HostResult r = runWriter(c.options, c.env + "VULMORA_TEST_WRITE=" + write);
+        const std::string report = "func_vximposed: modified the host's array " +
+                                   std::string(c.array) + " (entry 5) at step " +
+                                   std::to_string(c.step) + ", node 3;";
+        EXPECT_EQ(r.status, 1) << c.how << ", " << write << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(report), std::string::npos)
+            << c.how << ", " << write << ": no \"" << report << "\"\n"
+            << r.out;
+    }
+    // The captured runs saved the state of the call, as a crash.
+    size_t saved = 0;
+    for (const auto &e : fs::directory_iterator(states.path))
+        saved += e.path().filename().string().find("-vximposed-crash.vstate") != std::string::npos;
+    EXPECT_EQ(saved, 3u);
+}
+
+// Without a write the same runs end well: the reports above come from the
+// writes alone.
+TEST(HostGuard, TheSameRunsWithoutAWriteEndWell) {
+    StateFolder states;
+    for (const char *options : {"--fill-all", ""}) {
+        const vtest::HostResult r = runWriter(options, "VULMORA_CAPTURE='" + states.path.string() +
+                                                           "' VULMORA_TEST_WRITE=t1:9");
+        EXPECT_EQ(r.status, 0) << options << "\n" << r.out << r.err;
+        EXPECT_EQ(r.out.find("modified the host's array"), std::string::npos) << r.out;
+    }
+}
