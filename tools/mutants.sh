@@ -25,31 +25,57 @@ ctest --test-dir "$build" -j2 --timeout 300 >"$work/base.log" 2>&1 ||
     { tail -n 30 "$work/base.log"; echo "the tests fail without any fault"; exit 1; }
 
 survived=0
-while IFS= read -r line; do
-    case $line in '#'* | '') continue ;; esac
-    [ -z "$filter" ] || [[ $line == *"$filter"* ]] || continue
-    file=${line%% ;; *}; rest=${line#* ;; }
-    old=${rest%% ;; *}; rest=${rest#* ;; }
-    new=${rest%% ;; *}; what=${rest#* ;; }
-    count=$(grep -F -o -- "$old" "$src/$file" | wc -l || true)
-    if [ "$count" -ne 1 ]; then
-        echo "stale    $what ($file: the text stands there $count times)"
-        survived=1
-        continue
-    fi
-    cp "$src/$file" "$work/original"
-    content=$(cat "$src/$file"; printf x)
-    content=${content%x}
-    printf '%s' "${content/"$old"/"$new"}" >"$src/$file"
+# One fault: its description, then file, old and new text for each place.
+what=""
+places=()
+
+# Put the fault of `places` in, build, test, take it out; say how it went.
+try_fault() {
+    local k file old new count
+    for ((k = 0; k < ${#places[@]}; k += 3)); do
+        file=${places[k]} old=${places[k + 1]}
+        count=$(grep -F -o -- "$old" "$src/$file" | wc -l || true)
+        if [ "$count" -ne 1 ]; then
+            echo "stale    $what ($file: the text stands there $count times)"
+            survived=1
+            return
+        fi
+    done
+    for ((k = 0; k < ${#places[@]}; k += 3)); do
+        file=${places[k]} old=${places[k + 1]} new=${places[k + 2]}
+        cp "$src/$file" "$work/original.$k"
+        content=$(cat "$src/$file"; printf x)
+        content=${content%x}
+        printf '%s' "${content/"$old"/"$new"}" >"$src/$file"
+    done
     if ! cmake --build "$build" -j2 >"$work/build.log" 2>&1; then
         echo "killed   $what (it does not build)"
     elif ctest --test-dir "$build" -j2 --timeout 300 >"$work/test.log" 2>&1; then
-        echo "SURVIVED $what ($file)"
+        echo "SURVIVED $what (${places[0]})"
         survived=1
     else
         echo "killed   $what ($(grep -c 'Failed\|Timeout\|Exception' "$work/test.log" || true) failing)"
     fi
-    cp "$work/original" "$src/$file"
+    for ((k = 0; k < ${#places[@]}; k += 3)); do
+        cp "$work/original.$k" "$src/${places[k]}"
+    done
+}
+
+while IFS= read -r line; do
+    case $line in '#'* | '') continue ;; esac
+    if [[ $line == "+ "* ]]; then
+        [ -n "$what" ] || continue
+        line=${line#+ }
+    else
+        [ -z "$what" ] || try_fault
+        what="" places=()
+        [ -z "$filter" ] || [[ $line == *"$filter"* ]] || continue
+    fi
+    file=${line%% ;; *}; rest=${line#* ;; }
+    old=${rest%% ;; *}; rest=${rest#* ;; }
+    new=${rest%% ;; *}
+    [ -n "$what" ] || what=${rest#* ;; }
+    places+=("$file" "$old" "$new")
 done <tools/mutants.list
-# The last fault's file back as it was, for a clean exit.
+[ -z "$what" ] || try_fault
 exit "$survived"
