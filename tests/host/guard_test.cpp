@@ -97,3 +97,18 @@ TEST(HostGuard, TheSameRunsWithoutAWriteEndWell) {
         EXPECT_EQ(r.out.find("modified the host's array"), std::string::npos) << r.out;
     }
 }
+
+// An array filled while user code runs threads (into fresh pages that take
+// its place) is as read-only as one filled in place.
+TEST(Guard, AnArrayFilledWhileThreadsRunIsReadOnlyToo) {
+    const vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE,
+                       std::string("--library '") + HOSTLIB_POINTS +
+                           "' --nodes-per-side 5 --steps 1 --materials all --functions "
+                           "masssourceflowrate --no-output",
+                       "VULMORA_TEST_WRITE_T1=1");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("func_masssourceflowrate: modified the host's array t1"),
+              std::string::npos)
+        << r.out;
+}

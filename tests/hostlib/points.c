@@ -119,6 +119,9 @@ double func_masssourceflowrate(int node) {
         pthread_join(threads[k], 0);
     for (k = 1; k < 4; ++k)
         if (sums[k] != sums[0]) return -1.0;
+    /* With VULMORA_TEST_WRITE_T1 set, a write into the array the threads
+    ** had filled: it must fault as any write into the host's arrays. */
+    if (getenv("VULMORA_TEST_WRITE_T1")) t1[0] = 1.0f;
     return sums[0];
 }
 
