@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,20 @@ constexpr size_t kLastpSize = VULMORA_LASTP_LEN;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 } // namespace
+
+namespace {
+// Set in a copy of the worker made by user code (see endCopyOnReturn).
+volatile sig_atomic_t gInCopy = 0;
+
+// After every call of user code: a copy of the worker ends here.
+inline void returned() {
+    if (gInCopy) std::_Exit(0);
+}
+} // namespace
+
+void Caller::endCopyOnReturn() {
+    gInCopy = 1;
+}
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
     return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials).selection();
@@ -62,6 +77,7 @@ void Caller::beginStep(int s) {
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);
         lib_.externalcompute(nullptr, s - 1);
+        returned();
         pos_->phase = static_cast<int32_t>(Phase::Between);
     }
 }
@@ -87,11 +103,13 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
         if (local) fillLocal(m, node);
         *cur = node - 1;
         out[node - 1] = f(node);
+        returned();
         if (again) {
             pos_->calls = pos_->calls + 1;
             if (local) fillLocal(m, node);
             *cur = node - 1;
             again[node - 1] = f(node);
+            returned();
         }
     }
     pos_->phase = static_cast<int32_t>(Phase::Between);
@@ -108,6 +126,7 @@ Marks Caller::registration(PropertyFn f) {
     pos_->node = 1;
     pos_->calls = pos_->calls + 1;
     (void)f(1);
+    returned();
     pos_->phase = static_cast<int32_t>(Phase::Between);
     Marks m;
     m.poros = lastp_[VULMORA_LASTP_POROS1] != 0;

@@ -53,6 +53,10 @@ std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o);
 
 class Caller {
   public:
+    // In a copy of the worker that user code made with fork(): from now on
+    // the copy ends, without a word or a write, as soon as a call returns
+    // into the caller, so only the worker itself goes on and writes values.
+    static void endCopyOnReturn();
     Caller(Library &lib, Sample &sample, const Options &o);
     // Where the position of every call is written (the worker's result
     // file); by default a header of the caller's own.

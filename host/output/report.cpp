@@ -62,6 +62,8 @@ std::string statusText(const Outcome &o) {
         return "timed out";
     case Outcome::Modified:
         return "wrote input";
+    case Outcome::Forked:
+        return "forked";
     case Outcome::NotExported:
         return "not exported";
     case Outcome::EmulatorError:

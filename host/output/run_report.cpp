@@ -59,6 +59,11 @@ std::string endingText(const Outcome &e, const Options &o, bool atNode) {
     case Outcome::Modified:
         return ending(e, o.timeLimit) + " " + at +
                "; the host's arrays are input, read-only for user code\n";
+    case Outcome::Forked:
+        return ending(e, o.timeLimit) + " at step " + std::to_string(e.result.forkedStep) +
+               ", node " + std::to_string(e.result.forkedNode) +
+               "; the copy was ended when the call returned in it, but in the solver it would "
+               "go on as a second solver: start a program with posix_spawn or system instead\n";
     default:
         return ending(e, o.timeLimit) + "\n";
     }

@@ -102,6 +102,11 @@ bool faultsReachResolver();
 void catchInterrupts();
 int interrupted();
 
+// Whenever this process is copied by fork() (not by posix_spawn or system,
+// which start a program): call `before` in it just before, and `child` in
+// the copy. Windows has no such copies: nothing is registered there.
+void onFork(void (*before)(), void (*child)());
+
 // In the bench: say that this process's workers are to end with it (it
 // records its process id in the environment they inherit).
 void markWorkersParent();

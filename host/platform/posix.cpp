@@ -243,6 +243,10 @@ namespace {
 constexpr const char *kParentVariable = "VULMORA_HOST_PARENT";
 } // namespace
 
+void onFork(void (*before)(), void (*child)()) {
+    pthread_atfork(before, nullptr, child);
+}
+
 void markWorkersParent() {
     setenv(kParentVariable, std::to_string(getpid()).c_str(), 1);
 }

@@ -215,6 +215,8 @@ void catchInterrupts() {
     SetConsoleCtrlHandler(consoleEvent, TRUE);
 }
 
+void onFork(void (*)(), void (*)()) {}
+
 // Workers are in the bench's job object, which ends them with it.
 void markWorkersParent() {}
 bool endWithParent() {

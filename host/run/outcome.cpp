@@ -41,6 +41,8 @@ std::string ending(const Outcome &e, double timeLimit) {
     case Outcome::Modified:
         return "modified the host's array " + std::string(kGuardedArrays[r.modifiedArray]) +
                " (entry " + std::to_string(r.modifiedEntry) + ")";
+    case Outcome::Forked:
+        return "made a copy of its process (fork)";
     default:
         return e.detail.empty() ? "failed" : e.detail;
     }
@@ -86,6 +88,7 @@ void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome 
                    " " + where(res);
     } else {
         r.status = userEnding(w, r);
+        if (r.status == Outcome::Ok && res.forkedStep > 0) r.status = Outcome::Forked;
     }
 }
 

@@ -20,6 +20,7 @@ struct Outcome {
         Crashed,  // died of a signal or exception inside user code
         TimedOut, // a call took longer than --time-limit
         Modified, // wrote into one of the host's arrays
+        Forked,   // made a copy of its process (fork) that went on past the call
         NotExported,
         Error,         // the worker's result cannot be used
         EmulatorError, // the emulator's own failure, not the library's

@@ -90,6 +90,9 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
         h.cpuSeconds < 0)
         return bad("counters");
+    if (h.forkedStep < 0 || h.forkedStep > shape.steps || h.forkedNode < 0 ||
+        h.forkedNode > shape.nnod)
+        return bad("fork position");
     if (h.modifiedArray < -1 || h.modifiedArray >= static_cast<int32_t>(kNumGuarded) ||
         h.modifiedEntry < 0)
         return bad("modified array");
@@ -119,6 +122,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.step = h.step, r.node = h.node;
     r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
+    r.forkedStep = h.forkedStep, r.forkedNode = h.forkedNode;
     r.exported.assign(std::size(kEntryPoints), 0);
     for (size_t k = 0; k < r.exported.size(); ++k) {
         if (h.exported[k] > kExportedPlaceholder) {

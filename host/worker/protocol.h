@@ -70,14 +70,15 @@ struct ResultHeader {
     volatile int32_t phase;
     volatile int32_t step, node;
     volatile int64_t calls;
-    double seconds;        // time spent inside user calls
-    double cpuSeconds;     // the same in the worker's processor time
-    int32_t modifiedArray; // -1, or the index of the host array written to
-    int32_t pad0;
+    double seconds;                    // time spent inside user calls
+    double cpuSeconds;                 // the same in the worker's processor time
+    int32_t modifiedArray;             // -1, or the index of the host array written to
+    int32_t forkedStep;                // 0, or the step at which user code forked the worker
     int64_t modifiedEntry;             // the entry of that array
     uint8_t exported[kMaxEntryPoints]; // Survey: kNotExported, kExported, ...
     uint8_t exportsExternal;           // Survey: func_externalcompute exported
-    uint8_t pad1[7];
+    uint8_t pad1[3];
+    int32_t forkedNode; // and the node
     char mechName[101], mechUnit[21];
     char message[512];
 };
@@ -85,7 +86,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '4'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '5'};
 
 // What the parent expects of one worker's file. An entry point's values
 // are those of the selected nodes only (`materials`, as --materials), in
@@ -121,7 +122,8 @@ struct WorkerResult {
     double seconds = 0, cpuSeconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
-    std::vector<uint8_t> exported; // kNotExported, kExported or kExportedPlaceholder
+    int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
+    std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).

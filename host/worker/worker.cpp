@@ -45,6 +45,20 @@ void onWorkerCrash(const void *address) {
     }
 }
 
+// In the worker, just before user code copies it with fork(): say where,
+// in the worker's file (the copy may never run before it is ended).
+void beforeUserFork() {
+    if (gHeader && !gHeader->forkedStep) {
+        gHeader->forkedNode = gHeader->node;
+        gHeader->forkedStep = gHeader->step > 0 ? gHeader->step : 1;
+    }
+}
+
+// In the copy: end it as soon as its call returns into the worker.
+void onUserFork() {
+    Caller::endCopyOnReturn();
+}
+
 // A fixed text field of the header, NUL-terminated; `text` is read up to
 // its first NUL or the field's size, whichever comes first.
 template <size_t N> void setText(char (&field)[N], const char *text) {
@@ -320,6 +334,9 @@ int runWorker(const Options &o) {
         worker.survey();
         return code(ExitStatus::Ok);
     }
+    // The survey makes copies of itself for first calls; an entry point's
+    // worker makes none, so a copy of it is user code's.
+    platform::onFork(beforeUserFork, onUserFork);
     if (!worker.setUp() || !worker.evaluate()) return code(ExitStatus::WorkerSetup);
     return code(ExitStatus::Ok);
 }

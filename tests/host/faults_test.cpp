@@ -210,6 +210,8 @@ TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
         {"array", [](H &h) { h.modifiedArray = 1000; }, 0, "modified array"},
         {"array below", [](H &h) { h.modifiedArray = -2; }, 0, "modified array"},
         {"array entry", [](H &h) { h.modifiedEntry = -1; }, 0, "modified array"},
+        {"fork step", [](H &h) { h.forkedStep = 99; }, 0, "fork position"},
+        {"fork node below", [](H &h) { h.forkedNode = -1; }, 0, "fork position"},
         {"exports", [](H &h) { h.exported[3] = vhost::kExportedPlaceholder + 1; }, 0, "exports"},
         {"truncated", [](H &) {}, -8, "its size"},
         {"longer", [](H &) {}, 8, "its size"},
@@ -446,6 +448,25 @@ TEST(HostFaults, AnInterruptedReplayLeavesNothing) {
     EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
     EXPECT_TRUE(tmp.empty()) << "the replay's folder is left";
     EXPECT_FALSE(processWith(worker)) << "the replay's worker is left";
+}
+
+// User code that forks is reported where it forked, and its values (which
+// the copy returning into the worker could have mixed into) are not kept.
+TEST(HostFaults, AForkInUserCodeIsReportedAndItsValuesAreNotKept) {
+    TempDir out("fork-out");
+    const fs::path results = out.path / "results";
+    const std::string args = lib(HOSTLIB_HOSTILE) +
+                             "--nodes-per-side 4 --steps 2 --materials all --no-plots "
+                             "--functions vyimposed --output '" +
+                             results.string() + "'";
+    const vtest::HostResult plain = vtest::runHost(VULMORA_HOST_EXE, args);
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    const vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, args, "VULMORA_TEST_FORK=1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(says(r, "func_vyimposed: made a copy of its process (fork) at step 1, node 3; "))
+        << r.out;
+    const std::string values = vtest::slurp(results / "vyimposed.values");
+    EXPECT_TRUE(values.empty()) << "a forked entry point's values are not kept";
 }
 
 // ---- the output folder ---------------------------------------------------------------

@@ -9,6 +9,7 @@
 */
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <string.h>
 
 #include "getVar.h"
@@ -35,6 +36,17 @@ double func_masssourceflowrate(int node) {
     while (forever) {
     }
     return 0.5;
+}
+
+/* With VULMORA_TEST_FORK set, forks the process at node 3 of its first
+** step; the copy returns 99 into whatever called it, the original 1. */
+double func_vyimposed(int node) {
+    static int forked = 0;
+    if (node == 3 && !forked && getenv("VULMORA_TEST_FORK")) {
+        forked = 1;
+        if (fork() == 0) return 99.0;
+    }
+    return 1.0;
 }
 
 /* Leaves a process behind that holds the worker's stdout for 30 s. */
