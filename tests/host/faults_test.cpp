@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -96,6 +97,15 @@ bool waitForEntry(const fs::path &dir) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+// True once `done` holds, checked every 20 ms for up to 20 s: the test waits
+// for the event it is about, however busy the machine is.
+bool waitUntil(const std::function<bool()> &done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
 }
 
 int exitStatus(pid_t pid) {
@@ -370,10 +380,8 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
         EXPECT_TRUE(out.empty()) << "results or a partial folder are left";
         // A killed worker's group may take a moment to die once the bench
         // has gone: wait for that, with a generous deadline.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (processWith(tmp.path.string()) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_FALSE(processWith(tmp.path.string())) << "a worker is left";
+        EXPECT_TRUE(waitUntil([&] { return !processWith(tmp.path.string()); }))
+            << "a worker is left";
     }
 }
 
@@ -388,17 +396,11 @@ TEST(HostFaults, AKilledBenchLeavesNoWorkerAndTheNextRunClearsUp) {
                    "--functions", "density", "--time-limit", "0", "--output", results.string()},
                   tmp.path);
     // Until func_density's worker runs (it never returns at node 20).
-    const auto until = [](const std::function<bool()> &done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return done();
-    };
     const std::string worker = tmp.path.string() + "/vulmora-host-";
-    ASSERT_TRUE(until([&] { return processWith(worker) && processWith("density.bin"); }));
+    ASSERT_TRUE(waitUntil([&] { return processWith(worker) && processWith("density.bin"); }));
     kill(pid, SIGKILL);
     exitStatus(pid);
-    EXPECT_TRUE(until([&] { return !processWith(tmp.path.string()); })) << "a worker is left";
+    EXPECT_TRUE(waitUntil([&] { return !processWith(tmp.path.string()); })) << "a worker is left";
     // What it left, made older than a run could be that is still starting.
     std::vector<fs::path> left;
     for (const fs::path &dir : {tmp.path, out.path})
@@ -440,10 +442,8 @@ TEST(HostFaults, AnInterruptedReplayLeavesNothing) {
                            "density", "--node", "20"},
                           tmp.path);
     const std::string worker = tmp.path.string() + "/vulmora-replay-";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!processWith(worker) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(processWith(worker)) << "the replay's worker never started";
+    ASSERT_TRUE(waitUntil([&] { return processWith(worker); }))
+        << "the replay's worker never started";
     kill(pid, SIGTERM);
     EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
     EXPECT_TRUE(tmp.empty()) << "the replay's folder is left";

@@ -15,11 +15,13 @@
 #include <vector>
 
 #include "hostlib/host_run.h"
+#include "hostlib/vtu_arrays.h"
 #include "output/report.h"
 #include "model/sample.h"
 
 namespace fs = std::filesystem;
 using vhost::Outcome;
+using vtest::binaryArray;
 
 namespace {
 
@@ -34,41 +36,6 @@ std::vector<std::string> split(const std::string &s, char sep) {
         out.push_back(f);
     if (!s.empty() && s.back() == sep) out.emplace_back();
     return out;
-}
-
-// The values of the binary DataArray called `name` (base64 of a 64-bit
-// byte count and the little-endian values) as type T; empty when missing
-// or when the count does not match the data.
-template <class T = double>
-std::vector<T> binaryArray(const std::string &vtu, const std::string &name) {
-    size_t at = vtu.find("Name=\"" + name + "\"");
-    if (at == std::string::npos) return {};
-    size_t from = vtu.find('\n', at) + 1, to = vtu.find('\n', from);
-    std::vector<unsigned char> raw;
-    uint32_t acc = 0;
-    int bits = 0;
-    for (size_t i = from; i < to && vtu[i] != '='; ++i) {
-        const char c = vtu[i];
-        const int d = c >= 'A' && c <= 'Z'   ? c - 'A'
-                      : c >= 'a' && c <= 'z' ? c - 'a' + 26
-                      : c >= '0' && c <= '9' ? c - '0' + 52
-                      : c == '+'             ? 62
-                                             : 63;
-        acc = (acc << 6) | uint32_t(d);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            raw.push_back(static_cast<unsigned char>(acc >> bits));
-        }
-    }
-    if (raw.size() < 8) return {};
-    uint64_t bytes = 0;
-    for (int b = 7; b >= 0; --b)
-        bytes = bytes << 8 | raw[size_t(b)];
-    if (raw.size() != 8 + bytes || bytes % sizeof(T)) return {};
-    std::vector<T> v(bytes / sizeof(T));
-    std::memcpy(v.data(), raw.data() + 8, bytes);
-    return v;
 }
 
 // True when every element is closed in order (a well-formedness check for
@@ -157,10 +124,8 @@ TEST(HostReport, PrintedTextIsEscapedAndCutToItsTail) {
 // the report's lines; then it is escaped whole.
 TEST(HostReport, PathsWithControlCharactersAreShownEscaped) {
     const std::pair<std::string, std::string> cases[] = {
-        {"/tmp/out", "/tmp/out"},
-        {"/tmp/a b/'q'/\\x", "/tmp/a b/'q'/\\x"},
-        {"/tmp/a\nb", R"("/tmp/a\nb")"},
-        {"/tmp/\x1b[2Jx", R"("/tmp/\x1b[2Jx")"},
+        {"/tmp/out", "/tmp/out"},        {"/tmp/a b/'q'/\\x", "/tmp/a b/'q'/\\x"},
+        {"/tmp/a\nb", R"("/tmp/a\nb")"}, {"/tmp/\x1b[2Jx", R"("/tmp/\x1b[2Jx")"},
         {"/tmp/\x7f", R"("/tmp/\x7f")"},
     };
     for (const auto &[path, shown] : cases)
