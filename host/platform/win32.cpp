@@ -293,6 +293,24 @@ struct Child {
     RunResult res;
 };
 
+// A failure to start a process that may pass when tried again: the system
+// was short of memory or handles for a moment (an emulated system also
+// reports a busy server as an internal error). A missing or bad program
+// is not retried.
+static bool transientStartError(DWORD code) {
+    switch (code) {
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_COMMITMENT_LIMIT:
+    case ERROR_INTERNAL_ERROR:
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // CreateProcess, suspended until it is in a job object of its own, with
 // stdout and stderr on anonymous pipes whose read ends stay here; false
 // (reason in res.error) when it cannot be started.
@@ -322,9 +340,15 @@ bool spawnChild(const std::vector<std::string> &args, Child &c) {
     PROCESS_INFORMATION pi{};
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
-    BOOL ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                             nullptr, nullptr, &si, &pi);
-    DWORD createError = ok ? 0 : GetLastError();
+    BOOL ok = FALSE;
+    DWORD createError = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) Sleep(250u << attempt);
+        ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &si, &pi);
+        createError = ok ? 0 : GetLastError();
+        if (ok || !transientStartError(createError)) break;
+    }
     CloseHandle(writeEnd[0]);
     CloseHandle(writeEnd[1]);
     if (si.hStdInput) CloseHandle(si.hStdInput);
