@@ -19,6 +19,7 @@
 #include "../runtime/messages.h"
 #include "../runtime/stop.h"
 #include "../runtime/capture.h"
+#include "vulmora_probe.h"
 
 #include <cstddef>
 
@@ -143,9 +144,12 @@ double lookUp(Kind kind, int i) {
         return 1.0;
     case kModeNodal:
         return valueOf(kind, i);
-    case kModeLocal:
+    case kModeLocal: {
         checkTableIndex(kind, i);
-        return loc_micro[kFirstValue[kind] + static_cast<std::size_t>(lastp()[entry])];
+        const double v = loc_micro[kFirstValue[kind] + static_cast<std::size_t>(lastp()[entry])];
+        if (v != v) vulmora_probe_local_nan(v);
+        return v;
+    }
     default: // the texts go straight in as formats, so each call names its own
         if (kind == kConstituent) vulmora_stop(VULMORA_MSG_FRACTION_MODE);
         vulmora_stop(VULMORA_MSG_MICRO_MODE);
@@ -180,6 +184,7 @@ double defectValue(int d) {
         return static_cast<double>(f_vol1[cur_node]);
     case kModeLocal:
         if (d == kFvol) vulmora_stop(VULMORA_MSG_FVOL_LOCAL);
+        if (loc_poro != loc_poro) vulmora_probe_local_nan(loc_poro);
         return loc_poro;
     default:
         vulmora_stop(VULMORA_MSG_DEFECT_MODE);

@@ -44,3 +44,12 @@ extern "C" void vulmora_probe_note(int event) {
     if (gState == 0) lookForTheEmulator();
     if (gState == 1 && event >= 0 && event < VULMORA_PROBE_EVENTS) ++gProbe->counts[event];
 }
+
+extern "C" void vulmora_probe_local_nan(double value) {
+    unsigned long long bits;
+    memcpy(&bits, &value, sizeof bits);
+    if ((bits & VULMORA_PROBE_UNMARKED_MASK) != VULMORA_PROBE_UNMARKED_TAG) return;
+    if (gState == 0) lookForTheEmulator();
+    if (gState != 1) return;
+    if (gProbe->counts[VULMORA_PROBE_UNMARKED]++ == 0) gProbe->first_unmarked = bits;
+}

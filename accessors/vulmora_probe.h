@@ -3,7 +3,8 @@
 **
 ** Under the emulator, the accessors count the answers that are silently
 ** wrong: a number out of range read as 0, a nodNum that found no node, a
-** field the host left unset read as 0. The library learns that it runs
+** field the host left unset read as 0, a local-mode read of a quantity the
+** registration call did not mark (a NaN the model may hide). The library learns that it runs
 ** under the emulator from its environment only (VULMORA_PROBE_ENV names an
 ** open file descriptor whose first page holds, at VULMORA_PROBE_OFFSET, a
 ** struct vulmora_probe with the magic); the exported surface is the same
@@ -22,12 +23,21 @@ enum {
     VULMORA_PROBE_OUT_OF_RANGE = 0, /* an accessor's number out of range: 0 returned */
     VULMORA_PROBE_NODNUM_MISS = 1,  /* nodNum / nodNumFixed found no node */
     VULMORA_PROBE_UNSET_FIELD = 2,  /* a field the host did not set read as 0 */
-    VULMORA_PROBE_EVENTS = 3
+    VULMORA_PROBE_UNMARKED = 3,     /* a local-mode read of a quantity not registered */
+    VULMORA_PROBE_EVENTS = 4
 };
+
+/* The emulator fills the local-mode slots of the quantities a registration
+   call did not mark with quiet NaNs carrying this tag in their upper bits
+   (the kind and index below it), so a read of one can be told apart from a
+   NaN the model itself gives. */
+#define VULMORA_PROBE_UNMARKED_TAG 0x7ff8000056000000ULL
+#define VULMORA_PROBE_UNMARKED_MASK 0x7fffffffff000000ULL
 
 struct vulmora_probe {
     char magic[8];
     unsigned long long counts[VULMORA_PROBE_EVENTS];
+    unsigned long long first_unmarked; /* the bits of the first such NaN read */
 };
 
 #ifdef __cplusplus
@@ -35,6 +45,8 @@ extern "C" {
 #endif
 /* Count one event (hidden: library-internal). */
 void vulmora_probe_note(int event);
+/* A NaN read in local mode: counted when it is the emulator's tagged one. */
+void vulmora_probe_local_nan(double value);
 #ifdef __cplusplus
 }
 #endif

@@ -178,7 +178,7 @@ void Caller::fillLocal(const Marks &m, int node) {
 
 // Quiet NaNs with a payload: a tag, the kind and the index.
 namespace {
-constexpr uint64_t kUnmarkedTag = 0x7ff8'0000'5600'0000ull;
+constexpr uint64_t kUnmarkedTag = VULMORA_PROBE_UNMARKED_TAG;
 }
 
 double unmarkedNaN(Unmarked kind, int index) {
@@ -193,7 +193,7 @@ bool decodeUnmarked(double x, Unmarked &kind, int &index) {
     uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     bits &= ~(1ull << 63); // arithmetic may flip the sign
-    if ((bits & ~0xffffffull) != kUnmarkedTag) return false;
+    if ((bits & VULMORA_PROBE_UNMARKED_MASK) != kUnmarkedTag) return false;
     const uint32_t k = static_cast<uint32_t>(bits >> 16) & 0xff;
     index = static_cast<int>(bits & 0xffff);
     if (k > 2) return false;

@@ -52,6 +52,8 @@ std::string statusText(const Outcome &o) {
         return "ok";
     case Outcome::NonFinite:
         return "non-finite";
+    case Outcome::Unmarked:
+        return "unmarked read";
     case Outcome::Placeholder:
         return "placeholder";
     case Outcome::Stopped:

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "checks/check.h"
 #include "cli/materials.h"
@@ -27,6 +28,12 @@ std::string rerun(const Options &o, const std::string &name, int node, int step)
     return c;
 }
 
+// Why a quantity read in local mode but not in the registration call is wrong.
+constexpr const char *kUnmarkedAdvice =
+    "the registration call (location = -1) did not read it, so the solver gives it no slot and "
+    "the function would read another quantity's value; read every quantity in registration "
+    "mode, in every branch";
+
 // The first line of a non-finite result, with the tagged NaN of local mode
 // explained; its node and step.
 std::string nonFiniteText(const Outcome &e) {
@@ -38,11 +45,24 @@ std::string nonFiniteText(const Outcome &e) {
     Unmarked kind;
     int index = 0;
     if (decodeUnmarked(e.badValue, kind, index))
-        t += "  the NaN is the one local mode returns for " + unmarkedName(kind, index) +
-             ": the registration call (location = -1) did not read it, so the solver gives it no "
-             "slot and the function would read another quantity's value; read every quantity in "
-             "registration mode, in every branch\n";
+        t += "  the NaN is the one local mode returns for " + unmarkedName(kind, index) + ": " +
+             kUnmarkedAdvice + "\n";
     return t;
+}
+
+// A local-mode read of an unmarked quantity whose NaN the function hid.
+std::string unmarkedText(const Outcome &e) {
+    const uint64_t n = e.result.silent[VULMORA_PROBE_UNMARKED];
+    double first;
+    std::memcpy(&first, &e.result.firstUnmarked, sizeof first);
+    Unmarked kind;
+    int index = 0;
+    std::string what = "a quantity";
+    if (decodeUnmarked(first, kind, index)) what = unmarkedName(kind, index);
+    return "read " + what + " in local mode" +
+           (n > 1 ? " (" + std::to_string(n) + " such reads in all)" : "") +
+           " and turned the NaN it got into a number (a clamp or a NaN test?): " + kUnmarkedAdvice +
+           "\n";
 }
 
 // What a failed worker did and where, on one line.
@@ -82,6 +102,8 @@ std::string problemText(const Outcome &e, const Options &o, Sample &sample, User
     if (e.status == Outcome::NonFinite) {
         t += nonFiniteText(e);
         node = e.badNode, step = e.badStep;
+    } else if (e.status == Outcome::Unmarked) {
+        return t + unmarkedText(e);
     } else if (e.status == Outcome::Stopped || e.status == Outcome::Crashed ||
                e.status == Outcome::TimedOut || e.status == Outcome::Modified) {
         t += endingText(e, o, atNode);
@@ -123,22 +145,13 @@ std::string printedText(const std::vector<Outcome> &outcomes, bool files) {
 
 // Answers the accessors gave silently wrong, as the library counted them.
 std::string silentText(const std::vector<Outcome> &outcomes) {
-    static constexpr struct {
-        int event;
-        const char *text;
-    } kEvents[] = {
-        {VULMORA_PROBE_OUT_OF_RANGE,
-         " accessor calls with a node or element number out of range (they returned 0);"},
-        {VULMORA_PROBE_NODNUM_MISS, " nodNum calls that found no node (they returned 0);"},
-        {VULMORA_PROBE_UNSET_FIELD, " reads of fields the host did not set (they returned 0);"},
-    };
     std::string silent;
     for (const Outcome &e : outcomes) {
         if (!e.hasValues()) continue;
         std::string line;
-        for (const auto &ev : kEvents)
-            if (const uint64_t n = e.result.silent[ev.event])
-                line += " " + std::to_string(n) + ev.text;
+        for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
+            if (const uint64_t n = e.result.silent[k])
+                line += " " + std::to_string(n) + " " + kSilentAnswers[k] + ";";
         if (line.empty()) continue;
         line.back() = '\n';
         silent += "func_" + e.name + ":" + line;

@@ -15,6 +15,7 @@ struct Outcome {
     enum Status {
         Ok,
         NonFinite,
+        Unmarked, // values, but local mode read a quantity the registration did not mark
         Placeholder,
         Stopped,  // ended the process (exit, a fatal stop) inside user code
         Crashed,  // died of a signal or exception inside user code
@@ -47,7 +48,7 @@ struct Outcome {
     int badStep = 0, badNode = 0; // first non-finite value, 1-based
     double badValue = 0;
 
-    bool hasValues() const { return status == Ok || status == NonFinite; }
+    bool hasValues() const { return status == Ok || status == NonFinite || status == Unmarked; }
 };
 
 // How the worker `w` ended, from its result file, exit status and output.

@@ -180,7 +180,11 @@ void Run::collect() {
         if (r.status == Outcome::Ok && !r.result.values.empty()) {
             computeStatistics(r, nnod, &nodeMaterial_);
             r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
-            r.failure = r.nonFinite > 0;
+            // A NaN of local mode that the function hid is as wrong in the
+            // solver as one it returns.
+            if (r.status == Outcome::Ok && r.result.silent[VULMORA_PROBE_UNMARKED])
+                r.status = Outcome::Unmarked;
+            r.failure = r.status != Outcome::Ok;
         }
         inCalls_ += r.result.cpuSeconds;
     }

@@ -71,14 +71,10 @@ bool callAt(Library &lib, const std::string &name, PropertyFn f, int node,
     std::fflush(stdout);
     std::printf("  = %.17g\n", v);
     if (counted && counters.read(after)) {
-        static const char *const what[VULMORA_PROBE_EVENTS] = {
-            "accessor calls with a number out of range (returned 0)",
-            "nodNum calls that found no node (returned 0)",
-            "reads of fields the host did not set (returned 0)"};
         for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
             if (after.counts[k] != before.counts[k])
                 std::printf("  silent answers in this call: %llu %s\n",
-                            after.counts[k] - before.counts[k], what[k]);
+                            after.counts[k] - before.counts[k], kSilentAnswers[k]);
     }
     return std::isfinite(v);
 }

@@ -142,6 +142,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     }
     for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
         r.silent[k] = probe.counts[k];
+    r.firstUnmarked = r.silent[VULMORA_PROBE_UNMARKED] ? probe.first_unmarked : 0;
     r.values.clear();
     if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
         r.state == WorkerState::Complete) {

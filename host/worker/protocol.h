@@ -88,6 +88,14 @@ static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize)
 
 constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '5'};
 
+// The answers the accessors give silently wrong, in words, per counter.
+inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
+    "accessor calls with a node or element number out of range (they returned 0)",
+    "nodNum calls that found no node (they returned 0)",
+    "reads of fields the host did not set (they returned 0)",
+    "local-mode reads of quantities the registration call did not mark (they returned NaN)",
+};
+
 // What the parent expects of one worker's file. An entry point's values
 // are those of the selected nodes only (`materials`, as --materials), in
 // node order, step by step; the order check's second calls follow them.
@@ -128,6 +136,7 @@ struct WorkerResult {
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).
     uint64_t silent[VULMORA_PROBE_EVENTS] = {};
+    uint64_t firstUnmarked = 0; // the tagged NaN of the first unmarked local read
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled
     // run's values, then the repeated calls'.
     std::vector<double> values;

@@ -10,6 +10,14 @@ double func_hardeningexponent(int node) {
     return 0.2 + getFraction(0);
 }
 
+/* The same read, its NaN clamped away as an input check would: the value
+** is a number, and in the solver it would be another quantity's. */
+double func_hardeningkinematic1(int node) {
+    double f = node > 1 ? getFraction(1) : getFraction(0);
+    if (!(f >= 0.0)) f = 0.0;
+    return f > 1.0 ? 1.0 : f;
+}
+
 /* The grain size read only past node 1. */
 double func_poissonratio(int node) {
     return node > 1 ? 0.3 + 1e-4 * getMicro(1) : 0.3;
