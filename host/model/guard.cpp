@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "model/sample.h"
@@ -126,6 +127,44 @@ bool InputGuard::fillPending(size_t k) {
         lazyFilled_[j] = true;
     }
     return true;
+}
+
+bool InputGuard::changedBehindGuard(int32_t &array, int64_t &entry) {
+    if (!readOnly_ || !sample_) return false;
+    platform::Span spans[kNumGuarded];
+    for (size_t k = 0; k < kNumGuarded; ++k)
+        spans[k] = {regions_[k].base, regions_[k].base ? pages(regions_[k].bytes) : 0};
+    for (size_t k = platform::writableSpan(spans, kNumGuarded); k < kNumGuarded;
+         k = k + 1 + platform::writableSpan(spans + k + 1, kNumGuarded - k - 1)) {
+        entry = firstChanged(k);
+        if (entry >= 0) return array = static_cast<int32_t>(k), true;
+    }
+    return false;
+}
+
+// The first entry of array k that differs from what the sample fills it
+// with now (its group filled into fresh pages), or -1.
+int64_t InputGuard::firstChanged(size_t k) {
+    const size_t first = k >= kFirstPoints ? kFirstPoints : k;
+    const size_t end = k >= kFirstPoints ? kNumGuarded : k + 1;
+    Sample::FillTargets into;
+    bool ok = true;
+    for (size_t j = first; j < end; ++j) {
+        into.arrays[j - first] = regions_[j].base;
+        into.buffers[j - first] = platform::allocatePages(pages(regions_[j].bytes));
+        ok = ok && into.buffers[j - first];
+    }
+    int64_t changed = -1;
+    if (ok && sample_->fill(regions_[k].base, &into)) {
+        const Region &r = regions_[k];
+        const char *now = r.base, *fresh = static_cast<const char *>(into.buffers[k - first]);
+        for (size_t at = 0; at < r.bytes && changed < 0; at += r.element)
+            if (std::memcmp(now + at, fresh + at, r.element) != 0)
+                changed = static_cast<int64_t>(at / r.element);
+    }
+    for (size_t j = first; j < end; ++j)
+        platform::freePages(into.buffers[j - first], pages(regions_[j].bytes));
+    return changed;
 }
 
 void InputGuard::release() {

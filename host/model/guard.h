@@ -41,6 +41,11 @@ class InputGuard {
     bool protect(Sample &s, bool fieldsPending = false);
     // Make them writable again, before the sample fills the next step.
     void release();
+    // Whether user code made one of the arrays writable again (mprotect)
+    // and changed it: the array and the first entry that differs from a
+    // fresh fill. Between calls only; a writable array left unchanged is
+    // not counted.
+    bool changedBehindGuard(int32_t &array, int64_t &entry);
     // The guarded array holding `address` and the entry there; false when
     // it is none of them. Safe in a signal handler.
     bool locate(const void *address, int32_t &array, int64_t &entry) const;
@@ -66,6 +71,7 @@ class InputGuard {
     static constexpr size_t kFirstField = kMeshArrays, kFirstPoints = kNumGuarded - kPointArrays;
     bool setAccess(size_t first, size_t end, bool readOnly) const;
     bool fillPending(size_t k);
+    int64_t firstChanged(size_t k);
     Region regions_[kNumGuarded];
     Sample *sample_ = nullptr;
     bool readOnly_ = false;

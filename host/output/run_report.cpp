@@ -77,7 +77,10 @@ std::string endingText(const Outcome &e, const Options &o, bool atNode) {
     case Outcome::TimedOut:
         return ending(e, o.timeLimit) + " in one call and was ended, " + at + "\n";
     case Outcome::Modified:
-        return ending(e, o.timeLimit) + " " + at +
+        return ending(e, o.timeLimit) + " " +
+               (e.result.modifiedUnguarded ? "during step " + std::to_string(e.result.step) +
+                                                 ", after making it writable again (mprotect)"
+                                           : at) +
                "; the host's arrays are input, read-only for user code\n";
     case Outcome::Forked:
         return ending(e, o.timeLimit) + " at step " + std::to_string(e.result.forkedStep) +

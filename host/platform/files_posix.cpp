@@ -168,6 +168,29 @@ bool hidePages(void *data, size_t size) {
     return mprotect(data, size, PROT_NONE) == 0;
 }
 
+// The process's mappings as the kernel lists them: one read of
+// /proc/self/maps, each writable range checked against every span.
+size_t writableSpan(const Span *spans, size_t n) {
+    FILE *maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return n;
+    size_t found = n;
+    char line[512];
+    while (found == n && std::fgets(line, sizeof line, maps)) {
+        unsigned long long from = 0, to = 0;
+        char perms[5] = {};
+        if (std::sscanf(line, "%llx-%llx %4s", &from, &to, perms) != 3 || perms[1] != 'w') continue;
+        for (size_t k = 0; k < n && found == n; ++k) {
+            const auto begin = reinterpret_cast<uintptr_t>(spans[k].data);
+            if (spans[k].size && begin < to && begin + spans[k].size > from) found = k;
+        }
+        if (!std::strchr(line, '\n')) // a long line: skip its rest
+            for (int c; (c = std::fgetc(maps)) != EOF && c != '\n';) {
+            }
+    }
+    std::fclose(maps);
+    return found;
+}
+
 // Linux lists a process's threads in /proc/self/task, whose link count is
 // two more than their number.
 bool singleThreaded() {

@@ -195,6 +195,22 @@ bool hidePages(void *data, size_t size) {
     return VirtualProtect(data, size, PAGE_NOACCESS, &old) != 0;
 }
 
+// Each span's regions of like protection, as VirtualQuery gives them.
+size_t writableSpan(const Span *spans, size_t n) {
+    const DWORD writable =
+        PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    for (size_t k = 0; k < n; ++k) {
+        const char *p = static_cast<const char *>(spans[k].data), *end = p + spans[k].size;
+        while (p && p < end) {
+            MEMORY_BASIC_INFORMATION info{};
+            if (!VirtualQuery(p, &info, sizeof info) || info.RegionSize == 0) break;
+            if (info.State == MEM_COMMIT && (info.Protect & writable)) return k;
+            p = static_cast<const char *>(info.BaseAddress) + info.RegionSize;
+        }
+    }
+    return n;
+}
+
 bool replacePages(void *, void *, size_t) {
     return false;
 }

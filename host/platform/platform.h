@@ -198,6 +198,14 @@ void freePages(void *data, size_t size);
 bool protectPages(void *data, size_t size, bool readOnly);
 // No access at all, until protectPages opens them again.
 bool hidePages(void *data, size_t size);
+// A span of memory, for writableSpan.
+struct Span {
+    const void *data = nullptr;
+    size_t size = 0;
+};
+// The index of the first of `spans` that has a writable page now (someone
+// changed its protection), or `n` when none has or it cannot be told.
+size_t writableSpan(const Span *spans, size_t n);
 // Put the pages at `from` (from allocatePages, `size` bytes) in place of
 // those at `to`, in one step: no thread ever sees the old pages half
 // replaced. `from` is then gone. False where that cannot be done (all

@@ -122,6 +122,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.step = h.step, r.node = h.node;
     r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
+    r.modifiedUnguarded = h.modifiedUnguarded != 0;
     r.forkedStep = h.forkedStep, r.forkedNode = h.forkedNode;
     r.exported.assign(std::size(kEntryPoints), 0);
     for (size_t k = 0; k < r.exported.size(); ++k) {

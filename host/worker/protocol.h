@@ -77,7 +77,8 @@ struct ResultHeader {
     int64_t modifiedEntry;             // the entry of that array
     uint8_t exported[kMaxEntryPoints]; // Survey: kNotExported, kExported, ...
     uint8_t exportsExternal;           // Survey: func_externalcompute exported
-    uint8_t pad1[3];
+    uint8_t modifiedUnguarded;         // the array was made writable again, then written
+    uint8_t pad1[2];
     int32_t forkedNode; // and the node
     char mechName[101], mechUnit[21];
     char message[512];
@@ -130,6 +131,7 @@ struct WorkerResult {
     double seconds = 0, cpuSeconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
+    bool modifiedUnguarded = false;         // found after the step: the array was made writable
     int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
     std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;

@@ -139,6 +139,7 @@ class Worker {
 
   private:
     void shareCounters();
+    bool guardHeld(int s);
     bool evaluateStep(int s);
     bool writeStep(int s);
     void phase(Phase p) { h_->phase = static_cast<int32_t>(p); }
@@ -274,6 +275,21 @@ bool Worker::evaluateStep(int s) {
     return writeStep(s);
 }
 
+// After step s's calls: false when user code made one of the host's
+// arrays writable again and changed it, recorded as a write into it.
+bool Worker::guardHeld(int s) {
+    int32_t array = -1;
+    int64_t entry = 0;
+    if (!guard_.changedBehindGuard(array, entry)) return true;
+    h_->step = s;
+    h_->node = 0;
+    h_->phase = static_cast<int32_t>(Phase::Call);
+    h_->modifiedUnguarded = 1;
+    h_->modifiedEntry = entry;
+    h_->modifiedArray = array;
+    return false;
+}
+
 // Every step: func_externalcompute, then the entry point's calls. A
 // mechprop entry point's name and unit are kept for the report.
 bool Worker::evaluate() {
@@ -284,9 +300,10 @@ bool Worker::evaluate() {
         caller_->beginStep(s);
         if (!e_) {
             h_->calls = h_->calls + 1; // func_externalcompute's calls
+            if (!guardHeld(s)) return false;
             continue;
         }
-        if (!evaluateStep(s)) return false;
+        if (!evaluateStep(s) || !guardHeld(s)) return false;
         if (mechprop) {
             setText(h_->mechName, (*lib_.x.name_mechprop)[mech - 1]);
             setText(h_->mechUnit, (*lib_.x.unit_mechprop)[mech - 1]);

@@ -54,6 +54,7 @@ TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
         std::string options, env;
         const char *array;
         int step;
+        bool unprotect = false; // the library makes the page writable first
     } cases[] = {
         {"filled ahead", "--fill-all", "", "x_cord", 1},
         {"filled ahead", "--fill-all", "", "mat_id", 1},
@@ -67,13 +68,19 @@ TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
         {"filled on first read", "", "", "mat_id", 3},
         {"filled on first read", "", "", "el_vol", 2},
         {"filled on first read", "", "", "t1", 2},
+        {"made writable", "", "", "x_cord", 2, true},
+        {"made writable", "", "", "t1", 1, true},
+        {"made writable", "--fill-all", "", "el_vol", 3, true},
     };
     for (const auto &c : cases) {
-        const std::string write = std::string(c.array) + ":" + std::to_string(c.step);
+        const std::string write =
+            std::string(c.array) + ":" + std::to_string(c.step) + (c.unprotect ? ":mprotect" : "");
         const vtest::HostResult r = runWriter(c.options, c.env + "VULMORA_TEST_WRITE=" + write);
-        const std::string report = "func_vximposed: modified the host's array " +
-                                   std::string(c.array) + " (entry 5) at step " +
-                                   std::to_string(c.step) + ", node 3;";
+        const std::string report =
+            "func_vximposed: modified the host's array " + std::string(c.array) + " (entry 5) " +
+            (c.unprotect ? "during step " + std::to_string(c.step) +
+                               ", after making it writable again (mprotect);"
+                         : "at step " + std::to_string(c.step) + ", node 3;");
         EXPECT_EQ(r.status, 1) << c.how << ", " << write << "\n" << r.out << r.err;
         EXPECT_NE(r.out.find(report), std::string::npos)
             << c.how << ", " << write << ": no \"" << report << "\"\n"

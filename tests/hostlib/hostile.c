@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include "getVar.h"
 
@@ -119,9 +120,17 @@ double func_xtranslation(int node) {
     return 0.0 * node;
 }
 
+/* Make the page holding `p` writable, as a library might before it writes
+** into memory it was given read-only. */
+static void unprotect(const void *p) {
+    const unsigned long page = (unsigned long)sysconf(_SC_PAGESIZE);
+    mprotect((void *)((unsigned long)p & ~(page - 1)), page, PROT_READ | PROT_WRITE);
+}
+
 /* With VULMORA_TEST_WRITE="<array>:<step>" (x_cord, mat_id, el_vol or t1),
 ** reads entry 5 of that host array at every call (so it is filled from
-** the first step on) and writes into it at node 3 of that step; without
+** the first step on) and writes into it at node 3 of that step; with
+** ":mprotect" after the step, makes its page writable first. Without
 ** it, a constant. Steps are counted by calls, every node once a step. */
 double func_vximposed(int node) {
     static int calls = 0;
@@ -136,6 +145,12 @@ double func_vximposed(int node) {
     if (!strncmp(what, "t1:", 3)) seen = t1[5];
     (void)seen;
     if (node != 3 || atoi(colon + 1) != step) return 0.0;
+    if (strstr(colon, ":mprotect")) {
+        if (!strncmp(what, "x_cord:", 7)) unprotect(x_cord + 5);
+        if (!strncmp(what, "mat_id:", 7)) unprotect(mat_id + 5);
+        if (!strncmp(what, "el_vol:", 7)) unprotect(el_vol + 5);
+        if (!strncmp(what, "t1:", 3)) unprotect(t1 + 5);
+    }
     if (!strncmp(what, "x_cord:", 7)) x_cord[5] = -1.0;
     if (!strncmp(what, "mat_id:", 7)) mat_id[5] = 99;
     if (!strncmp(what, "el_vol:", 7)) el_vol[5] = -1.0f;
