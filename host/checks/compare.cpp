@@ -43,6 +43,7 @@ RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcome
     RunDescription d;
     d.version = version();
     d.library = o.library;
+    d.libraryFile = o.libraryFile;
     d.nodesPerSide = o.nodesPerSide;
     d.steps = o.steps;
     d.materials = o.materials;
@@ -59,6 +60,7 @@ std::string runDescriptionText(const RunDescription &d) {
     char buf[64];
     t += "version " + d.version + "\n";
     t += "library " + d.library + "\n";
+    if (!d.libraryFile.empty()) t += "library-file " + d.libraryFile + "\n";
     t += "nodes-per-side " + std::to_string(d.nodesPerSide) + "\n";
     t += "steps " + std::to_string(d.steps) + "\n";
     t += "materials " + std::to_string(d.materials) + "\n";
@@ -119,6 +121,8 @@ using D = RunDescription &;
 const DescriptionKey kKeys[] = {
     {"version", DescriptionKey::Optional, [](V v, D d) { return d.version = v, std::string(); }},
     {"library", DescriptionKey::Optional, [](V v, D d) { return d.library = v, std::string(); }},
+    {"library-file", DescriptionKey::Optional,
+     [](V v, D d) { return d.libraryFile = v, std::string(); }},
     {"nodes-per-side", DescriptionKey::Required,
      [](V v, D d) {
          return readInt(v, 4, 1000, d.nodesPerSide, "nodes-per-side must be 4 to 1000");

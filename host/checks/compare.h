@@ -22,7 +22,7 @@ class Sample;
 
 // What decides the shape and the meaning of a run's values.
 struct RunDescription {
-    std::string version, library;
+    std::string version, library, libraryFile;
     int nodesPerSide = 0, steps = 0, materials = 0;
     double stressScale = 1;
     bool tempTable = true;

@@ -12,6 +12,7 @@ namespace vhost {
 
 struct Options {
     std::string library;                // "" = the worked examples
+    std::string libraryFile;            // set by a run: which file it loaded (run.txt)
     std::vector<std::string> functions; // entry names without func_
     bool functionsGiven = false;        // named with --functions
     int nodesPerSide = 17;

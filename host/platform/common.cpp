@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vhost::platform {
 
@@ -25,6 +26,21 @@ std::string Captured::text() const {
     const std::string last = tail.size() > keep ? tail.substr(tail.size() - keep) : tail;
     const uint64_t dropped = total - head.size() - last.size();
     return head + "\n[... " + std::to_string(dropped) + " bytes not kept ...]\n" + last;
+}
+
+uint64_t fnv1a(const void *data, size_t n, uint64_t h) {
+    const auto *p = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 0x100000001b3ull;
+    return h;
+}
+
+std::string FileIdentity::text() const {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%llu bytes, modified %lld, fnv1a %016llx",
+                  static_cast<unsigned long long>(size), static_cast<long long>(modified),
+                  static_cast<unsigned long long>(hash));
+    return buf;
 }
 
 RunResult runCaptured(const std::vector<std::string> &args) {

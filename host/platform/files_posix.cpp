@@ -263,6 +263,33 @@ PathKind pathKind(const std::string &path) {
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
 }
 
+bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error) {
+    id = FileIdentity{};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return error = path + ": " + std::strerror(errno), false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok) error = path + ": not a regular file";
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (ok && hash) {
+        id.hash = fnv1a(nullptr, 0);
+        static char buf[1 << 16];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = path + ": " + std::strerror(errno), ok = false;
+                break;
+            }
+            id.hash = fnv1a(buf, static_cast<size_t>(n), id.hash);
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool readPrefix(const std::string &path, size_t n, std::string &out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return false;

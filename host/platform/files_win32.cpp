@@ -288,6 +288,33 @@ PathKind pathKind(const std::string &path) {
     return isRegularFile(path) ? PathKind::Regular : PathKind::Other;
 }
 
+bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error) {
+    id = FileIdentity{};
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return error = path + ": " + systemMessage(GetLastError()), false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = GetFileInformationByHandle(h, &info) && GetFileType(h) == FILE_TYPE_DISK &&
+              !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!ok) error = path + ": not a regular file";
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    id.modified = static_cast<int64_t>((uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                       info.ftLastWriteTime.dwLowDateTime);
+    if (ok && hash) {
+        id.hash = fnv1a(nullptr, 0);
+        static char buf[1 << 16];
+        DWORD n = 0;
+        while ((ok = ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0)
+            id.hash = fnv1a(buf, n, id.hash);
+        if (!ok) error = path + ": " + systemMessage(GetLastError());
+    }
+    CloseHandle(h);
+    return ok;
+}
+
 bool readPrefix(const std::string &path, size_t n, std::string &out) {
     if (pathKind(path) != PathKind::Regular) return false;
     FILE *f = std::fopen(path.c_str(), "rb");

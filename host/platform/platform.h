@@ -182,6 +182,26 @@ unsigned newFolderPermissions();
 // always: the folder for temporary files is the user's own).
 bool ownedByMe(const std::string &path);
 
+// Which file is at a path, and which bytes it holds: a build that writes a
+// new file at the path changes the first two, one that rewrites it in place
+// the others.
+struct FileIdentity {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t modified = 0; // ns since the epoch (100 ns on Windows)
+    uint64_t hash = 0;    // FNV-1a of the contents; 0 when not asked for
+    // The identity as one line of text: "<size> bytes, modified <...>, fnv1a <hex>".
+    std::string text() const;
+    // The file itself (not its contents): equal for the same unchanged file.
+    bool sameFile(const FileIdentity &o) const {
+        return device == o.device && inode == o.inode && size == o.size && modified == o.modified;
+    }
+};
+// The identity of the regular file at `path`, its contents hashed when
+// `hash`; false with the reason.
+bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error);
+// FNV-1a over `n` bytes, continuing from `h`.
+uint64_t fnv1a(const void *data, size_t n, uint64_t h = 0xcbf29ce484222325ull);
+
 enum class PathKind { Missing, Regular, Other };
 PathKind pathKind(const std::string &path);
 // The first `n` bytes of the regular file at `path` (fewer when it is
@@ -278,6 +298,8 @@ bool runForked(const std::function<void()> &call, double seconds, std::string &o
 
 // Remove `name` from this process's environment.
 void unsetEnvironment(const char *name);
+// Set an environment variable of this process (its children inherit it).
+void setEnvironment(const char *name, const std::string &value);
 
 // One job through runMany.
 RunResult runCaptured(const std::vector<std::string> &args);

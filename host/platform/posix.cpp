@@ -385,6 +385,10 @@ void closePipes(Child &c) {
 
 } // namespace
 
+void setEnvironment(const char *name, const std::string &value) {
+    setenv(name, value.c_str(), 1);
+}
+
 void unsetEnvironment(const char *name) {
     unsetenv(name);
 }

@@ -416,6 +416,10 @@ void closeChild(Child &c) {
 
 } // namespace
 
+void setEnvironment(const char *name, const std::string &value) {
+    _putenv_s(name, value.c_str());
+}
+
 void unsetEnvironment(const char *name) {
     _putenv_s(name, "");
 }

@@ -34,11 +34,13 @@ class Run {
     bool evaluate();
     bool check();
     int report();
+    bool libraryUnchanged();
     int status = 0;
 
   private:
     bool failed(ExitStatus st, const std::string &message);
     bool surveyFailed(const Outcome &r);
+    bool pinLibrary();
     void planEntryPoints();
     void collect();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
@@ -58,7 +60,8 @@ class Run {
     std::unique_ptr<Sample> sample_;
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
     CheckFindings findings_;
-    double inCalls_ = 0; // processor time inside user calls, every worker's
+    double inCalls_ = 0;             // processor time inside user calls, every worker's
+    platform::FileIdentity library_; // the library file the run started with
 };
 
 // Report `message` (or the interruption that caused it) and stop the run.
@@ -79,6 +82,7 @@ bool Run::prepare() {
     if (!checkSize(o_, 1, o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints),
                    scratch_.dir(), error))
         return failed(ExitStatus::Usage, error);
+    if (!pinLibrary()) return false;
     checks_ = makeChecks(o_);
     for (auto &c : checks_)
         if (!c->prepare(o_, error)) return failed(ExitStatus::Usage, error);
@@ -90,6 +94,28 @@ bool Run::prepare() {
                     o_.steps);
     std::fflush(stdout);
     return true;
+}
+
+// The library file the run starts with: its identity goes into run.txt,
+// and to the workers, which refuse to load another file at its path.
+bool Run::pinLibrary() {
+    std::string error;
+    if (!s_.identifyLibrary(o_.library, true, library_, error))
+        return failed(ExitStatus::Usage, "cannot read the library " + error);
+    s_.options.libraryFile = library_.text();
+    platform::setEnvironment(kLibraryFileEnv, libraryFileValue(library_));
+    return true;
+}
+
+// False (the run fails, status 2) when the library file is not the one
+// the run started with: its results could mix two versions.
+bool Run::libraryUnchanged() {
+    platform::FileIdentity now;
+    std::string error;
+    if (s_.identifyLibrary(o_.library, true, now, error) && now.sameFile(library_) &&
+        now.hash == library_.hash)
+        return true;
+    return failed(ExitStatus::Usage, o_.library + ": " + kLibraryChanged);
 }
 
 // A library whose loading crashed, stopped or hung: the user's fault (1),
@@ -122,7 +148,7 @@ bool Run::survey() {
     exports_ = r.result;
     if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed)
         return failed(ExitStatus::Usage, r.result.message);
-    return r.status == Outcome::Ok || surveyFailed(r);
+    return r.status == Outcome::Ok || (libraryUnchanged() && surveyFailed(r));
 }
 
 // An outcome per entry point asked for (or exported), a worker for each
@@ -252,7 +278,9 @@ int Run::report() {
 
 int runAll(const RunSetting &s) {
     Run run(s);
-    if (!run.prepare() || !run.survey() || !run.evaluate() || !run.check()) return run.status;
+    if (!run.prepare() || !run.survey() || !run.evaluate() || !run.check() ||
+        !run.libraryUnchanged())
+        return run.status;
     return run.report();
 }
 

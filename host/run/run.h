@@ -10,19 +10,23 @@
 #include "checks/check.h"
 #include "cli/options.h"
 #include "output/run_report.h"
+#include "platform/platform.h"
 #include "run/workers.h"
 
 namespace vhost {
 
 // What a run is given besides its options: this program's path for the
-// workers, the runner that starts them, and the library's own converters
-// (linked into the program; no user code) for the reports.
+// workers, the runner that starts them, the library's own converters
+// (linked into the program; no user code) for the reports, and how the
+// library's file is told apart from a later one (the tests' runs have none).
 struct RunSetting {
     Options &options; // with the library chosen
     std::string self;
     WorkerRunner &runner;
     ToInternalFn toInternal;
     UserUnitFn userUnit;
+    bool (*identifyLibrary)(const std::string &path, bool hash, platform::FileIdentity &id,
+                            std::string &error) = platform::identifyFile;
 };
 
 // Evaluate, check, report and write; the exit status: 0 when every entry

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -164,6 +165,25 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
             for (size_t i = 0; i < nnod; ++i)
                 if (selected[i]) r.values[b * nnod + i] = *from++;
     }
+    return true;
+}
+
+// "<device>:<inode>:<size>:<modified>", as the worker reads it back.
+std::string libraryFileValue(const platform::FileIdentity &id) {
+    return std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" +
+           std::to_string(id.size) + ":" + std::to_string(id.modified);
+}
+
+bool parseLibraryFile(const char *value, platform::FileIdentity &id) {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modified = 0;
+    int used = 0;
+    if (!value ||
+        std::sscanf(value, "%llu:%llu:%llu:%lld%n", &device, &inode, &size, &modified, &used) !=
+            4 ||
+        value[used] != 0)
+        return false;
+    id = platform::FileIdentity{device, inode, size, modified, 0};
     return true;
 }
 

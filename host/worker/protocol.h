@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "accessors/vulmora_probe.h"
+#include "platform/platform.h"
 
 namespace vhost {
 
@@ -96,6 +97,16 @@ inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
     "reads of fields the host did not set (they returned 0)",
     "local-mode reads of quantities the registration call did not mark (they returned NaN)",
 };
+
+// The library file a run started with, handed to its workers in the
+// environment: each checks that it loads that same file.
+constexpr const char *kLibraryFileEnv = "VULMORA_HOST_LIBRARY_FILE";
+std::string libraryFileValue(const platform::FileIdentity &id);
+bool parseLibraryFile(const char *value, platform::FileIdentity &id);
+// Why a worker or the run stops when the library file is another.
+constexpr const char *kLibraryChanged =
+    "the library file changed after the run started (rebuilt meanwhile?), so the run would mix "
+    "two versions of it: run again";
 
 // What the parent expects of one worker's file. An entry point's values
 // are those of the selected nodes only (`materials`, as --materials), in

@@ -139,6 +139,7 @@ class Worker {
 
   private:
     void shareCounters();
+    bool sameLibraryFile() const;
     bool guardHeld(int s);
     bool evaluateStep(int s);
     bool writeStep(int s);
@@ -180,12 +181,24 @@ bool Worker::load() {
     const char *capture = std::getenv("VULMORA_CAPTURE");
     lazyFields_ = !o_.fillAll && !(capture && *capture) && platform::onFault(resolveWorkerFault);
     shareCounters();
+    if (!sameLibraryFile()) return failed(WorkerState::SetupFailed, kLibraryChanged);
     phase(Phase::Load);
     const int quiet = shape_.kind == WorkerKind::Survey ? -1 : platform::silenceStdout();
     std::string error;
     const bool loaded = lib_.open(o_.library, error);
     platform::restoreStdout(quiet);
-    return loaded || failed(WorkerState::LoadFailed, error);
+    if (!loaded) return failed(WorkerState::LoadFailed, error);
+    phase(Phase::Setup);
+    return sameLibraryFile() || failed(WorkerState::SetupFailed, kLibraryChanged);
+}
+
+// Whether the library at the path is still the file the run started with
+// (checked before and after it is loaded: the file loaded is that one).
+bool Worker::sameLibraryFile() const {
+    platform::FileIdentity expected, now;
+    std::string error;
+    if (!parseLibraryFile(std::getenv(kLibraryFileEnv), expected)) return true; // not pinned
+    return platform::identifyFile(o_.library, false, now, error) && now.sameFile(expected);
 }
 
 // Which entry points the library exports, and which are placeholders. The

@@ -115,6 +115,12 @@ struct Ran {
     std::string out;
     int status = -1;
 };
+// The fake library's file: the same at every look.
+bool fakeLibraryFile(const std::string &, bool, platform::FileIdentity &id, std::string &) {
+    id = platform::FileIdentity{1, 2, 3, 4, 5};
+    return true;
+}
+
 Ran runWith(FakeRunner &runner, Options o) {
     if (o.library.empty()) o.library = "/nowhere/libfake.so";
     o.nodesPerSide = 5;
@@ -122,7 +128,7 @@ Ran runWith(FakeRunner &runner, Options o) {
     o.writeOutput = false;
     Ran r;
     r.out = vtest::captureStdout([&] {
-        r.status = runAll({o, "/nowhere/vulmora-host", runner, sameUnits, same});
+        r.status = runAll({o, "/nowhere/vulmora-host", runner, sameUnits, same, fakeLibraryFile});
     });
     return r;
 }

@@ -11,7 +11,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include "getVar.h"
 
@@ -156,4 +158,39 @@ double func_vximposed(int node) {
     if (!strncmp(what, "el_vol:", 7)) el_vol[5] = -1.0f;
     if (!strncmp(what, "t1:", 3)) t1[5] = -1.0f;
     return 0.0;
+}
+
+/* With VULMORA_TEST_INTERFERE set, does one thing at its first call to its
+** own process, to the emulator or to the library's file:
+**   "replace:<from>:<to>"  renames <from> over <to>, as a rebuild does;
+**   "append:<path>"        appends a byte to <path>, a rewrite in place;
+**   "fsize"                lowers its file size limit to 0;
+**   "term"                 sends SIGTERM to its parent, the emulator;
+**   "stop"                 stops its parent with SIGSTOP.
+** Without it, a constant. */
+double func_ztranslation(int node) {
+    static int done = 0;
+    const char *what = getenv("VULMORA_TEST_INTERFERE");
+    if (!what || done) return 0.0 * node;
+    done = 1;
+    if (!strncmp(what, "replace:", 8)) {
+        char from[1024];
+        const char *to = strchr(what + 8, ':');
+        if (to && (size_t)(to - what - 8) < sizeof from) {
+            memcpy(from, what + 8, (size_t)(to - what - 8));
+            from[to - what - 8] = 0;
+            rename(from, to + 1);
+        }
+    } else if (!strncmp(what, "append:", 7)) {
+        FILE *f = fopen(what + 7, "ab");
+        if (f) fputc(0, f), fclose(f);
+    } else if (!strcmp(what, "fsize")) {
+        struct rlimit none = {0, 0};
+        setrlimit(RLIMIT_FSIZE, &none);
+    } else if (!strcmp(what, "term")) {
+        kill(getppid(), SIGTERM);
+    } else if (!strcmp(what, "stop")) {
+        kill(getppid(), SIGSTOP);
+    }
+    return 0.0 * node;
 }

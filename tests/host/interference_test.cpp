@@ -1,0 +1,87 @@
+// interference_test.cpp - user code that acts on its own process, on the
+// emulator or on the library's file while a run goes on: the run never
+// reports success it did not achieve, and names the user as the cause.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "hostlib/host_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A private folder, removed at the end.
+struct Folder {
+    fs::path path;
+    Folder() {
+        std::string t = (fs::temp_directory_path() / "vulmora-interfere-XXXXXX").string();
+        path = mkdtemp(t.data());
+    }
+    ~Folder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+// Run `functions` of the library at `library`, one worker at a time, with
+// `env` (shell words).
+vtest::HostResult runLibrary(const fs::path &library, const std::string &functions,
+                             const std::string &env, const std::string &more = "--no-output") {
+    return vtest::runHost(VULMORA_HOST_EXE,
+                          "--library '" + library.string() +
+                              "' --nodes-per-side 4 --steps 2 --jobs 1 --materials all "
+                              "--functions " +
+                              functions + " " + more,
+                          env);
+}
+
+} // namespace
+
+// A library rebuilt while the run goes on (a new file renamed over it, or
+// the file rewritten in place): the run stops with status 2 and says why,
+// and no entry point is reported from the other version.
+TEST(Interference, ALibraryChangedDuringTheRunIsNeverReportedAsOneRun) {
+    const struct {
+        const char *how;
+        std::string (*action)(const fs::path &dir);
+    } cases[] = {
+        {"replaced",
+         [](const fs::path &d) {
+             return "replace:" + (d / "other.so").string() + ":" + (d / "lib.so").string();
+         }},
+        {"rewritten in place",
+         [](const fs::path &d) { return "append:" + (d / "lib.so").string(); }},
+    };
+    for (const auto &c : cases) {
+        Folder dir;
+        fs::copy_file(HOSTLIB_HOSTILE, dir.path / "lib.so");
+        fs::copy_file(HOSTLIB_KNOWN, dir.path / "other.so");
+        // ztranslation changes the file at its first call; density comes after.
+        const vtest::HostResult r =
+            runLibrary(dir.path / "lib.so", "ztranslation,emissivity",
+                       "VULMORA_TEST_INTERFERE='" + c.action(dir.path) + "'");
+        EXPECT_EQ(r.status, 2) << c.how << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find("the library file changed after the run started"), std::string::npos)
+            << c.how << "\n"
+            << r.err;
+        EXPECT_EQ(r.out.find("2 ok"), std::string::npos) << c.how << "\n" << r.out;
+    }
+}
+
+// run.txt names the file the run loaded: its size and a hash of its bytes.
+TEST(Interference, RunTxtRecordsTheLibraryFile) {
+    Folder dir;
+    const vtest::HostResult r =
+        runLibrary(HOSTLIB_HOSTILE, "ztranslation", "",
+                   "--no-plots --output '" + (dir.path / "out").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string run = vtest::slurp(dir.path / "out" / "run.txt");
+    const std::string size = std::to_string(fs::file_size(HOSTLIB_HOSTILE));
+    EXPECT_NE(run.find("\nlibrary-file " + size + " bytes, modified "), std::string::npos) << run;
+    EXPECT_NE(run.find(", fnv1a "), std::string::npos) << run;
+}
