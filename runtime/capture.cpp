@@ -13,6 +13,7 @@
 #include "os.h"
 #include "state_writer.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +90,35 @@ void appendInt(char *buf, size_t size, long long v) {
         out[j] = digits[k - 1 - j];
     out[k] = 0;
     append(buf, size, out);
+}
+
+// Why a save failed, in words, without strerror (not safe in a crash).
+const char *saveError(int error) {
+    switch (error) {
+    case EEXIST:
+        return "a file of that name is in the way";
+    case EISDIR:
+        return "a folder of that name is in the way";
+    case ENOTDIR:
+        return "part of the path is not a folder";
+    case ENOENT:
+        return "no such folder";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOSPC:
+        return "no space left on the device";
+    case EROFS:
+        return "a read-only file system";
+    case ENAMETOOLONG:
+        return "the path is too long";
+#ifdef ELOOP
+    case ELOOP:
+        return "a link is in the way";
+#endif
+    default:
+        return "the system refused";
+    }
 }
 
 void say(const char *line) {
@@ -197,9 +227,18 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     appendInt(line, sizeof line, f.argument);
     append(line, sizeof line, ") ");
     append(line, sizeof line, what);
-    const bool ok = vulmora_state_save(path, 0600, &v, &c, part, sizeof part) == 0;
-    append(line, sizeof line, ok ? ": state saved in " : ": could not save the state in ");
+    const int saved = vulmora_state_save(path, 0600, &v, &c, part, sizeof part);
+    const int error = errno;
+    append(line, sizeof line, saved == 0 ? ": state saved in " : ": could not save the state in ");
     append(line, sizeof line, path);
+    if (saved != 0) {
+        // Which file could not be made or replaced, and why.
+        append(line, sizeof line, saved == VULMORA_STATE_SAVE_NOT_CREATED ? " (creating " : " (");
+        if (saved == VULMORA_STATE_SAVE_NOT_CREATED) append(line, sizeof line, part);
+        if (saved == VULMORA_STATE_SAVE_NOT_CREATED) append(line, sizeof line, ": ");
+        append(line, sizeof line, saveError(error));
+        append(line, sizeof line, ")");
+    }
     append(line, sizeof line, "\n");
     say(line);
     g.writing = 0;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -227,6 +228,37 @@ TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
         auto r = replay(f);
         EXPECT_EQ(r.status, 0) << f << r.out << r.err;
         EXPECT_NE(r.out.find("reproduced"), std::string::npos) << r.out;
+    }
+}
+
+// A capture that cannot save says which file it could not make and why.
+TEST(Capture, AStateThatCannotBeSavedSaysWhy) {
+    Folder dir;
+    const fs::path file = dir.path / "states";
+    std::ofstream(file) << "a file where the folder should be\n";
+    fs::create_directory(dir.path / "readonly");
+    fs::permissions(dir.path / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+    const struct {
+        fs::path folder;
+        const char *why;
+        bool asRoot; // root writes anywhere
+    } cases[] = {
+        {file, "part of the path is not a folder", true},
+        {dir.path / "missing", "no such folder", true},
+        {dir.path / "readonly", "permission denied", false},
+    };
+    for (const auto &c : cases) {
+        if (!c.asRoot && geteuid() == 0) continue;
+        const auto r = vtest::runHost(VULMORA_HOST_EXE,
+                                      "--library " CAPTURE_FAULTY
+                                      " --functions density --nodes-per-side 4 --steps 1 "
+                                      "--materials all --no-output",
+                                      "VULMORA_CAPTURE='" + c.folder.string() + "'");
+        const std::string said = "could not save the state in " + c.folder.string() + "/vulmora-";
+        EXPECT_NE(r.out.find(said), std::string::npos) << c.why << "\n" << r.out;
+        EXPECT_NE(r.out.find(".vstate.part: " + std::string(c.why) + ")"), std::string::npos)
+            << c.why << "\n"
+            << r.out;
     }
 }
 
