@@ -66,6 +66,8 @@ std::string statusText(const Outcome &o) {
         return "wrote input";
     case Outcome::Forked:
         return "forked";
+    case Outcome::Interfered:
+        return "interfered";
     case Outcome::NotExported:
         return "not exported";
     case Outcome::EmulatorError:

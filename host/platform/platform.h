@@ -255,13 +255,15 @@ class Captured {
 
 // How a child program ended.
 struct RunResult {
-    bool started = false;   // false: the program could not be started
-    std::string error;      // why it could not be started
-    Captured out, err;      // its standard output and standard error
-    bool exited = false;    // ended by exit (not by a signal or crash)
-    int status = -1;        // exit status when exited, else signal/exception code
-    bool killed = false;    // ended by us (watch() asked, or an interruption)
-    uint64_t peakBytes = 0; // its peak resident memory (0 when unknown)
+    bool started = false;    // false: the program could not be started
+    std::string error;       // why it could not be started
+    Captured out, err;       // its standard output and standard error
+    bool exited = false;     // ended by exit (not by a signal or crash)
+    int status = -1;         // exit status when exited, else signal/exception code
+    bool killed = false;     // ended by us (watch() asked, or an interruption)
+    uint64_t peakBytes = 0;  // its peak resident memory (0 when unknown)
+    int signalledParent = 0; // a signal it (or its group) sent to this process, ignored
+    int stoppedParent = 0;   // this process was stopped while it ran: 1 alone, 2 with others
 };
 
 // Peak resident memory of this process so far, in bytes (0 when unknown).
@@ -295,6 +297,19 @@ bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
 // no such copies (Windows) or one cannot be made.
 bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
                int &status);
+
+// Note this process's resource limits, and have a write beyond the file
+// size limit fail rather than end the process; loweredLimit() then names a
+// limit lowered since ("" when none, or where there are none).
+void keepLimits();
+std::string loweredLimit();
+
+// Start a watchdog that continues this process and its children when
+// something (user code's kill(getppid(), SIGSTOP)) stopped them, so time
+// limits hold; timesResumed() counts the times it continued this process.
+// The user's own job control (Ctrl-Z) stops the watchdog too.
+void resumeWhenStopped();
+int timesResumed();
 
 // Remove `name` from this process's environment.
 void unsetEnvironment(const char *name);

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -193,8 +194,52 @@ void crashed(int sig, siginfo_t *info, void *) {
     raise(sig);
 }
 
-void interruptedBy(int sig) {
+// The process groups of the running workers, and the signal each sent to
+// this process (SIGINT, SIGTERM, SIGHUP): user code's doing, not an
+// interruption.
+constexpr size_t kWorkerSlots = 256;
+std::atomic<pid_t> gWorkerGroup[kWorkerSlots];
+std::atomic<int> gWorkerSignal[kWorkerSlots];
+
+void interruptedBy(int sig, siginfo_t *info, void *) {
+    if (info && info->si_code == SI_USER && info->si_pid > 0) {
+        const pid_t group = getpgid(info->si_pid);
+        for (size_t k = 0; group > 0 && k < kWorkerSlots; ++k)
+            if (gWorkerGroup[k].load() == group) {
+                int none = 0;
+                gWorkerSignal[k].compare_exchange_strong(none, sig);
+                return;
+            }
+    }
     if (!gInterrupted) gInterrupted = sig;
+}
+
+// The watchdog that resumes this process when something stopped it, and
+// how often it did.
+pid_t gWatchdog = 0;
+std::atomic<int> gResumed{0};
+
+void resumedBy(int, siginfo_t *info, void *) {
+    if (info && gWatchdog > 0 && info->si_pid == gWatchdog) gResumed.fetch_add(1);
+}
+
+// Watch the worker whose group is `pid` for signals it sends here.
+void watchWorker(pid_t pid) {
+    for (size_t k = 0; k < kWorkerSlots; ++k) {
+        pid_t none = 0;
+        if (gWorkerGroup[k].compare_exchange_strong(none, pid)) return;
+    }
+}
+
+// The signal the worker `pid` sent here (0: none); it is watched no more.
+int unwatchWorker(pid_t pid) {
+    for (size_t k = 0; k < kWorkerSlots; ++k)
+        if (gWorkerGroup[k].load() == pid) {
+            const int sig = gWorkerSignal[k].exchange(0);
+            gWorkerGroup[k].store(0);
+            return sig;
+        }
+    return 0;
 }
 } // namespace
 
@@ -230,18 +275,86 @@ bool faultsReachResolver() {
     return true;
 }
 
-// No SA_RESTART: a wait in poll() returns at once.
+// No SA_RESTART: a wait in poll() returns at once. The sender is known, so
+// a signal from a worker is told apart from the user's.
 void catchInterrupts() {
     struct sigaction sa {};
-    sa.sa_handler = interruptedBy;
+    sa.sa_sigaction = interruptedBy;
+    sa.sa_flags = SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM})
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &sa, nullptr);
 }
 
 namespace {
 constexpr const char *kParentVariable = "VULMORA_HOST_PARENT";
+
+// The state letter of process `pid` ('T': stopped), 0 when unknown.
+char processState(const std::string &pid) {
+    char buf[512];
+    const int fd = ::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return 0;
+    buf[n] = 0;
+    const char *end = std::strrchr(buf, ')'); // the name may hold anything
+    return end && end[1] == ' ' ? end[2] : 0;
+}
+
+// The watchdog's loop: every 50 ms, continue the bench and its children
+// (the workers, in groups of their own, which job control never stops)
+// when stopped. It is in the bench's process group, so the user's Ctrl-Z
+// stops it with the bench; it ends with the bench.
+[[noreturn]] void watch(pid_t bench) {
+    const std::string self = std::to_string(bench);
+    const std::string children = "/proc/" + self + "/task/" + self + "/children";
+    while (getppid() == bench) {
+        usleep(50000);
+        if (processState(self) == 'T') kill(bench, SIGCONT);
+        char list[4096];
+        const int fd = ::open(children.c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t n = fd < 0 ? 0 : ::read(fd, list, sizeof list - 1);
+        if (fd >= 0) ::close(fd);
+        list[n > 0 ? n : 0] = 0;
+        for (char *p = list, *next = nullptr; *p; p = next) {
+            const long child = std::strtol(p, &next, 10);
+            if (next == p) break;
+            if (child > 0 && child != getpid() && processState(std::to_string(child)) == 'T')
+                kill(static_cast<pid_t>(child), SIGCONT);
+        }
+    }
+    _exit(0);
+}
 } // namespace
+
+void resumeWhenStopped() {
+#ifdef __linux__
+    if (gWatchdog > 0) return;
+    struct sigaction sa {};
+    sa.sa_sigaction = resumedBy;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGCONT, &sa, nullptr);
+    const pid_t bench = getpid();
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        for (int fd = 0; fd < 3 && null >= 0; ++fd)
+            dup2(null, fd);
+        for (int fd = 3; fd < 1024; ++fd)
+            ::close(fd);
+        watch(bench);
+    }
+    gWatchdog = pid > 0 ? pid : 0;
+#endif
+}
+
+int timesResumed() {
+    return gResumed.load();
+}
 
 void onFork(void (*before)(), void (*child)()) {
     pthread_atfork(before, nullptr, child);
@@ -316,6 +429,7 @@ bool spawnChild(const std::vector<std::string> &args, Child &c) {
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGHUP);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     std::vector<char *> argv;
@@ -336,6 +450,7 @@ bool spawnChild(const std::vector<std::string> &args, Child &c) {
     c.fd[0] = out[0];
     c.fd[1] = err[0];
     c.res.started = true;
+    watchWorker(c.pid);
     return true;
 }
 
@@ -355,6 +470,7 @@ void endChild(Child &c, bool block) {
     while (wait4(c.pid, &st, 0, &ru) < 0 && errno == EINTR) {
     }
     c.res.peakBytes = static_cast<uint64_t>(ru.ru_maxrss) * 1024u; // Linux counts KiB
+    c.res.signalledParent = unwatchWorker(c.pid);
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {
@@ -385,6 +501,40 @@ void closePipes(Child &c) {
 
 } // namespace
 
+namespace {
+// The limits a worker needs, and what they were when it started.
+const struct {
+    int resource;
+    const char *name;
+} kLimits[] = {
+    {RLIMIT_FSIZE, "the process's file size limit (RLIMIT_FSIZE)"},
+    {RLIMIT_AS, "the process's address space limit (RLIMIT_AS)"},
+    {RLIMIT_DATA, "the process's data size limit (RLIMIT_DATA)"},
+    {RLIMIT_NOFILE, "the process's limit on open files (RLIMIT_NOFILE)"},
+    {RLIMIT_STACK, "the process's stack size limit (RLIMIT_STACK)"},
+};
+rlim_t gLimits[std::size(kLimits)];
+bool gLimitsKept = false;
+} // namespace
+
+void keepLimits() {
+    for (size_t k = 0; k < std::size(kLimits); ++k) {
+        struct rlimit r {};
+        gLimits[k] = getrlimit(kLimits[k].resource, &r) == 0 ? r.rlim_cur : RLIM_INFINITY;
+    }
+    gLimitsKept = true;
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string loweredLimit() {
+    for (size_t k = 0; gLimitsKept && k < std::size(kLimits); ++k) {
+        struct rlimit r {};
+        if (getrlimit(kLimits[k].resource, &r) == 0 && r.rlim_cur < gLimits[k])
+            return kLimits[k].name;
+    }
+    return "";
+}
+
 void setEnvironment(const char *name, const std::string &value) {
     setenv(name, value.c_str(), 1);
 }
@@ -395,6 +545,20 @@ void unsetEnvironment(const char *name) {
 
 using ForkClock = std::chrono::steady_clock;
 
+namespace {
+// What a copy may send its parent (user code's kill(getppid(), ...)): the
+// parent ignores it while the copy runs; the copy starts with the defaults.
+constexpr int kCopySignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void setCopySignals(void (*disposition)(int), struct sigaction *saved) {
+    struct sigaction sa {};
+    sa.sa_handler = disposition;
+    sigemptyset(&sa.sa_mask);
+    for (size_t k = 0; k < std::size(kCopySignals); ++k)
+        sigaction(kCopySignals[k], saved ? &sa : nullptr, saved ? &saved[k] : nullptr);
+}
+} // namespace
+
 // The copy writes into a pipe; the pipe is read until end of file or the
 // time is up, then the copy is killed (with its group) and reaped.
 bool runForked(const std::function<void()> &call, double seconds, std::string &out, bool &exited,
@@ -402,12 +566,18 @@ bool runForked(const std::function<void()> &call, double seconds, std::string &o
     int fds[2];
     if (pipe(fds) != 0) return false;
     std::fflush(stdout);
+    struct sigaction saved[std::size(kCopySignals)];
+    setCopySignals(SIG_IGN, saved);
     pid_t pid = fork();
     if (pid < 0) {
+        for (size_t k = 0; k < std::size(kCopySignals); ++k)
+            sigaction(kCopySignals[k], &saved[k], nullptr);
         close(fds[0]), close(fds[1]);
         return false;
     }
     if (pid == 0) {
+        struct sigaction unused[std::size(kCopySignals)];
+        setCopySignals(SIG_DFL, unused);
         setpgid(0, 0);
         close(fds[0]);
         dup2(fds[1], 1);
@@ -445,6 +615,8 @@ bool runForked(const std::function<void()> &call, double seconds, std::string &o
     kill(-pid, SIGKILL);
     while (!reaped && waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
+    for (size_t k = 0; k < std::size(kCopySignals); ++k)
+        sigaction(kCopySignals[k], &saved[k], nullptr);
     exited = WIFEXITED(st);
     status = exited ? WEXITSTATUS(st) : WTERMSIG(st);
     return true;
@@ -461,7 +633,14 @@ bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
     size_t next = 0;
     const size_t limit = parallel < 1 ? 1 : static_cast<size_t>(parallel);
     Clock::time_point lastWatch = Clock::now();
+    int resumed = gResumed.load();
     while (next < jobs.size() || !active.empty()) {
+        // Stopped meanwhile and continued by the watchdog: by a worker.
+        if (const int now = gResumed.load(); now != resumed) {
+            resumed = now;
+            for (Child &c : active)
+                c.res.stoppedParent = active.size() == 1 ? 1 : 2;
+        }
         if (interrupted()) {
             for (Child &c : active) {
                 c.res.killed = true;

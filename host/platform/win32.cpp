@@ -416,6 +416,18 @@ void closeChild(Child &c) {
 
 } // namespace
 
+// No signals stop a process on Windows.
+void resumeWhenStopped() {}
+int timesResumed() {
+    return 0;
+}
+
+// Windows has no per-process limits user code would lower this way.
+void keepLimits() {}
+std::string loweredLimit() {
+    return "";
+}
+
 void setEnvironment(const char *name, const std::string &value) {
     _putenv_s(name, value.c_str());
 }

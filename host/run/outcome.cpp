@@ -43,6 +43,8 @@ std::string ending(const Outcome &e, double timeLimit) {
                " (entry " + std::to_string(r.modifiedEntry) + ")";
     case Outcome::Forked:
         return "made a copy of its process (fork)";
+    case Outcome::Interfered:
+        return e.detail;
     default:
         return e.detail.empty() ? "failed" : e.detail;
     }
@@ -74,6 +76,19 @@ void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome 
         r.status = Outcome::Error, r.detail = error;
     } else if (w.timedOut) {
         r.status = Outcome::TimedOut;
+    } else if (run.signalledParent) {
+        r.status = Outcome::Interfered;
+        r.detail = "sent " + platform::signalName(run.signalledParent) +
+                   " to the emulator, its parent process (ignored here; in the solver it would "
+                   "end or stop the solver)";
+    } else if (run.stoppedParent) {
+        r.status = Outcome::Interfered;
+        r.detail =
+            std::string(run.stoppedParent == 2 ? "(or an entry point running beside it) " : "") +
+            "stopped the emulator, its parent process (SIGSTOP; continued here, in the solver "
+            "it would stop the solver)";
+    } else if (res.state == WorkerState::UserLimit) {
+        r.status = Outcome::Interfered, r.detail = res.message;
     } else if (run.killed) {
         r.status = Outcome::EmulatorError, r.detail = "the worker was ended by the emulator";
     } else if (res.modifiedArray >= 0) {

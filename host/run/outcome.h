@@ -17,11 +17,12 @@ struct Outcome {
         NonFinite,
         Unmarked, // values, but local mode read a quantity the registration did not mark
         Placeholder,
-        Stopped,  // ended the process (exit, a fatal stop) inside user code
-        Crashed,  // died of a signal or exception inside user code
-        TimedOut, // a call took longer than --time-limit
-        Modified, // wrote into one of the host's arrays
-        Forked,   // made a copy of its process (fork) that went on past the call
+        Stopped,    // ended the process (exit, a fatal stop) inside user code
+        Crashed,    // died of a signal or exception inside user code
+        TimedOut,   // a call took longer than --time-limit
+        Modified,   // wrote into one of the host's arrays
+        Forked,     // made a copy of its process (fork) that went on past the call
+        Interfered, // acted on its process or the emulator (a limit lowered, a signal sent)
         NotExported,
         Error,         // the worker's result cannot be used
         EmulatorError, // the emulator's own failure, not the library's

@@ -74,6 +74,7 @@ bool Run::failed(ExitStatus st, const std::string &message) {
 bool Run::prepare() {
     platform::catchInterrupts();
     platform::markWorkersParent();
+    platform::resumeWhenStopped();
     std::string error;
     if (!scratch_.make(error)) return failed(ExitStatus::Usage, error);
     if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);

@@ -83,8 +83,7 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.kind != static_cast<int32_t>(shape.kind) || h.entryIndex != shape.entryIndex ||
         h.nnod != shape.nnod || h.steps != shape.steps || h.count != shape.count)
         return bad("sizes differ from the run's");
-    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::SetupFailed))
-        return bad("state");
+    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::UserLimit)) return bad("state");
     if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
     if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
         return bad("position");

@@ -38,10 +38,11 @@ inline bool isUserPhase(Phase p) {
 
 // How far the worker got.
 enum class WorkerState : int32_t {
-    Running = 0,    // not finished (if the process ended, it ended early)
-    Complete = 1,   // every call made, every value written
-    LoadFailed = 2, // the library could not be loaded (message says why)
-    SetupFailed = 3 // the emulator's own failure (message says why)
+    Running = 0,     // not finished (if the process ended, it ended early)
+    Complete = 1,    // every call made, every value written
+    LoadFailed = 2,  // the library could not be loaded (message says why)
+    SetupFailed = 3, // the emulator's own failure (message says why)
+    UserLimit = 4    // user code lowered a limit of the process the worker needs
 };
 
 // What a worker is asked to do.

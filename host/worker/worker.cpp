@@ -126,9 +126,16 @@ class Worker {
     void survey();
     bool setUp();
     bool evaluate();
-    // Record why the worker cannot go on; false.
+    // Record why the worker cannot go on; false. When user code lowered a
+    // limit of this process, that is why.
     bool failed(WorkerState state, const std::string &why) {
-        setText(h_->message, why.c_str());
+        const std::string limit = platform::loweredLimit();
+        if (!limit.empty())
+            state = WorkerState::UserLimit,
+            setText(h_->message,
+                    ("lowered " + limit + ", so the worker could not go on (" + why + ")").c_str());
+        else
+            setText(h_->message, why.c_str());
         h_->state = static_cast<int32_t>(state);
         return false;
     }
@@ -357,6 +364,7 @@ int runWorker(const Options &o) {
     ResultHeader *h = openResult(o, shape, file);
     if (!h) return code(ExitStatus::WorkerSetup);
     gHeader = h;
+    platform::keepLimits();
     platform::onCrash(onWorkerCrash);
     Worker worker(o, shape, h, file);
     if (!worker.load()) return code(ExitStatus::WorkerSetup);

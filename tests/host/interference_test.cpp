@@ -85,3 +85,25 @@ TEST(Interference, RunTxtRecordsTheLibraryFile) {
     EXPECT_NE(run.find("\nlibrary-file " + size + " bytes, modified "), std::string::npos) << run;
     EXPECT_NE(run.find(", fnv1a "), std::string::npos) << run;
 }
+
+// What user code does to its own process or to the emulator is the user's
+// fault, named as such; the other entry points and the time limit hold.
+TEST(Interference, LimitsAndSignalsFromUserCodeAreTheUsersFault) {
+    const struct {
+        const char *action, *report;
+    } cases[] = {
+        {"fsize", "func_ztranslation: lowered the process's file size limit (RLIMIT_FSIZE)"},
+        {"term", "func_ztranslation: sent SIGTERM to the emulator, its parent process"},
+        {"stop", "func_ztranslation: stopped the emulator, its parent process (SIGSTOP"},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r = runLibrary(HOSTLIB_HOSTILE, "ztranslation,emissivity",
+                                               std::string("VULMORA_TEST_INTERFERE=") + c.action,
+                                               "--no-output --time-limit 5");
+        EXPECT_EQ(r.status, 1) << c.action << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.report), std::string::npos) << c.action << "\n" << r.out;
+        EXPECT_NE(r.out.find("2 ok, 0 placeholders (not implemented), 1 failed"), std::string::npos)
+            << c.action << "\n"
+            << r.out;
+    }
+}
