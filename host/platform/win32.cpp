@@ -391,8 +391,10 @@ void endChild(Child &c, bool block) {
     DWORD code = 0;
     GetExitCodeProcess(c.process, &code);
     FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(c.process, &created, &exited, &kernel, &user))
-        gChildSeconds += seconds(kernel) + seconds(user);
+    if (GetProcessTimes(c.process, &created, &exited, &kernel, &user)) {
+        c.res.cpuSeconds = seconds(kernel) + seconds(user);
+        gChildSeconds += c.res.cpuSeconds;
+    }
     if (c.job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
         if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,

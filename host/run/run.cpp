@@ -9,6 +9,7 @@
 // folder's place only when complete.
 #include "run/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -186,6 +187,15 @@ void Run::planEntryPoints() {
     }
 }
 
+// The processor time a worker spent in user calls: that of its finished
+// steps, and for one ended for its time, all it spent since its last step
+// began (the call that did not return).
+double userSeconds(const Outcome &r) {
+    double s = r.result.cpuSeconds;
+    if (r.status == Outcome::TimedOut) s += std::max(0.0, r.workerCpu - r.result.stepCpuStart);
+    return s;
+}
+
 // Run `workers` with a progress bar; false with `error` (or interrupted).
 bool Run::runAndCollect(Workers &workers, std::string &error) {
     Progress bar(workers.size(), !o_.quiet, platform::stderrIsTerminal());
@@ -213,7 +223,7 @@ void Run::collect() {
                 r.status = Outcome::Unmarked;
             r.failure = r.status != Outcome::Ok;
         }
-        inCalls_ += r.result.cpuSeconds;
+        inCalls_ += userSeconds(r);
     }
     workers_.clear();
 }
@@ -247,7 +257,7 @@ bool Run::check() {
     if (!workers.empty() && !runAndCollect(workers, error)) return failed(ExitStatus::Usage, error);
     for (size_t j = 0; j < work.size(); ++j) {
         const Outcome r = classify(*workers[j], true);
-        inCalls_ += r.result.cpuSeconds;
+        inCalls_ += userSeconds(r);
         work[j].check->judge(c, work[j], r, findings_);
     }
     for (auto &check : checks_)

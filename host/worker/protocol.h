@@ -74,6 +74,7 @@ struct ResultHeader {
     volatile int64_t calls;
     double seconds;                    // time spent inside user calls
     double cpuSeconds;                 // the same in the worker's processor time
+    double stepCpuStart;               // the worker's processor time when this step's calls began
     int32_t modifiedArray;             // -1, or the index of the host array written to
     int32_t forkedStep;                // 0, or the step at which user code forked the worker
     int64_t modifiedEntry;             // the entry of that array
@@ -141,6 +142,7 @@ struct WorkerResult {
     int32_t step = 0, node = 0;
     int64_t calls = 0;
     double seconds = 0, cpuSeconds = 0;
+    double stepCpuStart = 0; // the worker's processor time when its last step's calls began
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
     bool modifiedUnguarded = false;         // found after the step: the array was made writable

@@ -279,6 +279,7 @@ bool Worker::evaluateStep(int s) {
     const InputGuard::FillTime filledBefore = guard_.fillTime();
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = platform::threadCpuSeconds();
+    h_->stepCpuStart = cpuStart;
     if (shape_.kind == WorkerKind::Order) {
         const std::vector<int> shuffled = shuffledNodes(sample_->nnod, s, uint32_t(o_.orderSeed));
         caller_->evaluate(*e_, f_, values_.data(), selected_, &shuffled,

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -106,4 +107,24 @@ TEST(Interference, LimitsAndSignalsFromUserCodeAreTheUsersFault) {
             << c.action << "\n"
             << r.out;
     }
+}
+
+// A call ended for its time spent its processor time inside user code:
+// the time line counts it there, not as the emulator's.
+TEST(Interference, ACallEndedForItsTimeCountsAsTimeInUserCode) {
+    const vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE,
+        std::string("--library '") + HOSTLIB_HOSTILE +
+            "' --nodes-per-side 4 --steps 1 --materials all --functions density --no-output "
+            "--time-limit 2");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    double total = 0, inside = 0;
+    const size_t at = r.out.find("processor time: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(
+        std::sscanf(r.out.c_str() + at, "processor time: %lf s, of which %lf s", &total, &inside),
+        2)
+        << r.out;
+    // The spinning call is nearly all of the run's processor time.
+    EXPECT_GT(inside, 0.5 * total) << r.out;
 }
