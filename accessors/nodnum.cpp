@@ -41,7 +41,7 @@ namespace {
 constexpr double kFar = DBL_MAX;
 
 // Nodes per block of the all-nodes scan.
-constexpr int kBlock = 1024;
+constexpr int kBlock = vulmora::kNodeScanBlock;
 
 // The point, in internal units.
 struct Point {
@@ -72,8 +72,8 @@ inline double minKeepingFinite(double d, double lo) {
 
 // ---- the all-nodes scan ---------------------------------------------------------
 //
-// Each block's smallest distance is taken first, with the widest vectors
-// the processor has; only a block whose minimum improves on the best so far
+// Each block's smallest distance is taken with the widest vectors the
+// processor has; only the block that first reaches the smallest distance
 // is walked again for the first node at that distance. Every vector lane
 // makes the scalar operations in the scalar order, so the distances are the
 // same bits; MINPD keeps its second operand when the first is NaN, which is
@@ -175,6 +175,12 @@ double blockMin(vulmora::NodeScan form, const Nodes &c, std::ptrdiff_t base, int
     }
 }
 
+// Nodes in the block that starts at index base.
+inline int blockSize(int count, std::ptrdiff_t base) {
+    std::ptrdiff_t left = count - base;
+    return left < vulmora::kNodeScanBlock ? static_cast<int>(left) : vulmora::kNodeScanBlock;
+}
+
 // Index of the first of the m nodes from index base on whose distance is
 // lo (lo is one of them).
 template <bool TwoD>
@@ -186,24 +192,23 @@ int firstAt(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double l
 }
 
 // Node number (1-based) nearest to p over all count nodes; lowest number on
-// ties; 0 when none has a distance below kFar. A block is walked again
-// only when its minimum is strictly below the best so far, and then for
-// the first index holding that minimum, which is the node a plain in-order
-// sweep with a strict comparison would keep.
+// ties; 0 when none has a distance below kFar. One pass takes every
+// block's minimum and remembers the first block whose minimum is strictly
+// below all before it: that block holds the first node at the smallest
+// distance, the node a plain in-order sweep with a strict comparison
+// keeps, and it alone is walked again. On nodes numbered in spatial order
+// the minimum improves block after block; walking each such block at once
+// would read most of the mesh twice.
 template <bool TwoD>
 int searchAll(vulmora::NodeScan form, const Nodes &c, int count, const Point &p) {
     double best = kFar;
-    int result = 0;
+    std::ptrdiff_t at = -1;
     for (std::ptrdiff_t base = 0; base < count; base += kBlock) {
-        std::ptrdiff_t left = count - base;
-        int m = left < kBlock ? static_cast<int>(left) : kBlock;
-        double lo = blockMin<TwoD>(form, c, base, m, p, best);
-        if (lo < best) {
-            best = lo;
-            result = static_cast<int>(base) + firstAt<TwoD>(c, base, m, p, lo) + 1;
-        }
+        double lo = blockMin<TwoD>(form, c, base, blockSize(count, base), p, best);
+        if (lo < best) best = lo, at = base;
     }
-    return result;
+    if (at < 0) return 0;
+    return static_cast<int>(at) + firstAt<TwoD>(c, at, blockSize(count, at), p, best) + 1;
 }
 
 // The form used: the widest available, unless a test chose one.
