@@ -223,43 +223,51 @@ vulmora::NodeScan scanForm() {
 
 // ---- the material search -------------------------------------------------------
 
+// Element data of the search, read once from the exchange block.
+struct Elements {
+    const int *types, *mats;
+    int *const *conn;
+    int count;
+};
+
 // Examine the node lists of the elements of material m (1-based) in element
 // order, each node once, d <= best replacing (the last examined wins ties).
-// Entries outside 0..count-1 are skipped, never used as a mark index.
+// marks holds a cleared byte per node; a node is marked before its
+// distance is taken. Entries outside 0..count-1 (negative ones wrap to
+// large unsigned values) are skipped, never used as a mark index.
 template <bool TwoD>
-int scanMaterial(const Nodes &c, int count, int m, const Point &p, int *marks) {
-    const int *types = el_type, *mats = mat_id;
-    int *const *conn = ncon;
-    if (types == nullptr || mats == nullptr || conn == nullptr) return 0; // no element data
+int scanMaterial(const Nodes &c, int count, const Elements &e, int m, const Point &p,
+                 unsigned char *marks) {
     double best = kFar;
     int result = 0;
-    for (int i = 0, elems = nel; i < elems; ++i) {
-        if (static_cast<long long>(mats[i]) + 1 != m) continue;
-        const int *list = conn[i];
-        int nodes = vulmora::typeNodes(types[i]);
+    const unsigned limit = static_cast<unsigned>(count);
+    for (int i = 0; i < e.count; ++i) {
+        if (static_cast<long long>(e.mats[i]) + 1 != m) continue;
+        const int *list = e.conn[i];
+        int nodes = vulmora::typeNodes(e.types[i]);
         if (list == nullptr) continue;
         for (int j = 0; j < nodes; ++j) {
-            int n = list[j];
-            if (n < 0 || n >= count || marks[n] != 0) continue;
-            double d = distance<TwoD>(c, n, p);
-            if (d <= best) best = d, result = n + 1;
+            unsigned n = static_cast<unsigned>(list[j]);
+            if (n >= limit || marks[n] != 0) continue;
             marks[n] = 1;
+            double d = distance<TwoD>(c, n, p);
+            if (d <= best) best = d, result = static_cast<int>(n) + 1;
         }
     }
     return result;
 }
 
-// The material search with its visit marks: nnod cleared ints from the
-// heap, released before returning. Without nodes, or without memory for
-// the marks, nothing can be found.
-int searchMaterial(const Nodes &c, int count, int m, const Point &p, bool twoD) {
-    if (count <= 0) return 0;
-    std::size_t bytes = static_cast<std::size_t>(count) * sizeof(int);
-    int *marks = static_cast<int *>(std::malloc(bytes));
+// Node number of material m (1-based) nearest to p, with its visit marks:
+// count cleared bytes from the heap, released before returning. Without
+// nodes, element data or memory for the marks nothing can be found.
+template <bool TwoD> int searchMaterial(const Nodes &c, int count, int m, const Point &p) {
+    Elements e{el_type, mat_id, ncon, nel};
+    if (count <= 0 || e.types == nullptr || e.mats == nullptr || e.conn == nullptr) return 0;
+    std::size_t bytes = static_cast<std::size_t>(count);
+    unsigned char *marks = static_cast<unsigned char *>(std::malloc(bytes));
     if (marks == nullptr) return 0;
     std::memset(marks, 0, bytes);
-    int result = twoD ? scanMaterial<true>(c, count, m, p, marks)
-                      : scanMaterial<false>(c, count, m, p, marks);
+    int result = scanMaterial<TwoD>(c, count, e, m, p, marks);
     std::free(marks);
     return result;
 }
@@ -314,7 +322,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
     int count = nnod, found = 0;
     if (c.x != nullptr && c.y != nullptr && (twoD || c.z != nullptr)) {
         if (material != 0)
-            found = searchMaterial(c, count, material, p, twoD);
+            found = twoD ? searchMaterial<true>(c, count, material, p)
+                         : searchMaterial<false>(c, count, material, p);
         else
             found = twoD ? searchAll<true>(scanForm(), c, count, p)
                          : searchAll<false>(scanForm(), c, count, p);

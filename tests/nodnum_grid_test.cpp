@@ -180,4 +180,50 @@ TEST_F(NodNumGrid, AllNodesEveryNodeAndCellCentre) {
     }
 }
 
+// The material search on the same meshes: a point on a node of the
+// material finds it; at cell centres, on faces and beyond the material
+// (its nearest nodes tie on its top layer) the last examined of the tied
+// nodes wins, as a plain walk of the connectivity finds.
+TEST_F(NodNumGrid, MaterialLastExaminedOfTiedNodes) {
+    const struct {
+        const char *what;
+        int material;
+        double q[3];
+    } cases[] = {
+        {"on a node", 1, {4, 5, 2}},
+        {"cell centre, eight nodes tie", 1, {4.5, 5.5, 1.5}},
+        {"face centre on the material's top layer", 1, {4.5, 5.5, 4}},
+        {"above the material: its top layer ties", 1, {4.5, 5.5, 7}},
+        {"edge midpoint at the mesh's side", 2, {0, 3.5, 8}},
+        {"outside a corner", 2, {-1, -1, 12}},
+    };
+    Grid g(12, 11, 10);
+    g.install(false);
+    for (const auto &c : cases) {
+        int want = g.sweepMaterial(c.material, c.q, false);
+        ASSERT_NE(want, 0) << c.what;
+        EXPECT_EQ(nearest(c.q, c.material), want) << c.what;
+    }
+    const double onNode[3] = {4, 5, 2};
+    EXPECT_EQ(nearest(onNode, 1), g.id(4, 5, 2) + 1);
+}
+
+// Every point of the half-centimetre lattice over a small mesh and a
+// margin around it, for each material: nodes shared by up to eight
+// elements and tied by two, four or eight make the order of first
+// examination, not of any later one, decide.
+TEST_F(NodNumGrid, MaterialEveryHalfLatticePoint) {
+    Grid g(6, 5, 7);
+    g.install(false);
+    int wrong = 0, points = 0;
+    for (int material : {1, 2})
+        for (int k = -2; k <= 2 * g.nz; ++k)
+            for (int j = -2; j <= 2 * g.ny; ++j)
+                for (int i = -2; i <= 2 * g.nx; ++i, ++points) {
+                    const double q[3] = {i * .5, j * .5, k * .5};
+                    wrong += nearest(q, material) != g.sweepMaterial(material, q, false);
+                }
+    EXPECT_EQ(wrong, 0) << "of " << points;
+}
+
 } // namespace
