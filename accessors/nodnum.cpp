@@ -41,7 +41,7 @@ namespace {
 constexpr double kFar = DBL_MAX;
 
 // Nodes per block of the all-nodes scan.
-constexpr int kBlock = 1024;
+constexpr int kBlock = vulmora::kNodeScanBlock;
 
 // The point, in internal units.
 struct Point {
@@ -72,8 +72,8 @@ inline double minKeepingFinite(double d, double lo) {
 
 // ---- the all-nodes scan ---------------------------------------------------------
 //
-// Each block's smallest distance is taken first, with the widest vectors
-// the processor has; only a block whose minimum improves on the best so far
+// Each block's smallest distance is taken with the widest vectors the
+// processor has; only the block that first reaches the smallest distance
 // is walked again for the first node at that distance. Every vector lane
 // makes the scalar operations in the scalar order, so the distances are the
 // same bits; MINPD keeps its second operand when the first is NaN, which is
@@ -175,6 +175,12 @@ double blockMin(vulmora::NodeScan form, const Nodes &c, std::ptrdiff_t base, int
     }
 }
 
+// Nodes in the block that starts at index base.
+inline int blockSize(int count, std::ptrdiff_t base) {
+    std::ptrdiff_t left = count - base;
+    return left < vulmora::kNodeScanBlock ? static_cast<int>(left) : vulmora::kNodeScanBlock;
+}
+
 // Index of the first of the m nodes from index base on whose distance is
 // lo (lo is one of them).
 template <bool TwoD>
@@ -186,24 +192,23 @@ int firstAt(const Nodes &c, std::ptrdiff_t base, int m, const Point &p, double l
 }
 
 // Node number (1-based) nearest to p over all count nodes; lowest number on
-// ties; 0 when none has a distance below kFar. A block is walked again
-// only when its minimum is strictly below the best so far, and then for
-// the first index holding that minimum, which is the node a plain in-order
-// sweep with a strict comparison would keep.
+// ties; 0 when none has a distance below kFar. One pass takes every
+// block's minimum and remembers the first block whose minimum is strictly
+// below all before it: that block holds the first node at the smallest
+// distance, the node a plain in-order sweep with a strict comparison
+// keeps, and it alone is walked again. On nodes numbered in spatial order
+// the minimum improves block after block; walking each such block at once
+// would read most of the mesh twice.
 template <bool TwoD>
 int searchAll(vulmora::NodeScan form, const Nodes &c, int count, const Point &p) {
     double best = kFar;
-    int result = 0;
+    std::ptrdiff_t at = -1;
     for (std::ptrdiff_t base = 0; base < count; base += kBlock) {
-        std::ptrdiff_t left = count - base;
-        int m = left < kBlock ? static_cast<int>(left) : kBlock;
-        double lo = blockMin<TwoD>(form, c, base, m, p, best);
-        if (lo < best) {
-            best = lo;
-            result = static_cast<int>(base) + firstAt<TwoD>(c, base, m, p, lo) + 1;
-        }
+        double lo = blockMin<TwoD>(form, c, base, blockSize(count, base), p, best);
+        if (lo < best) best = lo, at = base;
     }
-    return result;
+    if (at < 0) return 0;
+    return static_cast<int>(at) + firstAt<TwoD>(c, at, blockSize(count, at), p, best) + 1;
 }
 
 // The form used: the widest available, unless a test chose one.
@@ -218,43 +223,51 @@ vulmora::NodeScan scanForm() {
 
 // ---- the material search -------------------------------------------------------
 
+// Element data of the search, read once from the exchange block.
+struct Elements {
+    const int *types, *mats;
+    int *const *conn;
+    int count;
+};
+
 // Examine the node lists of the elements of material m (1-based) in element
 // order, each node once, d <= best replacing (the last examined wins ties).
-// Entries outside 0..count-1 are skipped, never used as a mark index.
+// marks holds a cleared byte per node; a node is marked before its
+// distance is taken. Entries outside 0..count-1 (negative ones wrap to
+// large unsigned values) are skipped, never used as a mark index.
 template <bool TwoD>
-int scanMaterial(const Nodes &c, int count, int m, const Point &p, int *marks) {
-    const int *types = el_type, *mats = mat_id;
-    int *const *conn = ncon;
-    if (types == nullptr || mats == nullptr || conn == nullptr) return 0; // no element data
+int scanMaterial(const Nodes &c, int count, const Elements &e, int m, const Point &p,
+                 unsigned char *marks) {
     double best = kFar;
     int result = 0;
-    for (int i = 0, elems = nel; i < elems; ++i) {
-        if (static_cast<long long>(mats[i]) + 1 != m) continue;
-        const int *list = conn[i];
-        int nodes = vulmora::typeNodes(types[i]);
+    const unsigned limit = static_cast<unsigned>(count);
+    for (int i = 0; i < e.count; ++i) {
+        if (static_cast<long long>(e.mats[i]) + 1 != m) continue;
+        const int *list = e.conn[i];
+        int nodes = vulmora::typeNodes(e.types[i]);
         if (list == nullptr) continue;
         for (int j = 0; j < nodes; ++j) {
-            int n = list[j];
-            if (n < 0 || n >= count || marks[n] != 0) continue;
-            double d = distance<TwoD>(c, n, p);
-            if (d <= best) best = d, result = n + 1;
+            unsigned n = static_cast<unsigned>(list[j]);
+            if (n >= limit || marks[n] != 0) continue;
             marks[n] = 1;
+            double d = distance<TwoD>(c, n, p);
+            if (d <= best) best = d, result = static_cast<int>(n) + 1;
         }
     }
     return result;
 }
 
-// The material search with its visit marks: nnod cleared ints from the
-// heap, released before returning. Without nodes, or without memory for
-// the marks, nothing can be found.
-int searchMaterial(const Nodes &c, int count, int m, const Point &p, bool twoD) {
-    if (count <= 0) return 0;
-    std::size_t bytes = static_cast<std::size_t>(count) * sizeof(int);
-    int *marks = static_cast<int *>(std::malloc(bytes));
+// Node number of material m (1-based) nearest to p, with its visit marks:
+// count cleared bytes from the heap, released before returning. Without
+// nodes, element data or memory for the marks nothing can be found.
+template <bool TwoD> int searchMaterial(const Nodes &c, int count, int m, const Point &p) {
+    Elements e{el_type, mat_id, ncon, nel};
+    if (count <= 0 || e.types == nullptr || e.mats == nullptr || e.conn == nullptr) return 0;
+    std::size_t bytes = static_cast<std::size_t>(count);
+    unsigned char *marks = static_cast<unsigned char *>(std::malloc(bytes));
     if (marks == nullptr) return 0;
     std::memset(marks, 0, bytes);
-    int result = twoD ? scanMaterial<true>(c, count, m, p, marks)
-                      : scanMaterial<false>(c, count, m, p, marks);
+    int result = scanMaterial<TwoD>(c, count, e, m, p, marks);
     std::free(marks);
     return result;
 }
@@ -309,7 +322,8 @@ int nodNum(double x, double y, double z, int material, double *xout, double *you
     int count = nnod, found = 0;
     if (c.x != nullptr && c.y != nullptr && (twoD || c.z != nullptr)) {
         if (material != 0)
-            found = searchMaterial(c, count, material, p, twoD);
+            found = twoD ? searchMaterial<true>(c, count, material, p)
+                         : searchMaterial<false>(c, count, material, p);
         else
             found = twoD ? searchAll<true>(scanForm(), c, count, p)
                          : searchAll<false>(scanForm(), c, count, p);

@@ -30,6 +30,19 @@ void NodeCloud::install() {
     user_unit_coor = 2; // centimetres: the conversion is a multiplication by 1
 }
 
+NodeCloud NodeCloud::grid(int side) {
+    NodeCloud c(0);
+    const size_t count =
+        static_cast<size_t>(side) * static_cast<size_t>(side) * static_cast<size_t>(side);
+    c.x.resize(count), c.y.resize(count), c.z.resize(count);
+    size_t id = 0;
+    for (int k = 0; k < side; ++k)
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i, ++id)
+                c.x[id] = i, c.y[id] = j, c.z[id] = k;
+    return c;
+}
+
 // ---- structured hexahedral mesh ---------------------------------------------
 
 HexMesh::HexMesh(int edge) : n(edge), nodes((edge + 1) * (edge + 1) * (edge + 1)) {

@@ -16,6 +16,11 @@ struct NodeCloud {
     std::vector<double> x, y, z;
     explicit NodeCloud(int count, std::uint32_t seed = 1);
     void install(); // nnod, x_cord, y_cord, z_cord; 3-D
+
+    // side^3 nodes of a structured mesh one centimetre apart, numbered row
+    // by row (x fastest, then y, then z), as a mesher numbers a block:
+    // neighbours in space are neighbours in the arrays.
+    static NodeCloud grid(int side);
 };
 
 // A structured mesh of n*n*n hexahedra (type code 1, eight nodes) on

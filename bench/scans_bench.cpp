@@ -3,7 +3,10 @@
 // a user library is built (same compiler flags, no fused arithmetic):
 //   nodNum over all nodes         vs sweep_xyz: x+y+z of every node, eight
 //                                 independent sums (the compiler vectorises
-//                                 them), bound by the loads;
+//                                 them), bound by the loads; on random
+//                                 points, and on a structured mesh numbered
+//                                 row by row with points near its nodes
+//                                 (scan_grid vs sweep_grid);
 //   nodNum within one material    vs sweep_material_connectivity: the same
 //                                 elements' connectivity, each entry's
 //                                 coordinates summed into independent sums;
@@ -146,6 +149,50 @@ void sweep_xyz_avx2(benchmark::State &state) {
 }
 #endif
 
+// ---- nodNum over all nodes of a structured mesh ---------------------------------
+
+// Sixteen points near nodes spread through a grid of side^3 nodes: each a
+// node plus (0.1, 0.2, 0.3) cm, so one node is nearest. With the nodes
+// numbered row by row, the best distance shrinks block after block until
+// the scan reaches the point's layer.
+struct GridQueries {
+    double p[16][3];
+    explicit GridQueries(int side) {
+        for (int i = 0; i < 16; ++i)
+            for (int c = 0; c < 3; ++c)
+                p[i][c] =
+                    static_cast<int>(side * ((i * 7 + c * 5) % 16 + 0.5) / 16.0) + 0.1 * (c + 1);
+    }
+};
+
+// Figures per node of a grid with state.range(0) nodes a side.
+double gridNodes(const benchmark::State &state) {
+    double side = static_cast<double>(state.range(0));
+    return side * side * side;
+}
+
+void scan_grid(benchmark::State &state) {
+    vbench::NodeCloud grid = vbench::NodeCloud::grid(static_cast<int>(state.range(0)));
+    grid.install();
+    GridQueries q(static_cast<int>(state.range(0)));
+    int i = 0;
+    for (auto _ : state) {
+        double ox, oy, oz;
+        const double *p = q.p[i++ & 15];
+        benchmark::DoNotOptimize(nodNum(p[0], p[1], p[2], 0, &ox, &oy, &oz));
+    }
+    state.counters["per_iter"] = gridNodes(state);
+}
+
+// sweep_xyz over the grid's coordinates.
+void sweep_grid(benchmark::State &state) {
+    vbench::NodeCloud grid = vbench::NodeCloud::grid(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            sweepXyz(grid.x.data(), grid.y.data(), grid.z.data(), grid.x.size()));
+    state.counters["per_iter"] = gridNodes(state);
+}
+
 // The first baseline: one serial sum, bound by the addition's latency.
 void plain_xyz_sum(benchmark::State &state) {
     vbench::NodeCloud cloud(static_cast<int>(state.range(0)));
@@ -268,6 +315,9 @@ BENCHMARK(sweep_xyz_avx2)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecon
 #endif
 BENCHMARK(plain_xyz_sum)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
 BENCHMARK(scan_all)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMicrosecond);
+// 40^3 = 64000 nodes (1.5 MiB) and 160^3 = 4.1 M nodes (98 MiB).
+BENCHMARK(sweep_grid)->Arg(40)->Arg(160)->Unit(benchmark::kMicrosecond);
+BENCHMARK(scan_grid)->Arg(40)->Arg(160)->Unit(benchmark::kMicrosecond);
 BENCHMARK(sweep_material_connectivity)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
 BENCHMARK(plain_material_connectivity)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
 BENCHMARK(scan_material)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
@@ -283,6 +333,7 @@ constexpr double kMaterialBytes = 4 + 0.5 * (4 + 8 + 8 * 4 + 24);
 
 const bool registered = [] {
     vbench::compare("scan_all", "sweep_xyz", 24.0);
+    vbench::compare("scan_grid", "sweep_grid", 24.0);
     vbench::compare("sweep_xyz_avx2", "sweep_xyz", 24.0);
     vbench::compare("plain_xyz_sum", "sweep_xyz", 24.0);
     vbench::compare("scan_material", "sweep_material_connectivity", kMaterialBytes);

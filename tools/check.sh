@@ -16,7 +16,7 @@ echo "== valgrind memcheck: nearest-node (scan and index), field, mean, microstr
 # The fatal paths run in forked children, which stay under valgrind; a
 # child with an error exits 99 instead of 1, and its test fails. Programs
 # the tests exec (readelf, nm) are system tools and are not traced.
-for test in nodnum_test nodfixed_test fields_test ipmeans_test ipmeans_property_test micro_test state_test; do
+for test in nodnum_test nodnum_grid_test nodfixed_test fields_test ipmeans_test ipmeans_property_test micro_test state_test; do
     valgrind -q --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=99 \
         "build/tests/$test" --gtest_brief=1
 done
