@@ -248,6 +248,14 @@ RunReport buildReport(const ReportInput &in) {
                     " bytes while loading:\n" + lastLines(in.loadOutput, 5, "  | ");
     r.printed += printedText(in.outcomes, o.writeOutput);
     r.silent = silentText(in.outcomes);
+    for (const Outcome &e : in.outcomes)
+        if (!e.refilled.empty())
+            r.notes += "func_" + e.name +
+                       ": a fault handler the library put in place during a call took the "
+                       "emulator's fill-on-first-read fault (the worker " +
+                       e.refilled +
+                       "); it was run again with every host array filled at once (--fill-all), "
+                       "and this report shows that run\n";
     r.checks = checksText(in.findings, in.checks);
     r.costChecked = o.checkCost;
     r.cost = in.findings.cost.empty() && o.checkCost
@@ -271,6 +279,7 @@ std::string findingsText(const RunReport &r) {
     };
     section("Problems:", r.problems);
     section("Silent answers:", r.silent);
+    section("Notes:", r.notes);
     section("Checks:", r.checks);
     if (r.costChecked) section("Cost:", r.cost);
     if (!r.comparison.empty()) t += r.comparison + "\n";

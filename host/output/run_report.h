@@ -27,6 +27,7 @@ struct RunReport {
     std::string printed;  // what the library printed loading and calling (terminal only)
     std::string problems; // every failure: what, where, the fields there, a re-run command
     std::string silent;   // answers the accessors gave silently wrong
+    std::string notes;    // what the emulator did differently for an entry point, and why
     std::string checks;   // the checks' findings
     bool costChecked = false;
     std::string cost;       // --check-cost's notes

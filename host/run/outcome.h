@@ -35,10 +35,14 @@ struct Outcome {
     uint64_t printedBytes = 0, errorBytes = 0; // as written
     uint64_t peakBytes = 0;                    // the worker's peak memory
     double workerCpu = 0;                      // the worker's processor time
-    bool exited = false;                       // the worker ended through exit
-    int exitStatus = 0;                        // its exit status (or signal / exception code)
-    std::string detail;                        // why an Error or EmulatorError
-    WorkerResult result;                       // values and position
+    // How a first run ended, when a fault handler of user code's took the
+    // emulator's fill-on-first-read fault there and this is a second run
+    // with every array filled at once ("" otherwise).
+    std::string refilled;
+    bool exited = false; // the worker ended through exit
+    int exitStatus = 0;  // its exit status (or signal / exception code)
+    std::string detail;  // why an Error or EmulatorError
+    WorkerResult result; // values and position
     // Statistics over the finite values of the evaluated nodes: all of
     // them, and per material (index material - 1).
     double min = 0, max = 0, mean = 0;

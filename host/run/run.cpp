@@ -44,6 +44,8 @@ class Run {
     bool pinLibrary();
     void planEntryPoints();
     void collect();
+    Outcome judged(Worker &w, int nnod);
+    bool refill();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
     bool runAndCollect(Workers &workers, std::string &error);
     CheckContext context() { return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal}; }
@@ -210,22 +212,70 @@ void Run::collect() {
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
     const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
-    for (size_t j = 0; j < workers_.size(); ++j) {
-        Outcome &r = outcomes_[outcomeOf_[j]];
-        const bool named = o_.functionsGiven || r.name == "externalcompute";
-        r = classify(*workers_[j], named);
-        if (r.status == Outcome::Ok && !r.result.values.empty()) {
-            computeStatistics(r, nnod, &nodeMaterial_);
-            r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
-            // A NaN of local mode that the function hid is as wrong in the
-            // solver as one it returns.
-            if (r.status == Outcome::Ok && r.result.silent[VULMORA_PROBE_UNMARKED])
-                r.status = Outcome::Unmarked;
-            r.failure = r.status != Outcome::Ok;
-        }
-        inCalls_ += userSeconds(r);
-    }
+    for (size_t j = 0; j < workers_.size(); ++j)
+        outcomes_[outcomeOf_[j]] = judged(*workers_[j], nnod);
     workers_.clear();
+}
+
+// How worker `w` ended, with the statistics of its values.
+Outcome Run::judged(Worker &w, int nnod) {
+    const bool named = o_.functionsGiven || w.name == "externalcompute";
+    Outcome r = classify(w, named);
+    if (r.status == Outcome::Ok && !r.result.values.empty()) {
+        computeStatistics(r, nnod, &nodeMaterial_);
+        r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
+        // A NaN of local mode that the function hid is as wrong in the
+        // solver as one it returns.
+        if (r.status == Outcome::Ok && r.result.silent[VULMORA_PROBE_UNMARKED])
+            r.status = Outcome::Unmarked;
+        r.failure = r.status != Outcome::Ok;
+    }
+    inCalls_ += userSeconds(r);
+    return r;
+}
+
+// Whether a fault handler user code put in place of the worker's may have
+// taken a fill-on-first-read fault and ended the worker: a crash that never
+// reached the worker's handler, or a stop that did not go through exit()
+// with the worker's handler in place.
+bool maybeForeignHandler(const Outcome &r) {
+    return (r.status == Outcome::Crashed && !r.result.crashHookRan) ||
+           (r.status == Outcome::Stopped && r.result.exitState != kExitOwnHandler);
+}
+
+// Entry points whose workers may have ended so run again with every host
+// array filled at once; where the second run ends otherwise, it is the one
+// reported, with a note. Arrays are filled at once anyway with --fill-all
+// or a capture.
+bool Run::refill() {
+    const char *capture = std::getenv("VULMORA_CAPTURE");
+    if (o_.fillAll || (capture && *capture)) return true;
+    Options filled = o_;
+    filled.fillAll = true;
+    std::vector<size_t> which;
+    Workers again;
+    for (size_t k = 0; k < outcomes_.size(); ++k)
+        if (maybeForeignHandler(outcomes_[k])) {
+            which.push_back(k);
+            again.push_back(makeWorker(outcomes_[k].name, WorkerKind::Entry, filled, ".filled"));
+        }
+    std::string error;
+    if (again.empty()) return true;
+    if (!runAndCollect(again, error)) return failed(ExitStatus::Usage, error);
+    const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
+    for (size_t j = 0; j < again.size(); ++j) {
+        Outcome second = judged(*again[j], nnod);
+        Outcome &first = outcomes_[which[j]];
+        if (second.status == first.status && second.exitStatus == first.exitStatus &&
+            second.result.step == first.result.step && second.result.node == first.result.node)
+            continue;
+        const Phase at = first.result.phase;
+        second.refilled = ending(first, o_.timeLimit) +
+                          (at == Phase::Call || at == Phase::Registration ? " at " : " ") +
+                          where(first.result);
+        first = std::move(second);
+    }
+    return true;
 }
 
 // Every entry point in a worker of its own.
@@ -236,7 +286,7 @@ bool Run::evaluate() {
         return failed(ExitStatus::Usage, error);
     if (!runAndCollect(workers_, error)) return failed(ExitStatus::Usage, error);
     collect();
-    return true;
+    return refill();
 }
 
 // The checks' workers for every entry point that returned values, judged

@@ -124,6 +124,8 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.stepCpuStart = h.stepCpuStart;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.modifiedUnguarded = h.modifiedUnguarded != 0;
+    r.crashHookRan = h.crashHookRan != 0;
+    r.exitState = h.exitState <= kExitForeignHandler ? h.exitState : kExitNotSeen;
     r.forkedStep = h.forkedStep, r.forkedNode = h.forkedNode;
     r.exported.assign(std::size(kEntryPoints), 0);
     for (size_t k = 0; k < r.exported.size(); ++k) {

@@ -60,6 +60,10 @@ constexpr uint8_t kNotExported = 0;
 constexpr uint8_t kExported = 1;
 constexpr uint8_t kExportedPlaceholder = 2; // its first call stopped with the template's line
 constexpr size_t kResultHeaderSize = 4096;  // values start here, page aligned
+// How a worker went through exit() (ResultHeader::exitState).
+constexpr uint8_t kExitNotSeen = 0;        // _exit, a signal, or still running
+constexpr uint8_t kExitOwnHandler = 1;     // exit(), the worker's fault handler in place
+constexpr uint8_t kExitForeignHandler = 2; // exit(), user code's fault handler in its place
 
 struct ResultHeader {
     // Written by the parent; the worker must leave them as they are.
@@ -81,8 +85,9 @@ struct ResultHeader {
     uint8_t exported[kMaxEntryPoints]; // Survey: kNotExported, kExported, ...
     uint8_t exportsExternal;           // Survey: func_externalcompute exported
     uint8_t modifiedUnguarded;         // the array was made writable again, then written
-    uint8_t pad1[2];
-    int32_t forkedNode; // and the node
+    uint8_t crashHookRan;              // the worker's crash hook ran (its handler was in place)
+    uint8_t exitState;                 // kExit...: how the worker went through exit()
+    int32_t forkedNode;                // and the node
     char mechName[101], mechUnit[21];
     char message[512];
 };
@@ -146,6 +151,8 @@ struct WorkerResult {
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
     bool modifiedUnguarded = false;         // found after the step: the array was made writable
+    bool crashHookRan = false;              // a crash reached the worker's own handler
+    uint8_t exitState = 0;                  // kExit...
     int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
     std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;

@@ -37,12 +37,25 @@ bool resolveWorkerFault(const void *address) {
 // the fault is a write into one.
 void onWorkerCrash(const void *address) {
     std::fflush(stdout);
+    if (gHeader) gHeader->crashHookRan = 1;
     int32_t array = -1;
     int64_t entry = 0;
     if (gHeader && gGuard && address && gGuard->locate(address, array, entry)) {
         gHeader->modifiedEntry = entry;
         gHeader->modifiedArray = array;
     }
+}
+
+// Whether the arrays are filled on first read (the worker's fault handler
+// must then see the faults).
+bool gLazy = false;
+
+// At exit(): whether user code put a fault handler of its own in place of
+// the worker's, which would have taken a fill-on-first-read fault.
+void recordExit() {
+    if (gHeader)
+        gHeader->exitState =
+            gLazy && !platform::faultsReachResolver() ? kExitForeignHandler : kExitOwnHandler;
 }
 
 // In the worker, just before user code copies it with fork(): say where,
@@ -187,6 +200,7 @@ bool Worker::load() {
     // from a handler of the library's own.
     const char *capture = std::getenv("VULMORA_CAPTURE");
     lazyFields_ = !o_.fillAll && !(capture && *capture) && platform::onFault(resolveWorkerFault);
+    gLazy = lazyFields_;
     shareCounters();
     if (!sameLibraryFile()) return failed(WorkerState::SetupFailed, kLibraryChanged);
     phase(Phase::Load);
@@ -365,6 +379,7 @@ int runWorker(const Options &o) {
     ResultHeader *h = openResult(o, shape, file);
     if (!h) return code(ExitStatus::WorkerSetup);
     gHeader = h;
+    std::atexit(recordExit);
     platform::keepLimits();
     platform::onCrash(onWorkerCrash);
     Worker worker(o, shape, h, file);

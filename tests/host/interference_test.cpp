@@ -128,3 +128,31 @@ TEST(Interference, ACallEndedForItsTimeCountsAsTimeInUserCode) {
     // The spinning call is nearly all of the run's processor time.
     EXPECT_GT(inside, 0.5 * total) << r.out;
 }
+
+// A crash handler user code puts in place during a call takes the faults
+// by which the emulator fills an array on first read: the entry point runs
+// again with every array filled, and only a fault of its own is reported.
+TEST(Interference, AHandlerOfTheLibrarysOwnNeverTakesTheBlameForTheEmulatorsFaults) {
+    const struct {
+        const char *how;
+        bool ok;
+        const char *report; // and the line the report must not hold
+        const char *absent;
+    } cases[] = {
+        {"reads", true,
+         "Notes:\nfunc_vzimposed: a fault handler the library put in place during a call took "
+         "the emulator's fill-on-first-read fault (the worker stopped the process with exit "
+         "status 42 at step 1, node 2)",
+         "func_vzimposed: stopped"},
+        {"crash", false,
+         "func_vzimposed: stopped the process with exit status 42 at step 1, node 3",
+         "func_vzimposed: stopped the process with exit status 42 at step 1, node 2"},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r =
+            runLibrary(HOSTLIB_HOSTILE, "vzimposed", std::string("VULMORA_TEST_HANDLER=") + c.how);
+        EXPECT_EQ(r.status, c.ok ? 0 : 1) << c.how << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.report), std::string::npos) << c.how << "\n" << r.out;
+        EXPECT_EQ(r.out.find(c.absent), std::string::npos) << c.how << "\n" << r.out;
+    }
+}

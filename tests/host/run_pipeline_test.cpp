@@ -34,6 +34,9 @@ struct Script {
     int status = 0;
     std::string out;
     bool badMagic = false;
+    // A crash or exit() found the worker's own fault handler in place (not
+    // one user code put there).
+    bool ownHandler = true;
     // The value at the i-th called node of a step; NaN and the like allowed.
     std::function<double(size_t i, int step)> value = [](size_t i, int s) {
         return 1.0 + double(i % 97) * 0.01 + s;
@@ -88,6 +91,10 @@ class FakeRunner final : public WorkerRunner {
             h.exported[k] = e == s.exports.end() ? kNotExported : e->second;
         }
         h.exportsExternal = s.external;
+        h.crashHookRan = !s.exited && s.ownHandler;
+        h.exitState = !s.exited      ? kExitNotSeen
+                      : s.ownHandler ? kExitOwnHandler
+                                     : kExitForeignHandler;
         std::vector<double> values(static_cast<size_t>(h.count));
         const size_t perStep = h.count ? values.size() / size_t(h.steps) /
                                              (h.kind == int32_t(WorkerKind::Order) ? 2 : 1)
@@ -200,6 +207,40 @@ TEST(RunPipeline, EachEndingOfAWorkerIsReportedWithItsStatus) {
         // Only the survey, func_density and func_externalcompute ran:
         // the placeholder needs no worker.
         EXPECT_EQ(runner.commands.size(), 3u) << c.what;
+    }
+}
+
+// A crash or stop where a handler of user code's was in place runs again
+// with every array filled; the second ending is reported when it differs.
+TEST(RunPipeline, AnEndingUnderAHandlerOfTheLibrarysRunsAgainWithEveryArrayFilled) {
+    const struct {
+        const char *what;
+        bool secondOk;
+        int status;
+        const char *says;
+    } cases[] = {
+        {"the emulator's fault", true, 0,
+         "Notes:\nfunc_density: a fault handler the library put in place during a call took the "
+         "emulator's fill-on-first-read fault (the worker crashed (SIGSEGV) at step 2, node 7)"},
+        {"its own fault", false, 1, "func_density: crashed (SIGSEGV) at step 2, node 7\n"},
+    };
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        for (const char *name : {"density", "density.filled"}) {
+            Script &s = runner.scripts[name];
+            s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+            s.exited = false, s.status = SIGSEGV, s.ownHandler = false;
+        }
+        if (c.secondOk) runner.scripts["density.filled"] = Script{};
+        const Ran r = runWith(runner, Options{});
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, c.says)) << c.what << "\n" << r.out;
+        ASSERT_EQ(runner.commands.size(), 4u) << c.what;
+        EXPECT_EQ(runner.commands.back().at(2), "density") << c.what;
+        EXPECT_NE(
+            std::find(runner.commands.back().begin(), runner.commands.back().end(), "--fill-all"),
+            runner.commands.back().end())
+            << c.what;
     }
 }
 

@@ -194,3 +194,26 @@ double func_ztranslation(int node) {
     }
     return 0.0 * node;
 }
+
+/* The exit status of the handler below. */
+static void exit42(int sig) {
+    (void)sig;
+    _exit(42);
+}
+
+/* With VULMORA_TEST_HANDLER set, puts a crash handler of its own in place
+** at its first call, as some libraries do for their diagnostics, then
+** reads the temperature at every later call; with VULMORA_TEST_HANDLER=crash
+** it also writes through a null pointer at node 3 of the first step. */
+double func_vzimposed(int node) {
+    static int calls = 0;
+    const char *how = getenv("VULMORA_TEST_HANDLER");
+    if (!how) return 0.0;
+    if (calls++ == 0) {
+        signal(SIGSEGV, exit42);
+        signal(SIGBUS, exit42);
+        return 0.0;
+    }
+    if (!strcmp(how, "crash") && node == 3 && calls < getNnod()) *(volatile int *)0 = 1;
+    return 1e-3 * t1[node - 1];
+}
