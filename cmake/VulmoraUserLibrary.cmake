@@ -14,6 +14,8 @@
 # a definition with another signature fails to compile on its own line.
 # The body of func_<name> becomes the symbol vulmora_impl_<name> (renamed
 # in the objects before the link); the exported func_<name> forwards to it.
+# User libraries carry debug information in every configuration, at no cost
+# at run time.
 # Before the link, the user's objects are checked: a func_ name that is no
 # entry point (a misspelling) or an entry point with C++ linkage fails the
 # build with the nearest correct name, and so do sources that define no
@@ -82,7 +84,7 @@ function(_vulmora_check_languages target)
 endfunction()
 
 # Compile the user's sources of <target> as a user library needs them:
-# getVar.h read first, and the body of every entry point
+# getVar.h read first, debug information, and the body of every entry point
 # func_<name> named vulmora_impl_<name>. Where the toolchain has nm and
 # objcopy, the objects' symbols are renamed before the link (see
 # VulmoraCheckNames.cmake), so the compiler and the debugger still know the
@@ -106,10 +108,12 @@ function(_vulmora_user_sources target out)
     endif()
     set(getvar "${headers}/getVar.h")
     if(MSVC)
-        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:/FI${getvar}>")
+        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:/FI${getvar};/Z7>")
+        target_link_options(${target} PRIVATE /DEBUG /OPT:REF /OPT:ICF)
     else()
         target_compile_options(${target} PRIVATE
-                               "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-include \"${getvar}\">")
+                               "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-include \"${getvar}\">"
+                               "$<$<COMPILE_LANGUAGE:C,CXX>:-g>")
     endif()
     set(${out} "${file}" PARENT_SCOPE)
 endfunction()
