@@ -29,6 +29,7 @@
 
 include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/VulmoraMikralCheck.cmake")
 set_property(GLOBAL PROPERTY VULMORA_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/VulmoraCheckNames.cmake")
 
 # Write the linker's export list for <target> and return its path.
@@ -139,6 +140,16 @@ function(vulmora_add_user_library target)
 
     if(VULMORA_MIKRAL_LIBRARY)
         set(mikral "${VULMORA_MIKRAL_LIBRARY}")
+        # A path is checked now rather than failing late in the build (a
+        # generator expression names a target of the build).
+        if(NOT mikral MATCHES "\\$<")
+            vulmora_mikral_problem("${mikral}" problem)
+            if(problem)
+                message(FATAL_ERROR "VULMORA_MIKRAL_LIBRARY=${mikral}: ${problem}; it must name "
+                                    "the site's microstructure library (libMikral.so, or "
+                                    "libMikral.dll and its import library on Windows)")
+            endif()
+        endif()
     else()
         set(mikral Vulmora::mikral)
     endif()
