@@ -1,17 +1,23 @@
 # VulmoraCheckNames.cmake - the entry points a user's objects define.
 #
 #   cmake -DNM=<nm> -DTARGET=<name> -DVULMORA_HEADER_DIR=<dir>
-#         -DOBJECTS=<object;...> -P VulmoraCheckNames.cmake
+#         -DOBJECTS=<object;...> [-DOBJCOPY=<objcopy> -DRENAMES=<file>]
+#         -P VulmoraCheckNames.cmake
 #
-# Run by vulmora_add_user_library before the link. The user's sources are
-# compiled with every func_<name> of the list renamed to vulmora_impl_<name>,
-# so in their objects
-#   - a global func_... that is still defined is no entry point: a
+# Run by vulmora_add_user_library before the link. In the user's objects
+#   - func_<name> of the list with C linkage is an entry point (so is
+#     vulmora_impl_<name>, its name once renamed);
+#   - a global func_... with C linkage that is no entry point is a
 #     misspelling, which the export list would otherwise hide silently;
-#   - vulmora_impl_<name> with C++ linkage (a mangled name) is an entry
-#     point the host cannot find;
-#   - no vulmora_impl_<name> at all means the sources define no entry point.
-# Each is an error; a misspelling names the nearest entry point.
+#   - func_<name> or vulmora_impl_<name> with C++ linkage (a mangled name,
+#     another function than the prototype's) is an entry point the host
+#     cannot find;
+#   - no entry point at all means the sources define none.
+# Each is an error; a misspelling names the nearest entry point. Then, with
+# OBJCOPY and RENAMES (lines "func_<name> vulmora_impl_<name>"), every
+# object's symbols are renamed so: the exported func_<name> forwards to
+# vulmora_impl_<name>, while the debug information keeps the name func_<name>
+# the user wrote. Renaming an object again changes nothing.
 
 cmake_minimum_required(VERSION 3.25)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
@@ -92,12 +98,20 @@ foreach(object IN LISTS OBJECTS)
             continue()
         endif()
         set(symbol "${CMAKE_MATCH_1}")
-        if(symbol MATCHES "^vulmora_impl_([a-z0-9_]+)$")
+        set(mangled "")
+        if(symbol MATCHES "(^|::)(vulmora_impl_|func_)([a-z0-9_]+)\\(")
+            set(mangled "func_${CMAKE_MATCH_3}")
+        endif()
+        set(plain "")
+        if(symbol MATCHES "^(vulmora_impl_|func_)([a-z0-9_]+)$")
+            set(plain "func_${CMAKE_MATCH_2}")
+        endif()
+        if(plain IN_LIST VULMORA_ENTRY_POINTS)
             math(EXPR defined "${defined} + 1")
-        elseif(symbol MATCHES "(^|::)vulmora_impl_([a-z0-9_]+)\\(")
-            string(APPEND errors "  ${file}: func_${CMAKE_MATCH_2} is defined with C++ linkage "
-                   "(${symbol}), so the host cannot find it: include getVar.h before it, or "
-                   "define it inside extern \"C\", with the prototype getVar.h gives\n")
+        elseif(mangled IN_LIST VULMORA_ENTRY_POINTS)
+            string(APPEND errors "  ${file}: ${mangled} is defined with C++ linkage "
+                   "(${symbol}), so the host cannot find it: define it with the prototype "
+                   "getVar.h gives\n")
         elseif(symbol MATCHES "(^|::)(func_[A-Za-z0-9_]*)")
             set(name "${CMAKE_MATCH_2}")
             if(name IN_LIST VULMORA_EXPORTED_DATA)
@@ -115,4 +129,15 @@ if(defined EQUAL 0 AND errors STREQUAL "")
 endif()
 if(NOT errors STREQUAL "")
     message(FATAL_ERROR "vulmora_add_user_library(${TARGET}):\n${errors}")
+endif()
+
+if(OBJCOPY AND RENAMES)
+    foreach(object IN LISTS OBJECTS)
+        execute_process(COMMAND "${OBJCOPY}" "--redefine-syms=${RENAMES}" "${object}"
+                        ERROR_VARIABLE objcopy_error RESULT_VARIABLE rc)
+        if(NOT rc EQUAL 0)
+            message(FATAL_ERROR "vulmora_add_user_library(${TARGET}): ${OBJCOPY} failed on "
+                                "${object}: ${objcopy_error}")
+        endif()
+    endforeach()
 endif()

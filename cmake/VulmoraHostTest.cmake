@@ -16,6 +16,8 @@
 #
 # The emulator is the one installed with the package, or this tree's
 # vulmora-host target, or the program named by VULMORA_HOST_EXECUTABLE.
+# When cross-building, it is a program of the target platform and runs
+# through CMAKE_CROSSCOMPILING_EMULATOR (Wine for Windows), when there is one.
 
 include_guard(GLOBAL)
 
@@ -37,7 +39,11 @@ function(vulmora_add_host_test name)
         message(FATAL_ERROR "vulmora_add_host_test(${name}): no vulmora-host: install the "
                             "package with its emulator or set VULMORA_HOST_EXECUTABLE")
     endif()
-    set(command "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --output
+    set(runner "")
+    if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+        set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+    endif()
+    set(command ${runner} "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --output
                 "${CMAKE_CURRENT_BINARY_DIR}/${name}.host-out" --no-plots)
     if(arg_FUNCTIONS)
         list(JOIN arg_FUNCTIONS "," functions)

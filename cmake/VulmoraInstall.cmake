@@ -38,5 +38,5 @@ write_basic_package_version_file("${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cma
 install(FILES "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake"
               "${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
               cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake cmake/VulmoraHostTest.cmake
-              cmake/VulmoraCheckNames.cmake
+              cmake/VulmoraCheckNames.cmake cmake/VulmoraMikralCheck.cmake
         DESTINATION "${VULMORA_CMAKE_DIR}")

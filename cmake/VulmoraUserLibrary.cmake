@@ -9,9 +9,13 @@
 # need no export annotation: the export list names all of them, and
 # nothing else is exported. The maths library is linked for the user.
 #
-# The user's sources are compiled with func_<name> renamed to
-# vulmora_impl_<name> for every entry point, so that the prototypes of
-# getVar.h check each definition; the exported func_<name> forwards to it.
+# Every user source reads getVar.h first (-include, /FI), so each one sees
+# the prototypes of the entry points, whether it includes getVar.h or not:
+# a definition with another signature fails to compile on its own line.
+# The body of func_<name> becomes the symbol vulmora_impl_<name> (renamed
+# in the objects before the link); the exported func_<name> forwards to it.
+# User libraries carry debug information in every configuration, at no cost
+# at run time.
 # Before the link, the user's objects are checked: a func_ name that is no
 # entry point (a misspelling) or an entry point with C++ linkage fails the
 # build with the nearest correct name, and so do sources that define no
@@ -25,6 +29,7 @@
 
 include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/VulmoraMikralCheck.cmake")
 set_property(GLOBAL PROPERTY VULMORA_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/VulmoraCheckNames.cmake")
 
 # Write the linker's export list for <target> and return its path.
@@ -79,13 +84,47 @@ function(_vulmora_check_languages target)
     endforeach()
 endfunction()
 
+# Compile the user's sources of <target> as a user library needs them:
+# getVar.h read first, debug information, and the body of every entry point
+# func_<name> named vulmora_impl_<name>. Where the toolchain has nm and
+# objcopy, the objects' symbols are renamed before the link (see
+# VulmoraCheckNames.cmake), so the compiler and the debugger still know the
+# functions as func_<name>; elsewhere macros rename them. Sets <out> to the
+# file of renames the link step applies, or to "".
+function(_vulmora_user_sources target out)
+    get_property(entry_points GLOBAL PROPERTY VULMORA_ENTRY_POINTS)
+    get_property(headers GLOBAL PROPERTY VULMORA_HEADER_DIR)
+    set(renames "")
+    foreach(entry IN LISTS entry_points)
+        string(REGEX REPLACE "^func_" "vulmora_impl_" impl "${entry}")
+        string(APPEND renames "${entry} ${impl}\n")
+    endforeach()
+    set(file "")
+    if(CMAKE_NM AND CMAKE_OBJCOPY AND NOT MSVC)
+        set(file "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/entry_names.txt")
+        file(CONFIGURE OUTPUT "${file}" CONTENT "${renames}" @ONLY)
+    else()
+        string(REGEX REPLACE "([a-z0-9_]+) ([a-z0-9_]+)\n" "\\1=\\2;" defines "${renames}")
+        target_compile_definitions(${target} PRIVATE ${defines})
+    endif()
+    set(getvar "${headers}/getVar.h")
+    if(MSVC)
+        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:/FI${getvar};/Z7>")
+        target_link_options(${target} PRIVATE /DEBUG /OPT:REF /OPT:ICF)
+    else()
+        target_compile_options(${target} PRIVATE
+                               "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-include \"${getvar}\">"
+                               "$<$<COMPILE_LANGUAGE:C,CXX>:-g>")
+    endif()
+    set(${out} "${file}" PARENT_SCOPE)
+endfunction()
+
 function(vulmora_add_user_library target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "vulmora_add_user_library: unknown arguments ${arg_UNPARSED_ARGUMENTS}")
     endif()
     _vulmora_check_languages(${target} ${arg_SOURCES})
-    get_property(entry_points GLOBAL PROPERTY VULMORA_ENTRY_POINTS)
 
     # A library without user sources is the delivered template; CMake still
     # wants one source of the target's own.
@@ -97,14 +136,20 @@ function(vulmora_add_user_library target)
     add_library(${target} SHARED ${arg_SOURCES} "${unit}")
     set_target_properties(${target} PROPERTIES PREFIX "lib" LINKER_LANGUAGE C)
 
-    # The user's definition of func_<name> becomes vulmora_impl_<name>.
-    foreach(entry IN LISTS entry_points)
-        string(REGEX REPLACE "^func_" "vulmora_impl_" impl "${entry}")
-        target_compile_definitions(${target} PRIVATE "${entry}=${impl}")
-    endforeach()
+    _vulmora_user_sources(${target} renames)
 
     if(VULMORA_MIKRAL_LIBRARY)
         set(mikral "${VULMORA_MIKRAL_LIBRARY}")
+        # A path is checked now rather than failing late in the build (a
+        # generator expression names a target of the build).
+        if(NOT mikral MATCHES "\\$<")
+            vulmora_mikral_problem("${mikral}" problem)
+            if(problem)
+                message(FATAL_ERROR "VULMORA_MIKRAL_LIBRARY=${mikral}: ${problem}; it must name "
+                                    "the site's microstructure library (libMikral.so, or "
+                                    "libMikral.dll and its import library on Windows)")
+            endif()
+        endif()
     else()
         set(mikral Vulmora::mikral)
     endif()
@@ -122,6 +167,7 @@ function(vulmora_add_user_library target)
         add_custom_command(TARGET ${target} PRE_LINK
             COMMAND "${CMAKE_COMMAND}" "-DNM=${CMAKE_NM}" "-DTARGET=${target}"
                     "-DVULMORA_HEADER_DIR=${headers}" "-DOBJECTS=$<TARGET_OBJECTS:${target}>"
+                    "-DOBJCOPY=${CMAKE_OBJCOPY}" "-DRENAMES=${renames}"
                     -P "${script}"
             COMMENT "Checking the entry points of ${target}"
             VERBATIM)

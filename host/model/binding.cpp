@@ -190,4 +190,20 @@ std::vector<std::string> defaultLibraryCandidates() {
     return out;
 }
 
+std::string templateSourcePath() {
+    std::vector<fs::path> candidates;
+    const std::string exe = platform::executablePath();
+    if (!exe.empty())
+        candidates.push_back(fs::path(exe).parent_path() / ".." / "share" / "vulmora" /
+                             "template.c");
+#ifdef VULMORA_TREE_TEMPLATE
+    candidates.emplace_back(VULMORA_TREE_TEMPLATE);
+#endif
+    for (const fs::path &p : candidates) {
+        std::error_code ec;
+        if (fs::is_regular_file(p, ec)) return p.lexically_normal().string();
+    }
+    return "";
+}
+
 } // namespace vhost

@@ -64,4 +64,9 @@ class Library {
 // Where the default library (the worked examples) is looked for, in order.
 std::vector<std::string> defaultLibraryCandidates();
 
+// The template source a user copies to start a library: the installed
+// share/vulmora/template.c beside the executable's folder, else the source
+// tree's this program was built from; "" when neither is there.
+std::string templateSourcePath();
+
 } // namespace vhost

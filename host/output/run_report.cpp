@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "checks/check.h"
 #include "cli/materials.h"
@@ -295,6 +296,18 @@ std::string terminalText(const RunReport &r, bool quiet) {
     t += findingsText(r);
     if (!quiet) t += r.memory + r.time;
     return t;
+}
+
+std::string nextStepsText(const Options &o, const std::string &folder, bool examples,
+                          const std::string &templateSource) {
+    std::string t = "next: open " +
+                    shownPath((std::filesystem::path(folder) / "run.pvd").string()) +
+                    " in ParaView";
+    if (examples && !templateSource.empty())
+        t += "; start a library of your own from a copy of " + shownPath(templateSource);
+    else if (!examples && !(o.checkUnits && o.checkOrder))
+        t += "; look for quiet faults with --check-units --check-order";
+    return t + "\n";
 }
 
 std::string summaryText(const RunReport &r) {

@@ -61,6 +61,13 @@ std::string terminalText(const RunReport &r, bool quiet);
 // The report as summary.txt holds it: everything but the printed output.
 std::string summaryText(const RunReport &r);
 
+// The line that ends a run which wrote its files into `folder`: where to
+// look at them, and what to do next: after a run of the worked examples
+// (`examples`), copy the template (`templateSource`, "" if none was found);
+// after a run of the user's library, the checks not asked for.
+std::string nextStepsText(const Options &o, const std::string &folder, bool examples,
+                          const std::string &templateSource);
+
 // The report of one failure: what, where, what it printed, the fields there
 // (in the user's units through `userUnit`) and the command that re-runs it.
 std::string problemText(const Outcome &e, const Options &o, Sample &sample, UserUnitFn userUnit);

@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "model/binding.h"
 #include "model/caller.h"
 #include "model/entries.h"
 #include "model/sample.h"
 #include "output/outdir.h"
 #include "output/report.h"
+#include "output/run_report.h"
 #include "platform/platform.h"
 #include "run/setup.h"
 
@@ -39,6 +41,7 @@ class Run {
     int status = 0;
 
   private:
+    std::string nextSteps() const;
     bool failed(ExitStatus st, const std::string &message);
     bool surveyFailed(const Outcome &r);
     bool pinLibrary();
@@ -315,6 +318,13 @@ bool Run::check() {
     return true;
 }
 
+// The last line of a run that wrote its files: what to look at next.
+std::string Run::nextSteps() const {
+    const std::vector<std::string> defaults = defaultLibraryCandidates();
+    const bool examples = std::find(defaults.begin(), defaults.end(), o_.library) != defaults.end();
+    return nextStepsText(o_, out_.target(), examples, examples ? templateSourcePath() : "");
+}
+
 // The report on the terminal, then the output folder.
 int Run::report() {
     const RunReport r = buildReport(
@@ -329,7 +339,7 @@ int Run::report() {
             if (platform::interrupted()) return interruptedStatus();
             return std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
         }
-        if (!o_.quiet) std::printf("%s", notes.c_str());
+        if (!o_.quiet) std::printf("%s%s", notes.c_str(), nextSteps().c_str());
     }
     if (platform::interrupted()) return interruptedStatus();
     return st;

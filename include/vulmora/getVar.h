@@ -41,9 +41,17 @@
 ** every node in local mode (see "Microstructure and defects").
 **
 ** A site whose solver calls the entry points with another convention
-** defines VULMORA_NO_ENTRY_PROTOTYPES before including this file (or for
-** the whole build); the prototypes below are then left out.
+** defines VULMORA_NO_ENTRY_PROTOTYPES for the whole library
+** (target_compile_definitions(<target> PRIVATE VULMORA_NO_ENTRY_PROTOTYPES));
+** the prototypes below are then left out.
 */
+/* vulmora_add_user_library has every source read this file first, so a
+** source that leaves the prototypes out after that would still get them. */
+#if defined(VULMORA_GETVAR_H) && defined(VULMORA_NO_ENTRY_PROTOTYPES) &&                           \
+    defined(VULMORA_ENTRY_PROTOTYPES_DECLARED)
+#error                                                                                             \
+    "VULMORA_NO_ENTRY_PROTOTYPES must be defined for the whole library: getVar.h is read before every source; use target_compile_definitions(<target> PRIVATE VULMORA_NO_ENTRY_PROTOTYPES)"
+#endif
 #ifndef VULMORA_GETVAR_H
 #define VULMORA_GETVAR_H
 
@@ -328,6 +336,7 @@ extern int tnodecontrol, vnodecontrol;
 ** vulmora_add_user_library reports.
 ** ==================================================================== */
 #ifndef VULMORA_NO_ENTRY_PROTOTYPES
+#define VULMORA_ENTRY_PROTOTYPES_DECLARED 1
 #define VULMORA_PROTOTYPE_PROPERTY(name) double func_##name(int node);
 #define VULMORA_PROTOTYPE_STEP(name) void func_##name(void *unused, int flag);
 #define VULMORA_PROTOTYPE(name, kind, mode) VULMORA_PROTOTYPE_##kind(name)

@@ -17,6 +17,7 @@
 #include "hostlib/host_run.h"
 #include "hostlib/vtu_arrays.h"
 #include "output/report.h"
+#include "output/run_report.h"
 #include "model/sample.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +131,38 @@ TEST(HostReport, PathsWithControlCharactersAreShownEscaped) {
     };
     for (const auto &[path, shown] : cases)
         EXPECT_EQ(vhost::shownPath(path), shown) << path;
+}
+
+// The run's last line points at the output folder's run.pvd, then at the
+// template after the worked examples and at the checks not yet asked for
+// after a library of the user's; a control character in a path is escaped.
+TEST(HostReport, NextStepsFitTheRun) {
+    struct Case {
+        bool examples;
+        std::string templateSource;
+        bool units, order;
+        std::string expected;
+    };
+    const std::string pvd = "next: open /tmp/out/run.pvd in ParaView";
+    const std::string checks = "; look for quiet faults with --check-units --check-order";
+    const Case cases[] = {
+        {true, "/opt/v/share/vulmora/template.c", false, false,
+         pvd + "; start a library of your own from a copy of /opt/v/share/vulmora/template.c"},
+        {true, "", false, false, pvd},
+        {true, "/t/a\nb.c", false, false,
+         pvd + R"(; start a library of your own from a copy of "/t/a\nb.c")"},
+        {false, "", false, false, pvd + checks},
+        {false, "", true, false, pvd + checks},
+        {false, "", true, true, pvd},
+    };
+    for (const Case &c : cases) {
+        vhost::Options o;
+        o.checkUnits = c.units;
+        o.checkOrder = c.order;
+        EXPECT_EQ(vhost::nextStepsText(o, "/tmp/out", c.examples, c.templateSource),
+                  c.expected + "\n")
+            << c.examples << " " << c.templateSource;
+    }
 }
 
 TEST(HostReport, SummaryTableHasOneAlignedRowPerOutcome) {

@@ -1,7 +1,6 @@
-/* With the prototypes left out, a site defines its own calling convention;
-** the build still exports the entry point (but would not compile it if the
-** prototypes were there). */
-#define VULMORA_NO_ENTRY_PROTOTYPES
+/* With the prototypes left out for the whole library, a site defines its
+** own calling convention; the build still exports the entry point (but
+** would not compile it if the prototypes were there). */
 #include "getVar.h"
 
 float func_density(double node);

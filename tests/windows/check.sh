@@ -137,6 +137,20 @@ if [ -f host/CMakeLists.txt ]; then
         bash tests/windows/compare_host.sh "$build" "$build-linux" ||
             fail "vulmora-host.exe under Wine differs from the Linux run"
 
+        echo "-- a user's host test (vulmora_add_host_test) run by ctest under Wine"
+        rm -rf "$build/prefix-host"
+        cmake --install "$build" --prefix "$build/prefix-host" >/dev/null
+        if ! { cmake -S tests/windows -B "$build/windows-host" -G Ninja -DHOST_TEST=ON \
+                     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
+                     -DVulmora_DIR="$build/prefix-host/lib/cmake/Vulmora" >/dev/null &&
+               cmake --build "$build/windows-host" -j2 --target two_entries >/dev/null; }; then
+            fail "the host test's project does not configure or build"
+        elif ! out=$(ctest --test-dir "$build/windows-host" -R two_entries_host -V 2>&1) ||
+             ! grep -q "func_density  *ok" <<<"$out"; then
+            fail "the host test does not pass under Wine:"
+            echo "$out" | tail -n 30
+        fi
+
         echo "-- capture in a DLL under Wine: a NaN and a crash, each replayed"
         states=$(mktemp -d)
         winpath() { echo "Z:${1//\//\\}"; }

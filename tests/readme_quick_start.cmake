@@ -1,0 +1,113 @@
+# README's quick start, done as a user does it: write its files, run its
+# commands against the installed package, and compare what the last command
+# prints with the output README shows.
+#   cmake -DREADME=... -DPREFIX=<installed package> -DWORK_DIR=<scratch> -P readme_quick_start.cmake
+# The package is reached as "$HOME/vulmora", README's install prefix: HOME is
+# WORK_DIR, where a link of that name points at PREFIX.
+cmake_minimum_required(VERSION 3.25)
+foreach(var README PREFIX WORK_DIR)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "${var} not set")
+    endif()
+endforeach()
+
+file(READ "${README}" text)
+if(NOT text MATCHES "<!-- quickstart:begin -->(.*)<!-- quickstart:end -->")
+    message(FATAL_ERROR "README has no quick start between its markers")
+endif()
+# One list item per line: the characters lists treat specially are kept out.
+string(REPLACE ";" "<semicolon>" section "${CMAKE_MATCH_1}")
+string(REPLACE "[" "<open>" section "${section}")
+string(REPLACE "]" "<close>" section "${section}")
+string(REPLACE "\n" ";" lines "${section}")
+
+# Undo the escapes of one line.
+function(unescape var)
+    string(REPLACE "<semicolon>" ";" value "${${var}}")
+    string(REPLACE "<open>" "[" value "${value}")
+    string(REPLACE "<close>" "]" value "${value}")
+    set(${var} "${value}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+file(CREATE_LINK "${PREFIX}" "${WORK_DIR}/vulmora" SYMBOLIC)
+
+# Walk the blocks: "`path`:" names the file the next block holds; the setup
+# block comes before the files, the commands after them, then the output.
+set(in_block FALSE)
+set(file_name "")
+set(files 0)
+set(setup "")
+set(commands "")
+set(expected "")
+foreach(line IN LISTS lines)
+    unescape(line)
+    if(NOT in_block AND line MATCHES "^`([^`]+)`:$")
+        set(file_name "${CMAKE_MATCH_1}")
+    elseif(NOT in_block AND line MATCHES "^```(.*)$")
+        set(in_block TRUE)
+        set(lang "${CMAKE_MATCH_1}")
+        set(block "")
+    elseif(in_block AND line STREQUAL "```")
+        set(in_block FALSE)
+        if(file_name)
+            file(WRITE "${WORK_DIR}/${file_name}" "${block}")
+            math(EXPR files "${files} + 1")
+            set(file_name "")
+        elseif(lang STREQUAL "sh" AND files EQUAL 0)
+            string(APPEND setup "${block}")
+        elseif(lang STREQUAL "sh")
+            string(APPEND commands "${block}")
+        elseif(lang STREQUAL "" AND commands)
+            set(expected "${block}")
+        endif()
+    elseif(in_block)
+        string(APPEND block "${line}\n")
+    endif()
+endforeach()
+if(files EQUAL 0 OR NOT commands OR NOT expected)
+    message(FATAL_ERROR "the quick start lacks its files (${files}), commands or output")
+endif()
+if(NOT setup MATCHES "cmake --install build --prefix \"\\$HOME/vulmora\"")
+    message(FATAL_ERROR "the quick start no longer installs into \"$HOME/vulmora\":\n${setup}")
+endif()
+
+# Every command runs in bash from WORK_DIR; the last one's output is kept.
+string(REPLACE ";" "<semicolon>" commands "${commands}")
+string(REPLACE "\n" ";" commands "${commands}")
+list(FILTER commands EXCLUDE REGEX "^(#.*)?$")
+list(LENGTH commands count)
+set(index 0)
+foreach(command IN LISTS commands)
+    unescape(command)
+    math(EXPR index "${index} + 1")
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E env "HOME=${WORK_DIR}" LC_ALL=C
+                            bash -e -c "${command}"
+                    WORKING_DIRECTORY "${WORK_DIR}" RESULT_VARIABLE rc
+                    OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the quick start's command failed (${rc}): ${command}\n${out}")
+    endif()
+endforeach()
+
+# What differs between machines: paths, times and memory.
+function(normalise var)
+    string(REPLACE "${WORK_DIR}" "/home/me" value "${${var}}")
+    string(REPLACE ";" "<semicolon>" value "${value}")
+    string(REPLACE "\n" ";" value "${value}")
+    set(result "")
+    foreach(line IN LISTS value)
+        string(REGEX REPLACE "[ \t]+" " " line "${line}")
+        string(REGEX REPLACE " [0-9.]+ [nu]?s ([0-9.e+]+|-)$" " <time/call> <calls/s>" line "${line}")
+        string(REGEX REPLACE "^(peak memory|processor time): .*" "\\1: <measured>" line "${line}")
+        string(APPEND result "${line}\n")
+    endforeach()
+    string(STRIP "${result}" result)
+    set(${var} "${result}" PARENT_SCOPE)
+endfunction()
+normalise(out)
+normalise(expected)
+if(NOT out STREQUAL expected)
+    message(FATAL_ERROR "the quick start prints\n${out}\n\nREADME shows\n${expected}")
+endif()
