@@ -28,6 +28,7 @@ struct RunReport {
     std::string problems; // every failure: what, where, the fields there, a re-run command
     std::string silent;   // answers the accessors gave silently wrong
     std::string checks;   // the checks' findings
+    std::string warnings; // findings that do not fail the run
     bool costChecked = false;
     std::string cost;       // --check-cost's notes
     std::string comparison; // the comparison with a saved run
