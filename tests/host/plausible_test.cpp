@@ -1,7 +1,8 @@
 // host_plausible_test.cpp - the plausible ranges: the table against the list
 // of entry points, each unit mistake named from the values it gives, a
 // library that makes them run end to end (warnings, --strict, --expect),
-// and the worked examples without a finding.
+// the worked examples without a finding, and the causes the unit check
+// names.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -219,6 +220,42 @@ TEST(PlausibleRun, TheWorkedExamplesRaiseNoFinding) {
         EXPECT_EQ(r.status, 0) << how << "\n" << r.out << r.err;
         EXPECT_EQ(r.out.find("plausible"), std::string::npos) << how << "\n" << r.out;
         EXPECT_EQ(r.out.find("Warnings:"), std::string::npos) << how << "\n" << r.out;
+    }
+}
+
+// The unit check names the cause where one fits: a result not converted,
+// converted the wrong way, a temperature or coordinate read and used as
+// the internal unit.
+TEST(UnitCheckCause, IsNamedWhereOneFits) {
+    const auto checked =
+        vtest::runHost(kHost, "--library '" HOSTLIB_CHECKED "' --check-units" + kSmall +
+                                  " --functions vximposed,emissivity,interhtransfer,"
+                                  "thermalexpansion");
+    const auto implausible = vtest::runHost(
+        kHost, kImplausible + " --check-units --functions vyimposed,texternal" + kSmall);
+    const struct {
+        const std::string &out;
+        const char *change, *cause;
+    } cases[] = {
+        {checked.out, "func_vximposed: the result changes under velocity m/s",
+         "likely cause: the result not converted to the user's unit (fconvertFromCGS)?"},
+        {checked.out, "func_emissivity: the result changes under temperature F",
+         "likely cause: a temperature read in the user's unit (getT0, getT1) used as Kelvin?"},
+        {checked.out, "func_interhtransfer: the result changes under temperature C",
+         "or C converted by hand with 273.15"},
+        {checked.out, "func_thermalexpansion: the result changes under length m",
+         "likely cause: a coordinate read in the user's unit"},
+        {implausible.out, "func_vyimposed: the result changes under velocity m/s",
+         "likely cause: a converter used the wrong way"},
+        {implausible.out, "func_texternal: the result changes under temperature F",
+         "likely cause: the result not converted to the user's unit"},
+    };
+    for (const auto &c : cases) {
+        const size_t at = c.out.find(c.change);
+        ASSERT_NE(at, std::string::npos) << c.change << "\n" << c.out;
+        const size_t end = c.out.find("\nfunc_", at + 1);
+        EXPECT_NE(c.out.substr(at, end - at).find(c.cause), std::string::npos) << c.change << "\n"
+                                                                               << c.out;
     }
 }
 
