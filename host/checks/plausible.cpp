@@ -2,6 +2,7 @@
 // mistakes that explain them.
 #include "checks/plausible.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -70,6 +71,45 @@ std::string rangeText(Quantity q, double lo, double hi) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "%g to %g%s%s", lo, hi, *i.unit ? " " : "", i.unit);
     return buf;
+}
+
+namespace {
+
+// One line of the table: the rows of one quantity and range.
+std::string tableLine(const PlausibleRange &first) {
+    std::string names, causes;
+    for (const PlausibleRange &r : kPlausible)
+        if (r.quantity == first.quantity && r.lo == first.lo && r.hi == first.hi)
+            names += (names.empty() ? "`" : ", `") + std::string(r.entry) + "`";
+    // A mistake that keeps every right value inside the range can never be
+    // named for it (a modulus in MPa, when 0 is plausible).
+    for (const Cause &c : mistakesOf(first.quantity)) {
+        const double a = c.relation.apply(first.lo), b = c.relation.apply(first.hi);
+        if (std::min(a, b) < first.lo || std::max(a, b) > first.hi)
+            causes += (causes.empty() ? "" : " ") + c.text;
+    }
+    if (causes.empty()) causes = "-";
+    const char *words = quantityInfo(first.quantity).words;
+    if (first.quantity == Quantity::UserProperty)
+        return "| " + names + " | " + words + " | none: `--expect` gives one | - |\n";
+    return "| " + names + " | " + words + " | " + rangeText(first.quantity, first.lo, first.hi) +
+           " | " + causes + " |\n";
+}
+
+} // namespace
+
+std::string plausibleTableText() {
+    std::string t = "| entry points | quantity | plausible range | likely causes named |\n"
+                    "|---|---|---|---|\n";
+    for (size_t k = 0; k < std::size(kPlausible); ++k) {
+        const PlausibleRange &r = kPlausible[k];
+        bool seen = false;
+        for (size_t j = 0; j < k; ++j)
+            seen = seen || (kPlausible[j].quantity == r.quantity && kPlausible[j].lo == r.lo &&
+                            kPlausible[j].hi == r.hi);
+        if (!seen) t += tableLine(r);
+    }
+    return t;
 }
 
 } // namespace vhost

@@ -207,4 +207,8 @@ std::string withUnits(Quantity q, double x);
 // A range of quantity `q` in words: "0 to 10 cal/(s cm2 K)".
 std::string rangeText(Quantity q, double lo, double hi);
 
+// The table as README shows it (Markdown): the entry points of each
+// quantity and range, the range and the causes named.
+std::string plausibleTableText();
+
 } // namespace vhost

@@ -261,3 +261,14 @@ TEST(UnitCheckCause, IsNamedWhereOneFits) {
 
 } // namespace
 
+// README's table of plausible ranges is the one the code makes.
+TEST(PlausibleTable, ReadmeShowsTheTableOfTheCode) {
+    const std::string readme = vtest::slurp(std::string(VULMORA_SOURCE_DIR) + "/README.md");
+    const std::string begin = "<!-- plausible:begin -->\n", end = "<!-- plausible:end -->";
+    const size_t from = readme.find(begin), to = readme.find(end);
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    const std::string shown = readme.substr(from + begin.size(), to - from - begin.size());
+    EXPECT_EQ(shown, vhost::plausibleTableText()) << "README's table should read:\n"
+                                                  << vhost::plausibleTableText();
+}
