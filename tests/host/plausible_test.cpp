@@ -25,6 +25,13 @@ const std::string kHost = VULMORA_HOST_EXE;
 const std::string kSmall = " --no-output --nodes-per-side 6 --steps 2 -q";
 const std::string kImplausible = " --library '" HOSTLIB_IMPLAUSIBLE "'";
 
+// The report's lines from the one starting with `head` up to the next
+// entry point's; "" when there is none.
+std::string findingOf(const std::string &out, const std::string &head) {
+    const size_t at = out.find(head);
+    return at == std::string::npos ? "" : out.substr(at, out.find("\nfunc_", at + 1) - at);
+}
+
 // ---- the table -------------------------------------------------------------
 
 // Each row's quantity is converted as the list of entry points says ("(N)"
@@ -61,10 +68,8 @@ TEST(PlausibleTable, EveryQuantityAndMistakeIsDescribed) {
         const auto q = static_cast<Quantity>(k);
         EXPECT_EQ(vhost::quantityInfo(q).quantity, q) << k;
     }
-    for (const vhost::Mistake &m : vhost::kMistakes) {
-        EXPECT_NE(m.relation.factor, 0.0) << m.cause;
-        EXPECT_EQ(std::string(m.cause).back(), '?') << m.cause;
-    }
+    for (const vhost::Mistake &m : vhost::kMistakes)
+        EXPECT_GT(m.relation.factor, 0.0) << m.cause; // undone by division, order kept
 }
 
 // ---- each mistake, from the values it gives ----------------------------------
@@ -162,16 +167,9 @@ TEST(PlausibleRun, APlainRunWarnsOfEachMistake) {
         {"vyimposed", ""},
     };
     for (const auto &c : cases) {
-        const std::string head = "func_" + std::string(c.entry) + ": ";
-        const size_t at = r.out.find(head);
-        if (!*c.finding) {
-            EXPECT_EQ(at, std::string::npos) << c.entry << "\n" << r.out;
-            continue;
-        }
-        ASSERT_NE(at, std::string::npos) << c.entry << "\n" << r.out;
-        const size_t end = r.out.find("\nfunc_", at + 1);
-        EXPECT_NE(r.out.substr(at, end - at).find(c.finding), std::string::npos) << c.entry << "\n"
-                                                                                 << r.out;
+        const std::string finding = findingOf(r.out, "func_" + std::string(c.entry) + ": ");
+        EXPECT_EQ(finding.empty(), !*c.finding) << c.entry << "\n" << r.out;
+        EXPECT_NE(finding.find(c.finding), std::string::npos) << c.entry << "\n" << r.out;
     }
     // Nothing brings a zero into the range of a stress: no cause.
     EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(func_hardeningultimatestress: .*\n[^ ])")))
@@ -250,13 +248,9 @@ TEST(UnitCheckCause, IsNamedWhereOneFits) {
         {implausible.out, "func_texternal: the result changes under temperature F",
          "likely cause: the result not converted to the user's unit"},
     };
-    for (const auto &c : cases) {
-        const size_t at = c.out.find(c.change);
-        ASSERT_NE(at, std::string::npos) << c.change << "\n" << c.out;
-        const size_t end = c.out.find("\nfunc_", at + 1);
-        EXPECT_NE(c.out.substr(at, end - at).find(c.cause), std::string::npos) << c.change << "\n"
+    for (const auto &c : cases)
+        EXPECT_NE(findingOf(c.out, c.change).find(c.cause), std::string::npos) << c.change << "\n"
                                                                                << c.out;
-    }
 }
 
 } // namespace
