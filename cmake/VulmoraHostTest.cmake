@@ -1,13 +1,15 @@
 # VulmoraHostTest.cmake - vulmora_add_host_test().
 #
 #   vulmora_add_host_test(<name> LIBRARY <target> [FUNCTIONS <entry>...]
-#                         [REFERENCE <dir>] [ARGS <option>...])
+#                         [REFERENCE <dir>] [STRICT] [ARGS <option>...])
 #
 # Registers the CTest test <name>: the host emulator runs the user library
 # <target> (built with vulmora_add_user_library) on its sample casting and
 # the test fails when an entry point stops, crashes, hangs, writes into the
 # host's arrays or returns NaN or an infinite value; with FUNCTIONS, only
-# those entry points are evaluated. With REFERENCE (a folder a previous run
+# those entry points are evaluated. With STRICT (--strict), it also fails
+# when a value lies outside the plausible range of its quantity, which a
+# plain run reports as a warning. With REFERENCE (a folder a previous run
 # wrote with --output, relative to the current source folder), the values
 # are compared with it and the test also fails when an entry point differs
 # beyond the tolerance or the runs differ in shape. ARGS go to the emulator
@@ -22,7 +24,7 @@
 include_guard(GLOBAL)
 
 function(vulmora_add_host_test name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LIBRARY;REFERENCE" "FUNCTIONS;ARGS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "STRICT" "LIBRARY;REFERENCE" "FUNCTIONS;ARGS")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "vulmora_add_host_test(${name}): unknown arguments "
                             "${arg_UNPARSED_ARGUMENTS}")
@@ -53,6 +55,9 @@ function(vulmora_add_host_test name)
         cmake_path(ABSOLUTE_PATH arg_REFERENCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
                    NORMALIZE OUTPUT_VARIABLE reference)
         list(APPEND command --compare "${reference}")
+    endif()
+    if(arg_STRICT)
+        list(APPEND command --strict)
     endif()
     add_test(NAME "${name}" COMMAND ${command} ${arg_ARGS})
 endfunction()

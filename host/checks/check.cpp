@@ -6,6 +6,7 @@
 namespace vhost {
 
 std::unique_ptr<Check> makeExpectCheck();
+std::unique_ptr<Check> makePlausibleCheck();
 std::unique_ptr<Check> makeUnitsCheck();
 std::unique_ptr<Check> makeOrderCheck();
 std::unique_ptr<Check> makeCostCheck();
@@ -15,8 +16,8 @@ namespace {
 
 // Every check, in the order they report: a new check is a row here.
 using MakeCheck = std::unique_ptr<Check> (*)();
-constexpr MakeCheck kChecks[] = {makeExpectCheck, makeUnitsCheck, makeOrderCheck, makeCostCheck,
-                                 makeCompareCheck};
+constexpr MakeCheck kChecks[] = {makeExpectCheck, makePlausibleCheck, makeUnitsCheck,
+                                 makeOrderCheck,  makeCostCheck,      makeCompareCheck};
 
 } // namespace
 

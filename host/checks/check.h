@@ -47,6 +47,8 @@ struct CheckWork {
 // What the checks found, as the report shows it.
 struct CheckFindings {
     std::string before;                // findings of no worker's (ranges), shown first
+    std::string warnings;              // findings that do not fail the run (plausibility)
+    size_t warned = 0;                 // entry points with a warning
     std::vector<std::string> perEntry; // a worker's findings, per outcome
     std::vector<bool> flagged;         // per outcome: counted as a problem already
     size_t found = 0;                  // problems counted in the verdict

@@ -296,6 +296,11 @@ const OptionRow kRows[] = {
     {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
      .help = "report values of func_NAME outside LO..HI (repeatable)",
      .set = setExpect, .example = "func_density=-inf:2.5", .bad = "density=2:1"},
+    {.name = "--strict", .section = Checks,
+     .help = "fail the run (exit status 1) on values outside the\n"
+             "plausible range of their quantity; every run reports\n"
+             "them, by default as warnings",
+     .set = flag<&O::strict, true>},
     {.name = "--check-cost", .section = Checks,
      .help = "time each entry point again on a mesh with half the\n"
              "nodes per side; a note when its time per call grows\n"

@@ -44,6 +44,7 @@ struct Options {
         bool operator==(const Expectation &) const = default;
     };
     std::vector<Expectation> expect; // --expect NAME=LO:HI
+    bool strict = false;             // --strict: implausible values fail the run
     // replay FILE / --save-state FILE (see replay.h).
     std::string replayFile, saveState;
     bool inProcess = false, allNodes = false;

@@ -219,6 +219,10 @@ std::string verdictText(const RunReport &r, const ReportInput &in, size_t ok, si
     if (counted)
         v += "checks: " + std::to_string(in.findings.found) +
              (in.findings.found == 1 ? " problem found\n" : " problems found\n");
+    if (in.findings.warned)
+        v += "warnings: " + std::to_string(in.findings.warned) +
+             (in.findings.warned == 1 ? " entry point returns" : " entry points return") +
+             " values outside their plausible range (--strict makes that a failure)\n";
     if (in.findings.compared)
         v += std::string("comparison with the reference: ") +
              (in.findings.differs ? "differs" : "no difference beyond the tolerance") + "\n";
@@ -258,6 +262,7 @@ RunReport buildReport(const ReportInput &in) {
                        "); it was run again with every host array filled at once (--fill-all), "
                        "and this report shows that run\n";
     r.checks = checksText(in.findings, in.checks);
+    r.warnings = in.findings.warnings;
     r.costChecked = o.checkCost;
     r.cost = in.findings.cost.empty() && o.checkCost
                  ? "no entry point's time per call grows with the mesh\n"
@@ -282,6 +287,7 @@ std::string findingsText(const RunReport &r) {
     section("Silent answers:", r.silent);
     section("Notes:", r.notes);
     section("Checks:", r.checks);
+    section("Warnings:", r.warnings);
     if (r.costChecked) section("Cost:", r.cost);
     if (!r.comparison.empty()) t += r.comparison + "\n";
     return t + r.verdict;

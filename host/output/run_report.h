@@ -29,6 +29,7 @@ struct RunReport {
     std::string silent;   // answers the accessors gave silently wrong
     std::string notes;    // what the emulator did differently for an entry point, and why
     std::string checks;   // the checks' findings
+    std::string warnings; // findings that do not fail the run
     bool costChecked = false;
     std::string cost;       // --check-cost's notes
     std::string comparison; // the comparison with a saved run
