@@ -171,7 +171,7 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
         !writeSteps(dir, o, s, evaluated, extra, written, error) ||
         !writeText(dir / "summary.txt", summary, error) ||
         !writeExact(dir, o, outcomes, evaluated, error) ||
-        (o.plots && !makePlots(dir.string(), evaluated, notes, plotted, error)) ||
+        (o.plots && !makePlots(dir.string(), evaluated, o.units, notes, plotted, error)) ||
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (" + folderSize(out.target()) +
