@@ -154,7 +154,7 @@ bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Out
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (curve.csv, " + std::to_string(plots) +
-            " SVG plots, summary.txt)\n";
+            (plots == 1 ? " SVG plot" : " SVG plots") + ", summary.txt)\n";
     return true;
 }
 
