@@ -57,7 +57,7 @@ int runCommand(Options &o, const char *argv0) {
     std::string error;
     if (!chooseLibrary(o, error)) return fail(ExitStatus::Usage, error);
     if (!o.saveState.empty()) return saveSampleState(o);
-    if (o.callNode) {
+    if (o.callNode && !o.curve) {
         if (o.functions.empty())
             return fail(ExitStatus::Usage, "--node/--step need --functions NAME");
         return runNodeCall(o);

@@ -3,6 +3,7 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "cli/numbers.h"
@@ -101,6 +102,41 @@ bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
     });
 }
 
+namespace {
+
+// A number with every digit, so it reads back as the same double.
+std::string exactly(double x) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", x);
+    return buf;
+}
+
+// NAME=VALUE,... of `pairs`.
+std::string pairList(const std::vector<std::pair<std::string, double>> &pairs) {
+    std::string list;
+    for (const auto &[name, v] : pairs)
+        list += (list.empty() ? "" : ",") + name + "=" + exactly(v);
+    return list;
+}
+
+} // namespace
+
+std::vector<std::string> pathArguments(const Options &o) {
+    std::vector<std::string> w = {"curve", "--unit", "temp=" + std::to_string(o.units.temp)};
+    if (o.fromGiven) w.insert(w.end(), {"--from", exactly(o.from)});
+    if (o.toGiven) w.insert(w.end(), {"--to", exactly(o.to)});
+    if (o.points != Options{}.points) w.insert(w.end(), {"--points", std::to_string(o.points)});
+    const char *rules[] = {"lever", "scheil", "model"};
+    if (o.fsRule != Options::FsRule::Lever)
+        w.insert(w.end(), {"--fs", rules[static_cast<int>(o.fsRule)]});
+    if (!o.scheil.empty()) w.insert(w.end(), {"--scheil", pairList(o.scheil)});
+    if (!o.table.empty()) w.insert(w.end(), {"--table", o.table});
+    for (const auto &set : o.sets)
+        w.insert(w.end(), {"--set", pairList({set})});
+    if (!o.at.empty()) w.insert(w.end(), {"--at", pairList(o.at)});
+    return w;
+}
+
 std::string parsePairs(const std::string &arg, const char *option, PairKnown known,
                        std::vector<std::pair<std::string, double>> &out) {
     std::string error;
@@ -153,13 +189,14 @@ const OptionRow *optionAt(const std::string &word, int i, const Options &o) {
 }
 
 // What a curve's options must satisfy together: one source of the path,
-// and none of the sample casting's own commands.
+// and none of the sample casting's own commands (--node N is the path's
+// point N, checked once the path is made).
 bool curveTogether(const Options &o, std::string &error) {
     if (!o.table.empty() && !o.at.empty())
         return error = "--table and --at exclude each other", false;
-    if (o.callNode || o.callStep || !o.saveState.empty())
-        return error = "curve evaluates a path: --node, --step and --save-state are the sample's",
-               false;
+    if (o.callStep || !o.saveState.empty())
+        return error = "curve evaluates a path: --step and --save-state are the sample's", false;
+    if (o.callNode && o.functions.empty()) return error = "--node needs --functions NAME", false;
     if (!o.compare.empty() || o.checkCost)
         return error = "curve: --compare and --check-cost take the sample casting's runs", false;
     if (o.fromGiven && o.toGiven && o.from == o.to)
@@ -173,7 +210,7 @@ bool checkTogether(const Options &o, std::string &error) {
         if (o.functions.size() > 1) return error = "replay takes one entry point", false;
         return true; // the node is one of the state's, checked against it
     }
-    if (o.curve && !curveTogether(o, error)) return false;
+    if (o.curve) return curveTogether(o, error);
     if ((o.callNode != 0) != (o.callStep != 0) && (o.saveState.empty() || o.callNode != 0))
         return error = "--node and --step go together", false;
     if (o.callNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)

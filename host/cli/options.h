@@ -82,6 +82,10 @@ inline bool stepWritten(const Options &o, int s) {
 // The options a worker needs to rebuild the same sample and block.
 std::vector<std::string> sampleArguments(const Options &o);
 
+// The options of `curve` that rebuild the same path, as words: the
+// temperature unit and the path's own options as given.
+std::vector<std::string> pathArguments(const Options &o);
+
 // The text of --help (help.cpp).
 const char *helpText();
 

@@ -12,6 +12,7 @@
 #include "include/vulmora/getVar.h"
 #include "platform/platform.h"
 #include "run/exit_status.h"
+#include "worker/worker.h"
 
 namespace vhost {
 
@@ -156,6 +157,13 @@ int runCurve(const RunSetting &s) {
     o.steps = 1;
     o.materials = material::kCasting;
     if (!o.at.empty()) o.writeOutput = false;
+    if (o.callNode) {
+        if (size_t(o.callNode) > path.points())
+            return fail(ExitStatus::Usage,
+                        "--node: the path has only " + std::to_string(path.points()) + " points");
+        o.callStep = 1;
+        return runNodeCall(o, &path);
+    }
     const char *unit = temperatureUnitName(o.units.temp);
     const double first = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
     const double last = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));

@@ -380,3 +380,24 @@ TEST(CurveCommand, BadTableIsOneLineNamingFileLineAndColumn) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
 }
+
+TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, std::string("curve --temp C --fs scheil --set jctn1=3 --library '") +
+                              HOSTLIB_FAULTY + "' --functions density --no-output");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string tag = "re-run that call: vulmora-host ";
+    const size_t at = r.out.find(tag);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string args = r.out.substr(at + tag.size(), r.out.find('\n', at) - at - tag.size());
+    EXPECT_NE(args.find("'curve' '--unit' 'temp=2' '--fs' 'scheil' '--set' 'jctn1=3'"),
+              std::string::npos)
+        << args;
+    // The point the run names, made again and called in this process.
+    const std::string node = r.out.substr(r.out.find(", node ", 0) + 7, 3);
+    vtest::HostResult again = vtest::runHost(VULMORA_HOST_EXE, args);
+    EXPECT_NE(again.out.find("node " + std::to_string(std::stoi(node)) + " of step 1"),
+              std::string::npos)
+        << again.out;
+    EXPECT_NE(again.out.find("t1 = 925.035 K"), std::string::npos) << again.out;
+}
