@@ -1,7 +1,8 @@
 // main.cpp - vulmora-host: parse the command line and dispatch.
 //
 // Without a subcommand the program runs a user-function library on the
-// sample casting (run/run.h); `replay FILE` replays a captured call;
+// sample casting (run/run.h); `curve` runs them along a path of states
+// (curve/curve.h); `replay FILE` replays a captured call;
 // --save-state saves the sample; --node re-runs one call; the hidden
 // --worker and --replay-worker options make this program a worker of a
 // run. host/README.md is the map of the rest.
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "curve/curve.h"
 #include "exchange/exchange.h"
 #include "worker/worker.h"
 #include "platform/platform.h"
@@ -48,13 +50,14 @@ double toInternal(int code, const Units &u, double x) {
     return fconvertToCGS(code, x);
 }
 
-// The commands that need a library: save the sample, re-run one call, or run.
+// The commands that need a library: save the sample, re-run one call, run
+// along a path, or run.
 int runCommand(Options &o, const char *argv0) {
     if (!o.replayFile.empty()) return runReplay(o, argv0);
     std::string error;
     if (!chooseLibrary(o, error)) return fail(ExitStatus::Usage, error);
     if (!o.saveState.empty()) return saveSampleState(o);
-    if (o.callNode) {
+    if (o.callNode && !o.curve) {
         if (o.functions.empty())
             return fail(ExitStatus::Usage, "--node/--step need --functions NAME");
         return runNodeCall(o);
@@ -63,6 +66,7 @@ int runCommand(Options &o, const char *argv0) {
     std::string self = platform::executablePath();
     if (self.empty()) self = std::filesystem::absolute(argv0).string();
     ProcessRunner runner;
+    if (o.curve) return runCurve({o, self, runner, toInternal, userUnit});
     return runAll({o, self, runner, toInternal, userUnit});
 }
 

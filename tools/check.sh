@@ -25,7 +25,7 @@ echo "== fuzzing: each target for a bounded time from the seed corpus"
 cmake --workflow --preset fuzz
 fuzz_work=$(mktemp -d)
 trap 'rm -rf "$fuzz_work"' EXIT
-for target in accessors_fuzz:45 micro_fuzz:30 state_fuzz:30; do
+for target in accessors_fuzz:45 micro_fuzz:30 state_fuzz:30 path_table_fuzz:20; do
     name=${target%%:*}
     log="$fuzz_work/$name.log"
     mkdir -p "$fuzz_work/$name"

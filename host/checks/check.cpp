@@ -11,13 +11,15 @@ std::unique_ptr<Check> makeUnitsCheck();
 std::unique_ptr<Check> makeOrderCheck();
 std::unique_ptr<Check> makeCostCheck();
 std::unique_ptr<Check> makeCompareCheck();
+std::unique_ptr<Check> makeSmoothnessCheck();
 
 namespace {
 
 // Every check, in the order they report: a new check is a row here.
 using MakeCheck = std::unique_ptr<Check> (*)();
 constexpr MakeCheck kChecks[] = {makeExpectCheck, makePlausibleCheck, makeUnitsCheck,
-                                 makeOrderCheck,  makeCostCheck,      makeCompareCheck};
+                                 makeOrderCheck,  makeCostCheck,      makeCompareCheck,
+                                 makeSmoothnessCheck};
 
 } // namespace
 

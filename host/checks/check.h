@@ -17,6 +17,7 @@
 #include "checks/checks.h"
 #include "cli/options.h"
 #include "output/report.h"
+#include "output/run_report.h"
 #include "run/outcome.h"
 #include "run/workers.h"
 
@@ -33,6 +34,7 @@ struct CheckContext {
     const std::vector<uint8_t> &nodeMaterial;
     Sample &sample;
     ToInternalFn toInternal;
+    UserUnitFn userUnit = nullptr; // for temperatures in the user's unit
 };
 
 // One worker a check asked for: which outcome it checks, and the check's

@@ -97,6 +97,14 @@ int returnedQuantity(const std::string &entry) {
     return kNotConverted;
 }
 
+std::string userUnitName(int code, const Units &u) {
+    const UnitSelector *s = unitSelectorOfCode(code);
+    if (!s) return "";
+    for (const Varied &v : variedTable())
+        if (v.code == code) return unitName(v, u.*s->member);
+    return "selector " + std::to_string(u.*s->member);
+}
+
 std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
     std::vector<UnitVariant> out;
     for (const Varied &s : variedTable()) {

@@ -26,6 +26,9 @@ namespace vhost {
 // stresses, ratios, expansion).
 constexpr int kNotConverted = 1000;
 int returnedQuantity(const std::string &entry);
+// The name of the unit `u` selects for quantity `code` ("W/m2"), or
+// "selector N" for one the unit check does not name.
+std::string userUnitName(int code, const Units &u);
 
 // Converts `x` of quantity `code` from the user unit of `u` to the
 // internal one (the library's own converter, set up by the caller).

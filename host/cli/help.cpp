@@ -68,6 +68,7 @@ constexpr const char *kSections[] = {
     "Finding a fault",
     "Checks (each entry point that returned values; exit status 1 on a finding)",
     "Capture and replay",
+    "Properties along a path (after `curve`)",
     "Output",
 };
 static_assert(std::size(kSections) == static_cast<size_t>(HelpSection::Hidden),

@@ -124,6 +124,43 @@ std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
     return {};
 }
 
+// --from / --to: a finite temperature, marked as given.
+template <auto Field, auto Given>
+std::string temperature(Options &o, const std::string &arg, const OptionRow &row) {
+    if (!parseFinite(arg, o.*Field)) return std::string(row.name) + ": not a temperature: " + arg;
+    o.*Given = true;
+    return {};
+}
+
+// --fs by the rule's name.
+std::string setFsRule(Options &o, const std::string &arg, const OptionRow &) {
+    const int rule = selectorOf(arg, {"lever", "scheil", "model"});
+    if (!rule) return "--fs takes lever, scheil or model";
+    o.fsRule = static_cast<Options::FsRule>(rule - 1);
+    return {};
+}
+
+// --scheil k=K,tm=TM,tl=TL: 0 < k < 1, temperatures any.
+std::string setScheil(Options &o, const std::string &arg, const OptionRow &row) {
+    auto known = [](std::string &n, double v) {
+        return (n == "k" && v > 0 && v < 1) || n == "tm" || n == "tl";
+    };
+    std::string error = parsePairs(arg, row.name, known, o.scheil);
+    if (!error.empty()) error += " (k from 0 to 1 exclusive, tm, tl)";
+    return error;
+}
+
+// --set NAME=VALUE: one more column fixed along the path.
+std::string setColumn(Options &o, const std::string &arg, const OptionRow &row) {
+    if (arg.find(',') != arg.npos) return "--set takes one NAME=VALUE: '" + arg + "'";
+    return parsePairs(arg, row.name, pathColumn, o.sets);
+}
+
+// --at NAME=VALUE,...: a single point.
+std::string setAt(Options &o, const std::string &arg, const OptionRow &row) {
+    return parsePairs(arg, row.name, pathColumn, o.at);
+}
+
 // ---- what a worker is given of an option ------------------------------------------
 
 // The option with its value as it is.
@@ -156,6 +193,14 @@ void giveTimeLimit(const Options &o, std::vector<std::string> &words, const Opti
     char limit[64];
     std::snprintf(limit, sizeof limit, "%.17g", o.timeLimit);
     words.insert(words.end(), {row.name, limit});
+}
+
+// The path's file and points, when there is a path.
+void givePath(const Options &o, std::vector<std::string> &words, const OptionRow &) {
+    if (o.pathFile.empty()) return;
+    words.insert(words.end(), {"--path", o.pathFile});
+    if (o.pathPoints > 0)
+        words.insert(words.end(), {"--path-points", std::to_string(o.pathPoints)});
 }
 
 // --materials as the list it was read from.
@@ -298,7 +343,8 @@ const OptionRow kRows[] = {
      .set = setExpect, .example = "func_density=-inf:2.5", .bad = "density=2:1"},
     {.name = "--strict", .section = Checks,
      .help = "fail the run (exit status 1) on values outside the\n"
-             "plausible range of their quantity; every run reports\n"
+             "plausible range of their quantity (and, in curve, on\n"
+             "jumps and kinks along the path); every run reports\n"
              "them, by default as warnings",
      .set = flag<&O::strict, true>},
     {.name = "--check-cost", .section = Checks,
@@ -328,6 +374,60 @@ const OptionRow kRows[] = {
      .help = "write the sample at --step S (default: the last step)\n"
              "as a state file and stop",
      .set = text<&O::saveState>, .example = "s.vstate"},
+
+    // ---- Properties along a path
+    {.name = "curve", .section = Curve,
+     .help = "evaluate the entry points along a path of states\n"
+             "(a temperature range, or a table) instead of the\n"
+             "sample casting, as the solver calls them, each in a\n"
+             "worker; writes curve.csv and an SVG per entry point\n"
+             "(value and its derivative against temperature) and\n"
+             "reports jumps, kinks, non-finite values and sign\n"
+             "changes along the path",
+     .term = "curve [OPTIONS]",
+     .set = flag<&O::curve, true>, .place = OptionPlace::First},
+    {.name = "--from", .arg = "T", .section = Curve,
+     .help = "the path's temperatures, in the user's unit (default:\n"
+             "50 K above the liquidus down to room temperature)",
+     .term = "--from T, --to T",
+     .set = temperature<&O::from, &O::fromGiven>, .place = OptionPlace::Curve, .example = "700",
+     .bad = "warm"},
+    {.name = "--to", .arg = "T", .section = Curve,
+     .set = temperature<&O::to, &O::toGiven>, .place = OptionPlace::Curve, .example = "20",
+     .bad = "inf"},
+    {.name = "--points", .arg = "N", .section = Curve,
+     .help = "points along the path, ends included (default 200)",
+     .set = whole<&O::points, 2, 100000>, .place = OptionPlace::Curve, .example = "50",
+     .bad = "1"},
+    {.name = "--fs", .arg = "RULE", .section = Curve,
+     .help = "the solid fraction along the path: lever, linear\n"
+             "from liquidus to solidus (default); scheil, the\n"
+             "Scheil path of --scheil, all solid at the solidus;\n"
+             "model, the sample casting's own",
+     .set = setFsRule, .place = OptionPlace::Curve, .example = "scheil", .bad = "Lever"},
+    {.name = "--scheil", .arg = "LIST", .section = Curve,
+     .help = "k=K,tm=TM,tl=TL: the Scheil path's partition\n"
+             "coefficient, melting point of the pure solvent and\n"
+             "liquidus (user's unit), any of them:\n"
+             "fs = 1 - ((TM - T)/(TM - TL))^(1/(K - 1)); default\n"
+             "k=0.13 and the sample alloy's TM 933.47 K, TL 888 K",
+     .set = setScheil, .place = OptionPlace::Curve, .example = "k=0.2,tl=610", .bad = "k=1"},
+    {.name = "--table", .arg = "FILE", .section = Curve,
+     .help = "the path as a CSV table: a header row naming the\n"
+             "columns (temperature [°C], fs, constituents and\n"
+             "auxiliary variables by name, any nodal field by its\n"
+             "exchange name, host units but for temperatures), a\n"
+             "row per point, temperatures strictly monotonic;\n"
+             "what it leaves out follows from T and fs",
+     .set = text<&O::table>, .place = OptionPlace::Curve, .example = "scheil.csv"},
+    {.name = "--set", .arg = "NAME=VALUE", .section = Curve,
+     .help = "fix a field along the path (repeatable): fs1=0.3,\n"
+             "jctn1=5 (cooling rate, K/s; default 1), SDAS=40",
+     .set = setColumn, .place = OptionPlace::Curve, .example = "fs1=0.3", .bad = "nofield=1"},
+    {.name = "--at", .arg = "LIST", .section = Curve,
+     .help = "T=X,NAME=VALUE,...: a single point; prints each\n"
+             "entry point's value there",
+     .set = setAt, .place = OptionPlace::Curve, .example = "T=650,fs=0.3", .bad = "T=hot"},
 
     // ---- Output
     {.name = "--output", .arg = "DIR", .section = Output,
@@ -372,6 +472,11 @@ const OptionRow kRows[] = {
     // The checking worker of --check-order: its shuffle.
     {.name = "--order-seed", .arg = "N", .section = Hidden,
      .set = whole<&O::orderSeed, 1, 1 << 30>, .example = "7", .bad = "0"},
+    // The path a worker evaluates (written by the parent) and its points.
+    {.name = "--path", .arg = "FILE", .section = Hidden,
+     .set = text<&O::pathFile>, .forward = givePath, .example = "p.csv"},
+    {.name = "--path-points", .arg = "N", .section = Hidden,
+     .set = whole<&O::pathPoints, 1, 100000>, .example = "7", .bad = "0"},
     // The worker of a replay, on this state file.
     {.name = "--replay-worker", .arg = "FILE", .section = Hidden,
      .set = text<&O::replayWorker>, .example = "s.vstate"},

@@ -23,6 +23,7 @@ enum class HelpSection {
     FindingAFault,
     Checks,
     CaptureAndReplay,
+    Curve,
     Output,
     Hidden,
 };
@@ -31,6 +32,7 @@ enum class HelpSection {
 enum class OptionPlace {
     Anywhere,
     Replay, // only after `replay FILE`, or in a replay worker
+    Curve,  // only after `curve`
     First,  // a command: only as the first word
 };
 
@@ -76,5 +78,13 @@ int *unitSlot(Units &u, const std::string &q);
 bool parseFunctions(const std::string &list, std::vector<std::string> &out, std::string &error);
 bool parseMaterials(const std::string &list, int &mask, std::string &error);
 bool parseWriteSteps(const std::string &list, Options &o, std::string &error);
+// NAME=VALUE items of `arg`, comma-separated, each VALUE a finite number and
+// each NAME accepted by `known` (which may rename it) into `out`, a later
+// item of a name replacing an earlier; "" or the message.
+using PairKnown = bool (*)(std::string &name, double value);
+std::string parsePairs(const std::string &arg, const char *option, PairKnown known,
+                       std::vector<std::pair<std::string, double>> &out);
+// A column of a path (model/path.h), renamed to its canonical name.
+bool pathColumn(std::string &name, double value);
 
 } // namespace vhost

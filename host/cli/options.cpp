@@ -3,11 +3,13 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "cli/numbers.h"
 #include "cli/option_table.h"
 #include "model/entries.h"
+#include "model/path.h"
 
 namespace vhost {
 
@@ -102,6 +104,67 @@ bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
 
 namespace {
 
+// A number with every digit, so it reads back as the same double.
+std::string exactly(double x) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", x);
+    return buf;
+}
+
+// NAME=VALUE,... of `pairs`.
+std::string pairList(const std::vector<std::pair<std::string, double>> &pairs) {
+    std::string list;
+    for (const auto &[name, v] : pairs)
+        list += (list.empty() ? "" : ",") + name + "=" + exactly(v);
+    return list;
+}
+
+} // namespace
+
+std::vector<std::string> pathArguments(const Options &o) {
+    std::vector<std::string> w = {"curve", "--unit", "temp=" + std::to_string(o.units.temp)};
+    if (o.fromGiven) w.insert(w.end(), {"--from", exactly(o.from)});
+    if (o.toGiven) w.insert(w.end(), {"--to", exactly(o.to)});
+    if (o.points != Options{}.points) w.insert(w.end(), {"--points", std::to_string(o.points)});
+    const char *rules[] = {"lever", "scheil", "model"};
+    if (o.fsRule != Options::FsRule::Lever)
+        w.insert(w.end(), {"--fs", rules[static_cast<int>(o.fsRule)]});
+    if (!o.scheil.empty()) w.insert(w.end(), {"--scheil", pairList(o.scheil)});
+    if (!o.table.empty()) w.insert(w.end(), {"--table", o.table});
+    for (const auto &set : o.sets)
+        w.insert(w.end(), {"--set", pairList({set})});
+    if (!o.at.empty()) w.insert(w.end(), {"--at", pairList(o.at)});
+    return w;
+}
+
+std::string parsePairs(const std::string &arg, const char *option, PairKnown known,
+                       std::vector<std::pair<std::string, double>> &out) {
+    std::string error;
+    eachItem(arg, [&](const std::string &item) {
+        const size_t eq = item.find('=');
+        std::string name = item.substr(0, eq);
+        double v = 0;
+        if (eq == item.npos || !parseFinite(item.substr(eq + 1), v))
+            error = std::string(option) + " takes NAME=NUMBER: '" + item + "'";
+        else if (!known(name, v))
+            error = std::string(option) + ": unknown name or value in '" + item + "'";
+        if (!error.empty()) return false;
+        std::erase_if(out, [&](const auto &p) { return p.first == name; });
+        out.emplace_back(name, v);
+        return true;
+    });
+    return error;
+}
+
+bool pathColumn(std::string &name, double) {
+    const size_t c = findColumn(name);
+    if (c == column::kCount) return false;
+    name = columnName(c);
+    return true;
+}
+
+namespace {
+
 // True when the options so far are those of a replay (or of its worker).
 bool inReplay(const Options &o) {
     return !o.replayFile.empty() || !o.replayWorker.empty();
@@ -117,10 +180,28 @@ const OptionRow *optionAt(const std::string &word, int i, const Options &o) {
         return i == 1 ? row : nullptr;
     case OptionPlace::Replay:
         return inReplay(o) ? row : nullptr;
+    case OptionPlace::Curve:
+        return o.curve ? row : nullptr;
     case OptionPlace::Anywhere:
         break;
     }
     return row;
+}
+
+// What a curve's options must satisfy together: one source of the path,
+// and none of the sample casting's own commands (--node N is the path's
+// point N, checked once the path is made).
+bool curveTogether(const Options &o, std::string &error) {
+    if (!o.table.empty() && !o.at.empty())
+        return error = "--table and --at exclude each other", false;
+    if (o.callStep || !o.saveState.empty())
+        return error = "curve evaluates a path: --step and --save-state are the sample's", false;
+    if (o.callNode && o.functions.empty()) return error = "--node needs --functions NAME", false;
+    if (!o.compare.empty() || o.checkCost)
+        return error = "curve: --compare and --check-cost take the sample casting's runs", false;
+    if (o.fromGiven && o.toGiven && o.from == o.to)
+        return error = "--from and --to must differ", false;
+    return true;
 }
 
 // What the options must satisfy together, once all are read.
@@ -129,6 +210,7 @@ bool checkTogether(const Options &o, std::string &error) {
         if (o.functions.size() > 1) return error = "replay takes one entry point", false;
         return true; // the node is one of the state's, checked against it
     }
+    if (o.curve) return curveTogether(o, error);
     if ((o.callNode != 0) != (o.callStep != 0) && (o.saveState.empty() || o.callNode != 0))
         return error = "--node and --step go together", false;
     if (o.callNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/materials.h"
@@ -44,7 +45,21 @@ struct Options {
         bool operator==(const Expectation &) const = default;
     };
     std::vector<Expectation> expect; // --expect NAME=LO:HI
-    bool strict = false;             // --strict: implausible values fail the run
+    // curve: the entry points along a path of states (curve/curve.h).
+    // Temperatures in the user's unit; other fields in the host's.
+    bool curve = false;
+    bool fromGiven = false, toGiven = false;
+    double from = 0, to = 0;
+    int points = 200;
+    enum class FsRule { Lever, Scheil, Model } fsRule = FsRule::Lever;
+    std::vector<std::pair<std::string, double>> scheil; // k, tm, tl as given
+    std::string table;                                  // --table FILE
+    std::vector<std::pair<std::string, double>> sets;   // --set NAME=VALUE, columns
+    std::vector<std::pair<std::string, double>> at;     // --at NAME=VALUE,...
+    bool strict = false; // --strict: implausible values, a path's findings fail the run
+    // Hidden: the path a worker evaluates (host units) and its points.
+    std::string pathFile;
+    int pathPoints = 0;
     // replay FILE / --save-state FILE (see replay.h).
     std::string replayFile, saveState;
     bool inProcess = false, allNodes = false;
@@ -66,6 +81,10 @@ inline bool stepWritten(const Options &o, int s) {
 
 // The options a worker needs to rebuild the same sample and block.
 std::vector<std::string> sampleArguments(const Options &o);
+
+// The options of `curve` that rebuild the same path, as words: the
+// temperature unit and the path's own options as given.
+std::vector<std::string> pathArguments(const Options &o);
 
 // The text of --help (help.cpp).
 const char *helpText();

@@ -43,7 +43,9 @@ void Caller::endCopyOnReturn() {
 }
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
-    return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials).selection();
+    return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials,
+                               s.path() ? o.pathPoints : 0)
+        .selection();
 }
 
 std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {

@@ -29,12 +29,16 @@ MikralCatalog *sampleCatalog() {
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
-Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(nsteps) {
+Sample::Sample(int n, int nsteps, bool meshOnDemand, const Path *path)
+    : nodesPerSide(n), steps(nsteps), path_(path) {
     nnod = n * n * n;
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
     buildMesh(meshOnDemand);
-    buildDepthClasses();
+    if (path_)
+        buildPathClasses();
+    else
+        buildDepthClasses();
     buildElementKinds();
     catalog = sampleCatalog();
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
@@ -97,8 +101,9 @@ void Sample::buildMesh(bool onDemand) {
                     out += d * d;
                 }
                 const double eps = 1e-9 * h;
-                depth[id] = out > eps * eps ? static_cast<float>(-std::sqrt(out))
-                                            : static_cast<float>(std::max(wall, 0.0) / half);
+                depth[id] = out > eps * eps && !path_
+                                ? static_cast<float>(-std::sqrt(out))
+                                : static_cast<float>(std::max(wall, 0.0) / half);
             }
     // Fresh pages: no memory taken until filled.
     VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
@@ -139,7 +144,7 @@ bool Sample::fillMesh(const void *base) {
     } else {
         const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
                   dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
-        auto inside = [&](int a) { return a >= layers && a < ne - layers; };
+        auto inside = [&](int a) { return path_ || (a >= layers && a < ne - layers); };
         const float volume = static_cast<float>(h * h * h);
         int *type = out(elType), *material = out(matId), *corners = out(conn);
         int **rows = out(ncon);

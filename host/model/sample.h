@@ -25,6 +25,8 @@ struct MikralModel;
 
 namespace vhost {
 
+struct Path;
+
 // Storage in whole pages of its own, so that the worker can make the
 // host's arrays read-only for user code in place, without a copy.
 template <class T> struct PageAllocator {
@@ -88,8 +90,11 @@ struct NodeState {
 class Sample {
   public:
     // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).
-    // With `meshOnDemand` the mesh's arrays too are left for fill().
-    Sample(int nodesPerSide, int steps, bool meshOnDemand = false);
+    // With `meshOnDemand` the mesh's arrays too are left for fill(). With
+    // `path` (kept, not copied) every node is casting and node i holds the
+    // path's point i (the last point for the nodes beyond it) instead of
+    // the cooling history.
+    Sample(int nodesPerSide, int steps, bool meshOnDemand = false, const Path *path = nullptr);
     ~Sample();
     Sample(const Sample &) = delete;
     Sample &operator=(const Sample &) = delete;
@@ -152,6 +157,22 @@ class Sample {
     };
     static DepthState depthState(double d, double t);
 
+    // The alloy's laws, shared by the cooling history and the paths.
+    // Solid fraction at temperature T (K): linear from liquidus to solidus.
+    static double solidFraction(double T);
+    // Convection speed (cm/s) and mushy strain at solid fraction fs.
+    static double flowAt(double fs);
+    static double mushyStrainAt(double fs);
+    // Constituents c[kNumConstituents] and auxiliaries a[kNumAuxiliaries]
+    // of a casting node of solid fraction fs, mushy for `mushy` s of its
+    // freezing time `tf` s (mushy < 0: still above the liquidus).
+    static void microstructure(double fs, double mushy, double tf, double *c, double *a);
+    // Fatigue life (cycles) at porosity vf and arm spacing sdas (um).
+    static double fatigueLife(double vf, double sdas);
+    const Path *path() const {
+        return path_;
+    }
+
   private:
     std::array<const void *, kMeshArrays> meshArrays() const;
     bool fillMesh(const void *base);
@@ -163,6 +184,10 @@ class Sample {
         return v.data();
     }
     const FillTargets *into_ = nullptr;
+    const Path *path_ = nullptr;
+    void buildPathClasses();
+    void setPathStep();
+    bool fillPathField(const void *base);
     void buildMesh(bool onDemand);
     void buildDepthClasses();
     void buildElementKinds();

@@ -24,12 +24,6 @@ constexpr double kMouldExpansion = 1.2e-5; // 1/K, steel
 constexpr double kYoungCast = 7.0e11;      // dyn/cm2 at room temperature
 constexpr double kYoungMould = 2.0e12;     // dyn/cm2
 
-// Solid fraction between liquidus and solidus (linear in temperature).
-double solidFraction(double T) {
-    double th = (Alloy::liquidus - T) / (Alloy::liquidus - Alloy::solidus);
-    return std::clamp(th, 0.0, 1.0);
-}
-
 // Cooling time constant of a casting node at relative depth d (0 wall, 1 centre).
 double tauAt(double d) {
     return kTauWall + (kTauCentre - kTauWall) * d;
@@ -49,6 +43,46 @@ double shape(int c, double r, double s, double t) {
 }
 
 } // namespace
+
+// ---- the alloy's laws ------------------------------------------------------
+
+// Solid fraction between liquidus and solidus (linear in temperature).
+double Sample::solidFraction(double T) {
+    double th = (Alloy::liquidus - T) / (Alloy::liquidus - Alloy::solidus);
+    return std::clamp(th, 0.0, 1.0);
+}
+
+// Convection slows as the dendrites grow: (1 - fs)^2 of the liquid's speed.
+double Sample::flowAt(double fs) {
+    return kFlow * (1 - fs) * (1 - fs);
+}
+
+// Strain of the mushy zone, largest half way through freezing.
+double Sample::mushyStrainAt(double fs) {
+    return 4e-3 * fs * (1 - fs);
+}
+
+// Constituents follow the solid fraction: primary alpha-Al up to 55 %
+// solid, then the Al-Si eutectic with its silicon and a little Mg2Si.
+// The dendrite arm spacing coarsens with the time spent mushy (10 um *
+// t^(1/3)); the grain size is fixed by the local freezing time at
+// nucleation (120 um * t_f^(1/4)).
+void Sample::microstructure(double fs, double mushy, double tf, double *c, double *a) {
+    const double eut = std::max(fs - 0.55, 0.0);
+    c[1] = 0.12 * eut;
+    c[2] = 0.01 * eut;
+    c[0] = fs - c[1] - c[2];
+    a[0] = a[1] = 0.0;
+    if (mushy > 0) {
+        a[0] = 10.0 * std::cbrt(std::min(mushy, tf));
+        a[1] = 120.0 * std::pow(tf, 0.25);
+    }
+}
+
+// Fatigue life falls with porosity and with coarser dendrites.
+double Sample::fatigueLife(double vf, double sdas) {
+    return 1e7 * std::exp(-150.0 * vf) / (1.0 + sdas / 50.0);
+}
 
 // ---- the cooling history ---------------------------------------------------
 
@@ -76,8 +110,8 @@ Sample::DepthState Sample::depthState(double d, double t) {
     s.T = castingT(tau, t);
     s.coolingRate = (s.T - Alloy::mould0) / tau;
     s.fs = solidFraction(s.T);
-    s.flow = kFlow * (1 - s.fs) * (1 - s.fs);
-    s.mushyStrain = 4e-3 * s.fs * (1 - s.fs);
+    s.flow = flowAt(s.fs);
+    s.mushyStrain = mushyStrainAt(s.fs);
     // Shrinkage porosity and FVOL gather at the hot spot, late in freezing.
     s.vf = 0.02 * d * d * std::max(s.fs - 0.9, 0.0) / 0.1;
     s.fvol = 0.05 * d * d * d * d * std::max(s.fs - 0.7, 0.0) / 0.3;
@@ -159,9 +193,13 @@ void Sample::buildDepthClasses() {
 // The tables of step s, then (with `fields`) every field array.
 void Sample::setStep(int s, bool fields) {
     step = s;
-    level0.compute(classDepth, time(s - 1));
-    level1.compute(classDepth, time(s));
-    fillMicrostructure();
+    if (path_) {
+        setPathStep();
+    } else {
+        level0.compute(classDepth, time(s - 1));
+        level1.compute(classDepth, time(s));
+        fillMicrostructure();
+    }
     if (!fields) return;
     for (const void *a : meshArrays())
         if (!filled(a)) fill(a);
@@ -235,6 +273,7 @@ bool Sample::fill(const void *base, const FillTargets *into) {
 }
 
 bool Sample::fillArray(const void *base) {
+    if (path_ && fillPathField(base)) return true;
     const struct {
         PageVector<float> *array;
         const std::vector<float> *perClass;
@@ -285,13 +324,9 @@ bool Sample::fillArray(const void *base) {
     return false;
 }
 
-// Constituents follow the solid fraction: primary alpha-Al up to 55 %
-// solid, then the Al-Si eutectic with its silicon and a little Mg2Si.
-// The dendrite arm spacing coarsens with the time spent mushy (10 um *
-// t^(1/3)); the grain size is fixed by the local freezing time at
-// nucleation (120 um * t_f^(1/4)). Mould nodes have no microstructure.
-// All of it depends on the depth alone: worked out per depth class here,
-// gathered per node by fill().
+// The microstructure of each depth class at the current step (mould nodes
+// have none), and its fatigue life. All of it depends on the depth alone:
+// worked out per depth class here, gathered per node by fill().
 void Sample::fillMicrostructure() {
     const double t = time(step);
     const size_t classes = classDepth.size();
@@ -300,21 +335,11 @@ void Sample::fillMicrostructure() {
         std::fill(c, c + kNumConstituents, 0.0);
         std::fill(a, a + kNumAuxiliaries, 0.0);
         if (classDepth[k] >= 0.0f) {
-            const double fs = level1.fs[k];
-            const double eut = std::max(fs - 0.55, 0.0);
-            c[1] = 0.12 * eut;
-            c[2] = 0.01 * eut;
-            c[0] = fs - c[1] - c[2];
             const double tau = tauAt(classDepth[k]);
             const double tl = timeToReach(Alloy::liquidus, tau);
             const double tf = timeToReach(Alloy::solidus, tau) - tl;
-            if (t > tl) {
-                a[0] = 10.0 * std::cbrt(std::min(t - tl, tf));
-                a[1] = 120.0 * std::pow(tf, 0.25);
-            }
-            // Fatigue life falls with porosity and with coarser dendrites.
-            classLife[k] =
-                static_cast<float>(1e7 * std::exp(-150.0 * level1.vf[k]) / (1.0 + a[0] / 50.0));
+            microstructure(level1.fs[k], t - tl, tf, c, a);
+            classLife[k] = static_cast<float>(fatigueLife(level1.vf[k], a[0]));
         } else {
             classLife[k] = 1e9f;
         }
@@ -414,9 +439,10 @@ void Sample::buildElementKinds() {
         const size_t i = e % ne, j = e / ne % ne, k = e / (ne * ne);
         const size_t first = (k * n + j) * n + i;
         Key key;
+        // Along a path each element takes its first corner's point whole.
         for (size_t c = 0; c < 8; ++c)
-            key[c] = depthClass[first + corner[c]];
-        const bool inside = i >= lo && i < hi && j >= lo && j < hi && k >= lo && k < hi;
+            key[c] = depthClass[first + (path_ ? 0 : corner[c])];
+        const bool inside = path_ || (i >= lo && i < hi && j >= lo && j < hi && k >= lo && k < hi);
         key[8] = inside ? 0u : 1u;
         // Neighbours along a grid line are often alike.
         if (e > 0 && key == previous) {

@@ -40,4 +40,21 @@ void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
     f.write(out.data(), out.size());
 }
 
+std::string columnsCsvText(const std::vector<std::string> &names,
+                           const std::vector<std::vector<double>> &columns) {
+    std::string out;
+    for (size_t c = 0; c < names.size(); ++c)
+        out += (c ? "," : "") + names[c];
+    out += '\n';
+    const size_t rows = columns.empty() ? 0 : columns.front().size();
+    char cell[64];
+    for (size_t i = 0; i < rows; ++i)
+        for (size_t c = 0; c < columns.size(); ++c) {
+            char *end = std::to_chars(cell, cell + sizeof cell, columns[c][i]).ptr;
+            out.append(cell, end);
+            out += c + 1 < columns.size() ? ',' : '\n';
+        }
+    return out;
+}
+
 } // namespace vhost

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vhost {
@@ -17,5 +18,11 @@ inline constexpr const char *kCsvHeader = "step,node,material,x_cm,y_cm,z_cm,T_K
 // number is the shortest text that reads back as exactly it.
 void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
                   const std::vector<uint8_t> &nodeMaterial);
+
+// A path's CSV: the header `names`, then a row per point of every column
+// (each of the same length), each number the shortest text that reads
+// back as exactly it.
+std::string columnsCsvText(const std::vector<std::string> &names,
+                           const std::vector<std::vector<double>> &columns);
 
 } // namespace vhost

@@ -8,7 +8,11 @@
 #include "checks/compare.h"
 #include "model/caller.h"
 #include "model/sample.h"
+#include "include/vulmora/getVar.h"
+#include "model/path.h"
 #include "output/csv.h"
+#include "output/labels.h"
+#include "output/svg.h"
 #include "output/outdir.h"
 #include "output/plots.h"
 #include "output/report.h"
@@ -99,7 +103,60 @@ bool writeExact(const fs::path &dir, const Options &o, const std::vector<Outcome
     return writeText(dir / "run.txt", runDescriptionText(describeRun(o, outcomes)), error);
 }
 
+// A path's values as plots: one SVG per entry point; how many in `plots`.
+bool writeCurvePlots(const fs::path &dir, const Options &o, const CurvePlot &base,
+                     const std::vector<const Outcome *> &evaluated, size_t points, int &plots,
+                     std::string &error) {
+    const std::string perT = "/" + std::string(temperatureUnitName(o.units.temp));
+    for (const Outcome *e : evaluated) {
+        CurvePlot p = base;
+        const std::string unit = valueUnit(*e, o.units);
+        const std::string name = e->result.mechName.empty() ? e->name : e->result.mechName;
+        p.title = "func_" + e->name + " along the path";
+        p.yLabel = withUnit(name, unit);
+        p.dLabel = withUnit("d " + name + " / dT", (unit.empty() ? "1" : unit) + perT);
+        p.y.assign(e->result.values.begin(), e->result.values.begin() + std::ptrdiff_t(points));
+        if (!writeText(dir / (e->name + ".svg"), curveSvg(p), error)) return false;
+        ++plots;
+    }
+    return true;
+}
+
 } // namespace
+
+bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Outcome> &outcomes,
+                       const std::string &summary, const std::string &loadOutput, OutputFolder &out,
+                       double (*userUnit)(int, double), std::string &notes, std::string &error) {
+    const fs::path dir = out.partial();
+    const size_t n = path.points();
+    CurvePlot base;
+    base.xLabel = withUnit("temperature", temperatureUnitName(o.units.temp));
+    for (double t : path.values[column::t1])
+        base.x.push_back(userUnit(VULMORA_QTY_TEMPERATURE, t));
+    base.fs = path.values[column::fs1];
+    base.liquidus = userUnit(VULMORA_QTY_TEMPERATURE, path.liquidus);
+    base.solidus = userUnit(VULMORA_QTY_TEMPERATURE, path.solidus);
+    std::vector<std::string> names = {base.xLabel, "fs"};
+    std::vector<std::vector<double>> columns = {base.x, base.fs};
+    std::vector<const Outcome *> evaluated;
+    for (const Outcome &e : outcomes)
+        if (e.hasValues() && e.result.values.size() >= n) {
+            evaluated.push_back(&e);
+            names.push_back(withUnit(e.name, valueUnit(e, o.units)));
+            columns.emplace_back(e.result.values.begin(),
+                                 e.result.values.begin() + std::ptrdiff_t(n));
+        }
+    int plots = 0;
+    if (!writePrinted(dir, outcomes, loadOutput, error) ||
+        !writeText(dir / "curve.csv", columnsCsvText(names, columns), error) ||
+        !writeText(dir / "summary.txt", summary, error) ||
+        (o.plots && !writeCurvePlots(dir, o, base, evaluated, n, plots, error)) ||
+        !out.commit(error))
+        return false;
+    notes = "results: " + shownPath(out.target()) + " (curve.csv, " + std::to_string(plots) +
+            (plots == 1 ? " SVG plot" : " SVG plots") + ", summary.txt)\n";
+    return true;
+}
 
 bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
                   const std::string &summary, const std::string &loadOutput, OutputFolder &out,
@@ -114,7 +171,7 @@ bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outco
         !writeSteps(dir, o, s, evaluated, extra, written, error) ||
         !writeText(dir / "summary.txt", summary, error) ||
         !writeExact(dir, o, outcomes, evaluated, error) ||
-        (o.plots && !makePlots(dir.string(), evaluated, notes, plotted, error)) ||
+        (o.plots && !makePlots(dir.string(), evaluated, o.units, notes, plotted, error)) ||
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (" + folderSize(out.target()) +

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "output/labels.h"
 #include "output/outdir.h"
 #include "output/report.h"
 #include "platform/platform.h"
@@ -24,19 +25,19 @@ std::string gnuplotQuoted(const std::string &s) {
 } // namespace
 
 bool makePlots(const std::string &folder, const std::vector<const Outcome *> &evaluated,
-               std::string &notes, bool &plotted, std::string &error) {
+               const Units &units, std::string &notes, bool &plotted, std::string &error) {
     const fs::path dir = folder;
     if (evaluated.empty()) return true;
     const size_t rows = evaluated.front()->result.values.size();
     const size_t every = rows / 6000 + 1;
     CheckedFile f((dir / "plots.gp").string());
-    f.printf("set terminal svg size 800,560 dynamic noenhanced background rgb 'white'\n"
+    f.printf("set encoding utf8\n"
+             "set terminal svg size 800,560 dynamic noenhanced background rgb 'white'\n"
              "set datafile separator ','\nset grid\nset key off\n"
-             "set xlabel 'temperature (K)'\nset cblabel 'time step'\n");
+             "set xlabel 'temperature [K]'\nset cblabel 'time step'\n");
     for (const Outcome *e : evaluated) {
-        std::string label = e->result.mechName.empty()
-                                ? "value (user unit)"
-                                : e->result.mechName + " (" + e->result.mechUnit + ")";
+        const std::string label = withUnit(
+            e->result.mechName.empty() ? e->name : e->result.mechName, valueUnit(*e, units));
         f.printf("set output %s\nset title %s\nset ylabel %s\n"
                  "plot %s skip 1 every %zu using 7:9:1 with points pt 7 ps 0.4 palette\n",
                  gnuplotQuoted(e->name + ".svg").c_str(),

@@ -10,6 +10,8 @@
 
 namespace vhost {
 
+struct Path;
+
 class Sample;
 class OutputFolder;
 
@@ -54,5 +56,13 @@ bool writeOutputs(const Options &o, Sample &sample, const std::vector<Outcome> &
                   const std::string &summary, const std::string &loadOutput, OutputFolder &dir,
                   std::string &notes, std::string &error,
                   const std::vector<ExtraField> &extra = {});
+
+// Into the claimed output folder, for a path: curve.csv (temperature in
+// the user's unit by `userUnit`, solid fraction, each entry point's
+// values), an SVG per entry point that returned values, what each printed
+// and the summary; then the folder is put in place. False as above.
+bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Outcome> &outcomes,
+                       const std::string &summary, const std::string &loadOutput, OutputFolder &dir,
+                       double (*userUnit)(int, double), std::string &notes, std::string &error);
 
 } // namespace vhost

@@ -21,6 +21,13 @@ namespace {
 
 // The re-run command for one call.
 std::string rerun(const Options &o, const std::string &name, int node, int step) {
+    if (o.curve) { // the path made again, its point called
+        std::string c = "vulmora-host";
+        for (const std::string &w : pathArguments(o))
+            c += " " + platform::shellQuoted(w);
+        return c + " --library " + platform::shellQuoted(o.library) + " --functions " + name +
+               " --node " + std::to_string(node);
+    }
     std::string c = "vulmora-host --library " + platform::shellQuoted(o.library) + " --functions " +
                     name + " --node " + std::to_string(node) + " --step " + std::to_string(step);
     if (o.nodesPerSide != Options{}.nodesPerSide)

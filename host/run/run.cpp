@@ -16,7 +16,9 @@
 #include "model/binding.h"
 #include "model/caller.h"
 #include "model/entries.h"
+#include "model/path.h"
 #include "model/sample.h"
+#include "output/labels.h"
 #include "output/outdir.h"
 #include "output/report.h"
 #include "output/run_report.h"
@@ -43,6 +45,8 @@ class Run {
   private:
     std::string nextSteps() const;
     bool failed(ExitStatus st, const std::string &message);
+    bool writePath(std::string &error);
+    bool writeFiles(const RunReport &r, int st, int &status);
     bool surveyFailed(const Outcome &r);
     bool pinLibrary();
     void planEntryPoints();
@@ -51,7 +55,9 @@ class Run {
     bool refill();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
     bool runAndCollect(Workers &workers, std::string &error);
-    CheckContext context() { return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal}; }
+    CheckContext context() {
+        return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal, s_.userUnit};
+    }
 
     const RunSetting &s_;
     const Options &o_;
@@ -83,6 +89,7 @@ bool Run::prepare() {
     platform::resumeWhenStopped();
     std::string error;
     if (!scratch_.make(error)) return failed(ExitStatus::Usage, error);
+    if (s_.path && !writePath(error)) return failed(ExitStatus::Usage, error);
     if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);
     // The memory for one entry point's values at least, again once the
     // library's entry points are known; the disks for all it may have.
@@ -93,7 +100,9 @@ bool Run::prepare() {
     checks_ = makeChecks(o_);
     for (auto &c : checks_)
         if (!c->prepare(o_, error)) return failed(ExitStatus::Usage, error);
-    if (!o_.quiet)
+    if (!o_.quiet && s_.path)
+        std::printf("vulmora-host: %s\n%s", o_.library.c_str(), s_.pathLine.c_str());
+    else if (!o_.quiet)
         std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n",
                     o_.library.c_str(), o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide,
                     o_.nodesPerSide,
@@ -123,6 +132,16 @@ bool Run::libraryUnchanged() {
         now.hash == library_.hash)
         return true;
     return failed(ExitStatus::Usage, o_.library + ": " + kLibraryChanged);
+}
+
+// The path into the scratch folder, for the workers: every column, every
+// digit, in host units.
+bool Run::writePath(std::string &error) {
+    s_.options.pathFile = scratch_.dir() + "/path.csv";
+    CheckedFile f(s_.options.pathFile);
+    const std::string text = pathTableText(*s_.path);
+    f.write(text.data(), text.size());
+    return f.close(error);
 }
 
 // A library whose loading crashed, stopped or hung: the user's fault (1),
@@ -211,10 +230,10 @@ bool Run::runAndCollect(Workers &workers, std::string &error) {
 
 // Each worker's outcome, with the statistics of its values.
 void Run::collect() {
-    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps);
+    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, false, s_.path);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
-    const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
+    const int nnod = sample_->nnod;
     for (size_t j = 0; j < workers_.size(); ++j)
         outcomes_[outcomeOf_[j]] = judged(*workers_[j], nnod);
     workers_.clear();
@@ -265,7 +284,7 @@ bool Run::refill() {
     std::string error;
     if (again.empty()) return true;
     if (!runAndCollect(again, error)) return failed(ExitStatus::Usage, error);
-    const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;
+    const int nnod = sample_->nnod;
     for (size_t j = 0; j < again.size(); ++j) {
         Outcome second = judged(*again[j], nnod);
         Outcome &first = outcomes_[which[j]];
@@ -329,20 +348,31 @@ std::string Run::nextSteps() const {
 int Run::report() {
     const RunReport r = buildReport(
         {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, inCalls_});
+    if (s_.path && !o_.at.empty()) std::fputs(pointValuesText(o_, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);
-    const int st = code(r.status());
-    if (o_.writeOutput) {
-        std::string notes, error;
-        if (!writeOutputs(o_, *sample_, outcomes_, summaryText(r), loadOutput_, out_, notes, error,
-                          findings_.extra)) {
-            if (platform::interrupted()) return interruptedStatus();
-            return std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
-        }
-        if (!o_.quiet) std::printf("%s%s", notes.c_str(), nextSteps().c_str());
-    }
+    int st = code(r.status());
+    if (o_.writeOutput && !writeFiles(r, st, st)) return st;
     if (platform::interrupted()) return interruptedStatus();
     return st;
+}
+
+// The output folder: the sample's files, or a path's; false with the
+// exit status in `status` when they cannot be written.
+bool Run::writeFiles(const RunReport &r, int st, int &status) {
+    std::string notes, error;
+    const bool written = s_.path ? writeCurveOutputs(o_, *s_.path, outcomes_, summaryText(r),
+                                                     loadOutput_, out_, s_.userUnit, notes, error)
+                                 : writeOutputs(o_, *sample_, outcomes_, summaryText(r),
+                                                loadOutput_, out_, notes, error, findings_.extra);
+    if (!written) {
+        status = platform::interrupted()
+                     ? interruptedStatus()
+                     : std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
+        return false;
+    }
+    if (!o_.quiet) std::printf("%s%s", notes.c_str(), s_.path ? "" : nextSteps().c_str());
+    return true;
 }
 
 } // namespace

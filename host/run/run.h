@@ -15,6 +15,8 @@
 
 namespace vhost {
 
+struct Path;
+
 // What a run is given besides its options: this program's path for the
 // workers, the runner that starts them, the library's own converters
 // (linked into the program; no user code) for the reports, and how the
@@ -27,6 +29,10 @@ struct RunSetting {
     UserUnitFn userUnit;
     bool (*identifyLibrary)(const std::string &path, bool hash, platform::FileIdentity &id,
                             std::string &error) = platform::identifyFile;
+    // A path instead of the sample casting (curve/curve.h), and the line
+    // that describes it.
+    const Path *path = nullptr;
+    std::string pathLine = "";
 };
 
 // Evaluate, check, report and write; the exit status: 0 when every entry

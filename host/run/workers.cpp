@@ -25,9 +25,9 @@ std::unique_ptr<Worker> makeWorker(const std::string &name, WorkerKind kind, con
     w->shape.nnod = int64_t(how.nodesPerSide) * how.nodesPerSide * how.nodesPerSide;
     w->shape.steps = how.steps;
     if (kind == WorkerKind::Entry || kind == WorkerKind::Order)
-        w->shape =
-            ResultShape::values(kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints),
-                                how.nodesPerSide, how.steps, how.materials);
+        w->shape = ResultShape::values(
+            kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints), how.nodesPerSide,
+            how.steps, how.materials, how.pathFile.empty() ? 0 : how.pathPoints);
     return w;
 }
 

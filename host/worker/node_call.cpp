@@ -83,12 +83,12 @@ bool callAt(Library &lib, const std::string &name, PropertyFn f, int node,
 
 // Steps 1..S are made current in turn (func_externalcompute sees each),
 // then every named entry point is called once at the node, in this process.
-int runNodeCall(const Options &o) {
+int runNodeCall(const Options &o, const Path *path) {
     SilentCounters counters;
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
-    Sample sample(o.nodesPerSide, o.steps);
+    Sample sample(o.nodesPerSide, o.steps, false, path);
     sample.stressScale = o.stressScale;
     Caller caller(lib, sample, o);
     InputGuard guard; // a write into the host's arrays faults where it is made

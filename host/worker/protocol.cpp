@@ -28,8 +28,9 @@ ResultHeader initialHeader(const ResultShape &shape) {
 }
 
 ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, int steps,
-                                int materials) {
+                                int materials, int64_t points) {
     ResultShape shape;
+    shape.points = points;
     shape.kind = kind;
     shape.entryIndex = entryIndex;
     shape.side = side;
@@ -45,6 +46,10 @@ ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, i
 // out from the grid alone).
 std::vector<uint8_t> ResultShape::selection() const {
     std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
+    if (points > 0) {
+        std::fill_n(sel.begin(), std::min<int64_t>(points, nnod), uint8_t(1));
+        return sel;
+    }
     if (side <= 0) return sel;
     const int layers = std::max(1, (side - 1) / 6), last = side - 1 - layers;
     const uint8_t casting = (materials & material::kCasting) != 0,
@@ -60,6 +65,7 @@ std::vector<uint8_t> ResultShape::selection() const {
 }
 
 int64_t ResultShape::selectedCount() const {
+    if (points > 0) return std::clamp<int64_t>(nnod, 0, points);
     if (side <= 0) return 0;
     const int64_t layers = std::max(1, (side - 1) / 6), inner = side - 2 * layers;
     const int64_t casting = inner > 0 ? inner * inner * inner : 0;

@@ -123,13 +123,15 @@ struct ResultShape {
     int32_t entryIndex = -1;
     int32_t side = 0, materials = 1;        // the sample's nodes per side; the selection
     int64_t nnod = 0, steps = 0, count = 0; // count = doubles after the header
+    int64_t points = 0;                     // a path's points: its first nodes (0: none)
     uint64_t bytes() const {
         return kResultHeaderSize + static_cast<uint64_t>(count) * sizeof(double);
     }
     // The shape of entry point `entryIndex`'s values (twice those for the
-    // order check) on a sample of `side` nodes per side.
+    // order check) on a sample of `side` nodes per side (holding a path of
+    // `points` when not 0).
     static ResultShape values(WorkerKind kind, int32_t entryIndex, int side, int steps,
-                              int materials);
+                              int materials, int64_t points = 0);
     // Per node 1 when it is selected, else 0; how many are.
     std::vector<uint8_t> selection() const;
     int64_t selectedCount() const;

@@ -13,6 +13,7 @@
 
 #include "checks/checks.h"
 #include "model/caller.h"
+#include "curve/path_source.h"
 #include "model/guard.h"
 #include "model/sample.h"
 #include "platform/platform.h"
@@ -162,6 +163,7 @@ class Worker {
     bool sameLibraryFile() const;
     bool guardHeld(int s);
     bool evaluateStep(int s);
+    bool loadPath();
     bool writeStep(int s);
     void phase(Phase p) { h_->phase = static_cast<int32_t>(p); }
 
@@ -173,6 +175,7 @@ class Worker {
     bool lazyFields_ = false;
     const EntryPoint *e_ = nullptr;
     PropertyFn f_ = nullptr;
+    Path path_; // the path the parent wrote, when there is one
     std::unique_ptr<Sample> sample_;
     InputGuard guard_;
     std::unique_ptr<Caller> caller_;
@@ -246,8 +249,10 @@ bool Worker::setUp() {
         return failed(WorkerState::SetupFailed, "no entry point func_" + o_.worker);
     if (shape_.kind == WorkerKind::External && !lib_.externalcompute)
         return failed(WorkerState::SetupFailed, "no func_externalcompute");
+    if (!o_.pathFile.empty() && !loadPath()) return false;
     try {
-        sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, lazyFields_);
+        sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, lazyFields_,
+                                           o_.pathFile.empty() ? nullptr : &path_);
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory while building the sample");
     }
@@ -266,6 +271,20 @@ bool Worker::setUp() {
     caller_->track(h_);
     caller_->guard(&guard_, lazyFields_);
     selected_ = selectedNodes(*sample_, o_);
+    return true;
+}
+
+// The path the parent wrote in host units: every column, the points it
+// said, a grid that holds them.
+bool Worker::loadPath() {
+    std::vector<bool> given;
+    std::string error;
+    const KelvinFn kelvin = [](int, double t) { return t; }; // its temperatures are "[K]"
+    if (!loadPathTable(o_.pathFile, 1, kelvin, path_, given, error))
+        return failed(WorkerState::SetupFailed, error);
+    if (std::find(given.begin(), given.end(), false) != given.end() ||
+        path_.points() != size_t(o_.pathPoints) || size_t(shape_.nnod) < path_.points())
+        return failed(WorkerState::SetupFailed, "the path file is not the one the run wrote");
     return true;
 }
 
@@ -365,7 +384,7 @@ ResultShape workerShape(const Options &o) {
         const EntryPoint *e = findEntryPoint(o.worker);
         shape = ResultShape::values(o.orderSeed ? WorkerKind::Order : WorkerKind::Entry,
                                     e ? static_cast<int32_t>(e - kEntryPoints) : -1, o.nodesPerSide,
-                                    o.steps, o.materials);
+                                    o.steps, o.materials, o.pathFile.empty() ? 0 : o.pathPoints);
     }
     return shape;
 }

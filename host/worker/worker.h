@@ -14,6 +14,8 @@
 
 namespace vhost {
 
+struct Path;
+
 // The hidden --worker mode. Returns the exit status: 0 when complete, 3
 // when the worker's own setup failed (the reason is in the result file).
 int runWorker(const Options &o);
@@ -23,6 +25,7 @@ ResultShape workerShape(const Options &o);
 
 // --node/--step: print what the accessors read at the node, then call each
 // entry point of o.functions there, in this process. Returns the exit status.
-int runNodeCall(const Options &o);
+// With `path`, the node is the path's point (on the grid holding it).
+int runNodeCall(const Options &o, const Path *path = nullptr);
 
 } // namespace vhost

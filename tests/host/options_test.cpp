@@ -48,10 +48,11 @@ bool parseWords(std::vector<std::string> words, Options &o, std::string &error) 
 }
 
 // The words that put `row` with `arg` where it may stand: a replay's own
-// options after `replay FILE`.
+// options after `replay FILE`, a curve's after `curve`.
 std::vector<std::string> wordsFor(const OptionRow &row, const char *arg) {
     std::vector<std::string> w;
     if (row.place == OptionPlace::Replay) w = {"replay", "s.vstate"};
+    if (row.place == OptionPlace::Curve) w = {"curve"};
     w.push_back(row.name);
     if (arg) w.push_back(arg);
     return w;

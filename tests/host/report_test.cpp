@@ -414,7 +414,11 @@ TEST(HostReport, PlotsAreMadeWhenGnuplotIsThere) {
         const std::string text = vtest::slurp(dir / svg);
         EXPECT_NE(text.find("<svg"), std::string::npos) << svg;
         EXPECT_NE(text.find("against temperature"), std::string::npos) << svg;
+        EXPECT_NE(text.find("temperature [K]"), std::string::npos) << svg;
     }
+    // The axis of the values names them with their unit.
+    EXPECT_NE(vtest::slurp(dir / "yieldstress.svg").find("yieldstress [dyn/cm\xc2\xb2]"),
+              std::string::npos);
     fs::remove_all(dir);
 }
 

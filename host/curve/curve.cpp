@@ -1,0 +1,182 @@
+// curve.cpp - the path a curve evaluates, from the command line or a table,
+// and the command that runs the entry points along it.
+#include "curve/curve.h"
+
+#include "curve/path_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/materials.h"
+#include "include/vulmora/getVar.h"
+#include "platform/platform.h"
+#include "run/exit_status.h"
+#include "worker/worker.h"
+
+namespace vhost {
+
+namespace {
+
+constexpr size_t kMaxTableBytes = size_t(64) << 20;
+
+// A named value of --scheil, or `fallback`.
+double scheilValue(const Options &o, const char *name, double fallback, bool temperature,
+                   const std::function<double(double)> &kelvin) {
+    for (const auto &[n, v] : o.scheil)
+        if (n == name) return temperature ? kelvin(v) : v;
+    return fallback;
+}
+
+// The solid fraction of every point by the rule of --fs; the liquidus and
+// solidus marked on the plots are the rule's.
+bool applyRule(const Options &o, const std::function<double(double)> &kelvin, Path &p,
+               std::string &error) {
+    std::vector<double> &fs = p.values[column::fs1];
+    const std::vector<double> &T = p.values[column::t1];
+    fs.resize(T.size());
+    if (o.fsRule == Options::FsRule::Scheil) {
+        const double k = scheilValue(o, "k", kScheilK, false, kelvin);
+        const double tm = scheilValue(o, "tm", kScheilTm, true, kelvin);
+        const double tl = scheilValue(o, "tl", Alloy::liquidus, true, kelvin);
+        if (!(tl < tm)) return error = "--scheil: tl must lie below tm", false;
+        if (!(Alloy::solidus < tl)) return error = "--scheil: tl must lie above the solidus", false;
+        for (size_t i = 0; i < T.size(); ++i)
+            fs[i] = scheilFraction(T[i], k, tm, tl, Alloy::solidus);
+        p.liquidus = tl;
+        return true;
+    }
+    for (size_t i = 0; i < T.size(); ++i)
+        fs[i] = o.fsRule == Options::FsRule::Model
+                    ? Sample::solidFraction(T[i])
+                    : std::clamp((Alloy::liquidus - T[i]) / (Alloy::liquidus - Alloy::solidus), 0.0,
+                                 1.0);
+    return true;
+}
+
+// The lowest all-liquid and the highest all-solid temperature of a path
+// whose solid fraction was given, when it has such points.
+void markFreezingRange(Path &p) {
+    double liquid = INFINITY, solid = -INFINITY;
+    for (size_t i = 0; i < p.points(); ++i) {
+        const double T = p.at(column::t1, i), fs = p.at(column::fs1, i);
+        if (fs <= 1e-12) liquid = std::min(liquid, T);
+        if (fs >= 1 - 1e-12) solid = std::max(solid, T);
+    }
+    if (std::isfinite(liquid)) p.liquidus = liquid;
+    if (std::isfinite(solid)) p.solidus = solid;
+}
+
+// The temperatures of the path: the table's, the single point's, or N
+// evenly spaced from --from to --to.
+bool pathTemperatures(const Options &o, const KelvinFn &kelvin, Path &p, std::vector<bool> &given,
+                      std::string &error) {
+    const auto user = [&](double t) { return kelvin(o.units.temp, t); };
+    if (!o.table.empty()) return loadPathTable(o.table, o.units.temp, kelvin, p, given, error);
+    if (!o.at.empty()) {
+        for (const auto &[name, v] : o.at) {
+            const size_t c = findColumn(name);
+            p.values[c] = {isTemperatureColumn(c) ? user(v) : v};
+            given[c] = true;
+        }
+        if (!given[column::t1]) return error = "--at needs the temperature: T=VALUE", false;
+        return true;
+    }
+    const double from = o.fromGiven ? user(o.from) : Alloy::liquidus + kPathMargin;
+    const double to = o.toGiven ? user(o.to) : kRoomTemperature;
+    if (!(from > 0) || !(to > 0)) return error = "--from/--to: below absolute zero", false;
+    const size_t n = static_cast<size_t>(o.points);
+    std::vector<double> &T = p.values[column::t1];
+    T.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        T[i] = from + (to - from) * static_cast<double>(i) / static_cast<double>(n - 1);
+    given[column::t1] = true;
+    return true;
+}
+
+} // namespace
+
+double scheilFraction(double T, double k, double tm, double tl, double solidus) {
+    if (T <= solidus) return 1.0;
+    if (T >= tl) return 0.0;
+    const double fs = 1.0 - std::pow((tm - T) / (tm - tl), 1.0 / (k - 1.0));
+    return std::clamp(fs, 0.0, 1.0);
+}
+
+bool loadPathTable(const std::string &file, int userTemp, const KelvinFn &toKelvin, Path &p,
+                   std::vector<bool> &given, std::string &error) {
+    const std::string name = "--table " + file + ": ";
+    switch (platform::pathKind(file)) {
+    case platform::PathKind::Missing:
+        return error = name + "no such file", false;
+    case platform::PathKind::Other:
+        return error = name + "not a regular file", false;
+    case platform::PathKind::Regular:
+        break;
+    }
+    std::string text;
+    if (!platform::readPrefix(file, kMaxTableBytes + 1, text))
+        return error = name + "cannot be read", false;
+    if (text.size() > kMaxTableBytes) return error = name + "larger than 64 MB", false;
+    if (!readPathTable(text, userTemp, toKelvin, p, given, error))
+        return error = name + error, false;
+    return true;
+}
+
+bool buildPath(const Options &o, ToInternalFn toInternal, Path &p, std::string &error) {
+    const KelvinFn kelvin = [&](int sel, double t) {
+        Units u = o.units;
+        u.temp = sel;
+        return toInternal(VULMORA_QTY_TEMPERATURE, u, t);
+    };
+    std::vector<bool> given(column::kCount, false);
+    if (!pathTemperatures(o, kelvin, p, given, error)) return false;
+    const size_t n = p.points();
+    for (const auto &[name, v] : o.sets) {
+        const size_t c = findColumn(name);
+        p.values[c].assign(n, isTemperatureColumn(c) ? kelvin(o.units.temp, v) : v);
+        given[c] = true;
+    }
+    if (given[column::fs1])
+        markFreezingRange(p);
+    else if (!applyRule(
+                 o, [&](double t) { return kelvin(o.units.temp, t); }, p, error))
+        return false;
+    given[column::fs1] = true;
+    completePath(p, given, 1.0);
+    return true;
+}
+
+int runCurve(const RunSetting &s) {
+    Options &o = s.options;
+    Path path;
+    std::string error;
+    if (!buildPath(o, s.toInternal, path, error)) return fail(ExitStatus::Usage, error);
+    o.pathPoints = static_cast<int>(path.points());
+    o.nodesPerSide = pathSide(path.points());
+    o.steps = 1;
+    o.materials = material::kCasting;
+    if (!o.at.empty()) o.writeOutput = false;
+    if (o.callNode) {
+        if (size_t(o.callNode) > path.points())
+            return fail(ExitStatus::Usage,
+                        "--node: the path has only " + std::to_string(path.points()) + " points");
+        o.callStep = 1;
+        return runNodeCall(o, &path);
+    }
+    const char *unit = temperatureUnitName(o.units.temp);
+    const double first = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
+    const double last = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));
+    char line[256];
+    if (path.points() == 1)
+        std::snprintf(line, sizeof line, "point: T = %.6g %s\n", first, unit);
+    else
+        std::snprintf(line, sizeof line, "path: %zu points, %.6g to %.6g %s\n", path.points(),
+                      first, last, unit);
+    RunSetting run = s;
+    run.path = &path;
+    run.pathLine = line;
+    return runAll(run);
+}
+
+} // namespace vhost

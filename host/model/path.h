@@ -1,0 +1,83 @@
+// path.h - a path of states: the points at which a curve evaluates entry
+// points, one node of the sample's grid each.
+//
+// A path has a column per nodal field of the exchange block (named as its
+// variable), then one per active constituent and auxiliary variable of the
+// microstructure (named as the catalogue names them), every value in the
+// host's units (Kelvin, CGS). Sample(..., &path) puts point i at node i.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/fields.h"
+#include "model/sample.h"
+
+namespace vhost {
+
+// The columns' indices: the nodal fields in the order of fields.h, then
+// the constituents and the auxiliary variables.
+namespace column {
+#define VHOST_PATH_COLUMN(variable, member, type, extent, vtu) variable,
+enum : size_t {
+    VHOST_FIELD_ARRAYS(VHOST_PATH_COLUMN, VHOST_ARRAY_NONE) kConstituents,
+    kAuxiliaries = kConstituents + kNumConstituents,
+    kCount = kAuxiliaries + kNumAuxiliaries
+};
+#undef VHOST_PATH_COLUMN
+} // namespace column
+
+struct Path {
+    std::vector<double> values[column::kCount];                  // [column][point]
+    double liquidus = Alloy::liquidus, solidus = Alloy::solidus; // K, marked on plots
+    size_t points() const { return values[column::t1].size(); }
+    double at(size_t c, size_t point) const { return values[c][point]; }
+};
+
+// The name of column c ("t1", "fs1", "eutectic Si", "SDAS").
+std::string columnName(size_t c);
+// The column a table's header or --set names: its name, any case, or
+// "temperature"/"T" for t1 and "fs"/"solid fraction" for fs1;
+// column::kCount when none.
+size_t findColumn(const std::string &name);
+// True for the columns that hold a temperature (read in the user's unit).
+bool isTemperatureColumn(size_t c);
+// The name of temperature selector `sel`: "K", "°C", "°F", "°R" ("?" else).
+const char *temperatureUnitName(int sel);
+
+// Nodes per side of the smallest grid (at least 4) holding `points` nodes.
+int pathSide(size_t points);
+
+// Fill every column that `given` (per column) leaves unset from the path's
+// temperatures and solid fractions, by the sample's laws: the previous
+// level is the previous point (cooling along the path), the cooling rate
+// `rate` K/s where jctn is not given (it also times the freezing for the
+// arm spacing), a sound casting (no porosity), the convection of the
+// liquid along x and the atmosphere's pressure.
+void completePath(Path &p, const std::vector<bool> &given, double rate);
+
+// The most points a path may have, and the longest line of a table.
+constexpr size_t kMaxPathPoints = 100000;
+constexpr size_t kMaxTableLine = 65536;
+
+// Kelvin from temperature `t` in the unit of selector `sel` (1 K, 2 C, 3 F, 4 R).
+using KelvinFn = std::function<double(int sel, double t)>;
+
+// Read a path table: a header row of column names, each as findColumn
+// takes it (a temperature's may be followed by its unit in brackets,
+// "temperature [°C]"; without one it is in the unit of `userTemp`), then a
+// row of numbers per point, the temperatures strictly falling or strictly
+// rising. Blank lines and lines starting with '#' are skipped. Every
+// column of the table is marked in `given`. False with "line L, column C
+// (NAME): reason" in `error`, one line, the input shown escaped.
+bool readPathTable(std::string_view text, int userTemp, const KelvinFn &toKelvin, Path &p,
+                   std::vector<bool> &given, std::string &error);
+
+// A path as a CSV table in host units, every number with all its digits:
+// what the workers are given (read back by readPathTable in Kelvin).
+std::string pathTableText(const Path &p);
+
+} // namespace vhost

@@ -1,0 +1,403 @@
+// curve_test.cpp - paths of states: the rules and tables that make them,
+// the sample's grid holding one, the calls along it, the smoothness
+// findings, and `vulmora-host curve` end to end.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "checks/smoothness.h"
+#include "curve/path_source.h"
+#include "hostlib/host_run.h"
+#include "model/caller.h"
+#include "model/path.h"
+#include "model/sample.h"
+#include "output/labels.h"
+
+namespace fs = std::filesystem;
+using vhost::Options;
+using vhost::Path;
+namespace column = vhost::column;
+
+namespace {
+
+// The library's temperature converter for K and °C (offset 273.0).
+double toKelvin(int code, const vhost::Units &u, double x) {
+    return code == -1 && u.temp == 2 ? x + 273.0 : x;
+}
+
+// Kelvin for the table reader: K as is, °C by the library's offset.
+double kelvin(int sel, double t) {
+    return sel == 2 ? t + 273.0 : t;
+}
+
+// The path `o` describes; fails the test on an error.
+Path built(const Options &o) {
+    Path p;
+    std::string error;
+    EXPECT_TRUE(vhost::buildPath(o, toKelvin, p, error)) << error;
+    return p;
+}
+
+// A table read from `text`: true, or false with `error`.
+bool readTable(const std::string &text, Path &p, std::string &error, int userTemp = 1) {
+    std::vector<bool> given;
+    return vhost::readPathTable(text, userTemp, kelvin, p, given, error);
+}
+
+// A scratch folder of the test's own, removed at the end.
+struct Folder {
+    fs::path dir;
+    explicit Folder(const std::string &name)
+        : dir(fs::temp_directory_path() /
+              ("vulmora-curve-" + name + "-" + std::to_string(getpid()))) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Folder() { fs::remove_all(dir); }
+    fs::path write(const std::string &name, const std::string &text) const {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return dir / name;
+    }
+};
+
+// The lines of `text`.
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+} // namespace
+
+// ---- paths from the rules --------------------------------------------------------
+
+TEST(CurvePath, EachRuleGivesItsSolidFraction) {
+    struct Case {
+        Options::FsRule rule;
+        double T, fs; // K
+    } cases[] = {
+        {Options::FsRule::Lever, 888.0, 0.0},
+        {Options::FsRule::Lever, 860.5, 0.5},
+        {Options::FsRule::Lever, 833.0, 1.0},
+        {Options::FsRule::Model, 860.5, vhost::Sample::solidFraction(860.5)},
+        // Scheil: 1 - ((933.47 - 860.5)/(933.47 - 888))^(1/(0.13 - 1)).
+        {Options::FsRule::Scheil, 860.5, 1 - std::pow(72.97 / 45.47, 1 / -0.87)},
+        {Options::FsRule::Scheil, 834.0, 1 - std::pow(99.47 / 45.47, 1 / -0.87)},
+        {Options::FsRule::Scheil, 833.0, 1.0}, // the eutectic freezes the rest
+        {Options::FsRule::Scheil, 900.0, 0.0},
+    };
+    for (const Case &c : cases) {
+        Options o;
+        o.fsRule = c.rule;
+        o.at = {{"t1", c.T}};
+        const Path p = built(o);
+        ASSERT_EQ(p.points(), 1u);
+        EXPECT_NEAR(p.at(column::fs1, 0), c.fs, 1e-12) << int(c.rule) << " at " << c.T;
+    }
+}
+
+TEST(CurvePath, RangeRunsFromFromToToInTheUsersUnit) {
+    Options o;
+    Path p = built(o); // the alloy's defaults: 50 K above the liquidus to room temperature
+    ASSERT_EQ(p.points(), 200u);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 938.0);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 199), 293.0);
+    o.units.temp = 2; // °C
+    o.fromGiven = o.toGiven = true;
+    o.from = 700, o.to = 500, o.points = 5;
+    o.sets = {{"jctn1", 5.0}, {"SDAS", 40.0}};
+    p = built(o);
+    ASSERT_EQ(p.points(), 5u);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 973.0);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 4), 773.0);
+    // The previous level is the previous point; the fixed fields stay fixed.
+    EXPECT_DOUBLE_EQ(p.at(column::t0, 1), p.at(column::t1, 0));
+    EXPECT_DOUBLE_EQ(p.at(column::jctn1, 3), 5.0);
+    EXPECT_DOUBLE_EQ(p.at(column::kAuxiliaries, 3), 40.0);
+    // Every column has a value at every point.
+    for (size_t c = 0; c < column::kCount; ++c)
+        EXPECT_EQ(p.values[c].size(), 5u) << vhost::columnName(c);
+}
+
+TEST(CurvePath, TablesNameColumnsWithUnitsAndAliases) {
+    Path p;
+    std::string error;
+    ASSERT_TRUE(readTable("# a Scheil path\n"
+                          "T [\xc2\xb0"
+                          "C], Solid Fraction, eutectic Si, t0 [K]\r\n"
+                          "620, 0, 0, 900\n\n"
+                          "600, 0.4, 0.01, 895\n",
+                          p, error))
+        << error;
+    ASSERT_EQ(p.points(), 2u);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 893.0);
+    EXPECT_DOUBLE_EQ(p.at(column::t0, 1), 895.0);
+    EXPECT_DOUBLE_EQ(p.at(column::fs1, 1), 0.4);
+    EXPECT_DOUBLE_EQ(p.at(column::kConstituents + 1, 1), 0.01);
+    // Without a unit the temperature is in the user's.
+    ASSERT_TRUE(readTable("temperature\n600\n", p, error, 2)) << error;
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 873.0);
+    // What the parent gives its workers reads back exactly.
+    Options o;
+    o.points = 7;
+    const Path original = built(o);
+    ASSERT_TRUE(readTable(vhost::pathTableText(original), p, error)) << error;
+    for (size_t c = 0; c < column::kCount; ++c)
+        EXPECT_EQ(p.values[c], original.values[c]) << vhost::columnName(c);
+}
+
+TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
+    const std::string huge = "T\n" + std::string(70000, '1') + "\n";
+    struct Case {
+        std::string text, error;
+    } cases[] = {
+        {"", "no header row (the file is empty)"},
+        {"# only a comment\n", "no header row (the file is empty)"},
+        {"T,fs\n", "a header but no rows"},
+        {"fs\n0.5\n", "line 1: no temperature column"},
+        {"T,colour\n1,2\n", "line 1, column 2: unknown column 'colour'"},
+        {"T,fs,FS1\n1,2,3\n", "line 1, column 3: a second column fs1"},
+        {"T [kelvins]\n1\n", "line 1, column 1: unknown temperature unit 'kelvins'"},
+        {"T,p1 [Pa]\n1,2\n", "line 1, column 2: a unit is read only for temperatures"},
+        {"T,fs\n900,abc\n", "line 2, column 2 (fs1): not a finite number: 'abc'"},
+        {"T,fs\n900,nan\n", "line 2, column 2 (fs1): not a finite number: 'nan'"},
+        {"T,fs\n900,inf\n", "line 2, column 2 (fs1): not a finite number: 'inf'"},
+        {"T,fs\n900,1e999\n", "line 2, column 2 (fs1): not a finite number"},
+        {"T,fs\n900,\n", "line 2, column 2 (fs1): not a finite number: ''"},
+        {"T,fs\n900,0,1\n", "line 2: 3 values for 2 columns"},
+        {"T,fs\n900\n", "line 2: 1 values for 2 columns"},
+        {"T\n-5\n", "line 2, column 1 (t1): below absolute zero"},
+        {"T\n900\n880\n890\n", "line 4: the temperature rises"},
+        {"T\n800\n820\n810\n", "line 4: the temperature falls"},
+        {"T\n900\n900\n", "line 3: the temperature repeats the previous row's"},
+        {huge, "line 2: longer than 65536 bytes"},
+        {"T,fs\n900,\x01\xff\n", "not a finite number: '\\x01\\xff'"},
+    };
+    for (const Case &c : cases) {
+        Path p;
+        std::string error;
+        EXPECT_FALSE(readTable(c.text, p, error)) << c.error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error << "\nwanted: " << c.error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+// ---- the sample's grid holding a path, and the calls along it ------------------
+
+TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
+    // Each point's microstructure as the table gives it; cycle.c's
+    // yieldstress reads two constituents, an auxiliary variable and the
+    // porosity, in local mode after its registration call.
+    Path p;
+    std::string error;
+    std::string table = "T,alpha-Al,Mg2Si,grain size,vf_s1\n";
+    for (int i = 0; i < 70; ++i) // more points than a 4^3 grid: a 5^3 one
+        table += std::to_string(900 - i) + "," + std::to_string(0.01 * i) + "," +
+                 std::to_string(0.001 * i) + "," + std::to_string(10 + i) + "," +
+                 std::to_string(1e-4 * i) + "\n";
+    std::vector<bool> given;
+    ASSERT_TRUE(vhost::readPathTable(table, 1, kelvin, p, given, error)) << error;
+    given[column::fs1] = true;
+    p.values[column::fs1].assign(p.points(), 0.5);
+    vhost::completePath(p, given, 1.0);
+    vhost::Sample s(vhost::pathSide(p.points()), 1, false, &p);
+    ASSERT_EQ(s.nodesPerSide, 5);
+    vhost::Library lib;
+    ASSERT_TRUE(lib.open(HOSTLIB_CYCLE, error)) << error;
+    Options o;
+    o.pathPoints = static_cast<int>(p.points());
+    vhost::Caller caller(lib, s, o);
+    caller.beginStep(1);
+    const std::vector<uint8_t> selected = vhost::selectedNodes(s, o);
+    struct Case {
+        const char *entry;
+        double (*expected)(const Path &, size_t);
+    } cases[] = {
+        {"density", [](const Path &q, size_t i) { return q.at(column::kConstituents + 2, i); }},
+        {"yieldstress",
+         [](const Path &q, size_t i) {
+             return 1000.0 * q.at(column::kConstituents + 2, i) + q.at(column::kConstituents, i) +
+                    0.001 * q.at(column::kAuxiliaries + 1, i) +
+                    1e6 * double(float(q.at(column::vf_s1, i)));
+         }},
+    };
+    for (const Case &c : cases) {
+        std::vector<double> out(static_cast<size_t>(s.nnod), -1.0);
+        caller.evaluate(*vhost::findEntryPoint(c.entry), lib.entry(c.entry), out.data(), selected);
+        for (size_t i = 0; i < p.points(); ++i)
+            EXPECT_DOUBLE_EQ(out[i], c.expected(p, i)) << c.entry << " point " << i;
+        for (size_t i = p.points(); i < out.size(); ++i)
+            EXPECT_EQ(out[i], -1.0) << c.entry << ": node " << i + 1 << " is beyond the path";
+    }
+}
+
+// ---- what changes abruptly along a path ------------------------------------------
+
+TEST(CurveSmoothness, FindingsAreAtTheRightPoint) {
+    using R = vhost::Roughness;
+    std::vector<double> x(101);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = 900.0 - double(i);
+    auto along = [&](double (*f)(double)) {
+        std::vector<double> y;
+        for (double t : x)
+            y.push_back(f(t));
+        return y;
+    };
+    struct Case {
+        const char *what;
+        std::vector<double> y;
+        bool positive;
+        std::vector<R> want;
+    } cases[] = {
+        {"smooth", along([](double t) { return 1e9 - 1e6 * t + 300 * t * t; }), true, {}},
+        {"kink at 850",
+         along([](double t) { return t > 850 ? 1e6 : 1e6 + 1e4 * (850 - t); }),
+         true,
+         {{R::Kink, 50}}},
+        {"jump at 830",
+         along([](double t) { return (t > 830.5 ? 2.0 : 3.0) + 0.001 * t; }),
+         true,
+         {{R::Jump, 70}}},
+        {"sign change at 860",
+         along([](double t) { return t - 860.0; }),
+         true,
+         {{R::SignChange, 40}}},
+        {"sign allowed", along([](double t) { return t - 860.0; }), false, {}},
+        {"non-finite at 880",
+         along([](double t) { return t == 880 ? std::nan("") : 5.0 + 0.01 * t; }),
+         false,
+         {{R::NonFinite, 20}}},
+    };
+    for (const Case &c : cases) {
+        const std::vector<R> found = vhost::roughness(x, c.y, c.positive);
+        ASSERT_EQ(found.size(), c.want.size()) << c.what;
+        for (size_t k = 0; k < found.size(); ++k) {
+            EXPECT_EQ(found[k].kind, c.want[k].kind) << c.what;
+            EXPECT_EQ(x[found[k].point], x[c.want[k].point]) << c.what;
+        }
+    }
+}
+
+// ---- units in the headers ---------------------------------------------------------
+
+// The list of entry points names the internal unit of those it does not
+// convert ("density, g/cm^3"); the headers' table must give the same.
+TEST(CurveLabels, InternalUnitsMatchTheListOfEntryPoints) {
+    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/include/vulmora/vulmora_entry_points.h");
+    const std::regex row(R"(X\((\w+), PROPERTY, \w+\)\s*/\*[^*]*?, ([^ ,*]+/[^ ,*]+)\s*\*/)");
+    const std::regex any(R"(X\((\w+), PROPERTY, \w+\))");
+    size_t rows = 0, units = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, any)) continue;
+        ++rows;
+        const std::string name = m[1];
+        const std::string expected = std::regex_search(line, m, row) ? m[2].str() : "";
+        units += !expected.empty();
+        EXPECT_EQ(vhost::internalUnit(name), expected) << name;
+    }
+    EXPECT_EQ(rows, std::size(vhost::kEntryPoints));
+    EXPECT_GT(units, 0u);
+}
+
+// ---- the command -------------------------------------------------------------------
+
+TEST(CurveCommand, WritesTheCsvAndPlotsWithUnits) {
+    Folder f("run");
+    const std::string out = (f.dir / "out").string();
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE,
+        "curve --functions yieldstress,density --temp C --points 50 --output '" + out + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("path: 50 points, 665 to 20 \xc2\xb0"
+                         "C"),
+              std::string::npos)
+        << r.out;
+    const std::vector<std::string> csv = lines(vtest::slurp(f.dir / "out" / "curve.csv"));
+    ASSERT_EQ(csv.size(), 51u);
+    EXPECT_EQ(csv[0], "temperature [\xc2\xb0"
+                      "C],fs,yieldstress [dyn/cm\xc2\xb2],density [g/cm\xc2\xb3]");
+    EXPECT_EQ(csv[1].rfind("665,0,", 0), 0u) << csv[1];
+    for (const char *svg : {"yieldstress.svg", "density.svg"}) {
+        const fs::path file = f.dir / "out" / svg;
+        const std::string text = vtest::slurp(file);
+        for (const char *label : {"temperature [\xc2\xb0"
+                                  "C]",
+                                  "solid fraction fs [-]", "liquidus", "solidus", "d "})
+            EXPECT_NE(text.find(label), std::string::npos) << svg << ": " << label;
+        EXPECT_EQ(text.find("<use"), std::string::npos) << svg;
+        const std::string check = "python3 -c 'import sys, xml.dom.minidom; "
+                                  "xml.dom.minidom.parse(sys.argv[1])' '" +
+                                  file.string() + "' 2>/dev/null";
+        if (std::system("python3 -c '' 2>/dev/null") == 0) {
+            EXPECT_EQ(std::system(check.c_str()), 0) << svg << " is not well-formed XML";
+        }
+    }
+}
+
+TEST(CurveCommand, SinglePointPrintsEachValueAndStrictFailsOnFindings) {
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, "curve --functions density,yieldstress --at T=650,fs=0.3 --temp C -q");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[0].rfind("func_density = ", 0), 0u) << r.out;
+    EXPECT_NE(out[0].find(" g/cm\xc2\xb3"), std::string::npos) << r.out;
+    EXPECT_EQ(out[1].rfind("func_yieldstress = ", 0), 0u) << r.out;
+    // The examples' yield stress table has kinks: warnings, or failures.
+    for (const auto &[flag, status] : {std::pair{"", 0}, std::pair{"--strict", 1}}) {
+        r = vtest::runHost(VULMORA_HOST_EXE, std::string("curve --functions yieldstress "
+                                                         "--no-output -q ") +
+                                                 flag);
+        EXPECT_EQ(r.status, status) << flag << r.out;
+        EXPECT_NE(r.out.find("a kink at"), std::string::npos) << r.out;
+    }
+}
+
+TEST(CurveCommand, BadTableIsOneLineNamingFileLineAndColumn) {
+    Folder f("bad");
+    const fs::path table = f.write("scheil.csv", "T [K],fs\n900,0\n880,zero\n");
+    vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, "curve --table '" + table.string() + "' --no-output");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "vulmora-host: --table " + table.string() +
+                         ": line 3, column 2 (fs1): not a finite number: 'zero'\n");
+    for (const std::string &missing : {(f.dir / "none.csv").string(), f.dir.string()}) {
+        r = vtest::runHost(VULMORA_HOST_EXE, "curve --table '" + missing + "' --no-output");
+        EXPECT_EQ(r.status, 2) << missing;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
+    vtest::HostResult r = vtest::runHost(
+        VULMORA_HOST_EXE, std::string("curve --temp C --fs scheil --set jctn1=3 --library '") +
+                              HOSTLIB_FAULTY + "' --functions density --no-output");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string tag = "re-run that call: vulmora-host ";
+    const size_t at = r.out.find(tag);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string args = r.out.substr(at + tag.size(), r.out.find('\n', at) - at - tag.size());
+    EXPECT_NE(args.find("'curve' '--unit' 'temp=2' '--fs' 'scheil' '--set' 'jctn1=3'"),
+              std::string::npos)
+        << args;
+    // The point the run names, made again and called in this process.
+    const std::string node = r.out.substr(r.out.find(", node ", 0) + 7, 3);
+    vtest::HostResult again = vtest::runHost(VULMORA_HOST_EXE, args);
+    EXPECT_NE(again.out.find("node " + std::to_string(std::stoi(node)) + " of step 1"),
+              std::string::npos)
+        << again.out;
+    EXPECT_NE(again.out.find("t1 = 925.035 K"), std::string::npos) << again.out;
+}
