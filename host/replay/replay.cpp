@@ -104,8 +104,9 @@ bool prepare(Options &o, State &st, Target &t) {
 // What is replayed: the file, the library, the call, the captured outcome.
 void printCall(const Options &o, const State &st, const Target &t) {
     const vulmora_state_header &h = st.header();
-    std::printf("state:    %s (%s, %s, step %d)\n", o.replayFile.c_str(), plain(h.writer).c_str(),
-                triggerName(h.trigger).c_str(), h.step);
+    std::printf("state:    %s (%s, %s, step %s)\n", o.replayFile.c_str(), plain(h.writer).c_str(),
+                triggerName(h.trigger).c_str(),
+                h.step > 0 ? std::to_string(h.step).c_str() : "unknown");
     std::printf("library:  %s%s\n", o.library.c_str(),
                 o.library == h.library ? ""
                                        : (" (captured with " + plain(h.library) + ")").c_str());

@@ -262,6 +262,17 @@ TEST(Capture, AStateThatCannotBeSavedSaysWhy) {
     }
 }
 
+// A state from a host that never began a time step shows its step as
+// unknown rather than as a step of its own numbering.
+TEST(Capture, StepUnknownOutsideATimeStep) {
+    Folder dir;
+    runDlopenHost("density", dir.path.string());
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    const auto r = replay(files[0]);
+    EXPECT_NE(r.out.find("non-finite result, step unknown)"), std::string::npos) << r.out;
+}
+
 // In process (for a debugger), and at every node of the captured state.
 TEST(Capture, ReplayInProcessAndAtEveryNode) {
     Folder dir;
