@@ -273,6 +273,52 @@ TEST(Capture, StepUnknownOutsideATimeStep) {
     EXPECT_NE(r.out.find("non-finite result, step unknown)"), std::string::npos) << r.out;
 }
 
+// A local-mode call that read a quantity its registration call never
+// marked, captured in the emulator's run: the step the run reports is the
+// step the state and the replay show; replayed with the faulty library it
+// reproduces with the same marks; with the fixed one the replay makes that
+// library's registration call, says the marks differ, and differs.
+TEST(Capture, LocalModeReplayMakesTheRegistrationCallOfItsLibrary) {
+    Folder dir;
+    const auto run = vtest::runHost(VULMORA_HOST_EXE,
+                                    "--library " CAPTURE_FAULTY " --functions youngsmodulus "
+                                    "--nodes-per-side 4 --steps 2 --materials all --no-output",
+                                    "VULMORA_CAPTURE=" + dir.path.string());
+    EXPECT_NE(run.out.find("returned NaN at step 1, node 11"), std::string::npos) << run.out;
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    vhost::State st;
+    std::string error;
+    ASSERT_TRUE(vhost::loadState(files[0].string(), st, error)) << error;
+    EXPECT_EQ(st.header().step, 1);
+    EXPECT_EQ(st.header().location, 2);
+    EXPECT_EQ(st.header().argument, 11);
+    const struct {
+        const char *library;
+        int status;
+        const char *marks, *verdict;
+    } cases[] = {
+        {CAPTURE_FAULTY, 0, "marks:    as captured: getMicro(0)\n", "\nreproduced\n"},
+        {CAPTURE_FIXED, 1,
+         "marks:    this library's registration call marks getFraction(1), getMicro(0); the "
+         "captured call's had marked getMicro(0)\n",
+         "\ndiffers: the registration call marks other quantities"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.library);
+        const auto r = replay(files[0], std::string("--library ") + c.library);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE(r.out.find("non-finite result, step 1)"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.marks), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.verdict), std::string::npos) << r.out;
+    }
+    // The value the fix reads now was never captured: said, not invented.
+    const auto fixed = replay(files[0], "--library " CAPTURE_FIXED);
+    EXPECT_NE(fixed.out.find("not recorded: the call read constituent 1 at node index 10"),
+              std::string::npos)
+        << fixed.out;
+}
+
 // In process (for a debugger), and at every node of the captured state.
 TEST(Capture, ReplayInProcessAndAtEveryNode) {
     Folder dir;
