@@ -288,6 +288,11 @@ void parseAt(const char *at) {
 void activate() {
     const char *folder = std::getenv("VULMORA_CAPTURE");
     if (!folder || !*folder || length(folder) + 1 > sizeof g.folder) {
+        // A request without the folder to save in would do nothing, silently.
+        const char *at = std::getenv("VULMORA_CAPTURE_AT");
+        if (at && *at && (!folder || !*folder))
+            say("vulmora capture: VULMORA_CAPTURE_AT needs VULMORA_CAPTURE=<folder> as well "
+                "(where the state is saved); ignored\n");
         vulmora_capture_mode = VULMORA_CAPTURE_DORMANT;
         return;
     }

@@ -470,6 +470,35 @@ TEST(Capture, RequestNamesOneCall) {
     }
 }
 
+// VULMORA_CAPTURE_AT without VULMORA_CAPTURE saves nothing, and says so
+// once on stderr, however many calls follow; with both, nothing is said.
+TEST(Capture, RequestWithoutFolderSaysWhyNothingIsSaved) {
+    const struct {
+        bool folder;
+        size_t lines;
+    } cases[] = {{false, 1}, {true, 0}};
+    for (const auto &c : cases) {
+        Folder dir;
+        const auto r = vtest::runInChild([&] {
+            dup2(STDOUT_FILENO, STDERR_FILENO); // the stderr line, where the test sees it
+            if (c.folder)
+                setenv("VULMORA_CAPTURE", dir.path.c_str(), 1);
+            else
+                unsetenv("VULMORA_CAPTURE");
+            setenv("VULMORA_CAPTURE_AT", "density:9", 1);
+            for (int node = 1; node <= 8; ++node) {
+                vulmora_capture_before("density", node);
+                (void)vulmora_capture_after(1.0);
+            }
+        });
+        EXPECT_EQ(vtest::occurrences(r.out, "vulmora capture: VULMORA_CAPTURE_AT needs "
+                                            "VULMORA_CAPTURE=<folder> as well"),
+                  c.lines)
+            << r.out;
+        EXPECT_TRUE(dir.states().empty());
+    }
+}
+
 // The capture's C library calls (signals, files, the loader's object list)
 // ask for no newer C library than the rest of the library: a library built
 // here still loads on older sites.
