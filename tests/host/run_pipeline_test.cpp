@@ -276,6 +276,21 @@ TEST(RunPipeline, VerdictCountsWhatWasAskedFor) {
     }
 }
 
+// Two workers of one entry point are told apart on the progress line.
+TEST(RunPipeline, ProgressLabelsNameEachCheckWorker) {
+    const struct {
+        const char *name, *tag, *label;
+    } cases[] = {
+        {"interhtransfer", "", "interhtransfer"},
+        {"interhtransfer", ".units1", "interhtransfer (units 1)"},
+        {"interhtransfer", ".units10", "interhtransfer (units 10)"},
+        {"density", ".order", "density (order)"},
+        {"density", ".cost", "density (cost)"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vhost::progressLabel(c.name, c.tag), c.label) << c.tag;
+}
+
 // A failure at a node names the fields there and a command that re-runs it.
 TEST(RunPipeline, AFailureAtANodeGivesTheFieldsAndTheReRunCommand) {
     FakeRunner runner = library();
