@@ -360,6 +360,7 @@ TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("nodNum"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("where the mesh does not move, nodNumFixed"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("func_density: the time per call"), std::string::npos) << r.out;
 }
 
