@@ -5,6 +5,7 @@
 
 #include "output/outdir.h"
 #include "output/report.h"
+#include "output/svg.h"
 #include "platform/platform.h"
 
 namespace vhost {
@@ -64,6 +65,7 @@ bool makePlots(const std::string &folder, const std::vector<const Outcome *> &ev
             error = svg.string() + ": gnuplot wrote no plot";
             return false;
         }
+        if (!inlineUsesInFile(svg.string(), error)) return false;
     }
     plotted = true;
     return true;
