@@ -56,7 +56,7 @@ double uncaptured(const State &st, int kind, int index, int i, Replayed &out) {
     return std::nan("");
 }
 
-// Whether `m` holds `index` among `of`.
+// Whether `of` holds `index`.
 bool holds(const std::vector<int> &of, int index) {
     for (int v : of)
         if (v == index) return true;
