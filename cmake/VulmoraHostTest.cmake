@@ -16,6 +16,11 @@
 # as they are: --check-units, --check-order, --rtol 1e-9, --steps 4, ...
 # The results of the last run are in <build folder>/<name>.host-out.
 #
+# With REFERENCE, the build target <name>_update_reference runs the same
+# evaluation and saves it as the new reference in that folder (replacing a
+# saved run only): `cmake --build <build> --target <name>_update_reference`
+# after a change whose new values are the right ones.
+#
 # The emulator is the one installed with the package, or this tree's
 # vulmora-host target, or the program named by VULMORA_HOST_EXECUTABLE.
 # When cross-building, it is a program of the target platform and runs
@@ -45,16 +50,24 @@ function(vulmora_add_host_test name)
     if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
         set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
     endif()
-    set(command ${runner} "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --output
-                "${CMAKE_CURRENT_BINARY_DIR}/${name}.host-out" --no-plots)
+    set(evaluate ${runner} "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --no-plots)
     if(arg_FUNCTIONS)
         list(JOIN arg_FUNCTIONS "," functions)
-        list(APPEND command --functions "${functions}")
+        list(APPEND evaluate --functions "${functions}")
     endif()
+    set(command ${evaluate} --output "${CMAKE_CURRENT_BINARY_DIR}/${name}.host-out")
     if(arg_REFERENCE)
         cmake_path(ABSOLUTE_PATH arg_REFERENCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}"
                    NORMALIZE OUTPUT_VARIABLE reference)
         list(APPEND command --compare "${reference}")
+        # The same evaluation, saved as the reference.
+        add_custom_target("${name}_update_reference"
+                          COMMAND ${evaluate} --output "${reference}" ${arg_ARGS}
+                          COMMENT "Saving the reference of ${name} in ${reference}" VERBATIM)
+        add_dependencies("${name}_update_reference" "${arg_LIBRARY}")
+        if(TARGET vulmora-host)
+            add_dependencies("${name}_update_reference" vulmora-host)
+        endif()
     endif()
     if(arg_STRICT)
         list(APPEND command --strict)

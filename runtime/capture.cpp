@@ -42,6 +42,7 @@ struct Capture {
     char library[kPathLen];
     char atEntry[32];
     int atNode, atCount, atSeen;
+    int steps; // calls of func_externalcompute seen: one at the start of every time step
     Frame frames[kMaxDepth];
     int depth;
     const char *seen[kMaxEntries];  // entries that wrote a file ...
@@ -218,6 +219,7 @@ void save(int trigger, int outcome, uint64_t bits, int signal, const char *what)
     c.outcome = outcome;
     c.signal = signal;
     c.result_bits = bits;
+    c.step = g.steps; // 1 for the first time step; 0: no step began in this process
     c.micro_complete = g.microOverflow ? 0 : 1;
     c.stop_text = outcome == VULMORA_OUTCOME_STOPPED ? g.stopText : nullptr;
 
@@ -286,6 +288,11 @@ void parseAt(const char *at) {
 void activate() {
     const char *folder = std::getenv("VULMORA_CAPTURE");
     if (!folder || !*folder || length(folder) + 1 > sizeof g.folder) {
+        // A request without the folder to save in would do nothing, silently.
+        const char *at = std::getenv("VULMORA_CAPTURE_AT");
+        if (at && *at && (!folder || !*folder))
+            say("vulmora capture: VULMORA_CAPTURE_AT needs VULMORA_CAPTURE=<folder> as well "
+                "(where the state is saved); ignored\n");
         vulmora_capture_mode = VULMORA_CAPTURE_DORMANT;
         return;
     }
@@ -316,6 +323,7 @@ void vulmora_capture_enter(const char *entry, int argument) {
         g.lastpSaved = location == -1 && mic_lastp;
         if (g.lastpSaved) std::memcpy(g.lastp, mic_lastp, sizeof g.lastp);
     }
+    if (g.depth == 0 && std::strcmp(entry, "externalcompute") == 0) ++g.steps;
     g.frames[g.depth++] = {entry, argument};
     if (g.atEntry[0] && argument == g.atNode && std::strcmp(entry, g.atEntry) == 0 &&
         ++g.atSeen == g.atCount)

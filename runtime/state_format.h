@@ -210,7 +210,7 @@ struct vulmora_state_header {
     int32_t outcome;        /* enum vulmora_state_outcome */
     int32_t signal;         /* VULMORA_OUTCOME_SIGNAL */
     uint64_t result_bits;   /* VULMORA_OUTCOME_RETURNED */
-    int32_t step;           /* the emulator's time step, 0 when unknown */
+    int32_t step;           /* the time step, 1 for the first; 0 when unknown */
     int32_t micro_complete; /* 1: micro_values holds every look-up of the call */
     int32_t sample_constituents, sample_auxiliaries; /* rows of sample_micro/_aux */
     char stop_text[VULMORA_STATE_TEXT_LEN];          /* VULMORA_OUTCOME_STOPPED, truncated */

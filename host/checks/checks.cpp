@@ -224,13 +224,14 @@ std::string costNote(const std::string &entry, double perCall, double perCallSma
     if (!(perCall > 1e-6) || !(perCallSmall > 0) || fewer < 4) return "";
     const double growth = perCall / perCallSmall;
     if (growth < fewer / 3) return "";
-    char buf[640];
+    char buf[800];
     std::snprintf(buf, sizeof buf,
                   "func_%s: the time per call grows with the mesh: %.3g us on this mesh, %.3g us "
                   "on one with %.3g times fewer nodes (%.1f times less). It likely searches the "
                   "mesh at every call (nodNum, a loop over the nodes or elements): search once, "
                   "at the first call or in func_externalcompute when its flag is 0, and keep "
-                  "the result\n",
+                  "the result; where the mesh does not move, nodNumFixed finds the nearest node "
+                  "through an index built once\n",
                   entry.c_str(), perCall * 1e6, perCallSmall * 1e6, fewer, growth);
     return buf;
 }

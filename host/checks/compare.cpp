@@ -282,6 +282,14 @@ bool Comparison::failed() const {
 
 namespace {
 
+// |a - b| over the larger magnitude: 0 when both are 0, NaN when either
+// is not finite (no scale to measure by).
+double relativeDifference(double a, double b) {
+    if (!std::isfinite(a) || !std::isfinite(b)) return kNaN;
+    const double scale = std::max(std::fabs(a), std::fabs(b));
+    return scale > 0 ? std::fabs(a - b) / scale : 0.0;
+}
+
 // One entry point, value by value over the evaluated nodes.
 void compareValues(EntryComparison &c, const std::vector<double> &cur,
                    const std::vector<double> &ref, const std::vector<uint8_t> &nodeMaterial,
@@ -314,6 +322,7 @@ void compareValues(EntryComparison &c, const std::vector<double> &cur,
         if (excess > worstExcess || c.node == 0) {
             worstExcess = excess;
             c.largest = diff;
+            c.relative = relativeDifference(a, b);
             c.node = static_cast<int>(k % n) + 1;
             c.step = static_cast<int>(k / n) + 1;
             c.value = a, c.reference = b;
@@ -394,11 +403,12 @@ std::string comparisonReport(const Comparison &c, const Reference &ref, const To
         case EntryComparison::Differs:
             std::snprintf(buf, sizeof buf,
                           "  %-30s %s: %lld values not identical, %lld beyond the tolerance; the "
-                          "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g)\n",
+                          "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g, "
+                          "relative %.3g)\n",
                           name.c_str(),
                           e.verdict == EntryComparison::Differs ? "DIFFERS" : "within tolerance",
                           static_cast<long long>(e.differing), static_cast<long long>(e.beyond),
-                          e.node, e.step, e.value, e.reference, e.largest);
+                          e.node, e.step, e.value, e.reference, e.largest, e.relative);
             t += buf;
             if (e.verdict == EntryComparison::Differs) {
                 sample.setStep(e.step);

@@ -70,7 +70,9 @@ struct EntryComparison {
     Verdict verdict = Same;
     int64_t differing = 0, beyond = 0; // values not bit-identical, beyond the tolerance
     double largest = 0;                // largest absolute difference
-    int node = 0, step = 0;            // where (1-based)
+    double relative = 0;    // there, |value - reference| / max(|value|, |reference|); NaN when
+                            // not finite
+    int node = 0, step = 0; // where (1-based)
     double value = 0, reference = 0;
     std::vector<double> difference; // steps x nnod: value - reference (NaN where not evaluated)
 };

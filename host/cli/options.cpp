@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "cli/numbers.h"
 #include "cli/option_table.h"
@@ -44,6 +46,36 @@ bool eachItem(const std::string &list, const std::function<bool(const std::strin
     }
 }
 
+// Levenshtein distance between `a` and `b`: the fewest insertions,
+// deletions and substitutions that make one the other.
+size_t editDistance(const std::string &a, const std::string &b) {
+    std::vector<size_t> prev(b.size() + 1), cur(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        prev[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        cur[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j)
+            cur[j] = std::min(
+                {prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        std::swap(prev, cur);
+    }
+    return prev[b.size()];
+}
+
+// ": did you mean NAME?" for the entry point nearest to `name` (without
+// func_), when a typing slip away (at most 3 edits, and fewer than half
+// its letters); else nothing.
+std::string suggestion(std::string name) {
+    if (name.rfind("func_", 0) == 0) name = name.substr(5);
+    const char *best = nullptr;
+    size_t bestDistance = 4;
+    for (const EntryPoint &e : kEntryPoints) {
+        const size_t d = editDistance(name, e.name);
+        if (d < bestDistance && 2 * d < std::string(e.name).size()) best = e.name, bestDistance = d;
+    }
+    return best ? std::string(": did you mean ") + best + "?" : std::string();
+}
+
 } // namespace
 
 // Split a comma-separated list of entry names; false on an unknown name.
@@ -52,7 +84,7 @@ bool parseFunctions(const std::string &list, std::vector<std::string> &out, std:
         if (name.empty()) return true;
         const EntryPoint *e = findEntryPoint(name);
         if (!e) {
-            error = "unknown entry point '" + name + "' (see --help)";
+            error = "unknown entry point '" + name + "'" + suggestion(name) + " (see --help)";
             return false;
         }
         // Once each: two workers of one entry point would share a result file.

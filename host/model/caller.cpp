@@ -130,34 +130,38 @@ Marks Caller::registration(PropertyFn f) {
     (void)f(1);
     returned();
     pos_->phase = static_cast<int32_t>(Phase::Between);
+    return assignSlots(lastp_.data(), *lib_.x.loc_micro);
+}
+
+// The marks the registration call left in `lastp`; the marked quantities
+// then get slots 0, 1, ... in the order of their indices.
+Marks assignSlots(int *lastp, double *loc) {
     Marks m;
-    m.poros = lastp_[VULMORA_LASTP_POROS1] != 0;
+    m.poros = lastp[VULMORA_LASTP_POROS1] != 0;
     for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
-        if (lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)])
-            m.constituents.push_back(i);
+        if (lastp[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)]) m.constituents.push_back(i);
     for (int i = 0; i < VULMORA_MAX_AUXILIARIES; ++i)
-        if (lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
+        if (lastp[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)]) m.auxiliaries.push_back(i);
     int slot = 0;
     for (int c : m.constituents)
-        lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(c)] = slot++;
+        lastp[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(c)] = slot++;
     // The unmarked ones after them, each in a slot of its own holding the
     // NaN that names it (local values fill only the marked slots); there
     // is room for every index.
-    double *loc = *lib_.x.loc_micro;
     for (int i = 0; i < VULMORA_MAX_CONSTITUENTS; ++i)
         if (!std::binary_search(m.constituents.begin(), m.constituents.end(), i)) {
             loc[VULMORA_LOC_MICRO_CONSTITUENTS + static_cast<size_t>(slot)] =
                 unmarkedNaN(Unmarked::Constituent, i);
-            lastp_[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)] = slot++;
+            lastp[VULMORA_LASTP_CONSTITUENTS + static_cast<size_t>(i)] = slot++;
         }
     slot = 0;
     for (int a : m.auxiliaries)
-        lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(a)] = slot++;
+        lastp[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(a)] = slot++;
     for (int i = 0; i < VULMORA_MAX_AUXILIARIES; ++i)
         if (!std::binary_search(m.auxiliaries.begin(), m.auxiliaries.end(), i)) {
             loc[VULMORA_LOC_MICRO_AUXILIARIES + static_cast<size_t>(slot)] =
                 unmarkedNaN(Unmarked::Auxiliary, i);
-            lastp_[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)] = slot++;
+            lastp[VULMORA_LASTP_AUXILIARIES + static_cast<size_t>(i)] = slot++;
         }
     return m;
 }

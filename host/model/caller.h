@@ -43,6 +43,12 @@ bool decodeUnmarked(double x, Unmarked &kind, int &index);
 // "constituent 1 (eutectic Si), getFraction(1)" and the like.
 std::string unmarkedName(Unmarked kind, int index);
 
+// Slots for what a registration call marked in `lastp` (entries set
+// non-zero): the marked constituents and auxiliary variables get slots
+// 0, 1, ... in the order of their indices, every unmarked one a slot of
+// its own after them, holding its unmarked NaN in `loc` (loc_micro).
+Marks assignSlots(int *lastp, double *loc);
+
 // 1 for every node of the materials the options select (1-based material
 // of a node: 1 the casting, wall included; 2 the mould), else 0.
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);

@@ -6,6 +6,7 @@
 #include "output/labels.h"
 #include "output/outdir.h"
 #include "output/report.h"
+#include "output/svg_plain.h"
 #include "platform/platform.h"
 
 namespace vhost {
@@ -65,6 +66,7 @@ bool makePlots(const std::string &folder, const std::vector<const Outcome *> &ev
             error = svg.string() + ": gnuplot wrote no plot";
             return false;
         }
+        if (!inlineUsesInFile(svg.string(), error)) return false;
     }
     plotted = true;
     return true;

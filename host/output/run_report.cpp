@@ -212,14 +212,44 @@ std::string checksText(const CheckFindings &f, const std::vector<std::unique_ptr
     return t;
 }
 
+// How the entry points ended, counted for the verdict. With --functions
+// only those asked for are counted; func_externalcompute, which runs as
+// the solver runs it, is then said on its own (`external`).
+struct Counts {
+    size_t counted = 0, ok = 0, placeholders = 0, failed = 0, notEvaluated = 0;
+    std::string external;
+};
+
+Counts countOutcomes(const std::vector<Outcome> &outcomes, bool externalAside) {
+    Counts n;
+    for (const Outcome &e : outcomes) {
+        if (externalAside && e.name == "externalcompute") {
+            n.external = e.status == Outcome::EmulatorError ? "not evaluated (emulator error)"
+                         : e.failure                        ? "failed (above)"
+                                                            : "ok";
+            continue;
+        }
+        ++n.counted;
+        n.ok += e.status == Outcome::Ok;
+        n.placeholders += e.status == Outcome::Placeholder && !e.failure;
+        n.failed += e.failure && e.status != Outcome::EmulatorError;
+        n.notEvaluated += e.status == Outcome::EmulatorError;
+    }
+    return n;
+}
+
 // The closing lines: how the entry points ended, what the checks found.
-std::string verdictText(const RunReport &r, const ReportInput &in, size_t ok, size_t placeholders) {
-    std::string v = std::to_string(in.outcomes.size()) + " entry points: " + std::to_string(ok) +
-                    " ok, " + std::to_string(placeholders) + " placeholders (not implemented), " +
-                    std::to_string(r.failed) + " failed";
-    if (r.notEvaluated)
-        v += ", " + std::to_string(r.notEvaluated) + " not evaluated (emulator error)";
+std::string verdictText(const ReportInput &in, const Counts &n) {
+    std::string v = std::to_string(n.counted) +
+                    (n.counted == 1 ? " entry point: " : " entry points: ") + std::to_string(n.ok) +
+                    " ok, " + std::to_string(n.placeholders) + " placeholders (not implemented), " +
+                    std::to_string(n.failed) + " failed";
+    if (n.notEvaluated)
+        v += ", " + std::to_string(n.notEvaluated) + " not evaluated (emulator error)";
     v += "\n";
+    if (!n.external.empty())
+        v +=
+            "func_externalcompute (called at every step, as the solver does): " + n.external + "\n";
     bool counted = false;
     for (const auto &c : in.checks)
         counted = counted || c->counted();
@@ -247,10 +277,7 @@ RunReport buildReport(const ReportInput &in) {
     const Options &o = in.options;
     RunReport r;
     r.table = summaryTable(in.outcomes, o.materials == material::kAll);
-    size_t ok = 0, placeholders = 0;
     for (const Outcome &e : in.outcomes) {
-        ok += e.status == Outcome::Ok;
-        placeholders += e.status == Outcome::Placeholder && !e.failure;
         r.failed += e.failure && e.status != Outcome::EmulatorError;
         r.notEvaluated += e.status == Outcome::EmulatorError;
         if (e.failure) r.problems += problemText(e, o, in.sample, in.userUnit);
@@ -276,7 +303,7 @@ RunReport buildReport(const ReportInput &in) {
                  : in.findings.cost;
     r.comparison = in.findings.comparison;
     r.checksFailed = in.findings.found > 0 || in.findings.differs;
-    r.verdict = verdictText(r, in, ok, placeholders);
+    r.verdict = verdictText(in, countOutcomes(in.outcomes, o.functionsGiven));
     r.memory = memoryLine(in.outcomes);
     r.time = timeLine(in.inCalls);
     return r;

@@ -1,6 +1,7 @@
 // call.cpp - the call to make, and the worker's result file.
 #include "replay/call.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vhost {
@@ -19,7 +20,14 @@ bool readRest(FILE *f, Replayed &r) {
         return false;
     if (std::fread(&nv, sizeof nv, 1, f) != 1 || nv > (uint64_t{1} << 32)) return false;
     r.values.resize(static_cast<size_t>(nv));
-    return nv == 0 || std::fread(r.values.data(), sizeof(double), r.values.size(), f) == nv;
+    if (nv != 0 && std::fread(r.values.data(), sizeof(double), r.values.size(), f) != nv)
+        return false;
+    uint32_t nm = 0;
+    if (std::fread(&r.marksDiffer, sizeof r.marksDiffer, 1, f) != 1 ||
+        std::fread(&nm, sizeof nm, 1, f) != 1 || nm > kMaxMarksText)
+        return false;
+    r.marks.resize(nm);
+    return nm == 0 || std::fread(r.marks.data(), 1, nm, f) == nm;
 }
 
 } // namespace
@@ -54,7 +62,8 @@ bool chooseTarget(const Options &o, const State &st, Target &t, std::string &err
 }
 
 // The magic, kind, completeness and bits; the look-ups not recorded with
-// their count; the every-node values with theirs.
+// their count; the every-node values with theirs; whether the marks
+// differ, and their text with its length.
 void writeResultFile(FILE *f, const Replayed &r) {
     const uint32_t n = static_cast<uint32_t>(r.unrecorded.size());
     const uint64_t nv = r.values.size();
@@ -67,6 +76,10 @@ void writeResultFile(FILE *f, const Replayed &r) {
     if (n) std::fwrite(r.unrecorded.data(), sizeof(vulmora_state_micro), n, f);
     std::fwrite(&nv, sizeof nv, 1, f);
     if (nv) std::fwrite(r.values.data(), sizeof(double), r.values.size(), f);
+    const uint32_t nm = static_cast<uint32_t>(std::min<size_t>(r.marks.size(), kMaxMarksText));
+    std::fwrite(&r.marksDiffer, sizeof r.marksDiffer, 1, f);
+    std::fwrite(&nm, sizeof nm, 1, f);
+    if (nm) std::fwrite(r.marks.data(), 1, nm, f);
     std::fflush(f);
 }
 

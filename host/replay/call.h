@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "model/caller.h"
 #include "replay/state.h"
 
 namespace vhost {
 
 constexpr int32_t kReplayReturned = 1;
 constexpr uint32_t kMaxUnrecorded = 4096; // look-ups reported, at most
+constexpr uint32_t kMaxMarksText = 4096;  // the marks' text, at most (bytes)
 
 // What the worker hands back.
 struct Replayed {
@@ -31,6 +33,8 @@ struct Replayed {
     uint64_t bits = 0;
     std::vector<vulmora_state_micro> unrecorded;
     std::vector<double> values; // --all-nodes: one per node
+    int32_t marksDiffer = 0;    // a local-mode call: the registration call marked otherwise
+    std::string marks;          // ... and what each marked, in words
 };
 
 // The call to make: the captured one, or --functions/--node on a saved state.
@@ -60,6 +64,22 @@ uint64_t toBits(double v);
 // outcome in `out`, or 2 (with the reason on stderr) when the state or the
 // library cannot be used. Its state stays alive for the process's life.
 int replayInThisProcess(const Options &o, Replayed &out);
+
+// ---- a local-mode call (marks.cpp) ----
+
+// What the captured call's registration had marked, read back from the
+// state's mic_lastp and loc_micro (an unmarked slot holds an unmarked NaN).
+Marks capturedMarks(const State &st);
+bool sameMarks(const Marks &a, const Marks &b);
+// "as captured: getMicro(0)", or what each call marked when they differ.
+std::string marksText(const Marks &now, const Marks &was);
+// The registration call of `f` (location -1, mic_lastp zeroed, node 1),
+// as the solver makes it before the local calls; then the slots and the
+// values at 1-based `node` in loc_micro and loc_poro: the captured value
+// where the captured call had marked the quantity too, else the state's
+// own record of it, else NaN (noted in out.unrecorded). Sets out.marks
+// and out.marksDiffer; location is 2 again afterwards.
+void registerAgain(Library &lib, PropertyFn f, const State &st, int node, Replayed &out);
 
 // ---- the results at every node (nodes.cpp) ----
 

@@ -45,9 +45,10 @@ bool writeCsv(const fs::path &path, const NodeFields &at, const std::vector<doub
     return f.close(error);
 }
 
-// The values (non-finite ones as 0, and flagged), the temperature and the
-// solid fraction on the state's hexahedra when every element is of type 1
-// with its connectivity, else on one vertex per node.
+// The values (every bit, NaN and infinities as they are), the temperature
+// and the solid fraction, in the run's binary VTU, on the state's
+// hexahedra when every element is of type 1 with its connectivity, else
+// on one vertex per node.
 bool writeGrid(const fs::path &path, const State &st, const NodeFields &at,
                const std::string &entry, const std::vector<double> &values, std::string &error) {
     const int *types = st.array<int>(VULMORA_SECTION_el_type);
@@ -62,10 +63,7 @@ bool writeGrid(const fs::path &path, const State &st, const NodeFields &at,
     VtuWriter w(f);
     w.begin(n, cells);
     w.open("PointData", name.c_str());
-    w.array<double>("Float64", name, n, 1,
-                    [&](size_t i) { return std::isfinite(values[i]) ? values[i] : 0.0; });
-    w.array<uint8_t>("UInt8", name + "_finite", n, 1,
-                     [&](size_t i) { return std::isfinite(values[i]) ? 1 : 0; });
+    w.array<double>("Float64", name, n, 1, [&](size_t i) { return values[i]; });
     w.array<float>("Float32", "T_K", n, 1, [&](size_t i) { return at.temperature(i); });
     w.array<float>("Float32", "fs", n, 1, [&](size_t i) { return at.solid(i); });
     if (hexes && mats) {

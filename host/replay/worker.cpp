@@ -192,6 +192,9 @@ int callProperty(const Options &o, Library &lib, const Target &t, const State &s
     // convention, cur_node = node - 1.
     if (!h.entry[0] || t.node != h.argument) *lib.x.cur_node = t.node - 1;
     std::fflush(stdout);
+    // In local mode the slots are this library's: its registration call
+    // first, as the solver's next run would make it.
+    if (*lib.x.location == 2) registerAgain(lib, f, st, t.node, out);
     mikral_calls_clear();
     const double v = f(t.node);
     std::fflush(stdout);

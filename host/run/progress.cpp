@@ -29,6 +29,17 @@ void Progress::draw() {
     label_.clear();
 }
 
+std::string progressLabel(const std::string &name, const std::string &tag) {
+    if (tag.empty()) return name;
+    std::string what;
+    for (size_t k = tag[0] == '.' ? 1 : 0; k < tag.size(); ++k) {
+        const bool digit = tag[k] >= '0' && tag[k] <= '9';
+        if (digit && !what.empty() && !(what.back() >= '0' && what.back() <= '9')) what += ' ';
+        what += tag[k];
+    }
+    return name + " (" + what + ")";
+}
+
 void Progress::finish() {
     if (drawn_) std::fprintf(stderr, "\r%-110s\r", "");
 }

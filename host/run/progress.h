@@ -32,4 +32,10 @@ class Progress {
     std::string label_;
 };
 
+// What the progress shows for a worker of entry point `name` whose result
+// file carries `tag` (a check's worker: ".units3", ".order"): the name
+// alone for the run's own worker, else "density (units 3)", so that two
+// workers of one entry point are told apart.
+std::string progressLabel(const std::string &name, const std::string &tag);
+
 } // namespace vhost

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "model/entries.h"
+#include "run/progress.h"
 
 namespace vhost {
 
@@ -92,7 +93,9 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
         },
         [&](size_t k) {
             const bool over = overTime(s.options.timeLimit, *workers[k]);
-            if (bar) bar->running(workers[k]->name, workers[k]->step, s.options.steps);
+            if (bar)
+                bar->running(progressLabel(workers[k]->name, workers[k]->tag), workers[k]->step,
+                             s.options.steps);
             return over;
         },
         [&] {

@@ -82,3 +82,16 @@ double func_texternal(int node) {
 #endif
     return start + node;
 }
+
+/* A mechanical property that reads constituent 1 only in a branch that the
+** registration call (node 1) does not take: at node 11 it reads a quantity
+** it never marked. The fix reads it before the branch. */
+double func_youngsmodulus(int node) {
+#ifdef FIXED
+    const double f = getFraction(1);
+    if (node == 11) return 7.0e5 * (1.0 + f);
+#else
+    if (node == 11) return 7.0e5 * (1.0 + getFraction(1));
+#endif
+    return 7.0e5 + getMicro(0);
+}

@@ -360,6 +360,7 @@ TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("nodNum"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("where the mesh does not move, nodNumFixed"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("func_density: the time per call"), std::string::npos) << r.out;
 }
 
@@ -390,7 +391,7 @@ TEST(Compare, AChangedLibraryReportsWhereItChanged) {
     EXPECT_TRUE(std::regex_search(
         r.out,
         std::regex(
-            R"(func_density +DIFFERS: \d+ values not identical, \d+ beyond the tolerance; the largest at node \d+, step \d+)")))
+            R"(func_density +DIFFERS: \d+ values not identical, \d+ beyond the tolerance; the largest at node \d+, step \d+: .*\(difference [0-9.e+-]+, relative [0-9.e+-]+\)\n)")))
         << r.out;
     EXPECT_TRUE(std::regex_search(
         r.out,
@@ -452,13 +453,22 @@ TEST(Compare, ValuesThatAreNotFiniteDifferWhereTheyAre) {
     struct Case {
         double value, reference;
         EntryComparison::Verdict verdict;
+        double relative; // at the place reported (NaN: none)
     };
     const Case cases[] = {
-        {inf, inf, EntryComparison::Same},    {-inf, -inf, EntryComparison::Same},
-        {nan, nan, EntryComparison::Same},    {1.0, inf, EntryComparison::Differs},
-        {inf, 1.0, EntryComparison::Differs}, {inf, -inf, EntryComparison::Differs},
-        {nan, 1.0, EntryComparison::Differs}, {1.0, nan, EntryComparison::Differs},
-        {nan, inf, EntryComparison::Differs}, {1.0 + 1e-9, 1.0, EntryComparison::Within},
+        {inf, inf, EntryComparison::Same, 0},
+        {-inf, -inf, EntryComparison::Same, 0},
+        {nan, nan, EntryComparison::Same, 0},
+        {1.0, inf, EntryComparison::Differs, nan},
+        {inf, 1.0, EntryComparison::Differs, nan},
+        {inf, -inf, EntryComparison::Differs, nan},
+        {nan, 1.0, EntryComparison::Differs, nan},
+        {1.0, nan, EntryComparison::Differs, nan},
+        {nan, inf, EntryComparison::Differs, nan},
+        {1.0 + 1e-9, 1.0, EntryComparison::Within, 1e-9},
+        {-4.0, 4.0, EntryComparison::Differs, 2.0},
+        {0.0, -0.0, EntryComparison::Within, 0.0},
+        {3.0, 2.0, EntryComparison::Differs, 1.0 / 3.0},
     };
     // Two steps of four nodes; the case's values at node 3 of step 2,
     // every other value the same on both sides.
@@ -482,5 +492,9 @@ TEST(Compare, ValuesThatAreNotFiniteDifferWhereTheyAre) {
         if (c.verdict == EntryComparison::Same) continue;
         EXPECT_EQ(e.node, 3) << c.value << " against " << c.reference;
         EXPECT_EQ(e.step, 2) << c.value << " against " << c.reference;
+        if (std::isnan(c.relative))
+            EXPECT_TRUE(std::isnan(e.relative)) << c.value << " against " << c.reference;
+        else
+            EXPECT_NEAR(e.relative, c.relative, 1e-12) << c.value << " against " << c.reference;
     }
 }

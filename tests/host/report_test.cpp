@@ -18,6 +18,7 @@
 #include "hostlib/vtu_arrays.h"
 #include "output/report.h"
 #include "output/run_report.h"
+#include "output/svg_plain.h"
 #include "model/sample.h"
 
 namespace fs = std::filesystem;
@@ -415,11 +416,46 @@ TEST(HostReport, PlotsAreMadeWhenGnuplotIsThere) {
         EXPECT_NE(text.find("<svg"), std::string::npos) << svg;
         EXPECT_NE(text.find("against temperature"), std::string::npos) << svg;
         EXPECT_NE(text.find("temperature [K]"), std::string::npos) << svg;
+        // Plain elements only: a point is a circle, not a <use> of one.
+        EXPECT_EQ(text.find("<use"), std::string::npos) << svg;
+        EXPECT_NE(text.find("<circle"), std::string::npos) << svg;
     }
     // The axis of the values names them with their unit.
     EXPECT_NE(vtest::slurp(dir / "yieldstress.svg").find("yieldstress [dyn/cm\xc2\xb2]"),
               std::string::npos);
     fs::remove_all(dir);
+}
+
+// Each <use> becomes a group with the <use>'s own attributes around a copy
+// of what it refers to, chains of references followed; definitions that
+// are <use>s go, as do references to nothing.
+TEST(HostReport, SvgUsesBecomePlainElements) {
+    const std::string defs = "<svg>\n<defs>\n"
+                             "\t<circle id='dot' cx='0' cy='0' r='1'/>\n"
+                             "\t<use xlink:href='#dot' id='filled' fill='currentColor'/>\n"
+                             "\t<use xlink:href='#filled' id='turned' transform='rotate(9)'/>\n"
+                             "</defs>\n";
+    const struct {
+        const char *body, *plain;
+    } cases[] = {
+        {"<use xlink:href='#dot' transform='translate(5,6)' color='red'/>",
+         "<g transform='translate(5,6)' color='red'><circle cx='0' cy='0' r='1'/></g>"},
+        {"<use xlink:href='#filled' transform='scale(2)'/>",
+         "<g transform='scale(2)'><g fill='currentColor'><circle cx='0' cy='0' r='1'/></g></g>"},
+        {"<use xlink:href='#turned' color='blue' />",
+         "<g color='blue'><g transform='rotate(9)'><g fill='currentColor'>"
+         "<circle cx='0' cy='0' r='1'/></g></g></g>"},
+        {"<use xlink:href='#nothing'/><path d='M0,0'/>", "<path d='M0,0'/>"},
+        {"<path d='M0,0'/>", "<path d='M0,0'/>"},
+    };
+    for (const auto &c : cases) {
+        const std::string out = vhost::inlineUses(defs + c.body + "\n</svg>\n");
+        EXPECT_EQ(out.find("<use"), std::string::npos) << c.body << "\n" << out;
+        EXPECT_NE(out.find("</defs>\n" + std::string(c.plain) + "\n</svg>"), std::string::npos)
+            << c.body << "\n"
+            << out;
+        EXPECT_NE(out.find("<circle id='dot' cx='0' cy='0' r='1'/>"), std::string::npos) << out;
+    }
 }
 
 // Only the steps asked for are written, and the run says how much it wrote.

@@ -244,6 +244,53 @@ TEST(RunPipeline, AnEndingUnderAHandlerOfTheLibrarysRunsAgainWithEveryArrayFille
     }
 }
 
+// The verdict counts the entry points asked for: all of them by default
+// (func_externalcompute among them), only those named by --functions (then
+// func_externalcompute, which runs anyway, is said on a line of its own).
+TEST(RunPipeline, VerdictCountsWhatWasAskedFor) {
+    const struct {
+        bool named;
+        bool externalFails;
+        const char *says;
+    } cases[] = {
+        {false, false, "3 entry points: 2 ok, 1 placeholders (not implemented), 0 failed\n"},
+        {true, false,
+         "1 entry point: 1 ok, 0 placeholders (not implemented), 0 failed\n"
+         "func_externalcompute (called at every step, as the solver does): ok\n"},
+        {true, true,
+         "1 entry point: 1 ok, 0 placeholders (not implemented), 0 failed\n"
+         "func_externalcompute (called at every step, as the solver does): failed (above)\n"},
+    };
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        if (c.externalFails) {
+            Script &s = runner.scripts["externalcompute"];
+            s.state = WorkerState::Running, s.phase = Phase::External, s.step = 1;
+            s.status = 1, s.out = "gave up\n";
+        }
+        Options o;
+        if (c.named) o.functions = {"density"}, o.functionsGiven = true;
+        const Ran r = runWith(runner, o);
+        EXPECT_TRUE(has(r.out, c.says)) << r.out;
+        EXPECT_EQ(r.status, c.externalFails ? 1 : 0) << r.out;
+    }
+}
+
+// Two workers of one entry point are told apart on the progress line.
+TEST(RunPipeline, ProgressLabelsNameEachCheckWorker) {
+    const struct {
+        const char *name, *tag, *label;
+    } cases[] = {
+        {"interhtransfer", "", "interhtransfer"},
+        {"interhtransfer", ".units1", "interhtransfer (units 1)"},
+        {"interhtransfer", ".units10", "interhtransfer (units 10)"},
+        {"density", ".order", "density (order)"},
+        {"density", ".cost", "density (cost)"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vhost::progressLabel(c.name, c.tag), c.label) << c.tag;
+}
+
 // A failure at a node names the fields there and a command that re-runs it.
 TEST(RunPipeline, AFailureAtANodeGivesTheFieldsAndTheReRunCommand) {
     FakeRunner runner = library();
