@@ -29,13 +29,13 @@ MikralCatalog *sampleCatalog() {
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
-Sample::Sample(int n, int nsteps, bool meshOnDemand) : nodesPerSide(n), steps(nsteps) {
+Sample::Sample(int n, int nsteps, Build build) : nodesPerSide(n), steps(nsteps) {
     nnod = n * n * n;
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
-    buildMesh(meshOnDemand);
+    buildMesh(build == Build::OnDemand);
     buildDepthClasses();
-    buildElementKinds();
+    if (build == Build::Whole) buildElementKinds();
     catalog = sampleCatalog();
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
     VHOST_FIELD_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)

@@ -212,9 +212,17 @@ bool readPrefix(const std::string &path, size_t n, std::string &out);
 // be (or the system cannot: the caller then renames one after the other).
 bool exchangePaths(const std::string &a, const std::string &b);
 
-// Pages that can be made read-only: size rounded up to whole pages.
+// Pages that can be made read-only. `size` is rounded up to
+// allocationSize(size), and that is what protectPages and hidePages must be
+// given for the whole allocation: a large one is backed by huge pages
+// where the system offers them (fewer faults, and a change of protection
+// touches one entry per huge page), and changing part of a huge page would
+// split it.
 void *allocatePages(size_t size);
 void freePages(void *data, size_t size);
+// The bytes an allocation of `size` takes: whole pages, and whole huge
+// pages for one of at least a huge page where they are used.
+size_t allocationSize(size_t size);
 bool protectPages(void *data, size_t size, bool readOnly);
 // No access at all, until protectPages opens them again.
 bool hidePages(void *data, size_t size);

@@ -196,7 +196,9 @@ bool Run::runAndCollect(Workers &workers, std::string &error) {
 
 // Each worker's outcome, with the statistics of its values.
 void Run::collect() {
-    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps);
+    // The mesh and the integration points only if an output or a report
+    // of a failure shows the fields (setStep builds them then).
+    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
     const int nnod = o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide;

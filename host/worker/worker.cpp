@@ -164,7 +164,7 @@ class Worker {
     InputGuard guard_;
     std::unique_ptr<Caller> caller_;
     std::vector<uint8_t> selected_;
-    std::vector<double> values_, compact_; // a step's values; those of the selected nodes
+    PageVector<double> values_, compact_; // a step's values; those of the selected nodes
 };
 
 // The library counts its silently wrong answers into the counters' part
@@ -233,7 +233,9 @@ bool Worker::setUp() {
     if (shape_.kind == WorkerKind::External && !lib_.externalcompute)
         return failed(WorkerState::SetupFailed, "no func_externalcompute");
     try {
-        sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, lazyFields_);
+        sample_ =
+            std::make_unique<Sample>(o_.nodesPerSide, o_.steps,
+                                     lazyFields_ ? Sample::Build::OnDemand : Sample::Build::Whole);
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory while building the sample");
     }
