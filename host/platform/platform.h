@@ -272,6 +272,7 @@ struct RunResult {
     uint64_t peakBytes = 0;  // its peak resident memory (0 when unknown)
     int signalledParent = 0; // a signal it (or its group) sent to this process, ignored
     int stoppedParent = 0;   // this process was stopped while it ran: 1 alone, 2 with others
+    double cpuSeconds = 0;   // its processor time, with that of the children it waited for
 };
 
 // Peak resident memory of this process so far, in bytes (0 when unknown).
@@ -282,8 +283,12 @@ uint64_t peakMemory();
 // and coarse on Windows (the scheduler's tick).
 double threadCpuSeconds();
 
-// Processor time of this process and of every child it has waited for
-// (workers), in seconds.
+// Processor time of this process alone, in seconds, since
+// markProcessorStart(). A shell that runs this program in its own process
+// (its last command) leaves in that process's counters its own time and
+// that of every child it waited for before: the mark leaves them out.
+// Workers' time is each worker's RunResult::cpuSeconds.
+void markProcessorStart();
 double processorSeconds();
 
 // Run every command of `jobs`, at most `parallel` at a time, each in a

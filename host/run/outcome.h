@@ -34,6 +34,7 @@ struct Outcome {
     std::string errors;                        // its standard error (as kept)
     uint64_t printedBytes = 0, errorBytes = 0; // as written
     uint64_t peakBytes = 0;                    // the worker's peak memory
+    double cpuSeconds = 0;                     // the worker's processor time
     bool exited = false;                       // the worker ended through exit
     int exitStatus = 0;                        // its exit status (or signal / exception code)
     std::string detail;                        // why an Error or EmulatorError

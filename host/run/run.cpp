@@ -60,9 +60,17 @@ class Run {
     std::unique_ptr<Sample> sample_;
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
     CheckFindings findings_;
-    double inCalls_ = 0;             // processor time inside user calls, every worker's
+    ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
+    void count(const Outcome &r);
 };
+
+// A worker's processor time, and its parts, into the run's.
+void Run::count(const Outcome &r) {
+    time_.workers += r.cpuSeconds;
+    time_.inCalls += r.result.cpuSeconds;
+    time_.filling += r.result.fillCpuSeconds;
+}
 
 // Report `message` (or the interruption that caused it) and stop the run.
 bool Run::failed(ExitStatus st, const std::string &message) {
@@ -72,6 +80,7 @@ bool Run::failed(ExitStatus st, const std::string &message) {
 
 // Scratch folder, output folder, the size of the run, the checks' inputs.
 bool Run::prepare() {
+    platform::markProcessorStart();
     platform::catchInterrupts();
     platform::markWorkersParent();
     platform::resumeWhenStopped();
@@ -145,6 +154,7 @@ bool Run::survey() {
     std::string error;
     if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
     Outcome r = classify(*one.front(), true);
+    count(r);
     loadOutput_ = r.printed;
     exports_ = r.result;
     if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed)
@@ -215,7 +225,7 @@ void Run::collect() {
                 r.status = Outcome::Unmarked;
             r.failure = r.status != Outcome::Ok;
         }
-        inCalls_ += r.result.cpuSeconds;
+        count(r);
     }
     workers_.clear();
 }
@@ -249,7 +259,7 @@ bool Run::check() {
     if (!workers.empty() && !runAndCollect(workers, error)) return failed(ExitStatus::Usage, error);
     for (size_t j = 0; j < work.size(); ++j) {
         const Outcome r = classify(*workers[j], true);
-        inCalls_ += r.result.cpuSeconds;
+        count(r);
         work[j].check->judge(c, work[j], r, findings_);
     }
     for (auto &check : checks_)
@@ -259,8 +269,9 @@ bool Run::check() {
 
 // The report on the terminal, then the output folder.
 int Run::report() {
-    const RunReport r = buildReport(
-        {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, inCalls_});
+    time_.parent = platform::processorSeconds();
+    const RunReport r =
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, time_});
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);
     const int st = code(r.status());
@@ -271,7 +282,9 @@ int Run::report() {
             if (platform::interrupted()) return interruptedStatus();
             return std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
         }
-        if (!o_.quiet) std::printf("%s", notes.c_str());
+        if (!o_.quiet)
+            std::printf("%sprocessor time writing them: %.2f s\n", notes.c_str(),
+                        platform::processorSeconds() - time_.parent);
     }
     if (platform::interrupted()) return interruptedStatus();
     return st;

@@ -89,7 +89,7 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
         return bad("position");
     if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
-        h.cpuSeconds < 0)
+        h.cpuSeconds < 0 || !std::isfinite(h.fillCpuSeconds) || h.fillCpuSeconds < 0)
         return bad("counters");
     if (h.forkedStep < 0 || h.forkedStep > shape.steps || h.forkedNode < 0 ||
         h.forkedNode > shape.nnod)
@@ -155,6 +155,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.phase = static_cast<Phase>(h.phase);
     r.step = h.step, r.node = h.node;
     r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
+    r.fillCpuSeconds = h.fillCpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.modifiedUnguarded = h.modifiedUnguarded != 0;
     r.forkedStep = h.forkedStep, r.forkedNode = h.forkedNode;

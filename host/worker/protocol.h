@@ -74,6 +74,7 @@ struct ResultHeader {
     volatile int64_t calls;
     double seconds;                    // time spent inside user calls
     double cpuSeconds;                 // the same in the worker's processor time
+    double fillCpuSeconds;             // processor time making steps current, filling arrays
     int32_t modifiedArray;             // -1, or the index of the host array written to
     int32_t forkedStep;                // 0, or the step at which user code forked the worker
     int64_t modifiedEntry;             // the entry of that array
@@ -89,7 +90,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '5'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '6'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
@@ -140,7 +141,7 @@ struct WorkerResult {
     Phase phase = Phase::Setup;
     int32_t step = 0, node = 0;
     int64_t calls = 0;
-    double seconds = 0, cpuSeconds = 0;
+    double seconds = 0, cpuSeconds = 0, fillCpuSeconds = 0;
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;
     bool modifiedUnguarded = false;         // found after the step: the array was made writable

@@ -320,12 +320,15 @@ bool Worker::evaluate() {
         e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
     for (int s = 1; s <= o_.steps; ++s) {
         caller_->beginStep(s);
+        h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!e_) {
             h_->calls = h_->calls + 1; // func_externalcompute's calls
             if (!guardHeld(s)) return false;
             continue;
         }
-        if (!evaluateStep(s) || !guardHeld(s)) return false;
+        const bool written = evaluateStep(s);
+        h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
+        if (!written || !guardHeld(s)) return false;
         if (mechprop) {
             setText(h_->mechName, (*lib_.x.name_mechprop)[mech - 1]);
             setText(h_->mechUnit, (*lib_.x.unit_mechprop)[mech - 1]);
