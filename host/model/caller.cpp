@@ -68,6 +68,7 @@ void Caller::beginStep(int s) {
     pos_->phase = static_cast<int32_t>(Phase::Between);
     pos_->step = s;
     pos_->node = 0;
+    const double cpuStart = platform::threadCpuSeconds();
     if (guard_) guard_->release();
     // A handler the library put before ours would take the first read of
     // a field for a crash: then the fields are filled at once.
@@ -76,6 +77,7 @@ void Caller::beginStep(int s) {
     lib_.bind(s_, o_);
     if (guard_) guard_->protect(s_, lazy);
     *lib_.x.mic_lastp = lastp_.data();
+    stepCpuSeconds_ += std::max(0.0, platform::threadCpuSeconds() - cpuStart);
     if (lib_.externalcompute) {
         pos_->phase = static_cast<int32_t>(Phase::External);
         lib_.externalcompute(nullptr, s - 1);

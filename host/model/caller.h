@@ -73,6 +73,9 @@ class Caller {
     void guard(InputGuard *g, bool lazyFields = false) { guard_ = g, lazyFields_ = lazyFields; }
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
+    // This thread's processor time in beginStep so far, func_externalcompute
+    // left out: the fields filled at once, the guard's changes of access.
+    double stepCpuSeconds() const { return stepCpuSeconds_; }
     // The entry point at every selected node of the current step into
     // out[0..nnod) (the others are left as they are). With `order` (1-based
     // nodes) the nodes are visited in that order; with `again` each call is
@@ -94,6 +97,7 @@ class Caller {
     ResultHeader *pos_;
     InputGuard *guard_ = nullptr;
     bool lazyFields_ = false;
+    double stepCpuSeconds_ = 0;
 };
 
 // What the accessors read at 1-based `node` of the sample's current step,

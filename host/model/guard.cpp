@@ -12,10 +12,10 @@ namespace vhost {
 
 namespace {
 
-// The pages an array of `bytes` occupies (its storage is whole pages).
+// The pages an array of `bytes` occupies, whole: its storage is an
+// allocation of its own, and a huge page must not be split.
 size_t pages(size_t bytes) {
-    const size_t page = platform::pageSize();
-    return (bytes + page - 1) / page * page;
+    return platform::allocationSize(bytes);
 }
 
 } // namespace

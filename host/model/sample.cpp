@@ -29,17 +29,17 @@ MikralCatalog *sampleCatalog() {
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
-Sample::Sample(int n, int nsteps, bool meshOnDemand, const Path *path)
+Sample::Sample(int n, int nsteps, Build build, const Path *path)
     : nodesPerSide(n), steps(nsteps), path_(path) {
     nnod = n * n * n;
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);
-    buildMesh(meshOnDemand);
+    buildMesh(build == Build::OnDemand);
     if (path_)
         buildPathClasses();
     else
         buildDepthClasses();
-    buildElementKinds();
+    if (build == Build::Whole) buildElementKinds();
     catalog = sampleCatalog();
     // Zeros until setStep fills them (fresh pages: no memory taken till then).
     VHOST_FIELD_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)

@@ -33,10 +33,7 @@ template <class T> struct PageAllocator {
     using value_type = T;
     PageAllocator() = default;
     template <class U> PageAllocator(const PageAllocator<U> &) {}
-    static size_t bytes(size_t n) {
-        const size_t page = platform::pageSize();
-        return (n * sizeof(T) + page - 1) / page * page;
-    }
+    static size_t bytes(size_t n) { return platform::allocationSize(n * sizeof(T)); }
     T *allocate(size_t n) {
         void *p = platform::allocatePages(bytes(n));
         if (!p) throw std::bad_alloc();
@@ -89,12 +86,16 @@ struct NodeState {
 
 class Sample {
   public:
+    // How much is built up front. Whole: the mesh's arrays filled and the
+    // integration points' table of element kinds made. OnDemand: both left
+    // for fill() (or setStep), for a process that may never need them.
+    enum class Build { Whole, OnDemand };
     // A mesh of n x n x n nodes (n >= 4) and `steps` time steps (>= 1).
-    // With `meshOnDemand` the mesh's arrays too are left for fill(). With
+    // With `build` OnDemand the mesh's arrays too are left for fill(). With
     // `path` (kept, not copied) every node is casting and node i holds the
     // path's point i (the last point for the nodes beyond it) instead of
     // the cooling history.
-    Sample(int nodesPerSide, int steps, bool meshOnDemand = false, const Path *path = nullptr);
+    Sample(int nodesPerSide, int steps, Build build = Build::Whole, const Path *path = nullptr);
     ~Sample();
     Sample(const Sample &) = delete;
     Sample &operator=(const Sample &) = delete;
@@ -106,8 +107,10 @@ class Sample {
     void setStep(int s, bool fields = true);
     // Fill the current step's field array that starts at `base` (any one
     // of the integration-point arrays fills all three); false when `base`
-    // starts none. Allocates nothing: it may run in a signal handler, when
-    // user code first reads the array.
+    // starts none. It may run in a signal handler, when user code first
+    // reads the array: it takes memory only as whole pages from the system
+    // (the element kinds, the first time the integration points are
+    // filled), never from the heap.
     //
     // With `into`, each array it names is written into the buffer given
     // for it instead (a buffer of the array's size), so that the array
@@ -189,6 +192,9 @@ class Sample {
     void setPathStep();
     bool fillPathField(const void *base);
     void buildMesh(bool onDemand);
+    void ensureElementKinds() {
+        if (elementKind.empty()) buildElementKinds();
+    }
     void buildDepthClasses();
     void buildElementKinds();
     void fillMicrostructure();
@@ -199,14 +205,14 @@ class Sample {
 
     // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
     // < 0 minus the distance (cm) from the casting, in the mould.
-    std::vector<float> depth;
+    PageVector<float> depth;
     double castLo = 0, castHi = 0; // the casting box, cm, on every axis
     int layers = 1;                // elements of mould outside it
     bool meshFilled[kMeshArrays] = {};
     // A grid has few distinct depths: each node's index into them, so that
     // the fields that depend on the depth alone are worked out once per
     // depth and step, not once per node.
-    std::vector<uint32_t> depthClass;
+    PageVector<uint32_t> depthClass;
     std::vector<float> classDepth;
     // The flow's direction along x and z, per grid line: sin and cos of
     // pi times the relative position in the casting box.
@@ -217,7 +223,7 @@ class Sample {
     static constexpr size_t kKindKey = 9;
     // Per kind: 8 void fractions, 8 strains, 8 x 6 stresses.
     static constexpr size_t kPointValues = 8 + 8 + 48;
-    std::vector<uint32_t> elementKind, elementKinds;
+    PageVector<uint32_t> elementKind, elementKinds;
     // The fields per depth class at the current step's two levels (and
     // the fatigue life, of level 1), and the integration points per
     // element kind: kept, so that fill() allocates nothing.
@@ -228,7 +234,8 @@ class Sample {
         void compute(const std::vector<float> &classDepth, double t);
     };
     Level level0, level1;
-    std::vector<float> classLife, kindPoints;
+    std::vector<float> classLife;
+    PageVector<float> kindPoints;
     std::vector<double> classMicro, classAux; // [quantity * classes + class]
 };
 

@@ -303,7 +303,7 @@ bool Sample::fillArray(const void *base) {
     for (PageVector<float> *p : {&p0, &p1})
         if (p->data() == base) return fillPressure(out(*p)), true;
     for (const PageVector<float> *p : {&fractionVoid, &epstn, &strsg})
-        if (p->data() == base) return fillIntegrationPoints(), true;
+        if (p->data() == base) return ensureElementKinds(), fillIntegrationPoints(), true;
     // The microstructure: each quantity's row from its per-class values.
     const size_t n = static_cast<size_t>(nnod), classes = classDepth.size();
     const struct {
@@ -408,7 +408,9 @@ void Sample::fillIntegrationPoints() {
     }
 }
 
-// Each element's kind: its corners' depth classes and its material.
+// Each element's kind: its corners' depth classes and its material. Its
+// storage is whole pages (PageVector), so that it may be built in the
+// fault handler that first fills the integration points.
 void Sample::buildElementKinds() {
     // An open table of kind indices, kept at most half full, keyed by the
     // kinds' keys in elementKinds.
@@ -420,7 +422,7 @@ void Sample::buildElementKinds() {
         return static_cast<size_t>(h ^ (h >> 29));
     };
     size_t slots = 1024, kinds = 0;
-    std::vector<uint32_t> table(slots, UINT32_MAX);
+    PageVector<uint32_t> table(slots, UINT32_MAX);
     auto slotOf = [&](const uint32_t *key) -> uint32_t & {
         size_t at = hashOf(key) & (slots - 1);
         while (table[at] != UINT32_MAX &&

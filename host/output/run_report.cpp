@@ -184,13 +184,18 @@ std::string memoryLine(const std::vector<Outcome> &outcomes) {
 }
 
 // How much of the run was the user's code: processor time, which counts
-// the workers that ran side by side.
-std::string timeLine(double inCalls) {
-    const double cpu = platform::processorSeconds();
-    char time[256];
+// the workers that ran side by side; then where the rest went, per kind of
+// process. Only this run's processes count.
+std::string timeLine(const ProcessorTime &t) {
+    const double cpu = t.parent + t.workers, inCalls = t.inCalls;
+    const double own = std::max(0.0, t.workers - t.inCalls - t.filling);
+    char time[512];
     std::snprintf(time, sizeof time,
-                  "processor time: %.2f s, of which %.2f s inside user calls (%.0f %%)\n", cpu,
-                  inCalls, cpu > 0 ? 100.0 * std::min(inCalls / cpu, 1.0) : 0.0);
+                  "processor time: %.2f s, of which %.2f s inside user calls (%.0f %%)\n"
+                  "  workers %.2f s: user calls %.2f s, filling the host's arrays %.2f s, "
+                  "their own work %.2f s; this process %.2f s\n",
+                  cpu, inCalls, cpu > 0 ? 100.0 * std::min(inCalls / cpu, 1.0) : 0.0, t.workers,
+                  t.inCalls, t.filling, own, t.parent);
     return time;
 }
 
@@ -305,7 +310,7 @@ RunReport buildReport(const ReportInput &in) {
     r.checksFailed = in.findings.found > 0 || in.findings.differs;
     r.verdict = verdictText(in, countOutcomes(in.outcomes, o.functionsGiven));
     r.memory = memoryLine(in.outcomes);
-    r.time = timeLine(in.inCalls);
+    r.time = timeLine(in.time);
     return r;
 }
 

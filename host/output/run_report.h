@@ -41,6 +41,13 @@ struct RunReport {
     ExitStatus status() const;
 };
 
+// Where a run's processor time went, in seconds: the workers' (every
+// worker's whole time, of which the user's calls and filling the host's
+// arrays are parts) and this process's own until the report.
+struct ProcessorTime {
+    double parent = 0, workers = 0, inCalls = 0, filling = 0;
+};
+
 // Everything the report is made of.
 struct ReportInput {
     const Options &options;
@@ -50,7 +57,7 @@ struct ReportInput {
     const std::string &loadOutput; // what the library printed while loading
     Sample &sample;
     UserUnitFn userUnit;
-    double inCalls; // processor time inside user calls, every worker's
+    ProcessorTime time;
 };
 
 // Build the report of a run.

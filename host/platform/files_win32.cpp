@@ -177,8 +177,14 @@ size_t pageSize() {
     return si.dwPageSize ? si.dwPageSize : 4096;
 }
 
+// Plain pages: large pages need a privilege users seldom have.
+size_t allocationSize(size_t size) {
+    const size_t page = pageSize();
+    return (size + page - 1) / page * page;
+}
+
 void *allocatePages(size_t size) {
-    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return VirtualAlloc(nullptr, allocationSize(size), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
 void freePages(void *data, size_t) {

@@ -212,9 +212,17 @@ bool readPrefix(const std::string &path, size_t n, std::string &out);
 // be (or the system cannot: the caller then renames one after the other).
 bool exchangePaths(const std::string &a, const std::string &b);
 
-// Pages that can be made read-only: size rounded up to whole pages.
+// Pages that can be made read-only. `size` is rounded up to
+// allocationSize(size), and that is what protectPages and hidePages must be
+// given for the whole allocation: a large one is backed by huge pages
+// where the system offers them (fewer faults, and a change of protection
+// touches one entry per huge page), and changing part of a huge page would
+// split it.
 void *allocatePages(size_t size);
 void freePages(void *data, size_t size);
+// The bytes an allocation of `size` takes: whole pages, and whole huge
+// pages for one of at least a huge page where they are used.
+size_t allocationSize(size_t size);
 bool protectPages(void *data, size_t size, bool readOnly);
 // No access at all, until protectPages opens them again.
 bool hidePages(void *data, size_t size);
@@ -265,6 +273,7 @@ struct RunResult {
     double cpuSeconds = 0;   // its processor time (user and system), once ended
     int signalledParent = 0; // a signal it (or its group) sent to this process, ignored
     int stoppedParent = 0;   // this process was stopped while it ran: 1 alone, 2 with others
+    double cpuSeconds = 0;   // its processor time, with that of the children it waited for
 };
 
 // Peak resident memory of this process so far, in bytes (0 when unknown).
@@ -275,8 +284,12 @@ uint64_t peakMemory();
 // and coarse on Windows (the scheduler's tick).
 double threadCpuSeconds();
 
-// Processor time of this process and of every child it has waited for
-// (workers), in seconds.
+// Processor time of this process alone, in seconds, since
+// markProcessorStart(). A shell that runs this program in its own process
+// (its last command) leaves in that process's counters its own time and
+// that of every child it waited for before: the mark leaves them out.
+// Workers' time is each worker's RunResult::cpuSeconds.
+void markProcessorStart();
 double processorSeconds();
 
 // Run every command of `jobs`, at most `parallel` at a time, each in a

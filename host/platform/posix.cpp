@@ -128,15 +128,24 @@ double threadCpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
+namespace {
+double gProcessorStart = 0; // this process's own time when the run began
+
+// User and system time of the process itself (not its children).
+double selfSeconds() {
+    struct rusage ru {};
+    if (getrusage(RUSAGE_SELF, &ru) != 0) return 0;
+    return double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) * 1e-6 +
+           double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) * 1e-6;
+}
+} // namespace
+
+void markProcessorStart() {
+    gProcessorStart = selfSeconds();
+}
+
 double processorSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage ru {};
-        if (getrusage(who, &ru) != 0) continue;
-        for (const timeval &t : {ru.ru_utime, ru.ru_stime})
-            total += double(t.tv_sec) + double(t.tv_usec) * 1e-6;
-    }
-    return total;
+    return std::max(0.0, selfSeconds() - gProcessorStart);
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -473,6 +482,8 @@ void endChild(Child &c, bool block) {
     c.res.cpuSeconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                        double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
     c.res.signalledParent = unwatchWorker(c.pid);
+    c.res.cpuSeconds = double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) * 1e-6 +
+                       double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) * 1e-6;
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {

@@ -109,18 +109,27 @@ double threadCpuSeconds() {
 }
 
 namespace {
-double gChildSeconds = 0; // workers' processor time, added as each ends
+double gProcessorStart = 0; // this process's own time when the run began
 
 double seconds(const FILETIME &f) {
     return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) * 1e-7; // 100 ns
 }
+
+// User and kernel time of the process `p`.
+double processSeconds(HANDLE p) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(p, &created, &exited, &kernel, &user)) return 0;
+    return seconds(kernel) + seconds(user);
+}
 } // namespace
 
+void markProcessorStart() {
+    gProcessorStart = processSeconds(GetCurrentProcess());
+}
+
 double processorSeconds() {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return gChildSeconds;
-    return seconds(kernel) + seconds(user) + gChildSeconds;
+    const double now = processSeconds(GetCurrentProcess()) - gProcessorStart;
+    return now > 0 ? now : 0;
 }
 
 uint64_t freeDiskSpace(const std::string &path) {
@@ -390,11 +399,7 @@ void endChild(Child &c, bool block) {
     if (WaitForSingleObject(c.process, block ? INFINITE : 0) != WAIT_OBJECT_0) return;
     DWORD code = 0;
     GetExitCodeProcess(c.process, &code);
-    FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(c.process, &created, &exited, &kernel, &user)) {
-        c.res.cpuSeconds = seconds(kernel) + seconds(user);
-        gChildSeconds += c.res.cpuSeconds;
-    }
+    c.res.cpuSeconds = processSeconds(c.process);
     if (c.job) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION info{};
         if (QueryInformationJobObject(c.job, JobObjectExtendedLimitInformation, &info, sizeof info,

@@ -123,7 +123,7 @@ Outcome classify(Worker &w, bool named) {
     r.errors = run.err.text();
     r.printedBytes = run.out.total;
     r.peakBytes = run.peakBytes;
-    r.workerCpu = run.cpuSeconds;
+    r.cpuSeconds = run.cpuSeconds;
     r.errorBytes = run.err.total;
     r.exited = run.exited;
     r.exitStatus = run.status;

@@ -34,7 +34,7 @@ struct Outcome {
     std::string errors;                        // its standard error (as kept)
     uint64_t printedBytes = 0, errorBytes = 0; // as written
     uint64_t peakBytes = 0;                    // the worker's peak memory
-    double workerCpu = 0;                      // the worker's processor time
+    double cpuSeconds = 0;                     // the worker's processor time
     // How a first run ended, when a fault handler of user code's took the
     // emulator's fill-on-first-read fault there and this is a second run
     // with every array filled at once ("" otherwise).

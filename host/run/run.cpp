@@ -72,9 +72,26 @@ class Run {
     std::unique_ptr<Sample> sample_;
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
     CheckFindings findings_;
-    double inCalls_ = 0;             // processor time inside user calls, every worker's
+    ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
+    void count(const Outcome &r);
 };
+
+// The processor time a worker spent in user calls: that of its finished
+// steps, and for one ended for its time, all it spent since its last step
+// began (the call that did not return).
+double userSeconds(const Outcome &r) {
+    double s = r.result.cpuSeconds;
+    if (r.status == Outcome::TimedOut) s += std::max(0.0, r.cpuSeconds - r.result.stepCpuStart);
+    return s;
+}
+
+// A worker's processor time, and its parts, into the run's.
+void Run::count(const Outcome &r) {
+    time_.workers += r.cpuSeconds;
+    time_.inCalls += userSeconds(r);
+    time_.filling += r.result.fillCpuSeconds;
+}
 
 // Report `message` (or the interruption that caused it) and stop the run.
 bool Run::failed(ExitStatus st, const std::string &message) {
@@ -84,6 +101,7 @@ bool Run::failed(ExitStatus st, const std::string &message) {
 
 // Scratch folder, output folder, the size of the run, the checks' inputs.
 bool Run::prepare() {
+    platform::markProcessorStart();
     platform::catchInterrupts();
     platform::markWorkersParent();
     platform::resumeWhenStopped();
@@ -170,6 +188,7 @@ bool Run::survey() {
     std::string error;
     if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
     Outcome r = classify(*one.front(), true);
+    count(r);
     loadOutput_ = r.printed;
     exports_ = r.result;
     if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed)
@@ -211,15 +230,6 @@ void Run::planEntryPoints() {
     }
 }
 
-// The processor time a worker spent in user calls: that of its finished
-// steps, and for one ended for its time, all it spent since its last step
-// began (the call that did not return).
-double userSeconds(const Outcome &r) {
-    double s = r.result.cpuSeconds;
-    if (r.status == Outcome::TimedOut) s += std::max(0.0, r.workerCpu - r.result.stepCpuStart);
-    return s;
-}
-
 // Run `workers` with a progress bar; false with `error` (or interrupted).
 bool Run::runAndCollect(Workers &workers, std::string &error) {
     Progress bar(workers.size(), !o_.quiet, platform::stderrIsTerminal());
@@ -230,7 +240,9 @@ bool Run::runAndCollect(Workers &workers, std::string &error) {
 
 // Each worker's outcome, with the statistics of its values.
 void Run::collect() {
-    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, false, s_.path);
+    // The mesh and the integration points only if an output or a report
+    // of a failure shows the fields (setStep builds them then).
+    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand, s_.path);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
     const int nnod = sample_->nnod;
@@ -252,7 +264,7 @@ Outcome Run::judged(Worker &w, int nnod) {
             r.status = Outcome::Unmarked;
         r.failure = r.status != Outcome::Ok;
     }
-    inCalls_ += userSeconds(r);
+    count(r);
     return r;
 }
 
@@ -329,7 +341,7 @@ bool Run::check() {
     if (!workers.empty() && !runAndCollect(workers, error)) return failed(ExitStatus::Usage, error);
     for (size_t j = 0; j < work.size(); ++j) {
         const Outcome r = classify(*workers[j], true);
-        inCalls_ += userSeconds(r);
+        count(r);
         work[j].check->judge(c, work[j], r, findings_);
     }
     for (auto &check : checks_)
@@ -346,8 +358,9 @@ std::string Run::nextSteps() const {
 
 // The report on the terminal, then the output folder.
 int Run::report() {
-    const RunReport r = buildReport(
-        {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, inCalls_});
+    time_.parent = platform::processorSeconds();
+    const RunReport r =
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, time_});
     if (s_.path && !o_.at.empty()) std::fputs(pointValuesText(o_, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "cli/materials.h"
@@ -94,7 +95,8 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
         return bad("position");
     if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
-        h.cpuSeconds < 0 || !std::isfinite(h.stepCpuStart) || h.stepCpuStart < 0)
+        h.cpuSeconds < 0 || !std::isfinite(h.stepCpuStart) || h.stepCpuStart < 0 ||
+        !std::isfinite(h.fillCpuSeconds) || h.fillCpuSeconds < 0)
         return bad("counters");
     if (h.forkedStep < 0 || h.forkedStep > shape.steps || h.forkedNode < 0 ||
         h.forkedNode > shape.nnod)
@@ -110,6 +112,39 @@ namespace {
 template <size_t N> std::string text(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
+} // namespace
+
+namespace {
+
+// Every node of every step (and copy), NaN where none was called, from the
+// selected nodes' values in `f`, read a chunk at a time straight into
+// their places: no copy of the file's values is held meanwhile.
+bool expandValues(intptr_t f, const ResultShape &shape, std::vector<double> &values) {
+    const size_t nnod = static_cast<size_t>(shape.nnod);
+    const size_t blocks =
+        static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
+    const std::vector<uint8_t> selected = shape.selection();
+    values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
+    constexpr size_t kChunk = size_t(1) << 16; // doubles
+    std::unique_ptr<double[]> chunk(new double[kChunk]);
+    uint64_t offset = kResultHeaderSize, left = static_cast<uint64_t>(shape.count);
+    size_t have = 0, at = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+        double *out = values.data() + b * nnod;
+        for (size_t i = 0; i < nnod; ++i) {
+            if (!selected[i]) continue;
+            if (at == have) {
+                have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
+                if (!have || !platform::readAt(f, chunk.get(), have * sizeof(double), offset))
+                    return false;
+                offset += have * sizeof(double), left -= have, at = 0;
+            }
+            out[i] = chunk[at++];
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error) {
@@ -128,6 +163,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.step = h.step, r.node = h.node;
     r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.stepCpuStart = h.stepCpuStart;
+    r.fillCpuSeconds = h.fillCpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.modifiedUnguarded = h.modifiedUnguarded != 0;
     r.crashHookRan = h.crashHookRan != 0;
@@ -155,23 +191,9 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.firstUnmarked = r.silent[VULMORA_PROBE_UNMARKED] ? probe.first_unmarked : 0;
     r.values.clear();
     if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
-        r.state == WorkerState::Complete) {
-        // Every node of every step (and copy), NaN where none was called.
-        std::vector<double> compact(static_cast<size_t>(shape.count));
-        if (!platform::readAt(f, compact.data(), compact.size() * sizeof(double),
-                              kResultHeaderSize)) {
-            error = "the worker's values cannot be read";
-            return false;
-        }
-        const size_t nnod = static_cast<size_t>(shape.nnod);
-        const size_t blocks =
-            static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
-        const std::vector<uint8_t> selected = shape.selection();
-        r.values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
-        const double *from = compact.data();
-        for (size_t b = 0; b < blocks; ++b)
-            for (size_t i = 0; i < nnod; ++i)
-                if (selected[i]) r.values[b * nnod + i] = *from++;
+        r.state == WorkerState::Complete && !expandValues(f, shape, r.values)) {
+        error = "the worker's values cannot be read";
+        return false;
     }
     return true;
 }

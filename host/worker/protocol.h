@@ -79,6 +79,7 @@ struct ResultHeader {
     double seconds;                    // time spent inside user calls
     double cpuSeconds;                 // the same in the worker's processor time
     double stepCpuStart;               // the worker's processor time when this step's calls began
+    double fillCpuSeconds;             // processor time making steps current, filling arrays
     int32_t modifiedArray;             // -1, or the index of the host array written to
     int32_t forkedStep;                // 0, or the step at which user code forked the worker
     int64_t modifiedEntry;             // the entry of that array
@@ -95,7 +96,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '5'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '6'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
@@ -148,7 +149,7 @@ struct WorkerResult {
     Phase phase = Phase::Setup;
     int32_t step = 0, node = 0;
     int64_t calls = 0;
-    double seconds = 0, cpuSeconds = 0;
+    double seconds = 0, cpuSeconds = 0, fillCpuSeconds = 0;
     double stepCpuStart = 0; // the worker's processor time when its last step's calls began
     int32_t modifiedArray = -1;
     int64_t modifiedEntry = 0;

@@ -180,7 +180,7 @@ class Worker {
     InputGuard guard_;
     std::unique_ptr<Caller> caller_;
     std::vector<uint8_t> selected_;
-    std::vector<double> values_, compact_; // a step's values; those of the selected nodes
+    PageVector<double> values_, compact_; // a step's values; those of the selected nodes
 };
 
 // The library counts its silently wrong answers into the counters' part
@@ -251,8 +251,9 @@ bool Worker::setUp() {
         return failed(WorkerState::SetupFailed, "no func_externalcompute");
     if (!o_.pathFile.empty() && !loadPath()) return false;
     try {
-        sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, lazyFields_,
-                                           o_.pathFile.empty() ? nullptr : &path_);
+        sample_ = std::make_unique<Sample>(
+            o_.nodesPerSide, o_.steps, lazyFields_ ? Sample::Build::OnDemand : Sample::Build::Whole,
+            o_.pathFile.empty() ? nullptr : &path_);
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory while building the sample");
     }
@@ -352,12 +353,15 @@ bool Worker::evaluate() {
         e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
     for (int s = 1; s <= o_.steps; ++s) {
         caller_->beginStep(s);
+        h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!e_) {
             h_->calls = h_->calls + 1; // func_externalcompute's calls
             if (!guardHeld(s)) return false;
             continue;
         }
-        if (!evaluateStep(s) || !guardHeld(s)) return false;
+        const bool written = evaluateStep(s);
+        h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
+        if (!written || !guardHeld(s)) return false;
         if (mechprop) {
             setText(h_->mechName, (*lib_.x.name_mechprop)[mech - 1]);
             setText(h_->mechUnit, (*lib_.x.unit_mechprop)[mech - 1]);

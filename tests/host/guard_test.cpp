@@ -31,12 +31,12 @@ struct StateFolder {
 };
 
 // Run func_vximposed of the hostile library over three steps with `options`
-// and the environment `env`.
-vtest::HostResult runWriter(const std::string &options, const std::string &env) {
+// and the environment `env`, on a sample of `side` nodes per side.
+vtest::HostResult runWriter(const std::string &options, const std::string &env, int side = 5) {
     return vtest::runHost(VULMORA_HOST_EXE,
-                          std::string("--library '") + HOSTLIB_HOSTILE +
-                              "' --nodes-per-side 5 --steps 3 --materials all --functions "
-                              "vximposed --no-output " +
+                          std::string("--library '") + HOSTLIB_HOSTILE + "' --nodes-per-side " +
+                              std::to_string(side) +
+                              " --steps 3 --materials all --functions vximposed --no-output " +
                               options,
                           env);
 }
@@ -45,7 +45,9 @@ vtest::HostResult runWriter(const std::string &options, const std::string &env) 
 
 // Each way of filling the arrays, each kind of array (coordinates, the
 // elements' materials and volumes, a field): the write is reported at the
-// step and node where it happened, with the entry written.
+// step and node where it happened, with the entry written. At 82 nodes per
+// side the arrays span huge pages (2 MiB and more), whose protection
+// changes whole.
 TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
     StateFolder states;
     const std::string capture = "VULMORA_CAPTURE='" + states.path.string() + "' ";
@@ -55,7 +57,13 @@ TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
         const char *array;
         int step;
         bool unprotect = false; // the library makes the page writable first
+        int side = 5;
     } cases[] = {
+        {"filled ahead, huge pages", "--fill-all", "", "x_cord", 2, false, 82},
+        {"filled ahead, huge pages", "--fill-all", "", "t1", 3, false, 82},
+        {"filled on first read, huge pages", "", "", "x_cord", 2, false, 82},
+        {"filled on first read, huge pages", "", "", "t1", 2, false, 82},
+        {"filled on first read, huge pages", "", "", "mat_id", 1, false, 82},
         {"filled ahead", "--fill-all", "", "x_cord", 1},
         {"filled ahead", "--fill-all", "", "mat_id", 1},
         {"filled ahead", "--fill-all", "", "el_vol", 2},
@@ -75,7 +83,8 @@ TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
     for (const auto &c : cases) {
         const std::string write =
             std::string(c.array) + ":" + std::to_string(c.step) + (c.unprotect ? ":mprotect" : "");
-        const vtest::HostResult r = runWriter(c.options, c.env + "VULMORA_TEST_WRITE=" + write);
+        const vtest::HostResult r =
+            runWriter(c.options, c.env + "VULMORA_TEST_WRITE=" + write, c.side);
         const std::string report =
             "func_vximposed: modified the host's array " + std::string(c.array) + " (entry 5) " +
             (c.unprotect ? "during step " + std::to_string(c.step) +

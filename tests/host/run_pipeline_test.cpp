@@ -44,6 +44,9 @@ struct Script {
     // Survey: the entry points exported, as kExported / kExportedPlaceholder.
     std::map<std::string, uint8_t> exports;
     bool external = false;
+    // Processor time: the worker's whole (as the system counts it), inside
+    // the user's calls and filling the host's arrays (as it reports them).
+    double cpu = 0, inCalls = 1e-3, filling = 0;
 };
 
 // Writes each worker's result file from its script; never starts a process.
@@ -63,6 +66,7 @@ class FakeRunner final : public WorkerRunner {
             r.started = s.started;
             r.exited = s.exited;
             r.status = s.status;
+            r.cpuSeconds = s.cpu;
             r.out.add(s.out.data(), s.out.size());
             if (s.started) write(path, s);
             done(k, r);
@@ -84,7 +88,8 @@ class FakeRunner final : public WorkerRunner {
         h.step = static_cast<int32_t>(s.step < 0 ? h.steps : s.step);
         h.node = s.node;
         h.calls = h.count > 0 ? h.count : h.steps;
-        h.cpuSeconds = h.seconds = 1e-3;
+        h.cpuSeconds = h.seconds = s.inCalls;
+        h.fillCpuSeconds = s.filling;
         if (s.badMagic) h.magic[0] = 'X';
         for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
             auto e = s.exports.find(kEntryPoints[k].name);
@@ -414,4 +419,58 @@ TEST(RunPipeline, TheReRunCommandQuotesTheLibraryForTheShell) {
         EXPECT_FALSE(std::filesystem::exists(touched)) << words;
     }
     std::filesystem::remove_all(dir);
+}
+
+// Processor time spent before the run, in a child this process waited
+// for, is not the run's; the workers' time is split as they report it.
+TEST(RunPipeline, TheProcessorTimeIsTheRunsOwnSplitByKindOfProcess) {
+    // About 0.4 s of processor time in a child, waited for.
+    const vtest::ChildResult busy = vtest::runInChild([] {
+        const double start = platform::threadCpuSeconds();
+        volatile double x = 0;
+        while (platform::threadCpuSeconds() - start < 0.4)
+            for (int k = 0; k < 100000; ++k)
+                x = x + 1e-9 * k;
+    });
+    ASSERT_TRUE(busy.exited);
+    const struct {
+        double survey, density, densityCalls, densityFill, external;
+        const char *split; // the second line, up to this process's time
+    } cases[] = {
+        {0, 0, 0, 0, 0,
+         "  workers 0.00 s: user calls 0.00 s, filling the host's arrays 0.00 s, their own work "
+         "0.00 s; this process "},
+        {0.25, 2.0, 1.25, 0.5, 0.1,
+         "  workers 2.35 s: user calls 1.25 s, filling the host's arrays 0.50 s, their own work "
+         "0.60 s; this process "},
+        // A worker that reports more than the system counted: no negative share.
+        {0, 0.5, 0.75, 0.25, 0,
+         "  workers 0.50 s: user calls 0.75 s, filling the host's arrays 0.25 s, their own work "
+         "0.00 s; this process "},
+    };
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        runner.scripts["survey"].cpu = c.survey, runner.scripts["survey"].inCalls = 0;
+        Script &density = runner.scripts["density"];
+        density.cpu = c.density, density.inCalls = c.densityCalls, density.filling = c.densityFill;
+        runner.scripts["externalcompute"].cpu = c.external;
+        runner.scripts["externalcompute"].inCalls = 0;
+        const Ran r = runWith(runner, Options{});
+        ASSERT_EQ(r.status, 0) << r.out;
+        const size_t at = r.out.find("processor time: ");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        double total = -1, inCalls = -1, parent = -1;
+        ASSERT_EQ(std::sscanf(r.out.c_str() + at, "processor time: %lf s, of which %lf s", &total,
+                              &inCalls),
+                  2)
+            << r.out;
+        const size_t split = r.out.find(c.split, at);
+        ASSERT_NE(split, std::string::npos) << r.out;
+        ASSERT_EQ(std::sscanf(r.out.c_str() + split + std::strlen(c.split), "%lf s\n", &parent), 1);
+        EXPECT_DOUBLE_EQ(inCalls, std::round(c.densityCalls * 100) / 100);
+        const double workers = c.survey + c.density + c.external;
+        // The run's own process took well under the child's 0.4 s.
+        EXPECT_LT(parent, 0.3) << r.out;
+        EXPECT_NEAR(total, workers + parent, 0.011) << r.out;
+    }
 }

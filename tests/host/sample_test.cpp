@@ -291,10 +291,11 @@ TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
 }
 
 // A mesh left for fill() comes out as the mesh built at once, an array at
-// a time; the fields need none of it.
+// a time; the fields need none of it (the element kinds are made when the
+// integration points are first filled).
 TEST(HostSample, MeshFilledOnDemandIsTheMesh) {
     for (int n : {4, 9}) {
-        Sample eager(n, 2), lazy(n, 2, true);
+        Sample eager(n, 2), lazy(n, 2, Sample::Build::OnDemand);
         lazy.setStep(2, false);
         for (const void *a : {(const void *)lazy.fs1.data(), (const void *)lazy.strsg.data()})
             ASSERT_TRUE(lazy.fill(a));
@@ -319,6 +320,35 @@ TEST(HostSample, MeshFilledOnDemandIsTheMesh) {
         eager.setStep(2);
         EXPECT_EQ(lazy.fs1, eager.fs1);
         EXPECT_EQ(lazy.strsg, eager.strsg);
+    }
+}
+
+// A sample built OnDemand and a step's fields filled by setStep: every
+// array as a sample built whole has it, at every step, whatever step comes
+// first.
+TEST(HostSample, BuiltOnDemandEveryArrayIsTheWholeSamples) {
+    const struct {
+        int n, steps;
+        std::vector<int> order;
+    } cases[] = {{4, 1, {1}}, {9, 3, {1, 2, 3}}, {9, 3, {3, 1}}, {12, 2, {2, 2}}};
+    for (const auto &c : cases) {
+        Sample whole(c.n, c.steps), lazy(c.n, c.steps, Sample::Build::OnDemand);
+        for (int step : c.order) {
+            whole.setStep(step);
+            lazy.setStep(step);
+#define EXPECT_SAME_ARRAY(first, member, ...)                                                      \
+    EXPECT_EQ(0, std::memcmp(lazy.member.data(), whole.member.data(),                              \
+                             whole.member.size() * sizeof whole.member[0]))                        \
+        << #member << " n=" << c.n << " step " << step;
+            VHOST_MESH_ARRAYS(VHOST_ARRAY_NONE, VHOST_ARRAY_NONE)
+            VHOST_FIELD_ARRAYS(EXPECT_SAME_ARRAY, EXPECT_SAME_ARRAY)
+            VHOST_POINT_ARRAYS(EXPECT_SAME_ARRAY, EXPECT_SAME_ARRAY)
+#undef EXPECT_SAME_ARRAY
+            EXPECT_EQ(lazy.x, whole.x);
+            EXPECT_EQ(lazy.conn, whole.conn);
+            EXPECT_EQ(lazy.matId, whole.matId);
+            EXPECT_EQ(lazy.elVol, whole.elVol);
+        }
     }
 }
 
@@ -593,4 +623,29 @@ TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
     o.tempTable = true;
     lib.bind(s, o);
     EXPECT_EQ(*x.func_temp, 0.0);
+}
+
+// The storage of the host's arrays: whole pages, and for an array of a
+// huge page (2 MiB) or more whole huge pages, aligned to one, so that the
+// guard's change of access covers each page whole.
+TEST(HostSample, ArraysTakeWholePagesAndLargeOnesWholeHugePages) {
+    namespace platform = vhost::platform;
+    const size_t page = platform::pageSize(), huge = size_t(2) << 20;
+    const struct {
+        size_t bytes, taken;
+    } cases[] = {
+        {1, page},    {page, page},         {page + 1, 2 * page}, {huge - 1, huge},
+        {huge, huge}, {huge + 1, 2 * huge}, {4000000, 2 * huge}, // a float per node at 100^3 nodes
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(platform::allocationSize(c.bytes), c.taken) << c.bytes;
+        char *p = static_cast<char *>(platform::allocatePages(c.bytes));
+        ASSERT_NE(p, nullptr) << c.bytes;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (c.taken >= huge ? huge : page), 0u) << c.bytes;
+        p[0] = 1, p[c.taken - 1] = 2; // every byte taken is the array's
+        EXPECT_TRUE(platform::protectPages(p, c.taken, true)) << c.bytes;
+        EXPECT_EQ(p[0] + p[c.taken - 1], 3);
+        EXPECT_TRUE(platform::protectPages(p, c.taken, false)) << c.bytes;
+        platform::freePages(p, c.bytes);
+    }
 }
