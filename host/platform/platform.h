@@ -270,7 +270,6 @@ struct RunResult {
     int status = -1;         // exit status when exited, else signal/exception code
     bool killed = false;     // ended by us (watch() asked, or an interruption)
     uint64_t peakBytes = 0;  // its peak resident memory (0 when unknown)
-    double cpuSeconds = 0;   // its processor time (user and system), once ended
     int signalledParent = 0; // a signal it (or its group) sent to this process, ignored
     int stoppedParent = 0;   // this process was stopped while it ran: 1 alone, 2 with others
     double cpuSeconds = 0;   // its processor time, with that of the children it waited for

@@ -479,8 +479,6 @@ void endChild(Child &c, bool block) {
     while (wait4(c.pid, &st, 0, &ru) < 0 && errno == EINTR) {
     }
     c.res.peakBytes = static_cast<uint64_t>(ru.ru_maxrss) * 1024u; // Linux counts KiB
-    c.res.cpuSeconds = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                       double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
     c.res.signalledParent = unwatchWorker(c.pid);
     c.res.cpuSeconds = double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) * 1e-6 +
                        double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) * 1e-6;

@@ -384,7 +384,10 @@ bool Run::writeFiles(const RunReport &r, int st, int &status) {
                      : std::max(st, fail(ExitStatus::Failed, "cannot write the results: " + error));
         return false;
     }
-    if (!o_.quiet) std::printf("%s%s", notes.c_str(), s_.path ? "" : nextSteps().c_str());
+    if (!o_.quiet)
+        std::printf("%sprocessor time writing them: %.2f s\n%s", notes.c_str(),
+                    platform::processorSeconds() - time_.parent,
+                    s_.path ? "" : nextSteps().c_str());
     return true;
 }
 

@@ -88,7 +88,7 @@ int runNodeCall(const Options &o, const Path *path) {
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
-    Sample sample(o.nodesPerSide, o.steps, false, path);
+    Sample sample(o.nodesPerSide, o.steps, Sample::Build::Whole, path);
     sample.stressScale = o.stressScale;
     Caller caller(lib, sample, o);
     InputGuard guard; // a write into the host's arrays faults where it is made

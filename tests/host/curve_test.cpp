@@ -210,7 +210,7 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
     given[column::fs1] = true;
     p.values[column::fs1].assign(p.points(), 0.5);
     vhost::completePath(p, given, 1.0);
-    vhost::Sample s(vhost::pathSide(p.points()), 1, false, &p);
+    vhost::Sample s(vhost::pathSide(p.points()), 1, vhost::Sample::Build::Whole, &p);
     ASSERT_EQ(s.nodesPerSide, 5);
     vhost::Library lib;
     ASSERT_TRUE(lib.open(HOSTLIB_CYCLE, error)) << error;
