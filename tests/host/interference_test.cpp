@@ -150,6 +150,10 @@ TEST(Interference, AHandlerOfTheLibrarysOwnNeverTakesTheBlameForTheEmulatorsFaul
          "func_vzimposed: stopped the process with exit status 42 at step 1, node 2"},
     };
     for (const auto &c : cases) {
+#ifdef VULMORA_SANITIZED
+        // The sanitizers catch the null write first and end the process themselves.
+        if (!c.ok) continue;
+#endif
         const vtest::HostResult r =
             runLibrary(HOSTLIB_HOSTILE, "vzimposed", std::string("VULMORA_TEST_HANDLER=") + c.how);
         EXPECT_EQ(r.status, c.ok ? 0 : 1) << c.how << "\n" << r.out << r.err;
