@@ -28,13 +28,6 @@ std::string Captured::text() const {
     return head + "\n[... " + std::to_string(dropped) + " bytes not kept ...]\n" + last;
 }
 
-uint64_t fnv1a(const void *data, size_t n, uint64_t h) {
-    const auto *p = static_cast<const unsigned char *>(data);
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001b3ull;
-    return h;
-}
-
 std::string FileIdentity::text() const {
     char buf[128];
     std::snprintf(buf, sizeof buf, "%llu bytes, modified %lld, fnv1a %016llx",

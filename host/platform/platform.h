@@ -200,7 +200,12 @@ struct FileIdentity {
 // `hash`; false with the reason.
 bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error);
 // FNV-1a over `n` bytes, continuing from `h`.
-uint64_t fnv1a(const void *data, size_t n, uint64_t h = 0xcbf29ce484222325ull);
+inline uint64_t fnv1a(const void *data, size_t n, uint64_t h = 0xcbf29ce484222325ull) {
+    const auto *p = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 0x100000001b3ull;
+    return h;
+}
 
 enum class PathKind { Missing, Regular, Other };
 PathKind pathKind(const std::string &path);
