@@ -17,19 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A private folder for the states a capture saves, removed at the end.
-struct StateFolder {
-    fs::path path;
-    StateFolder() {
-        std::string t = (fs::temp_directory_path() / "vulmora-guard-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~StateFolder() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 // Run func_vximposed of the hostile library over three steps with `options`
 // and the environment `env`, on a sample of `side` nodes per side.
 vtest::HostResult runWriter(const std::string &options, const std::string &env, int side = 5) {
@@ -49,7 +36,7 @@ vtest::HostResult runWriter(const std::string &options, const std::string &env, 
 // side the arrays span huge pages (2 MiB and more), whose protection
 // changes whole.
 TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
-    StateFolder states;
+    vtest::PrivateFolder states("vulmora-guard");
     const std::string capture = "VULMORA_CAPTURE='" + states.path.string() + "' ";
     const struct {
         const char *how;
@@ -105,7 +92,7 @@ TEST(HostGuard, WritesIntoFilledArraysAreNamedWhereTheyHappen) {
 // Without a write the same runs end well: the reports above come from the
 // writes alone.
 TEST(HostGuard, TheSameRunsWithoutAWriteEndWell) {
-    StateFolder states;
+    vtest::PrivateFolder states("vulmora-guard");
     for (const char *options : {"--fill-all", ""}) {
         const vtest::HostResult r = runWriter(options, "VULMORA_CAPTURE='" + states.path.string() +
                                                            "' VULMORA_TEST_WRITE=t1:9");

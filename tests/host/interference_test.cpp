@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A private folder, removed at the end.
-struct Folder {
-    fs::path path;
-    Folder() {
-        std::string t = (fs::temp_directory_path() / "vulmora-interfere-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 // Run `functions` of the library at `library`, one worker at a time, with
 // `env` (shell words).
 vtest::HostResult runLibrary(const fs::path &library, const std::string &functions,
@@ -59,7 +46,7 @@ TEST(Interference, ALibraryChangedDuringTheRunIsNeverReportedAsOneRun) {
          [](const fs::path &d) { return "append:" + (d / "lib.so").string(); }},
     };
     for (const auto &c : cases) {
-        Folder dir;
+        vtest::PrivateFolder dir("vulmora-interfere");
         fs::copy_file(HOSTLIB_HOSTILE, dir.path / "lib.so");
         fs::copy_file(HOSTLIB_KNOWN, dir.path / "other.so");
         // ztranslation changes the file at its first call; density comes after.
@@ -76,7 +63,7 @@ TEST(Interference, ALibraryChangedDuringTheRunIsNeverReportedAsOneRun) {
 
 // run.txt names the file the run loaded: its size and a hash of its bytes.
 TEST(Interference, RunTxtRecordsTheLibraryFile) {
-    Folder dir;
+    vtest::PrivateFolder dir("vulmora-interfere");
     const vtest::HostResult r =
         runLibrary(HOSTLIB_HOSTILE, "ztranslation", "",
                    "--no-plots --output '" + (dir.path / "out").string() + "'");

@@ -56,4 +56,20 @@ inline size_t occurrences(const std::string &text, const std::string &what) {
     return k;
 }
 
+// A private folder under the temporary folder (mode 0700, unpredictable
+// name), removed with everything in it at the end of its scope.
+struct PrivateFolder {
+    std::filesystem::path path;
+    explicit PrivateFolder(const std::string &prefix = "vulmora-test") {
+        std::string t = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        path = mkdtemp(t.data());
+    }
+    ~PrivateFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    PrivateFolder(const PrivateFolder &) = delete;
+    PrivateFolder &operator=(const PrivateFolder &) = delete;
+};
+
 } // namespace vtest
