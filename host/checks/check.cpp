@@ -17,8 +17,8 @@ namespace {
 
 // Every check, in the order they report: a new check is a row here.
 using MakeCheck = std::unique_ptr<Check> (*)();
-constexpr MakeCheck kChecks[] = {makeExpectCheck, makePlausibleCheck, makeUnitsCheck,
-                                 makeOrderCheck,  makeCostCheck,      makeCompareCheck,
+constexpr MakeCheck kChecks[] = {makeExpectCheck,    makePlausibleCheck, makeUnitsCheck,
+                                 makeOrderCheck,     makeCostCheck,      makeCompareCheck,
                                  makeSmoothnessCheck};
 
 } // namespace

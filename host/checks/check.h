@@ -71,6 +71,11 @@ class Check {
     // Before any worker runs: read and check what the check needs (false
     // with `error`: the command cannot be carried out).
     virtual bool prepare(const Options &, std::string &) { return true; }
+    // Outcome k as it is collected, its values still there (they are let
+    // go afterwards unless an output or a check needs them).
+    virtual void inspect(const CheckContext &, size_t) {}
+    // True when plan, judge or conclude read the outcomes' values.
+    virtual bool needsValues() const { return true; }
     // Workers for outcome k, which returned values; none by default.
     virtual void plan(const CheckContext &, size_t, std::vector<CheckWork> &) const {}
     // Judge one of its workers, ended as `r`, against its outcome.

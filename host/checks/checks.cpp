@@ -1,6 +1,7 @@
 // checks.cpp - the unit and order checks.
 #include "checks/checks.h"
 
+#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -135,8 +136,8 @@ std::string baseLabel(const Units &base, const UnitVariant &v) {
     return "the base units";
 }
 
-bool checkUnits(const std::string &entry, const Units &base, const std::vector<double> &baseValues,
-                const UnitVariant &v, const std::vector<double> &values,
+bool checkUnits(const std::string &entry, const Units &base, std::span<const double> baseValues,
+                const UnitVariant &v, std::span<const double> values,
                 const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f) {
     const int q = returnedQuantity(entry);
     auto internal = [&](const Units &u, double x) {
@@ -171,8 +172,8 @@ bool checkUnits(const std::string &entry, const Units &base, const std::vector<d
     return f.count > 0;
 }
 
-std::vector<Finding> checkOrder(const std::string &entry, const std::vector<double> &baseValues,
-                                const std::vector<double> &twice,
+std::vector<Finding> checkOrder(const std::string &entry, std::span<const double> baseValues,
+                                std::span<const double> twice,
                                 const std::vector<uint8_t> &nodeMaterial) {
     std::vector<Finding> out;
     const size_t n = nodeMaterial.size(), count = baseValues.size();
@@ -202,7 +203,7 @@ std::vector<Finding> checkOrder(const std::string &entry, const std::vector<doub
     return out;
 }
 
-bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,
                 const std::vector<uint8_t> &nodeMaterial, Finding &f) {
     f = Finding{};
     f.entry = entry;

@@ -11,6 +11,7 @@
 // workers; these functions only compare what they wrote.
 #pragma once
 
+#include <span>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +34,24 @@ std::string userUnitName(int code, const Units &u);
 // Converts `x` of quantity `code` from the user unit of `u` to the
 // internal one (the library's own converter, set up by the caller).
 using ToInternalFn = double (*)(int code, const Units &u, double x);
+
+// Values of quantity `code` in the units `u` brought to its internal unit.
+// Every conversion is a scale and an offset, so one that keeps 0 and 1
+// keeps every value and is not called at all.
+struct InternalUnit {
+    InternalUnit() = default;
+    InternalUnit(ToInternalFn fn, int code, const Units &u)
+        : fn_(fn), code_(code), units_(u),
+          identity_(code == kNotConverted || (fn(code, u, 0) == 0 && fn(code, u, 1) == 1)) {}
+    double operator()(double x) const { return identity_ ? x : fn_(code_, units_, x); }
+    bool identity() const { return identity_; }
+
+  private:
+    ToInternalFn fn_ = nullptr;
+    int code_ = kNotConverted;
+    Units units_{};
+    bool identity_ = true;
+};
 
 // A selection of units that differs from the base run's in one selector.
 struct UnitVariant {
@@ -62,20 +81,20 @@ struct Finding {
 // The unit check of one variant: values (steps x nnod) of the base run and
 // of the variant, converted back; a difference beyond rounding (relative
 // 1e-9 of the entry's largest value) is a finding. False when none.
-bool checkUnits(const std::string &entry, const Units &base, const std::vector<double> &baseValues,
-                const UnitVariant &v, const std::vector<double> &values,
+bool checkUnits(const std::string &entry, const Units &base, std::span<const double> baseValues,
+                const UnitVariant &v, std::span<const double> values,
                 const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f);
 
 // The order check: `twice` holds the shuffled run's values then the
 // repeated calls' (2 x steps x nnod). Any value not bit-identical to the
 // base run's is a finding (at most two: shuffled order, repeated call).
-std::vector<Finding> checkOrder(const std::string &entry, const std::vector<double> &baseValues,
-                                const std::vector<double> &twice,
+std::vector<Finding> checkOrder(const std::string &entry, std::span<const double> baseValues,
+                                std::span<const double> twice,
                                 const std::vector<uint8_t> &nodeMaterial);
 
 // --expect: the values of `entry` (steps x nnod) outside [lo, hi] at the
 // evaluated nodes (NaN is reported apart). False when none.
-bool checkRange(const std::string &entry, double lo, double hi, const std::vector<double> &values,
+bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,
                 const std::vector<uint8_t> &nodeMaterial, Finding &f);
 
 // --check-cost: the time per call on the run's mesh against that on a mesh

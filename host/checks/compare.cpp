@@ -1,6 +1,7 @@
 // compare.cpp - the run description, reading a reference, comparing.
 #include "checks/compare.h"
 
+#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -184,7 +185,7 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
     return true;
 }
 
-std::string valuesBytes(const std::vector<double> &v) {
+std::string valuesBytes(std::span<const double> v) {
     std::string raw(v.size() * 8, '\0');
     for (size_t i = 0; i < v.size(); ++i) {
         uint64_t bits;
@@ -291,9 +292,8 @@ double relativeDifference(double a, double b) {
 }
 
 // One entry point, value by value over the evaluated nodes.
-void compareValues(EntryComparison &c, const std::vector<double> &cur,
-                   const std::vector<double> &ref, const std::vector<uint8_t> &nodeMaterial,
-                   const Tolerance &tol) {
+void compareValues(EntryComparison &c, std::span<const double> cur, std::span<const double> ref,
+                   const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol) {
     const size_t n = nodeMaterial.size();
     c.difference.assign(cur.size(), kNaN);
     double worstExcess = -1;

@@ -9,6 +9,7 @@
 // of another shape is reported as such, never compared value by value.
 #pragma once
 
+#include <span>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,7 +39,7 @@ std::string runDescriptionText(const RunDescription &d);
 bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error);
 
 // <entry>.values: the doubles as little-endian bytes.
-std::string valuesBytes(const std::vector<double> &v);
+std::string valuesBytes(std::span<const double> v);
 
 // A reference run: its description, then the values of the entry points
 // the current run shares with it (loaded only when the shapes agree).

@@ -45,6 +45,7 @@ class CostCheck final : public Check {
     }
 
     bool counted() const override { return false; }
+    bool needsValues() const override { return false; } // only the calls' times
 };
 
 } // namespace

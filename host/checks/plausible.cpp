@@ -2,6 +2,7 @@
 // mistakes that explain them.
 #include "checks/plausible.h"
 
+#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,28 +28,57 @@ std::vector<Cause> mistakesOf(Quantity q) {
     return out;
 }
 
-Implausible judgePlausible(Quantity q, double lo, double hi, const std::vector<double> &values,
-                           const std::vector<uint8_t> &nodeMaterial) {
-    Implausible r;
+namespace {
+
+// Call `f(x, step, node)` with every value at an evaluated node, in
+// internal units, step by step; stop when it returns false.
+template <class Convert, class F>
+bool eachEvaluated(std::span<const double> values, const std::vector<uint8_t> &nodeMaterial,
+                   const Convert &convert, F &&f) {
     const size_t n = nodeMaterial.size();
-    auto outside = [&](double x) { return std::isfinite(x) && (x < lo || x > hi); };
-    for (size_t k = 0; k < values.size() && n; ++k) {
-        if (!nodeMaterial[k % n] || !outside(values[k])) continue;
-        if (r.count++ == 0) {
-            r.node = static_cast<int>(k % n) + 1;
-            r.step = static_cast<int>(k / n) + 1;
-            r.first = values[k];
-        }
+    for (size_t step = 0; n && step * n < values.size(); ++step) {
+        const double *v = values.data() + step * n;
+        const size_t nodes = std::min(n, values.size() - step * n);
+        for (size_t i = 0; i < nodes; ++i)
+            if (nodeMaterial[i] && !f(convert(v[i]), step, i)) return false;
     }
+    return true;
+}
+
+// The same, with no call at all for values already in internal units.
+template <class F>
+bool eachEvaluated(std::span<const double> values, const std::vector<uint8_t> &nodeMaterial,
+                   const InternalUnit &unit, F &&f) {
+    if (unit.identity())
+        return eachEvaluated(
+            values, nodeMaterial, [](double x) { return x; }, f);
+    return eachEvaluated(
+        values, nodeMaterial, [&unit](double x) { return unit(x); }, f);
+}
+
+} // namespace
+
+Implausible judgePlausible(Quantity q, double lo, double hi, std::span<const double> values,
+                           const std::vector<uint8_t> &nodeMaterial, const InternalUnit &unit) {
+    Implausible r;
+    // NaN compares false; an infinity is not judged here either.
+    auto outside = [&](double x) { return (x < lo || x > hi) && std::isfinite(x); };
+    eachEvaluated(values, nodeMaterial, unit, [&](double x, size_t step, size_t node) {
+        if (outside(x) && r.count++ == 0) {
+            r.node = static_cast<int>(node) + 1;
+            r.step = static_cast<int>(step) + 1;
+            r.first = x;
+        }
+        return true;
+    });
     if (r.count == 0) return r;
     // A cause is named only when it brings every value outside back in.
     r.cause = likelyCause(mistakesOf(q), [&](const Relation &m) {
-        for (size_t k = 0; k < values.size(); ++k) {
-            if (!nodeMaterial[k % n] || !outside(values[k])) continue;
-            const double right = m.undo(values[k]);
-            if (!(right >= lo && right <= hi)) return false;
-        }
-        return true;
+        return eachEvaluated(values, nodeMaterial, unit, [&](double x, size_t, size_t) {
+            if (!outside(x)) return true;
+            const double right = m.undo(x);
+            return right >= lo && right <= hi;
+        });
     });
     return r;
 }

@@ -11,6 +11,7 @@
 // check (two runs related by one) match them with the same code.
 #pragma once
 
+#include <span>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -195,11 +196,11 @@ struct Implausible {
     std::string cause;
 };
 
-// The values (steps x nnod, internal units) outside [lo, hi] at the
-// evaluated nodes, and the mistakes of `q` that bring every one of them
-// into the range. NaN and infinities are not judged here.
-Implausible judgePlausible(Quantity q, double lo, double hi, const std::vector<double> &values,
-                           const std::vector<uint8_t> &nodeMaterial);
+// The values (steps x nnod, brought to internal units by `unit`) outside
+// [lo, hi] at the evaluated nodes, and the mistakes of `q` that bring every
+// one of them into the range. NaN and infinities are not judged here.
+Implausible judgePlausible(Quantity q, double lo, double hi, std::span<const double> values,
+                           const std::vector<uint8_t> &nodeMaterial, const InternalUnit &unit = {});
 
 // `x` of quantity `q` as the report shows it: "1000 cal/(s cm2 K) (4.19e+07 W/(m2 K))".
 std::string withUnits(Quantity q, double x);

@@ -22,16 +22,25 @@ class PlausibleCheck final : public Check {
         return true;
     }
 
-    // Each entry point that returned values, against its row.
-    bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
-        for (const Outcome &e : c.outcomes) {
-            if (!e.hasValues() || e.result.values.empty() || expected(c.options, e.name)) continue;
-            const PlausibleRange *row = plausibleRange(e.name);
-            if (!row || row->quantity == Quantity::UserProperty) continue;
-            const Implausible r = judgePlausible(row->quantity, row->lo, row->hi,
-                                                 internalValues(c, *row, e), c.nodeMaterial);
-            if (r.count == 0) continue;
-            const std::string text = findingText(e.name, *row, r);
+    // Each entry point that returned values, against its row, as it is
+    // collected: the values need not be kept for this check.
+    void inspect(const CheckContext &c, size_t k) override {
+        if (found_.size() < c.outcomes.size()) found_.resize(c.outcomes.size());
+        const Outcome &e = c.outcomes[k];
+        found_[k] = {};
+        if (!e.hasValues() || e.result.values.empty() || expected(c.options, e.name)) return;
+        const PlausibleRange *row = plausibleRange(e.name);
+        if (!row || row->quantity == Quantity::UserProperty) return;
+        const InternalUnit unit(c.toInternal, quantityInfo(row->quantity).code, c.options.units);
+        const Implausible r =
+            judgePlausible(row->quantity, row->lo, row->hi, e.result.values, c.nodeMaterial, unit);
+        if (r.count) found_[k] = findingText(e.name, *row, r);
+    }
+
+    // The findings, in the order of the entry points.
+    bool conclude(const CheckContext &, CheckFindings &f, std::string &) override {
+        for (const std::string &text : found_) {
+            if (text.empty()) continue;
             if (strict_) {
                 f.before += text;
                 ++f.found;
@@ -44,24 +53,17 @@ class PlausibleCheck final : public Check {
     }
 
     bool counted() const override { return strict_; }
+    bool needsValues() const override { return false; }
 
   private:
+    bool strict_ = false;
+    std::vector<std::string> found_; // per outcome: its finding, or empty
+
     // True when --expect gives this entry point a range of the user's.
     static bool expected(const Options &o, const std::string &entry) {
         for (const Options::Expectation &x : o.expect)
             if (x.entry == entry) return true;
         return false;
-    }
-
-    // The values in the internal unit of the row's quantity.
-    static std::vector<double> internalValues(const CheckContext &c, const PlausibleRange &row,
-                                              const Outcome &e) {
-        std::vector<double> v = e.result.values;
-        const int code = quantityInfo(row.quantity).code;
-        if (code != kNotConverted)
-            for (double &x : v)
-                x = c.toInternal(code, c.options.units, x);
-        return v;
     }
 
     // "a" or "an" before `words`.
@@ -82,8 +84,6 @@ class PlausibleCheck final : public Check {
                       withUnits(row.quantity, r.first).c_str());
         return buf + (r.cause.empty() ? "" : "  " + r.cause + "\n");
     }
-
-    bool strict_ = false;
 };
 
 } // namespace

@@ -78,7 +78,7 @@ std::string unitCause(const CheckContext &c, const Outcome &base, const Outcome 
                     if (!c.nodeMaterial[k % n]) continue;
                     const double a = internal(c.options.units, base.result.values[k]);
                     const double b = internal(v.units, r.result.values[k]), x = m.apply(a);
-                if (std::isnan(a) && std::isnan(b)) continue;
+                    if (std::isnan(a) && std::isnan(b)) continue;
                     if (!(std::fabs(b - x) <= 1e-7 * std::max(std::fabs(b), std::fabs(x)) + 1e-300))
                         return false;
                 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "model/fields.h"
+#include "platform/page_vector.h"
 #include "platform/platform.h"
 
 struct MikralCatalog;
@@ -26,32 +27,6 @@ struct MikralModel;
 namespace vhost {
 
 struct Path;
-
-// Storage in whole pages of its own, so that the worker can make the
-// host's arrays read-only for user code in place, without a copy.
-template <class T> struct PageAllocator {
-    using value_type = T;
-    PageAllocator() = default;
-    template <class U> PageAllocator(const PageAllocator<U> &) {}
-    static size_t bytes(size_t n) { return platform::allocationSize(n * sizeof(T)); }
-    T *allocate(size_t n) {
-        void *p = platform::allocatePages(bytes(n));
-        if (!p) throw std::bad_alloc();
-        return static_cast<T *>(p);
-    }
-    void deallocate(T *p, size_t n) { platform::freePages(p, bytes(n)); }
-    // New pages read as zeros: an element made without a value is left as
-    // it is, so a field is not written (nor its memory taken) until it is
-    // filled.
-    template <class U, class... Args> void construct(U *p, Args &&...args) {
-        if constexpr (sizeof...(Args) == 0)
-            ::new (static_cast<void *>(p)) U;
-        else
-            ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
-    }
-    template <class U> bool operator==(const PageAllocator<U> &) const { return true; }
-};
-template <class T> using PageVector = std::vector<T, PageAllocator<T>>;
 
 // The alloy and the process.
 struct Alloy {

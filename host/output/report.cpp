@@ -1,6 +1,7 @@
 // report.cpp - the summary table and the files of the output folder.
 #include "output/report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -92,11 +93,19 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
     const size_t n = static_cast<size_t>(nnod);
     ValueStatistics all;
     ValueRange material[2];
-    for (size_t k = 0, node = 0; k < v.size(); ++k, node = node + 1 == n ? 0 : node + 1) {
-        const int m = nodeMaterial ? (*nodeMaterial)[node] : 1;
-        if (m == 0) continue; // not evaluated
-        all.add(v[k], k);
-        if (std::isfinite(v[k])) material[m - 1].add(v[k]);
+    for (size_t step = 0; n && step * n < v.size(); ++step) {
+        const double *s = v.data() + step * n;
+        const size_t nodes = std::min(n, v.size() - step * n);
+        for (size_t i = 0; i < nodes; ++i) {
+            const int m = nodeMaterial ? (*nodeMaterial)[i] : 1;
+            if (m == 0) continue; // not evaluated
+            if (std::isfinite(s[i])) {
+                all.finite.add(s[i]);
+                material[m - 1].add(s[i]);
+            } else {
+                all.add(s[i], step * n + i);
+            }
+        }
     }
     o.min = all.finite.min, o.max = all.finite.max, o.mean = all.finite.mean();
     o.finite = all.finite.finite, o.nonFinite = all.nonFinite;

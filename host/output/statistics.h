@@ -14,8 +14,9 @@ struct ValueRange {
     double min = 0, max = 0, sum = 0;
     int64_t finite = 0;
     void add(double x) {
-        if (finite == 0 || x < min) min = x;
-        if (finite == 0 || x > max) max = x;
+        if (finite == 0) min = max = x;
+        min = x < min ? x : min; // without branches: the summary's loops are long
+        max = x > max ? x : max;
         sum += x;
         ++finite;
     }

@@ -109,7 +109,7 @@ void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome 
 
 } // namespace
 
-Outcome classify(Worker &w, bool named) {
+Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse) {
     Outcome r;
     r.name = w.name;
     platform::RunResult &run = w.run;
@@ -128,6 +128,7 @@ Outcome classify(Worker &w, bool named) {
     r.exited = run.exited;
     r.exitStatus = run.status;
     std::string error;
+    if (reuse) r.result.values.swap(*reuse);
     const bool valid = readResult(w.file, w.shape, r.result, error);
     judgeEnding(w, valid, error, r);
     r.failure = r.status != Outcome::Ok && (r.status != Outcome::Placeholder || named);

@@ -54,6 +54,8 @@ struct Outcome {
     int badStep = 0, badNode = 0; // first non-finite value, 1-based
     double badValue = 0;
 
+    bool valuesRead = false; // its values were read (and may have been let go since)
+
     bool hasValues() const { return status == Ok || status == NonFinite || status == Unmarked; }
 };
 
@@ -62,7 +64,8 @@ struct Outcome {
 // is a placeholder; `named` (the user asked for it) makes that a failure.
 // Nothing the worker wrote is used before it is checked; a worker that
 // fails outside user code is the emulator's failure, never the library's.
-Outcome classify(Worker &w, bool named);
+// `reuse`: storage for the values, taken (left empty) when given.
+Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse = nullptr);
 
 // Where a worker was, in words: "step 2, node 7", "while the library was
 // loading (in its constructors)", ...

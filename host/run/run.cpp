@@ -51,7 +51,9 @@ class Run {
     bool pinLibrary();
     void planEntryPoints();
     void collect();
-    Outcome judged(Worker &w, int nnod);
+    Outcome judged(Worker &w);
+    void inspect(size_t k);
+    bool valuesNeeded() const;
     bool refill();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
     bool runAndCollect(Workers &workers, std::string &error);
@@ -71,6 +73,7 @@ class Run {
     std::vector<size_t> outcomeOf_; // per worker, its outcome
     std::unique_ptr<Sample> sample_;
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
+    UninitializedVector<double> spare_; // storage of values let go, for the next worker's
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
@@ -245,18 +248,41 @@ void Run::collect() {
     sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand, s_.path);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
-    const int nnod = sample_->nnod;
-    for (size_t j = 0; j < workers_.size(); ++j)
-        outcomes_[outcomeOf_[j]] = judged(*workers_[j], nnod);
+    for (size_t j = 0; j < workers_.size(); ++j) {
+        outcomes_[outcomeOf_[j]] = judged(*workers_[j]);
+        inspect(outcomeOf_[j]);
+    }
     workers_.clear();
 }
 
+// True when an output or a check reads the entry points' values once every
+// worker has ended; otherwise each is let go once collected, so the run
+// holds one entry point's values at a time.
+bool Run::valuesNeeded() const {
+    if (o_.writeOutput || s_.path) return true;
+    return std::any_of(checks_.begin(), checks_.end(),
+                       [](const auto &check) { return check->needsValues(); });
+}
+
+// Outcome k, just collected, shown to the checks; its values let go when
+// nothing reads them later.
+void Run::inspect(size_t k) {
+    const CheckContext c = context();
+    for (auto &check : checks_)
+        check->inspect(c, k);
+    if (valuesNeeded()) return;
+    UninitializedVector<double> &v = outcomes_[k].result.values;
+    if (v.capacity() > spare_.capacity()) spare_.swap(v); // the next one is read into its pages
+    UninitializedVector<double>().swap(v);
+}
+
 // How worker `w` ended, with the statistics of its values.
-Outcome Run::judged(Worker &w, int nnod) {
+Outcome Run::judged(Worker &w) {
     const bool named = o_.functionsGiven || w.name == "externalcompute";
-    Outcome r = classify(w, named);
-    if (r.status == Outcome::Ok && !r.result.values.empty()) {
-        computeStatistics(r, nnod, &nodeMaterial_);
+    Outcome r = classify(w, named, &spare_);
+    r.valuesRead = !r.result.values.empty();
+    if (r.status == Outcome::Ok && r.valuesRead) {
+        computeStatistics(r, sample_->nnod, &nodeMaterial_);
         r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
         // A NaN of local mode that the function hid is as wrong in the
         // solver as one it returns.
@@ -296,9 +322,8 @@ bool Run::refill() {
     std::string error;
     if (again.empty()) return true;
     if (!runAndCollect(again, error)) return failed(ExitStatus::Usage, error);
-    const int nnod = sample_->nnod;
     for (size_t j = 0; j < again.size(); ++j) {
-        Outcome second = judged(*again[j], nnod);
+        Outcome second = judged(*again[j]);
         Outcome &first = outcomes_[which[j]];
         if (second.status == first.status && second.exitStatus == first.exitStatus &&
             second.result.step == first.result.step && second.result.node == first.result.node)
@@ -308,6 +333,7 @@ bool Run::refill() {
                           (at == Phase::Call || at == Phase::Registration ? " at " : " ") +
                           where(first.result);
         first = std::move(second);
+        inspect(which[j]);
     }
     return true;
 }
@@ -329,7 +355,7 @@ bool Run::check() {
     const CheckContext c = context();
     std::vector<CheckWork> work;
     for (size_t k = 0; k < outcomes_.size(); ++k)
-        if (outcomes_[k].hasValues() && !outcomes_[k].result.values.empty())
+        if (outcomes_[k].hasValues() && outcomes_[k].valuesRead)
             for (auto &check : checks_)
                 check->plan(c, k, work);
     findings_.perEntry.resize(outcomes_.size());

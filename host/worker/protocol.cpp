@@ -117,29 +117,42 @@ template <size_t N> std::string text(const char (&field)[N]) {
 namespace {
 
 // Every node of every step (and copy), NaN where none was called, from the
-// selected nodes' values in `f`, read a chunk at a time straight into
-// their places: no copy of the file's values is held meanwhile.
-bool expandValues(intptr_t f, const ResultShape &shape, std::vector<double> &values) {
+// selected nodes' values in `f`: in one read when every node was called,
+// else a chunk at a time straight into their places.
+bool expandValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values) {
     const size_t nnod = static_cast<size_t>(shape.nnod);
     const size_t blocks =
         static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
+    values.resize(blocks * nnod);            // pages not yet touched: the read below fills them
+    if (shape.selectedCount() == shape.nnod) // every node: the file's order is the values'
+        return platform::readAt(f, values.data(), values.size() * sizeof(double),
+                                kResultHeaderSize);
     const std::vector<uint8_t> selected = shape.selection();
-    values.assign(blocks * nnod, std::numeric_limits<double>::quiet_NaN());
     constexpr size_t kChunk = size_t(1) << 16; // doubles
     std::unique_ptr<double[]> chunk(new double[kChunk]);
     uint64_t offset = kResultHeaderSize, left = static_cast<uint64_t>(shape.count);
     size_t have = 0, at = 0;
     for (size_t b = 0; b < blocks; ++b) {
         double *out = values.data() + b * nnod;
-        for (size_t i = 0; i < nnod; ++i) {
-            if (!selected[i]) continue;
-            if (at == have) {
-                have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
-                if (!have || !platform::readAt(f, chunk.get(), have * sizeof(double), offset))
-                    return false;
-                offset += have * sizeof(double), left -= have, at = 0;
+        for (size_t i = 0, end; i < nnod; i = end) { // a run of nodes alike at a time
+            end = size_t(
+                std::find(selected.begin() + std::ptrdiff_t(i), selected.end(), !selected[i]) -
+                selected.begin());
+            if (!selected[i]) {
+                std::fill(out + i, out + end, std::numeric_limits<double>::quiet_NaN());
+                continue;
             }
-            out[i] = chunk[at++];
+            for (size_t k = i; k < end;) {
+                if (at == have) {
+                    have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
+                    if (!have || !platform::readAt(f, chunk.get(), have * sizeof(double), offset))
+                        return false;
+                    offset += have * sizeof(double), left -= have, at = 0;
+                }
+                const size_t take = std::min(end - k, have - at);
+                std::copy_n(chunk.get() + at, take, out + k);
+                k += take, at += take;
+            }
         }
     }
     return true;

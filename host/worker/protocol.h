@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "accessors/vulmora_probe.h"
+#include "platform/page_vector.h"
 #include "platform/platform.h"
 
 namespace vhost {
@@ -164,8 +165,9 @@ struct WorkerResult {
     uint64_t silent[VULMORA_PROBE_EVENTS] = {};
     uint64_t firstUnmarked = 0; // the tagged NaN of the first unmarked local read
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled
-    // run's values, then the repeated calls'.
-    std::vector<double> values;
+    // run's values, then the repeated calls'. In pages of their own: read
+    // once from the worker's file, never zero-filled first.
+    UninitializedVector<double> values;
 };
 
 // Check `h` against `shape` field by field; false with the reason.

@@ -99,9 +99,10 @@ TEST(Plausible, EachMistakeIsNamedFromItsValues) {
     const std::vector<uint8_t> nodes = {1};
     for (const auto &c : cases) {
         const vhost::PlausibleRange &r = *vhost::plausibleRange(c.entry);
-        EXPECT_EQ(vhost::judgePlausible(r.quantity, r.lo, r.hi, {c.right}, nodes).count, 0)
+        EXPECT_EQ(
+            vhost::judgePlausible(r.quantity, r.lo, r.hi, std::span(&c.right, 1), nodes).count, 0)
             << c.entry << " " << c.right;
-        const auto f = vhost::judgePlausible(r.quantity, r.lo, r.hi, {c.wrong}, nodes);
+        const auto f = vhost::judgePlausible(r.quantity, r.lo, r.hi, std::span(&c.wrong, 1), nodes);
         EXPECT_EQ(f.count, 1) << c.entry << " " << c.wrong;
         EXPECT_NE(f.cause.find(c.cause), std::string::npos) << c.entry << ": " << f.cause;
     }
@@ -131,7 +132,33 @@ TEST(Plausible, OnlyEvaluatedFiniteValuesCountAndACauseMustFitThemAll) {
         EXPECT_EQ(!f.cause.empty(), c.cause) << f.cause;
     }
     const vhost::PlausibleRange &uts = *vhost::plausibleRange("hardeningultimatestress");
-    EXPECT_EQ(vhost::judgePlausible(uts.quantity, uts.lo, uts.hi, {0.0}, {1}).cause, "");
+    EXPECT_EQ(
+        vhost::judgePlausible(uts.quantity, uts.lo, uts.hi, std::vector<double>{0.0}, {1}).cause,
+        "");
+}
+
+// Values in the user's units are judged in internal ones: a conversion
+// that keeps 0 and 1 is skipped, any other is applied to every value.
+TEST(Plausible, ValuesAreBroughtToInternalUnitsBeforeTheyAreJudged) {
+    const vhost::PlausibleRange &t = *vhost::plausibleRange("texternal");
+    const vhost::ToInternalFn celsius = [](int, const vhost::Units &, double x) {
+        return x + 273.0;
+    };
+    const vhost::ToInternalFn kelvin = [](int, const vhost::Units &, double x) { return x * 1.0; };
+    const vhost::Units u{};
+    EXPECT_FALSE(vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE, u).identity());
+    EXPECT_TRUE(vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE, u).identity());
+    EXPECT_TRUE(vhost::InternalUnit(celsius, vhost::kNotConverted, u).identity());
+    const std::vector<double> values = {600.0, 20.0, 1000.0}; // C
+    const std::vector<uint8_t> nodes = {1, 1, 1};
+    const auto inC =
+        vhost::judgePlausible(t.quantity, t.lo, t.hi, values, nodes,
+                              vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE, u));
+    EXPECT_EQ(inC.count, 0); // 873, 293 and 1273 K
+    const auto asK = vhost::judgePlausible(t.quantity, t.lo, t.hi, values, nodes,
+                                           vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE, u));
+    EXPECT_EQ(asK.count, 1); // 20 K
+    EXPECT_EQ(asK.node, 2);
 }
 
 TEST(Plausible, ValuesAreShownInTheInternalAndTheSIUnit) {

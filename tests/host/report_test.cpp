@@ -86,7 +86,7 @@ TEST(HostReport, StatisticsSkipNonFiniteValuesAndFindTheFirstOne) {
     };
     for (const Case &c : cases) {
         Outcome o;
-        o.result.values = c.values;
+        o.result.values.assign(c.values.begin(), c.values.end());
         vhost::computeStatistics(o, 3);
         SCOPED_TRACE(::testing::PrintToString(c.values));
         EXPECT_EQ(o.min, c.min);
