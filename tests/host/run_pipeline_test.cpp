@@ -474,3 +474,35 @@ TEST(RunPipeline, TheProcessorTimeIsTheRunsOwnSplitByKindOfProcess) {
         EXPECT_NEAR(total, workers + parent, 0.011) << r.out;
     }
 }
+
+// The run lets each entry point's values go once they are judged unless an
+// output or a check reads them later: the plausibility warning, the
+// statistics and the checks' workers are the same either way.
+TEST(RunPipeline, ValuesLetGoEarlyAreStillJudgedAndChecked) {
+    const struct {
+        const char *how;
+        bool order, cost;
+    } cases[] = {{"no check", false, false}, {"order", true, false}, {"cost", false, true}};
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        runner.scripts["density"].value = [](size_t i, int) { return i == 3 ? 1e5 : 2.7; };
+        runner.scripts["density.order"] = runner.scripts["density"];
+        runner.scripts["density.cost"] = Script{};
+        Options o;
+        o.checkOrder = c.order, o.checkCost = c.cost;
+        const Ran r = runWith(runner, o);
+        EXPECT_EQ(r.status, 0) << c.how << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, "func_density: 3 values outside the plausible range of a density"))
+            << c.how << "\n"
+            << r.out;
+        EXPECT_TRUE(has(r.out, "2.7        3706.3        100000")) << c.how << "\n" << r.out;
+        size_t cost = 0, order = 0;
+        for (const auto &job : runner.commands) {
+            const std::string file = std::filesystem::path(job.at(4)).filename().string();
+            cost += file.find(".cost") != std::string::npos;
+            order += file.find(".order") != std::string::npos;
+        }
+        EXPECT_EQ(cost, c.cost ? 1u : 0u) << c.how;
+        EXPECT_EQ(order, c.order ? 1u : 0u) << c.how;
+    }
+}
