@@ -377,65 +377,69 @@ Comparison compareRuns(const Reference &ref, const RunDescription &cur,
     return c;
 }
 
+namespace {
+// The report's line of one entry point; a difference beyond the tolerance
+// comes with the sample's fields where it is largest.
+std::string entryLine(const EntryComparison &e, Sample &sample) {
+    const std::string name = "func_" + e.name;
+    char buf[512];
+    switch (e.verdict) {
+    case EntryComparison::Same:
+        std::snprintf(buf, sizeof buf, "  %-30s same\n", name.c_str());
+        return buf;
+    case EntryComparison::Within:
+    case EntryComparison::Differs:
+        std::snprintf(buf, sizeof buf,
+                      "  %-30s %s: %lld values not identical, %lld beyond the tolerance; the "
+                      "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g, "
+                      "relative %.3g)\n",
+                      name.c_str(),
+                      e.verdict == EntryComparison::Differs ? "DIFFERS" : "within tolerance",
+                      static_cast<long long>(e.differing), static_cast<long long>(e.beyond), e.node,
+                      e.step, e.value, e.reference, e.largest, e.relative);
+        if (e.verdict != EntryComparison::Differs) return buf;
+        sample.setStep(e.step);
+        return buf + ("    the fields there:\n" + describeNode(sample, e.node, nullptr, false));
+    case EntryComparison::OnlyHere:
+        std::snprintf(buf, sizeof buf,
+                      "  %-30s only in this run (the reference has no values of it)\n",
+                      name.c_str());
+        return buf;
+    case EntryComparison::OnlyInReference:
+        std::snprintf(buf, sizeof buf,
+                      "  %-30s DIFFERS: only in the reference (not evaluated in this run)\n",
+                      name.c_str());
+        return buf;
+    case EntryComparison::NotEvaluated:
+        std::snprintf(buf, sizeof buf,
+                      "  %-30s DIFFERS: the reference has values, this run has none (it "
+                      "failed or is a placeholder)\n",
+                      name.c_str());
+        return buf;
+    }
+    return "";
+}
+} // namespace
+
+// The comparison as text: the runs' shape differences, or the tolerance and
+// a line per entry point.
 std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
                              Sample &sample) {
     std::string t = "Comparison with " + ref.dir + " (" + ref.run.library + ", vulmora-host " +
                     ref.run.version + "):\n";
-    char buf[512];
     if (!c.shape.empty()) {
         t += "  the runs differ in shape, so no values were compared:\n";
         for (const std::string &s : c.shape)
             t += "    " + s + "\n";
         return t;
     }
+    char buf[512];
     std::snprintf(buf, sizeof buf,
                   "  tolerance: |value - reference| <= %g + %g x max(|value|, |reference|)\n",
                   tol.atol, tol.rtol);
     t += buf;
-    for (const EntryComparison &e : c.entries) {
-        const std::string name = "func_" + e.name;
-        switch (e.verdict) {
-        case EntryComparison::Same:
-            std::snprintf(buf, sizeof buf, "  %-30s same\n", name.c_str());
-            t += buf;
-            break;
-        case EntryComparison::Within:
-        case EntryComparison::Differs:
-            std::snprintf(buf, sizeof buf,
-                          "  %-30s %s: %lld values not identical, %lld beyond the tolerance; the "
-                          "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g, "
-                          "relative %.3g)\n",
-                          name.c_str(),
-                          e.verdict == EntryComparison::Differs ? "DIFFERS" : "within tolerance",
-                          static_cast<long long>(e.differing), static_cast<long long>(e.beyond),
-                          e.node, e.step, e.value, e.reference, e.largest, e.relative);
-            t += buf;
-            if (e.verdict == EntryComparison::Differs) {
-                sample.setStep(e.step);
-                t += "    the fields there:\n" + describeNode(sample, e.node, nullptr, false);
-            }
-            break;
-        case EntryComparison::OnlyHere:
-            std::snprintf(buf, sizeof buf,
-                          "  %-30s only in this run (the reference has no values of it)\n",
-                          name.c_str());
-            t += buf;
-            break;
-        case EntryComparison::OnlyInReference:
-            std::snprintf(buf, sizeof buf,
-                          "  %-30s DIFFERS: only in the reference (not evaluated in this run)\n",
-                          name.c_str());
-            t += buf;
-            break;
-        case EntryComparison::NotEvaluated:
-            std::snprintf(buf, sizeof buf,
-                          "  %-30s DIFFERS: the reference has values, this run has none (it "
-                          "failed or is a placeholder)\n",
-                          name.c_str());
-            t += buf;
-            break;
-        }
-    }
+    for (const EntryComparison &e : c.entries)
+        t += entryLine(e, sample);
     return t;
 }
 
