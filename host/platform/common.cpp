@@ -1,6 +1,7 @@
 // common.cpp - the parts of the platform layer that are the same
 // everywhere.
 #include "platform/platform.h"
+#include "platform/descriptors.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +41,29 @@ RunResult runCaptured(const std::vector<std::string> &args) {
     RunResult out;
     runMany({args}, 1, [&](size_t, RunResult &r) { out = std::move(r); });
     return out;
+}
+
+// Descriptor 1 is pointed at the null device; the token is a copy of what
+// it was. Nothing is changed when any step fails.
+int silenceStdout() {
+    std::fflush(stdout);
+    const int saved = fd::duplicate(1);
+    const int null = fd::openNullForWriting();
+    if (saved < 0 || null < 0 || !fd::duplicateOnto(null, 1)) {
+        if (saved >= 0) fd::close(saved);
+        if (null >= 0) fd::close(null);
+        return -1;
+    }
+    fd::close(null);
+    return saved;
+}
+
+// Descriptor 1 gets back what the token kept.
+void restoreStdout(int token) {
+    if (token < 0) return;
+    std::fflush(stdout);
+    fd::duplicateOnto(token, 1);
+    fd::close(token);
 }
 
 } // namespace vhost::platform

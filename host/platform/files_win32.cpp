@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "platform/platform.h"
+#include "platform/win32_system.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -17,9 +18,6 @@
 #include <vector>
 
 namespace vhost::platform {
-
-// The system's text for error code `code` (win32.cpp).
-std::string systemMessage(DWORD code);
 
 // ---- files ---------------------------------------------------------------------
 
