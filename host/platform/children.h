@@ -107,6 +107,9 @@ bool runAll(const Jobs &jobs, int parallel, const Done &done,
         startJobs(jobs, next, limit, active, done);
         if (active.empty()) continue;
         pump(active);
+        // Again before any is handed over: a child that stopped this
+        // process may end while it is stopped.
+        noteResumes(active, resumed);
         const bool tick = Clock::now() - lastWatch >= std::chrono::milliseconds(100);
         if (tick) lastWatch = Clock::now();
         retire(active, tick, watch, done);
