@@ -114,4 +114,8 @@ TEST(Guard, AnArrayFilledWhileThreadsRunIsReadOnlyToo) {
     EXPECT_NE(r.out.find("func_masssourceflowrate: modified the host's array t1"),
               std::string::npos)
         << r.out;
+    // Caught by the guard at the write itself, not only after the step as
+    // a write into pages user code had made writable.
+    EXPECT_NE(r.out.find("t1 (entry 0) at step 1, node 1;"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("mprotect"), std::string::npos) << r.out;
 }
