@@ -185,6 +185,25 @@ void *allocatePages(size_t size) {
     return aligned;
 }
 
+std::string noHugePagesGiven(const std::string &enabled, size_t size) {
+    if (size < kHugePage || enabled.find("[never]") == std::string::npos) return "";
+    return "transparent huge pages are switched off (never, in "
+           "/sys/kernel/mm/transparent_hugepage/enabled)";
+}
+
+std::string noHugePages(size_t size) {
+#ifdef __linux__
+    char text[128] = {};
+    if (FILE *f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "re")) {
+        const size_t n = std::fread(text, 1, sizeof text - 1, f);
+        std::fclose(f);
+        return noHugePagesGiven(std::string(text, n), size);
+    }
+#endif
+    (void)size;
+    return "";
+}
+
 void freePages(void *data, size_t size) {
     if (data) munmap(data, allocationSize(size));
 }

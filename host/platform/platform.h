@@ -248,6 +248,13 @@ bool replacePages(void *from, void *to, size_t size);
 // handler; false when it cannot tell).
 bool singleThreaded();
 size_t pageSize();
+// Why allocatePages gives an allocation of `size` bytes no huge pages on a
+// system that has them, or "" (it does, or the system offers none to ask
+// for: Windows). On Linux, transparent huge pages switched off.
+std::string noHugePages(size_t size);
+// The same from the text of Linux's transparent_hugepage/enabled file
+// ("always [madvise] never": the bracketed word is the setting).
+std::string noHugePagesGiven(const std::string &enabled, size_t size);
 
 // ---- child processes -----------------------------------------------------------------
 
