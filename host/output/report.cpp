@@ -92,7 +92,7 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
     const auto &v = o.result.values;
     const size_t n = static_cast<size_t>(nnod);
     ValueStatistics all;
-    ValueRange material[2];
+    ValueRange casting, mould;
     for (size_t step = 0; n && step * n < v.size(); ++step) {
         const double *s = v.data() + step * n;
         const size_t nodes = std::min(n, v.size() - step * n);
@@ -101,7 +101,10 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
             if (m == 0) continue; // not evaluated
             if (std::isfinite(s[i])) {
                 all.finite.add(s[i]);
-                material[m - 1].add(s[i]);
+                if (m == 1) // two locals, not an array: they stay in registers
+                    casting.add(s[i]);
+                else
+                    mould.add(s[i]);
             } else {
                 all.add(s[i], step * n + i);
             }
@@ -114,9 +117,9 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
         o.badNode = static_cast<int>(all.firstBad % n) + 1;
         o.badValue = all.firstBadValue;
     }
-    for (int m = 0; m < 2; ++m)
-        o.perMaterial[m] = {material[m].min, material[m].max, material[m].mean(),
-                            material[m].finite};
+    int m = 0;
+    for (const ValueRange &r : {casting, mould})
+        o.perMaterial[m++] = {r.min, r.max, r.mean(), r.finite};
 }
 
 // ---- the terminal ---------------------------------------------------------
