@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,10 +73,31 @@ bool processWith(const std::string &text) {
     return false;
 }
 
+int exitStatus(pid_t pid);
+
+// The emulator started in the background. A test that ends before it has
+// waited for it (a failed assertion) kills and reaps it, and a test
+// process that dies takes it along: no run outlives its test.
+struct Started {
+    pid_t pid = -1;
+    bool reaped = false;
+    // Wait for it to end; its exit status (-1: a signal ended it).
+    int status() {
+        reaped = true;
+        return exitStatus(pid);
+    }
+    ~Started() {
+        if (pid <= 0 || reaped) return;
+        kill(pid, SIGKILL);
+        exitStatus(pid);
+    }
+};
+
 // Start the emulator in the background with `args` and TMPDIR=tmp.
-pid_t startHost(const std::vector<std::string> &args, const fs::path &tmp) {
+Started startHost(const std::vector<std::string> &args, const fs::path &tmp) {
     pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("TMPDIR", tmp.c_str(), 1);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
@@ -87,22 +109,22 @@ pid_t startHost(const std::vector<std::string> &args, const fs::path &tmp) {
         execv(VULMORA_HOST_EXE, argv.data());
         _exit(127);
     }
-    return pid;
+    return Started{pid};
 }
 
-// Wait until `dir` holds something (at most 10 s).
+// Wait until `dir` holds something (at most 60 s).
 bool waitForEntry(const fs::path &dir) {
-    for (int k = 0; k < 200; ++k) {
+    for (int k = 0; k < 1200; ++k) {
         if (!fs::is_empty(dir)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
 }
 
-// True once `done` holds, checked every 20 ms for up to 20 s: the test waits
+// True once `done` holds, checked every 20 ms for up to 60 s: the test waits
 // for the event it is about, however busy the machine is.
 bool waitUntil(const std::function<bool()> &done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return done();
@@ -371,14 +393,14 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
         SCOPED_TRACE(sig);
         TempDir tmp("interrupt"), out("interrupt-out");
         const fs::path results = out.path / "results";
-        pid_t pid =
+        Started host =
             startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
                        "--functions", "density", "--time-limit", "0", "--output", results.string()},
                       tmp.path);
         ASSERT_TRUE(waitForEntry(tmp.path));
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the worker is spinning
-        kill(pid, sig);
-        EXPECT_EQ(exitStatus(pid), 128 + sig);
+        kill(host.pid, sig);
+        EXPECT_EQ(host.status(), 128 + sig);
         EXPECT_TRUE(tmp.empty()) << "the scratch folder is left";
         EXPECT_TRUE(out.empty()) << "results or a partial folder are left";
         // A killed worker's group may take a moment to die once the bench
@@ -394,15 +416,15 @@ TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {
 TEST(HostFaults, AKilledBenchLeavesNoWorkerAndTheNextRunClearsUp) {
     TempDir tmp("killed"), out("killed-out");
     const fs::path results = out.path / "results";
-    pid_t pid =
+    Started host =
         startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
                    "--functions", "density", "--time-limit", "0", "--output", results.string()},
                   tmp.path);
     // Until func_density's worker runs (it never returns at node 20).
     const std::string worker = tmp.path.string() + "/vulmora-host-";
     ASSERT_TRUE(waitUntil([&] { return processWith(worker) && processWith("density.bin"); }));
-    kill(pid, SIGKILL);
-    exitStatus(pid);
+    kill(host.pid, SIGKILL);
+    host.status();
     EXPECT_TRUE(waitUntil([&] { return !processWith(tmp.path.string()); })) << "a worker is left";
     // What it left, made older than a run could be that is still starting.
     std::vector<fs::path> left;
@@ -441,14 +463,14 @@ TEST(HostFaults, AnInterruptedReplayLeavesNothing) {
                   .status,
               0);
     // func_density of the hostile library never returns at node 20.
-    pid_t pid = startHost({"replay", state.string(), "--library", HOSTLIB_HOSTILE, "--functions",
-                           "density", "--node", "20"},
-                          tmp.path);
+    Started host = startHost({"replay", state.string(), "--library", HOSTLIB_HOSTILE, "--functions",
+                              "density", "--node", "20"},
+                             tmp.path);
     const std::string worker = tmp.path.string() + "/vulmora-replay-";
     ASSERT_TRUE(waitUntil([&] { return processWith(worker); }))
         << "the replay's worker never started";
-    kill(pid, SIGTERM);
-    EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
+    kill(host.pid, SIGTERM);
+    EXPECT_EQ(host.status(), 128 + SIGTERM);
     EXPECT_TRUE(tmp.empty()) << "the replay's folder is left";
     EXPECT_FALSE(processWith(worker)) << "the replay's worker is left";
 }
@@ -524,7 +546,7 @@ TEST(HostFaults, OutputFolderHoldsOneWholeRunOrIsRefused) {
     EXPECT_TRUE(fs::exists(mine / "thesis.tex"));
     // A folder another run is writing is refused.
     TempDir tmp("busy");
-    pid_t pid =
+    Started host =
         startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--materials", "all",
                    "--functions", "density", "--time-limit", "0", "--output", out.string()},
                   tmp.path);
@@ -532,8 +554,8 @@ TEST(HostFaults, OutputFolderHoldsOneWholeRunOrIsRefused) {
     r = run("density", out);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("another run of vulmora-host is writing"), std::string::npos) << r.err;
-    kill(pid, SIGTERM);
-    EXPECT_EQ(exitStatus(pid), 128 + SIGTERM);
+    kill(host.pid, SIGTERM);
+    EXPECT_EQ(host.status(), 128 + SIGTERM);
     // The interrupted run left the earlier results as they were.
     EXPECT_TRUE(fs::exists(out / "density.csv"));
 }
