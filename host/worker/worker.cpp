@@ -261,7 +261,9 @@ bool Worker::setUp() {
         // One step's values (twice that for the order check), then those
         // of the selected nodes, as the result file keeps them.
         const size_t nnod = static_cast<size_t>(shape_.nnod);
-        values_.resize(shape_.kind == WorkerKind::Order ? 2 * nnod : nnod);
+        // NaN once: every step's calls then write every selected node's
+        // value (the others are never read), so a step never clears it.
+        values_.assign(shape_.kind == WorkerKind::Order ? 2 * nnod : nnod, kNaN);
         compact_.resize(static_cast<size_t>(shape_.selectedCount()));
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory for the values");
@@ -309,7 +311,6 @@ bool Worker::writeStep(int s) {
 // Every selected node of step s; the time of the calls, less that of
 // filling the arrays they read.
 bool Worker::evaluateStep(int s) {
-    std::fill(values_.begin(), values_.end(), kNaN);
     const InputGuard::FillTime filledBefore = guard_.fillTime();
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = platform::threadCpuSeconds();
