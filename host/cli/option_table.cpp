@@ -213,17 +213,9 @@ void giveMaterials(const Options &o, std::vector<std::string> &words, const Opti
 
 // Every unit selector as --unit QUANTITY=SEL (--temp and --length included).
 void giveUnits(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
-    const Units &u = o.units;
-    const std::pair<const char *, int> sel[] = {{"temp", u.temp},
-                                                {"coor", u.coor},
-                                                {"thermalconductivity", u.thermalconductivity},
-                                                {"time", u.time},
-                                                {"heatflux", u.heatflux},
-                                                {"heattransfercoeff", u.heattransfercoeff},
-                                                {"velocity", u.velocity},
-                                                {"massflowrate", u.massflowrate}};
-    for (const auto &[q, s] : sel)
-        words.insert(words.end(), {row.name, std::string(q) + "=" + std::to_string(s)});
+    for (const UnitSelector &s : kUnitSelectors)
+        words.insert(words.end(),
+                     {row.name, std::string(s.name) + "=" + std::to_string(o.units.*s.member)});
 }
 
 using enum HelpSection;
