@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "checks/check.h"
+#include "include/vulmora/getVar.h"
+#include "model/path.h"
+#include "model/sample.h"
 
 namespace vhost {
 
@@ -28,13 +31,29 @@ class ExpectCheck final : public Check {
             char buf[400];
             std::snprintf(buf, sizeof buf,
                           "func_%s: %lld values outside the expected range %g to %g; the first "
-                          "at node %d, step %d: %.17g\n",
+                          "at %s: %.17g\n",
                           x.entry.c_str(), static_cast<long long>(found.count), x.lo, x.hi,
-                          found.node, found.step, found.first);
+                          where(c, found).c_str(), found.first);
             f.before += buf;
             ++f.found;
         }
         return true;
+    }
+
+  private:
+    // Where a value is: "node 7, step 2"; on a path, the point's temperature
+    // in the user's unit and its number, "812.5 K (point 7)".
+    static std::string where(const CheckContext &c, const Finding &found) {
+        const Path *p = c.sample.path();
+        char buf[160];
+        if (p && c.userUnit && found.node >= 1 && size_t(found.node) <= p->points())
+            std::snprintf(
+                buf, sizeof buf, "%.6g %s (point %d)",
+                c.userUnit(VULMORA_QTY_TEMPERATURE, p->values[column::t1][size_t(found.node - 1)]),
+                temperatureUnitName(c.options.units.temp), found.node);
+        else
+            std::snprintf(buf, sizeof buf, "node %d, step %d", found.node, found.step);
+        return buf;
     }
 };
 

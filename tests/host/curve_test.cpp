@@ -401,3 +401,16 @@ TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
         << again.out;
     EXPECT_NE(again.out.find("t1 = 925.035 K"), std::string::npos) << again.out;
 }
+
+// --expect on a path names the first value outside by its point's
+// temperature, in the user's unit, as the path's other findings do.
+TEST(CurveCommand, ExpectFindingsNameThePointsTemperature) {
+    const vtest::HostResult r =
+        vtest::runHost(VULMORA_HOST_EXE, "curve --functions density --from 900 --to 300 --temp C "
+                                         "--expect density=2.6:2.7 --no-output -q");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("outside the expected range 2.6 to 2.7; the first at 900 \xc2\xb0"
+                         "C (point 1): "),
+              std::string::npos)
+        << r.out;
+}
