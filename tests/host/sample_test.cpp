@@ -48,12 +48,41 @@ double hexVolume(const Sample &s, size_t e) {
     return tet(0, 1, 3, 4) + tet(1, 2, 3, 6) + tet(1, 3, 4, 6) + tet(1, 6, 4, 5) + tet(3, 4, 6, 7);
 }
 
-// FNV-1a over n bytes, as the test library hashes what it reads.
-uint64_t fnv(uint64_t h, const void *data, size_t n) {
-    const unsigned char *p = static_cast<const unsigned char *>(data);
-    for (size_t k = 0; k < n; ++k)
-        h = (h ^ p[k]) * 1099511628211ull;
-    return h;
+// Every field, the microstructure, the points and the mesh at `node` of
+// the sample's current step, hashed (FNV-1a) in the order the test
+// library hashes what it reads.
+uint64_t sampleHash(const Sample &s, size_t node) {
+    using vhost::platform::fnv1a;
+    const size_t nnod = static_cast<size_t>(s.nnod);
+    const vhost::PageVector<float> *nodal[] = {
+        &s.t0,      &s.t1, &s.fs0, &s.fs1, &s.vf0, &s.vf1, &s.fvol0, &s.fvol1, &s.jctn0, &s.jctn1,
+        &s.fatigue, &s.u0, &s.v0,  &s.w0,  &s.u1,  &s.v1,  &s.w1,    &s.p0,    &s.p1,    &s.mushy};
+    uint64_t h = 1469598103934665603ull;
+    for (const auto *f : nodal)
+        h = fnv1a(&(*f)[node], sizeof(float), h);
+    double micro[5];
+    for (size_t q = 0; q < 3; ++q)
+        micro[q] = s.micro[q * nnod + node];
+    for (size_t q = 0; q < 2; ++q)
+        micro[3 + q] = s.aux[q * nnod + node];
+    h = fnv1a(micro, sizeof micro, h);
+    const size_t e = node % static_cast<size_t>(s.nel);
+    h = fnv1a(&s.fractionVoid[e * 8], 8 * sizeof(float), h);
+    h = fnv1a(&s.epstn[e * 8], 8 * sizeof(float), h);
+    h = fnv1a(&s.strsg[e * 48], 48 * sizeof(float), h);
+    for (const auto *c : {&s.x, &s.y, &s.z})
+        h = fnv1a(&(*c)[node], sizeof(double), h);
+    h = fnv1a(s.ncon[e], 8 * sizeof(int), h);
+    h = fnv1a(&s.elType[e], sizeof(int), h);
+    h = fnv1a(&s.matId[e], sizeof(int), h);
+    return fnv1a(&s.elVol[e], sizeof(float), h);
+}
+
+// The value of `node` (0-based) at `step` (1-based) in a .values file's bytes.
+double valueAt(const std::string &bytes, int step, size_t node, size_t nnod) {
+    double v;
+    std::memcpy(&v, bytes.data() + ((size_t(step) - 1) * nnod + node) * sizeof v, sizeof v);
+    return v;
 }
 
 } // namespace
@@ -471,9 +500,7 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
                     double sum = 0;
                     for (size_t p = 0; p < 8; ++p)
                         sum += (*c.points)[(e * 8 + p) * c.stride + c.component];
-                    double v;
-                    std::memcpy(&v, bytes.data() + ((size_t(step) - 1) * nnod + node) * 8, 8);
-                    ASSERT_DOUBLE_EQ(v, sum / 8)
+                    ASSERT_DOUBLE_EQ(valueAt(bytes, step, node, nnod), sum / 8)
                         << library << " " << c.entry << " step " << step << " node " << node + 1;
                 }
             }
@@ -483,35 +510,9 @@ TEST(HostSample, PointsFilledWhenFirstReadInAWorkerAreTheSamples) {
         ASSERT_EQ(hashes.size(), nnod * 3 * sizeof(double)) << library;
         for (int step = 1; step <= 3; ++step) {
             s.setStep(step);
-            for (size_t node = 0; node < nnod; ++node) {
-                const vhost::PageVector<float> *nodal[] = {
-                    &s.t0,    &s.t1,    &s.fs0,   &s.fs1,     &s.vf0, &s.vf1,  &s.fvol0,
-                    &s.fvol1, &s.jctn0, &s.jctn1, &s.fatigue, &s.u0,  &s.v0,   &s.w0,
-                    &s.u1,    &s.v1,    &s.w1,    &s.p0,      &s.p1,  &s.mushy};
-                uint64_t h = 1469598103934665603ull;
-                for (const auto *f : nodal)
-                    h = fnv(h, &(*f)[node], sizeof(float));
-                double micro[5];
-                for (size_t q = 0; q < 3; ++q)
-                    micro[q] = s.micro[q * nnod + node];
-                for (size_t q = 0; q < 2; ++q)
-                    micro[3 + q] = s.aux[q * nnod + node];
-                h = fnv(h, micro, sizeof micro);
-                const size_t e = node % static_cast<size_t>(s.nel);
-                h = fnv(h, &s.fractionVoid[e * 8], 8 * sizeof(float));
-                h = fnv(h, &s.epstn[e * 8], 8 * sizeof(float));
-                h = fnv(h, &s.strsg[e * 48], 48 * sizeof(float));
-                for (const auto *c : {&s.x, &s.y, &s.z})
-                    h = fnv(h, &(*c)[node], sizeof(double));
-                h = fnv(h, s.ncon[e], 8 * sizeof(int));
-                h = fnv(h, &s.elType[e], sizeof(int));
-                h = fnv(h, &s.matId[e], sizeof(int));
-                h = fnv(h, &s.elVol[e], sizeof(float));
-                double v;
-                std::memcpy(&v, hashes.data() + ((size_t(step) - 1) * nnod + node) * 8, 8);
-                ASSERT_EQ(v, double(h >> 11))
+            for (size_t node = 0; node < nnod; ++node)
+                ASSERT_EQ(valueAt(hashes, step, node, nnod), double(sampleHash(s, node) >> 11))
                     << library << " step " << step << " node " << node + 1;
-            }
         }
     }
     std::filesystem::remove_all(dir);
