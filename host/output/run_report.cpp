@@ -300,11 +300,6 @@ RunReport buildReport(const ReportInput &in) {
                        e.refilled +
                        "); it was run again with every host array filled at once (--fill-all), "
                        "and this report shows that run\n";
-    if (!in.noHugePages.empty())
-        r.notes +=
-            "the workers' large arrays are in plain pages, not huge ones: " + in.noHugePages +
-            "; each takes a page fault every 4 KiB, and the processor time below "
-            "includes them\n";
     r.checks = checksText(in.findings, in.checks);
     r.warnings = in.findings.warnings;
     r.costChecked = o.checkCost;

@@ -58,7 +58,6 @@ struct ReportInput {
     Sample &sample;
     UserUnitFn userUnit;
     ProcessorTime time;
-    std::string noHugePages; // why the workers' large arrays got no huge pages, or ""
 };
 
 // Build the report of a run.

@@ -171,13 +171,6 @@ bool exchangePaths(const std::string &, const std::string &) {
 
 // Windows gives large pages only to a process with a privilege a user
 // rarely has; allocatePages never asks for them.
-std::string noHugePagesGiven(const std::string &, size_t) {
-    return "";
-}
-std::string noHugePages(size_t) {
-    return "";
-}
-
 size_t pageSize() {
     SYSTEM_INFO si{};
     GetSystemInfo(&si);

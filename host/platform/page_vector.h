@@ -10,8 +10,8 @@
 
 namespace vhost {
 
-// Storage in whole pages of its own (huge pages for a large one where the
-// system has them): the worker makes the host's arrays read-only for user
+// Storage in whole pages of its own (a large one aligned to a huge page):
+// the worker makes the host's arrays read-only for user
 // code in place, without a copy, and the parent reads a worker's values
 // into pages no other allocation touched.
 template <class T> struct PageAllocator {

@@ -219,10 +219,10 @@ bool exchangePaths(const std::string &a, const std::string &b);
 
 // Pages that can be made read-only. `size` is rounded up to
 // allocationSize(size), and that is what protectPages and hidePages must be
-// given for the whole allocation: a large one is backed by huge pages
-// where the system offers them (fewer faults, and a change of protection
-// touches one entry per huge page), and changing part of a huge page would
-// split it.
+// given for the whole allocation: a large one is aligned to a huge page and
+// takes whole huge pages (no huge pages are asked for, but a system that
+// gives them to every allocation can back it whole, and changing part of
+// a huge page would split it).
 void *allocatePages(size_t size);
 void freePages(void *data, size_t size);
 // The bytes an allocation of `size` takes: whole pages, and whole huge
@@ -248,13 +248,6 @@ bool replacePages(void *from, void *to, size_t size);
 // handler; false when it cannot tell).
 bool singleThreaded();
 size_t pageSize();
-// Why allocatePages gives an allocation of `size` bytes no huge pages on a
-// system that has them, or "" (it does, or the system offers none to ask
-// for: Windows). On Linux, transparent huge pages switched off.
-std::string noHugePages(size_t size);
-// The same from the text of Linux's transparent_hugepage/enabled file
-// ("always [madvise] never": the bracketed word is the setting).
-std::string noHugePagesGiven(const std::string &enabled, size_t size);
 
 // ---- child processes -----------------------------------------------------------------
 

@@ -386,8 +386,7 @@ std::string Run::nextSteps() const {
 int Run::report() {
     time_.parent = platform::processorSeconds();
     const RunReport r =
-        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, time_,
-                     platform::noHugePages(size_t(sample_->nnod) * sizeof(float))});
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, time_});
     if (s_.path && !o_.at.empty()) std::fputs(pointValuesText(o_, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);

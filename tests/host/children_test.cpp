@@ -164,23 +164,3 @@ TEST(ChildrenLoop, AnEndedChildWaitsForItsPipesUpToASecond) {
 }
 
 } // namespace
-
-// Linux's setting of transparent huge pages, as the run's note reads it:
-// only "never" leaves a large allocation without them.
-TEST(Platform, HugePagesAreMissingOnlyWhenSwitchedOffForALargeAllocation) {
-    const size_t large = size_t(64) << 20, small = size_t(1) << 20;
-    const struct {
-        const char *enabled;
-        size_t size;
-        bool missing;
-    } cases[] = {
-        {"always [madvise] never\n", large, false},
-        {"[always] madvise never\n", large, false},
-        {"always madvise [never]\n", large, true},
-        {"always madvise [never]\n", small, false}, // never a huge page anyway
-        {"", large, false},                         // no such file: nothing to say
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(vhost::platform::noHugePagesGiven(c.enabled, c.size).empty(), !c.missing)
-            << c.enabled;
-}
