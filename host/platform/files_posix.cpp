@@ -4,6 +4,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/statvfs.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,8 +31,34 @@ std::string lastError() {
 
 // ---- files ---------------------------------------------------------------------
 
-std::string tempDirectory(std::string &error) {
+bool useMemoryFolder(const char *tmpdir, const MemoryFolder &m, uint64_t room) {
+    return !(tmpdir && *tmpdir) && room > 0 && m.tmpfs && m.usable && (m.sticky || !m.shared) &&
+           m.free >= room;
+}
+
+namespace {
+constexpr const char *kMemoryFolder = "/dev/shm";
+
+// What useMemoryFolder needs to know of /dev/shm.
+MemoryFolder memoryFolder() {
+    MemoryFolder m;
+#ifdef __linux__
+    struct statfs fsInfo {};
+    struct stat st {};
+    m.tmpfs = statfs(kMemoryFolder, &fsInfo) == 0 && fsInfo.f_type == TMPFS_MAGIC &&
+              lstat(kMemoryFolder, &st) == 0 && S_ISDIR(st.st_mode);
+    m.usable = m.tmpfs && access(kMemoryFolder, W_OK | X_OK) == 0;
+    m.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    m.sticky = (st.st_mode & S_ISVTX) != 0;
+    m.free = m.tmpfs ? freeDiskSpace(kMemoryFolder) : 0;
+#endif
+    return m;
+}
+} // namespace
+
+std::string tempDirectory(std::string &error, uint64_t room) {
     const char *env = std::getenv("TMPDIR");
+    if (room > 0 && useMemoryFolder(env, memoryFolder(), room)) return kMemoryFolder;
     std::string dir = env && *env ? env : "/tmp";
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0) {

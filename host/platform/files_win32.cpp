@@ -22,7 +22,11 @@ namespace vhost::platform {
 // ---- files ---------------------------------------------------------------------
 
 // GetTempPath reads TMP, TEMP, USERPROFILE in turn.
-std::string tempDirectory(std::string &error) {
+bool useMemoryFolder(const char *, const MemoryFolder &, uint64_t) {
+    return false;
+}
+
+std::string tempDirectory(std::string &error, uint64_t) {
     char buf[MAX_PATH + 1];
     DWORD n = GetTempPathA(sizeof buf, buf);
     if (n == 0 || n > sizeof buf) {

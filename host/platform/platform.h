@@ -120,7 +120,22 @@ bool endWithParent();
 
 // The folder for temporary files: TMPDIR (TEMP/TMP on Windows), else the
 // system's default; "" with the reason when it is not a usable folder.
-std::string tempDirectory(std::string &error);
+// When TMPDIR is not set and `room` is not 0, Linux's shared-memory file
+// system (/dev/shm) comes first if it has `room` bytes free: files there
+// never go to a disk, and on a virtual machine a disk's cache takes fresh
+// memory at a high price for every file written.
+std::string tempDirectory(std::string &error, uint64_t room = 0);
+// The same choice, from TMPDIR's value (null when unset) and the shared
+// memory folder's type, mode and free bytes: the folder in memory, or ""
+// for the system's default.
+struct MemoryFolder {
+    bool tmpfs = false;  // a memory file system, a folder
+    bool usable = false; // this user can make folders in it
+    bool shared = false; // others can too
+    bool sticky = false; // and cannot remove this user's
+    uint64_t free = 0;   // bytes
+};
+bool useMemoryFolder(const char *tmpdir, const MemoryFolder &m, uint64_t room);
 
 // Create a new folder "<parent>/<prefix>XXXXXX" with an unpredictable name
 // that only this user can enter (mode 0700); "" with the reason on failure.

@@ -109,13 +109,14 @@ bool Run::prepare() {
     platform::markWorkersParent();
     platform::resumeWhenStopped();
     std::string error;
-    if (!scratch_.make(error)) return failed(ExitStatus::Usage, error);
+    const size_t diskEntries = o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints);
+    if (!scratch_.make(error, "vulmora-host-", scratchBytes(o_, diskEntries)))
+        return failed(ExitStatus::Usage, error);
     if (s_.path && !writePath(error)) return failed(ExitStatus::Usage, error);
     if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);
     // The memory for one entry point's values at least, again once the
     // library's entry points are known; the disks for all it may have.
-    if (!checkSize(o_, 1, o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints),
-                   scratch_.dir(), error))
+    if (!checkSize(o_, 1, diskEntries, scratch_.dir(), error))
         return failed(ExitStatus::Usage, error);
     if (!pinLibrary()) return false;
     checks_ = makeChecks(o_);

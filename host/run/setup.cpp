@@ -9,6 +9,7 @@
 
 #include "model/binding.h"
 #include "platform/platform.h"
+#include "worker/protocol.h"
 
 namespace vhost {
 
@@ -50,6 +51,12 @@ bool chooseLibrary(Options &o, std::string &error) {
     return !ec || (error = "--library: " + ec.message(), false);
 }
 
+uint64_t scratchBytes(const Options &o, size_t diskEntries) {
+    const ResultShape one = ResultShape::values(WorkerKind::Entry, 0, o.nodesPerSide, o.steps,
+                                                o.materials, o.pathFile.empty() ? 0 : o.pathPoints);
+    return (diskEntries + 1) * one.bytes();
+}
+
 bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error) {
     const double nnod = std::pow(double(o.nodesPerSide), 3);
@@ -68,8 +75,7 @@ bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::
         return error = buf, false;
     }
     if (diskEntries == 0) return true;
-    // Every worker's result file stays until the run ends.
-    const double scratch = (double(diskEntries) + 1) * (values + 4096);
+    const double scratch = double(scratchBytes(o, diskEntries));
     const double scratchFree = double(platform::freeDiskSpace(scratchDir));
     if (scratch > scratchFree) {
         std::snprintf(buf, sizeof buf,
@@ -128,8 +134,8 @@ void removeStaleFolders(const std::string &tmp, const std::string &prefix) {
 
 } // namespace
 
-bool Scratch::make(std::string &error, const char *prefix) {
-    const std::string tmp = platform::tempDirectory(error);
+bool Scratch::make(std::string &error, const char *prefix, uint64_t room) {
+    const std::string tmp = platform::tempDirectory(error, room);
     if (tmp.empty()) return false;
     removeStaleFolders(tmp, prefix);
     dir_ = platform::makePrivateFolder(tmp, prefix, error);

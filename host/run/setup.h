@@ -20,6 +20,9 @@ bool chooseLibrary(Options &o, std::string &error);
 // files) and the output files of that many entry points.
 bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error);
+// The bytes the result files of `diskEntries` entry points take, every
+// one kept until the run ends (and a checker's worker besides).
+uint64_t scratchBytes(const Options &o, size_t diskEntries);
 
 // A private folder of this run for the workers' result files, removed with
 // everything in it when the run ends. The run holds a lock on a file in it
@@ -32,9 +35,10 @@ class Scratch {
     Scratch(const Scratch &) = delete;
     Scratch &operator=(const Scratch &) = delete;
     ~Scratch();
-    // Make it under the system's temporary folder, its name starting with
+    // Make it under the system's temporary folder (in memory when that has
+    // `room` bytes free: platform::tempDirectory), its name starting with
     // `prefix`; false with `error`.
-    bool make(std::string &error, const char *prefix = "vulmora-host-");
+    bool make(std::string &error, const char *prefix = "vulmora-host-", uint64_t room = 0);
     const std::string &dir() const { return dir_; }
 
   private:

@@ -164,3 +164,29 @@ TEST(ChildrenLoop, AnEndedChildWaitsForItsPipesUpToASecond) {
 }
 
 } // namespace
+
+// Where the scratch folder goes: the shared-memory folder only when the
+// user set no TMPDIR, it is a memory file system this user can use, no
+// other user can remove what is in it, and the run's files fit.
+TEST(Platform, TheScratchFolderIsInMemoryOnlyWhenItIsSafeAndTheFilesFit) {
+    using vhost::platform::MemoryFolder;
+    const MemoryFolder shm{true, true, true, true, 1000}; // /dev/shm: 1777, tmpfs
+    MemoryFolder notTmpfs = shm, notUsable = shm, notSticky = shm, privateFolder = shm;
+    notTmpfs.tmpfs = false, notUsable.usable = false, notSticky.sticky = false;
+    privateFolder.shared = privateFolder.sticky = false;
+    const struct {
+        const char *tmpdir;
+        MemoryFolder m;
+        uint64_t room;
+        bool memory;
+    } cases[] = {
+        {nullptr, shm, 1000, true},        {"", shm, 1, true},
+        {"/scratch", shm, 1, false},       {nullptr, shm, 1001, false},
+        {nullptr, shm, 0, false},          {nullptr, notTmpfs, 1, false},
+        {nullptr, notUsable, 1, false},    {nullptr, notSticky, 1, false},
+        {nullptr, privateFolder, 1, true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vhost::platform::useMemoryFolder(c.tmpdir, c.m, c.room), c.memory)
+            << (c.tmpdir ? c.tmpdir : "unset") << " " << c.room;
+}
