@@ -69,10 +69,12 @@ void Caller::beginStep(int s) {
     pos_->step = s;
     pos_->node = 0;
     const double cpuStart = platform::threadCpuSeconds();
-    if (guard_) guard_->release();
     // A handler the library put before ours would take the first read of
-    // a field for a crash: then the fields are filled at once.
+    // a field for a crash: then the fields are filled at once, and opened
+    // for it first. Filled when first read, they go from read-only to
+    // unreadable at once.
     const bool lazy = guard_ && lazyFields_ && platform::faultsReachResolver();
+    if (guard_ && !lazy) guard_->release();
     s_.setStep(s, !lazy);
     lib_.bind(s_, o_);
     if (guard_) guard_->protect(s_, lazy);

@@ -29,19 +29,44 @@ bool InputGuard::protect(Sample &s, bool fieldsPending) {
     const Region all[kNumGuarded] = {VHOST_SAMPLE_ARRAYS(VHOST_REGION, VHOST_REGION)};
 #undef VHOST_REGION
     bool ok = true;
+    if (sample_ != &s)
+        for (volatile bool &kept : meshKept_)
+            kept = false;
     sample_ = &s;
     for (size_t k = 0; k < kNumGuarded; ++k) {
+        const bool moved = regions_[k].base != all[k].base || regions_[k].bytes != all[k].bytes;
         regions_[k] = all[k];
         pending_[k] = fieldsPending && all[k].base && all[k].bytes &&
                       (k >= kFirstField || !s.filled(all[k].base));
         lazyFilled_[k] = false;
         if (!all[k].base || !all[k].bytes) continue;
+        if (k < kFirstField && meshKept_[k] && !moved && !pending_[k]) continue; // still read-only
         char *base = const_cast<char *>(all[k].base);
         ok = (pending_[k] ? platform::hidePages(base, pages(all[k].bytes))
                           : platform::protectPages(base, pages(all[k].bytes), true)) &&
              ok;
+        if (k < kFirstField) meshKept_[k] = !pending_[k];
     }
     readOnly_ = true;
+    return reprotectOpenedMesh() && ok;
+}
+
+// A mesh array kept read-only from an earlier step that user code made
+// writable since (mprotect) is made read-only again, as every array is
+// at the start of a step.
+bool InputGuard::reprotectOpenedMesh() {
+    platform::Span spans[kMeshArrays];
+    for (size_t k = 0; k < kMeshArrays; ++k)
+        spans[k] = {regions_[k].base,
+                    regions_[k].base && meshKept_[k] ? pages(regions_[k].bytes) : 0};
+    bool ok = true, any = false;
+    for (const platform::Span &span : spans)
+        any = any || span.size;
+    for (size_t k = any ? platform::writableSpan(spans, kMeshArrays) : kMeshArrays; k < kMeshArrays;
+         k = k + 1 + platform::writableSpan(spans + k + 1, kMeshArrays - k - 1))
+        ok = platform::protectPages(const_cast<char *>(regions_[k].base), pages(regions_[k].bytes),
+                                    true) &&
+             ok;
     return ok;
 }
 
@@ -125,6 +150,7 @@ bool InputGuard::fillPending(size_t k) {
     for (size_t j = first; j < end; ++j) {
         pending_[j] = false;
         lazyFilled_[j] = true;
+        if (j < kFirstField) meshKept_[j] = true; // read-only from now on
     }
     return true;
 }
@@ -169,7 +195,7 @@ int64_t InputGuard::firstChanged(size_t k) {
 
 void InputGuard::release() {
     if (!readOnly_) return;
-    setAccess(0, kNumGuarded, false);
+    setAccess(kFirstField, kNumGuarded, false); // the mesh is never written again
     readOnly_ = false;
 }
 

@@ -39,7 +39,10 @@ class InputGuard {
     // arrays, and the mesh's not filled yet, are made unreadable instead,
     // and the first access to one fills it (see resolve).
     bool protect(Sample &s, bool fieldsPending = false);
-    // Make them writable again, before the sample fills the next step.
+    // Make the fields writable again, before the sample fills the next
+    // step. The mesh's arrays, once filled, stay read-only: nothing writes
+    // them again, and protect() then leaves them as they are (one that
+    // user code made writable excepted).
     void release();
     // Whether user code made one of the arrays writable again (mprotect)
     // and changed it: the array and the first entry that differs from a
@@ -71,12 +74,14 @@ class InputGuard {
     static constexpr size_t kFirstField = kMeshArrays, kFirstPoints = kNumGuarded - kPointArrays;
     bool setAccess(size_t first, size_t end, bool readOnly) const;
     bool fillPending(size_t k);
+    bool reprotectOpenedMesh();
     int64_t firstChanged(size_t k);
     Region regions_[kNumGuarded];
     Sample *sample_ = nullptr;
     bool readOnly_ = false;
     volatile bool pending_[kNumGuarded] = {};
     volatile bool lazyFilled_[kNumGuarded] = {}; // filled by resolve since protect
+    volatile bool meshKept_[kMeshArrays] = {};   // filled and read-only since an earlier step
     volatile double fillSeconds_ = 0, fillCpuSeconds_ = 0;
 };
 

@@ -101,6 +101,23 @@ TEST(HostGuard, TheSameRunsWithoutAWriteEndWell) {
     }
 }
 
+// The mesh's arrays stay read-only from step to step; one that user code
+// made writable at an earlier step is read-only again at the next, and a
+// write there is caught where it happens.
+TEST(HostGuard, AMeshArrayMadeWritableAtAnEarlierStepIsReadOnlyAgain) {
+    for (const char *options : {"", "--fill-all"})
+        for (const char *array : {"x_cord", "mat_id"}) {
+            const vtest::HostResult r =
+                runWriter(options, "VULMORA_TEST_WRITE=" + std::string(array) + ":2:opened", 5);
+            const std::string report = "func_vximposed: modified the host's array " +
+                                       std::string(array) + " (entry 5) at step 2, node 3;";
+            EXPECT_EQ(r.status, 1) << options << " " << array << "\n" << r.out << r.err;
+            EXPECT_NE(r.out.find(report), std::string::npos)
+                << options << " " << array << ": no \"" << report << "\"\n"
+                << r.out;
+        }
+}
+
 // An array filled while user code runs threads (into fresh pages that take
 // its place) is as read-only as one filled in place.
 TEST(Guard, AnArrayFilledWhileThreadsRunIsReadOnlyToo) {

@@ -132,8 +132,10 @@ static void unprotect(const void *p) {
 /* With VULMORA_TEST_WRITE="<array>:<step>" (x_cord, mat_id, el_vol or t1),
 ** reads entry 5 of that host array at every call (so it is filled from
 ** the first step on) and writes into it at node 3 of that step; with
-** ":mprotect" after the step, makes its page writable first. Without
-** it, a constant. Steps are counted by calls, every node once a step. */
+** ":mprotect" after the step, makes its page writable first; with
+** ":opened", makes it writable at node 3 of step 1 (and writes nothing
+** then), as if the page stayed so. Without it, a constant. Steps are
+** counted by calls, every node once a step. */
 double func_vximposed(int node) {
     static int calls = 0;
     const char *what = getenv("VULMORA_TEST_WRITE");
@@ -146,6 +148,10 @@ double func_vximposed(int node) {
     if (!strncmp(what, "el_vol:", 7)) seen = el_vol[5];
     if (!strncmp(what, "t1:", 3)) seen = t1[5];
     (void)seen;
+    if (node == 3 && step == 1 && strstr(colon, ":opened")) {
+        if (!strncmp(what, "x_cord:", 7)) unprotect(x_cord + 5);
+        if (!strncmp(what, "mat_id:", 7)) unprotect(mat_id + 5);
+    }
     if (node != 3 || atoi(colon + 1) != step) return 0.0;
     if (strstr(colon, ":mprotect")) {
         if (!strncmp(what, "x_cord:", 7)) unprotect(x_cord + 5);
