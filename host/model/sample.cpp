@@ -88,23 +88,30 @@ void Sample::buildMesh(bool onDemand) {
     castLo = layers * h;
     castHi = (ne - layers) * h;
     depth.resize(static_cast<size_t>(nnod));
-    const double half = (castHi - castLo) / 2;
+    const double half = (castHi - castLo) / 2, eps = 1e-9 * h;
+    // Per grid line, the distance inside the casting box's walls on that
+    // axis and the square of that outside it: a node's depth is the least
+    // of its three distances inside, or the root of the sum (x, y, z in
+    // that order) of its three outside.
+    std::vector<double> inside(static_cast<size_t>(n)), outside(static_cast<size_t>(n));
+    for (int a = 0; a < n; ++a) {
+        const double c = a * h, d = std::max({castLo - c, c - castHi, 0.0});
+        inside[size_t(a)] = std::min(c - castLo, castHi - c);
+        outside[size_t(a)] = d * d;
+    }
+    size_t id = 0;
     for (int k = 0; k < n; ++k)
-        for (int j = 0; j < n; ++j)
-            for (int i = 0; i < n; ++i) {
-                size_t id = static_cast<size_t>((k * n + j) * n + i);
-                double p[3] = {i * h, j * h, k * h};
-                double wall = half, out = 0;
-                for (double c : p) {
-                    wall = std::min({wall, c - castLo, castHi - c});
-                    double d = std::max({castLo - c, c - castHi, 0.0});
-                    out += d * d;
-                }
-                const double eps = 1e-9 * h;
+        for (int j = 0; j < n; ++j) {
+            const double wallJK = std::min({half, inside[size_t(j)], inside[size_t(k)]});
+            for (int i = 0; i < n; ++i, ++id) {
+                const double wall = std::min(wallJK, inside[size_t(i)]);
+                const double out =
+                    0.0 + outside[size_t(i)] + outside[size_t(j)] + outside[size_t(k)];
                 depth[id] = out > eps * eps && !path_
                                 ? static_cast<float>(-std::sqrt(out))
                                 : static_cast<float>(std::max(wall, 0.0) / half);
             }
+        }
     // Fresh pages: no memory taken until filled.
     VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     if (!onDemand)
