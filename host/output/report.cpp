@@ -91,23 +91,39 @@ std::string fieldName(const Outcome &o) {
 void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial) {
     const auto &v = o.result.values;
     const size_t n = static_cast<size_t>(nnod);
+    // The nodes evaluated, as runs of one material.
+    struct Run {
+        size_t first, end;
+        uint8_t material;
+    };
+    std::vector<Run> runs;
+    bool bothMaterials = false;
+    for (size_t i = 0, end; i < n; i = end) {
+        const uint8_t m = nodeMaterial ? (*nodeMaterial)[i] : 1;
+        for (end = i + 1; end < n && (nodeMaterial ? (*nodeMaterial)[end] : 1) == m;)
+            ++end;
+        if (m == 0) continue; // not evaluated
+        bothMaterials = bothMaterials || (!runs.empty() && runs.front().material != m);
+        runs.push_back({i, end, m});
+    }
     ValueStatistics all;
     ValueRange casting, mould;
     for (size_t step = 0; n && step * n < v.size(); ++step) {
         const double *s = v.data() + step * n;
         const size_t nodes = std::min(n, v.size() - step * n);
-        for (size_t i = 0; i < nodes; ++i) {
-            const int m = nodeMaterial ? (*nodeMaterial)[i] : 1;
-            if (m == 0) continue; // not evaluated
-            if (std::isfinite(s[i])) {
-                all.finite.add(s[i]);
-                if (m == 1) // two locals, not an array: they stay in registers
-                    casting.add(s[i]);
-                else
-                    mould.add(s[i]);
-            } else {
-                all.add(s[i], step * n + i);
-            }
+        for (const Run &r : runs) {
+            // Locals, kept in registers through the run; with one material
+            // its range is that of all.
+            ValueRange any = all.finite, mine = r.material == 1 ? casting : mould;
+            for (size_t i = r.first; i < std::min(r.end, nodes); ++i)
+                if (std::isfinite(s[i])) {
+                    any.add(s[i]);
+                    if (bothMaterials) mine.add(s[i]);
+                } else {
+                    all.add(s[i], step * n + i);
+                }
+            all.finite = any;
+            (r.material == 1 ? casting : mould) = bothMaterials ? mine : any;
         }
     }
     o.min = all.finite.min, o.max = all.finite.max, o.mean = all.finite.mean();

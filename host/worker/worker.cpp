@@ -180,7 +180,8 @@ class Worker {
     InputGuard guard_;
     std::unique_ptr<Caller> caller_;
     std::vector<uint8_t> selected_;
-    PageVector<double> values_, compact_; // a step's values; those of the selected nodes
+    std::vector<std::pair<size_t, size_t>> runs_; // the selected nodes: [first, end) in order
+    PageVector<double> values_, compact_;         // a step's values; those of the selected nodes
 };
 
 // The library counts its silently wrong answers into the counters' part
@@ -274,7 +275,16 @@ bool Worker::setUp() {
     caller_->track(h_);
     caller_->guard(&guard_, lazyFields_);
     selected_ = selectedNodes(*sample_, o_);
-    return true;
+    size_t selectedCount = 0;
+    for (size_t i = 0, end; i < selected_.size(); i = end) {
+        end = size_t(
+            std::find(selected_.begin() + std::ptrdiff_t(i), selected_.end(), !selected_[i]) -
+            selected_.begin());
+        if (selected_[i]) runs_.emplace_back(i, end), selectedCount += end - i;
+    }
+    const bool writesValues = shape_.kind == WorkerKind::Entry || shape_.kind == WorkerKind::Order;
+    return !writesValues || selectedCount == compact_.size() ||
+           failed(WorkerState::SetupFailed, "the nodes selected are not those of the result file");
 }
 
 // The path the parent wrote in host units: every column, the points it
@@ -299,8 +309,9 @@ bool Worker::writeStep(int s) {
     const int copies = shape_.kind == WorkerKind::Order ? 2 : 1;
     for (int copy = 0; copy < copies; ++copy) {
         const double *from = values_.data() + size_t(copy) * nnod;
-        for (size_t i = 0, j = 0; i < nnod; ++i)
-            if (selected_[i]) compact_[j++] = from[i];
+        double *to = compact_.data();
+        for (const auto &[first, end] : runs_)
+            to = std::copy(from + first, from + end, to);
         const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
         if (!platform::writeAt(file_, compact_.data(), nsel * sizeof(double), offset))
             return failed(WorkerState::SetupFailed, "cannot write the values into the result file");
