@@ -74,6 +74,9 @@ class Check {
     // Outcome k as it is collected, its values still there (they are let
     // go afterwards unless an output or a check needs them).
     virtual void inspect(const CheckContext &, size_t) {}
+    // Whether inspect reads outcome k's values: a run that keeps no values
+    // reads them from the worker's file only for a check that says so.
+    virtual bool wantsValues(const CheckContext &, size_t) const { return false; }
     // True when plan, judge or conclude read the outcomes' values.
     virtual bool needsValues() const { return true; }
     // Workers for outcome k, which returned values; none by default.

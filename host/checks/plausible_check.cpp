@@ -28,13 +28,9 @@ class PlausibleCheck final : public Check {
         if (found_.size() < c.outcomes.size()) found_.resize(c.outcomes.size());
         const Outcome &e = c.outcomes[k];
         found_[k] = {};
-        if (!e.hasValues() || e.result.values.empty() || expected(c.options, e.name)) return;
+        if (e.result.values.empty() || !wantsValues(c, k)) return;
         const PlausibleRange *row = plausibleRange(e.name);
-        if (!row || row->quantity == Quantity::UserProperty) return;
         const InternalUnit unit(c.toInternal, quantityInfo(row->quantity).code, c.options.units);
-        // The statistics bound the same values (finite, at evaluated nodes):
-        // inside the range, there is nothing to look for.
-        if (unit.identity() && (e.finite == 0 || (e.min >= row->lo && e.max <= row->hi))) return;
         const Implausible r =
             judgePlausible(row->quantity, row->lo, row->hi, e.result.values, c.nodeMaterial, unit);
         if (r.count) found_[k] = findingText(e.name, *row, r);
@@ -53,6 +49,18 @@ class PlausibleCheck final : public Check {
             }
         }
         return true;
+    }
+
+    // Values to judge: those of an entry point with a row of the table,
+    // unless the statistics, which bound the same values (finite, at
+    // evaluated nodes), show them all inside its range.
+    bool wantsValues(const CheckContext &c, size_t k) const override {
+        const Outcome &e = c.outcomes[k];
+        if (!e.hasValues() || expected(c.options, e.name)) return false;
+        const PlausibleRange *row = plausibleRange(e.name);
+        if (!row || row->quantity == Quantity::UserProperty) return false;
+        const InternalUnit unit(c.toInternal, quantityInfo(row->quantity).code, c.options.units);
+        return !unit.identity() || (e.finite > 0 && (e.min < row->lo || e.max > row->hi));
     }
 
     bool counted() const override { return strict_; }

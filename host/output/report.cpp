@@ -86,56 +86,104 @@ std::string fieldName(const Outcome &o) {
 
 // ---- statistics ------------------------------------------------------------
 
-// One pass in step-major order, so the first non-finite value is the
-// earliest step's lowest node.
-void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial) {
-    const auto &v = o.result.values;
-    const size_t n = static_cast<size_t>(nnod);
-    // The nodes evaluated, as runs of one material.
+namespace {
+
+// The nodes evaluated, as runs of one material in node order, and the
+// statistics of values added a run (or part of one) at a time, in
+// step-major order: the first non-finite value is the earliest step's
+// lowest node.
+class Summary {
+  public:
+    Summary(size_t nnod, const std::vector<uint8_t> *nodeMaterial) : n_(nnod) {
+        for (size_t i = 0, end; i < n_; i = end) {
+            const uint8_t m = nodeMaterial ? (*nodeMaterial)[i] : 1;
+            for (end = i + 1; end < n_ && (nodeMaterial ? (*nodeMaterial)[end] : 1) == m;)
+                ++end;
+            if (m == 0) continue; // not evaluated
+            both_ = both_ || (!runs_.empty() && runs_.front().material != m);
+            runs_.push_back({i, end, m});
+        }
+    }
     struct Run {
         size_t first, end;
         uint8_t material;
     };
-    std::vector<Run> runs;
-    bool bothMaterials = false;
-    for (size_t i = 0, end; i < n; i = end) {
-        const uint8_t m = nodeMaterial ? (*nodeMaterial)[i] : 1;
-        for (end = i + 1; end < n && (nodeMaterial ? (*nodeMaterial)[end] : 1) == m;)
-            ++end;
-        if (m == 0) continue; // not evaluated
-        bothMaterials = bothMaterials || (!runs.empty() && runs.front().material != m);
-        runs.push_back({i, end, m});
+    const std::vector<Run> &runs() const { return runs_; }
+
+    // v[0..count) of run r at step `step` (0-based), from its node `from`.
+    void add(const Run &r, size_t step, size_t from, const double *v, size_t count) {
+        // Locals, kept in registers through the run; with one material its
+        // range is that of all.
+        ValueRange any = all_.finite, mine = r.material == 1 ? casting_ : mould_;
+        for (size_t i = 0; i < count; ++i)
+            if (std::isfinite(v[i])) {
+                any.add(v[i]);
+                if (both_) mine.add(v[i]);
+            } else {
+                all_.add(v[i], step * n_ + from + i);
+            }
+        all_.finite = any;
+        (r.material == 1 ? casting_ : mould_) = both_ ? mine : any;
     }
-    ValueStatistics all;
-    ValueRange casting, mould;
+
+    void into(Outcome &o) const {
+        o.min = all_.finite.min, o.max = all_.finite.max, o.mean = all_.finite.mean();
+        o.finite = all_.finite.finite, o.nonFinite = all_.nonFinite;
+        if (all_.nonFinite) {
+            o.badStep = static_cast<int>(all_.firstBad / n_) + 1;
+            o.badNode = static_cast<int>(all_.firstBad % n_) + 1;
+            o.badValue = all_.firstBadValue;
+        }
+        int m = 0;
+        for (const ValueRange &r : {casting_, mould_})
+            o.perMaterial[m++] = {r.min, r.max, r.mean(), r.finite};
+    }
+
+  private:
+    size_t n_;
+    std::vector<Run> runs_;
+    bool both_ = false;
+    ValueStatistics all_;
+    ValueRange casting_, mould_;
+};
+
+} // namespace
+
+void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial) {
+    const auto &v = o.result.values;
+    const size_t n = static_cast<size_t>(nnod);
+    Summary sum(n, nodeMaterial);
     for (size_t step = 0; n && step * n < v.size(); ++step) {
         const double *s = v.data() + step * n;
         const size_t nodes = std::min(n, v.size() - step * n);
-        for (const Run &r : runs) {
-            // Locals, kept in registers through the run; with one material
-            // its range is that of all.
-            ValueRange any = all.finite, mine = r.material == 1 ? casting : mould;
-            for (size_t i = r.first; i < std::min(r.end, nodes); ++i)
-                if (std::isfinite(s[i])) {
-                    any.add(s[i]);
-                    if (bothMaterials) mine.add(s[i]);
-                } else {
-                    all.add(s[i], step * n + i);
-                }
-            all.finite = any;
-            (r.material == 1 ? casting : mould) = bothMaterials ? mine : any;
+        for (const Summary::Run &r : sum.runs())
+            if (r.first < nodes)
+                sum.add(r, step, r.first, s + r.first, std::min(r.end, nodes) - r.first);
+    }
+    sum.into(o);
+}
+
+bool computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> &nodeMaterial,
+                       const ValuePieces &read) {
+    const size_t n = static_cast<size_t>(nnod);
+    Summary sum(n, &nodeMaterial);
+    if (sum.runs().empty()) return false;
+    size_t step = 0, run = 0, at = sum.runs()[0].first; // where the next value goes
+    const bool whole = read([&](const double *v, size_t count) {
+        while (count > 0) {
+            const Summary::Run &r = sum.runs()[run];
+            const size_t take = std::min(count, r.end - at);
+            sum.add(r, step, at, v, take);
+            v += take, count -= take, at += take;
+            if (at == r.end) {
+                if (++run == sum.runs().size()) run = 0, ++step;
+                at = sum.runs()[run].first;
+            }
         }
-    }
-    o.min = all.finite.min, o.max = all.finite.max, o.mean = all.finite.mean();
-    o.finite = all.finite.finite, o.nonFinite = all.nonFinite;
-    if (all.nonFinite) {
-        o.badStep = static_cast<int>(all.firstBad / n) + 1;
-        o.badNode = static_cast<int>(all.firstBad % n) + 1;
-        o.badValue = all.firstBadValue;
-    }
-    int m = 0;
-    for (const ValueRange &r : {casting, mould})
-        o.perMaterial[m++] = {r.min, r.max, r.mean(), r.finite};
+    });
+    if (!whole) return false;
+    sum.into(o);
+    return true;
 }
 
 // ---- the terminal ---------------------------------------------------------

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ class OutputFolder;
 // `nodeMaterial` (when given) holds per node 0 for a node not evaluated,
 // else its material (1 or 2); without it every node is of material 1.
 void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMaterial = nullptr);
+// The same from the values of the evaluated nodes alone (those of
+// `nodeMaterial` not 0), in node order a step after another, as `read`
+// gives them, a piece at a time to its callback; false (nothing changed)
+// when it cannot read them all, or no node is evaluated.
+using ValuePieces =
+    std::function<bool(const std::function<void(const double *values, size_t count)> &)>;
+bool computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> &nodeMaterial,
+                       const ValuePieces &read);
 
 // The summary table; a row per material for each entry point when
 // `perMaterial`.

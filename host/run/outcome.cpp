@@ -109,7 +109,7 @@ void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome 
 
 } // namespace
 
-Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse) {
+Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse, bool withValues) {
     Outcome r;
     r.name = w.name;
     platform::RunResult &run = w.run;
@@ -129,7 +129,7 @@ Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse) {
     r.exitStatus = run.status;
     std::string error;
     if (reuse) r.result.values.swap(*reuse);
-    const bool valid = readResult(w.file, w.shape, r.result, error);
+    const bool valid = readResult(w.file, w.shape, r.result, error, withValues);
     judgeEnding(w, valid, error, r);
     r.failure = r.status != Outcome::Ok && (r.status != Outcome::Placeholder || named);
     return r;

@@ -65,7 +65,8 @@ struct Outcome {
 // Nothing the worker wrote is used before it is checked; a worker that
 // fails outside user code is the emulator's failure, never the library's.
 // `reuse`: storage for the values, taken (left empty) when given.
-Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse = nullptr);
+Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse = nullptr,
+                 bool withValues = true);
 
 // Where a worker was, in words: "step 2, node 7", "while the library was
 // loading (in its constructors)", ...

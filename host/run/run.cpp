@@ -52,7 +52,7 @@ class Run {
     void planEntryPoints();
     void collect();
     Outcome judged(Worker &w);
-    void inspect(size_t k);
+    void inspect(size_t k, Worker &w);
     bool valuesNeeded() const;
     bool refill();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
@@ -73,6 +73,7 @@ class Run {
     std::vector<size_t> outcomeOf_; // per worker, its outcome
     std::unique_ptr<Sample> sample_;
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
+    size_t evaluatedNodes_ = 0;         // those not 0
     UninitializedVector<double> spare_; // storage of values let go, for the next worker's
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
@@ -249,9 +250,11 @@ void Run::collect() {
     sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand, s_.path);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
+    evaluatedNodes_ = size_t(std::count_if(nodeMaterial_.begin(), nodeMaterial_.end(),
+                                           [](uint8_t m) { return m != 0; }));
     for (size_t j = 0; j < workers_.size(); ++j) {
         outcomes_[outcomeOf_[j]] = judged(*workers_[j]);
-        inspect(outcomeOf_[j]);
+        inspect(outcomeOf_[j], *workers_[j]);
     }
     workers_.clear();
 }
@@ -265,25 +268,51 @@ bool Run::valuesNeeded() const {
                        [](const auto &check) { return check->needsValues(); });
 }
 
-// Outcome k, just collected, shown to the checks; its values let go when
-// nothing reads them later.
-void Run::inspect(size_t k) {
+// Outcome k, just collected from worker `w`, shown to the checks (its
+// values read from the worker's file first when one of them asks for
+// them); its values let go when nothing reads them later.
+void Run::inspect(size_t k, Worker &w) {
     const CheckContext c = context();
-    for (auto &check : checks_)
+    Outcome &e = outcomes_[k];
+    for (auto &check : checks_) {
+        if (e.valuesRead && e.result.values.empty() && check->wantsValues(c, k)) {
+            e.result.values.swap(spare_);
+            if (!readValues(w.file, w.shape, e.result.values)) {
+                e.result.values.swap(spare_);
+                e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
+                e.failure = true, e.valuesRead = false;
+                return;
+            }
+        }
         check->inspect(c, k);
+    }
     if (valuesNeeded()) return;
     UninitializedVector<double> &v = outcomes_[k].result.values;
     if (v.capacity() > spare_.capacity()) spare_.swap(v); // the next one is read into its pages
     UninitializedVector<double>().swap(v);
 }
 
-// How worker `w` ended, with the statistics of its values.
+// How worker `w` ended, with the statistics of its values. Unless they are
+// read after the run, the values stay in the worker's file: the statistics
+// are made from it a piece at a time, and a check that looks at the values
+// themselves has them read for it (inspect).
 Outcome Run::judged(Worker &w) {
     const bool named = o_.functionsGiven || w.name == "externalcompute";
-    Outcome r = classify(w, named, &spare_);
-    r.valuesRead = !r.result.values.empty();
+    const bool inFile = !valuesNeeded() && w.shape.kind == WorkerKind::Entry &&
+                        size_t(w.shape.selectedCount()) == evaluatedNodes_;
+    Outcome r = classify(w, named, &spare_, !inFile);
+    r.valuesRead = inFile ? hasValues(w.shape, r.result) : !r.result.values.empty();
     if (r.status == Outcome::Ok && r.valuesRead) {
-        computeStatistics(r, sample_->nnod, &nodeMaterial_);
+        if (!inFile)
+            computeStatistics(r, sample_->nnod, &nodeMaterial_);
+        else if (!computeStatistics(r, sample_->nnod, nodeMaterial_, [&](const auto &piece) {
+                     return readValuePieces(w.file, w.shape, piece);
+                 })) {
+            r.status = Outcome::Error, r.detail = "the worker's values cannot be read";
+            r.failure = true, r.valuesRead = false;
+            count(r);
+            return r;
+        }
         r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
         // A NaN of local mode that the function hid is as wrong in the
         // solver as one it returns.
@@ -334,7 +363,7 @@ bool Run::refill() {
                           (at == Phase::Call || at == Phase::Registration ? " at " : " ") +
                           where(first.result);
         first = std::move(second);
-        inspect(which[j]);
+        inspect(which[j], *again[j]);
     }
     return true;
 }

@@ -114,12 +114,24 @@ template <size_t N> std::string text(const char (&field)[N]) {
 }
 } // namespace
 
-namespace {
+bool readValuePieces(intptr_t f, const ResultShape &shape,
+                     const std::function<void(const double *values, size_t count)> &piece) {
+    constexpr size_t kChunk = size_t(1) << 15; // doubles: a buffer that stays in cache
+    std::unique_ptr<double[]> chunk(new double[kChunk]);
+    uint64_t offset = kResultHeaderSize, left = static_cast<uint64_t>(shape.count);
+    while (left > 0) {
+        const size_t have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
+        if (!platform::readAt(f, chunk.get(), have * sizeof(double), offset)) return false;
+        piece(chunk.get(), have);
+        offset += have * sizeof(double), left -= have;
+    }
+    return true;
+}
 
 // Every node of every step (and copy), NaN where none was called, from the
 // selected nodes' values in `f`: in one read when every node was called,
 // else a chunk at a time straight into their places.
-bool expandValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values) {
+bool readValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values) {
     const size_t nnod = static_cast<size_t>(shape.nnod);
     const size_t blocks =
         static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
@@ -158,9 +170,13 @@ bool expandValues(intptr_t f, const ResultShape &shape, UninitializedVector<doub
     return true;
 }
 
-} // namespace
+bool hasValues(const ResultShape &shape, const WorkerResult &r) {
+    return (shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
+           r.state == WorkerState::Complete;
+}
 
-bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error) {
+bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error,
+                bool withValues) {
     if (platform::fileSize(f) != shape.bytes()) {
         error = "the worker's result file is invalid (its size is not the run's)";
         return false;
@@ -203,8 +219,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
         r.silent[k] = probe.counts[k];
     r.firstUnmarked = r.silent[VULMORA_PROBE_UNMARKED] ? probe.first_unmarked : 0;
     r.values.clear();
-    if ((shape.kind == WorkerKind::Entry || shape.kind == WorkerKind::Order) &&
-        r.state == WorkerState::Complete && !expandValues(f, shape, r.values)) {
+    if (withValues && hasValues(shape, r) && !readValues(f, shape, r.values)) {
         error = "the worker's values cannot be read";
         return false;
     }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -174,7 +175,19 @@ struct WorkerResult {
 bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error);
 
 // Read and check the header and, for a complete entry point, the values
-// from the open file `f`; false with the reason (the worker's fault).
-bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error);
+// from the open file `f` (unless `withValues` is false: readValues reads
+// them later); false with the reason (the worker's fault).
+bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error,
+                bool withValues = true);
+// Whether the file of a worker that ended as `r` says holds values.
+bool hasValues(const ResultShape &shape, const WorkerResult &r);
+// The values of `f` (checked by readResult) into `values`, laid out as
+// WorkerResult::values; false when they cannot be read.
+bool readValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values);
+// The same as they are in the file, the selected nodes' values a step
+// after another (the repeated calls' after them for Order), to `piece` a
+// chunk at a time, in a buffer of its own; false when they cannot be read.
+bool readValuePieces(intptr_t f, const ResultShape &shape,
+                     const std::function<void(const double *values, size_t count)> &piece);
 
 } // namespace vhost
