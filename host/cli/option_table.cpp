@@ -469,6 +469,10 @@ const OptionRow kRows[] = {
      .set = text<&O::pathFile>, .forward = givePath, .example = "p.csv"},
     {.name = "--path-points", .arg = "N", .section = Hidden,
      .set = whole<&O::pathPoints, 1, 100000>, .example = "7", .bad = "0"},
+    // The size in MiB of a worker's values from which they are taken out of
+    // its file as it writes them (the tests' small runs take them too).
+    {.name = "--take-values-from", .arg = "MIB", .section = Hidden,
+     .set = whole<&O::takeValuesFrom, 0, 1 << 20>, .example = "0", .bad = "-1"},
     // The worker of a replay, on this state file.
     {.name = "--replay-worker", .arg = "FILE", .section = Hidden,
      .set = text<&O::replayWorker>, .example = "s.vstate"},

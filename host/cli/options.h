@@ -66,6 +66,7 @@ struct Options {
     std::string replayWorker; // hidden: the worker of a replay, on this file
     // Hidden: run as the isolated worker of one entry point.
     std::string worker, resultFile;
+    int takeValuesFrom = 64; // MiB
     // Hidden: the checking worker of --check-order (0: a plain worker).
     int orderSeed = 0;
     bool operator==(const Options &) const = default;

@@ -24,8 +24,6 @@ void computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> *nodeMat
 // `nodeMaterial` not 0), in node order a step after another, as `read`
 // gives them, a piece at a time to its callback; false (nothing changed)
 // when it cannot read them all, or no node is evaluated.
-using ValuePieces =
-    std::function<bool(const std::function<void(const double *values, size_t count)> &)>;
 bool computeStatistics(Outcome &o, int nnod, const std::vector<uint8_t> &nodeMaterial,
                        const ValuePieces &read);
 

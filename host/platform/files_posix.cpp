@@ -140,6 +140,18 @@ bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
     return true;
 }
 
+bool releaseFileRange(FileHandle f, uint64_t offset, uint64_t size) {
+#ifdef FALLOC_FL_PUNCH_HOLE
+    const uint64_t page = pageSize(), from = (offset + page - 1) / page * page,
+                   to = (offset + size) / page * page;
+    return to <= from || fallocate(static_cast<int>(f), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                                   static_cast<off_t>(from), static_cast<off_t>(to - from)) == 0;
+#else
+    (void)f, (void)offset, (void)size;
+    return false;
+#endif
+}
+
 uint64_t fileSize(FileHandle f) {
     struct stat st {};
     if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;

@@ -137,6 +137,10 @@ bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
     return true;
 }
 
+bool releaseFileRange(FileHandle, uint64_t, uint64_t) {
+    return false; // the file keeps them
+}
+
 uint64_t fileSize(FileHandle f) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handleOf(f), &size)) return UINT64_MAX;

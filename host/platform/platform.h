@@ -162,6 +162,10 @@ bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset);
 bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset);
 // Size of the open file, or UINT64_MAX.
 uint64_t fileSize(FileHandle f);
+// Let the system take back the memory or disk of bytes [offset, offset +
+// size) of `f`, which then read as zeros; its size stays. Only the whole
+// pages inside are let go, and nothing where the system cannot (false).
+bool releaseFileRange(FileHandle f, uint64_t offset, uint64_t size);
 void closeFile(FileHandle f);
 
 // Map the whole open file for reading and writing, shared with every other

@@ -50,13 +50,15 @@ class Run {
     bool surveyFailed(const Outcome &r);
     bool pinLibrary();
     void planEntryPoints();
-    void collect();
+    void collect(size_t j);
     Outcome judged(Worker &w);
     void inspect(size_t k, Worker &w);
     bool valuesNeeded() const;
     bool refill();
     WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
-    bool runAndCollect(Workers &workers, std::string &error);
+    bool runAndCollect(Workers &workers, std::string &error,
+                       const std::function<void(size_t)> &ended = {});
+    void buildSample();
     CheckContext context() {
         return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal, s_.userUnit};
     }
@@ -75,6 +77,8 @@ class Run {
     std::vector<uint8_t> nodeMaterial_; // per node: 0 not evaluated, else its material
     size_t evaluatedNodes_ = 0;         // those not 0
     UninitializedVector<double> spare_; // storage of values let go, for the next worker's
+    ValueStore store_;                  // storage of values taken, for the next worker's
+    std::vector<bool> collected_;       // per worker of workers_: judged
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
@@ -235,28 +239,39 @@ void Run::planEntryPoints() {
     }
 }
 
-// Run `workers` with a progress bar; false with `error` (or interrupted).
-bool Run::runAndCollect(Workers &workers, std::string &error) {
+// Run `workers` with a progress bar, `ended` called as each ends; false
+// with `error` (or interrupted).
+bool Run::runAndCollect(Workers &workers, std::string &error,
+                        const std::function<void(size_t)> &ended) {
     Progress bar(workers.size(), !o_.quiet, platform::stderrIsTerminal());
-    const bool completed = runWorkers(this->workers(), workers, &bar, error);
+    WorkerSetting setting = this->workers();
+    setting.ended = ended;
+    setting.store = &store_;
+    const bool completed = runWorkers(setting, workers, &bar, error);
     bar.finish();
     return completed;
 }
 
-// Each worker's outcome, with the statistics of its values.
-void Run::collect() {
-    // The mesh and the integration points only if an output or a report
-    // of a failure shows the fields (setStep builds them then).
+// The parent's sample: which nodes are evaluated, of which material. The
+// mesh and the integration points only if an output or a report of a
+// failure shows the fields (setStep builds them then).
+void Run::buildSample() {
     sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand, s_.path);
     sample_->stressScale = o_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, o_);
     evaluatedNodes_ = size_t(std::count_if(nodeMaterial_.begin(), nodeMaterial_.end(),
                                            [](uint8_t m) { return m != 0; }));
-    for (size_t j = 0; j < workers_.size(); ++j) {
-        outcomes_[outcomeOf_[j]] = judged(*workers_[j]);
-        inspect(outcomeOf_[j], *workers_[j]);
-    }
-    workers_.clear();
+}
+
+// Worker j of the run's, just ended: its outcome, with the statistics of
+// its values, shown to the checks; the storage its values were taken into
+// goes back for the next.
+void Run::collect(size_t j) {
+    Worker &w = *workers_[j];
+    outcomes_[outcomeOf_[j]] = judged(w);
+    inspect(outcomeOf_[j], w);
+    if (w.taken.capacity() > 0) store_.push_back(std::move(w.taken));
+    collected_[j] = true;
 }
 
 // True when an output or a check reads the entry points' values once every
@@ -269,15 +284,15 @@ bool Run::valuesNeeded() const {
 }
 
 // Outcome k, just collected from worker `w`, shown to the checks (its
-// values read from the worker's file first when one of them asks for
-// them); its values let go when nothing reads them later.
+// values laid out first when one of them asks for them); its values let
+// go when nothing reads them later.
 void Run::inspect(size_t k, Worker &w) {
     const CheckContext c = context();
     Outcome &e = outcomes_[k];
     for (auto &check : checks_) {
         if (e.valuesRead && e.result.values.empty() && check->wantsValues(c, k)) {
             e.result.values.swap(spare_);
-            if (!readValues(w.file, w.shape, e.result.values)) {
+            if (!expandValues(w.values(), w.shape, e.result.values)) {
                 e.result.values.swap(spare_);
                 e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
                 e.failure = true, e.valuesRead = false;
@@ -293,26 +308,26 @@ void Run::inspect(size_t k, Worker &w) {
 }
 
 // How worker `w` ended, with the statistics of its values. Unless they are
-// read after the run, the values stay in the worker's file: the statistics
-// are made from it a piece at a time, and a check that looks at the values
-// themselves has them read for it (inspect).
+// read after the run, the values are not laid out: the statistics are made
+// from them as the worker's file keeps them (or as they were taken out of
+// it), a piece at a time, and a check that looks at the values themselves
+// has them laid out for it (inspect).
 Outcome Run::judged(Worker &w) {
     const bool named = o_.functionsGiven || w.name == "externalcompute";
-    const bool inFile = !valuesNeeded() && w.shape.kind == WorkerKind::Entry &&
-                        size_t(w.shape.selectedCount()) == evaluatedNodes_;
-    Outcome r = classify(w, named, &spare_, !inFile);
-    r.valuesRead = inFile ? hasValues(w.shape, r.result) : !r.result.values.empty();
+    const bool summarised = !valuesNeeded() && w.shape.kind == WorkerKind::Entry &&
+                            size_t(w.shape.selectedCount()) == evaluatedNodes_;
+    Outcome r = classify(w, named, &spare_, !summarised && !w.takesValues);
+    r.valuesRead = hasValues(w.shape, r.result) && r.status == Outcome::Ok;
+    const bool read = !r.valuesRead ||
+                      (summarised ? computeStatistics(r, sample_->nnod, nodeMaterial_, w.values())
+                                  : r.result.values.size() > 0 ||
+                                        expandValues(w.values(), w.shape, r.result.values));
+    if (!read) {
+        r.status = Outcome::Error, r.detail = "the worker's values cannot be read";
+        r.failure = true, r.valuesRead = false;
+    }
     if (r.status == Outcome::Ok && r.valuesRead) {
-        if (!inFile)
-            computeStatistics(r, sample_->nnod, &nodeMaterial_);
-        else if (!computeStatistics(r, sample_->nnod, nodeMaterial_, [&](const auto &piece) {
-                     return readValuePieces(w.file, w.shape, piece);
-                 })) {
-            r.status = Outcome::Error, r.detail = "the worker's values cannot be read";
-            r.failure = true, r.valuesRead = false;
-            count(r);
-            return r;
-        }
+        if (!summarised) computeStatistics(r, sample_->nnod, &nodeMaterial_);
         r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
         // A NaN of local mode that the function hid is as wrong in the
         // solver as one it returns.
@@ -374,8 +389,25 @@ bool Run::evaluate() {
     std::string error;
     if (!checkSize(o_, workers_.size(), 0, scratch_.dir(), error))
         return failed(ExitStatus::Usage, error);
-    if (!runAndCollect(workers_, error)) return failed(ExitStatus::Usage, error);
-    collect();
+    buildSample();
+    // Each worker is judged as it ends. Large values are taken out of the
+    // worker's file as it writes them, and the memory of the steps taken
+    // goes back to the system at once: the next steps' writes reuse it
+    // instead of fresh pages, which a virtual machine like ours supplies
+    // at a high price (at 200^3 nodes, 1.5 GB of result files cost the
+    // workers 6 s of processor time when written to fresh pages, under
+    // 1 s in reused ones). Smaller ones cost more to take (a copy) than
+    // their pages do.
+    const int64_t from = int64_t(o_.takeValuesFrom) << 20; // bytes of a worker's values
+    for (auto &w : workers_)
+        w->takesValues =
+            w->shape.kind == WorkerKind::Entry && w->shape.count * int64_t(sizeof(double)) >= from;
+    collected_.assign(workers_.size(), false);
+    if (!runAndCollect(workers_, error, [&](size_t j) { collect(j); }))
+        return failed(ExitStatus::Usage, error);
+    for (size_t j = 0; j < workers_.size(); ++j)
+        if (!collected_[j]) collect(j);
+    workers_.clear();
     return refill();
 }
 

@@ -59,11 +59,32 @@ bool createResultFile(const std::string &scratch, Worker &w, std::string &error)
     return true;
 }
 
+// Take the steps `w` has written since it was last looked at (`written`,
+// as its header says) out of its file, into storage from `store` (its
+// first time), and let their pages in the file go: the next steps' writes
+// take memory just given back instead of fresh pages.
+void takeWritten(Worker &w, int64_t written, ValueStore *store) {
+    if (!w.takesValues || w.takeFailed || written <= w.stepsTaken || written > w.shape.steps)
+        return;
+    const uint64_t perStep = uint64_t(w.shape.selectedCount()), size = sizeof(double);
+    if (w.taken.size() != uint64_t(w.shape.count)) {
+        if (store && !store->empty()) w.taken.swap(store->back()), store->pop_back();
+        w.taken.resize(size_t(w.shape.count));
+    }
+    const uint64_t from = uint64_t(w.stepsTaken) * perStep, n = uint64_t(written) * perStep - from;
+    if (!platform::readAt(w.file, w.taken.data() + from, n * size, kResultHeaderSize + from * size))
+        return void(w.takeFailed = true);
+    platform::releaseFileRange(w.file, kResultHeaderSize + from * size, n * size);
+    w.stepsTaken = int32_t(written);
+}
+
 // True when the worker has spent longer than the limit in one user call
-// (or in loading the library): its position has not moved since.
-bool overTime(double timeLimit, Worker &w) {
+// (or in loading the library): its position has not moved since. The
+// steps it has written meanwhile are taken.
+bool overTime(double timeLimit, Worker &w, ValueStore *store) {
     ResultHeader h;
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
+    takeWritten(w, h.stepsWritten, store);
     const auto now = std::chrono::steady_clock::now();
     w.step = h.step;
     if (h.calls != w.lastCalls || h.phase != w.lastPhase) {
@@ -79,6 +100,11 @@ bool overTime(double timeLimit, Worker &w) {
 
 } // namespace
 
+ValuePieces Worker::values() const {
+    const size_t have = takeFailed ? 0 : size_t(stepsTaken) * size_t(shape.selectedCount());
+    return takesValues ? memoryPieces(taken.data(), have) : filePieces(file, shape);
+}
+
 bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::string &error) {
     std::vector<std::vector<std::string>> jobs;
     for (auto &w : workers) {
@@ -88,11 +114,18 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
     return s.runner.run(
         jobs, s.options.jobs,
         [&](size_t k, platform::RunResult &run) {
-            workers[k]->run = std::move(run);
+            Worker &w = *workers[k];
+            w.run = std::move(run);
+            ResultHeader h;
+            if (w.takesValues && platform::readAt(w.file, &h, sizeof h, 0))
+                takeWritten(
+                    w, h.state == int32_t(WorkerState::Complete) ? w.shape.steps : h.stepsWritten,
+                    s.store);
             if (bar) bar->finished();
+            if (s.ended) s.ended(k);
         },
         [&](size_t k) {
-            const bool over = overTime(s.options.timeLimit, *workers[k]);
+            const bool over = overTime(s.options.timeLimit, *workers[k], s.store);
             if (bar)
                 bar->running(progressLabel(workers[k]->name, workers[k]->tag), workers[k]->step,
                              s.options.steps);

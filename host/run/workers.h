@@ -36,6 +36,14 @@ struct Worker {
     std::chrono::steady_clock::time_point since;
     bool timedOut = false;
     platform::RunResult run;
+    // An Entry worker's values, taken out of its file as it writes them (a
+    // step at a time, when the run asks: takesValues), the file's pages they
+    // were in let go; stepsTaken of them, or none when one could not be read.
+    bool takesValues = false, takeFailed = false;
+    int32_t stepsTaken = 0;
+    UninitializedVector<double> taken;
+    // Where its values are: taken, or in its file.
+    ValuePieces values() const;
     Worker() = default;
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
@@ -63,13 +71,20 @@ class ProcessRunner final : public WorkerRunner {
              const Watch &watch, const Idle &idle) override;
 };
 
+// Storage for the values workers take, handed back once judged.
+using ValueStore = std::vector<UninitializedVector<double>>;
+
 // What every worker of a run shares: the options, the program to start,
-// the scratch folder for the result files, and the runner.
+// the scratch folder for the result files, and the runner; what is done
+// with a worker as soon as it has ended, and the storage its values are
+// taken into.
 struct WorkerSetting {
     const Options &options;
     std::string self;    // this program
     std::string scratch; // the run's private folder
     WorkerRunner &runner;
+    std::function<void(size_t)> ended = {};
+    ValueStore *store = nullptr;
 };
 
 // A worker evaluating entry point `name` (an Entry or Order worker) or

@@ -92,7 +92,8 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
         return bad("sizes differ from the run's");
     if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::UserLimit)) return bad("state");
     if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
-    if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod)
+    if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod ||
+        h.stepsWritten < 0 || h.stepsWritten > shape.steps)
         return bad("position");
     if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
         h.cpuSeconds < 0 || !std::isfinite(h.stepCpuStart) || h.stepCpuStart < 0 ||
@@ -114,60 +115,64 @@ template <size_t N> std::string text(const char (&field)[N]) {
 }
 } // namespace
 
-bool readValuePieces(intptr_t f, const ResultShape &shape,
-                     const std::function<void(const double *values, size_t count)> &piece) {
-    constexpr size_t kChunk = size_t(1) << 15; // doubles: a buffer that stays in cache
-    std::unique_ptr<double[]> chunk(new double[kChunk]);
-    uint64_t offset = kResultHeaderSize, left = static_cast<uint64_t>(shape.count);
-    while (left > 0) {
-        const size_t have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
-        if (!platform::readAt(f, chunk.get(), have * sizeof(double), offset)) return false;
-        piece(chunk.get(), have);
-        offset += have * sizeof(double), left -= have;
-    }
-    return true;
+ValuePieces filePieces(intptr_t f, const ResultShape &shape) {
+    return [f, count = static_cast<uint64_t>(shape.count)](const ValuePiece &piece) {
+        constexpr size_t kChunk = size_t(1) << 15; // doubles: a buffer that stays in cache
+        std::unique_ptr<double[]> chunk(new double[kChunk]);
+        uint64_t offset = kResultHeaderSize, left = count;
+        while (left > 0) {
+            const size_t have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
+            if (!platform::readAt(f, chunk.get(), have * sizeof(double), offset)) return false;
+            piece(chunk.get(), have);
+            offset += have * sizeof(double), left -= have;
+        }
+        return true;
+    };
 }
 
-// Every node of every step (and copy), NaN where none was called, from the
-// selected nodes' values in `f`: in one read when every node was called,
-// else a chunk at a time straight into their places.
-bool readValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values) {
+ValuePieces memoryPieces(const double *values, size_t count) {
+    return [values, count](const ValuePiece &piece) {
+        if (count) piece(values, count);
+        return true;
+    };
+}
+
+// The selected nodes' values put in their places, a run of selected nodes
+// at a time, NaN at the others.
+bool expandValues(const ValuePieces &from, const ResultShape &shape,
+                  UninitializedVector<double> &values) {
     const size_t nnod = static_cast<size_t>(shape.nnod);
     const size_t blocks =
         static_cast<size_t>(shape.steps) * (shape.kind == WorkerKind::Order ? 2 : 1);
-    values.resize(blocks * nnod);            // pages not yet touched: the read below fills them
-    if (shape.selectedCount() == shape.nnod) // every node: the file's order is the values'
-        return platform::readAt(f, values.data(), values.size() * sizeof(double),
-                                kResultHeaderSize);
+    values.resize(blocks * nnod); // pages not yet touched: what follows fills them
     const std::vector<uint8_t> selected = shape.selection();
-    constexpr size_t kChunk = size_t(1) << 16; // doubles
-    std::unique_ptr<double[]> chunk(new double[kChunk]);
-    uint64_t offset = kResultHeaderSize, left = static_cast<uint64_t>(shape.count);
-    size_t have = 0, at = 0;
-    for (size_t b = 0; b < blocks; ++b) {
-        double *out = values.data() + b * nnod;
-        for (size_t i = 0, end; i < nnod; i = end) { // a run of nodes alike at a time
-            end = size_t(
-                std::find(selected.begin() + std::ptrdiff_t(i), selected.end(), !selected[i]) -
-                selected.begin());
-            if (!selected[i]) {
-                std::fill(out + i, out + end, std::numeric_limits<double>::quiet_NaN());
-                continue;
-            }
-            for (size_t k = i; k < end;) {
-                if (at == have) {
-                    have = static_cast<size_t>(std::min<uint64_t>(kChunk, left));
-                    if (!have || !platform::readAt(f, chunk.get(), have * sizeof(double), offset))
-                        return false;
-                    offset += have * sizeof(double), left -= have, at = 0;
-                }
-                const size_t take = std::min(end - k, have - at);
-                std::copy_n(chunk.get() + at, take, out + k);
-                k += take, at += take;
+    std::vector<std::pair<size_t, size_t>> runs; // the selected nodes, [first, end)
+    for (size_t i = 0, end; i < nnod; i = end) {
+        end = size_t(std::find(selected.begin() + std::ptrdiff_t(i), selected.end(), !selected[i]) -
+                     selected.begin());
+        if (selected[i]) {
+            runs.emplace_back(i, end);
+            continue;
+        }
+        for (size_t b = 0; b < blocks; ++b)
+            std::fill(values.data() + b * nnod + i, values.data() + b * nnod + end,
+                      std::numeric_limits<double>::quiet_NaN());
+    }
+    if (runs.empty()) return shape.count == 0;
+    size_t block = 0, run = 0, at = runs[0].first;
+    int64_t placed = 0;
+    const bool whole = from([&](const double *v, size_t count) {
+        while (count > 0 && block < blocks) {
+            const size_t take = std::min(count, runs[run].second - at);
+            std::copy_n(v, take, values.data() + block * nnod + at);
+            v += take, count -= take, at += take, placed += int64_t(take);
+            if (at == runs[run].second) {
+                if (++run == runs.size()) run = 0, ++block;
+                at = runs[run].first;
             }
         }
-    }
-    return true;
+    });
+    return whole && placed == shape.count;
 }
 
 bool hasValues(const ResultShape &shape, const WorkerResult &r) {
@@ -219,7 +224,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
         r.silent[k] = probe.counts[k];
     r.firstUnmarked = r.silent[VULMORA_PROBE_UNMARKED] ? probe.first_unmarked : 0;
     r.values.clear();
-    if (withValues && hasValues(shape, r) && !readValues(f, shape, r.values)) {
+    if (withValues && hasValues(shape, r) && !expandValues(filePieces(f, shape), shape, r.values)) {
         error = "the worker's values cannot be read";
         return false;
     }

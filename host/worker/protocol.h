@@ -91,6 +91,7 @@ struct ResultHeader {
     uint8_t crashHookRan;              // the worker's crash hook ran (its handler was in place)
     uint8_t exitState;                 // kExit...: how the worker went through exit()
     int32_t forkedNode;                // and the node
+    volatile int32_t stepsWritten;     // Entry: steps whose values are in the file, in order
     char mechName[101], mechUnit[21];
     char message[512];
 };
@@ -98,7 +99,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '6'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '7'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
@@ -175,19 +176,25 @@ struct WorkerResult {
 bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &error);
 
 // Read and check the header and, for a complete entry point, the values
-// from the open file `f` (unless `withValues` is false: readValues reads
+// from the open file `f` (unless `withValues` is false: expandValues reads
 // them later); false with the reason (the worker's fault).
 bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::string &error,
                 bool withValues = true);
 // Whether the file of a worker that ended as `r` says holds values.
 bool hasValues(const ResultShape &shape, const WorkerResult &r);
-// The values of `f` (checked by readResult) into `values`, laid out as
-// WorkerResult::values; false when they cannot be read.
-bool readValues(intptr_t f, const ResultShape &shape, UninitializedVector<double> &values);
-// The same as they are in the file, the selected nodes' values a step
-// after another (the repeated calls' after them for Order), to `piece` a
-// chunk at a time, in a buffer of its own; false when they cannot be read.
-bool readValuePieces(intptr_t f, const ResultShape &shape,
-                     const std::function<void(const double *values, size_t count)> &piece);
+// A worker's values as its file keeps them: the selected nodes' values a
+// step after another (the repeated calls' after them for Order), given to
+// the callback a piece at a time, in order; false when they cannot all be
+// given.
+using ValuePiece = std::function<void(const double *values, size_t count)>;
+using ValuePieces = std::function<bool(const ValuePiece &)>;
+// From the open file `f`, checked by readResult (a chunk at a time, in a
+// buffer of its own), or from `count` values in memory.
+ValuePieces filePieces(intptr_t f, const ResultShape &shape);
+ValuePieces memoryPieces(const double *values, size_t count);
+// The values of `from` laid out as WorkerResult::values; false when they
+// are not all there.
+bool expandValues(const ValuePieces &from, const ResultShape &shape,
+                  UninitializedVector<double> &values);
 
 } // namespace vhost

@@ -339,7 +339,9 @@ bool Worker::evaluateStep(int s) {
     h_->seconds += std::max(0.0, wall - (filled.seconds - filledBefore.seconds));
     h_->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart -
                                         (filled.cpuSeconds - filledBefore.cpuSeconds));
-    return writeStep(s);
+    if (!writeStep(s)) return false;
+    if (shape_.kind == WorkerKind::Entry) h_->stepsWritten = s; // the parent may take them now
+    return true;
 }
 
 // After step s's calls: false when user code made one of the host's

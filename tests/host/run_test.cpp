@@ -253,6 +253,35 @@ TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
 
 // ---- the command line -------------------------------------------------------------
 
+// Values taken out of a worker's file while it runs (its steps slow) are
+// those it wrote: the same statistics with and without an output folder
+// (values laid out, or summarised as they come), slow or not.
+TEST(Host, ValuesTakenWhileAWorkerRunsAreTheValuesItWrote) {
+    vtest::PrivateFolder dir("vulmora-taken");
+    const std::string args = lib(HOSTLIB_HOSTILE) + "--nodes-per-side 5 --steps 4 --materials all "
+                                                    "--functions ymasssource --take-values-from 0 ";
+    // node + 1000 * step over 125 nodes and 4 steps
+    const std::string row = "func_ymasssource               ok                      1001          "
+                            "2563          4125";
+    const struct {
+        const char *how, *env, *options;
+    } cases[] = {
+        {"slow, no output", "VULMORA_TEST_SLOW_STEPS=1", "--no-output"},
+        {"slow, output", "VULMORA_TEST_SLOW_STEPS=1", "--output"},
+        {"quick, no output", "", "--no-output"},
+        {"quick, output", "", "--output"},
+    };
+    int outputs = 0;
+    for (const auto &c : cases) {
+        std::string options = c.options;
+        if (options == "--output")
+            options += " '" + (dir.path / ("out" + std::to_string(++outputs))).string() + "'";
+        const HostRun r = vtest::runHost(VULMORA_HOST_EXE, args + options, c.env);
+        EXPECT_EQ(r.status, 0) << c.how << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(row), std::string::npos) << c.how << "\n" << r.out;
+    }
+}
+
 TEST(Host, BadCommandLinesExitWithStatus2) {
     for (const char *args :
          {"--bogus", "--temp X", "--length furlong", "--unit velocity=11", "--functions notanentry",

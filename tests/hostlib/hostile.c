@@ -223,3 +223,13 @@ double func_vzimposed(int node) {
     if (!strcmp(how, "crash") && node == 3 && calls < getNnod()) *(volatile int *)0 = 1;
     return 1e-3 * t1[node - 1];
 }
+
+/* node + 1000 * step, steps counted by calls (every node once a step);
+** with VULMORA_TEST_SLOW_STEPS set, sleeps 150 ms at the first call of
+** each step, so that the emulator sees the steps written one by one. */
+double func_ymasssource(int node) {
+    static int calls = 0;
+    const int step = calls++ / getNnod() + 1;
+    if (getenv("VULMORA_TEST_SLOW_STEPS") && node == 1) usleep(150000);
+    return node + 1000.0 * step;
+}
