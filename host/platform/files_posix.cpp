@@ -50,7 +50,8 @@ MemoryFolder memoryFolder() {
     m.usable = m.tmpfs && access(kMemoryFolder, W_OK | X_OK) == 0;
     m.shared = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     m.sticky = (st.st_mode & S_ISVTX) != 0;
-    m.free = m.tmpfs ? freeDiskSpace(kMemoryFolder) : 0;
+    struct statvfs v {};
+    m.free = m.tmpfs && statvfs(kMemoryFolder, &v) == 0 ? uint64_t(v.f_bavail) * v.f_frsize : 0;
 #endif
     return m;
 }
