@@ -92,7 +92,7 @@ void Caller::beginStep(int s) {
 // mode, the node's microstructure values) between calls.
 void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
                       const std::vector<uint8_t> &selected, const std::vector<int> *order,
-                      double *again) {
+                      double *again, bool packed) {
     const int n = s_.nnod;
     int *cur = lib_.x.cur_node;
     pos_->step = s_.step;
@@ -101,6 +101,7 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
     if (local) m = registration(f);
     *lib_.x.location = local ? 2 : 1;
     pos_->phase = static_cast<int32_t>(Phase::Call);
+    double *next = out; // packed: where the next value goes
     for (int k = 1; k <= n; ++k) {
         const int node = order ? (*order)[static_cast<size_t>(k - 1)] : k;
         if (!selected[static_cast<size_t>(node - 1)]) continue;
@@ -108,7 +109,7 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
         pos_->calls = pos_->calls + 1;
         if (local) fillLocal(m, node);
         *cur = node - 1;
-        out[node - 1] = f(node);
+        *(packed && !order ? next++ : out + (node - 1)) = f(node);
         returned();
         if (again) {
             pos_->calls = pos_->calls + 1;

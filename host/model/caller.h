@@ -79,10 +79,12 @@ class Caller {
     // The entry point at every selected node of the current step into
     // out[0..nnod) (the others are left as they are). With `order` (1-based
     // nodes) the nodes are visited in that order; with `again` each call is
-    // made a second time at once, its value into again[0..nnod).
+    // made a second time at once, its value into again[0..nnod). With
+    // `packed` (and no order), the selected nodes' values go one after
+    // another into `out`, in node order, as the result file keeps them.
     void evaluate(const EntryPoint &e, PropertyFn f, double *out,
                   const std::vector<uint8_t> &selected, const std::vector<int> *order = nullptr,
-                  double *again = nullptr);
+                  double *again = nullptr, bool packed = false);
     // Registration call of a mechanical entry point; assigns the slots.
     Marks registration(PropertyFn f);
     // Fill loc_micro / loc_poro from the marks for 1-based `node`.

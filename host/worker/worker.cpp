@@ -181,7 +181,7 @@ class Worker {
     std::unique_ptr<Caller> caller_;
     std::vector<uint8_t> selected_;
     std::vector<std::pair<size_t, size_t>> runs_; // the selected nodes: [first, end) in order
-    PageVector<double> values_, compact_;         // a step's values; those of the selected nodes
+    PageVector<double> values_, compact_; // the order check's values by node; the selected nodes'
 };
 
 // The library counts its silently wrong answers into the counters' part
@@ -259,12 +259,13 @@ bool Worker::setUp() {
         return failed(WorkerState::SetupFailed, "out of memory while building the sample");
     }
     try {
-        // One step's values (twice that for the order check), then those
-        // of the selected nodes, as the result file keeps them.
+        // A step's values of the selected nodes, as the result file keeps
+        // them: an Entry worker's calls write them so. The order check's
+        // calls write both runs' values by node, NaN once: every step's
+        // calls then write every selected node's value (the others are
+        // never read), so a step never clears it.
         const size_t nnod = static_cast<size_t>(shape_.nnod);
-        // NaN once: every step's calls then write every selected node's
-        // value (the others are never read), so a step never clears it.
-        values_.assign(shape_.kind == WorkerKind::Order ? 2 * nnod : nnod, kNaN);
+        if (shape_.kind == WorkerKind::Order) values_.assign(2 * nnod, kNaN);
         compact_.resize(static_cast<size_t>(shape_.selectedCount()));
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory for the values");
@@ -310,8 +311,9 @@ bool Worker::writeStep(int s) {
     for (int copy = 0; copy < copies; ++copy) {
         const double *from = values_.data() + size_t(copy) * nnod;
         double *to = compact_.data();
-        for (const auto &[first, end] : runs_)
-            to = std::copy(from + first, from + end, to);
+        if (!values_.empty()) // else the calls wrote them packed
+            for (const auto &[first, end] : runs_)
+                to = std::copy(from + first, from + end, to);
         const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
         if (!platform::writeAt(file_, compact_.data(), nsel * sizeof(double), offset))
             return failed(WorkerState::SetupFailed, "cannot write the values into the result file");
@@ -331,7 +333,7 @@ bool Worker::evaluateStep(int s) {
         caller_->evaluate(*e_, f_, values_.data(), selected_, &shuffled,
                           values_.data() + shape_.nnod);
     } else {
-        caller_->evaluate(*e_, f_, values_.data(), selected_);
+        caller_->evaluate(*e_, f_, compact_.data(), selected_, nullptr, nullptr, true);
     }
     const InputGuard::FillTime filled = guard_.fillTime();
     const double wall =
