@@ -160,10 +160,6 @@ void Sample::buildDepthClasses() {
     table.assign(slots, UINT32_MAX);
     depthClass.resize(depth.size());
     for (size_t k = 0; k < depth.size(); ++k) {
-        if (k > 0 && bitsOf(depth[k]) == bitsOf(depth[k - 1])) { // often so along a grid line
-            depthClass[k] = depthClass[k - 1];
-            continue;
-        }
         uint32_t &slot = slotOf(bitsOf(depth[k]));
         if (slot == UINT32_MAX) {
             slot = static_cast<uint32_t>(classDepth.size());
