@@ -17,6 +17,8 @@
 #include "hostlib/host_run.h"
 #include "hostlib/vtu_arrays.h"
 #include "output/report.h"
+#include "cli/materials.h"
+#include "worker/protocol.h"
 #include "output/run_report.h"
 #include "output/svg_plain.h"
 #include "model/sample.h"
@@ -102,6 +104,110 @@ TEST(HostReport, StatisticsSkipNonFiniteValuesAndFindTheFirstOne) {
             EXPECT_EQ(o.badValue, c.badValue);
         }
     }
+}
+
+namespace {
+
+// `packed` handed over `size` values at a time, as a file or a worker
+// would give them.
+vhost::ValuePieces inPieces(const std::vector<double> &packed, size_t size) {
+    return [&packed, size](const vhost::ValuePiece &piece) {
+        for (size_t at = 0; at < packed.size(); at += size)
+            piece(packed.data() + at, std::min(size, packed.size() - at));
+        return true;
+    };
+}
+
+// Each outcome field the statistics fill, bit for bit.
+void expectSameStatistics(const Outcome &a, const Outcome &b) {
+    auto bits = [](double x) {
+        uint64_t u;
+        std::memcpy(&u, &x, sizeof u);
+        return u;
+    };
+    EXPECT_EQ(bits(a.min), bits(b.min));
+    EXPECT_EQ(bits(a.mean), bits(b.mean));
+    EXPECT_EQ(bits(a.max), bits(b.max));
+    EXPECT_EQ(a.finite, b.finite);
+    EXPECT_EQ(a.nonFinite, b.nonFinite);
+    EXPECT_EQ(a.badStep, b.badStep);
+    EXPECT_EQ(a.badNode, b.badNode);
+    EXPECT_EQ(bits(a.badValue), bits(b.badValue));
+    for (int m = 0; m < 2; ++m) {
+        EXPECT_EQ(bits(a.perMaterial[m].min), bits(b.perMaterial[m].min)) << m;
+        EXPECT_EQ(bits(a.perMaterial[m].mean), bits(b.perMaterial[m].mean)) << m;
+        EXPECT_EQ(bits(a.perMaterial[m].max), bits(b.perMaterial[m].max)) << m;
+        EXPECT_EQ(a.perMaterial[m].finite, b.perMaterial[m].finite) << m;
+    }
+}
+
+} // namespace
+
+// The statistics of the evaluated nodes' values as a worker writes them
+// (node order, a step after another), in pieces of any size, are those of
+// the values laid out by node: runs of one material or of both, pieces
+// that end inside a run or a step, a non-finite value in a later piece.
+TEST(HostReport, StatisticsOfPackedValuesInAnyPiecesAreThoseOfTheLaidOutOnes) {
+    const size_t n = 7, steps = 3;
+    const std::vector<std::vector<uint8_t>> materials = {
+        {0, 1, 1, 2, 0, 2, 1}, // both, runs of one or two nodes
+        {0, 1, 1, 0, 1, 1, 1}, // the casting alone
+        {2, 2, 2, 2, 2, 2, 2}, // the mould alone, one run
+    };
+    for (const auto &m : materials)
+        for (bool bad : {false, true}) {
+            std::vector<double> laid(n * steps, kNaN), packed;
+            for (size_t s = 0; s < steps; ++s)
+                for (size_t i = 0; i < n; ++i)
+                    if (m[i]) {
+                        double v = std::sin(double(s * n + i)) * 100.0 + double(m[i]);
+                        if (bad && s == 1 && i == 5) v = -kInf;
+                        if (bad && s == 2 && i == 1) v = kNaN;
+                        laid[s * n + i] = v;
+                        packed.push_back(v);
+                    }
+            Outcome whole;
+            whole.result.values.assign(laid.begin(), laid.end());
+            vhost::computeStatistics(whole, int(n), &m);
+            for (size_t size : {size_t(1), size_t(2), size_t(3), size_t(5), size_t(100)}) {
+                SCOPED_TRACE(::testing::Message() << "materials " << int(m[0]) << int(m[1])
+                                                  << ", bad " << bad << ", pieces of " << size);
+                Outcome piecewise;
+                ASSERT_TRUE(vhost::computeStatistics(piecewise, int(n), m, inPieces(packed, size)));
+                expectSameStatistics(piecewise, whole);
+            }
+        }
+}
+
+// The packed values laid out by node again from pieces of any size: each
+// at its node, NaN at the nodes not evaluated; fewer values than the run
+// has are refused.
+TEST(HostReport, PackedValuesInAnyPiecesAreLaidOutAtTheirNodes) {
+    // 4 x 4 x 4 nodes: the casting is the inner 2 x 2 x 2.
+    const vhost::ResultShape shape =
+        vhost::ResultShape::values(vhost::WorkerKind::Entry, 0, 4, 2, vhost::material::kCasting, 0);
+    const std::vector<uint8_t> selected = shape.selection();
+    std::vector<double> packed;
+    for (size_t s = 0; s < 2; ++s)
+        for (size_t i = 0; i < selected.size(); ++i)
+            if (selected[i]) packed.push_back(double(s * 1000 + i));
+    ASSERT_EQ(int64_t(packed.size()), shape.count);
+    for (size_t size : {size_t(1), size_t(3), size_t(8), size_t(1000)}) {
+        vhost::UninitializedVector<double> values;
+        ASSERT_TRUE(vhost::expandValues(inPieces(packed, size), shape, values)) << size;
+        ASSERT_EQ(values.size(), 2 * selected.size());
+        for (size_t s = 0; s < 2; ++s)
+            for (size_t i = 0; i < selected.size(); ++i) {
+                const double v = values[s * selected.size() + i];
+                if (selected[i])
+                    EXPECT_EQ(v, double(s * 1000 + i)) << size << " " << s << " " << i;
+                else
+                    EXPECT_TRUE(std::isnan(v)) << size << " " << s << " " << i;
+            }
+    }
+    const std::vector<double> short_(packed.begin(), packed.end() - 1);
+    vhost::UninitializedVector<double> values;
+    EXPECT_FALSE(vhost::expandValues(inPieces(short_, 4), shape, values));
 }
 
 TEST(HostReport, PrintedTextIsEscapedAndCutToItsTail) {
