@@ -153,6 +153,14 @@ bool releaseFileRange(FileHandle f, uint64_t offset, uint64_t size) {
 #endif
 }
 
+bool releasesFileRanges() {
+#ifdef FALLOC_FL_PUNCH_HOLE
+    return true;
+#else
+    return false;
+#endif
+}
+
 uint64_t fileSize(FileHandle f) {
     struct stat st {};
     if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;

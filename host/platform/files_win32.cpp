@@ -141,6 +141,10 @@ bool releaseFileRange(FileHandle, uint64_t, uint64_t) {
     return false; // the file keeps them
 }
 
+bool releasesFileRanges() {
+    return false;
+}
+
 uint64_t fileSize(FileHandle f) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handleOf(f), &size)) return UINT64_MAX;

@@ -166,6 +166,8 @@ uint64_t fileSize(FileHandle f);
 // size) of `f`, which then read as zeros; its size stays. Only the whole
 // pages inside are let go, and nothing where the system cannot (false).
 bool releaseFileRange(FileHandle f, uint64_t offset, uint64_t size);
+// Whether releaseFileRange can let anything go on this system.
+bool releasesFileRanges();
 void closeFile(FileHandle f);
 
 // Map the whole open file for reading and writing, shared with every other

@@ -397,11 +397,11 @@ bool Run::evaluate() {
     // at a high price (at 200^3 nodes, 1.5 GB of result files cost the
     // workers 6 s of processor time when written to fresh pages, under
     // 1 s in reused ones). Smaller ones cost more to take (a copy) than
-    // their pages do.
+    // their pages do, and where no memory can be given back, all do.
     const int64_t from = int64_t(o_.takeValuesFrom) << 20; // bytes of a worker's values
     for (auto &w : workers_)
-        w->takesValues =
-            w->shape.kind == WorkerKind::Entry && w->shape.count * int64_t(sizeof(double)) >= from;
+        w->takesValues = platform::releasesFileRanges() && w->shape.kind == WorkerKind::Entry &&
+                         w->shape.count * int64_t(sizeof(double)) >= from;
     collected_.assign(workers_.size(), false);
     if (!runAndCollect(workers_, error, [&](size_t j) { collect(j); }))
         return failed(ExitStatus::Usage, error);
