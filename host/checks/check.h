@@ -71,11 +71,11 @@ class Check {
     // Before any worker runs: read and check what the check needs (false
     // with `error`: the command cannot be carried out).
     virtual bool prepare(const Options &, std::string &) { return true; }
-    // Outcome k as it is collected, its values still there (they are let
-    // go afterwards unless an output or a check needs them).
+    // Outcome k as it is collected (its values are let go afterwards unless
+    // an output or a check needs them).
     virtual void inspect(const CheckContext &, size_t) {}
     // Whether inspect reads outcome k's values: a run that keeps no values
-    // reads them from the worker's file only for a check that says so.
+    // lays them out only for a check that says so.
     virtual bool wantsValues(const CheckContext &, size_t) const { return false; }
     // True when plan, judge or conclude read the outcomes' values.
     virtual bool needsValues() const { return true; }

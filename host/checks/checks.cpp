@@ -1,13 +1,13 @@
 // checks.cpp - the unit and order checks.
 #include "checks/checks.h"
 
-#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <random>
+#include <span>
 #include <string_view>
 
 #include "model/entries.h"

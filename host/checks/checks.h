@@ -11,8 +11,8 @@
 // workers; these functions only compare what they wrote.
 #pragma once
 
-#include <span>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 

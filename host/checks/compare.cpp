@@ -1,7 +1,6 @@
 // compare.cpp - the run description, reading a reference, comparing.
 #include "checks/compare.h"
 
-#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <span>
 #include <sstream>
 
 #include "model/caller.h"

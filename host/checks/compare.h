@@ -9,8 +9,8 @@
 // of another shape is reported as such, never compared value by value.
 #pragma once
 
-#include <span>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 

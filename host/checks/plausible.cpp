@@ -2,10 +2,10 @@
 // mistakes that explain them.
 #include "checks/plausible.h"
 
-#include <span>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <span>
 
 namespace vhost {
 

@@ -11,9 +11,9 @@
 // check (two runs related by one) match them with the same code.
 #pragma once
 
-#include <span>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

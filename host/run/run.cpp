@@ -78,7 +78,6 @@ class Run {
     size_t evaluatedNodes_ = 0;         // those not 0
     UninitializedVector<double> spare_; // storage of values let go, for the next worker's
     ValueStore store_;                  // storage of values taken, for the next worker's
-    std::vector<bool> collected_;       // per worker of workers_: judged
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
@@ -271,7 +270,6 @@ void Run::collect(size_t j) {
     outcomes_[outcomeOf_[j]] = judged(w);
     inspect(outcomeOf_[j], w);
     if (w.taken.capacity() > 0) store_.push_back(std::move(w.taken));
-    collected_[j] = true;
 }
 
 // True when an output or a check reads the entry points' values once every
@@ -281,6 +279,13 @@ bool Run::valuesNeeded() const {
     if (o_.writeOutput || s_.path) return true;
     return std::any_of(checks_.begin(), checks_.end(),
                        [](const auto &check) { return check->needsValues(); });
+}
+
+// An outcome whose values were there but could not be read: the worker's
+// fault, as a bad result file is.
+void valuesUnread(Outcome &e) {
+    e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
+    e.failure = true, e.valuesRead = false;
 }
 
 // Outcome k, just collected from worker `w`, shown to the checks (its
@@ -294,9 +299,7 @@ void Run::inspect(size_t k, Worker &w) {
             e.result.values.swap(spare_);
             if (!expandValues(w.values(), w.shape, e.result.values)) {
                 e.result.values.swap(spare_);
-                e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
-                e.failure = true, e.valuesRead = false;
-                return;
+                return valuesUnread(e);
             }
         }
         check->inspect(c, k);
@@ -316,16 +319,13 @@ Outcome Run::judged(Worker &w) {
     const bool named = o_.functionsGiven || w.name == "externalcompute";
     const bool summarised = !valuesNeeded() && w.shape.kind == WorkerKind::Entry &&
                             size_t(w.shape.selectedCount()) == evaluatedNodes_;
-    Outcome r = classify(w, named, &spare_, !summarised && !w.takesValues);
+    const bool readByClassify = !summarised && !w.takesValues; // laid out from the file
+    Outcome r = classify(w, named, &spare_, readByClassify);
     r.valuesRead = hasValues(w.shape, r.result) && r.status == Outcome::Ok;
-    const bool read = !r.valuesRead ||
-                      (summarised ? computeStatistics(r, sample_->nnod, nodeMaterial_, w.values())
-                                  : r.result.values.size() > 0 ||
-                                        expandValues(w.values(), w.shape, r.result.values));
-    if (!read) {
-        r.status = Outcome::Error, r.detail = "the worker's values cannot be read";
-        r.failure = true, r.valuesRead = false;
-    }
+    if (r.valuesRead && !readByClassify &&
+        !(summarised ? computeStatistics(r, sample_->nnod, nodeMaterial_, w.values())
+                     : expandValues(w.values(), w.shape, r.result.values)))
+        valuesUnread(r);
     if (r.status == Outcome::Ok && r.valuesRead) {
         if (!summarised) computeStatistics(r, sample_->nnod, &nodeMaterial_);
         r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
@@ -402,11 +402,8 @@ bool Run::evaluate() {
     for (auto &w : workers_)
         w->takesValues = platform::releasesFileRanges() && w->shape.kind == WorkerKind::Entry &&
                          w->shape.count * int64_t(sizeof(double)) >= from;
-    collected_.assign(workers_.size(), false);
     if (!runAndCollect(workers_, error, [&](size_t j) { collect(j); }))
         return failed(ExitStatus::Usage, error);
-    for (size_t j = 0; j < workers_.size(); ++j)
-        if (!collected_[j]) collect(j);
     workers_.clear();
     return refill();
 }
