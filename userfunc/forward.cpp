@@ -28,7 +28,7 @@ extern "C" {
         vulmora_impl_##name(unused, flag);                                                         \
         vulmora_capture_after_void();                                                              \
     }
-#define VULMORA_FORWARD(name, kind, mode) VULMORA_FORWARD_##kind(name)
+#define VULMORA_FORWARD(name, kind, mode, quantity) VULMORA_FORWARD_##kind(name)
 
 VULMORA_ENTRY_POINTS(VULMORA_FORWARD)
 

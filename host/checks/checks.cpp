@@ -35,30 +35,6 @@ static_assert(selects(VULMORA_QTY_TEMPERATURE, "user_unit_temp") &&
                   selects(VULMORA_QTY_MASSFLOWRATE, "user_unit_massflowrate"),
               "a selector's quantity code");
 
-// The entry points whose result is converted from the user's unit; every
-// other entry point returns a value in an internal unit. The comments of
-// the list of entry points give the same codes (a test compares them).
-struct Returned {
-    const char *entry;
-    int code;
-};
-constexpr Returned kReturned[] = {
-    {"convehtransfer", VULMORA_QTY_HEATTRANSFERCOEFF},
-    {"heatflux", VULMORA_QTY_HEATFLUX},
-    {"interhtransfer", VULMORA_QTY_HEATTRANSFERCOEFF},
-    {"masssourceflowrate", VULMORA_QTY_MASSFLOWRATE},
-    {"texternal", VULMORA_QTY_TEMPERATURE},
-    {"vximposed", VULMORA_QTY_VELOCITY},
-    {"vxsolidtransport", VULMORA_QTY_VELOCITY},
-    {"vyimposed", VULMORA_QTY_VELOCITY},
-    {"vysolidtransport", VULMORA_QTY_VELOCITY},
-    {"vzimposed", VULMORA_QTY_VELOCITY},
-    {"vzsolidtransport", VULMORA_QTY_VELOCITY},
-    {"xtranslation", VULMORA_QTY_LENGTH},
-    {"ytranslation", VULMORA_QTY_LENGTH},
-    {"ztranslation", VULMORA_QTY_LENGTH},
-};
-
 // The selectors the unit check varies, in the order of its variants, and
 // the units it tries for each (the rest of the list has no variants).
 struct Varied {
@@ -91,12 +67,6 @@ std::string unitName(const Varied &v, int sel) {
 }
 
 } // namespace
-
-int returnedQuantity(const std::string &entry) {
-    for (const Returned &r : kReturned)
-        if (entry == r.entry) return r.code;
-    return kNotConverted;
-}
 
 std::string userUnitName(int code, const Units &u) {
     const UnitSelector *s = unitSelectorOfCode(code);

@@ -17,16 +17,10 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "model/entries.h"
 
 namespace vhost {
 
-// The quantity code of what an entry point returns (that of the unit
-// converters: -1 temperature, 0 length, 6 heat flux, 7 heat-transfer
-// coefficient, 8 velocity, 13 mass flow rate), or kNotConverted for a
-// value in an internal unit that is never converted (density, moduli,
-// stresses, ratios, expansion).
-constexpr int kNotConverted = 1000;
-int returnedQuantity(const std::string &entry);
 // The name of the unit `u` selects for quantity `code` ("W/m2"), or
 // "selector N" for one the unit check does not name.
 std::string userUnitName(int code, const Units &u);

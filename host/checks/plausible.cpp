@@ -9,12 +9,6 @@
 
 namespace vhost {
 
-const QuantityInfo &quantityInfo(Quantity q) {
-    for (const QuantityInfo &i : kQuantities)
-        if (i.quantity == q) return i;
-    return kQuantities[0]; // every kind has a row (a test checks it)
-}
-
 const PlausibleRange *plausibleRange(std::string_view entry) {
     for (const PlausibleRange &r : kPlausible)
         if (entry == r.entry) return &r;

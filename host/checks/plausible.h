@@ -1,6 +1,7 @@
-// plausible.h - what each entry point returns, the range a real casting
-// process can give it, in the host's internal units, and the unit mistakes
-// that move a right value out of that range.
+// plausible.h - the range a real casting process can give what each entry
+// point returns (its quantity, from the list of entry points), in the
+// host's internal units, and the unit mistakes that move a right value out
+// of that range.
 //
 // One row per property entry point, in the order of the list of entry
 // points (a static_assert below keeps them in step). The ranges are wide on
@@ -11,6 +12,7 @@
 // check (two runs related by one) match them with the same code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <span>
@@ -19,111 +21,79 @@
 #include <vector>
 
 #include "checks/checks.h"
-#include "include/vulmora/getVar.h"
 #include "model/entries.h"
 
 namespace vhost {
 
-// The kinds of quantity the entry points return.
-enum class Quantity : uint8_t {
-    TransferCoefficient,
-    HeatFlux,
-    Temperature,
-    Velocity,
-    Length,
-    MassFlowRate,
-    MassSource,
-    Density,
-    Stress,
-    Modulus,
-    Expansion,
-    Emissivity,
-    PoissonRatio,
-    Exponent,
-    LawParameter,
-    UserProperty
-};
-
-// A kind of quantity: its words, the converters' code, its internal unit
-// and the SI unit shown beside it (SI value = internal * siScale +
-// siOffset; temperatures are shown in degrees Celsius beside Kelvin).
-struct QuantityInfo {
-    Quantity quantity;
-    const char *words;
-    int code; // VULMORA_QTY_..., or kNotConverted
-    const char *unit, *si;
-    double siScale, siOffset;
-};
-
-// clang-format off
-inline constexpr QuantityInfo kQuantities[] = {
-    {Quantity::TransferCoefficient, "heat-transfer coefficient", VULMORA_QTY_HEATTRANSFERCOEFF, "cal/(s cm2 K)", "W/(m2 K)", 4.1868e4, 0},
-    {Quantity::HeatFlux,            "heat flux",                 VULMORA_QTY_HEATFLUX,          "cal/(s cm2)",   "W/m2",     4.1868e4, 0},
-    {Quantity::Temperature,         "temperature",               VULMORA_QTY_TEMPERATURE,       "K",             "C",        1, -273.15},
-    {Quantity::Velocity,            "velocity",                  VULMORA_QTY_VELOCITY,          "cm/s",          "m/s",      1e-2, 0},
-    {Quantity::Length,              "length",                    VULMORA_QTY_LENGTH,            "cm",            "m",        1e-2, 0},
-    {Quantity::MassFlowRate,        "mass flow rate",            VULMORA_QTY_MASSFLOWRATE,      "g/s",           "kg/s",     1e-3, 0},
-    {Quantity::MassSource,          "mass source component",     kNotConverted,                 "",              "",         1, 0},
-    {Quantity::Density,             "density",                   kNotConverted,                 "g/cm3",         "kg/m3",    1e3, 0},
-    {Quantity::Stress,              "stress",                    kNotConverted,                 "dyn/cm2",       "Pa",       0.1, 0},
-    {Quantity::Modulus,             "modulus",                   kNotConverted,                 "dyn/cm2",       "Pa",       0.1, 0},
-    {Quantity::Expansion,           "thermal expansion",         kNotConverted,                 "1/K",           "1/K",      1, 0},
-    {Quantity::Emissivity,          "emissivity",                kNotConverted,                 "",              "",         1, 0},
-    {Quantity::PoissonRatio,        "Poisson ratio",             kNotConverted,                 "",              "",         1, 0},
-    {Quantity::Exponent,            "exponent",                  kNotConverted,                 "",              "",         1, 0},
-    {Quantity::LawParameter,        "parameter of a law",        kNotConverted,                 "",              "",         1, 0},
-    {Quantity::UserProperty,        "user property",             kNotConverted,                 "",              "",         1, 0},
-};
-// clang-format on
-
-// The plausible range of one entry point's values, internal units. A user
-// property has none: its meaning is the user's (--expect gives one).
+// The plausible range of one entry point's values, internal units; its
+// quantity is the one the list of entry points gives it. A user property
+// has none: its meaning is the user's (--expect gives one).
 struct PlausibleRange {
     const char *entry;
     Quantity quantity;
     double lo, hi;
 };
 
+namespace plausible_rows {
+// One row per property entry point, in the list's order.
+struct Row {
+    const char *entry;
+    double lo, hi;
+};
 // clang-format off
-inline constexpr PlausibleRange kPlausible[] = {
-    {"convehtransfer",           Quantity::TransferCoefficient, 0, 10},     // up to 4.2e5 W/(m2 K), spray quench
-    {"density",                  Quantity::Density,             0.01, 25},  // insulating boards to osmium
-    {"emissivity",               Quantity::Emissivity,          0, 1},
-    {"hardeningexponent",        Quantity::Exponent,            0, 10},
-    {"hardeningkinematic1",      Quantity::LawParameter,        0, 1e13},   // a modulus or a rate
-    {"hardeningkinematic2",      Quantity::LawParameter,        0, 1e13},
-    {"hardeningplasticmodulus",  Quantity::Modulus,             0, 1e13},   // 0: perfectly plastic
-    {"hardeningultimatestress",  Quantity::Stress,              1e4, 1e11}, // 1 kPa to 10 GPa
-    {"heatflux",                 Quantity::HeatFlux,            -500, 500}, // 2.1e7 W/m2 either way
-    {"interhtransfer",           Quantity::TransferCoefficient, 0, 10},
-    {"masssourceflowrate",       Quantity::MassFlowRate,        -1e7, 1e7}, // 10 t/s
-    {"mechprop1",                Quantity::UserProperty,        0, 0},
-    {"mechprop2",                Quantity::UserProperty,        0, 0},
-    {"mechprop3",                Quantity::UserProperty,        0, 0},
-    {"mechprop4",                Quantity::UserProperty,        0, 0},
-    {"mechprop5",                Quantity::UserProperty,        0, 0},
-    {"poissonratio",             Quantity::PoissonRatio,        0, 0.5},
-    {"texternal",                Quantity::Temperature,         150, 3500}, // -123 C to above any pour
-    {"thermalexpansion",         Quantity::Expansion,           -1e-4, 1e-3}, // to waxes and polymers
-    {"viscoplasticstrainpower",  Quantity::Exponent,            -10, 10},
-    {"viscoplasticstresspower",  Quantity::Exponent,            0, 100},
-    {"viscoplasticviscousparam", Quantity::LawParameter,        0, 1e25},   // its unit is the law's
-    {"vximposed",                Quantity::Velocity,            -1e5, 1e5}, // 1 km/s
-    {"vxsolidtransport",         Quantity::Velocity,            -1e5, 1e5},
-    {"vyimposed",                Quantity::Velocity,            -1e5, 1e5},
-    {"vysolidtransport",         Quantity::Velocity,            -1e5, 1e5},
-    {"vzimposed",                Quantity::Velocity,            -1e5, 1e5},
-    {"vzsolidtransport",         Quantity::Velocity,            -1e5, 1e5},
-    {"xmasssource",              Quantity::MassSource,          -1e7, 1e7},
-    {"xtranslation",             Quantity::Length,              -1e4, 1e4}, // 100 m
-    {"yieldstress",              Quantity::Stress,              1e4, 1e11},
-    {"ymasssource",              Quantity::MassSource,          -1e7, 1e7},
-    {"youngsmodulus",            Quantity::Modulus,             1e7, 1e13}, // 1 MPa to 1 TPa
-    {"ytranslation",             Quantity::Length,              -1e4, 1e4},
-    {"zmasssource",              Quantity::MassSource,          -1e7, 1e7},
-    {"ztranslation",             Quantity::Length,              -1e4, 1e4},
+inline constexpr Row kRows[] = {
+    {"convehtransfer",           0, 10},       // up to 4.2e5 W/(m2 K), spray quench
+    {"density",                  0.01, 25},    // insulating boards to osmium
+    {"emissivity",               0, 1},
+    {"hardeningexponent",        0, 10},
+    {"hardeningkinematic1",      0, 1e13},     // a modulus or a rate
+    {"hardeningkinematic2",      0, 1e13},
+    {"hardeningplasticmodulus",  0, 1e13},     // 0: perfectly plastic
+    {"hardeningultimatestress",  1e4, 1e11},   // 1 kPa to 10 GPa
+    {"heatflux",                 -500, 500},   // 2.1e7 W/m2 either way
+    {"interhtransfer",           0, 10},
+    {"masssourceflowrate",       -1e7, 1e7},   // 10 t/s
+    {"mechprop1",                0, 0},
+    {"mechprop2",                0, 0},
+    {"mechprop3",                0, 0},
+    {"mechprop4",                0, 0},
+    {"mechprop5",                0, 0},
+    {"poissonratio",             0, 0.5},
+    {"texternal",                150, 3500},   // -123 C to above any pour
+    {"thermalexpansion",         -1e-4, 1e-3}, // to waxes and polymers
+    {"viscoplasticstrainpower",  -10, 10},
+    {"viscoplasticstresspower",  0, 100},
+    {"viscoplasticviscousparam", 0, 1e25},     // its unit is the law's
+    {"vximposed",                -1e5, 1e5},   // 1 km/s
+    {"vxsolidtransport",         -1e5, 1e5},
+    {"vyimposed",                -1e5, 1e5},
+    {"vysolidtransport",         -1e5, 1e5},
+    {"vzimposed",                -1e5, 1e5},
+    {"vzsolidtransport",         -1e5, 1e5},
+    {"xmasssource",              -1e7, 1e7},
+    {"xtranslation",             -1e4, 1e4},   // 100 m
+    {"yieldstress",              1e4, 1e11},
+    {"ymasssource",              -1e7, 1e7},
+    {"youngsmodulus",            1e7, 1e13},   // 1 MPa to 1 TPa
+    {"ytranslation",             -1e4, 1e4},
+    {"zmasssource",              -1e7, 1e7},
+    {"ztranslation",             -1e4, 1e4},
 };
 // clang-format on
+
+// The rows with the quantity of each entry point; ranges follow the list
+// (a static_assert below keeps them in step).
+constexpr auto withQuantities() {
+    std::array<PlausibleRange, std::size(kRows)> t{};
+    for (size_t k = 0; k < t.size(); ++k)
+        t[k] = {kRows[k].entry,
+                k < std::size(kEntryPoints) ? kEntryPoints[k].quantity : Quantity::None,
+                kRows[k].lo, kRows[k].hi};
+    return t;
+}
+} // namespace plausible_rows
+
+inline constexpr auto kPlausible = plausible_rows::withQuantities();
 
 // The table has a row per property entry point, in the list's order.
 constexpr bool plausibleRowsFollowTheList() {
@@ -165,9 +135,6 @@ inline constexpr Mistake kMistakes[] = {
     {Quantity::Expansion,           {1e6, 0},      "a thermal expansion in 1e-6/K (um/(m K))?"},
 };
 // clang-format on
-
-// The kind of quantity `q`.
-const QuantityInfo &quantityInfo(Quantity q);
 
 // The row of entry point `entry` (without func_), or null.
 const PlausibleRange *plausibleRange(std::string_view entry);

@@ -15,8 +15,8 @@ namespace {
 #define VHOST_HELP_MECHANICAL_NODAL(name)
 #define VHOST_HELP_MECHANICAL_MECHANICAL(name) "    func_" #name "\n"
 #define VHOST_HELP_MECHANICAL_STEP(name)
-#define VHOST_HELP_NODAL(name, kind, mode) VHOST_HELP_NODAL_##mode(name)
-#define VHOST_HELP_MECHANICAL(name, kind, mode) VHOST_HELP_MECHANICAL_##mode(name)
+#define VHOST_HELP_NODAL(name, kind, mode, quantity) VHOST_HELP_NODAL_##mode(name)
+#define VHOST_HELP_MECHANICAL(name, kind, mode, quantity) VHOST_HELP_MECHANICAL_##mode(name)
 // clang-format off
 #define VHOST_ENTRY_POINT_HELP                                                                     \
     "Entry points (declared in getVar.h)\n"                                                        \

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "include/vulmora/vulmora_entry_points.h"
+#include "model/quantity.h"
 #include "runtime/messages.h"
 
 namespace vhost {
@@ -19,15 +20,17 @@ enum class CallMode {
 struct EntryPoint {
     const char *name; // without the func_ prefix
     CallMode mode;
+    Quantity quantity; // what it returns
 };
 
 // The property entry points, double func_<name>(int node), in the order
 // of the one list; func_externalcompute (kind STEP) is called apart.
 #define VHOST_MODE_NODAL CallMode::Nodal
 #define VHOST_MODE_MECHANICAL CallMode::Mechanical
-#define VHOST_ROW_PROPERTY(name, mode) {#name, VHOST_MODE_##mode},
-#define VHOST_ROW_STEP(name, mode)
-#define VHOST_ROW(name, kind, mode) VHOST_ROW_##kind(name, mode)
+#define VHOST_ROW_PROPERTY(name, mode, quantity)                                                   \
+    {#name, VHOST_MODE_##mode, quantityNamed(#quantity)},
+#define VHOST_ROW_STEP(name, mode, quantity)
+#define VHOST_ROW(name, kind, mode, quantity) VHOST_ROW_##kind(name, mode, quantity)
 inline constexpr EntryPoint kEntryPoints[] = {VULMORA_ENTRY_POINTS(VHOST_ROW)};
 #undef VHOST_ROW
 #undef VHOST_ROW_STEP
@@ -36,12 +39,34 @@ inline constexpr EntryPoint kEntryPoints[] = {VULMORA_ENTRY_POINTS(VHOST_ROW)};
 #undef VHOST_MODE_NODAL
 static_assert(std::size(kEntryPoints) == VULMORA_PROPERTY_ENTRY_POINT_COUNT);
 
+// Every token of the list's quantity column is a kind the emulator knows.
+#define VHOST_KNOWN(name, kind, mode, quantity) &&known(#quantity)
+constexpr bool everyQuantityKnown() {
+    auto known = [](const char *token) {
+        bool k = false;
+        quantityNamed(token, &k);
+        return k;
+    };
+    return true VULMORA_ENTRY_POINTS(VHOST_KNOWN);
+}
+#undef VHOST_KNOWN
+static_assert(everyQuantityKnown(), "a quantity of the list of entry points");
+
 // The entry point called `name` (with or without func_), or null.
 inline const EntryPoint *findEntryPoint(std::string name) {
     if (name.rfind("func_", 0) == 0) name = name.substr(5);
     for (const auto &e : kEntryPoints)
         if (name == e.name) return &e;
     return nullptr;
+}
+
+// The quantity code of what entry point `name` returns (that of the unit
+// converters: -1 temperature, 0 length, 6 heat flux, 7 heat-transfer
+// coefficient, 8 velocity, 13 mass flow rate), or kNotConverted for a
+// value in an internal unit (or a name that is no entry point).
+inline int returnedQuantity(const std::string &name) {
+    const EntryPoint *e = findEntryPoint(name);
+    return e ? quantityInfo(e->quantity).code : kNotConverted;
 }
 
 // The line a template placeholder prints before it stops.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "checks/checks.h"
+#include "model/entries.h"
 #include "include/vulmora/getVar.h"
 #include "model/path.h"
 
@@ -12,22 +13,9 @@ namespace vhost {
 
 namespace {
 
-// The entry points the list gives an internal unit for.
-struct Internal {
-    const char *entry, *unit;
-};
-constexpr Internal kInternal[] = {
-    {"density", "g/cm^3"},
-    {"hardeningplasticmodulus", "dyn/cm^2"},
-    {"hardeningultimatestress", "dyn/cm^2"},
-    {"thermalexpansion", "1/K"},
-    {"yieldstress", "dyn/cm^2"},
-    {"youngsmodulus", "dyn/cm^2"},
-};
-
-// "cm^2" as "cm²", "cm^3" as "cm³".
+// "cm2" as "cm²", "cm3" as "cm³".
 std::string superscripts(std::string u) {
-    for (auto [from, to] : {std::pair{"^2", "\xc2\xb2"}, std::pair{"^3", "\xc2\xb3"}})
+    for (auto [from, to] : {std::pair{"m2", "m\xc2\xb2"}, std::pair{"m3", "m\xc2\xb3"}})
         for (size_t at; (at = u.find(from)) != std::string::npos;)
             u.replace(at, 2, to);
     return u;
@@ -36,9 +24,9 @@ std::string superscripts(std::string u) {
 } // namespace
 
 std::string internalUnit(const std::string &entry) {
-    for (const Internal &i : kInternal)
-        if (entry == i.entry) return i.unit;
-    return "";
+    const EntryPoint *e = findEntryPoint(entry);
+    if (!e || quantityInfo(e->quantity).code != kNotConverted) return "";
+    return quantityInfo(e->quantity).unit;
 }
 
 std::string valueUnit(const Outcome &e, const Units &u) {

@@ -11,8 +11,8 @@
 namespace vhost {
 
 // The internal unit an entry point returns when the library does not
-// convert its result ("dyn/cm^2"), as the list of entry points says; ""
-// when it names none. A test reads the list and compares.
+// convert its result ("dyn/cm2"), that of its quantity; "" when it has
+// none.
 std::string internalUnit(const std::string &entry);
 
 // The unit the values of `e` are in: the user's unit of its quantity when

@@ -339,7 +339,7 @@ extern int tnodecontrol, vnodecontrol;
 #define VULMORA_ENTRY_PROTOTYPES_DECLARED 1
 #define VULMORA_PROTOTYPE_PROPERTY(name) double func_##name(int node);
 #define VULMORA_PROTOTYPE_STEP(name) void func_##name(void *unused, int flag);
-#define VULMORA_PROTOTYPE(name, kind, mode) VULMORA_PROTOTYPE_##kind(name)
+#define VULMORA_PROTOTYPE(name, kind, mode, quantity) VULMORA_PROTOTYPE_##kind(name)
 VULMORA_ENTRY_POINTS(VULMORA_PROTOTYPE)
 #undef VULMORA_PROTOTYPE
 #undef VULMORA_PROTOTYPE_PROPERTY

@@ -109,27 +109,6 @@ TEST(RunDescription, ShapeDifferencesAreNamed) {
     EXPECT_EQ(d[1], "length unit: reference selector 2, this run selector 3");
 }
 
-// ---- the quantity each entry point returns ---------------------------------
-
-// The list of entry points says in a comment which quantity code each
-// returns, "(N)"; the checks' table must give the same.
-TEST(UnitCheck, ReturnedQuantitiesMatchTheListOfEntryPoints) {
-    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/include/vulmora/vulmora_entry_points.h");
-    const std::regex row(R"(X\((\w+), PROPERTY, \w+\)\s*/\*[^*]*?\((-?\d+)\)\s*\*/)");
-    const std::regex any(R"(X\((\w+), PROPERTY, \w+\))");
-    size_t rows = 0;
-    for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (!std::regex_search(line, m, any)) continue;
-        ++rows;
-        const std::string name = m[1];
-        const int expected =
-            std::regex_search(line, m, row) ? std::stoi(m[2]) : vhost::kNotConverted;
-        EXPECT_EQ(vhost::returnedQuantity(name), expected) << name;
-    }
-    EXPECT_EQ(rows, std::size(vhost::kEntryPoints));
-}
-
 TEST(UnitCheck, VariantsChangeOneSelectorEach) {
     const vhost::Units base;
     for (int q : {vhost::kNotConverted, VULMORA_QTY_HEATFLUX, VULMORA_QTY_TEMPERATURE}) {

@@ -289,28 +289,6 @@ TEST(CurveSmoothness, FindingsAreAtTheRightPoint) {
     }
 }
 
-// ---- units in the headers ---------------------------------------------------------
-
-// The list of entry points names the internal unit of those it does not
-// convert ("density, g/cm^3"); the headers' table must give the same.
-TEST(CurveLabels, InternalUnitsMatchTheListOfEntryPoints) {
-    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/include/vulmora/vulmora_entry_points.h");
-    const std::regex row(R"(X\((\w+), PROPERTY, \w+\)\s*/\*[^*]*?, ([^ ,*]+/[^ ,*]+)\s*\*/)");
-    const std::regex any(R"(X\((\w+), PROPERTY, \w+\))");
-    size_t rows = 0, units = 0;
-    for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (!std::regex_search(line, m, any)) continue;
-        ++rows;
-        const std::string name = m[1];
-        const std::string expected = std::regex_search(line, m, row) ? m[2].str() : "";
-        units += !expected.empty();
-        EXPECT_EQ(vhost::internalUnit(name), expected) << name;
-    }
-    EXPECT_EQ(rows, std::size(vhost::kEntryPoints));
-    EXPECT_GT(units, 0u);
-}
-
 // ---- the command -------------------------------------------------------------------
 
 TEST(CurveCommand, WritesTheCsvAndPlotsWithUnits) {

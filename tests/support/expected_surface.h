@@ -18,7 +18,7 @@ struct DataSymbol {
 // name their line prints.
 #define VTEST_PLACEHOLDER_PROPERTY(name) #name,
 #define VTEST_PLACEHOLDER_STEP(name)
-#define VTEST_PLACEHOLDER(name, kind, mode) VTEST_PLACEHOLDER_##kind(name)
+#define VTEST_PLACEHOLDER(name, kind, mode, quantity) VTEST_PLACEHOLDER_##kind(name)
 inline constexpr const char *kPlaceholders[] = {VULMORA_ENTRY_POINTS(VTEST_PLACEHOLDER)};
 #undef VTEST_PLACEHOLDER
 #undef VTEST_PLACEHOLDER_STEP

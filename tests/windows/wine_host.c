@@ -64,7 +64,7 @@ static const int kNgp[VULMORA_NTYPES] = {0, 8, 1, 6, 8, 6, 4, 3, 4, 2, 4, 8};
 ** line names them. */
 #define PLACEHOLDER_PROPERTY(name) #name,
 #define PLACEHOLDER_STEP(name)
-#define PLACEHOLDER(name, kind, mode) PLACEHOLDER_##kind(name)
+#define PLACEHOLDER(name, kind, mode, quantity) PLACEHOLDER_##kind(name)
 static const char *const kPlaceholders[] = {VULMORA_ENTRY_POINTS(PLACEHOLDER)};
 #define NPLACEHOLDERS (sizeof kPlaceholders / sizeof kPlaceholders[0])
 
