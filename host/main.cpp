@@ -17,9 +17,9 @@
 #include "worker/worker.h"
 #include "platform/platform.h"
 #include "replay/replay.h"
-#include "run/exit_status.h"
+#include "platform/exit_status.h"
 #include "run/run.h"
-#include "run/setup.h"
+#include "parent/setup.h"
 #include "units/units.h"
 
 using namespace vhost;

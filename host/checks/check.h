@@ -17,9 +17,9 @@
 #include "checks/checks.h"
 #include "cli/options.h"
 #include "output/report.h"
-#include "output/run_report.h"
-#include "run/outcome.h"
-#include "run/workers.h"
+#include "run/run_report.h"
+#include "parent/outcome.h"
+#include "parent/workers.h"
 
 namespace vhost {
 

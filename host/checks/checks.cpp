@@ -17,68 +17,16 @@ namespace vhost {
 
 namespace {
 
-// The selector list's quantity codes are the converters'.
-// (A loop over the list, not a pointer test: the undefined-behaviour
-// sanitizer makes a comparison of an address with null non-constant.)
-constexpr bool selects(int code, std::string_view variable) {
-    for (const UnitSelector &s : kUnitSelectors)
-        if (s.code == code) return variable == s.variable;
-    return false;
-}
-static_assert(selects(VULMORA_QTY_TEMPERATURE, "user_unit_temp") &&
-                  selects(VULMORA_QTY_LENGTH, "user_unit_coor") &&
-                  selects(VULMORA_QTY_THERMALCONDUCTIVITY, "user_unit_thermalconductivity") &&
-                  selects(VULMORA_QTY_TIME, "user_unit_time") &&
-                  selects(VULMORA_QTY_HEATFLUX, "user_unit_heatflux") &&
-                  selects(VULMORA_QTY_HEATTRANSFERCOEFF, "user_unit_heattransfercoeff") &&
-                  selects(VULMORA_QTY_VELOCITY, "user_unit_velocity") &&
-                  selects(VULMORA_QTY_MASSFLOWRATE, "user_unit_massflowrate"),
-              "a selector's quantity code");
-
-// The selectors the unit check varies, in the order of its variants, and
-// the units it tries for each (the rest of the list has no variants).
-struct Varied {
-    int code;
-    std::vector<std::pair<int, const char *>> units; // selectors tried
-};
-
-const std::vector<Varied> &variedTable() {
-    static const std::vector<Varied> t = {
-        {VULMORA_QTY_TEMPERATURE, {{1, "K"}, {2, "C"}, {3, "F"}, {4, "R"}}},
-        {VULMORA_QTY_LENGTH, {{1, "m"}, {2, "cm"}, {3, "mm"}, {5, "in"}}},
-        {VULMORA_QTY_VELOCITY, {{1, "m/s"}, {2, "cm/s"}, {3, "mm/s"}}},
-        {VULMORA_QTY_HEATFLUX, {{1, "W/m2"}, {2, "cal/(s cm2)"}, {4, "BTU/(s ft2)"}}},
-        {VULMORA_QTY_HEATTRANSFERCOEFF,
-         {{1, "W/(m2 K)"}, {2, "cal/(s cm2 K)"}, {4, "BTU/(s ft2 F)"}}},
-        {VULMORA_QTY_MASSFLOWRATE, {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
-    };
-    return t;
-}
-
-// The list's entry of a varied selector (every code above is in it).
-const UnitSelector &selectorOf(const Varied &v) {
+// The list's entry of the selector of `code` (every code of kUnitNames is in it).
+const UnitSelector &selectorOf(const UnitNames &v) {
     return *unitSelectorOfCode(v.code);
-}
-
-std::string unitName(const Varied &v, int sel) {
-    for (const auto &[k, name] : v.units)
-        if (k == sel) return name;
-    return "selector " + std::to_string(sel);
 }
 
 } // namespace
 
-std::string userUnitName(int code, const Units &u) {
-    const UnitSelector *s = unitSelectorOfCode(code);
-    if (!s) return "";
-    for (const Varied &v : variedTable())
-        if (v.code == code) return unitName(v, u.*s->member);
-    return "selector " + std::to_string(u.*s->member);
-}
-
 std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
     std::vector<UnitVariant> out;
-    for (const Varied &s : variedTable()) {
+    for (const UnitNames &s : kUnitNames) {
         // Temperature, length and velocity reach every function through the
         // accessors; the other selectors only through what it returns.
         const bool read = s.code == VULMORA_QTY_TEMPERATURE || s.code == VULMORA_QTY_LENGTH ||
@@ -86,6 +34,7 @@ std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
         if (!read && s.code != quantity) continue;
         const UnitSelector &u = selectorOf(s);
         for (const auto &[sel, name] : s.units) {
+            if (!name) break;
             if (base.*u.member == sel) continue;
             UnitVariant v;
             v.units = base;
@@ -98,10 +47,10 @@ std::vector<UnitVariant> unitVariants(const Units &base, int quantity) {
 }
 
 std::string baseLabel(const Units &base, const UnitVariant &v) {
-    for (const Varied &s : variedTable()) {
+    for (const UnitNames &s : kUnitNames) {
         const UnitSelector &u = selectorOf(s);
         if (base.*u.member != v.units.*u.member)
-            return std::string(u.label) + " " + unitName(s, base.*u.member);
+            return std::string(u.label) + " " + unitName(s.code, base.*u.member);
     }
     return "the base units";
 }
@@ -215,19 +164,6 @@ std::string findingText(const Finding &f, const char *firstLabel, const char *se
                   f.entry.c_str(), f.what.c_str(), f.node, f.step, firstLabel, f.first, secondLabel,
                   f.second, static_cast<long long>(f.count));
     return buf;
-}
-
-std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed) {
-    std::vector<int> order(static_cast<size_t>(nnod));
-    std::iota(order.begin(), order.end(), 1);
-    // The shuffle written out: std::shuffle's sequence differs between
-    // standard libraries, this one does not.
-    std::mt19937 rng(seed * 1000003u + static_cast<uint32_t>(step));
-    for (size_t i = order.size(); i > 1; --i) {
-        const size_t j = static_cast<size_t>(rng() % i);
-        std::swap(order[i - 1], order[j]);
-    }
-    return order;
 }
 
 } // namespace vhost

@@ -21,10 +21,6 @@
 
 namespace vhost {
 
-// The name of the unit `u` selects for quantity `code` ("W/m2"), or
-// "selector N" for one the unit check does not name.
-std::string userUnitName(int code, const Units &u);
-
 // Converts `x` of quantity `code` from the user unit of `u` to the
 // internal one (the library's own converter, set up by the caller).
 using ToInternalFn = double (*)(int code, const Units &u, double x);
@@ -98,9 +94,5 @@ std::string costNote(const std::string &entry, double perCall, double perCallSma
 
 // A finding as report lines.
 std::string findingText(const Finding &f, const char *firstLabel, const char *secondLabel);
-
-// The order in which a checking worker visits the nodes of `step`: the
-// 1-based nodes 1..nnod shuffled by `seed` and the step.
-std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed);
 
 } // namespace vhost

@@ -1,12 +1,9 @@
-// compare.h - a saved run and the comparison of a later run with it.
+// compare.h - the comparison of a run with one saved before.
 //
-// The output folder describes itself: run.txt names the library, the
-// sample's size, the materials, the unit selectors and the entry points
-// whose values were saved, and <entry>.values holds those values exactly
-// (little-endian doubles, step-major, every node). --compare DIR reads
-// such a folder as untrusted input: every line of run.txt is checked, every
-// values file must have exactly the size the description gives, and a run
-// of another shape is reported as such, never compared value by value.
+// --compare DIR reads a saved run (output/saved_run.h) as untrusted input:
+// every line of run.txt is checked, every values file must have exactly the
+// size the description gives, and a run of another shape is reported as
+// such, never compared value by value.
 #pragma once
 
 #include <cstdint>
@@ -14,32 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "output/saved_run.h"
 
 namespace vhost {
 
 struct Outcome;
 class Sample;
-
-// What decides the shape and the meaning of a run's values.
-struct RunDescription {
-    std::string version, library, libraryFile;
-    int nodesPerSide = 0, steps = 0, materials = 0;
-    double stressScale = 1;
-    bool tempTable = true;
-    Units units;
-    std::vector<std::string> entries; // values saved, in run order
-};
-
-// The description of the current run: entries with values.
-RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes);
-
-// run.txt as written, and read back (false with the reason).
-std::string runDescriptionText(const RunDescription &d);
-bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error);
-
-// <entry>.values: the doubles as little-endian bytes.
-std::string valuesBytes(std::span<const double> v);
 
 // A reference run: its description, then the values of the entry points
 // the current run shares with it (loaded only when the shapes agree).

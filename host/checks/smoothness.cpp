@@ -52,16 +52,6 @@ std::vector<double> slopeChanges(const std::vector<double> &x, const std::vector
 
 } // namespace
 
-std::vector<double> derivative(const std::vector<double> &x, const std::vector<double> &y) {
-    const size_t n = std::min(x.size(), y.size());
-    std::vector<double> d(n, kNaN);
-    for (size_t i = 0; n > 1 && i < n; ++i) {
-        const size_t a = i > 0 ? i - 1 : 0, b = i + 1 < n ? i + 1 : n - 1;
-        d[i] = (y[b] - y[a]) / (x[b] - x[a]);
-    }
-    return d;
-}
-
 std::vector<Roughness> roughness(const std::vector<double> &x, const std::vector<double> &y,
                                  bool positive) {
     std::vector<Roughness> out;

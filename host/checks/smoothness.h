@@ -1,15 +1,11 @@
 // smoothness.h - what changes abruptly along a path: the findings of the
-// smoothness check and the derivative the plots show.
+// smoothness check.
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace vhost {
-
-// The derivative of y against x at every point: central differences,
-// one-sided at the ends; NaN where a neighbour is not finite.
-std::vector<double> derivative(const std::vector<double> &x, const std::vector<double> &y);
 
 struct Roughness {
     enum Kind { NonFinite, SignChange, Jump, Kink } kind;

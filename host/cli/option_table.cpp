@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "cli/numbers.h"
+#include "platform/numbers.h"
 #include "model/entries.h"
 
 namespace vhost {

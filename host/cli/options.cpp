@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/numbers.h"
+#include "platform/numbers.h"
 #include "cli/option_table.h"
 #include "model/entries.h"
 #include "model/path.h"

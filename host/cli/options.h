@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/materials.h"
+#include "model/materials.h"
 #include "model/units.h"
 
 namespace vhost {

@@ -8,17 +8,15 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli/materials.h"
+#include "model/materials.h"
 #include "include/vulmora/getVar.h"
 #include "platform/platform.h"
-#include "run/exit_status.h"
+#include "platform/exit_status.h"
 #include "worker/worker.h"
 
 namespace vhost {
 
 namespace {
-
-constexpr size_t kMaxTableBytes = size_t(64) << 20;
 
 // A named value of --scheil, or `fallback`.
 double scheilValue(const Options &o, const char *name, double fallback, bool temperature,
@@ -101,26 +99,6 @@ double scheilFraction(double T, double k, double tm, double tl, double solidus) 
     if (T >= tl) return 0.0;
     const double fs = 1.0 - std::pow((tm - T) / (tm - tl), 1.0 / (k - 1.0));
     return std::clamp(fs, 0.0, 1.0);
-}
-
-bool loadPathTable(const std::string &file, int userTemp, const KelvinFn &toKelvin, Path &p,
-                   std::vector<bool> &given, std::string &error) {
-    const std::string name = "--table " + file + ": ";
-    switch (platform::pathKind(file)) {
-    case platform::PathKind::Missing:
-        return error = name + "no such file", false;
-    case platform::PathKind::Other:
-        return error = name + "not a regular file", false;
-    case platform::PathKind::Regular:
-        break;
-    }
-    std::string text;
-    if (!platform::readPrefix(file, kMaxTableBytes + 1, text))
-        return error = name + "cannot be read", false;
-    if (text.size() > kMaxTableBytes) return error = name + "larger than 64 MB", false;
-    if (!readPathTable(text, userTemp, toKelvin, p, given, error))
-        return error = name + error, false;
-    return true;
 }
 
 bool buildPath(const Options &o, ToInternalFn toInternal, Path &p, std::string &error) {

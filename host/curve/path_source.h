@@ -23,9 +23,4 @@ double scheilFraction(double T, double k, double tm, double tl, double solidus);
 // a message of one line (a table's naming its file, line and column).
 bool buildPath(const Options &o, ToInternalFn toInternal, Path &p, std::string &error);
 
-// The table file at `path` (at most 64 MB, a regular file); false with
-// "FILE: ..." in `error`.
-bool loadPathTable(const std::string &file, int userTemp, const KelvinFn &toKelvin, Path &p,
-                   std::vector<bool> &given, std::string &error);
-
 } // namespace vhost

@@ -7,7 +7,8 @@
 // loc_micro[200]`.
 //
 // Library: the loaded file, its Exchange and its entry points, resolved by
-// name; it points the block at the sample's arrays or at a state file's.
+// name; it points the block at the sample's arrays (a state file's are
+// bound by replay/state.h).
 #pragma once
 
 #include <string>
@@ -22,7 +23,6 @@
 namespace vhost {
 
 class Sample;
-class State;
 
 using PropertyFn = double (*)(int);
 using ExternalFn = void (*)(void *, int);
@@ -43,10 +43,6 @@ class Library {
     PropertyFn entry(const std::string &name) const;
     // Point the block at the sample's current step and write the scalars.
     void bind(Sample &s, const Options &o);
-    // Point the block at a loaded state and write its scalars, mic_lastp,
-    // loc_micro and the mechanical-property texts; false (with the reason)
-    // when the state was made with other per-type tables than the library's.
-    bool bind(State &s, std::string &error);
     // The block as it stands, as the state file's writer takes it.
     vulmora_state_view view() const;
     const std::string &path() const { return path_; }

@@ -12,10 +12,9 @@
 #include <memory>
 #include <new>
 
-#include "checks/checks.h"
+#include "accessors/vulmora_probe.h"
 #include "model/guard.h"
 #include "platform/platform.h"
-#include "worker/protocol.h"
 #include "model/sample.h"
 
 namespace vhost {
@@ -43,9 +42,7 @@ void Caller::endCopyOnReturn() {
 }
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
-    return ResultShape::values(WorkerKind::Entry, -1, s.nodesPerSide, 1, o.materials,
-                               s.path() ? o.pathPoints : 0)
-        .selection();
+    return selectNodes(s.nodesPerSide, o.materials, s.path() ? o.pathPoints : 0, s.nnod);
 }
 
 std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {
@@ -58,8 +55,7 @@ std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {
 // ---- the calling convention ---------------------------------------------------
 
 Caller::Caller(Library &lib, Sample &sample, const Options &o)
-    : lib_(lib), s_(sample), o_(o), lastp_(kLastpSize, 0), own_(std::make_unique<ResultHeader>()),
-      pos_(own_.get()) {}
+    : lib_(lib), s_(sample), o_(o), lastp_(kLastpSize, 0), pos_(&own_) {}
 
 // Fields of step s, the block pointed at them, then func_externalcompute
 // with the number of steps done so far (0 at the first step resets the

@@ -18,13 +18,37 @@
 #include <vector>
 
 #include "model/binding.h"
-#include "worker/protocol.h"
 
 namespace vhost {
 
 class Sample;
 class InputGuard;
-struct ResultHeader;
+
+// What the process making the calls is doing. Emulator phases are the
+// emulator's own work; a failure there is never blamed on the user's
+// library.
+enum class Phase : int32_t {
+    Setup = 0,        // emulator: opening the file, building the sample
+    Load = 1,         // user: loading the library (its constructors run)
+    Call = 2,         // user: an entry point at a node
+    Registration = 3, // user: the registration call of a mechanical property
+    External = 4,     // user: func_externalcompute
+    Between = 5,      // emulator: between calls (making a step current)
+    Unload = 6,       // user: the process ends (the library's destructors run)
+};
+inline bool isUserPhase(Phase p) {
+    return p == Phase::Load || p == Phase::Call || p == Phase::Registration ||
+           p == Phase::External || p == Phase::Unload;
+}
+
+// Where the calls are: the caller writes it before every call of user
+// code, into memory another process may read (a worker's result file), so
+// that whoever reads it knows where a call was however the process ended.
+struct CallPosition {
+    volatile int32_t phase = 0; // a Phase
+    volatile int32_t step = 0, node = 0;
+    volatile int64_t calls = 0;
+};
 
 // What the registration call marked.
 struct Marks {
@@ -64,9 +88,11 @@ class Caller {
     // into the caller, so only the worker itself goes on and writes values.
     static void endCopyOnReturn();
     Caller(Library &lib, Sample &sample, const Options &o);
+    Caller(const Caller &) = delete;
+    Caller &operator=(const Caller &) = delete;
     // Where the position of every call is written (the worker's result
-    // file); by default a header of the caller's own.
-    void track(ResultHeader *h) { pos_ = h; }
+    // file); by default a position of the caller's own.
+    void track(CallPosition *p) { pos_ = p; }
     // Make the input arrays read-only in place at every step; with
     // `lazyFields` each field array is filled only when first read (the
     // guard's resolve() must then be called on memory faults).
@@ -95,8 +121,8 @@ class Caller {
     Sample &s_;
     const Options &o_;
     std::vector<int> lastp_;
-    std::unique_ptr<ResultHeader> own_;
-    ResultHeader *pos_;
+    CallPosition own_;
+    CallPosition *pos_;
     InputGuard *guard_ = nullptr;
     bool lazyFields_ = false;
     double stepCpuSeconds_ = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace vhost {
 
@@ -91,6 +92,16 @@ std::string pathTableText(const Path &p) {
         text += '\n';
     }
     return text;
+}
+
+std::vector<double> derivative(const std::vector<double> &x, const std::vector<double> &y) {
+    const size_t n = std::min(x.size(), y.size());
+    std::vector<double> d(n, std::numeric_limits<double>::quiet_NaN());
+    for (size_t i = 0; n > 1 && i < n; ++i) {
+        const size_t a = i > 0 ? i - 1 : 0, b = i + 1 < n ? i + 1 : n - 1;
+        d[i] = (y[b] - y[a]) / (x[b] - x[a]);
+    }
+    return d;
 }
 
 } // namespace vhost

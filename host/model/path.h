@@ -76,6 +76,15 @@ using KelvinFn = std::function<double(int sel, double t)>;
 bool readPathTable(std::string_view text, int userTemp, const KelvinFn &toKelvin, Path &p,
                    std::vector<bool> &given, std::string &error);
 
+// The derivative of y against x at every point of a path: central
+// differences, one-sided at the ends; NaN where a neighbour is not finite.
+std::vector<double> derivative(const std::vector<double> &x, const std::vector<double> &y);
+
+// The table file at `path` (at most 64 MB, a regular file); false with
+// "FILE: ..." in `error`.
+bool loadPathTable(const std::string &file, int userTemp, const KelvinFn &toKelvin, Path &p,
+                   std::vector<bool> &given, std::string &error);
+
 // A path as a CSV table in host units, every number with all its digits:
 // what the workers are given (read back by readPathTable in Kelvin).
 std::string pathTableText(const Path &p);

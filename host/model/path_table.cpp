@@ -1,5 +1,5 @@
 // path_table.cpp - the columns of a path by name, and the reader of path
-// tables: untrusted text, every cell checked before use.
+// tables and their files: untrusted text, every cell checked before use.
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "model/path.h"
+#include "platform/platform.h"
 
 namespace vhost {
 
@@ -235,6 +236,30 @@ bool readPathTable(std::string_view text, int userTemp, const KelvinFn &toKelvin
     if (h.column.empty()) return error = "no header row (the file is empty)", false;
     if (lines.empty()) return error = "a header but no rows", false;
     return checkOrder(p, lines, error);
+}
+
+namespace {
+constexpr size_t kMaxTableBytes = size_t(64) << 20;
+} // namespace
+
+bool loadPathTable(const std::string &file, int userTemp, const KelvinFn &toKelvin, Path &p,
+                   std::vector<bool> &given, std::string &error) {
+    const std::string name = "--table " + file + ": ";
+    switch (platform::pathKind(file)) {
+    case platform::PathKind::Missing:
+        return error = name + "no such file", false;
+    case platform::PathKind::Other:
+        return error = name + "not a regular file", false;
+    case platform::PathKind::Regular:
+        break;
+    }
+    std::string text;
+    if (!platform::readPrefix(file, kMaxTableBytes + 1, text))
+        return error = name + "cannot be read", false;
+    if (text.size() > kMaxTableBytes) return error = name + "larger than 64 MB", false;
+    if (!readPathTable(text, userTemp, toKelvin, p, given, error))
+        return error = name + error, false;
+    return true;
 }
 
 } // namespace vhost

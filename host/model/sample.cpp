@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "mikral.h"
+#include "model/materials.h"
 
 namespace vhost {
 
@@ -84,7 +85,7 @@ Sample::~Sample() {
 // first read.
 void Sample::buildMesh(bool onDemand) {
     const int n = nodesPerSide, ne = n - 1;
-    layers = std::max(1, ne / 6);
+    layers = mouldLayers(n);
     castLo = layers * h;
     castHi = (ne - layers) * h;
     depth.resize(static_cast<size_t>(nnod));
@@ -175,6 +176,35 @@ bool Sample::fillMesh(const void *base) {
     }
     meshFilled[which] = true;
     return true;
+}
+
+std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_t nnod) {
+    std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
+    if (points > 0) {
+        std::fill_n(sel.begin(), std::min<int64_t>(points, nnod), uint8_t(1));
+        return sel;
+    }
+    if (side <= 0) return sel;
+    const int layers = mouldLayers(side), last = side - 1 - layers;
+    const uint8_t casting = (materials & material::kCasting) != 0,
+                  mould = (materials & material::kMould) != 0;
+    size_t i = 0;
+    for (int z = 0; z < side; ++z)
+        for (int y = 0; y < side; ++y) {
+            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
+            for (int x = 0; x < side && i < sel.size(); ++x, ++i)
+                sel[i] = inner && x >= layers && x <= last ? casting : mould;
+        }
+    return sel;
+}
+
+int64_t countSelected(int side, int materials, int64_t points, int64_t nnod) {
+    if (points > 0) return std::clamp<int64_t>(nnod, 0, points);
+    if (side <= 0) return 0;
+    const int64_t inner = side - 2 * mouldLayers(side);
+    const int64_t casting = inner > 0 ? inner * inner * inner : 0;
+    return (materials & material::kCasting ? casting : 0) +
+           (materials & material::kMould ? nnod - casting : 0);
 }
 
 } // namespace vhost

@@ -50,6 +50,21 @@ constexpr int kNumAuxiliaries = 2;
 // A new catalogue of the names above (constituents 0-4, auxiliaries 0-2).
 MikralCatalog *sampleCatalog();
 
+// Elements of mould outside the casting on each side, in a grid of `side`
+// nodes per side.
+constexpr int mouldLayers(int side) {
+    return std::max(1, (side - 1) / 6);
+}
+
+// The nodes a run evaluates, worked out from the grid alone (the sample's
+// inCasting agrees): per node of a grid of `side` nodes per side (`nnod`
+// of them) 1 when it is selected, else 0. `materials` (material bits)
+// selects the casting's nodes, its wall included, and the mould's; a path
+// of `points` > 0 is at the first nodes, the ones selected then.
+std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_t nnod);
+// How many of them there are.
+int64_t countSelected(int side, int materials, int64_t points, int64_t nnod);
+
 // The state of one node at one instant, in host units.
 struct NodeState {
     double T = 0, fs = 0;              // K, solid fraction

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "include/vulmora/getVar.h"
+
 namespace vhost {
 
 // X(member, variable, code, fallback, label, alias):
@@ -77,6 +79,57 @@ constexpr const UnitSelector *unitSelectorOfCode(int code) {
     for (const UnitSelector &s : kUnitSelectors)
         if (s.code == code) return &s;
     return nullptr;
+}
+
+// The selector list's quantity codes are the converters'.
+constexpr bool selects(int code, std::string_view variable) {
+    for (const UnitSelector &s : kUnitSelectors)
+        if (s.code == code) return variable == s.variable;
+    return false;
+}
+static_assert(selects(VULMORA_QTY_TEMPERATURE, "user_unit_temp") &&
+                  selects(VULMORA_QTY_LENGTH, "user_unit_coor") &&
+                  selects(VULMORA_QTY_THERMALCONDUCTIVITY, "user_unit_thermalconductivity") &&
+                  selects(VULMORA_QTY_TIME, "user_unit_time") &&
+                  selects(VULMORA_QTY_HEATFLUX, "user_unit_heatflux") &&
+                  selects(VULMORA_QTY_HEATTRANSFERCOEFF, "user_unit_heattransfercoeff") &&
+                  selects(VULMORA_QTY_VELOCITY, "user_unit_velocity") &&
+                  selects(VULMORA_QTY_MASSFLOWRATE, "user_unit_massflowrate"),
+              "a selector's quantity code");
+
+// The units the reports name, per quantity, in the order the unit check
+// tries them (it tries exactly these); a selector not named here is shown
+// as "selector N".
+struct NamedUnit {
+    int selector = 0;
+    const char *name = nullptr; // null: no more units
+};
+struct UnitNames {
+    int code;
+    NamedUnit units[4];
+};
+inline constexpr UnitNames kUnitNames[] = {
+    {VULMORA_QTY_TEMPERATURE, {{1, "K"}, {2, "C"}, {3, "F"}, {4, "R"}}},
+    {VULMORA_QTY_LENGTH, {{1, "m"}, {2, "cm"}, {3, "mm"}, {5, "in"}}},
+    {VULMORA_QTY_VELOCITY, {{1, "m/s"}, {2, "cm/s"}, {3, "mm/s"}}},
+    {VULMORA_QTY_HEATFLUX, {{1, "W/m2"}, {2, "cal/(s cm2)"}, {4, "BTU/(s ft2)"}}},
+    {VULMORA_QTY_HEATTRANSFERCOEFF, {{1, "W/(m2 K)"}, {2, "cal/(s cm2 K)"}, {4, "BTU/(s ft2 F)"}}},
+    {VULMORA_QTY_MASSFLOWRATE, {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
+};
+
+// The name of selector `sel` of quantity `code` ("W/m2"), or "selector N".
+inline std::string unitName(int code, int sel) {
+    for (const UnitNames &v : kUnitNames)
+        for (const NamedUnit &n : v.units)
+            if (v.code == code && n.name && n.selector == sel) return n.name;
+    return "selector " + std::to_string(sel);
+}
+
+// The name of the unit `u` selects for quantity `code`; "" for a code no
+// selector has.
+inline std::string userUnitName(int code, const Units &u) {
+    const UnitSelector *s = unitSelectorOfCode(code);
+    return s ? unitName(code, u.*s->member) : "";
 }
 
 } // namespace vhost

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "checks/compare.h"
+#include "output/saved_run.h"
 #include "model/caller.h"
 #include "model/sample.h"
 #include "include/vulmora/getVar.h"

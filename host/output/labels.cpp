@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "checks/checks.h"
 #include "model/entries.h"
 #include "include/vulmora/getVar.h"
 #include "model/path.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "run/outcome.h"
+#include "parent/outcome.h"
 
 namespace vhost {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/units.h"
-#include "run/outcome.h"
+#include "parent/outcome.h"
 
 namespace vhost {
 

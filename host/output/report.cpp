@@ -10,7 +10,7 @@
 #include <limits>
 #include <memory>
 
-#include "checks/compare.h"
+#include "output/saved_run.h"
 #include "output/outdir.h"
 #include "platform/platform.h"
 #include "model/caller.h"

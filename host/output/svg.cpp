@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "checks/smoothness.h"
+#include "model/path.h"
 
 namespace vhost {
 

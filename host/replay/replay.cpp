@@ -14,8 +14,8 @@
 #include "platform/platform.h"
 #include "replay/call.h"
 #include "replay/state.h"
-#include "run/exit_status.h"
-#include "run/setup.h"
+#include "platform/exit_status.h"
+#include "platform/scratch.h"
 
 namespace vhost {
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "model/binding.h"
 #include "platform/platform.h"
 #include "runtime/state_writer.h"
 
@@ -74,6 +75,12 @@ bool loadState(const std::string &path, State &state, std::string &error);
 // the reason.
 bool saveState(const std::string &path, const vulmora_state_view &view,
                const vulmora_state_call &call, std::string &error);
+
+// Point the block of `lib` at the loaded state `s` and write its scalars,
+// mic_lastp, loc_micro and the mechanical-property texts; false (with the
+// reason) when the state was made with other per-type tables than the
+// library's. The state's memory stays with `s`, which must outlive the calls.
+bool bindState(Library &lib, State &s, std::string &error);
 
 // Name of a trigger / the outcome of the header, in words.
 std::string triggerName(int trigger);

@@ -11,7 +11,7 @@
 #include "model/sample.h"
 #include "platform/platform.h"
 #include "replay/call.h"
-#include "run/exit_status.h"
+#include "platform/exit_status.h"
 #include "replay/replay.h"
 
 namespace vhost {
@@ -210,7 +210,7 @@ int callProperty(const Options &o, Library &lib, const Target &t, const State &s
 int makeCall(const Options &o, const std::string &file, State &st, Micro &micro, Replayed &out) {
     std::string error;
     Library lib;
-    if (!loadState(file, st, error) || !lib.open(o.library, error) || !lib.bind(st, error))
+    if (!loadState(file, st, error) || !lib.open(o.library, error) || !bindState(lib, st, error))
         return refuse(error);
     Target t;
     if (!chooseTarget(o, st, t, error)) return refuse(error);

@@ -21,9 +21,10 @@
 #include "output/labels.h"
 #include "output/outdir.h"
 #include "output/report.h"
-#include "output/run_report.h"
+#include "run/run_report.h"
 #include "platform/platform.h"
-#include "run/setup.h"
+#include "parent/setup.h"
+#include "platform/scratch.h"
 
 namespace vhost {
 

@@ -9,9 +9,9 @@
 
 #include "checks/check.h"
 #include "cli/options.h"
-#include "output/run_report.h"
+#include "run/run_report.h"
 #include "platform/platform.h"
-#include "run/workers.h"
+#include "parent/workers.h"
 
 namespace vhost {
 

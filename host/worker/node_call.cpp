@@ -8,8 +8,8 @@
 #include "model/guard.h"
 #include "model/sample.h"
 #include "platform/platform.h"
-#include "run/exit_status.h"
-#include "run/setup.h"
+#include "platform/exit_status.h"
+#include "platform/scratch.h"
 #include "worker/worker.h"
 
 namespace vhost {

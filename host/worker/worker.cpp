@@ -10,14 +10,15 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <numeric>
+#include <random>
 
-#include "checks/checks.h"
 #include "model/caller.h"
-#include "curve/path_source.h"
 #include "model/guard.h"
+#include "model/path.h"
 #include "model/sample.h"
 #include "platform/platform.h"
-#include "run/exit_status.h"
+#include "platform/exit_status.h"
 
 namespace vhost {
 
@@ -63,8 +64,8 @@ void recordExit() {
 // in the worker's file (the copy may never run before it is ended).
 void beforeUserFork() {
     if (gHeader && !gHeader->forkedStep) {
-        gHeader->forkedNode = gHeader->node;
-        gHeader->forkedStep = gHeader->step > 0 ? gHeader->step : 1;
+        gHeader->forkedNode = gHeader->pos.node;
+        gHeader->forkedStep = gHeader->pos.step > 0 ? gHeader->pos.step : 1;
     }
 }
 
@@ -155,7 +156,7 @@ class Worker {
     }
     void complete() {
         h_->state = static_cast<int32_t>(WorkerState::Complete);
-        h_->phase = static_cast<int32_t>(Phase::Unload); // the library's destructors come next
+        h_->pos.phase = static_cast<int32_t>(Phase::Unload); // the library's destructors come next
     }
 
   private:
@@ -165,7 +166,7 @@ class Worker {
     bool evaluateStep(int s);
     bool loadPath();
     bool writeStep(int s);
-    void phase(Phase p) { h_->phase = static_cast<int32_t>(p); }
+    void phase(Phase p) { h_->pos.phase = static_cast<int32_t>(p); }
 
     const Options &o_;
     const ResultShape shape_;
@@ -273,7 +274,7 @@ bool Worker::setUp() {
     sample_->stressScale = o_.stressScale;
     gGuard = &guard_;
     caller_ = std::make_unique<Caller>(lib_, *sample_, o_);
-    caller_->track(h_);
+    caller_->track(&h_->pos);
     caller_->guard(&guard_, lazyFields_);
     selected_ = selectedNodes(*sample_, o_);
     size_t selectedCount = 0;
@@ -352,9 +353,9 @@ bool Worker::guardHeld(int s) {
     int32_t array = -1;
     int64_t entry = 0;
     if (!guard_.changedBehindGuard(array, entry)) return true;
-    h_->step = s;
-    h_->node = 0;
-    h_->phase = static_cast<int32_t>(Phase::Call);
+    h_->pos.step = s;
+    h_->pos.node = 0;
+    h_->pos.phase = static_cast<int32_t>(Phase::Call);
     h_->modifiedUnguarded = 1;
     h_->modifiedEntry = entry;
     h_->modifiedArray = array;
@@ -371,7 +372,7 @@ bool Worker::evaluate() {
         caller_->beginStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!e_) {
-            h_->calls = h_->calls + 1; // func_externalcompute's calls
+            h_->pos.calls = h_->pos.calls + 1; // func_externalcompute's calls
             if (!guardHeld(s)) return false;
             continue;
         }
@@ -432,6 +433,19 @@ int runWorker(const Options &o) {
     platform::onFork(beforeUserFork, onUserFork);
     if (!worker.setUp() || !worker.evaluate()) return code(ExitStatus::WorkerSetup);
     return code(ExitStatus::Ok);
+}
+
+std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed) {
+    std::vector<int> order(static_cast<size_t>(nnod));
+    std::iota(order.begin(), order.end(), 1);
+    // The shuffle written out: std::shuffle's sequence differs between
+    // standard libraries, this one does not.
+    std::mt19937 rng(seed * 1000003u + static_cast<uint32_t>(step));
+    for (size_t i = order.size(); i > 1; --i) {
+        const size_t j = static_cast<size_t>(rng() % i);
+        std::swap(order[i - 1], order[j]);
+    }
+    return order;
 }
 
 } // namespace vhost

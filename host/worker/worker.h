@@ -9,8 +9,11 @@
 // every step. worker/protocol.h is the file they share.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "cli/options.h"
-#include "worker/protocol.h"
+#include "protocol/protocol.h"
 
 namespace vhost {
 
@@ -27,5 +30,9 @@ ResultShape workerShape(const Options &o);
 // entry point of o.functions there, in this process. Returns the exit status.
 // With `path`, the node is the path's point (on the grid holding it).
 int runNodeCall(const Options &o, const Path *path = nullptr);
+
+// The order in which a checking worker visits the nodes of `step`: the
+// 1-based nodes 1..nnod shuffled by `seed` and the step.
+std::vector<int> shuffledNodes(int nnod, int step, uint32_t seed);
 
 } // namespace vhost

@@ -178,7 +178,7 @@ TEST(HostBinding, TheSampleSurvivesTheStateFile) {
     vhost::State st;
     ASSERT_TRUE(vhost::loadState(file.string(), st, error)) << error;
     std::filesystem::remove(file);
-    ASSERT_TRUE(lib.bind(st, error)) << error;
+    ASSERT_TRUE(vhost::bindState(lib, st, error)) << error;
     EXPECT_EQ(*lib.x.nnod, 64);
     EXPECT_EQ(*lib.x.user_unit_temp, 3);
     EXPECT_EQ(*lib.x.user_unit_massflowrate, 7);

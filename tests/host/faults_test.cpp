@@ -26,7 +26,7 @@
 #include "hostlib/host_run.h"
 #include "output/outdir.h"
 #include "platform/platform.h"
-#include "worker/protocol.h"
+#include "protocol/protocol.h"
 #include "model/sample.h"
 #include "runtime/messages.h"
 
@@ -226,13 +226,13 @@ TEST(HostFaults, EveryBadFieldOfAResultFileIsRefused) {
         {"value count", [](H &h) { h.count = 1 << 30; }, 0, "sizes"},
         {"state", [](H &h) { h.state = 9; }, 0, "state"},
         {"state below", [](H &h) { h.state = -1; }, 0, "state"},
-        {"phase", [](H &h) { h.phase = -1; }, 0, "phase"},
-        {"phase beyond", [](H &h) { h.phase = int32_t(vhost::Phase::Unload) + 1; }, 0, "phase"},
-        {"node", [](H &h) { h.node = 9; }, 0, "position"},
-        {"node below", [](H &h) { h.node = -1; }, 0, "position"},
-        {"step", [](H &h) { h.step = 3; }, 0, "position"},
-        {"step below", [](H &h) { h.step = -1; }, 0, "position"},
-        {"calls", [](H &h) { h.calls = -1; }, 0, "counters"},
+        {"phase", [](H &h) { h.pos.phase = -1; }, 0, "phase"},
+        {"phase beyond", [](H &h) { h.pos.phase = int32_t(vhost::Phase::Unload) + 1; }, 0, "phase"},
+        {"node", [](H &h) { h.pos.node = 9; }, 0, "position"},
+        {"node below", [](H &h) { h.pos.node = -1; }, 0, "position"},
+        {"step", [](H &h) { h.pos.step = 3; }, 0, "position"},
+        {"step below", [](H &h) { h.pos.step = -1; }, 0, "position"},
+        {"calls", [](H &h) { h.pos.calls = -1; }, 0, "counters"},
         {"seconds", [](H &h) { h.seconds = std::numeric_limits<double>::quiet_NaN(); }, 0,
          "counters"},
         {"seconds below", [](H &h) { h.seconds = -1; }, 0, "counters"},

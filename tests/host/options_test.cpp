@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "hostlib/host_run.h"
-#include "cli/numbers.h"
+#include "platform/numbers.h"
 #include "cli/option_table.h"
 #include "cli/options.h"
 

@@ -17,9 +17,9 @@
 #include "hostlib/host_run.h"
 #include "hostlib/vtu_arrays.h"
 #include "output/report.h"
-#include "cli/materials.h"
-#include "worker/protocol.h"
-#include "output/run_report.h"
+#include "model/materials.h"
+#include "protocol/protocol.h"
+#include "run/run_report.h"
 #include "output/svg_plain.h"
 #include "model/sample.h"
 

@@ -84,10 +84,10 @@ class FakeRunner final : public WorkerRunner {
         ResultHeader h;
         ASSERT_TRUE(platform::readAt(f, &h, sizeof h, 0));
         h.state = static_cast<int32_t>(s.state);
-        h.phase = static_cast<int32_t>(s.phase);
-        h.step = static_cast<int32_t>(s.step < 0 ? h.steps : s.step);
-        h.node = s.node;
-        h.calls = h.count > 0 ? h.count : h.steps;
+        h.pos.phase = static_cast<int32_t>(s.phase);
+        h.pos.step = static_cast<int32_t>(s.step < 0 ? h.steps : s.step);
+        h.pos.node = s.node;
+        h.pos.calls = h.count > 0 ? h.count : h.steps;
         h.cpuSeconds = h.seconds = s.inCalls;
         h.fillCpuSeconds = s.filling;
         if (s.badMagic) h.magic[0] = 'X';

@@ -20,7 +20,7 @@
 #include "hostlib/host_run.h"
 #include "model/caller.h"
 #include "mikral.h"
-#include "worker/protocol.h"
+#include "protocol/protocol.h"
 #include "paths.h"
 #include "model/sample.h"
 

@@ -1,5 +1,5 @@
 // protocol.cpp - checking what a worker wrote before anything of it is used.
-#include "worker/protocol.h"
+#include "protocol/protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "cli/materials.h"
 #include "model/entries.h"
 #include "model/guard.h"
+#include "model/sample.h"
 #include "platform/platform.h"
 
 namespace vhost {
@@ -42,36 +42,12 @@ ResultShape ResultShape::values(WorkerKind kind, int32_t entryIndex, int side, i
     return shape;
 }
 
-// Material 1 the casting (its wall included), 2 the mould: the casting's
-// nodes are those of the inner box of the grid (Sample::inCasting, worked
-// out from the grid alone).
 std::vector<uint8_t> ResultShape::selection() const {
-    std::vector<uint8_t> sel(static_cast<size_t>(std::max<int64_t>(nnod, 0)));
-    if (points > 0) {
-        std::fill_n(sel.begin(), std::min<int64_t>(points, nnod), uint8_t(1));
-        return sel;
-    }
-    if (side <= 0) return sel;
-    const int layers = std::max(1, (side - 1) / 6), last = side - 1 - layers;
-    const uint8_t casting = (materials & material::kCasting) != 0,
-                  mould = (materials & material::kMould) != 0;
-    size_t i = 0;
-    for (int z = 0; z < side; ++z)
-        for (int y = 0; y < side; ++y) {
-            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
-            for (int x = 0; x < side; ++x, ++i)
-                sel[i] = inner && x >= layers && x <= last ? casting : mould;
-        }
-    return sel;
+    return selectNodes(side, materials, points, nnod);
 }
 
 int64_t ResultShape::selectedCount() const {
-    if (points > 0) return std::clamp<int64_t>(nnod, 0, points);
-    if (side <= 0) return 0;
-    const int64_t layers = std::max(1, (side - 1) / 6), inner = side - 2 * layers;
-    const int64_t casting = inner > 0 ? inner * inner * inner : 0;
-    return (materials & material::kCasting ? casting : 0) +
-           (materials & material::kMould ? nnod - casting : 0);
+    return countSelected(side, materials, points, nnod);
 }
 
 vulmora_probe initialProbe() {
@@ -91,13 +67,13 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
         h.nnod != shape.nnod || h.steps != shape.steps || h.count != shape.count)
         return bad("sizes differ from the run's");
     if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::UserLimit)) return bad("state");
-    if (h.phase < 0 || h.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
-    if (h.step < 0 || h.step > shape.steps || h.node < 0 || h.node > shape.nnod ||
+    if (h.pos.phase < 0 || h.pos.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
+    if (h.pos.step < 0 || h.pos.step > shape.steps || h.pos.node < 0 || h.pos.node > shape.nnod ||
         h.stepsWritten < 0 || h.stepsWritten > shape.steps)
         return bad("position");
-    if (h.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 || !std::isfinite(h.cpuSeconds) ||
-        h.cpuSeconds < 0 || !std::isfinite(h.stepCpuStart) || h.stepCpuStart < 0 ||
-        !std::isfinite(h.fillCpuSeconds) || h.fillCpuSeconds < 0)
+    if (h.pos.calls < 0 || !std::isfinite(h.seconds) || h.seconds < 0 ||
+        !std::isfinite(h.cpuSeconds) || h.cpuSeconds < 0 || !std::isfinite(h.stepCpuStart) ||
+        h.stepCpuStart < 0 || !std::isfinite(h.fillCpuSeconds) || h.fillCpuSeconds < 0)
         return bad("counters");
     if (h.forkedStep < 0 || h.forkedStep > shape.steps || h.forkedNode < 0 ||
         h.forkedNode > shape.nnod)
@@ -193,9 +169,9 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     }
     if (!checkHeader(h, shape, error)) return false;
     r.state = static_cast<WorkerState>(h.state);
-    r.phase = static_cast<Phase>(h.phase);
-    r.step = h.step, r.node = h.node;
-    r.calls = h.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
+    r.phase = static_cast<Phase>(h.pos.phase);
+    r.step = h.pos.step, r.node = h.pos.node;
+    r.calls = h.pos.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.stepCpuStart = h.stepCpuStart;
     r.fillCpuSeconds = h.fillCpuSeconds;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;

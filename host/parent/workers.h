@@ -17,8 +17,8 @@
 
 #include "cli/options.h"
 #include "platform/platform.h"
-#include "run/progress.h"
-#include "worker/protocol.h"
+#include "parent/progress.h"
+#include "protocol/protocol.h"
 
 namespace vhost {
 

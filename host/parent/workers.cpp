@@ -1,11 +1,11 @@
 // workers.cpp - result files, command lines and the time limit of workers.
-#include "run/workers.h"
+#include "parent/workers.h"
 
 #include <cstring>
 #include <filesystem>
 
 #include "model/entries.h"
-#include "run/progress.h"
+#include "parent/progress.h"
 
 namespace vhost {
 
@@ -86,13 +86,13 @@ bool overTime(double timeLimit, Worker &w, ValueStore *store) {
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
     takeWritten(w, h.stepsWritten, store);
     const auto now = std::chrono::steady_clock::now();
-    w.step = h.step;
-    if (h.calls != w.lastCalls || h.phase != w.lastPhase) {
-        w.lastCalls = h.calls, w.lastPhase = h.phase, w.since = now;
+    w.step = h.pos.step;
+    if (h.pos.calls != w.lastCalls || h.pos.phase != w.lastPhase) {
+        w.lastCalls = h.pos.calls, w.lastPhase = h.pos.phase, w.since = now;
         return false;
     }
     if (timeLimit <= 0) return false;
-    const bool user = isUserPhase(static_cast<Phase>(h.phase)) &&
+    const bool user = isUserPhase(static_cast<Phase>(h.pos.phase)) &&
                       h.state == static_cast<int32_t>(WorkerState::Running);
     w.timedOut = user && std::chrono::duration<double>(now - w.since).count() > timeLimit;
     return w.timedOut;

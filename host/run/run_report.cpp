@@ -1,5 +1,5 @@
 // run_report.cpp - building the run's report and rendering it.
-#include "output/run_report.h"
+#include "run/run_report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "checks/check.h"
-#include "cli/materials.h"
+#include "model/materials.h"
 #include "model/caller.h"
 #include "model/entries.h"
 #include "model/sample.h"

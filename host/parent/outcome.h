@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "worker/protocol.h"
+#include "protocol/protocol.h"
 
 namespace vhost {
 

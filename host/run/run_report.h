@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "run/exit_status.h"
-#include "run/outcome.h"
+#include "platform/exit_status.h"
+#include "parent/outcome.h"
 
 namespace vhost {
 

@@ -17,26 +17,11 @@
 #include <vector>
 
 #include "accessors/vulmora_probe.h"
+#include "model/caller.h"
 #include "platform/page_vector.h"
 #include "platform/platform.h"
 
 namespace vhost {
-
-// Where the worker is. Emulator phases are the emulator's own work; a
-// failure there is never blamed on the user's library.
-enum class Phase : int32_t {
-    Setup = 0,        // emulator: opening the file, building the sample
-    Load = 1,         // user: loading the library (its constructors run)
-    Call = 2,         // user: an entry point at a node
-    Registration = 3, // user: the registration call of a mechanical property
-    External = 4,     // user: func_externalcompute
-    Between = 5,      // emulator: between calls (making a step current)
-    Unload = 6,       // user: the process ends (the library's destructors run)
-};
-inline bool isUserPhase(Phase p) {
-    return p == Phase::Load || p == Phase::Call || p == Phase::Registration ||
-           p == Phase::External || p == Phase::Unload;
-}
 
 // How far the worker got.
 enum class WorkerState : int32_t {
@@ -75,9 +60,7 @@ struct ResultHeader {
     int64_t nnod, steps, count; // count = doubles after the header
     // Written by the worker.
     volatile int32_t state;
-    volatile int32_t phase;
-    volatile int32_t step, node;
-    volatile int64_t calls;
+    CallPosition pos;                  // where the worker is (the caller writes it)
     double seconds;                    // time spent inside user calls
     double cpuSeconds;                 // the same in the worker's processor time
     double stepCpuStart;               // the worker's processor time when this step's calls began
@@ -99,7 +82,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '7'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '8'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {

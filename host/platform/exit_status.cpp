@@ -1,5 +1,5 @@
 // exit_status.cpp - ending a command with a message.
-#include "run/exit_status.h"
+#include "platform/exit_status.h"
 
 #include <cstdio>
 

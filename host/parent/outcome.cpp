@@ -1,10 +1,10 @@
 // outcome.cpp - classifying a worker's ending and putting it in words.
-#include "run/outcome.h"
+#include "parent/outcome.h"
 
 #include "model/entries.h"
 #include "model/guard.h"
 #include "platform/platform.h"
-#include "run/workers.h"
+#include "parent/workers.h"
 
 namespace vhost {
 

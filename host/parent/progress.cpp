@@ -1,5 +1,5 @@
 // progress.cpp - the bar on a terminal, a line now and then elsewhere.
-#include "run/progress.h"
+#include "parent/progress.h"
 
 #include <cstdio>
 

@@ -1,0 +1,39 @@
+// saved_run.h - what an output folder keeps of its run, for a later run to
+// compare with.
+//
+// The output folder describes itself: run.txt names the library, the
+// sample's size, the materials, the unit selectors and the entry points
+// whose values were saved, and <entry>.values holds those values exactly
+// (little-endian doubles, step-major, every node).
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "parent/outcome.h"
+
+namespace vhost {
+
+// What decides the shape and the meaning of a run's values.
+struct RunDescription {
+    std::string version, library, libraryFile;
+    int nodesPerSide = 0, steps = 0, materials = 0;
+    double stressScale = 1;
+    bool tempTable = true;
+    Units units;
+    std::vector<std::string> entries; // values saved, in run order
+};
+
+// The description of the current run: entries with values.
+RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes);
+
+// run.txt as written, and read back (false with the reason).
+std::string runDescriptionText(const RunDescription &d);
+bool parseRunDescription(const std::string &text, RunDescription &d, std::string &error);
+
+// <entry>.values: the doubles as little-endian bytes.
+std::string valuesBytes(std::span<const double> v);
+
+} // namespace vhost
