@@ -14,20 +14,17 @@
 #include "cli/options.h"
 #include "curve/curve.h"
 #include "exchange/exchange.h"
-#include "worker/worker.h"
+#include "parent/setup.h"
+#include "platform/exit_status.h"
 #include "platform/platform.h"
 #include "replay/replay.h"
-#include "platform/exit_status.h"
 #include "run/run.h"
-#include "parent/setup.h"
 #include "units/units.h"
+#include "worker/worker.h"
 
 using namespace vhost;
 
 namespace {
-
-// The run's unit selectors, for userUnit.
-Units gUnits;
 
 // Write the selectors `u` into this program's own copy of the block, for
 // the library's converters that it links.
@@ -37,37 +34,38 @@ void selectUnits(const Units &u) {
 #undef VHOST_SELECT
 }
 
-// A value in the user's units, converted by the library's own converter
-// with the run's selectors (the emulator links the converter: no user code).
-double userUnit(int code, double x) {
-    selectUnits(gUnits);
-    return fconvertFromCGS(code, x);
-}
-
-// A value in the user's units `u` converted to the internal unit.
-double toInternal(int code, const Units &u, double x) {
+// A value converted by the library's own converters under the units `u`
+// (the emulator links the converters: no user code).
+double convert(UnitConverter::Way way, int code, const Units &u, double x) {
     selectUnits(u);
-    return fconvertToCGS(code, x);
+    return way == UnitConverter::Way::ToInternal ? fconvertToCGS(code, x)
+                                                 : fconvertFromCGS(code, x);
 }
 
 // The commands that need a library: save the sample, re-run one call, run
 // along a path, or run.
-int runCommand(Options &o, const char *argv0) {
-    if (!o.replayFile.empty()) return runReplay(o, argv0);
+int runCommand(const Options &o, const char *argv0) {
+    if (!o.replayFile.empty()) return runReplay(replaySettings(o), argv0);
+    RunSettings run = o.run;
     std::string error;
-    if (!chooseLibrary(o, error)) return fail(ExitStatus::Usage, error);
-    if (!o.saveState.empty()) return saveSampleState(o);
+    if (!chooseLibrary(run.sample.library, error)) return fail(ExitStatus::Usage, error);
+    if (!o.saveState.empty()) return saveSampleState(run.sample, o.callStep, o.saveState);
     if (o.callNode && !o.curve) {
-        if (o.functions.empty())
+        if (run.functions.empty())
             return fail(ExitStatus::Usage, "--node/--step need --functions NAME");
-        return runNodeCall(o);
+        NodeCallSettings call = nodeCallSettings(o);
+        call.sample = run.sample;
+        return runNodeCall(call);
     }
-    gUnits = o.units;
     std::string self = platform::executablePath();
     if (self.empty()) self = std::filesystem::absolute(argv0).string();
     ProcessRunner runner;
-    if (o.curve) return runCurve({o, self, runner, toInternal, userUnit});
-    return runAll({o, self, runner, toInternal, userUnit});
+    const RunServices services{self, sampleArguments, runner, convert};
+    if (!o.curve) return runAll(run, services);
+    run.pathWords = pathArguments(o);
+    CurveSettings path = o.path;
+    path.node = o.callNode;
+    return runCurve(path, run, services);
 }
 
 } // namespace
@@ -87,11 +85,11 @@ int main(int argc, char **argv) {
     }
     if (!o.worker.empty()) {
         platform::rawStdout();
-        return runWorker(o);
+        return runWorker(workerSettings(o));
     }
     if (!o.replayWorker.empty()) {
         platform::rawStdout();
-        return runReplayWorker(o);
+        return runReplayWorker(replaySettings(o));
     }
     try {
         return runCommand(o, argv[0]);

@@ -30,11 +30,11 @@ void CheckFindings::flag(size_t k) {
     ++found, ++changed;
 }
 
-std::vector<std::unique_ptr<Check>> makeChecks(const Options &o) {
+std::vector<std::unique_ptr<Check>> makeChecks(const CheckSettings &settings) {
     std::vector<std::unique_ptr<Check>> checks;
     for (MakeCheck make : kChecks) {
         std::unique_ptr<Check> c = make();
-        if (c->wanted(o)) checks.push_back(std::move(c));
+        if (c->wanted(settings)) checks.push_back(std::move(c));
     }
     return checks;
 }

@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "checks/checks.h"
-#include "cli/options.h"
+#include "model/sample_spec.h"
 #include "output/report.h"
-#include "run/run_report.h"
 #include "parent/outcome.h"
 #include "parent/workers.h"
 
@@ -26,15 +25,38 @@ namespace vhost {
 class Sample;
 class Check;
 
-// What the checks see of the run: its options, the entry points' outcomes,
-// per node its material (0: not evaluated) and the sample.
+// A range the user expects the values of an entry point in (--expect).
+struct Expectation {
+    std::string entry; // without func_
+    double lo = 0, hi = 0;
+    bool operator==(const Expectation &) const = default;
+};
+
+// The checks the user asks for, and how.
+struct CheckSettings {
+    std::string compare;          // a saved run's folder to compare with ("": none)
+    double rtol = 1e-6, atol = 0; // its tolerance: 32-bit host fields widened to double
+    bool units = false;           // evaluate again under other unit selections
+    bool order = false;           // ... in a shuffled order, every call twice
+    bool cost = false;            // ... on a mesh with fewer nodes
+    std::vector<Expectation> expect;
+    bool strict = false; // implausible values and a path's findings fail the run
+    bool path = false;   // the run evaluates a path (curve): its smoothness is checked
+    bool operator==(const CheckSettings &) const = default;
+};
+
+// What the checks see of the run: what was asked, the sample it ran on
+// (the spec its workers were given, and the parent's own sample), the
+// library file's identity, the entry points' outcomes and per node its
+// material (0: not evaluated).
 struct CheckContext {
-    const Options &options;
+    const CheckSettings &settings;
+    const SampleSpec &spec;
+    const std::string &libraryFile;
     const std::vector<Outcome> &outcomes;
     const std::vector<uint8_t> &nodeMaterial;
     Sample &sample;
-    ToInternalFn toInternal;
-    UserUnitFn userUnit = nullptr; // for temperatures in the user's unit
+    UnitConverter units; // the library's converters under the run's units
 };
 
 // One worker a check asked for: which outcome it checks, and the check's
@@ -43,7 +65,7 @@ struct CheckWork {
     size_t outcome = 0;
     const Check *check = nullptr;
     int variant = 0;
-    std::unique_ptr<Worker> worker;
+    std::unique_ptr<WorkerJob> worker;
 };
 
 // What the checks found, as the report shows it.
@@ -66,11 +88,14 @@ struct CheckFindings {
 class Check {
   public:
     virtual ~Check() = default;
-    // True when the command line asks for this check.
-    virtual bool wanted(const Options &o) const = 0;
+    // True when the settings ask for this check.
+    virtual bool wanted(const CheckSettings &settings) const = 0;
     // Before any worker runs: read and check what the check needs (false
     // with `error`: the command cannot be carried out).
-    virtual bool prepare(const Options &, std::string &) { return true; }
+    virtual bool prepare(const CheckSettings &settings, std::string &error) {
+        (void)settings, (void)error;
+        return true;
+    }
     // Outcome k as it is collected (its values are let go afterwards unless
     // an output or a check needs them).
     virtual void inspect(const CheckContext &, size_t) {}
@@ -95,7 +120,7 @@ class Check {
 };
 
 // Every check the command line asks for, in the order they report.
-std::vector<std::unique_ptr<Check>> makeChecks(const Options &o);
+std::vector<std::unique_ptr<Check>> makeChecks(const CheckSettings &settings);
 
 // The text of a check's worker that returned no values: "func_NAME HOW:
 // what it did, where".

@@ -55,24 +55,23 @@ std::string baseLabel(const Units &base, const UnitVariant &v) {
     return "the base units";
 }
 
-bool checkUnits(const std::string &entry, const Units &base, std::span<const double> baseValues,
-                const UnitVariant &v, std::span<const double> values,
-                const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f) {
+bool checkUnits(const std::string &entry, const UnitConverter &base,
+                std::span<const double> baseValues, const UnitVariant &v,
+                std::span<const double> values, const std::vector<uint8_t> &nodeMaterial,
+                Finding &f) {
     const int q = returnedQuantity(entry);
-    auto internal = [&](const Units &u, double x) {
-        return q == kNotConverted ? x : toInternal(q, u, x);
-    };
+    const InternalUnit fromBase(base, q), fromVariant(base.under(v.units), q);
     const size_t n = nodeMaterial.size();
     double scale = 0;
     for (size_t k = 0; k < baseValues.size() && k < values.size(); ++k)
         if (nodeMaterial[k % n] && std::isfinite(baseValues[k]))
-            scale = std::max(scale, std::fabs(internal(base, baseValues[k])));
+            scale = std::max(scale, std::fabs(fromBase(baseValues[k])));
     const double allowed = 1e-9 * scale + 1e-300;
     f = Finding{};
     double worst = -1;
     for (size_t k = 0; k < baseValues.size() && k < values.size(); ++k) {
         if (!nodeMaterial[k % n]) continue;
-        const double a = internal(base, baseValues[k]), b = internal(v.units, values[k]);
+        const double a = fromBase(baseValues[k]), b = fromVariant(values[k]);
         if (std::isnan(a) && std::isnan(b)) continue;
         const double d = std::fabs(a - b);
         if (d <= allowed) continue;

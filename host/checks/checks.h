@@ -16,30 +16,26 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "model/units.h"
 #include "model/entries.h"
 
 namespace vhost {
 
-// Converts `x` of quantity `code` from the user unit of `u` to the
-// internal one (the library's own converter, set up by the caller).
-using ToInternalFn = double (*)(int code, const Units &u, double x);
-
-// Values of quantity `code` in the units `u` brought to its internal unit.
-// Every conversion is a scale and an offset, so one that keeps 0 and 1
-// keeps every value and is not called at all.
+// Values of quantity `code` in the units of `units` brought to its
+// internal unit. Every conversion is a scale and an offset, so one that
+// keeps 0 and 1 keeps every value and is not called at all.
 struct InternalUnit {
     InternalUnit() = default;
-    InternalUnit(ToInternalFn fn, int code, const Units &u)
-        : fn_(fn), code_(code), units_(u),
-          identity_(code == kNotConverted || (fn(code, u, 0) == 0 && fn(code, u, 1) == 1)) {}
-    double operator()(double x) const { return identity_ ? x : fn_(code_, units_, x); }
+    InternalUnit(const UnitConverter &units, int code)
+        : units_(units), code_(code),
+          identity_(code == kNotConverted ||
+                    (units.toInternal(code, 0) == 0 && units.toInternal(code, 1) == 1)) {}
+    double operator()(double x) const { return identity_ ? x : units_.toInternal(code_, x); }
     bool identity() const { return identity_; }
 
   private:
-    ToInternalFn fn_ = nullptr;
+    UnitConverter units_;
     int code_ = kNotConverted;
-    Units units_{};
     bool identity_ = true;
 };
 
@@ -68,12 +64,14 @@ struct Finding {
     int64_t count = 0;                  // values that differ
 };
 
-// The unit check of one variant: values (steps x nnod) of the base run and
-// of the variant, converted back; a difference beyond rounding (relative
-// 1e-9 of the entry's largest value) is a finding. False when none.
-bool checkUnits(const std::string &entry, const Units &base, std::span<const double> baseValues,
-                const UnitVariant &v, std::span<const double> values,
-                const std::vector<uint8_t> &nodeMaterial, ToInternalFn toInternal, Finding &f);
+// The unit check of one variant: values (steps x nnod) of the base run
+// (under the units of `base`) and of the variant, converted back; a
+// difference beyond rounding (relative 1e-9 of the entry's largest value)
+// is a finding. False when none.
+bool checkUnits(const std::string &entry, const UnitConverter &base,
+                std::span<const double> baseValues, const UnitVariant &v,
+                std::span<const double> values, const std::vector<uint8_t> &nodeMaterial,
+                Finding &f);
 
 // The order check: `twice` holds the shuffled run's values then the
 // repeated calls' (2 x steps x nnod). Any value not bit-identical to the

@@ -8,20 +8,20 @@ namespace {
 
 class CompareCheck final : public Check {
   public:
-    bool wanted(const Options &o) const override { return !o.compare.empty(); }
+    bool wanted(const CheckSettings &s) const override { return !s.compare.empty(); }
 
     // The saved run's description, read before any worker runs.
-    bool prepare(const Options &o, std::string &error) override {
-        return readReferenceDescription(o.compare, reference_, error);
+    bool prepare(const CheckSettings &s, std::string &error) override {
+        return readReferenceDescription(s.compare, reference_, error);
     }
 
     // Same shape: the values, compared; another shape is reported as such.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &error) override {
-        const RunDescription current = describeRun(c.options, c.outcomes);
+        const RunDescription current = describeRun(c.spec, c.libraryFile, c.outcomes);
         if (shapeDifferences(reference_.run, current).empty() &&
             !loadReferenceValues(reference_, current.entries, error))
             return error = "--compare: " + error, false;
-        const Tolerance tol{c.options.rtol, c.options.atol};
+        const Tolerance tol{c.settings.rtol, c.settings.atol};
         comparison_ = compareRuns(reference_, current, c.outcomes, c.nodeMaterial, tol);
         f.comparison = comparisonReport(comparison_, reference_, tol, c.sample);
         f.compared = true;

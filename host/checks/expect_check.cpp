@@ -13,11 +13,11 @@ namespace {
 
 class ExpectCheck final : public Check {
   public:
-    bool wanted(const Options &o) const override { return !o.expect.empty(); }
+    bool wanted(const CheckSettings &s) const override { return !s.expect.empty(); }
 
     // Each range against the values of its entry point.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
-        for (const Options::Expectation &x : c.options.expect) {
+        for (const Expectation &x : c.settings.expect) {
             const Outcome *e = nullptr;
             for (const Outcome &o : c.outcomes)
                 if (o.name == x.entry) e = &o;
@@ -46,11 +46,11 @@ class ExpectCheck final : public Check {
     static std::string where(const CheckContext &c, const Finding &found) {
         const Path *p = c.sample.path();
         char buf[160];
-        if (p && c.userUnit && found.node >= 1 && size_t(found.node) <= p->points())
-            std::snprintf(
-                buf, sizeof buf, "%.6g %s (point %d)",
-                c.userUnit(VULMORA_QTY_TEMPERATURE, p->values[column::t1][size_t(found.node - 1)]),
-                temperatureUnitName(c.options.units.temp), found.node);
+        if (p && c.units.converts() && found.node >= 1 && size_t(found.node) <= p->points())
+            std::snprintf(buf, sizeof buf, "%.6g %s (point %d)",
+                          c.units.toUser(VULMORA_QTY_TEMPERATURE,
+                                         p->values[column::t1][size_t(found.node - 1)]),
+                          temperatureUnitName(c.spec.units.temp), found.node);
         else
             std::snprintf(buf, sizeof buf, "node %d, step %d", found.node, found.step);
         return buf;

@@ -8,13 +8,13 @@ namespace {
 
 class OrderCheck final : public Check {
   public:
-    bool wanted(const Options &o) const override { return o.checkOrder; }
+    bool wanted(const CheckSettings &s) const override { return s.order; }
 
     // One worker: shuffled, every call twice.
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         CheckWork w{k, this, 0,
-                    makeWorker(c.outcomes[k].name, WorkerKind::Order, c.options, ".order")};
-        w.worker->args.insert(w.worker->args.end(), {"--order-seed", "7"});
+                    makeWorker(c.outcomes[k].name, WorkerKind::Order, c.spec, ".order")};
+        w.worker->extra = {"--order-seed", "7"};
         work.push_back(std::move(w));
     }
 
@@ -24,8 +24,8 @@ class OrderCheck final : public Check {
         const Outcome &base = c.outcomes[w.outcome];
         std::string text;
         if (r.status != Outcome::Ok || r.result.values.empty()) {
-            text = checkWorkerFailure(base, "in a shuffled order of the nodes", r,
-                                      c.options.timeLimit);
+            text =
+                checkWorkerFailure(base, "in a shuffled order of the nodes", r, c.spec.timeLimit);
         } else {
             for (const Finding &found :
                  checkOrder(base.name, base.result.values, r.result.values, c.nodeMaterial)) {

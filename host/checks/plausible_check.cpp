@@ -15,10 +15,10 @@ namespace {
 
 class PlausibleCheck final : public Check {
   public:
-    bool wanted(const Options &) const override { return true; }
+    bool wanted(const CheckSettings &) const override { return true; }
 
-    bool prepare(const Options &o, std::string &) override {
-        strict_ = o.strict;
+    bool prepare(const CheckSettings &s, std::string &) override {
+        strict_ = s.strict;
         return true;
     }
 
@@ -30,7 +30,7 @@ class PlausibleCheck final : public Check {
         found_[k] = {};
         if (e.result.values.empty() || !wantsValues(c, k)) return;
         const PlausibleRange *row = plausibleRange(e.name);
-        const InternalUnit unit(c.toInternal, quantityInfo(row->quantity).code, c.options.units);
+        const InternalUnit unit(c.units, quantityInfo(row->quantity).code);
         const Implausible r =
             judgePlausible(row->quantity, row->lo, row->hi, e.result.values, c.nodeMaterial, unit);
         if (r.count) found_[k] = findingText(e.name, *row, r);
@@ -56,10 +56,10 @@ class PlausibleCheck final : public Check {
     // evaluated nodes), show them all inside its range.
     bool wantsValues(const CheckContext &c, size_t k) const override {
         const Outcome &e = c.outcomes[k];
-        if (!e.hasValues() || expected(c.options, e.name)) return false;
+        if (!e.hasValues() || expected(c.settings, e.name)) return false;
         const PlausibleRange *row = plausibleRange(e.name);
         if (!row || row->quantity == Quantity::UserProperty) return false;
-        const InternalUnit unit(c.toInternal, quantityInfo(row->quantity).code, c.options.units);
+        const InternalUnit unit(c.units, quantityInfo(row->quantity).code);
         return !unit.identity() || (e.finite > 0 && (e.min < row->lo || e.max > row->hi));
     }
 
@@ -71,8 +71,8 @@ class PlausibleCheck final : public Check {
     std::vector<std::string> found_; // per outcome: its finding, or empty
 
     // True when --expect gives this entry point a range of the user's.
-    static bool expected(const Options &o, const std::string &entry) {
-        for (const Options::Expectation &x : o.expect)
+    static bool expected(const CheckSettings &s, const std::string &entry) {
+        for (const Expectation &x : s.expect)
             if (x.entry == entry) return true;
         return false;
     }

@@ -29,7 +29,7 @@ const char *kindText(Roughness::Kind k) {
 
 class SmoothnessCheck final : public Check {
   public:
-    bool wanted(const Options &o) const override { return o.curve; }
+    bool wanted(const CheckSettings &s) const override { return s.path; }
 
     // Each entry point's values along the path, at most 8 findings shown.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
@@ -43,19 +43,20 @@ class SmoothnessCheck final : public Check {
                                         e.result.values.begin() + std::ptrdiff_t(n));
             const std::vector<Roughness> found = roughness(T, y, mustBePositive(e.name));
             if (found.empty()) continue;
-            std::string t = std::string(c.options.strict ? "" : "warning: ") + "func_" + e.name +
+            std::string t = std::string(c.settings.strict ? "" : "warning: ") + "func_" + e.name +
                             " along the path:";
             for (size_t k = 0; k < found.size() && k < 8; ++k) {
                 const size_t i = found[k].point;
                 char at[160];
                 std::snprintf(at, sizeof at, "%s a %s at %.6g %s (%.6g)", k ? "," : "",
-                              kindText(found[k].kind), c.userUnit(VULMORA_QTY_TEMPERATURE, T[i]),
-                              temperatureUnitName(c.options.units.temp), y[i]);
+                              kindText(found[k].kind),
+                              c.units.toUser(VULMORA_QTY_TEMPERATURE, T[i]),
+                              temperatureUnitName(c.spec.units.temp), y[i]);
                 t += at;
             }
             if (found.size() > 8) t += " and " + std::to_string(found.size() - 8) + " more";
             f.before += t + "\n";
-            if (c.options.strict) ++f.found;
+            if (c.settings.strict) ++f.found;
         }
         return true;
     }

@@ -24,8 +24,9 @@ int changedCode(const Units &base, const Units &v) {
 // The converter of quantity `code` under `u` as an affine map from the
 // user's unit to the internal one.
 Relation converter(const CheckContext &c, int code, const Units &u) {
-    const double offset = c.toInternal(code, u, 0);
-    return {c.toInternal(code, u, 1) - offset, offset};
+    const UnitConverter under = c.units.under(u);
+    const double offset = under.toInternal(code, 0);
+    return {under.toInternal(code, 1) - offset, offset};
 }
 
 // The mistakes of converting a result of quantity `code`, as relations
@@ -64,40 +65,38 @@ std::string readCause(int code, const Units &v) {
 // What explains the values of `base` and `r`, internal units, differing.
 std::string unitCause(const CheckContext &c, const Outcome &base, const Outcome &r,
                       const UnitVariant &v) {
-    const int q = returnedQuantity(base.name), code = changedCode(c.options.units, v.units);
+    const int q = returnedQuantity(base.name), code = changedCode(c.spec.units, v.units);
     auto internal = [&](const Units &u, double x) {
-        return q == kNotConverted ? x : c.toInternal(q, u, x);
+        return q == kNotConverted ? x : c.units.under(u).toInternal(q, x);
     };
     std::string cause;
     if (q != kNotConverted && q == code)
-        cause =
-            likelyCause(converterMistakes(c, q, c.options.units, v.units), [&](const Relation &m) {
-                const size_t n = c.nodeMaterial.size();
-                for (size_t k = 0; k < base.result.values.size() && k < r.result.values.size();
-                     ++k) {
-                    if (!c.nodeMaterial[k % n]) continue;
-                    const double a = internal(c.options.units, base.result.values[k]);
-                    const double b = internal(v.units, r.result.values[k]), x = m.apply(a);
-                    if (std::isnan(a) && std::isnan(b)) continue;
-                    if (!(std::fabs(b - x) <= 1e-7 * std::max(std::fabs(b), std::fabs(x)) + 1e-300))
-                        return false;
-                }
-                return true;
-            });
+        cause = likelyCause(converterMistakes(c, q, c.spec.units, v.units), [&](const Relation &m) {
+            const size_t n = c.nodeMaterial.size();
+            for (size_t k = 0; k < base.result.values.size() && k < r.result.values.size(); ++k) {
+                if (!c.nodeMaterial[k % n]) continue;
+                const double a = internal(c.spec.units, base.result.values[k]);
+                const double b = internal(v.units, r.result.values[k]), x = m.apply(a);
+                if (std::isnan(a) && std::isnan(b)) continue;
+                if (!(std::fabs(b - x) <= 1e-7 * std::max(std::fabs(b), std::fabs(x)) + 1e-300))
+                    return false;
+            }
+            return true;
+        });
     return cause.empty() ? readCause(code, v.units) : cause;
 }
 
 class UnitsCheck final : public Check {
   public:
-    bool wanted(const Options &o) const override { return o.checkUnits; }
+    bool wanted(const CheckSettings &s) const override { return s.units; }
 
     // A worker per unit variant of what the entry point returns.
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         const Outcome &e = c.outcomes[k];
         const std::vector<UnitVariant> variants =
-            unitVariants(c.options.units, returnedQuantity(e.name));
+            unitVariants(c.spec.units, returnedQuantity(e.name));
         for (size_t j = 0; j < variants.size(); ++j) {
-            Options how = c.options;
+            SampleSpec how = c.spec;
             how.units = variants[j].units;
             CheckWork w{k, this, static_cast<int>(j),
                         makeWorker(e.name, WorkerKind::Entry, how, ".units" + std::to_string(j))};
@@ -110,16 +109,16 @@ class UnitsCheck final : public Check {
                CheckFindings &f) const override {
         const Outcome &base = c.outcomes[w.outcome];
         const UnitVariant v =
-            unitVariants(c.options.units, returnedQuantity(base.name))[size_t(w.variant)];
+            unitVariants(c.spec.units, returnedQuantity(base.name))[size_t(w.variant)];
         std::string text;
         if (r.status != Outcome::Ok || r.result.values.empty()) {
-            text = checkWorkerFailure(base, "under " + v.label, r, c.options.timeLimit);
+            text = checkWorkerFailure(base, "under " + v.label, r, c.spec.timeLimit);
         } else {
             Finding found;
-            if (!checkUnits(base.name, c.options.units, base.result.values, v, r.result.values,
-                            c.nodeMaterial, c.toInternal, found))
+            if (!checkUnits(base.name, c.units, base.result.values, v, r.result.values,
+                            c.nodeMaterial, found))
                 return;
-            text = findingText(found, baseLabel(c.options.units, v).c_str(), v.label.c_str());
+            text = findingText(found, baseLabel(c.spec.units, v).c_str(), v.label.c_str());
             char raw[160];
             std::snprintf(raw, sizeof raw,
                           "  (in the host's units; as returned: %.17g and %.17g)\n", found.firstRaw,

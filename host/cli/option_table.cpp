@@ -13,41 +13,48 @@ namespace {
 
 // ---- what an option does to the options ----------------------------------------
 
+// The field that the member pointers `Path` lead to from `o`, one group in
+// another: field<&O::run, &RunSettings::jobs>(o) is o.run.jobs.
+template <auto... Path> auto &field(Options &o) {
+    return (o.*....*Path);
+}
+
 // A flag: sets `Field` to `Value`.
-template <auto Field, auto Value>
+template <auto Value, auto... Field>
 std::string flag(Options &o, const std::string &, const OptionRow &) {
-    o.*Field = Value;
+    field<Field...>(o) = Value;
     return {};
 }
 
 // Any word, kept as it is (a path, a name).
-template <auto Field> std::string text(Options &o, const std::string &arg, const OptionRow &) {
-    o.*Field = arg;
+template <auto... Field> std::string text(Options &o, const std::string &arg, const OptionRow &) {
+    field<Field...>(o) = arg;
     return {};
 }
 
 // The name of a folder: any word but the empty one.
-template <auto Field> std::string folder(Options &o, const std::string &arg, const OptionRow &row) {
+template <auto... Field>
+std::string folder(Options &o, const std::string &arg, const OptionRow &row) {
     if (arg.empty()) return std::string(row.name) + " needs a folder name";
-    o.*Field = arg;
+    field<Field...>(o) = arg;
     return {};
 }
 
 // A whole number from Lo to Hi.
-template <auto Field, int Lo, int Hi>
+template <int Lo, int Hi, auto... Field>
 std::string whole(Options &o, const std::string &arg, const OptionRow &row) {
-    if (parseInt(arg, Lo, Hi, o.*Field)) return {};
+    if (parseInt(arg, Lo, Hi, field<Field...>(o))) return {};
     return std::string(row.name) + ": '" + arg + "' is not a whole number from " +
            std::to_string(Lo) + " to " + std::to_string(Hi);
 }
 
 // A tolerance of --compare: a finite number from 0 up.
-template <auto Field>
+template <auto... Field>
 std::string tolerance(Options &o, const std::string &arg, const OptionRow &row) {
     double t = 0;
     if (!parseFinite(arg, t) || t < 0)
         return std::string(row.name) + ": not a number from 0 up: " + arg;
-    o.*Field = t;
+    field<Field...>(o) = t;
     return {};
 }
 
@@ -56,32 +63,35 @@ std::string setTimeLimit(Options &o, const std::string &arg, const OptionRow &) 
     double t = 0;
     if (!parseNumber(arg, t) || t < 0 || t > 1e6)
         return "--time-limit: not a number of seconds from 0 to 1e6: " + arg;
-    o.timeLimit = t;
+    o.run.sample.timeLimit = t;
     return {};
 }
 
 // --stress-scale: any finite number.
 std::string setStressScale(Options &o, const std::string &arg, const OptionRow &) {
-    if (!parseFinite(arg, o.stressScale)) return "--stress-scale: not a finite number: " + arg;
+    if (!parseFinite(arg, o.run.sample.stressScale))
+        return "--stress-scale: not a finite number: " + arg;
     return {};
 }
 
 // --temp by the unit's name.
 std::string setTemp(Options &o, const std::string &arg, const OptionRow &) {
-    o.units.temp = selectorOf(arg, {"K", "C", "F", "R"});
-    return o.units.temp ? "" : "--temp takes K, C, F or R";
+    int &temp = o.run.sample.units.temp;
+    temp = selectorOf(arg, {"K", "C", "F", "R"});
+    return temp ? "" : "--temp takes K, C, F or R";
 }
 
 // --length by the unit's name.
 std::string setLength(Options &o, const std::string &arg, const OptionRow &) {
-    o.units.coor = selectorOf(arg, {"m", "cm", "mm", "ft", "in"});
-    return o.units.coor ? "" : "--length takes m, cm, mm, ft or in";
+    int &coor = o.run.sample.units.coor;
+    coor = selectorOf(arg, {"m", "cm", "mm", "ft", "in"});
+    return coor ? "" : "--length takes m, cm, mm, ft or in";
 }
 
 // --unit QUANTITY=SEL: the raw selector of one quantity.
 std::string setUnit(Options &o, const std::string &arg, const OptionRow &) {
     const size_t eq = arg.find('=');
-    int *slot = eq == std::string::npos ? nullptr : unitSlot(o.units, arg.substr(0, eq));
+    int *slot = eq == std::string::npos ? nullptr : unitSlot(o.run.sample.units, arg.substr(0, eq));
     if (!slot) return "--unit: unknown quantity in '" + arg + "'";
     if (!parseInt(arg.substr(eq + 1), 1, 10, *slot))
         return "--unit: the selector in '" + arg + "' must be 1 to 10";
@@ -91,22 +101,22 @@ std::string setUnit(Options &o, const std::string &arg, const OptionRow &) {
 // --functions: more entry points to evaluate.
 std::string setFunctions(Options &o, const std::string &arg, const OptionRow &) {
     std::string error;
-    if (!parseFunctions(arg, o.functions, error)) return error;
-    o.functionsGiven = true;
+    if (!parseFunctions(arg, o.run.functions, error)) return error;
+    o.run.functionsGiven = true;
     return {};
 }
 
 // --materials LIST.
 std::string setMaterials(Options &o, const std::string &arg, const OptionRow &) {
     std::string error;
-    parseMaterials(arg, o.materials, error);
+    parseMaterials(arg, o.run.sample.materials, error);
     return error;
 }
 
 // --write-steps LIST, read once --steps is known; "" leaves every step written.
 std::string setWriteSteps(Options &o, const std::string &arg, const OptionRow &) {
     std::string error;
-    if (!arg.empty()) parseWriteSteps(arg, o, error);
+    if (!arg.empty()) parseWriteSteps(arg, o.run.sample.steps, o.run.output.steps, error);
     return error;
 }
 
@@ -116,19 +126,20 @@ std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
     const EntryPoint *e = eq == std::string::npos ? nullptr : findEntryPoint(arg.substr(0, eq));
     if (!e || colon == std::string::npos)
         return "--expect takes NAME=LO:HI with NAME an entry point: '" + arg + "'";
-    Options::Expectation x{e->name, 0, 0};
+    Expectation x{e->name, 0, 0};
     if (!parseNumber(arg.substr(eq + 1, colon - eq - 1), x.lo) ||
         !parseNumber(arg.substr(colon + 1), x.hi) || x.lo > x.hi)
         return "--expect " + arg + ": LO and HI must be numbers, LO <= HI";
-    o.expect.push_back(x);
+    o.run.checks.expect.push_back(x);
     return {};
 }
 
 // --from / --to: a finite temperature, marked as given.
 template <auto Field, auto Given>
 std::string temperature(Options &o, const std::string &arg, const OptionRow &row) {
-    if (!parseFinite(arg, o.*Field)) return std::string(row.name) + ": not a temperature: " + arg;
-    o.*Given = true;
+    if (!parseFinite(arg, o.path.*Field))
+        return std::string(row.name) + ": not a temperature: " + arg;
+    o.path.*Given = true;
     return {};
 }
 
@@ -136,7 +147,7 @@ std::string temperature(Options &o, const std::string &arg, const OptionRow &row
 std::string setFsRule(Options &o, const std::string &arg, const OptionRow &) {
     const int rule = selectorOf(arg, {"lever", "scheil", "model"});
     if (!rule) return "--fs takes lever, scheil or model";
-    o.fsRule = static_cast<Options::FsRule>(rule - 1);
+    o.path.fsRule = static_cast<CurveSettings::FsRule>(rule - 1);
     return {};
 }
 
@@ -145,7 +156,7 @@ std::string setScheil(Options &o, const std::string &arg, const OptionRow &row) 
     auto known = [](std::string &n, double v) {
         return (n == "k" && v > 0 && v < 1) || n == "tm" || n == "tl";
     };
-    std::string error = parsePairs(arg, row.name, known, o.scheil);
+    std::string error = parsePairs(arg, row.name, known, o.path.scheil);
     if (!error.empty()) error += " (k from 0 to 1 exclusive, tm, tl)";
     return error;
 }
@@ -153,50 +164,50 @@ std::string setScheil(Options &o, const std::string &arg, const OptionRow &row) 
 // --set NAME=VALUE: one more column fixed along the path.
 std::string setColumn(Options &o, const std::string &arg, const OptionRow &row) {
     if (arg.find(',') != arg.npos) return "--set takes one NAME=VALUE: '" + arg + "'";
-    return parsePairs(arg, row.name, pathColumn, o.sets);
+    return parsePairs(arg, row.name, pathColumn, o.path.sets);
 }
 
 // --at NAME=VALUE,...: a single point.
 std::string setAt(Options &o, const std::string &arg, const OptionRow &row) {
-    return parsePairs(arg, row.name, pathColumn, o.at);
+    return parsePairs(arg, row.name, pathColumn, o.path.at);
 }
 
 // ---- what a worker is given of an option ------------------------------------------
 
 // The option with its value as it is.
 template <auto Field>
-void giveText(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
-    words.insert(words.end(), {row.name, o.*Field});
+void giveText(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+    words.insert(words.end(), {row.name, s.*Field});
 }
 
 // The option with its whole number.
 template <auto Field>
-void giveWhole(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
-    words.insert(words.end(), {row.name, std::to_string(o.*Field)});
+void giveWhole(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+    words.insert(words.end(), {row.name, std::to_string(s.*Field)});
 }
 
 // The flag, when `Field` holds the flag's `Value`.
 template <auto Field, auto Value>
-void giveFlag(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
-    if (o.*Field == Value) words.push_back(row.name);
+void giveFlag(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+    if (s.*Field == Value) words.push_back(row.name);
 }
 
 // --stress-scale with every digit, so the worker's value is the same double.
-void giveStressScale(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveStressScale(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
     char scale[64];
     std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
     words.insert(words.end(), {row.name, scale});
 }
 
 // --time-limit with every digit: the survey's first calls keep it too.
-void giveTimeLimit(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveTimeLimit(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
     char limit[64];
     std::snprintf(limit, sizeof limit, "%.17g", o.timeLimit);
     words.insert(words.end(), {row.name, limit});
 }
 
 // The path's file and points, when there is a path.
-void givePath(const Options &o, std::vector<std::string> &words, const OptionRow &) {
+void givePath(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &) {
     if (o.pathFile.empty()) return;
     words.insert(words.end(), {"--path", o.pathFile});
     if (o.pathPoints > 0)
@@ -204,7 +215,7 @@ void givePath(const Options &o, std::vector<std::string> &words, const OptionRow
 }
 
 // --materials as the list it was read from.
-void giveMaterials(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveMaterials(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
     const char *list = o.materials == material::kAll     ? "all"
                        : o.materials == material::kMould ? "2"
                                                          : "1";
@@ -212,7 +223,7 @@ void giveMaterials(const Options &o, std::vector<std::string> &words, const Opti
 }
 
 // Every unit selector as --unit QUANTITY=SEL (--temp and --length included).
-void giveUnits(const Options &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveUnits(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
     for (const UnitSelector &s : kUnitSelectors)
         words.insert(words.end(),
                      {row.name, std::string(s.name) + "=" + std::to_string(o.units.*s.member)});
@@ -220,6 +231,11 @@ void giveUnits(const Options &o, std::vector<std::string> &words, const OptionRo
 
 using enum HelpSection;
 using O = Options;
+using R = RunSettings;
+using S = SampleSpec;
+using C = CheckSettings;
+using P = CurveSettings;
+using Out = OutputSettings;
 
 // clang-format off
 const OptionRow kRows[] = {
@@ -228,7 +244,7 @@ const OptionRow kRows[] = {
      .help = "the user-function library to load (any library built\n"
              "with vulmora_add_user_library; default: the worked\n"
              "examples, libvulmora_examples)",
-     .set = text<&O::library>, .forward = giveText<&O::library>, .example = "/x/libu.so"},
+     .set = text<&O::run, &R::sample, &S::library>, .forward = giveText<&S::library>, .example = "/x/libu.so"},
     {.name = "--functions", .arg = "A,B,...", .section = LibraryAndEntries,
      .help = "entry points to evaluate, with or without func_\n"
              "(default: every entry point the library implements;\n"
@@ -239,11 +255,12 @@ const OptionRow kRows[] = {
     {.name = "--nodes-per-side", .arg = "N", .section = SampleCasting,
      .help = "nodes along each edge of the cube mesh, N^3 nodes in\n"
              "all (default 17; at least 4)",
-     .set = whole<&O::nodesPerSide, 4, 1000>, .forward = giveWhole<&O::nodesPerSide>,
+     .set = whole<4, 1000, &O::run, &R::sample, &S::nodesPerSide>,
+     .forward = giveWhole<&S::nodesPerSide>,
      .example = "6", .bad = "3"},
     {.name = "--steps", .arg = "S", .section = SampleCasting,
      .help = "time steps over the 180 s cooling history (default 10)",
-     .set = whole<&O::steps, 1, 100000>, .forward = giveWhole<&O::steps>, .example = "3",
+     .set = whole<1, 100000, &O::run, &R::sample, &S::steps>, .forward = giveWhole<&S::steps>, .example = "3",
      .bad = "0"},
     {.name = "--stress-scale", .arg = "X", .section = SampleCasting,
      .help = "value of stress_scale (default 1)",
@@ -252,14 +269,15 @@ const OptionRow kRows[] = {
     {.name = "--no-temp-table", .section = SampleCasting,
      .help = "set func_temp to -9999: the properties have no\n"
              "temperature table (checkTempTable stops)",
-     .set = flag<&O::tempTable, false>, .forward = giveFlag<&O::tempTable, false>},
+     .set = flag<false, &O::run, &R::sample, &S::tempTable>,
+     .forward = giveFlag<&S::tempTable, false>},
     {.name = "--fill-all", .section = SampleCasting,
      .help = "fill every host array before the calls of each\n"
              "step, as the solver does; by default a worker fills\n"
              "each array when user code first reads it, and an\n"
              "array handed unread to a system call (write(fd,\n"
              "t1, n)) then fails with EFAULT",
-     .set = flag<&O::fillAll, true>, .forward = giveFlag<&O::fillAll, true>},
+     .set = flag<true, &O::run, &R::sample, &S::fillAll>, .forward = giveFlag<&S::fillAll, true>},
 
     // ---- User units
     {.name = "--temp", .arg = "K|C|F|R", .section = UserUnits,
@@ -297,9 +315,9 @@ const OptionRow kRows[] = {
              "printing everything the accessors read there (a stop\n"
              "ends the program)",
      .term = "--node N --step S",
-     .set = whole<&O::callNode, 1, 1 << 30>, .example = "9", .bad = "0"},
+     .set = whole<1, 1 << 30, &O::callNode>, .example = "9", .bad = "0"},
     {.name = "--step", .arg = "S", .section = FindingAFault,
-     .set = whole<&O::callStep, 1, 100000>, .example = "3", .bad = "0"},
+     .set = whole<1, 100000, &O::callStep>, .example = "3", .bad = "0"},
 
     // ---- Checks
     {.name = "--compare", .arg = "DIR", .section = Checks,
@@ -310,26 +328,26 @@ const OptionRow kRows[] = {
              "another size, steps, materials or units, and entry\n"
              "points in one run only, are reported, not compared.\n"
              "The VTU files get a difference_func_<name> field",
-     .set = folder<&O::compare>, .example = "earlier", .bad = ""},
+     .set = folder<&O::run, &R::checks, &C::compare>, .example = "earlier", .bad = ""},
     {.name = "--rtol", .arg = "R", .section = Checks,
      .help = "the tolerance of --compare: |value - reference| <=\n"
              "A + R * max(|value|, |reference|) (default R 1e-6,\n"
              "A 0: the host's fields are 32-bit floats)",
      .term = "--rtol R, --atol A",
-     .set = tolerance<&O::rtol>, .example = "1e-3", .bad = "-1"},
+     .set = tolerance<&O::run, &R::checks, &C::rtol>, .example = "1e-3", .bad = "-1"},
     {.name = "--atol", .arg = "A", .section = Checks,
-     .set = tolerance<&O::atol>, .example = "0.5", .bad = "inf"},
+     .set = tolerance<&O::run, &R::checks, &C::atol>, .example = "0.5", .bad = "inf"},
     {.name = "--check-units", .section = Checks,
      .help = "evaluate again under other units (temperature K, C,\n"
              "F, R; length m, cm, mm, in; velocity; the unit of\n"
              "the quantity returned) and report a result that,\n"
              "converted to the host's units, changes",
-     .set = flag<&O::checkUnits, true>},
+     .set = flag<true, &O::run, &R::checks, &C::units>},
     {.name = "--check-order", .section = Checks,
      .help = "evaluate again visiting the nodes in a shuffled\n"
              "order, calling each node twice: any result not\n"
              "bit-identical shows hidden state (a static variable)",
-     .set = flag<&O::checkOrder, true>},
+     .set = flag<true, &O::run, &R::checks, &C::order>},
     {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
      .help = "report values of func_NAME outside LO..HI (repeatable)",
      .set = setExpect, .example = "func_density=-inf:2.5", .bad = "density=2:1"},
@@ -338,12 +356,12 @@ const OptionRow kRows[] = {
              "plausible range of their quantity (and, in curve, on\n"
              "jumps and kinks along the path); every run reports\n"
              "them, by default as warnings",
-     .set = flag<&O::strict, true>},
+     .set = flag<true, &O::run, &R::checks, &C::strict>},
     {.name = "--check-cost", .section = Checks,
      .help = "time each entry point again on a mesh with half the\n"
              "nodes per side; a note when its time per call grows\n"
              "with the mesh (a search at every call)",
-     .set = flag<&O::checkCost, true>},
+     .set = flag<true, &O::run, &R::checks, &C::cost>},
 
     // ---- Capture and replay
     {.name = "replay", .arg = "FILE", .section = CaptureAndReplay,
@@ -359,9 +377,9 @@ const OptionRow kRows[] = {
      .set = text<&O::replayFile>, .place = OptionPlace::First, .needs = "a state file",
      .example = "s.vstate"},
     {.name = "--in-process", .section = CaptureAndReplay,
-     .set = flag<&O::inProcess, true>, .place = OptionPlace::Replay},
+     .set = flag<true, &O::inProcess>, .place = OptionPlace::Replay},
     {.name = "--all-nodes", .section = CaptureAndReplay,
-     .set = flag<&O::allNodes, true>, .place = OptionPlace::Replay},
+     .set = flag<true, &O::allNodes>, .place = OptionPlace::Replay},
     {.name = "--save-state", .arg = "FILE", .section = CaptureAndReplay,
      .help = "write the sample at --step S (default: the last step)\n"
              "as a state file and stop",
@@ -377,19 +395,19 @@ const OptionRow kRows[] = {
              "reports jumps, kinks, non-finite values and sign\n"
              "changes along the path",
      .term = "curve [OPTIONS]",
-     .set = flag<&O::curve, true>, .place = OptionPlace::First},
+     .set = flag<true, &O::curve>, .place = OptionPlace::First},
     {.name = "--from", .arg = "T", .section = Curve,
      .help = "the path's temperatures, in the user's unit (default:\n"
              "50 K above the liquidus down to room temperature)",
      .term = "--from T, --to T",
-     .set = temperature<&O::from, &O::fromGiven>, .place = OptionPlace::Curve, .example = "700",
+     .set = temperature<&P::from, &P::fromGiven>, .place = OptionPlace::Curve, .example = "700",
      .bad = "warm"},
     {.name = "--to", .arg = "T", .section = Curve,
-     .set = temperature<&O::to, &O::toGiven>, .place = OptionPlace::Curve, .example = "20",
+     .set = temperature<&P::to, &P::toGiven>, .place = OptionPlace::Curve, .example = "20",
      .bad = "inf"},
     {.name = "--points", .arg = "N", .section = Curve,
      .help = "points along the path, ends included (default 200)",
-     .set = whole<&O::points, 2, 100000>, .place = OptionPlace::Curve, .example = "50",
+     .set = whole<2, 100000, &O::path, &P::points>, .place = OptionPlace::Curve, .example = "50",
      .bad = "1"},
     {.name = "--fs", .arg = "RULE", .section = Curve,
      .help = "the solid fraction along the path: lever, linear\n"
@@ -411,7 +429,7 @@ const OptionRow kRows[] = {
              "exchange name, host units but for temperatures), a\n"
              "row per point, temperatures strictly monotonic;\n"
              "what it leaves out follows from T and fs",
-     .set = text<&O::table>, .place = OptionPlace::Curve, .example = "scheil.csv"},
+     .set = text<&O::path, &P::table>, .place = OptionPlace::Curve, .example = "scheil.csv"},
     {.name = "--set", .arg = "NAME=VALUE", .section = Curve,
      .help = "fix a field along the path (repeatable): fs1=0.3,\n"
              "jctn1=5 (cooling rate, K/s; default 1), SDAS=40",
@@ -430,29 +448,29 @@ const OptionRow kRows[] = {
              "writes a new folder beside DIR and puts it in DIR's\n"
              "place only when complete; DIR must be a folder an\n"
              "earlier run wrote, an empty folder or new.",
-     .set = folder<&O::output>, .example = "out/dir", .bad = ""},
+     .set = folder<&O::run, &R::output, &Out::folder>, .example = "out/dir", .bad = ""},
     {.name = "--no-output", .section = Output,
      .help = "write no files",
-     .set = flag<&O::writeOutput, false>},
+     .set = flag<false, &O::run, &R::output, &Out::write>},
     {.name = "--write-steps", .arg = "LIST", .section = Output,
      .help = "steps whose values go into the CSV and VTU files:\n"
              "all (default), last, or a list such as 1,5,10",
      .set = setWriteSteps, .late = true, .example = "3,1", .bad = "11"},
     {.name = "--no-plots", .section = Output,
      .help = "make no plots (they need gnuplot)",
-     .set = flag<&O::plots, false>},
+     .set = flag<false, &O::run, &R::output, &Out::plots>},
     {.name = "--jobs", .arg = "N", .section = Output,
      .help = "entry points evaluated at the same time (default 2)",
-     .set = whole<&O::jobs, 1, 256>, .example = "7", .bad = "257"},
+     .set = whole<1, 256, &O::run, &R::jobs>, .example = "7", .bad = "257"},
     {.name = "--quiet", .alias = "-q", .section = Output,
      .help = "print only problems and the final verdict",
-     .set = flag<&O::quiet, true>},
+     .set = flag<true, &O::run, &R::quiet>},
     {.name = "--version", .section = Output,
      .help = "the emulator's version",
-     .set = flag<&O::version, true>},
+     .set = flag<true, &O::version>},
     {.name = "--help", .alias = "-h", .section = Output,
      .help = "this text",
-     .set = flag<&O::help, true>},
+     .set = flag<true, &O::help>},
 
     // ---- The emulator's own: the workers it starts
     // The worker of one entry point ("survey", "externalcompute" or an entry
@@ -463,16 +481,16 @@ const OptionRow kRows[] = {
      .set = text<&O::resultFile>, .example = "r.bin"},
     // The checking worker of --check-order: its shuffle.
     {.name = "--order-seed", .arg = "N", .section = Hidden,
-     .set = whole<&O::orderSeed, 1, 1 << 30>, .example = "7", .bad = "0"},
+     .set = whole<1, 1 << 30, &O::orderSeed>, .example = "7", .bad = "0"},
     // The path a worker evaluates (written by the parent) and its points.
     {.name = "--path", .arg = "FILE", .section = Hidden,
-     .set = text<&O::pathFile>, .forward = givePath, .example = "p.csv"},
+     .set = text<&O::run, &R::sample, &S::pathFile>, .forward = givePath, .example = "p.csv"},
     {.name = "--path-points", .arg = "N", .section = Hidden,
-     .set = whole<&O::pathPoints, 1, 100000>, .example = "7", .bad = "0"},
+     .set = whole<1, 100000, &O::run, &R::sample, &S::pathPoints>, .example = "7", .bad = "0"},
     // The size in MiB of a worker's values from which they are taken out of
     // its file as it writes them (the tests' small runs take them too).
     {.name = "--take-values-from", .arg = "MIB", .section = Hidden,
-     .set = whole<&O::takeValuesFrom, 0, 1 << 20>, .example = "0", .bad = "-1"},
+     .set = whole<0, 1 << 20, &O::run, &R::takeValuesFrom>, .example = "0", .bad = "-1"},
     // The worker of a replay, on this state file.
     {.name = "--replay-worker", .arg = "FILE", .section = Hidden,
      .set = text<&O::replayWorker>, .example = "s.vstate"},

@@ -4,6 +4,7 @@
 // are all made from these rows.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -42,8 +43,9 @@ struct OptionRow;
 // message for a bad one, "" when it is accepted.
 using OptionSetter = std::string (*)(Options &o, const std::string &arg, const OptionRow &row);
 
-// Appends to `words` what gives a worker `o`'s setting of `row`.
-using OptionForward = void (*)(const Options &o, std::vector<std::string> &words,
+// Appends to `words` what gives a worker the setting of `row` in the
+// sample `s`.
+using OptionForward = void (*)(const SampleSpec &s, std::vector<std::string> &words,
                                const OptionRow &row);
 
 struct OptionRow {
@@ -77,7 +79,8 @@ int selectorOf(const std::string &s, std::initializer_list<const char *> names);
 int *unitSlot(Units &u, const std::string &q);
 bool parseFunctions(const std::string &list, std::vector<std::string> &out, std::string &error);
 bool parseMaterials(const std::string &list, int &mask, std::string &error);
-bool parseWriteSteps(const std::string &list, Options &o, std::string &error);
+bool parseWriteSteps(const std::string &list, int steps, std::vector<uint8_t> &written,
+                     std::string &error);
 // NAME=VALUE items of `arg`, comma-separated, each VALUE a finite number and
 // each NAME accepted by `known` (which may rename it) into `out`, a later
 // item of a name replacing an earlier; "" or the message.

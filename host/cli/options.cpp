@@ -112,24 +112,25 @@ bool parseMaterials(const std::string &list, int &mask, std::string &error) {
 }
 
 // --write-steps: "all", "last", or a comma-separated list of steps.
-bool parseWriteSteps(const std::string &list, Options &o, std::string &error) {
-    o.writeSteps.assign(static_cast<size_t>(o.steps), 0);
+bool parseWriteSteps(const std::string &list, int steps, std::vector<uint8_t> &written,
+                     std::string &error) {
+    written.assign(static_cast<size_t>(steps), 0);
     if (list == "all") {
-        o.writeSteps.clear();
+        written.clear();
         return true;
     }
     if (list == "last") {
-        o.writeSteps.back() = 1;
+        written.back() = 1;
         return true;
     }
     return eachItem(list, [&](const std::string &item) {
         int s = 0;
-        if (!parseInt(item, 1, o.steps, s)) {
-            error = "--write-steps takes all, last or steps from 1 to " + std::to_string(o.steps) +
+        if (!parseInt(item, 1, steps, s)) {
+            error = "--write-steps takes all, last or steps from 1 to " + std::to_string(steps) +
                     ": '" + list + "'";
             return false;
         }
-        o.writeSteps[static_cast<size_t>(s - 1)] = 1;
+        written[static_cast<size_t>(s - 1)] = 1;
         return true;
     });
 }
@@ -153,13 +154,16 @@ std::string pairList(const std::vector<std::pair<std::string, double>> &pairs) {
 
 } // namespace
 
-std::vector<std::string> pathArguments(const Options &o) {
-    std::vector<std::string> w = {"curve", "--unit", "temp=" + std::to_string(o.units.temp)};
+std::vector<std::string> pathArguments(const Options &options) {
+    const CurveSettings &o = options.path;
+    std::vector<std::string> w = {"curve", "--unit",
+                                  "temp=" + std::to_string(options.run.sample.units.temp)};
     if (o.fromGiven) w.insert(w.end(), {"--from", exactly(o.from)});
     if (o.toGiven) w.insert(w.end(), {"--to", exactly(o.to)});
-    if (o.points != Options{}.points) w.insert(w.end(), {"--points", std::to_string(o.points)});
+    if (o.points != CurveSettings{}.points)
+        w.insert(w.end(), {"--points", std::to_string(o.points)});
     const char *rules[] = {"lever", "scheil", "model"};
-    if (o.fsRule != Options::FsRule::Lever)
+    if (o.fsRule != CurveSettings::FsRule::Lever)
         w.insert(w.end(), {"--fs", rules[static_cast<int>(o.fsRule)]});
     if (!o.scheil.empty()) w.insert(w.end(), {"--scheil", pairList(o.scheil)});
     if (!o.table.empty()) w.insert(w.end(), {"--table", o.table});
@@ -224,14 +228,16 @@ const OptionRow *optionAt(const std::string &word, int i, const Options &o) {
 // and none of the sample casting's own commands (--node N is the path's
 // point N, checked once the path is made).
 bool curveTogether(const Options &o, std::string &error) {
-    if (!o.table.empty() && !o.at.empty())
+    const CurveSettings &p = o.path;
+    if (!p.table.empty() && !p.at.empty())
         return error = "--table and --at exclude each other", false;
     if (o.callStep || !o.saveState.empty())
         return error = "curve evaluates a path: --step and --save-state are the sample's", false;
-    if (o.callNode && o.functions.empty()) return error = "--node needs --functions NAME", false;
-    if (!o.compare.empty() || o.checkCost)
+    if (o.callNode && o.run.functions.empty())
+        return error = "--node needs --functions NAME", false;
+    if (!o.run.checks.compare.empty() || o.run.checks.cost)
         return error = "curve: --compare and --check-cost take the sample casting's runs", false;
-    if (o.fromGiven && o.toGiven && o.from == o.to)
+    if (p.fromGiven && p.toGiven && p.from == p.to)
         return error = "--from and --to must differ", false;
     return true;
 }
@@ -239,18 +245,17 @@ bool curveTogether(const Options &o, std::string &error) {
 // What the options must satisfy together, once all are read.
 bool checkTogether(const Options &o, std::string &error) {
     if (inReplay(o)) {
-        if (o.functions.size() > 1) return error = "replay takes one entry point", false;
+        if (o.run.functions.size() > 1) return error = "replay takes one entry point", false;
         return true; // the node is one of the state's, checked against it
     }
     if (o.curve) return curveTogether(o, error);
     if ((o.callNode != 0) != (o.callStep != 0) && (o.saveState.empty() || o.callNode != 0))
         return error = "--node and --step go together", false;
-    if (o.callNode > o.nodesPerSide * o.nodesPerSide * o.nodesPerSide)
-        return error = "--node: the sample has only " +
-                       std::to_string(o.nodesPerSide * o.nodesPerSide * o.nodesPerSide) + " nodes",
-               false;
-    if (o.callStep > o.steps)
-        return error = "--step: the run has only " + std::to_string(o.steps) + " steps", false;
+    const SampleSpec &s = o.run.sample;
+    if (o.callNode > s.nnod())
+        return error = "--node: the sample has only " + std::to_string(s.nnod()) + " nodes", false;
+    if (o.callStep > s.steps)
+        return error = "--step: the run has only " + std::to_string(s.steps) + " steps", false;
     return true;
 }
 
@@ -285,11 +290,32 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
 
 // Everything that decides the sample and the exchange block: the rows a
 // worker is given.
-std::vector<std::string> sampleArguments(const Options &o) {
+std::vector<std::string> sampleArguments(const SampleSpec &s) {
     std::vector<std::string> words;
     for (const OptionRow &row : optionTable())
-        if (row.forward) row.forward(o, words, row);
+        if (row.forward) row.forward(s, words, row);
     return words;
+}
+
+WorkerSettings workerSettings(const Options &o) {
+    return {o.run.sample, o.worker, o.resultFile, o.orderSeed};
+}
+
+NodeCallSettings nodeCallSettings(const Options &o) {
+    return {o.run.sample, o.run.functions, o.callNode, o.callStep};
+}
+
+ReplaySettings replaySettings(const Options &o) {
+    ReplaySettings r;
+    r.file = o.replayWorker.empty() ? o.replayFile : o.replayWorker;
+    r.library = o.run.sample.library;
+    if (!o.run.functions.empty()) r.entry = o.run.functions.front();
+    r.node = o.callNode;
+    r.inProcess = o.inProcess;
+    r.allNodes = o.allNodes;
+    r.output = o.run.output;
+    r.resultFile = o.resultFile;
+    return r;
 }
 
 } // namespace vhost

@@ -19,7 +19,7 @@ namespace vhost {
 namespace {
 
 // A named value of --scheil, or `fallback`.
-double scheilValue(const Options &o, const char *name, double fallback, bool temperature,
+double scheilValue(const CurveSettings &o, const char *name, double fallback, bool temperature,
                    const std::function<double(double)> &kelvin) {
     for (const auto &[n, v] : o.scheil)
         if (n == name) return temperature ? kelvin(v) : v;
@@ -28,12 +28,12 @@ double scheilValue(const Options &o, const char *name, double fallback, bool tem
 
 // The solid fraction of every point by the rule of --fs; the liquidus and
 // solidus marked on the plots are the rule's.
-bool applyRule(const Options &o, const std::function<double(double)> &kelvin, Path &p,
+bool applyRule(const CurveSettings &o, const std::function<double(double)> &kelvin, Path &p,
                std::string &error) {
     std::vector<double> &fs = p.values[column::fs1];
     const std::vector<double> &T = p.values[column::t1];
     fs.resize(T.size());
-    if (o.fsRule == Options::FsRule::Scheil) {
+    if (o.fsRule == CurveSettings::FsRule::Scheil) {
         const double k = scheilValue(o, "k", kScheilK, false, kelvin);
         const double tm = scheilValue(o, "tm", kScheilTm, true, kelvin);
         const double tl = scheilValue(o, "tl", Alloy::liquidus, true, kelvin);
@@ -45,7 +45,7 @@ bool applyRule(const Options &o, const std::function<double(double)> &kelvin, Pa
         return true;
     }
     for (size_t i = 0; i < T.size(); ++i)
-        fs[i] = o.fsRule == Options::FsRule::Model
+        fs[i] = o.fsRule == CurveSettings::FsRule::Model
                     ? Sample::solidFraction(T[i])
                     : std::clamp((Alloy::liquidus - T[i]) / (Alloy::liquidus - Alloy::solidus), 0.0,
                                  1.0);
@@ -67,10 +67,10 @@ void markFreezingRange(Path &p) {
 
 // The temperatures of the path: the table's, the single point's, or N
 // evenly spaced from --from to --to.
-bool pathTemperatures(const Options &o, const KelvinFn &kelvin, Path &p, std::vector<bool> &given,
-                      std::string &error) {
-    const auto user = [&](double t) { return kelvin(o.units.temp, t); };
-    if (!o.table.empty()) return loadPathTable(o.table, o.units.temp, kelvin, p, given, error);
+bool pathTemperatures(const CurveSettings &o, int userTemp, const KelvinFn &kelvin, Path &p,
+                      std::vector<bool> &given, std::string &error) {
+    const auto user = [&](double t) { return kelvin(userTemp, t); };
+    if (!o.table.empty()) return loadPathTable(o.table, userTemp, kelvin, p, given, error);
     if (!o.at.empty()) {
         for (const auto &[name, v] : o.at) {
             const size_t c = findColumn(name);
@@ -101,60 +101,61 @@ double scheilFraction(double T, double k, double tm, double tl, double solidus) 
     return std::clamp(fs, 0.0, 1.0);
 }
 
-bool buildPath(const Options &o, ToInternalFn toInternal, Path &p, std::string &error) {
+bool buildPath(const CurveSettings &o, const UnitConverter &units, Path &p, std::string &error) {
+    const int userTemp = units.units().temp;
     const KelvinFn kelvin = [&](int sel, double t) {
-        Units u = o.units;
+        Units u = units.units();
         u.temp = sel;
-        return toInternal(VULMORA_QTY_TEMPERATURE, u, t);
+        return units.under(u).toInternal(VULMORA_QTY_TEMPERATURE, t);
     };
     std::vector<bool> given(column::kCount, false);
-    if (!pathTemperatures(o, kelvin, p, given, error)) return false;
+    if (!pathTemperatures(o, userTemp, kelvin, p, given, error)) return false;
     const size_t n = p.points();
     for (const auto &[name, v] : o.sets) {
         const size_t c = findColumn(name);
-        p.values[c].assign(n, isTemperatureColumn(c) ? kelvin(o.units.temp, v) : v);
+        p.values[c].assign(n, isTemperatureColumn(c) ? kelvin(userTemp, v) : v);
         given[c] = true;
     }
     if (given[column::fs1])
         markFreezingRange(p);
     else if (!applyRule(
-                 o, [&](double t) { return kelvin(o.units.temp, t); }, p, error))
+                 o, [&](double t) { return kelvin(userTemp, t); }, p, error))
         return false;
     given[column::fs1] = true;
     completePath(p, given, 1.0);
     return true;
 }
 
-int runCurve(const RunSetting &s) {
-    Options &o = s.options;
+int runCurve(const CurveSettings &c, RunSettings run, const RunServices &services) {
+    const UnitConverter units(services.convert, run.sample.units);
     Path path;
     std::string error;
-    if (!buildPath(o, s.toInternal, path, error)) return fail(ExitStatus::Usage, error);
-    o.pathPoints = static_cast<int>(path.points());
-    o.nodesPerSide = pathSide(path.points());
-    o.steps = 1;
-    o.materials = material::kCasting;
-    if (!o.at.empty()) o.writeOutput = false;
-    if (o.callNode) {
-        if (size_t(o.callNode) > path.points())
+    if (!buildPath(c, units, path, error)) return fail(ExitStatus::Usage, error);
+    SampleSpec &spec = run.sample; // a grid holding the path, its one step
+    spec.pathPoints = static_cast<int>(path.points());
+    spec.nodesPerSide = pathSide(path.points());
+    spec.steps = 1;
+    spec.materials = material::kCasting;
+    if (c.node) {
+        if (size_t(c.node) > path.points())
             return fail(ExitStatus::Usage,
                         "--node: the path has only " + std::to_string(path.points()) + " points");
-        o.callStep = 1;
-        return runNodeCall(o, &path);
+        return runNodeCall({spec, run.functions, c.node, 1}, &path);
     }
-    const char *unit = temperatureUnitName(o.units.temp);
-    const double first = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
-    const double last = s.userUnit(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));
+    run.checks.path = true;
+    if (!c.at.empty()) run.output.write = false, run.pointValues = true;
+    const char *unit = temperatureUnitName(spec.units.temp);
+    const double first = units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
+    const double last =
+        units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));
     char line[256];
     if (path.points() == 1)
         std::snprintf(line, sizeof line, "point: T = %.6g %s\n", first, unit);
     else
         std::snprintf(line, sizeof line, "path: %zu points, %.6g to %.6g %s\n", path.points(),
                       first, last, unit);
-    RunSetting run = s;
-    run.path = &path;
-    run.pathLine = line;
-    return runAll(run);
+    const PathRun along{path, line};
+    return runAll(run, services, &along);
 }
 
 } // namespace vhost

@@ -9,11 +9,13 @@
 // The path itself is made by path_source.h.
 #pragma once
 
+#include "curve/path_source.h"
 #include "run/run.h"
 
 namespace vhost {
 
-// The command: build the path, run the entry points along it, report.
-int runCurve(const RunSetting &s);
+// The command: build the path `c` asks for, run the entry points of `run`
+// along it (its sample made the path's grid), report.
+int runCurve(const CurveSettings &c, RunSettings run, const RunServices &services);
 
 } // namespace vhost

@@ -2,13 +2,28 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "checks/checks.h"
-#include "cli/options.h"
 #include "model/path.h"
+#include "model/units.h"
 
 namespace vhost {
+
+// The path the user asks for. Temperatures in the user's unit; other
+// fields in the host's.
+struct CurveSettings {
+    bool fromGiven = false, toGiven = false;
+    double from = 0, to = 0;
+    int points = 200; // points along the path, ends included
+    enum class FsRule { Lever, Scheil, Model } fsRule = FsRule::Lever;
+    std::vector<std::pair<std::string, double>> scheil; // k, tm, tl as given
+    std::string table;                                  // a table of the path's points
+    std::vector<std::pair<std::string, double>> sets;   // columns fixed along the path
+    std::vector<std::pair<std::string, double>> at;     // a single point
+    int node = 0; // a point called in this process (--node), 0: none
+    bool operator==(const CurveSettings &) const = default;
+};
 
 // The sample alloy's defaults: the margin above the liquidus where a path
 // starts, room temperature where it ends, and the Scheil parameters.
@@ -19,8 +34,9 @@ constexpr double kScheilK = 0.13, kScheilTm = 933.47;          // -, K
 // clipped to [0, 1], and 1 from the solidus down.
 double scheilFraction(double T, double k, double tm, double tl, double solidus);
 
-// The path `o` describes, in host units, every column filled; false with
-// a message of one line (a table's naming its file, line and column).
-bool buildPath(const Options &o, ToInternalFn toInternal, Path &p, std::string &error);
+// The path `c` describes, its temperatures in the user's unit of `units`,
+// in host units, every column filled; false with a message of one line (a
+// table's naming its file, line and column).
+bool buildPath(const CurveSettings &c, const UnitConverter &units, Path &p, std::string &error);
 
 } // namespace vhost

@@ -41,12 +41,12 @@ void Caller::endCopyOnReturn() {
     gInCopy = 1;
 }
 
-std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o) {
-    return selectNodes(s.nodesPerSide, o.materials, s.path() ? o.pathPoints : 0, s.nnod);
+std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec) {
+    return selectNodes(s.nodesPerSide, spec.materials, s.path() ? spec.pathPoints : 0, s.nnod);
 }
 
-std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {
-    std::vector<uint8_t> m = selectedNodes(s, o);
+std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec) {
+    std::vector<uint8_t> m = selectedNodes(s, spec);
     for (size_t i = 0; i < m.size(); ++i)
         m[i] = m[i] ? (s.inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
     return m;
@@ -54,8 +54,8 @@ std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o) {
 
 // ---- the calling convention ---------------------------------------------------
 
-Caller::Caller(Library &lib, Sample &sample, const Options &o)
-    : lib_(lib), s_(sample), o_(o), lastp_(kLastpSize, 0), pos_(&own_) {}
+Caller::Caller(Library &lib, Sample &sample, const SampleSpec &spec)
+    : lib_(lib), s_(sample), spec_(spec), lastp_(kLastpSize, 0), pos_(&own_) {}
 
 // Fields of step s, the block pointed at them, then func_externalcompute
 // with the number of steps done so far (0 at the first step resets the
@@ -72,7 +72,7 @@ void Caller::beginStep(int s) {
     const bool lazy = guard_ && lazyFields_ && platform::faultsReachResolver();
     if (guard_ && !lazy) guard_->release();
     s_.setStep(s, !lazy);
-    lib_.bind(s_, o_);
+    lib_.bind(s_, spec_);
     if (guard_) guard_->protect(s_, lazy);
     *lib_.x.mic_lastp = lastp_.data();
     stepCpuSeconds_ += std::max(0.0, platform::threadCpuSeconds() - cpuStart);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,13 +74,13 @@ std::string unmarkedName(Unmarked kind, int index);
 // its own after them, holding its unmarked NaN in `loc` (loc_micro).
 Marks assignSlots(int *lastp, double *loc);
 
-// 1 for every node of the materials the options select (1-based material
-// of a node: 1 the casting, wall included; 2 the mould), else 0.
-std::vector<uint8_t> selectedNodes(const Sample &s, const Options &o);
+// 1 for every node of `s` that `spec` selects (the materials: 1 the
+// casting, wall included; 2 the mould; or a path's points), else 0.
+std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec);
 
-// Per node 0 when the options do not select it, else its material (1 the
+// Per node 0 when `spec` does not select it, else its material (1 the
 // casting, 2 the mould).
-std::vector<uint8_t> nodeMaterials(const Sample &s, const Options &o);
+std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec);
 
 class Caller {
   public:
@@ -87,7 +88,7 @@ class Caller {
     // the copy ends, without a word or a write, as soon as a call returns
     // into the caller, so only the worker itself goes on and writes values.
     static void endCopyOnReturn();
-    Caller(Library &lib, Sample &sample, const Options &o);
+    Caller(Library &lib, Sample &sample, const SampleSpec &spec);
     Caller(const Caller &) = delete;
     Caller &operator=(const Caller &) = delete;
     // Where the position of every call is written (the worker's result
@@ -119,7 +120,7 @@ class Caller {
   private:
     Library &lib_;
     Sample &s_;
-    const Options &o_;
+    const SampleSpec &spec_;
     std::vector<int> lastp_;
     CallPosition own_;
     CallPosition *pos_;
@@ -130,9 +131,11 @@ class Caller {
 
 // What the accessors read at 1-based `node` of the sample's current step,
 // as lines of text (host units, with the user units where they differ).
-// `fromCGS` (the library's converter, may be null) adds the user units.
-// Element data (integration-point means, stresses) only when `elements`:
-// a report on a thermal property has no use for them.
-std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elements = true);
+// `toUser` (a converter from the internal units to the user's; none when
+// empty) adds the user units. Element data (integration-point means,
+// stresses) only when `elements`: a report on a thermal property has no
+// use for them.
+using ToUserFn = std::function<double(int code, double x)>;
+std::string describeNode(const Sample &s, int node, const ToUserFn &toUser, bool elements = true);
 
 } // namespace vhost

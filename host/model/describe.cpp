@@ -59,7 +59,7 @@ void describeElement(std::string &o, const Sample &s, size_t e, int node) {
 } // namespace
 
 // Everything the accessors read at the node, level 0 and level 1.
-std::string describeNode(const Sample &s, int node, ConvertFn fromCGS, bool elements) {
+std::string describeNode(const Sample &s, int node, const ToUserFn &fromCGS, bool elements) {
     const size_t i = static_cast<size_t>(node - 1);
     std::string o;
     appendf(o, "  node %d of step %d (level 0 at t = %g s, level 1 at t = %g s)\n", node, s.step,

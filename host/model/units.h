@@ -117,6 +117,35 @@ inline constexpr UnitNames kUnitNames[] = {
     {VULMORA_QTY_MASSFLOWRATE, {{1, "kg/s"}, {2, "g/s"}, {3, "lb/s"}}},
 };
 
+// Converts single values of a quantity between the user's units and the
+// internal ones (CGS, Kelvin) by the library's own converters, which the
+// program links (no user code runs), under the selection of units it
+// carries. `Convert` is the one function that does it either way under any
+// selection: main.cpp's, or a test's.
+class UnitConverter {
+  public:
+    enum class Way { ToInternal, ToUser };
+    using Convert = double (*)(Way way, int code, const Units &units, double x);
+    UnitConverter() = default; // no converter: values are left as they are
+    UnitConverter(Convert convert, const Units &units) : convert_(convert), units_(units) {}
+    // `x` of quantity `code` from the user's unit to the internal one.
+    double toInternal(int code, double x) const { return convert(Way::ToInternal, code, x); }
+    // `x` of quantity `code` from the internal unit to the user's.
+    double toUser(int code, double x) const { return convert(Way::ToUser, code, x); }
+    // The same converters under the units `u`.
+    UnitConverter under(const Units &u) const { return {convert_, u}; }
+    const Units &units() const { return units_; }
+    // False for the default one, which converts nothing.
+    bool converts() const { return convert_ != nullptr; }
+
+  private:
+    double convert(Way way, int code, double x) const {
+        return convert_ ? convert_(way, code, units_, x) : x;
+    }
+    Convert convert_ = nullptr;
+    Units units_{};
+};
+
 // The name of selector `sel` of quantity `code` ("W/m2"), or "selector N".
 inline std::string unitName(int code, int sel) {
     for (const UnitNames &v : kUnitNames)

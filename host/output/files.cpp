@@ -59,7 +59,7 @@ bool writePrinted(const fs::path &dir, const std::vector<Outcome> &outcomes,
 // the outer loop: the sample is rebuilt once per step and every entry
 // point's rows of that step are appended to its CSV. `written` counts the
 // VTU files.
-bool writeSteps(const fs::path &dir, const Options &o, Sample &s,
+bool writeSteps(const fs::path &dir, const RunOutput &r, Sample &s,
                 const std::vector<const Outcome *> &evaluated, const std::vector<ExtraField> &extra,
                 int &written, std::string &error) {
     std::vector<std::unique_ptr<CheckedFile>> csv;
@@ -67,14 +67,14 @@ bool writeSteps(const fs::path &dir, const Options &o, Sample &s,
         csv.push_back(std::make_unique<CheckedFile>((dir / (e->name + ".csv")).string()));
         csv.back()->printf("%s", kCsvHeader);
     }
-    const std::vector<uint8_t> nodeMaterial = nodeMaterials(s, o);
+    const std::vector<uint8_t> nodeMaterial = nodeMaterials(s, r.sample);
     const size_t n = static_cast<size_t>(s.nnod);
     CheckedFile pvd((dir / "run.pvd").string());
     pvd.printf("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" "
                "version=\"0.1\">\n<Collection>\n");
-    for (int step = 1; step <= o.steps; ++step) {
+    for (int step = 1; step <= r.sample.steps; ++step) {
         if (platform::interrupted()) return error = "interrupted", false;
-        if (!stepWritten(o, step)) continue;
+        if (!r.settings.stepWritten(step)) continue;
         ++written;
         s.setStep(step);
         for (size_t k = 0; k < evaluated.size(); ++k)
@@ -95,22 +95,23 @@ bool writeSteps(const fs::path &dir, const Options &o, Sample &s,
 }
 
 // What a later run compares with: every value exactly, and the run's shape.
-bool writeExact(const fs::path &dir, const Options &o, const std::vector<Outcome> &outcomes,
+bool writeExact(const fs::path &dir, const RunOutput &r,
                 const std::vector<const Outcome *> &evaluated, std::string &error) {
     for (const Outcome *e : evaluated)
         if (!writeText(dir / (e->name + ".values"), valuesBytes(e->result.values), error))
             return false;
-    return writeText(dir / "run.txt", runDescriptionText(describeRun(o, outcomes)), error);
+    return writeText(dir / "run.txt",
+                     runDescriptionText(describeRun(r.sample, r.libraryFile, r.outcomes)), error);
 }
 
 // A path's values as plots: one SVG per entry point; how many in `plots`.
-bool writeCurvePlots(const fs::path &dir, const Options &o, const CurvePlot &base,
+bool writeCurvePlots(const fs::path &dir, const Units &units, const CurvePlot &base,
                      const std::vector<const Outcome *> &evaluated, size_t points, int &plots,
                      std::string &error) {
-    const std::string perT = "/" + std::string(temperatureUnitName(o.units.temp));
+    const std::string perT = "/" + std::string(temperatureUnitName(units.temp));
     for (const Outcome *e : evaluated) {
         CurvePlot p = base;
-        const std::string unit = valueUnit(*e, o.units);
+        const std::string unit = valueUnit(*e, units);
         const std::string name = e->result.mechName.empty() ? e->name : e->result.mechName;
         p.title = "func_" + e->name + " along the path";
         p.yLabel = withUnit(name, unit);
@@ -124,13 +125,14 @@ bool writeCurvePlots(const fs::path &dir, const Options &o, const CurvePlot &bas
 
 } // namespace
 
-bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Outcome> &outcomes,
-                       const std::string &summary, const std::string &loadOutput, OutputFolder &out,
-                       double (*userUnit)(int, double), std::string &notes, std::string &error) {
+bool writeCurveOutputs(const RunOutput &r, const Path &path, OutputFolder &out,
+                       const UnitConverter &userUnits, std::string &notes, std::string &error) {
+    const Units &units = r.sample.units;
+    auto userUnit = [&](int code, double x) { return userUnits.toUser(code, x); };
     const fs::path dir = out.partial();
     const size_t n = path.points();
     CurvePlot base;
-    base.xLabel = withUnit("temperature", temperatureUnitName(o.units.temp));
+    base.xLabel = withUnit("temperature", temperatureUnitName(units.temp));
     for (double t : path.values[column::t1])
         base.x.push_back(userUnit(VULMORA_QTY_TEMPERATURE, t));
     base.fs = path.values[column::fs1];
@@ -139,18 +141,18 @@ bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Out
     std::vector<std::string> names = {base.xLabel, "fs"};
     std::vector<std::vector<double>> columns = {base.x, base.fs};
     std::vector<const Outcome *> evaluated;
-    for (const Outcome &e : outcomes)
+    for (const Outcome &e : r.outcomes)
         if (e.hasValues() && e.result.values.size() >= n) {
             evaluated.push_back(&e);
-            names.push_back(withUnit(e.name, valueUnit(e, o.units)));
+            names.push_back(withUnit(e.name, valueUnit(e, units)));
             columns.emplace_back(e.result.values.begin(),
                                  e.result.values.begin() + std::ptrdiff_t(n));
         }
     int plots = 0;
-    if (!writePrinted(dir, outcomes, loadOutput, error) ||
+    if (!writePrinted(dir, r.outcomes, r.loadOutput, error) ||
         !writeText(dir / "curve.csv", columnsCsvText(names, columns), error) ||
-        !writeText(dir / "summary.txt", summary, error) ||
-        (o.plots && !writeCurvePlots(dir, o, base, evaluated, n, plots, error)) ||
+        !writeText(dir / "summary.txt", r.summary, error) ||
+        (r.settings.plots && !writeCurvePlots(dir, units, base, evaluated, n, plots, error)) ||
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (curve.csv, " + std::to_string(plots) +
@@ -158,20 +160,20 @@ bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Out
     return true;
 }
 
-bool writeOutputs(const Options &o, Sample &s, const std::vector<Outcome> &outcomes,
-                  const std::string &summary, const std::string &loadOutput, OutputFolder &out,
-                  std::string &notes, std::string &error, const std::vector<ExtraField> &extra) {
+bool writeOutputs(const RunOutput &r, Sample &s, OutputFolder &out, std::string &notes,
+                  std::string &error, const std::vector<ExtraField> &extra) {
     const fs::path dir = out.partial();
     std::vector<const Outcome *> evaluated;
-    for (const Outcome &e : outcomes)
+    for (const Outcome &e : r.outcomes)
         if (e.hasValues() && !e.result.values.empty()) evaluated.push_back(&e);
     int written = 0;
     bool plotted = false;
-    if (!writePrinted(dir, outcomes, loadOutput, error) ||
-        !writeSteps(dir, o, s, evaluated, extra, written, error) ||
-        !writeText(dir / "summary.txt", summary, error) ||
-        !writeExact(dir, o, outcomes, evaluated, error) ||
-        (o.plots && !makePlots(dir.string(), evaluated, o.units, notes, plotted, error)) ||
+    if (!writePrinted(dir, r.outcomes, r.loadOutput, error) ||
+        !writeSteps(dir, r, s, evaluated, extra, written, error) ||
+        !writeText(dir / "summary.txt", r.summary, error) ||
+        !writeExact(dir, r, evaluated, error) ||
+        (r.settings.plots &&
+         !makePlots(dir.string(), evaluated, r.sample.units, notes, plotted, error)) ||
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (" + folderSize(out.target()) +

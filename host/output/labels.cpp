@@ -40,14 +40,14 @@ std::string withUnit(const std::string &name, const std::string &unit) {
     return unit.empty() ? name : name + " [" + unit + "]";
 }
 
-std::string pointValuesText(const Options &o, const std::vector<Outcome> &outcomes) {
+std::string pointValuesText(const Units &u, const std::vector<Outcome> &outcomes) {
     std::string text;
     for (const Outcome &e : outcomes) {
         if (!e.hasValues() || e.result.values.empty()) continue;
         char line[160];
         std::snprintf(line, sizeof line, "func_%s = %.9g%s%s\n", e.name.c_str(),
-                      e.result.values.front(), valueUnit(e, o.units).empty() ? "" : " ",
-                      valueUnit(e, o.units).c_str());
+                      e.result.values.front(), valueUnit(e, u).empty() ? "" : " ",
+                      valueUnit(e, u).c_str());
         text += line;
     }
     return text;

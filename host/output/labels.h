@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "model/units.h"
 #include "parent/outcome.h"
 
 namespace vhost {
@@ -23,7 +23,8 @@ std::string valueUnit(const Outcome &e, const Units &u);
 // "yieldstress [dyn/cm²]", or the bare name without a unit.
 std::string withUnit(const std::string &name, const std::string &unit);
 
-// One line per entry point that returned a value: "func_density = 2.41 g/cm³".
-std::string pointValuesText(const Options &o, const std::vector<Outcome> &outcomes);
+// One line per entry point that returned a value, in the units `u`:
+// "func_density = 2.41 g/cm³".
+std::string pointValuesText(const Units &u, const std::vector<Outcome> &outcomes);
 
 } // namespace vhost

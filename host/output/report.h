@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "model/sample_spec.h"
+#include "output/settings.h"
 #include "parent/outcome.h"
 
 namespace vhost {
@@ -51,24 +52,31 @@ struct ExtraField {
     const std::vector<double> *values;
 };
 
+// What the writers are given of a run.
+struct RunOutput {
+    const OutputSettings &settings;
+    const SampleSpec &sample;
+    const std::string &libraryFile; // the identity of the library file run (run.txt)
+    const std::vector<Outcome> &outcomes;
+    const std::string &summary;
+    const std::string &loadOutput; // what the library printed while loading
+};
+
 // Into the claimed output folder: a CSV per entry point, a VTU per step
 // with a PVD collection (and the `extra` fields), the values of every
 // entry point exactly (<entry>.values) with run.txt describing the run,
 // what each entry point printed, the summary and the plots; then the
 // folder is put in place. `notes` then starts with the files written,
-// followed by what was skipped (plots without gnuplot). False with the path and reason of the
-// first failure in `error`.
-bool writeOutputs(const Options &o, Sample &sample, const std::vector<Outcome> &outcomes,
-                  const std::string &summary, const std::string &loadOutput, OutputFolder &dir,
-                  std::string &notes, std::string &error,
-                  const std::vector<ExtraField> &extra = {});
+// followed by what was skipped (plots without gnuplot). False with the
+// path and reason of the first failure in `error`.
+bool writeOutputs(const RunOutput &r, Sample &sample, OutputFolder &dir, std::string &notes,
+                  std::string &error, const std::vector<ExtraField> &extra = {});
 
 // Into the claimed output folder, for a path: curve.csv (temperature in
-// the user's unit by `userUnit`, solid fraction, each entry point's
+// the user's unit by `units`, solid fraction, each entry point's
 // values), an SVG per entry point that returned values, what each printed
 // and the summary; then the folder is put in place. False as above.
-bool writeCurveOutputs(const Options &o, const Path &path, const std::vector<Outcome> &outcomes,
-                       const std::string &summary, const std::string &loadOutput, OutputFolder &dir,
-                       double (*userUnit)(int, double), std::string &notes, std::string &error);
+bool writeCurveOutputs(const RunOutput &r, const Path &path, OutputFolder &dir,
+                       const UnitConverter &units, std::string &notes, std::string &error);
 
 } // namespace vhost

@@ -29,11 +29,12 @@ int *selectors(Units &u, size_t k) {
 
 } // namespace
 
-RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes) {
+RunDescription describeRun(const SampleSpec &o, const std::string &libraryFile,
+                           const std::vector<Outcome> &outcomes) {
     RunDescription d;
     d.version = version();
     d.library = o.library;
-    d.libraryFile = o.libraryFile;
+    d.libraryFile = libraryFile;
     d.nodesPerSide = o.nodesPerSide;
     d.steps = o.steps;
     d.materials = o.materials;

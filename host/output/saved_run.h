@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "model/sample_spec.h"
 #include "parent/outcome.h"
 
 namespace vhost {
@@ -26,8 +26,10 @@ struct RunDescription {
     std::vector<std::string> entries; // values saved, in run order
 };
 
-// The description of the current run: entries with values.
-RunDescription describeRun(const Options &o, const std::vector<Outcome> &outcomes);
+// The description of the current run on `sample` of the library file
+// `libraryFile` (its identity): entries with values.
+RunDescription describeRun(const SampleSpec &sample, const std::string &libraryFile,
+                           const std::vector<Outcome> &outcomes);
 
 // run.txt as written, and read back (false with the reason).
 std::string runDescriptionText(const RunDescription &d);

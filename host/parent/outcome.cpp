@@ -54,7 +54,7 @@ namespace {
 
 // The status of a worker that ended inside user code with a valid result
 // file: complete, a placeholder, stopped or crashed.
-Outcome::Status userEnding(const Worker &w, const Outcome &r) {
+Outcome::Status userEnding(const WorkerJob &w, const Outcome &r) {
     const WorkerResult &res = r.result;
     const platform::RunResult &run = w.run;
     if (!run.exited) return Outcome::Crashed;
@@ -69,7 +69,7 @@ Outcome::Status userEnding(const Worker &w, const Outcome &r) {
 
 // Status (and detail) of `r` from its checked result file and how the
 // process ended; Ok still needs its values checked by the caller.
-void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome &r) {
+void judgeEnding(const WorkerJob &w, bool valid, const std::string &error, Outcome &r) {
     const WorkerResult &res = r.result;
     const platform::RunResult &run = w.run;
     if (!valid) {
@@ -109,7 +109,7 @@ void judgeEnding(const Worker &w, bool valid, const std::string &error, Outcome 
 
 } // namespace
 
-Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse, bool withValues) {
+Outcome classify(WorkerJob &w, bool named, UninitializedVector<double> *reuse, bool withValues) {
     Outcome r;
     r.name = w.name;
     platform::RunResult &run = w.run;

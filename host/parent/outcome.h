@@ -8,7 +8,7 @@
 
 namespace vhost {
 
-struct Worker;
+struct WorkerJob;
 
 // The outcome of one entry point (or of func_externalcompute).
 struct Outcome {
@@ -65,7 +65,7 @@ struct Outcome {
 // Nothing the worker wrote is used before it is checked; a worker that
 // fails outside user code is the emulator's failure, never the library's.
 // `reuse`: storage for the values, taken (left empty) when given.
-Outcome classify(Worker &w, bool named, UninitializedVector<double> *reuse = nullptr,
+Outcome classify(WorkerJob &w, bool named, UninitializedVector<double> *reuse = nullptr,
                  bool withValues = true);
 
 // Where a worker was, in words: "step 2, node 7", "while the library was

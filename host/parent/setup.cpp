@@ -27,43 +27,44 @@ constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 } // namespace
 
-bool chooseLibrary(Options &o, std::string &error) {
+bool chooseLibrary(std::string &library, std::string &error) {
     std::error_code ec;
-    if (o.library.empty()) {
+    if (library.empty()) {
         for (const std::string &c : defaultLibraryCandidates())
             if (fs::is_regular_file(c, ec)) {
-                o.library = c;
+                library = c;
                 break;
             }
-        if (o.library.empty()) {
+        if (library.empty()) {
             error = "no default library found (build the target vulmora_examples, or give "
                     "--library)";
             return false;
         }
     }
-    const fs::file_status st = fs::status(o.library, ec);
-    const std::string shown = o.library.size() > 200 ? o.library.substr(0, 200) + "..." : o.library;
+    const fs::file_status st = fs::status(library, ec);
+    const std::string shown = library.size() > 200 ? library.substr(0, 200) + "..." : library;
     if (!fs::exists(st) && (!ec || ec == std::errc::no_such_file_or_directory))
         return error = "no such library: " + shown, false;
     if (ec) return error = "--library " + shown + ": " + ec.message(), false;
     if (!fs::is_regular_file(st)) return error = "--library " + shown + " is not a file", false;
-    o.library = fs::absolute(o.library, ec).lexically_normal().string();
+    library = fs::absolute(library, ec).lexically_normal().string();
     return !ec || (error = "--library: " + ec.message(), false);
 }
 
-uint64_t scratchBytes(const Options &o, size_t diskEntries) {
-    const ResultShape one = ResultShape::values(WorkerKind::Entry, 0, o.nodesPerSide, o.steps,
-                                                o.materials, o.pathFile.empty() ? 0 : o.pathPoints);
+uint64_t scratchBytes(const SampleSpec &o, size_t diskEntries) {
+    const ResultShape one =
+        ResultShape::values(WorkerKind::Entry, 0, o.nodesPerSide, o.steps, o.materials, o.points());
     return (diskEntries + 1) * one.bytes();
 }
 
-bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::string &scratchDir,
+bool checkSize(const RunSize &r, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error) {
+    const SampleSpec &o = r.sample;
     const double nnod = std::pow(double(o.nodesPerSide), 3);
     const double nel = std::pow(double(o.nodesPerSide - 1), 3);
     const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;
     const double values = nnod * o.steps * 8.0;
-    const double workers = std::min<double>(o.jobs, double(entries) + 1);
+    const double workers = std::min<double>(r.jobs, double(entries) + 1);
     const double memory = sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
     const double available = double(platform::availableMemory());
     char buf[256];
@@ -83,14 +84,12 @@ bool checkSize(const Options &o, size_t entries, size_t diskEntries, const std::
                       scratch / kGiB, scratchDir.c_str(), scratchFree / kGiB);
         return error = buf, false;
     }
-    if (o.writeOutput) {
+    if (r.stepsWritten > 0) {
         // Text: ~130 bytes per CSV row, ~150 + 14 per entry point per VTU node.
-        double written = 0;
-        for (int s = 1; s <= o.steps; ++s)
-            written += stepWritten(o, s);
+        const double written = r.stepsWritten;
         const double files = double(diskEntries) * nnod * written * 130.0 +
                              written * (nnod * (150.0 + 14.0 * double(diskEntries)) + nel * 60.0);
-        const fs::path where = fs::absolute(o.output).parent_path();
+        const fs::path where = fs::absolute(r.outputFolder).parent_path();
         const double free = double(platform::freeDiskSpace(where.string()));
         if (files > free) {
             std::snprintf(buf, sizeof buf,

@@ -1,6 +1,7 @@
 // workers.cpp - result files, command lines and the time limit of workers.
 #include "parent/workers.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -16,36 +17,42 @@ bool ProcessRunner::run(const std::vector<std::vector<std::string>> &jobs, int p
     return platform::runMany(jobs, parallel, done, watch, idle);
 }
 
-std::unique_ptr<Worker> makeWorker(const std::string &name, WorkerKind kind, const Options &how,
-                                   const std::string &tag) {
-    auto w = std::make_unique<Worker>();
+double ProcessRunner::seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::unique_ptr<WorkerJob> makeWorker(const std::string &name, WorkerKind kind,
+                                      const SampleSpec &spec, const std::string &tag) {
+    auto w = std::make_unique<WorkerJob>();
     w->name = name;
     w->tag = tag;
-    if (!tag.empty()) w->args = sampleArguments(how);
+    w->spec = spec;
     w->shape.kind = kind;
-    w->shape.nnod = int64_t(how.nodesPerSide) * how.nodesPerSide * how.nodesPerSide;
-    w->shape.steps = how.steps;
+    w->shape.nnod = spec.nnod();
+    w->shape.steps = spec.steps;
     if (kind == WorkerKind::Entry || kind == WorkerKind::Order)
-        w->shape = ResultShape::values(
-            kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints), how.nodesPerSide,
-            how.steps, how.materials, how.pathFile.empty() ? 0 : how.pathPoints);
+        w->shape =
+            ResultShape::values(kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints),
+                                spec.nodesPerSide, spec.steps, spec.materials, spec.points());
     return w;
 }
 
 namespace {
 
 // The command line of the worker `w`.
-std::vector<std::string> workerCommand(const WorkerSetting &s, const Worker &w) {
+std::vector<std::string> workerCommand(const WorkerSetting &s, const WorkerJob &w) {
     std::vector<std::string> args = {s.self, "--worker", w.name, "--result", w.path};
-    for (const std::string &a : w.args.empty() ? sampleArguments(s.options) : w.args)
-        args.push_back(a);
+    args.insert(args.end(), w.extra.begin(), w.extra.end());
+    for (std::string &a : s.arguments(w.spec))
+        args.push_back(std::move(a));
     return args;
 }
 
 // Create the result file of `w`, exclusively, with the parent's part of
 // its header (and the counters' magic after it) written through a mapping
 // of our own, unmapped at once.
-bool createResultFile(const std::string &scratch, Worker &w, std::string &error) {
+bool createResultFile(const std::string &scratch, WorkerJob &w, std::string &error) {
     w.path = (fs::path(scratch) / (w.name + w.tag + ".bin")).string();
     w.file = platform::createExclusive(w.path, w.shape.bytes(), error);
     if (w.file == -1) return false;
@@ -63,7 +70,7 @@ bool createResultFile(const std::string &scratch, Worker &w, std::string &error)
 // as its header says) out of its file, into storage from `store` (its
 // first time), and let their pages in the file go: the next steps' writes
 // take memory just given back instead of fresh pages.
-void takeWritten(Worker &w, int64_t written, ValueStore *store) {
+void takeWritten(WorkerJob &w, int64_t written, ValueStore *store) {
     if (!w.takesValues || w.takeFailed || written <= w.stepsTaken || written > w.shape.steps)
         return;
     const uint64_t perStep = uint64_t(w.shape.selectedCount()), size = sizeof(double);
@@ -81,11 +88,11 @@ void takeWritten(Worker &w, int64_t written, ValueStore *store) {
 // True when the worker has spent longer than the limit in one user call
 // (or in loading the library): its position has not moved since. The
 // steps it has written meanwhile are taken.
-bool overTime(double timeLimit, Worker &w, ValueStore *store) {
+bool overTime(WorkerJob &w, double now, ValueStore *store) {
+    const double timeLimit = w.spec.timeLimit;
     ResultHeader h;
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
     takeWritten(w, h.stepsWritten, store);
-    const auto now = std::chrono::steady_clock::now();
     w.step = h.pos.step;
     if (h.pos.calls != w.lastCalls || h.pos.phase != w.lastPhase) {
         w.lastCalls = h.pos.calls, w.lastPhase = h.pos.phase, w.since = now;
@@ -94,13 +101,13 @@ bool overTime(double timeLimit, Worker &w, ValueStore *store) {
     if (timeLimit <= 0) return false;
     const bool user = isUserPhase(static_cast<Phase>(h.pos.phase)) &&
                       h.state == static_cast<int32_t>(WorkerState::Running);
-    w.timedOut = user && std::chrono::duration<double>(now - w.since).count() > timeLimit;
+    w.timedOut = user && now - w.since > timeLimit;
     return w.timedOut;
 }
 
 } // namespace
 
-ValuePieces Worker::values() const {
+ValuePieces WorkerJob::values() const {
     const size_t have = takeFailed ? 0 : size_t(stepsTaken) * size_t(shape.selectedCount());
     return takesValues ? memoryPieces(taken.data(), have) : filePieces(file, shape);
 }
@@ -112,9 +119,9 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
         jobs.push_back(workerCommand(s, *w));
     }
     return s.runner.run(
-        jobs, s.options.jobs,
+        jobs, s.jobs,
         [&](size_t k, platform::RunResult &run) {
-            Worker &w = *workers[k];
+            WorkerJob &w = *workers[k];
             w.run = std::move(run);
             ResultHeader h;
             if (w.takesValues && platform::readAt(w.file, &h, sizeof h, 0))
@@ -125,10 +132,10 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
             if (s.ended) s.ended(k);
         },
         [&](size_t k) {
-            const bool over = overTime(s.options.timeLimit, *workers[k], s.store);
+            const bool over = overTime(*workers[k], s.runner.seconds(), s.store);
             if (bar)
                 bar->running(progressLabel(workers[k]->name, workers[k]->tag), workers[k]->step,
-                             s.options.steps);
+                             workers[k]->spec.steps);
             return over;
         },
         [&] {

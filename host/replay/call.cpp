@@ -44,12 +44,12 @@ uint64_t toBits(double v) {
     return b;
 }
 
-bool chooseTarget(const Options &o, const State &st, Target &t, std::string &error) {
+bool chooseTarget(const ReplaySettings &o, const State &st, Target &t, std::string &error) {
     const vulmora_state_header &h = st.header();
     t.entry = h.entry;
     t.node = h.argument;
-    if (!o.functions.empty()) t.entry = o.functions[0];
-    if (o.callNode) t.node = o.callNode;
+    if (!o.entry.empty()) t.entry = o.entry;
+    if (o.node) t.node = o.node;
     if (t.entry.empty())
         return error = "the state holds no call: name one with --functions NAME --node N", false;
     if (t.entry != "externalcompute" && (t.node < 1 || t.node > h.nnod))

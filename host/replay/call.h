@@ -16,11 +16,23 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
 #include "model/caller.h"
+#include "output/settings.h"
 #include "replay/state.h"
 
 namespace vhost {
+
+// What the user asks of a replay, and what its worker is given.
+struct ReplaySettings {
+    std::string file;       // the state file
+    std::string library;    // the library to call ("": the one the state names)
+    std::string entry;      // the entry point to call on a saved sample ("": the captured one)
+    int node = 0;           // the node to call it at (0: the captured one)
+    bool inProcess = false; // in this process, not in a worker
+    bool allNodes = false;  // at every node of the state too
+    OutputSettings output;  // where the every-node values go
+    std::string resultFile; // the worker's: where it hands back how the call went
+};
 
 constexpr int32_t kReplayReturned = 1;
 constexpr uint32_t kMaxUnrecorded = 4096; // look-ups reported, at most
@@ -44,9 +56,9 @@ struct Target {
     bool captured = false; // the file holds this call's outcome
 };
 
-// The call `o` asks for on the state `st`; false with the reason when it
+// The call `r` asks for on the state `st`; false with the reason when it
 // names no call or a node outside the state.
-bool chooseTarget(const Options &o, const State &st, Target &t, std::string &error);
+bool chooseTarget(const ReplaySettings &r, const State &st, Target &t, std::string &error);
 
 // (Re)write the whole result file from its start; it is written unbuffered,
 // so whatever was written survives a crash of the worker.
@@ -63,7 +75,7 @@ uint64_t toBits(double v);
 // Load the state, bind it to the library, make the call: 0 with the
 // outcome in `out`, or 2 (with the reason on stderr) when the state or the
 // library cannot be used. Its state stays alive for the process's life.
-int replayInThisProcess(const Options &o, Replayed &out);
+int replayInThisProcess(const ReplaySettings &r, Replayed &out);
 
 // ---- a local-mode call (marks.cpp) ----
 
@@ -86,7 +98,7 @@ void registerAgain(Library &lib, PropertyFn f, const State &st, int node, Replay
 // Report the values of an every-node pass, and write them (unless
 // --no-output) as <entry>-replay.csv and .vtu in the output folder; false
 // when they could not be written (the reason on stderr).
-bool reportEveryNode(const Options &o, const State &st, const std::string &entry,
+bool reportEveryNode(const OutputSettings &o, const State &st, const std::string &entry,
                      const std::vector<double> &values);
 
 } // namespace vhost

@@ -78,16 +78,16 @@ bool writeGrid(const fs::path &path, const State &st, const NodeFields &at,
 }
 
 // Both files in the output folder; `notes` gets a line for each written.
-bool writeNodeFiles(const Options &o, const State &st, const std::string &entry,
+bool writeNodeFiles(const OutputSettings &o, const State &st, const std::string &entry,
                     const std::vector<double> &values, std::string &notes, std::string &error) {
     std::error_code ec;
-    fs::create_directories(o.output, ec);
-    if (ec) return error = "cannot make " + o.output + ": " + ec.message(), false;
+    fs::create_directories(o.folder, ec);
+    if (ec) return error = "cannot make " + o.folder + ": " + ec.message(), false;
     const NodeFields at(st);
-    const fs::path csv = fs::path(o.output) / (entry + "-replay.csv");
+    const fs::path csv = fs::path(o.folder) / (entry + "-replay.csv");
     if (!writeCsv(csv, at, values, error)) return false;
     notes += "wrote " + csv.string() + "\n";
-    const fs::path vtu = fs::path(o.output) / (entry + "-replay.vtu");
+    const fs::path vtu = fs::path(o.folder) / (entry + "-replay.vtu");
     if (!writeGrid(vtu, st, at, entry, values, error)) return false;
     notes += "wrote " + vtu.string() + "\n";
     return true;
@@ -108,7 +108,7 @@ void printSummary(const std::vector<double> &values) {
 
 } // namespace
 
-bool reportEveryNode(const Options &o, const State &st, const std::string &entry,
+bool reportEveryNode(const OutputSettings &o, const State &st, const std::string &entry,
                      const std::vector<double> &values) {
     const vulmora_state_header &h = st.header();
     printSummary(values);
@@ -121,7 +121,7 @@ bool reportEveryNode(const Options &o, const State &st, const std::string &entry
                     "elsewhere they are NaN)\n");
     std::string notes, why;
     bool written = true;
-    if (o.writeOutput && !writeNodeFiles(o, st, entry, values, notes, why)) {
+    if (o.write && !writeNodeFiles(o, st, entry, values, notes, why)) {
         std::fprintf(stderr, "vulmora-host: cannot write the results: %s\n", why.c_str());
         written = false;
     }

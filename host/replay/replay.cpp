@@ -86,9 +86,9 @@ std::string microName(const vulmora_state_micro &m) {
 
 // The state, the library and the call of a replay; false (with the reason
 // on stderr) when one of them cannot be used.
-bool prepare(Options &o, State &st, Target &t) {
+bool prepare(ReplaySettings &o, State &st, Target &t) {
     std::string error;
-    if (!loadState(o.replayFile, st, error)) return fail(ExitStatus::Usage, error), false;
+    if (!loadState(o.file, st, error)) return fail(ExitStatus::Usage, error), false;
     const vulmora_state_header &h = st.header();
     if (o.library.empty()) o.library = h.library;
     if (o.library.empty() || !fs::exists(o.library))
@@ -102,9 +102,9 @@ bool prepare(Options &o, State &st, Target &t) {
 }
 
 // What is replayed: the file, the library, the call, the captured outcome.
-void printCall(const Options &o, const State &st, const Target &t) {
+void printCall(const ReplaySettings &o, const State &st, const Target &t) {
     const vulmora_state_header &h = st.header();
-    std::printf("state:    %s (%s, %s, step %s)\n", o.replayFile.c_str(), plain(h.writer).c_str(),
+    std::printf("state:    %s (%s, %s, step %s)\n", o.file.c_str(), plain(h.writer).c_str(),
                 triggerName(h.trigger).c_str(),
                 h.step > 0 ? std::to_string(h.step).c_str() : "unknown");
     std::printf("library:  %s%s\n", o.library.c_str(),
@@ -123,14 +123,14 @@ void printCall(const Options &o, const State &st, const Target &t) {
 }
 
 // The worker's command line for the replay `o`, its result in `result`.
-std::vector<std::string> workerCommand(const Options &o, const char *argv0,
+std::vector<std::string> workerCommand(const ReplaySettings &o, const char *argv0,
                                        const std::string &result) {
     std::string self = platform::executablePath();
     if (self.empty()) self = fs::absolute(argv0).string();
-    std::vector<std::string> args = {self,      "--replay-worker", o.replayFile, "--library",
+    std::vector<std::string> args = {self,      "--replay-worker", o.file, "--library",
                                      o.library, "--result",        result};
-    if (!o.functions.empty()) args.insert(args.end(), {"--functions", o.functions[0]});
-    if (o.callNode) args.insert(args.end(), {"--node", std::to_string(o.callNode)});
+    if (!o.entry.empty()) args.insert(args.end(), {"--functions", o.entry});
+    if (o.node) args.insert(args.end(), {"--node", std::to_string(o.node)});
     if (o.allNodes) args.push_back("--all-nodes");
     return args;
 }
@@ -166,7 +166,7 @@ bool endingOf(const platform::RunResult &run, bool haveResult, const Replayed &r
 
 // The call in a worker, its result file in a private folder removed after;
 // 0, or the exit status when it could not be made.
-int replayInWorker(const Options &o, const char *argv0, Ending &e, Replayed &r,
+int replayInWorker(const ReplaySettings &o, const char *argv0, Ending &e, Replayed &r,
                    std::string &allNodesEnd) {
     std::string error;
     bool haveResult = false;
@@ -226,11 +226,11 @@ int verdict(const vulmora_state_header &h, const Target &t, const Ending &e, con
 
 // ---- entry points of this file -----------------------------------------------------
 
-int saveSampleState(const Options &o) {
+int saveSampleState(const SampleSpec &o, int atStep, const std::string &file) {
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
-    const int step = o.callStep ? o.callStep : o.steps;
+    const int step = atStep ? atStep : o.steps;
     Sample sample(o.nodesPerSide, o.steps);
     sample.stressScale = o.stressScale;
     sample.setStep(step);
@@ -247,14 +247,14 @@ int saveSampleState(const Options &o) {
     call.writer = "vulmora-host sample";
     call.library = o.library.c_str();
     call.step = step;
-    if (!saveState(o.saveState, v, call, error)) return fail(ExitStatus::Usage, error);
+    if (!saveState(file, v, call, error)) return fail(ExitStatus::Usage, error);
     std::printf("vulmora-host: step %d of the sample (%d nodes) saved in %s\n", step, sample.nnod,
-                o.saveState.c_str());
+                file.c_str());
     return code(ExitStatus::Ok);
 }
 
-int runReplay(const Options &given, const char *argv0) {
-    Options o = given;
+int runReplay(const ReplaySettings &given, const char *argv0) {
+    ReplaySettings o = given;
     State st;
     Target t;
     if (!prepare(o, st, t)) return code(ExitStatus::Usage);
@@ -275,7 +275,7 @@ int runReplay(const Options &given, const char *argv0) {
         return rc;
     }
     printEnding(e, r, allNodesEnd);
-    const bool written = r.values.empty() || reportEveryNode(o, st, t.entry, r.values);
+    const bool written = r.values.empty() || reportEveryNode(o.output, st, t.entry, r.values);
     return verdict(st.header(), t, e, r, written);
 }
 

@@ -183,7 +183,7 @@ void everyNode(Library &lib, PropertyFn f, int nnod, Replayed &out) {
 
 // A property entry point at the target node (then at every node with
 // --all-nodes).
-int callProperty(const Options &o, Library &lib, const Target &t, const State &st,
+int callProperty(const ReplaySettings &o, Library &lib, const Target &t, const State &st,
                  const Micro &micro, Replayed &out) {
     PropertyFn f = lib.entry(findEntryPoint(t.entry)->name);
     if (!f) return refuse("the library has no func_" + t.entry);
@@ -207,7 +207,8 @@ int callProperty(const Options &o, Library &lib, const Target &t, const State &s
 
 // Load, bind, call; `out` gets the outcome. Returns 0, or 2 (with the
 // reason on stderr) when the state or the library cannot be used.
-int makeCall(const Options &o, const std::string &file, State &st, Micro &micro, Replayed &out) {
+int makeCall(const ReplaySettings &o, const std::string &file, State &st, Micro &micro,
+             Replayed &out) {
     std::string error;
     Library lib;
     if (!loadState(file, st, error) || !lib.open(o.library, error) || !bindState(lib, st, error))
@@ -223,13 +224,13 @@ int makeCall(const Options &o, const std::string &file, State &st, Micro &micro,
 
 } // namespace
 
-int replayInThisProcess(const Options &o, Replayed &out) {
+int replayInThisProcess(const ReplaySettings &o, Replayed &out) {
     static State own; // what the library points at lives as long as it may
     static Micro micro;
-    return makeCall(o, o.replayFile, own, micro, out);
+    return makeCall(o, o.file, own, micro, out);
 }
 
-int runReplayWorker(const Options &o) {
+int runReplayWorker(const ReplaySettings &o) {
     if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
     static WorkerFile file; // reachable from exit() and the crash hook
     static State st;
@@ -245,7 +246,7 @@ int runReplayWorker(const Options &o) {
     gFile = &file;
     std::atexit(writeAtExit);
     platform::onCrash(writeAtCrash);
-    const int rc = makeCall(o, o.replayWorker, st, micro, file.result);
+    const int rc = makeCall(o, o.file, st, micro, file.result);
     if (rc != 0) {
         file.done = true; // nothing to hand back
         return rc;

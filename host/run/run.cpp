@@ -34,7 +34,9 @@ namespace {
 // in `status` and returns false.
 class Run {
   public:
-    explicit Run(const RunSetting &s) : s_(s), o_(s.options) {}
+    Run(const RunSettings &settings, const RunServices &s, const PathRun *path)
+        : s_(s), o_(settings), spec_(o_.sample), path_(path ? &path->path : nullptr),
+          pathLine_(path ? path->line : ""), units_(s.convert, spec_.units) {}
     bool prepare();
     bool survey();
     bool evaluate();
@@ -52,20 +54,28 @@ class Run {
     bool pinLibrary();
     void planEntryPoints();
     void collect(size_t j);
-    Outcome judged(Worker &w);
-    void inspect(size_t k, Worker &w);
+    Outcome judged(WorkerJob &w);
+    void inspect(size_t k, WorkerJob &w);
     bool valuesNeeded() const;
+    RunSize size() const {
+        return {spec_, o_.jobs, o_.output.folder, o_.output.stepsWritten(spec_.steps)};
+    }
     bool refill();
-    WorkerSetting workers() { return {o_, s_.self, scratch_.dir(), s_.runner}; }
+    WorkerSetting workers() { return {s_.self, s_.arguments, scratch_.dir(), s_.runner, o_.jobs}; }
     bool runAndCollect(Workers &workers, std::string &error,
                        const std::function<void(size_t)> &ended = {});
     void buildSample();
     CheckContext context() {
-        return {o_, outcomes_, nodeMaterial_, *sample_, s_.toInternal, s_.userUnit};
+        return {o_.checks, spec_, libraryFile_, outcomes_, nodeMaterial_, *sample_, units_};
     }
 
-    const RunSetting &s_;
-    const Options &o_;
+    const RunServices &s_;
+    const RunSettings o_;
+    SampleSpec spec_; // the workers' sample: the path file is written into it
+    const Path *path_;
+    const std::string pathLine_;
+    const UnitConverter units_;
+    std::string libraryFile_; // the identity of the library file the run started with
     Scratch scratch_;
     OutputFolder out_;
     std::vector<std::unique_ptr<Check>> checks_;
@@ -115,26 +125,25 @@ bool Run::prepare() {
     platform::resumeWhenStopped();
     std::string error;
     const size_t diskEntries = o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints);
-    if (!scratch_.make(error, "vulmora-host-", scratchBytes(o_, diskEntries)))
+    if (!scratch_.make(error, "vulmora-host-", scratchBytes(spec_, diskEntries)))
         return failed(ExitStatus::Usage, error);
-    if (s_.path && !writePath(error)) return failed(ExitStatus::Usage, error);
-    if (o_.writeOutput && !out_.claim(o_.output, error)) return failed(ExitStatus::Usage, error);
+    if (path_ && !writePath(error)) return failed(ExitStatus::Usage, error);
+    if (o_.output.write && !out_.claim(o_.output.folder, error))
+        return failed(ExitStatus::Usage, error);
     // The memory for one entry point's values at least, again once the
     // library's entry points are known; the disks for all it may have.
-    if (!checkSize(o_, 1, diskEntries, scratch_.dir(), error))
+    if (!checkSize(size(), 1, diskEntries, scratch_.dir(), error))
         return failed(ExitStatus::Usage, error);
     if (!pinLibrary()) return false;
-    checks_ = makeChecks(o_);
+    checks_ = makeChecks(o_.checks);
     for (auto &c : checks_)
-        if (!c->prepare(o_, error)) return failed(ExitStatus::Usage, error);
-    if (!o_.quiet && s_.path)
-        std::printf("vulmora-host: %s\n%s", o_.library.c_str(), s_.pathLine.c_str());
+        if (!c->prepare(o_.checks, error)) return failed(ExitStatus::Usage, error);
+    const int n = spec_.nodesPerSide;
+    if (!o_.quiet && path_)
+        std::printf("vulmora-host: %s\n%s", spec_.library.c_str(), pathLine_.c_str());
     else if (!o_.quiet)
         std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n",
-                    o_.library.c_str(), o_.nodesPerSide * o_.nodesPerSide * o_.nodesPerSide,
-                    o_.nodesPerSide,
-                    (o_.nodesPerSide - 1) * (o_.nodesPerSide - 1) * (o_.nodesPerSide - 1),
-                    o_.steps);
+                    spec_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1), spec_.steps);
     std::fflush(stdout);
     return true;
 }
@@ -143,9 +152,9 @@ bool Run::prepare() {
 // and to the workers, which refuse to load another file at its path.
 bool Run::pinLibrary() {
     std::string error;
-    if (!s_.identifyLibrary(o_.library, true, library_, error))
+    if (!s_.identifyLibrary(spec_.library, true, library_, error))
         return failed(ExitStatus::Usage, "cannot read the library " + error);
-    s_.options.libraryFile = library_.text();
+    libraryFile_ = library_.text();
     platform::setEnvironment(kLibraryFileEnv, libraryFileValue(library_));
     return true;
 }
@@ -155,18 +164,18 @@ bool Run::pinLibrary() {
 bool Run::libraryUnchanged() {
     platform::FileIdentity now;
     std::string error;
-    if (s_.identifyLibrary(o_.library, true, now, error) && now.sameFile(library_) &&
+    if (s_.identifyLibrary(spec_.library, true, now, error) && now.sameFile(library_) &&
         now.hash == library_.hash)
         return true;
-    return failed(ExitStatus::Usage, o_.library + ": " + kLibraryChanged);
+    return failed(ExitStatus::Usage, spec_.library + ": " + kLibraryChanged);
 }
 
 // The path into the scratch folder, for the workers: every column, every
 // digit, in host units.
 bool Run::writePath(std::string &error) {
-    s_.options.pathFile = scratch_.dir() + "/path.csv";
-    CheckedFile f(s_.options.pathFile);
-    const std::string text = pathTableText(*s_.path);
+    spec_.pathFile = scratch_.dir() + "/path.csv";
+    CheckedFile f(spec_.pathFile);
+    const std::string text = pathTableText(*path_);
     f.write(text.data(), text.size());
     return f.close(error);
 }
@@ -176,7 +185,7 @@ bool Run::writePath(std::string &error) {
 bool Run::surveyFailed(const Outcome &r) {
     std::string why = r.status == Outcome::Stopped
                           ? "ended the process with exit status " + std::to_string(r.exitStatus)
-                          : ending(r, o_.timeLimit);
+                          : ending(r, spec_.timeLimit);
     if (r.status != Outcome::Crashed && r.status != Outcome::TimedOut &&
         r.status != Outcome::Stopped)
         why = "failed: " + why;
@@ -193,7 +202,7 @@ bool Run::surveyFailed(const Outcome &r) {
 // be loaded at all is a usage error.
 bool Run::survey() {
     Workers one;
-    one.push_back(makeWorker("survey", WorkerKind::Survey, o_));
+    one.push_back(makeWorker("survey", WorkerKind::Survey, spec_));
     std::string error;
     if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
     Outcome r = classify(*one.front(), true);
@@ -225,7 +234,7 @@ void Run::planEntryPoints() {
             e.exitStatus = 1;
             e.failure = o_.functionsGiven;
         } else if (exported == kExported) {
-            workers_.push_back(makeWorker(names[k], WorkerKind::Entry, o_));
+            workers_.push_back(makeWorker(names[k], WorkerKind::Entry, spec_));
             outcomeOf_.push_back(k);
         } else {
             e.status = Outcome::NotExported;
@@ -234,7 +243,7 @@ void Run::planEntryPoints() {
     }
     if (exports_.exportsExternal) {
         outcomes_.emplace_back().name = "externalcompute";
-        workers_.push_back(makeWorker("externalcompute", WorkerKind::External, o_));
+        workers_.push_back(makeWorker("externalcompute", WorkerKind::External, spec_));
         outcomeOf_.push_back(outcomes_.size() - 1);
     }
 }
@@ -256,9 +265,10 @@ bool Run::runAndCollect(Workers &workers, std::string &error,
 // mesh and the integration points only if an output or a report of a
 // failure shows the fields (setStep builds them then).
 void Run::buildSample() {
-    sample_ = std::make_unique<Sample>(o_.nodesPerSide, o_.steps, Sample::Build::OnDemand, s_.path);
-    sample_->stressScale = o_.stressScale;
-    nodeMaterial_ = nodeMaterials(*sample_, o_);
+    sample_ =
+        std::make_unique<Sample>(spec_.nodesPerSide, spec_.steps, Sample::Build::OnDemand, path_);
+    sample_->stressScale = spec_.stressScale;
+    nodeMaterial_ = nodeMaterials(*sample_, spec_);
     evaluatedNodes_ = size_t(std::count_if(nodeMaterial_.begin(), nodeMaterial_.end(),
                                            [](uint8_t m) { return m != 0; }));
 }
@@ -267,7 +277,7 @@ void Run::buildSample() {
 // its values, shown to the checks; the storage its values were taken into
 // goes back for the next.
 void Run::collect(size_t j) {
-    Worker &w = *workers_[j];
+    WorkerJob &w = *workers_[j];
     outcomes_[outcomeOf_[j]] = judged(w);
     inspect(outcomeOf_[j], w);
     if (w.taken.capacity() > 0) store_.push_back(std::move(w.taken));
@@ -277,7 +287,7 @@ void Run::collect(size_t j) {
 // worker has ended; otherwise each is let go once collected, so the run
 // holds one entry point's values at a time.
 bool Run::valuesNeeded() const {
-    if (o_.writeOutput || s_.path) return true;
+    if (o_.output.write || path_) return true;
     return std::any_of(checks_.begin(), checks_.end(),
                        [](const auto &check) { return check->needsValues(); });
 }
@@ -292,7 +302,7 @@ void valuesUnread(Outcome &e) {
 // Outcome k, just collected from worker `w`, shown to the checks (its
 // values laid out first when one of them asks for them); its values let
 // go when nothing reads them later.
-void Run::inspect(size_t k, Worker &w) {
+void Run::inspect(size_t k, WorkerJob &w) {
     const CheckContext c = context();
     Outcome &e = outcomes_[k];
     for (auto &check : checks_) {
@@ -316,7 +326,7 @@ void Run::inspect(size_t k, Worker &w) {
 // from them as the worker's file keeps them (or as they were taken out of
 // it), a piece at a time, and a check that looks at the values themselves
 // has them laid out for it (inspect).
-Outcome Run::judged(Worker &w) {
+Outcome Run::judged(WorkerJob &w) {
     const bool named = o_.functionsGiven || w.name == "externalcompute";
     const bool summarised = !valuesNeeded() && w.shape.kind == WorkerKind::Entry &&
                             size_t(w.shape.selectedCount()) == evaluatedNodes_;
@@ -354,9 +364,8 @@ bool maybeForeignHandler(const Outcome &r) {
 // reported, with a note. Arrays are filled at once anyway with --fill-all
 // or a capture.
 bool Run::refill() {
-    const char *capture = std::getenv("VULMORA_CAPTURE");
-    if (o_.fillAll || (capture && *capture)) return true;
-    Options filled = o_;
+    if (spec_.fillsAtOnce()) return true;
+    SampleSpec filled = spec_;
     filled.fillAll = true;
     std::vector<size_t> which;
     Workers again;
@@ -375,7 +384,7 @@ bool Run::refill() {
             second.result.step == first.result.step && second.result.node == first.result.node)
             continue;
         const Phase at = first.result.phase;
-        second.refilled = ending(first, o_.timeLimit) +
+        second.refilled = ending(first, spec_.timeLimit) +
                           (at == Phase::Call || at == Phase::Registration ? " at " : " ") +
                           where(first.result);
         first = std::move(second);
@@ -388,7 +397,7 @@ bool Run::refill() {
 bool Run::evaluate() {
     planEntryPoints();
     std::string error;
-    if (!checkSize(o_, workers_.size(), 0, scratch_.dir(), error))
+    if (!checkSize(size(), workers_.size(), 0, scratch_.dir(), error))
         return failed(ExitStatus::Usage, error);
     buildSample();
     // Each worker is judged as it ends. Large values are taken out of the
@@ -438,7 +447,8 @@ bool Run::check() {
 // The last line of a run that wrote its files: what to look at next.
 std::string Run::nextSteps() const {
     const std::vector<std::string> defaults = defaultLibraryCandidates();
-    const bool examples = std::find(defaults.begin(), defaults.end(), o_.library) != defaults.end();
+    const bool examples =
+        std::find(defaults.begin(), defaults.end(), spec_.library) != defaults.end();
     return nextStepsText(o_, out_.target(), examples, examples ? templateSourcePath() : "");
 }
 
@@ -446,12 +456,13 @@ std::string Run::nextSteps() const {
 int Run::report() {
     time_.parent = platform::processorSeconds();
     const RunReport r =
-        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, s_.userUnit, time_});
-    if (s_.path && !o_.at.empty()) std::fputs(pointValuesText(o_, outcomes_).c_str(), stdout);
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_});
+    if (path_ && o_.pointValues)
+        std::fputs(pointValuesText(spec_.units, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);
     int st = code(r.status());
-    if (o_.writeOutput && !writeFiles(r, st, st)) return st;
+    if (o_.output.write && !writeFiles(r, st, st)) return st;
     if (platform::interrupted()) return interruptedStatus();
     return st;
 }
@@ -460,10 +471,11 @@ int Run::report() {
 // exit status in `status` when they cannot be written.
 bool Run::writeFiles(const RunReport &r, int st, int &status) {
     std::string notes, error;
-    const bool written = s_.path ? writeCurveOutputs(o_, *s_.path, outcomes_, summaryText(r),
-                                                     loadOutput_, out_, s_.userUnit, notes, error)
-                                 : writeOutputs(o_, *sample_, outcomes_, summaryText(r),
-                                                loadOutput_, out_, notes, error, findings_.extra);
+    const std::string summary = summaryText(r);
+    const RunOutput output{o_.output, spec_, libraryFile_, outcomes_, summary, loadOutput_};
+    const bool written = path_
+                             ? writeCurveOutputs(output, *path_, out_, units_, notes, error)
+                             : writeOutputs(output, *sample_, out_, notes, error, findings_.extra);
     if (!written) {
         status = platform::interrupted()
                      ? interruptedStatus()
@@ -472,15 +484,14 @@ bool Run::writeFiles(const RunReport &r, int st, int &status) {
     }
     if (!o_.quiet)
         std::printf("%sprocessor time writing them: %.2f s\n%s", notes.c_str(),
-                    platform::processorSeconds() - time_.parent,
-                    s_.path ? "" : nextSteps().c_str());
+                    platform::processorSeconds() - time_.parent, path_ ? "" : nextSteps().c_str());
     return true;
 }
 
 } // namespace
 
-int runAll(const RunSetting &s) {
-    Run run(s);
+int runAll(const RunSettings &settings, const RunServices &services, const PathRun *path) {
+    Run run(settings, services, path);
     if (!run.prepare() || !run.survey() || !run.evaluate() || !run.check() ||
         !run.libraryUnchanged())
         return run.status;

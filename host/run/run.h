@@ -8,37 +8,40 @@
 #include <string>
 
 #include "checks/check.h"
-#include "cli/options.h"
-#include "run/run_report.h"
-#include "platform/platform.h"
 #include "parent/workers.h"
+#include "platform/platform.h"
+#include "run/run_report.h"
+#include "run/settings.h"
 
 namespace vhost {
 
 struct Path;
 
-// What a run is given besides its options: this program's path for the
-// workers, the runner that starts them, the library's own converters
-// (linked into the program; no user code) for the reports, and how the
-// library's file is told apart from a later one (the tests' runs have none).
-struct RunSetting {
-    Options &options; // with the library chosen
+// What a run is given besides its settings: this program's path for the
+// workers and how they are given a sample, the runner that starts them,
+// the library's own converters (linked into the program; no user code) for
+// the reports, and how the library's file is told apart from a later one
+// (the tests' runs have none).
+struct RunServices {
     std::string self;
+    SampleArguments arguments;
     WorkerRunner &runner;
-    ToInternalFn toInternal;
-    UserUnitFn userUnit;
+    UnitConverter::Convert convert;
     bool (*identifyLibrary)(const std::string &path, bool hash, platform::FileIdentity &id,
                             std::string &error) = platform::identifyFile;
-    // A path instead of the sample casting (curve/curve.h), and the line
-    // that describes it.
-    const Path *path = nullptr;
-    std::string pathLine = "";
+};
+
+// A path of states to run along instead of the sample casting
+// (curve/curve.h), and the line that describes it.
+struct PathRun {
+    const Path &path;
+    std::string line;
 };
 
 // Evaluate, check, report and write; the exit status: 0 when every entry
 // point asked for worked and every check passed, 1 when the library failed
 // or a check found something, 2 when the run could not be carried out,
-// 128 + the signal when interrupted.
-int runAll(const RunSetting &s);
+// 128 + the signal when interrupted. The library of `settings` is chosen.
+int runAll(const RunSettings &settings, const RunServices &services, const PathRun *path = nullptr);
 
 } // namespace vhost

@@ -20,19 +20,20 @@ namespace vhost {
 namespace {
 
 // The re-run command for one call.
-std::string rerun(const Options &o, const std::string &name, int node, int step) {
-    if (o.curve) { // the path made again, its point called
+std::string rerun(const RunSettings &r, const std::string &name, int node, int step) {
+    const SampleSpec &o = r.sample;
+    if (!r.pathWords.empty()) { // the path made again, its point called
         std::string c = "vulmora-host";
-        for (const std::string &w : pathArguments(o))
+        for (const std::string &w : r.pathWords)
             c += " " + platform::shellQuoted(w);
         return c + " --library " + platform::shellQuoted(o.library) + " --functions " + name +
                " --node " + std::to_string(node);
     }
     std::string c = "vulmora-host --library " + platform::shellQuoted(o.library) + " --functions " +
                     name + " --node " + std::to_string(node) + " --step " + std::to_string(step);
-    if (o.nodesPerSide != Options{}.nodesPerSide)
+    if (o.nodesPerSide != SampleSpec{}.nodesPerSide)
         c += " --nodes-per-side " + std::to_string(o.nodesPerSide);
-    if (o.steps != Options{}.steps) c += " --steps " + std::to_string(o.steps);
+    if (o.steps != SampleSpec{}.steps) c += " --steps " + std::to_string(o.steps);
     return c;
 }
 
@@ -74,7 +75,7 @@ std::string unmarkedText(const Outcome &e) {
 }
 
 // What a failed worker did and where, on one line.
-std::string endingText(const Outcome &e, const Options &o, bool atNode) {
+std::string endingText(const Outcome &e, const SampleSpec &o, bool atNode) {
     const std::string at = std::string(atNode ? "at " : "") + where(e.result);
     switch (e.status) {
     case Outcome::Stopped:
@@ -102,7 +103,8 @@ std::string endingText(const Outcome &e, const Options &o, bool atNode) {
 
 } // namespace
 
-std::string problemText(const Outcome &e, const Options &o, Sample &sample, UserUnitFn userUnit) {
+std::string problemText(const Outcome &e, const RunSettings &o, Sample &sample,
+                        const UnitConverter &units) {
     std::string t = "func_" + e.name + ": ";
     const WorkerResult &r = e.result;
     const bool atNode = r.phase == Phase::Call || r.phase == Phase::Registration;
@@ -117,17 +119,19 @@ std::string problemText(const Outcome &e, const Options &o, Sample &sample, User
         return t + unmarkedText(e);
     } else if (e.status == Outcome::Stopped || e.status == Outcome::Crashed ||
                e.status == Outcome::TimedOut || e.status == Outcome::Modified) {
-        t += endingText(e, o, atNode);
+        t += endingText(e, o.sample, atNode);
         node = atNode ? r.node : 0, step = r.step;
     } else {
-        return t + endingText(e, o, atNode);
+        return t + endingText(e, o.sample, atNode);
     }
     if (!e.errors.empty()) t += "  it wrote on stderr:\n" + lastLines(e.errors, 10, "    | ");
     if (node > 0 && step > 0) {
         sample.setStep(step);
         const EntryPoint *ep = findEntryPoint(e.name);
         const bool mechanical = ep && ep->mode == CallMode::Mechanical;
-        t += "  the fields there:\n" + describeNode(sample, node, userUnit, mechanical);
+        const ToUserFn toUser = [&units](int code, double x) { return units.toUser(code, x); };
+        t += "  the fields there:\n" +
+             describeNode(sample, node, units.converts() ? toUser : ToUserFn(), mechanical);
         t += "  re-run that call: " + rerun(o, e.name, node, step) + "\n";
     }
     return t;
@@ -279,18 +283,18 @@ ExitStatus RunReport::status() const {
 }
 
 RunReport buildReport(const ReportInput &in) {
-    const Options &o = in.options;
+    const RunSettings &o = in.settings;
     RunReport r;
-    r.table = summaryTable(in.outcomes, o.materials == material::kAll);
+    r.table = summaryTable(in.outcomes, o.sample.materials == material::kAll);
     for (const Outcome &e : in.outcomes) {
         r.failed += e.failure && e.status != Outcome::EmulatorError;
         r.notEvaluated += e.status == Outcome::EmulatorError;
-        if (e.failure) r.problems += problemText(e, o, in.sample, in.userUnit);
+        if (e.failure) r.problems += problemText(e, o, in.sample, in.units);
     }
     if (!in.loadOutput.empty())
         r.printed = "the library printed " + std::to_string(in.loadOutput.size()) +
                     " bytes while loading:\n" + lastLines(in.loadOutput, 5, "  | ");
-    r.printed += printedText(in.outcomes, o.writeOutput);
+    r.printed += printedText(in.outcomes, o.output.write);
     r.silent = silentText(in.outcomes);
     for (const Outcome &e : in.outcomes)
         if (!e.refilled.empty())
@@ -302,8 +306,8 @@ RunReport buildReport(const ReportInput &in) {
                        "and this report shows that run\n";
     r.checks = checksText(in.findings, in.checks);
     r.warnings = in.findings.warnings;
-    r.costChecked = o.checkCost;
-    r.cost = in.findings.cost.empty() && o.checkCost
+    r.costChecked = o.checks.cost;
+    r.cost = in.findings.cost.empty() && o.checks.cost
                  ? "no entry point's time per call grows with the mesh\n"
                  : in.findings.cost;
     r.comparison = in.findings.comparison;
@@ -343,14 +347,14 @@ std::string terminalText(const RunReport &r, bool quiet) {
     return t;
 }
 
-std::string nextStepsText(const Options &o, const std::string &folder, bool examples,
+std::string nextStepsText(const RunSettings &o, const std::string &folder, bool examples,
                           const std::string &templateSource) {
     std::string t = "next: open " +
                     shownPath((std::filesystem::path(folder) / "run.pvd").string()) +
                     " in ParaView";
     if (examples && !templateSource.empty())
         t += "; start a library of your own from a copy of " + shownPath(templateSource);
-    else if (!examples && !(o.checkUnits && o.checkOrder))
+    else if (!examples && !(o.checks.units && o.checks.order))
         t += "; look for quiet faults with --check-units --check-order";
     return t + "\n";
 }

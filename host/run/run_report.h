@@ -9,18 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
-#include "platform/exit_status.h"
+#include "model/units.h"
 #include "parent/outcome.h"
+#include "platform/exit_status.h"
+#include "run/settings.h"
 
 namespace vhost {
 
 class Sample;
 struct CheckFindings;
 class Check;
-
-// The library's converter from internal to user units (no user code).
-using UserUnitFn = double (*)(int code, double x);
 
 struct RunReport {
     std::string table;    // the summary table
@@ -50,13 +48,13 @@ struct ProcessorTime {
 
 // Everything the report is made of.
 struct ReportInput {
-    const Options &options;
+    const RunSettings &settings;
     const std::vector<Outcome> &outcomes;
     const CheckFindings &findings;
     const std::vector<std::unique_ptr<Check>> &checks;
     const std::string &loadOutput; // what the library printed while loading
     Sample &sample;
-    UserUnitFn userUnit;
+    UnitConverter units; // the library's converters under the run's units
     ProcessorTime time;
 };
 
@@ -73,11 +71,12 @@ std::string summaryText(const RunReport &r);
 // look at them, and what to do next: after a run of the worked examples
 // (`examples`), copy the template (`templateSource`, "" if none was found);
 // after a run of the user's library, the checks not asked for.
-std::string nextStepsText(const Options &o, const std::string &folder, bool examples,
+std::string nextStepsText(const RunSettings &r, const std::string &folder, bool examples,
                           const std::string &templateSource);
 
 // The report of one failure: what, where, what it printed, the fields there
-// (in the user's units through `userUnit`) and the command that re-runs it.
-std::string problemText(const Outcome &e, const Options &o, Sample &sample, UserUnitFn userUnit);
+// (in the user's units through `units`) and the command that re-runs it.
+std::string problemText(const Outcome &e, const RunSettings &r, Sample &sample,
+                        const UnitConverter &units);
 
 } // namespace vhost

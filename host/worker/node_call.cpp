@@ -83,27 +83,30 @@ bool callAt(Library &lib, const std::string &name, PropertyFn f, int node,
 
 // Steps 1..S are made current in turn (func_externalcompute sees each),
 // then every named entry point is called once at the node, in this process.
-int runNodeCall(const Options &o, const Path *path) {
+int runNodeCall(const NodeCallSettings &c, const Path *path) {
+    const SampleSpec &o = c.sample;
     SilentCounters counters;
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
     Sample sample(o.nodesPerSide, o.steps, Sample::Build::Whole, path);
     sample.stressScale = o.stressScale;
-    Caller caller(lib, sample, o);
+    Caller caller(lib, sample, c.sample);
     InputGuard guard; // a write into the host's arrays faults where it is made
     caller.guard(&guard);
-    for (int s = 1; s <= o.callStep; ++s)
+    for (int s = 1; s <= c.step; ++s)
         caller.beginStep(s);
-    const int node = o.callNode;
-    std::printf("What the accessors read:\n%s", describeNode(sample, node, lib.fromCGS).c_str());
+    const int node = c.node;
+    std::printf(
+        "What the accessors read:\n%s",
+        describeNode(sample, node, lib.fromCGS ? ToUserFn(lib.fromCGS) : ToUserFn()).c_str());
     std::printf(
         "  exchange block: cur_node = %d, func_temp = %g, stress_scale = %g, units: temp %d,"
         " length %d, velocity %d\n",
         node - 1, *lib.x.func_temp, *lib.x.stress_scale, *lib.x.user_unit_temp,
         *lib.x.user_unit_coor, *lib.x.user_unit_velocity);
     ExitStatus status = ExitStatus::Ok;
-    for (const std::string &name : o.functions) {
+    for (const std::string &name : c.functions) {
         const EntryPoint *e = findEntryPoint(name);
         PropertyFn f = lib.entry(name);
         if (!f) {

@@ -86,9 +86,10 @@ template <size_t N> void setText(char (&field)[N], const char *text) {
 // (message on stderr) when it is not exactly that file. The values are
 // written through `file`, a step at a time (the file's pages are then
 // never read in only to be overwritten).
-ResultHeader *openResult(const Options &o, const ResultShape &shape, platform::FileHandle &file) {
+ResultHeader *openResult(const WorkerSettings &w, const ResultShape &shape,
+                         platform::FileHandle &file) {
     std::string error;
-    file = platform::openExisting(o.resultFile, shape.bytes(), error);
+    file = platform::openExisting(w.resultFile, shape.bytes(), error);
     void *map = file == -1 ? nullptr : platform::mapShared(file, kResultHeaderSize, error);
     auto *h = static_cast<ResultHeader *>(map);
     if (h && !checkHeader(*h, shape, error)) h = nullptr;
@@ -98,7 +99,7 @@ ResultHeader *openResult(const Options &o, const ResultShape &shape, platform::F
 
 // The first call the solver would make of entry point `e`, on a sample of
 // 4 x 4 x 4 nodes (and func_externalcompute before it).
-void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o) {
+void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const SampleSpec &o) {
     // A capture asked for is for the run's own calls, not for this look.
     platform::unsetEnvironment("VULMORA_CAPTURE");
     platform::unsetEnvironment("VULMORA_CAPTURE_AT");
@@ -123,7 +124,7 @@ void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o
 // stops with exactly the template's line: a placeholder, which then needs
 // no worker of its own (and no sample of the run's size). Where the system
 // makes no copies, every entry point gets its worker.
-bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const Options &o) {
+bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const SampleSpec &o) {
     std::string printed;
     bool exited = false;
     int status = 0;
@@ -133,10 +134,11 @@ bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const Option
 }
 
 // A worker of one run: its result file, the library, and what it evaluates.
-class Worker {
+class WorkerSession {
   public:
-    Worker(const Options &o, const ResultShape &shape, ResultHeader *h, platform::FileHandle file)
-        : o_(o), shape_(shape), h_(h), file_(file) {}
+    WorkerSession(const WorkerSettings &w, const ResultShape &shape, ResultHeader *h,
+                  platform::FileHandle file)
+        : w_(w), o_(w.sample), shape_(shape), h_(h), file_(file) {}
     bool load();
     void survey();
     bool setUp();
@@ -168,7 +170,8 @@ class Worker {
     bool writeStep(int s);
     void phase(Phase p) { h_->pos.phase = static_cast<int32_t>(p); }
 
-    const Options &o_;
+    const WorkerSettings &w_;
+    const SampleSpec &o_; // the sample the parent described
     const ResultShape shape_;
     ResultHeader *h_;
     platform::FileHandle file_;
@@ -187,24 +190,22 @@ class Worker {
 
 // The library counts its silently wrong answers into the counters' part
 // of the result file, through a descriptor of its own.
-void Worker::shareCounters() {
+void WorkerSession::shareCounters() {
     std::string why;
     const platform::FileHandle counters =
         shape_.kind == WorkerKind::Survey
             ? -1
-            : platform::openExisting(o_.resultFile, shape_.bytes(), why);
+            : platform::openExisting(w_.resultFile, shape_.bytes(), why);
     if (counters != -1 && !platform::shareWithLibrary(counters, VULMORA_PROBE_ENV))
         platform::closeFile(counters); // the counters stay off
 }
 
 // Load the library; its constructors run, and what they print is not the
 // entry point's.
-bool Worker::load() {
+bool WorkerSession::load() {
     // Each of the host's arrays is filled when first read (the mesh's once,
-    // the fields' each step), unless a capture is asked for: it saves them,
-    // from a handler of the library's own.
-    const char *capture = std::getenv("VULMORA_CAPTURE");
-    lazyFields_ = !o_.fillAll && !(capture && *capture) && platform::onFault(resolveWorkerFault);
+    // the fields' each step), unless the sample says every one at once.
+    lazyFields_ = !o_.fillsAtOnce() && platform::onFault(resolveWorkerFault);
     gLazy = lazyFields_;
     shareCounters();
     if (!sameLibraryFile()) return failed(WorkerState::SetupFailed, kLibraryChanged);
@@ -220,7 +221,7 @@ bool Worker::load() {
 
 // Whether the library at the path is still the file the run started with
 // (checked before and after it is loaded: the file loaded is that one).
-bool Worker::sameLibraryFile() const {
+bool WorkerSession::sameLibraryFile() const {
     platform::FileIdentity expected, now;
     std::string error;
     if (!parseLibraryFile(std::getenv(kLibraryFileEnv), expected)) return true; // not pinned
@@ -230,7 +231,7 @@ bool Worker::sameLibraryFile() const {
 // Which entry points the library exports, and which are placeholders. The
 // first calls run in copies of this process with their own time limit:
 // this process does the emulator's work meanwhile.
-void Worker::survey() {
+void WorkerSession::survey() {
     phase(Phase::Between);
     for (size_t k = 0; k < std::size(kEntryPoints); ++k) {
         PropertyFn entry = lib_.entry(kEntryPoints[k].name);
@@ -243,12 +244,12 @@ void Worker::survey() {
 }
 
 // The entry point, the sample, the caller and the buffers of a step.
-bool Worker::setUp() {
+bool WorkerSession::setUp() {
     phase(Phase::Setup);
     e_ = shape_.entryIndex >= 0 ? &kEntryPoints[shape_.entryIndex] : nullptr;
     f_ = e_ ? lib_.entry(e_->name) : nullptr;
     if (shape_.kind != WorkerKind::External && !f_)
-        return failed(WorkerState::SetupFailed, "no entry point func_" + o_.worker);
+        return failed(WorkerState::SetupFailed, "no entry point func_" + w_.name);
     if (shape_.kind == WorkerKind::External && !lib_.externalcompute)
         return failed(WorkerState::SetupFailed, "no func_externalcompute");
     if (!o_.pathFile.empty() && !loadPath()) return false;
@@ -291,7 +292,7 @@ bool Worker::setUp() {
 
 // The path the parent wrote in host units: every column, the points it
 // said, a grid that holds them.
-bool Worker::loadPath() {
+bool WorkerSession::loadPath() {
     std::vector<bool> given;
     std::string error;
     const KelvinFn kelvin = [](int, double t) { return t; }; // its temperatures are "[K]"
@@ -305,7 +306,7 @@ bool Worker::loadPath() {
 
 // Step s's values of the selected nodes into the result file (and, for
 // the order check, the repeated calls' into its second half).
-bool Worker::writeStep(int s) {
+bool WorkerSession::writeStep(int s) {
     const size_t nnod = static_cast<size_t>(shape_.nnod), nsel = compact_.size();
     const uint64_t at = static_cast<uint64_t>(s - 1) * nsel, half = uint64_t(shape_.count / 2);
     const int copies = shape_.kind == WorkerKind::Order ? 2 : 1;
@@ -324,13 +325,13 @@ bool Worker::writeStep(int s) {
 
 // Every selected node of step s; the time of the calls, less that of
 // filling the arrays they read.
-bool Worker::evaluateStep(int s) {
+bool WorkerSession::evaluateStep(int s) {
     const InputGuard::FillTime filledBefore = guard_.fillTime();
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = platform::threadCpuSeconds();
     h_->stepCpuStart = cpuStart;
     if (shape_.kind == WorkerKind::Order) {
-        const std::vector<int> shuffled = shuffledNodes(sample_->nnod, s, uint32_t(o_.orderSeed));
+        const std::vector<int> shuffled = shuffledNodes(sample_->nnod, s, uint32_t(w_.orderSeed));
         caller_->evaluate(*e_, f_, values_.data(), selected_, &shuffled,
                           values_.data() + shape_.nnod);
     } else {
@@ -349,7 +350,7 @@ bool Worker::evaluateStep(int s) {
 
 // After step s's calls: false when user code made one of the host's
 // arrays writable again and changed it, recorded as a write into it.
-bool Worker::guardHeld(int s) {
+bool WorkerSession::guardHeld(int s) {
     int32_t array = -1;
     int64_t entry = 0;
     if (!guard_.changedBehindGuard(array, entry)) return true;
@@ -364,7 +365,7 @@ bool Worker::guardHeld(int s) {
 
 // Every step: func_externalcompute, then the entry point's calls. A
 // mechprop entry point's name and unit are kept for the report.
-bool Worker::evaluate() {
+bool WorkerSession::evaluate() {
     int mech = 0;
     const bool mechprop =
         e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
@@ -391,38 +392,39 @@ bool Worker::evaluate() {
 
 } // namespace
 
-ResultShape workerShape(const Options &o) {
+ResultShape workerShape(const WorkerSettings &w) {
+    const SampleSpec &o = w.sample;
     ResultShape shape;
     shape.side = o.nodesPerSide;
     shape.materials = o.materials;
-    shape.nnod = int64_t(o.nodesPerSide) * o.nodesPerSide * o.nodesPerSide;
+    shape.nnod = o.nnod();
     shape.steps = o.steps;
-    if (o.worker == "survey") {
+    if (w.name == "survey") {
         shape.kind = WorkerKind::Survey;
-    } else if (o.worker == "externalcompute") {
+    } else if (w.name == "externalcompute") {
         shape.kind = WorkerKind::External;
     } else {
-        const EntryPoint *e = findEntryPoint(o.worker);
-        shape = ResultShape::values(o.orderSeed ? WorkerKind::Order : WorkerKind::Entry,
+        const EntryPoint *e = findEntryPoint(w.name);
+        shape = ResultShape::values(w.orderSeed ? WorkerKind::Order : WorkerKind::Entry,
                                     e ? static_cast<int32_t>(e - kEntryPoints) : -1, o.nodesPerSide,
-                                    o.steps, o.materials, o.pathFile.empty() ? 0 : o.pathPoints);
+                                    o.steps, o.materials, o.points());
     }
     return shape;
 }
 
 // Nothing but user code writes to stdout, so the parent sees exactly what
 // the entry point printed.
-int runWorker(const Options &o) {
+int runWorker(const WorkerSettings &w) {
     if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
-    const ResultShape shape = workerShape(o);
+    const ResultShape shape = workerShape(w);
     platform::FileHandle file = -1;
-    ResultHeader *h = openResult(o, shape, file);
+    ResultHeader *h = openResult(w, shape, file);
     if (!h) return code(ExitStatus::WorkerSetup);
     gHeader = h;
     std::atexit(recordExit);
     platform::keepLimits();
     platform::onCrash(onWorkerCrash);
-    Worker worker(o, shape, h, file);
+    WorkerSession worker(w, shape, h, file);
     if (!worker.load()) return code(ExitStatus::WorkerSetup);
     if (shape.kind == WorkerKind::Survey) {
         worker.survey();

@@ -12,24 +12,42 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/options.h"
+#include <string>
+
+#include "model/sample_spec.h"
 #include "protocol/protocol.h"
 
 namespace vhost {
 
 struct Path;
 
+// What a worker is given: the sample the parent described, what to
+// evaluate and where its result file is.
+struct WorkerSettings {
+    SampleSpec sample;
+    std::string name;       // "survey", "externalcompute" or an entry point
+    std::string resultFile; // made by the parent
+    int orderSeed = 0;      // the order check's shuffle (0: node order)
+};
+
 // The hidden --worker mode. Returns the exit status: 0 when complete, 3
 // when the worker's own setup failed (the reason is in the result file).
-int runWorker(const Options &o);
+int runWorker(const WorkerSettings &w);
 
-// What the result file of `o`'s worker holds (o.worker names it).
-ResultShape workerShape(const Options &o);
+// What the result file of worker `w` holds.
+ResultShape workerShape(const WorkerSettings &w);
+
+// One call of each named entry point at one node, in this process.
+struct NodeCallSettings {
+    SampleSpec sample;
+    std::vector<std::string> functions; // entry points, without func_
+    int node = 0, step = 0;             // 1-based
+};
 
 // --node/--step: print what the accessors read at the node, then call each
-// entry point of o.functions there, in this process. Returns the exit status.
-// With `path`, the node is the path's point (on the grid holding it).
-int runNodeCall(const Options &o, const Path *path = nullptr);
+// entry point there, in this process. Returns the exit status. With
+// `path`, the node is the path's point (on the grid holding it).
+int runNodeCall(const NodeCallSettings &c, const Path *path = nullptr);
 
 // The order in which a checking worker visits the nodes of `step`: the
 // 1-based nodes 1..nnod shuffled by `seed` and the step.

@@ -152,7 +152,7 @@ TEST(HostBinding, SampleArraysAgreeWithTheirStateSections) {
 TEST(HostBinding, TheSampleSurvivesTheStateFile) {
     Library lib;
     openDelivered(lib);
-    vhost::Options o;
+    vhost::SampleSpec o;
     o.units.temp = 3, o.units.massflowrate = 7;
     o.stressScale = 0.5;
     Sample s(4, 2);
@@ -221,9 +221,9 @@ TEST(HostUnits, EverySelectorGoesFromItsNameToItsVariable) {
             vhost::Options o;
             ASSERT_TRUE(vhost::parseOptions(3, argv.data(), o, error)) << arg << ": " << error;
             for (const vhost::UnitSelector &other : vhost::kUnitSelectors)
-                EXPECT_EQ(o.units.*other.member, &other == &u ? value : other.fallback)
+                EXPECT_EQ(o.run.sample.units.*other.member, &other == &u ? value : other.fallback)
                     << arg << " set " << other.name;
-            lib.bind(s, o);
+            lib.bind(s, o.run.sample);
             const auto *variable =
                 static_cast<const int *>(vhost::platform::findSymbol(handle, u.variable));
             ASSERT_NE(variable, nullptr) << u.variable;

@@ -38,7 +38,7 @@ std::string quoted(const std::string &text) {
 // The library loaded into this process, with the sample and a caller.
 struct Bench {
     vhost::Library lib;
-    vhost::Options o;
+    vhost::SampleSpec o;
     Sample s{5, 2};
     std::unique_ptr<vhost::Caller> caller;
     explicit Bench(const char *path) {

@@ -22,15 +22,16 @@
 #include "output/labels.h"
 
 namespace fs = std::filesystem;
-using vhost::Options;
+using vhost::CurveSettings;
 using vhost::Path;
 namespace column = vhost::column;
 
 namespace {
 
 // The library's temperature converter for K and °C (offset 273.0).
-double toKelvin(int code, const vhost::Units &u, double x) {
-    return code == -1 && u.temp == 2 ? x + 273.0 : x;
+double toKelvin(vhost::UnitConverter::Way way, int code, const vhost::Units &u, double x) {
+    const double offset = code == -1 && u.temp == 2 ? 273.0 : 0.0;
+    return way == vhost::UnitConverter::Way::ToInternal ? x + offset : x - offset;
 }
 
 // Kelvin for the table reader: K as is, °C by the library's offset.
@@ -38,11 +39,14 @@ double kelvin(int sel, double t) {
     return sel == 2 ? t + 273.0 : t;
 }
 
-// The path `o` describes; fails the test on an error.
-Path built(const Options &o) {
+// The path `o` describes, temperatures in the unit of selector `userTemp`;
+// fails the test on an error.
+Path built(const CurveSettings &o, int userTemp = 1) {
+    vhost::Units u;
+    u.temp = userTemp;
     Path p;
     std::string error;
-    EXPECT_TRUE(vhost::buildPath(o, toKelvin, p, error)) << error;
+    EXPECT_TRUE(vhost::buildPath(o, vhost::UnitConverter(toKelvin, u), p, error)) << error;
     return p;
 }
 
@@ -83,21 +87,21 @@ std::vector<std::string> lines(const std::string &text) {
 
 TEST(CurvePath, EachRuleGivesItsSolidFraction) {
     struct Case {
-        Options::FsRule rule;
+        CurveSettings::FsRule rule;
         double T, fs; // K
     } cases[] = {
-        {Options::FsRule::Lever, 888.0, 0.0},
-        {Options::FsRule::Lever, 860.5, 0.5},
-        {Options::FsRule::Lever, 833.0, 1.0},
-        {Options::FsRule::Model, 860.5, vhost::Sample::solidFraction(860.5)},
+        {CurveSettings::FsRule::Lever, 888.0, 0.0},
+        {CurveSettings::FsRule::Lever, 860.5, 0.5},
+        {CurveSettings::FsRule::Lever, 833.0, 1.0},
+        {CurveSettings::FsRule::Model, 860.5, vhost::Sample::solidFraction(860.5)},
         // Scheil: 1 - ((933.47 - 860.5)/(933.47 - 888))^(1/(0.13 - 1)).
-        {Options::FsRule::Scheil, 860.5, 1 - std::pow(72.97 / 45.47, 1 / -0.87)},
-        {Options::FsRule::Scheil, 834.0, 1 - std::pow(99.47 / 45.47, 1 / -0.87)},
-        {Options::FsRule::Scheil, 833.0, 1.0}, // the eutectic freezes the rest
-        {Options::FsRule::Scheil, 900.0, 0.0},
+        {CurveSettings::FsRule::Scheil, 860.5, 1 - std::pow(72.97 / 45.47, 1 / -0.87)},
+        {CurveSettings::FsRule::Scheil, 834.0, 1 - std::pow(99.47 / 45.47, 1 / -0.87)},
+        {CurveSettings::FsRule::Scheil, 833.0, 1.0}, // the eutectic freezes the rest
+        {CurveSettings::FsRule::Scheil, 900.0, 0.0},
     };
     for (const Case &c : cases) {
-        Options o;
+        CurveSettings o;
         o.fsRule = c.rule;
         o.at = {{"t1", c.T}};
         const Path p = built(o);
@@ -107,16 +111,15 @@ TEST(CurvePath, EachRuleGivesItsSolidFraction) {
 }
 
 TEST(CurvePath, RangeRunsFromFromToToInTheUsersUnit) {
-    Options o;
+    CurveSettings o;
     Path p = built(o); // the alloy's defaults: 50 K above the liquidus to room temperature
     ASSERT_EQ(p.points(), 200u);
     EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 938.0);
     EXPECT_DOUBLE_EQ(p.at(column::t1, 199), 293.0);
-    o.units.temp = 2; // °C
-    o.fromGiven = o.toGiven = true;
+    o.fromGiven = o.toGiven = true; // °C
     o.from = 700, o.to = 500, o.points = 5;
     o.sets = {{"jctn1", 5.0}, {"SDAS", 40.0}};
-    p = built(o);
+    p = built(o, 2);
     ASSERT_EQ(p.points(), 5u);
     EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 973.0);
     EXPECT_DOUBLE_EQ(p.at(column::t1, 4), 773.0);
@@ -148,7 +151,7 @@ TEST(CurvePath, TablesNameColumnsWithUnitsAndAliases) {
     ASSERT_TRUE(readTable("temperature\n600\n", p, error, 2)) << error;
     EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 873.0);
     // What the parent gives its workers reads back exactly.
-    Options o;
+    CurveSettings o;
     o.points = 7;
     const Path original = built(o);
     ASSERT_TRUE(readTable(vhost::pathTableText(original), p, error)) << error;
@@ -214,7 +217,7 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
     ASSERT_EQ(s.nodesPerSide, 5);
     vhost::Library lib;
     ASSERT_TRUE(lib.open(HOSTLIB_CYCLE, error)) << error;
-    Options o;
+    vhost::SampleSpec o;
     o.pathPoints = static_cast<int>(p.points());
     vhost::Caller caller(lib, s, o);
     caller.beginStep(1);

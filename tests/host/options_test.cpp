@@ -165,8 +165,8 @@ TEST(HostOptions, TemperatureAndLengthNamesGiveTheirSelectors) {
     };
     for (const Case &c : cases) {
         Options o = accepted(c.words);
-        EXPECT_EQ(o.units.temp, c.temp) << c.words;
-        EXPECT_EQ(o.units.coor, c.coor) << c.words;
+        EXPECT_EQ(o.run.sample.units.temp, c.temp) << c.words;
+        EXPECT_EQ(o.run.sample.units.coor, c.coor) << c.words;
     }
 }
 
@@ -181,14 +181,14 @@ TEST(HostOptions, UnitSetsExactlyTheNamedQuantity) {
         {"heatflux", "6", 4},      {"heattransfercoeff", "7", 5},   {"velocity", "8", 6},
         {"massflowrate", "13", 7},
     };
-    const std::vector<int> defaults = selectors(Options{}.units);
+    const std::vector<int> defaults = selectors(Options{}.run.sample.units);
     for (const Case &c : cases)
         for (const char *q : {c.name, c.code})
             for (int sel : {1, 7, 10}) {
                 const std::string words = "--unit " + std::string(q) + "=" + std::to_string(sel);
                 std::vector<int> expected = defaults;
                 expected[c.slot] = sel;
-                EXPECT_EQ(selectors(accepted(words).units), expected) << words;
+                EXPECT_EQ(selectors(accepted(words).run.sample.units), expected) << words;
             }
 }
 
@@ -197,47 +197,53 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         const char *words;
         std::function<bool(const Options &)> holds;
     } cases[] = {
-        {"--library /x/libu.so", [](const Options &o) { return o.library == "/x/libu.so"; }},
-        {"--nodes-per-side 4", [](const Options &o) { return o.nodesPerSide == 4; }},
-        {"--nodes-per-side 1000", [](const Options &o) { return o.nodesPerSide == 1000; }},
-        {"--steps 1", [](const Options &o) { return o.steps == 1; }},
-        {"--jobs 7", [](const Options &o) { return o.jobs == 7; }},
+        {"--library /x/libu.so",
+         [](const Options &o) { return o.run.sample.library == "/x/libu.so"; }},
+        {"--nodes-per-side 4", [](const Options &o) { return o.run.sample.nodesPerSide == 4; }},
+        {"--nodes-per-side 1000",
+         [](const Options &o) { return o.run.sample.nodesPerSide == 1000; }},
+        {"--steps 1", [](const Options &o) { return o.run.sample.steps == 1; }},
+        {"--jobs 7", [](const Options &o) { return o.run.jobs == 7; }},
         {"--nodes-per-side 5 --node 125 --step 10",
          [](const Options &o) { return o.callNode == 125 && o.callStep == 10; }},
         // The bounds of --node/--step hold whatever the order of the options.
         {"--node 126 --step 3 --nodes-per-side 6 --steps 3",
          [](const Options &o) { return o.callNode == 126 && o.callStep == 3; }},
-        {"--stress-scale 2.5e-3", [](const Options &o) { return o.stressScale == 2.5e-3; }},
-        {"--stress-scale -1", [](const Options &o) { return o.stressScale == -1.0; }},
-        {"--no-temp-table", [](const Options &o) { return !o.tempTable; }},
-        {"--output out/dir", [](const Options &o) { return o.output == "out/dir"; }},
-        {"--no-output", [](const Options &o) { return !o.writeOutput && o.plots; }},
-        {"--no-plots", [](const Options &o) { return o.writeOutput && !o.plots; }},
-        {"-q", [](const Options &o) { return o.quiet; }},
+        {"--stress-scale 2.5e-3",
+         [](const Options &o) { return o.run.sample.stressScale == 2.5e-3; }},
+        {"--stress-scale -1", [](const Options &o) { return o.run.sample.stressScale == -1.0; }},
+        {"--no-temp-table", [](const Options &o) { return !o.run.sample.tempTable; }},
+        {"--output out/dir", [](const Options &o) { return o.run.output.folder == "out/dir"; }},
+        {"--no-output", [](const Options &o) { return !o.run.output.write && o.run.output.plots; }},
+        {"--no-plots", [](const Options &o) { return o.run.output.write && !o.run.output.plots; }},
+        {"-q", [](const Options &o) { return o.run.quiet; }},
         {"--version", [](const Options &o) { return o.version; }},
-        {"--time-limit 0.5", [](const Options &o) { return o.timeLimit == 0.5; }},
-        {"--time-limit 0", [](const Options &o) { return o.timeLimit == 0.0; }},
-        {"--materials 2", [](const Options &o) { return o.materials == vhost::material::kMould; }},
-        {"--materials 1,2", [](const Options &o) { return o.materials == vhost::material::kAll; }},
-        {"--materials all", [](const Options &o) { return o.materials == vhost::material::kAll; }},
-        {"--write-steps all", [](const Options &o) { return o.writeSteps.empty(); }},
+        {"--time-limit 0.5", [](const Options &o) { return o.run.sample.timeLimit == 0.5; }},
+        {"--time-limit 0", [](const Options &o) { return o.run.sample.timeLimit == 0.0; }},
+        {"--materials 2",
+         [](const Options &o) { return o.run.sample.materials == vhost::material::kMould; }},
+        {"--materials 1,2",
+         [](const Options &o) { return o.run.sample.materials == vhost::material::kAll; }},
+        {"--materials all",
+         [](const Options &o) { return o.run.sample.materials == vhost::material::kAll; }},
+        {"--write-steps all", [](const Options &o) { return o.run.output.steps.empty(); }},
         // The step list is checked against --steps whatever the order.
         {"--write-steps last --steps 3",
          [](const Options &o) {
-             return o.writeSteps == std::vector<uint8_t>{0, 0, 1};
+             return o.run.output.steps == std::vector<uint8_t>{0, 0, 1};
          }},
         {"--write-steps 3,1 --steps 4",
          [](const Options &o) {
-             return o.writeSteps == std::vector<uint8_t>{1, 0, 1, 0};
+             return o.run.output.steps == std::vector<uint8_t>{1, 0, 1, 0};
          }},
         // Only the last list counts.
         {"--write-steps 0 --write-steps 2 --steps 2",
          [](const Options &o) {
-             return o.writeSteps == std::vector<uint8_t>{0, 1};
+             return o.run.output.steps == std::vector<uint8_t>{0, 1};
          }},
         {"--write-steps 1 --write-steps all",
-         [](const Options &o) { return o.writeSteps.empty(); }},
-        {"--quiet", [](const Options &o) { return o.quiet; }},
+         [](const Options &o) { return o.run.output.steps.empty(); }},
+        {"--quiet", [](const Options &o) { return o.run.quiet; }},
         {"-h", [](const Options &o) { return o.help; }},
         {"--help", [](const Options &o) { return o.help; }},
         {"--worker density --result r.bin",
@@ -261,10 +267,10 @@ TEST(HostOptions, FunctionListsNormaliseNamesAndDropRepeats) {
     };
     for (const Case &c : cases) {
         Options o = accepted(c.words);
-        EXPECT_TRUE(o.functionsGiven) << c.words;
-        EXPECT_EQ(o.functions, c.expected) << c.words;
+        EXPECT_TRUE(o.run.functionsGiven) << c.words;
+        EXPECT_EQ(o.run.functions, c.expected) << c.words;
     }
-    EXPECT_FALSE(accepted("").functionsGiven);
+    EXPECT_FALSE(accepted("").run.functionsGiven);
 }
 
 // ---- rejected command lines ------------------------------------------------------
@@ -359,13 +365,13 @@ TEST(HostOptions, WorkerArgumentsRebuildTheSameSampleAndBlock) {
                          "--unit heatflux=5 --unit 13=9 --stress-scale 0.1 --no-temp-table "
                          "--functions density --output elsewhere -q");
     std::string words;
-    for (const std::string &a : vhost::sampleArguments(o))
+    for (const std::string &a : vhost::sampleArguments(o.run.sample))
         words += a + " ";
-    Options w = accepted(words);
-    EXPECT_EQ(w.library, o.library);
+    const vhost::SampleSpec w = accepted(words).run.sample;
+    EXPECT_EQ(w.library, o.run.sample.library);
     EXPECT_EQ(w.nodesPerSide, 6);
     EXPECT_EQ(w.steps, 3);
-    EXPECT_EQ(selectors(w.units), selectors(o.units));
+    EXPECT_EQ(selectors(w.units), selectors(o.run.sample.units));
     EXPECT_EQ(w.units.heatflux, 5);
     EXPECT_EQ(w.units.massflowrate, 9);
     EXPECT_EQ(w.stressScale, 0.1); // printed with every digit
@@ -373,10 +379,10 @@ TEST(HostOptions, WorkerArgumentsRebuildTheSameSampleAndBlock) {
     // Defaults come back as defaults.
     Options d = accepted("--library /x/libu.so");
     words.clear();
-    for (const std::string &a : vhost::sampleArguments(d))
+    for (const std::string &a : vhost::sampleArguments(d.run.sample))
         words += a + " ";
-    Options wd = accepted(words);
-    EXPECT_EQ(selectors(wd.units), selectors(Options{}.units));
+    const vhost::SampleSpec wd = accepted(words).run.sample;
+    EXPECT_EQ(selectors(wd.units), selectors(Options{}.run.sample.units));
     EXPECT_TRUE(wd.tempTable);
 }
 
@@ -458,14 +464,15 @@ TEST(HostOptionTable, ForwardedOptionsReachTheWorkerUnchanged) {
         EXPECT_EQ(row.set(all, row.arg ? row.example : "", row), "") << row.name;
         Options w;
         std::string error;
-        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << row.name << ": " << error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o.run.sample), w, error))
+            << row.name << ": " << error;
         EXPECT_TRUE(w == o) << row.name;
     }
     // All of them at once, and none (the defaults, the empty library included).
     for (const Options &o : {all, Options{}}) {
         Options w;
         std::string error;
-        EXPECT_TRUE(parseWords(vhost::sampleArguments(o), w, error)) << error;
+        EXPECT_TRUE(parseWords(vhost::sampleArguments(o.run.sample), w, error)) << error;
         EXPECT_TRUE(w == o);
     }
     EXPECT_FALSE(all == Options{});
@@ -516,12 +523,12 @@ TEST(HostOptions, ReplayAndSaveStateTakeTheirOwnOptions) {
     EXPECT_EQ(o.replayFile, "s.vstate");
     EXPECT_TRUE(o.inProcess);
     EXPECT_TRUE(o.allNodes);
-    EXPECT_EQ(o.functions, std::vector<std::string>{"density"});
+    EXPECT_EQ(o.run.functions, std::vector<std::string>{"density"});
     EXPECT_EQ(o.callNode, 9); // a node of the state: no --step, no sample bound
     o = accepted("--save-state s.vstate --steps 4 --step 3");
     EXPECT_EQ(o.saveState, "s.vstate");
     EXPECT_EQ(o.callStep, 3);
-    EXPECT_TRUE(accepted("replay s.vstate").functions.empty());
+    EXPECT_TRUE(accepted("replay s.vstate").run.functions.empty());
 
     struct Case {
         const char *words, *error;

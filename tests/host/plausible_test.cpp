@@ -122,22 +122,21 @@ TEST(Plausible, OnlyEvaluatedFiniteValuesCountAndACauseMustFitThemAll) {
 // that keeps 0 and 1 is skipped, any other is applied to every value.
 TEST(Plausible, ValuesAreBroughtToInternalUnitsBeforeTheyAreJudged) {
     const vhost::PlausibleRange &t = *vhost::plausibleRange("texternal");
-    const vhost::ToInternalFn celsius = [](int, const vhost::Units &, double x) {
-        return x + 273.0;
-    };
-    const vhost::ToInternalFn kelvin = [](int, const vhost::Units &, double x) { return x * 1.0; };
-    const vhost::Units u{};
-    EXPECT_FALSE(vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE, u).identity());
-    EXPECT_TRUE(vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE, u).identity());
-    EXPECT_TRUE(vhost::InternalUnit(celsius, vhost::kNotConverted, u).identity());
+    using Way = vhost::UnitConverter::Way;
+    const vhost::UnitConverter celsius(
+        [](Way, int, const vhost::Units &, double x) { return x + 273.0; }, vhost::Units{});
+    const vhost::UnitConverter kelvin(
+        [](Way, int, const vhost::Units &, double x) { return x * 1.0; }, vhost::Units{});
+    EXPECT_FALSE(vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE).identity());
+    EXPECT_TRUE(vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE).identity());
+    EXPECT_TRUE(vhost::InternalUnit(celsius, vhost::kNotConverted).identity());
     const std::vector<double> values = {600.0, 20.0, 1000.0}; // C
     const std::vector<uint8_t> nodes = {1, 1, 1};
-    const auto inC =
-        vhost::judgePlausible(t.quantity, t.lo, t.hi, values, nodes,
-                              vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE, u));
+    const auto inC = vhost::judgePlausible(t.quantity, t.lo, t.hi, values, nodes,
+                                           vhost::InternalUnit(celsius, VULMORA_QTY_TEMPERATURE));
     EXPECT_EQ(inC.count, 0); // 873, 293 and 1273 K
     const auto asK = vhost::judgePlausible(t.quantity, t.lo, t.hi, values, nodes,
-                                           vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE, u));
+                                           vhost::InternalUnit(kelvin, VULMORA_QTY_TEMPERATURE));
     EXPECT_EQ(asK.count, 1); // 20 K
     EXPECT_EQ(asK.node, 2);
 }

@@ -263,9 +263,9 @@ TEST(HostReport, NextStepsFitTheRun) {
         {false, "", true, true, pvd},
     };
     for (const Case &c : cases) {
-        vhost::Options o;
-        o.checkUnits = c.units;
-        o.checkOrder = c.order;
+        vhost::RunSettings o;
+        o.checks.units = c.units;
+        o.checks.order = c.order;
         EXPECT_EQ(vhost::nextStepsText(o, "/tmp/out", c.examples, c.templateSource),
                   c.expected + "\n")
             << c.examples << " " << c.templateSource;

@@ -1,297 +1,421 @@
-// host_test.cpp - vulmora-host end to end: the program is run as a user
-// runs it, on the delivered template and on two small test libraries, and
-// its exit status, report and output files are checked.
+// run_test.cpp - the run's orchestration without processes: a
+// fake WorkerRunner writes each worker's result file as the test scripts
+// it, and the run classifies, checks and reports as it would for real
+// workers.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "paths.h"
-#include "cli/options.h"
+#include "child.h"
 #include "hostlib/host_run.h"
-#include "runtime/messages.h"
+#include "model/entries.h"
+#include "platform/platform.h"
+#include "cli/options.h"
+#include "fake_runner.h"
+#include "run/run.h"
 
-namespace fs = std::filesystem;
+using namespace vhost;
+using vtest::FakeRunner;
+using vtest::Script;
 
 namespace {
 
-using HostRun = vtest::HostResult;
-
-// Run the emulator with `args` (shell words), capturing stdout and status.
-HostRun host(const std::string &args) {
-    return vtest::runHost(VULMORA_HOST_EXE, args);
+// The fake library's converters: every unit the internal one.
+double same(UnitConverter::Way, int, const Units &, double x) {
+    return x;
 }
 
-std::string lib(const char *path) {
-    return std::string("--library '") + path + "' ";
+// A run of the fake library on a small sample; what it printed and its status.
+struct Ran {
+    std::string out;
+    int status = -1;
+};
+// The fake library's file: the same at every look.
+bool fakeLibraryFile(const std::string &, bool, platform::FileIdentity &id, std::string &) {
+    id = platform::FileIdentity{1, 2, 3, 4, 5};
+    return true;
 }
 
-// The report's quoted form of a message: newlines written as \n.
-std::string quoted(const std::string &text) {
-    std::string q = "\"";
-    for (char c : text)
-        q += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return q + "\"";
+Ran runWith(FakeRunner &runner, RunSettings o) {
+    if (o.sample.library.empty()) o.sample.library = "/nowhere/libfake.so";
+    o.sample.nodesPerSide = 5;
+    o.sample.steps = 3;
+    o.output.write = false;
+    Ran r;
+    r.out = vtest::captureStdout([&] {
+        r.status =
+            runAll(o, {"/nowhere/vulmora-host", sampleArguments, runner, same, fakeLibraryFile});
+    });
+    return r;
 }
 
-// A fresh scratch folder for one test, of this process alone: CTest runs
-// the cases of this file in parallel processes.
-fs::path scratch(const std::string &name) {
-    fs::path d =
-        fs::temp_directory_path() / ("vulmora-host-test-" + name + "-" + std::to_string(getpid()));
-    fs::remove_all(d);
-    return d;
+// The survey of a library with func_density and func_emissivity (a
+// placeholder), and func_externalcompute.
+FakeRunner library() {
+    FakeRunner runner;
+    Script survey;
+    survey.exports = {{"density", kExported}, {"emissivity", kExportedPlaceholder}};
+    survey.external = true;
+    runner.scripts["survey"] = survey;
+    runner.scripts["density"] = Script{};
+    runner.scripts["externalcompute"] = Script{};
+    return runner;
 }
 
-// Rows of a CSV written by the emulator, as columns by header name.
-std::vector<std::map<std::string, double>> readCsv(const fs::path &p, std::string &header) {
-    std::ifstream in(p);
-    std::getline(in, header);
-    std::vector<std::string> names;
-    std::stringstream hs(header);
-    for (std::string c; std::getline(hs, c, ',');)
-        names.push_back(c);
-    std::vector<std::map<std::string, double>> rows;
-    for (std::string line; std::getline(in, line);) {
-        std::stringstream ls(line);
-        std::map<std::string, double> row;
-        size_t k = 0;
-        for (std::string c; std::getline(ls, c, ',') && k < names.size(); ++k)
-            row[names[k]] = std::strtod(c.c_str(), nullptr);
-        rows.push_back(row);
-    }
-    return rows;
+bool has(const std::string &text, const std::string &what) {
+    return text.find(what) != std::string::npos;
 }
-
-// The sample's casting cools as T(t) = 573 + 400 exp(-t / tau) K, with tau
-// from 40 s at the mould wall to 400 s at the centre; the run spans 180 s.
-double castingT(double tau, double t) {
-    return 573.0 + 400.0 * std::exp(-t / tau);
-}
-
-// 5 nodes per side: node 63 is the centre of the cube (6, 6, 6 cm), the
-// hot spot of the casting; node 1 is a corner of the mould.
-constexpr const char *kSmall = "--nodes-per-side 5 --steps 2 --materials all ";
-constexpr int kCentre = 63;
 
 } // namespace
 
-// ---- the delivered template --------------------------------------------------
-
-TEST(Host, TemplateRunCompletesWithEveryEntryPointAPlaceholder) {
-    HostRun r = host(lib(vtest::deliveredLibrary().c_str()) + kSmall + "--no-output");
-    EXPECT_EQ(r.status, 0) << r.out;
-    size_t rows = 0;
-    for (size_t at = r.out.find(" placeholder "); at != std::string::npos;
-         at = r.out.find(" placeholder ", at + 1))
-        ++rows;
-    EXPECT_EQ(rows, 36u) << r.out;
-    EXPECT_NE(r.out.find("36 placeholders (not implemented), 0 failed"), std::string::npos)
-        << r.out;
-}
-
-TEST(Host, PlaceholderNamedExplicitlyIsAFailure) {
-    HostRun r = host(lib(vtest::deliveredLibrary().c_str()) + kSmall +
-                     "--no-output --functions density,func_yieldstress");
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_NE(r.out.find("func_density: is the template's placeholder: it stopped with exit "
-                         "status 1 printing " +
-                         quoted(VULMORA_MSG_PLACEHOLDER("density"))),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find(quoted(VULMORA_MSG_PLACEHOLDER("yieldstress"))), std::string::npos);
-}
-
-// ---- faults at one node ---------------------------------------------------------
-
-TEST(Host, NaNAndStopAreReportedWithTheirNodeAndTheRunGoesOn) {
-    HostRun r = host(lib(HOSTLIB_FAULTY) + kSmall + "--no-output");
-    EXPECT_EQ(r.status, 1) << r.out;
-    EXPECT_NE(r.out.find("func_density: returned NaN at step 1, node 5 (non-finite at 2 calls"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("func_interhtransfer: stopped the process with exit status 1 at step 1, "
-                         "node 42, printing " +
-                         quoted(VULMORA_MSG_DEFECT_UNAUTHORIZED)),
-              std::string::npos)
-        << r.out;
-    // The fields at the faulty node are printed, with the command to re-run it.
-    EXPECT_NE(r.out.find("node 42 of step 1"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("--functions interhtransfer --node 42 --step 1"), std::string::npos);
-    // The entry point after them was still evaluated.
-    EXPECT_NE(r.out.find("func_heatflux                  ok"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("2 ok, 33 placeholders (not implemented), 2 failed"), std::string::npos);
-}
-
-TEST(Host, ProbeRerunsOneCallInTheForeground) {
-    HostRun r =
-        host(lib(HOSTLIB_FAULTY) + kSmall + "--functions interhtransfer --node 42 --step 1");
-    EXPECT_EQ(r.status, 1);
-    const std::string tail =
-        "func_interhtransfer(42) (location = 1):\n" + std::string(VULMORA_MSG_DEFECT_UNAUTHORIZED);
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
-    EXPECT_NE(r.out.find("node 42 of step 1"), std::string::npos);
-}
-
-// ---- values against hand computations -------------------------------------------
-
-class KnownValues : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = scratch("known");
-        run_ = host(lib(HOSTLIB_KNOWN) + kSmall + "--no-plots --temp C --length mm --output '" +
-                    dir_.string() + "'");
-    }
-    static void TearDownTestSuite() { fs::remove_all(dir_); }
-    static double value(const char *entry, int step, int node) {
-        std::string header;
-        auto rows = readCsv(dir_ / (std::string(entry) + ".csv"), header);
-        for (const auto &row : rows)
-            if (row.at("step") == step && row.at("node") == node) return row.at("value");
-        ADD_FAILURE() << "no row for step " << step << " node " << node;
-        return NAN;
-    }
-    static inline fs::path dir_;
-    static inline HostRun run_;
-};
-
-TEST_F(KnownValues, RunSucceeds) {
-    EXPECT_EQ(run_.status, 0) << run_.out;
-    EXPECT_NE(run_.out.find("4 ok, 33 placeholders (not implemented), 0 failed"), std::string::npos)
-        << run_.out;
-}
-
-TEST_F(KnownValues, TemperaturesAndCoordinatesInUserUnits) {
+// How each ending of func_density's worker is reported, and the exit status.
+TEST(Run, EachEndingOfAWorkerIsReportedWithItsStatus) {
     struct Case {
-        const char *entry;
-        int step, node;
-        double expected, tolerance;
-    } cases[] = {
-        // getT1 in Celsius at the hot spot (tau 400 s) at 90 s and 180 s.
-        {"density", 1, kCentre, castingT(400, 90) - 273.0, 1e-3},
-        {"density", 2, kCentre, castingT(400, 180) - 273.0, 1e-3},
-        // getX in millimetres: node 63 is at 6 cm, node 2 at 3 cm, node 1 at 0.
-        {"emissivity", 1, kCentre, 60.0, 1e-9},
-        {"emissivity", 2, 2, 30.0, 1e-9},
-        {"emissivity", 2, 1, 0.0, 1e-9},
+        const char *what;
+        std::function<void(Script &)> script;
+        int status;
+        const char *says;
     };
-    for (const Case &c : cases)
-        EXPECT_NEAR(value(c.entry, c.step, c.node), c.expected, c.tolerance)
-            << c.entry << " step " << c.step << " node " << c.node;
-}
-
-TEST_F(KnownValues, MechanicalPropertyReadsTheMarkedQuantitiesInLocalMode) {
-    // Hot spot at 180 s: 828 K, below the solidus (833 K), so fully solid:
-    // eutectic Si 0.12 * (1 - 0.55); SDAS 10 um * t_f^(1/3) with the local
-    // freezing time t_f = 400 ln(400/260) - 400 ln(400/315) s; porosity 2 %.
-    ASSERT_LT(castingT(400, 180), 833.0);
-    const double tf = 400.0 * std::log(400.0 / 260.0) - 400.0 * std::log(400.0 / 315.0);
-    const double expected = 0.12 * 0.45 + 10.0 * (10.0 * std::cbrt(tf)) + 1000.0 * 0.02;
-    EXPECT_NEAR(value("yieldstress", 2, kCentre), expected, 1e-3);
-    // At 90 s the hot spot is still liquid and the mould corner never has
-    // a microstructure: every quantity read is 0.
-    EXPECT_GT(castingT(400, 90), 888.0);
-    EXPECT_EQ(value("yieldstress", 1, kCentre), 0.0);
-    EXPECT_EQ(value("yieldstress", 2, 1), 0.0);
-}
-
-TEST_F(KnownValues, ProbeGivesTheValueOfTheRun) {
-    HostRun r = host(lib(HOSTLIB_KNOWN) + kSmall +
-                     "--temp C --length mm --functions yieldstress "
-                     "--node 63 --step 2");
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("marked: POROS1 constituent 1 -> slot 0; auxiliary 0 -> slot 0;"),
-              std::string::npos)
-        << r.out;
-    size_t at = r.out.rfind("  = ");
-    ASSERT_NE(at, std::string::npos) << r.out;
-    EXPECT_EQ(std::strtod(r.out.c_str() + at + 4, nullptr), value("yieldstress", 2, kCentre));
-}
-
-TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
-    std::string header;
-    auto rows = readCsv(dir_ / "density.csv", header);
-    EXPECT_EQ(header, "step,node,material,x_cm,y_cm,z_cm,T_K,fs,value");
-    EXPECT_EQ(rows.size(), 2u * 125u);
-    for (int step = 1; step <= 2; ++step) {
-        char name[32];
-        std::snprintf(name, sizeof name, "step_%04d.vtu", step);
-        std::ifstream in(dir_ / name);
-        std::stringstream all;
-        all << in.rdbuf();
-        const std::string vtu = all.str();
-        EXPECT_NE(vtu.find("<Piece NumberOfPoints=\"125\" NumberOfCells=\"64\">"),
-                  std::string::npos);
-        // Every evaluated entry point is a binary point array with one double per
-        // node: base64 of an 8-byte count and 125 x 8 bytes is 1344 characters.
-        for (const char *entry : {"func_density", "func_emissivity", "func_yieldstress"}) {
-            size_t at = vtu.find(std::string("Name=\"") + entry + "\" format=\"binary\"");
-            ASSERT_NE(at, std::string::npos) << entry;
-            size_t from = vtu.find('\n', at) + 1, to = vtu.find("\n</DataArray>", from);
-            EXPECT_EQ(to - from, 1344u) << entry;
-        }
-        EXPECT_EQ(std::count(vtu.begin(), vtu.end(), '<') - std::count(vtu.begin(), vtu.end(), '>'),
-                  0);
-        EXPECT_EQ(vtu.substr(vtu.size() - 11), "</VTKFile>\n");
+    const Case cases[] = {
+        {"ok", [](Script &) {}, 0,
+         "3 entry points: 2 ok, 1 placeholders (not implemented), 0 failed\n"},
+        {"crash",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+             s.exited = false, s.status = SIGSEGV;
+         },
+         1, "func_density: crashed (SIGSEGV) at step 2, node 7\n"},
+        {"stop",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 1, s.node = 3;
+             s.status = 1, s.out = "gave up\n";
+         },
+         1, "func_density: stopped the process with exit status 1 at step 1, node 3, printing"},
+        {"NaN",
+         [](Script &s) {
+             s.value = [](size_t i, int st) { return i == 4 && st == 2 ? NAN : 1.0; };
+         },
+         1, "func_density: returned NaN at step 2, node "},
+        {"bad file", [](Script &s) { s.badMagic = true; }, 1,
+         "func_density: the worker's result file is invalid (magic)\n"},
+        {"not started", [](Script &s) { s.started = false; }, 2,
+         "1 not evaluated (emulator error)\n"},
+        {"emulator's own work",
+         [](Script &s) {
+             s.state = WorkerState::Running, s.phase = Phase::Between, s.step = 2;
+             s.exited = false, s.status = SIGSEGV;
+         },
+         2, "func_density: the worker died of SIGSEGV in the emulator's own work at step 2\n"},
+    };
+    for (const Case &c : cases) {
+        FakeRunner runner = library();
+        c.script(runner.scripts["density"]);
+        const Ran r = runWith(runner, RunSettings{});
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, c.says)) << c.what << "\n" << r.out;
+        // Only the survey, func_density and func_externalcompute ran:
+        // the placeholder needs no worker.
+        EXPECT_EQ(runner.commands.size(), 3u) << c.what;
     }
-    std::ifstream pvd(dir_ / "run.pvd");
-    std::stringstream all;
-    all << pvd.rdbuf();
-    EXPECT_NE(all.str().find("timestep=\"180\" part=\"0\" file=\"step_0002.vtu\""),
-              std::string::npos);
 }
 
-// ---- the command line -------------------------------------------------------------
-
-// Values taken out of a worker's file while it runs (its steps slow) are
-// those it wrote: the same statistics with and without an output folder
-// (values laid out, or summarised as they come), slow or not.
-TEST(Host, ValuesTakenWhileAWorkerRunsAreTheValuesItWrote) {
-    vtest::PrivateFolder dir("vulmora-taken");
-    const std::string args = lib(HOSTLIB_HOSTILE) + "--nodes-per-side 5 --steps 4 --materials all "
-                                                    "--functions ymasssource --take-values-from 0 ";
-    // node + 1000 * step over 125 nodes and 4 steps
-    const std::string row = "func_ymasssource               ok                      1001          "
-                            "2563          4125";
+// A crash or stop where a handler of user code's was in place runs again
+// with every array filled; the second ending is reported when it differs.
+TEST(Run, AnEndingUnderAHandlerOfTheLibrarysRunsAgainWithEveryArrayFilled) {
     const struct {
-        const char *how, *env, *options;
+        const char *what;
+        bool secondOk;
+        int status;
+        const char *says;
     } cases[] = {
-        {"slow, no output", "VULMORA_TEST_SLOW_STEPS=1", "--no-output"},
-        {"slow, output", "VULMORA_TEST_SLOW_STEPS=1", "--output"},
-        {"quick, no output", "", "--no-output"},
-        {"quick, output", "", "--output"},
+        {"the emulator's fault", true, 0,
+         "Notes:\nfunc_density: a fault handler the library put in place during a call took the "
+         "emulator's fill-on-first-read fault (the worker crashed (SIGSEGV) at step 2, node 7)"},
+        {"its own fault", false, 1, "func_density: crashed (SIGSEGV) at step 2, node 7\n"},
     };
-    int outputs = 0;
     for (const auto &c : cases) {
-        std::string options = c.options;
-        if (options == "--output")
-            options += " '" + (dir.path / ("out" + std::to_string(++outputs))).string() + "'";
-        const HostRun r = vtest::runHost(VULMORA_HOST_EXE, args + options, c.env);
-        EXPECT_EQ(r.status, 0) << c.how << "\n" << r.out << r.err;
-        EXPECT_NE(r.out.find(row), std::string::npos) << c.how << "\n" << r.out;
+        FakeRunner runner = library();
+        for (const char *name : {"density", "density.filled"}) {
+            Script &s = runner.scripts[name];
+            s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+            s.exited = false, s.status = SIGSEGV, s.ownHandler = false;
+        }
+        if (c.secondOk) runner.scripts["density.filled"] = Script{};
+        const Ran r = runWith(runner, RunSettings{});
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, c.says)) << c.what << "\n" << r.out;
+        ASSERT_EQ(runner.commands.size(), 4u) << c.what;
+        EXPECT_EQ(runner.commands.back().at(2), "density") << c.what;
+        EXPECT_NE(
+            std::find(runner.commands.back().begin(), runner.commands.back().end(), "--fill-all"),
+            runner.commands.back().end())
+            << c.what;
     }
 }
 
-TEST(Host, BadCommandLinesExitWithStatus2) {
-    for (const char *args :
-         {"--bogus", "--temp X", "--length furlong", "--unit velocity=11", "--functions notanentry",
-          "--nodes-per-side 3", "--node 5", "--library /nonexistent/lib.so"}) {
-        HostRun r = host(args);
-        EXPECT_EQ(r.status, 2) << args;
+// The verdict counts the entry points asked for: all of them by default
+// (func_externalcompute among them), only those named by --functions (then
+// func_externalcompute, which runs anyway, is said on a line of its own).
+TEST(Run, VerdictCountsWhatWasAskedFor) {
+    const struct {
+        bool named;
+        bool externalFails;
+        const char *says;
+    } cases[] = {
+        {false, false, "3 entry points: 2 ok, 1 placeholders (not implemented), 0 failed\n"},
+        {true, false,
+         "1 entry point: 1 ok, 0 placeholders (not implemented), 0 failed\n"
+         "func_externalcompute (called at every step, as the solver does): ok\n"},
+        {true, true,
+         "1 entry point: 1 ok, 0 placeholders (not implemented), 0 failed\n"
+         "func_externalcompute (called at every step, as the solver does): failed (above)\n"},
+    };
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        if (c.externalFails) {
+            Script &s = runner.scripts["externalcompute"];
+            s.state = WorkerState::Running, s.phase = Phase::External, s.step = 1;
+            s.status = 1, s.out = "gave up\n";
+        }
+        RunSettings o;
+        if (c.named) o.functions = {"density"}, o.functionsGiven = true;
+        const Ran r = runWith(runner, o);
+        EXPECT_TRUE(has(r.out, c.says)) << r.out;
+        EXPECT_EQ(r.status, c.externalFails ? 1 : 0) << r.out;
     }
-    // --help prints the text made from the table of options, which the
-    // options test checks row by row.
-    HostRun help = host("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out, vhost::helpText());
+}
+
+// Two workers of one entry point are told apart on the progress line.
+TEST(Run, ProgressLabelsNameEachCheckWorker) {
+    const struct {
+        const char *name, *tag, *label;
+    } cases[] = {
+        {"interhtransfer", "", "interhtransfer"},
+        {"interhtransfer", ".units1", "interhtransfer (units 1)"},
+        {"interhtransfer", ".units10", "interhtransfer (units 10)"},
+        {"density", ".order", "density (order)"},
+        {"density", ".cost", "density (cost)"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vhost::progressLabel(c.name, c.tag), c.label) << c.tag;
+}
+
+// A failure at a node names the fields there and a command that re-runs it.
+TEST(Run, AFailureAtANodeGivesTheFieldsAndTheReRunCommand) {
+    FakeRunner runner = library();
+    Script &s = runner.scripts["density"];
+    s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 2, s.node = 7;
+    s.exited = false, s.status = SIGSEGV;
+    const Ran r = runWith(runner, RunSettings{});
+    EXPECT_TRUE(has(r.out, "  the fields there:\n  node 7 of step 2")) << r.out;
+    EXPECT_TRUE(has(r.out, "  re-run that call: vulmora-host --library '/nowhere/libfake.so' "
+                           "--functions density --node 7 --step 2 --nodes-per-side 5 --steps 3\n"))
+        << r.out;
+}
+
+// A library that cannot load is reported once, and no entry point runs.
+TEST(Run, ALibraryThatCrashesWhileLoadingRunsNoEntryPoint) {
+    FakeRunner runner = library();
+    Script &s = runner.scripts["survey"];
+    s.state = WorkerState::Running, s.phase = Phase::Load, s.step = 0;
+    s.exited = false, s.status = SIGSEGV;
+    const Ran r = runWith(runner, RunSettings{});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "the library crashed (SIGSEGV) while loading (in its constructors)\n"))
+        << r.out;
+    EXPECT_EQ(runner.commands.size(), 1u);
+}
+
+// Workers are given the run's sample; a check's workers their own options.
+TEST(Run, WorkersGetTheirCommandLines) {
+    FakeRunner runner = library();
+    runner.scripts["density.order"] = Script{};
+    RunSettings o;
+    o.checks.order = true;
+    const Ran r = runWith(runner, o);
+    ASSERT_EQ(runner.commands.size(), 4u) << r.out;
+    const std::vector<std::string> &order = runner.commands.back();
+    EXPECT_EQ(order.at(2), "density");
+    const std::string line = [&] {
+        std::string t;
+        for (const std::string &a : order)
+            t += a + " ";
+        return t;
+    }();
+    EXPECT_TRUE(has(line, "--nodes-per-side 5 ")) << line;
+    EXPECT_TRUE(has(line, "--order-seed 7 ")) << line;
+    EXPECT_TRUE(has(runner.commands[1][4], "density.bin")) << runner.commands[1][4];
+}
+
+// The order check flags a worker whose values depend on the order of the
+// calls, and says so when none does; either way in the verdict.
+TEST(Run, TheOrderCheckJudgesItsWorkerAgainstTheRun) {
+    for (const bool changes : {false, true}) {
+        FakeRunner runner = library();
+        Script order;
+        if (changes) order.value = [](size_t i, int st) { return double(i) + st + 0.5; };
+        runner.scripts["density.order"] = order;
+        RunSettings o;
+        o.checks.order = true;
+        const Ran r = runWith(runner, o);
+        EXPECT_EQ(r.status, changes ? 1 : 0) << r.out;
+        EXPECT_TRUE(
+            has(r.out, changes ? "checks: 1 problem found\n" : "checks: 0 problems found\n"))
+            << r.out;
+        EXPECT_EQ(has(r.out, "order check: no entry point changed\n"), !changes) << r.out;
+    }
+}
+
+// A check's worker that fails says what it did and where.
+TEST(Run, ACheckWorkerThatFailsIsAFinding) {
+    FakeRunner runner = library();
+    Script order;
+    order.state = WorkerState::Running, order.phase = Phase::Call, order.step = 1, order.node = 2;
+    order.exited = false, order.status = SIGSEGV;
+    runner.scripts["density.order"] = order;
+    RunSettings o;
+    o.checks.order = true;
+    const Ran r = runWith(runner, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.out, "func_density in a shuffled order of the nodes: crashed (SIGSEGV) at "
+                           "step 1, node 2\n"))
+        << r.out;
+}
+
+// The re-run command is safe to paste whatever the library's path holds:
+// the shell gives back each word as it was, and runs nothing of it.
+TEST(Run, TheReRunCommandQuotesTheLibraryForTheShell) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("rerun-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string touched = (dir / "RAN").string();
+    const std::string paths[] = {
+        "/tmp/x'$(touch " + touched + ")'y/libn.so",
+        "/tmp/a b/`touch " + touched + "`/lib.so",
+        "/tmp/semi;touch " + touched + ";/lib\\.so",
+        "/tmp/new\nline/\t$HOME/\"q\"/lib.so",
+        "/tmp/''/'/lib.so",
+    };
+    for (const std::string &path : paths) {
+        FakeRunner runner = library();
+        Script &s = runner.scripts["density"];
+        s.state = WorkerState::Running, s.phase = Phase::Call, s.step = 1, s.node = 2;
+        s.exited = false, s.status = SIGSEGV;
+        RunSettings o;
+        o.sample.library = path;
+        const Ran r = runWith(runner, o);
+        const std::string mark = "  re-run that call: vulmora-host ";
+        const size_t at = r.out.find(mark);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        // Everything up to the end of the quoted words, newlines inside the
+        // quotes included: the arguments start after the program's name.
+        const size_t from = at + mark.size();
+        const size_t end = r.out.find(" --steps 3\n", from);
+        ASSERT_NE(end, std::string::npos) << r.out;
+        const std::string words = r.out.substr(from, end + 10 - from);
+        const std::string script = "printf '%s\\n' " + words;
+        const vtest::HostResult sh =
+            vtest::runHost("/bin/sh", "-c " + platform::shellQuoted(script));
+        EXPECT_EQ(sh.out, "--library\n" + path +
+                              "\n--functions\ndensity\n--node\n2\n--step\n1\n"
+                              "--nodes-per-side\n5\n--steps\n3\n")
+            << words;
+        EXPECT_FALSE(std::filesystem::exists(touched)) << words;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// Processor time spent before the run, in a child this process waited
+// for, is not the run's; the workers' time is split as they report it.
+TEST(Run, TheProcessorTimeIsTheRunsOwnSplitByKindOfProcess) {
+    // About 0.4 s of processor time in a child, waited for.
+    const vtest::ChildResult busy = vtest::runInChild([] {
+        const double start = platform::threadCpuSeconds();
+        volatile double x = 0;
+        while (platform::threadCpuSeconds() - start < 0.4)
+            for (int k = 0; k < 100000; ++k)
+                x = x + 1e-9 * k;
+    });
+    ASSERT_TRUE(busy.exited);
+    const struct {
+        double survey, density, densityCalls, densityFill, external;
+        const char *split; // the second line, up to this process's time
+    } cases[] = {
+        {0, 0, 0, 0, 0,
+         "  workers 0.00 s: user calls 0.00 s, filling the host's arrays 0.00 s, their own work "
+         "0.00 s; this process "},
+        {0.25, 2.0, 1.25, 0.5, 0.1,
+         "  workers 2.35 s: user calls 1.25 s, filling the host's arrays 0.50 s, their own work "
+         "0.60 s; this process "},
+        // A worker that reports more than the system counted: no negative share.
+        {0, 0.5, 0.75, 0.25, 0,
+         "  workers 0.50 s: user calls 0.75 s, filling the host's arrays 0.25 s, their own work "
+         "0.00 s; this process "},
+    };
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        runner.scripts["survey"].cpu = c.survey, runner.scripts["survey"].inCalls = 0;
+        Script &density = runner.scripts["density"];
+        density.cpu = c.density, density.inCalls = c.densityCalls, density.filling = c.densityFill;
+        runner.scripts["externalcompute"].cpu = c.external;
+        runner.scripts["externalcompute"].inCalls = 0;
+        const Ran r = runWith(runner, RunSettings{});
+        ASSERT_EQ(r.status, 0) << r.out;
+        const size_t at = r.out.find("processor time: ");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        double total = -1, inCalls = -1, parent = -1;
+        ASSERT_EQ(std::sscanf(r.out.c_str() + at, "processor time: %lf s, of which %lf s", &total,
+                              &inCalls),
+                  2)
+            << r.out;
+        const size_t split = r.out.find(c.split, at);
+        ASSERT_NE(split, std::string::npos) << r.out;
+        ASSERT_EQ(std::sscanf(r.out.c_str() + split + std::strlen(c.split), "%lf s\n", &parent), 1);
+        EXPECT_DOUBLE_EQ(inCalls, std::round(c.densityCalls * 100) / 100);
+        const double workers = c.survey + c.density + c.external;
+        // The run's own process took well under the child's 0.4 s.
+        EXPECT_LT(parent, 0.3) << r.out;
+        EXPECT_NEAR(total, workers + parent, 0.011) << r.out;
+    }
+}
+
+// The run lets each entry point's values go once they are judged unless an
+// output or a check reads them later: the plausibility warning, the
+// statistics and the checks' workers are the same either way.
+TEST(Run, ValuesLetGoEarlyAreStillJudgedAndChecked) {
+    const struct {
+        const char *how;
+        bool order, cost;
+    } cases[] = {{"no check", false, false}, {"order", true, false}, {"cost", false, true}};
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        runner.scripts["density"].value = [](size_t i, int) { return i == 3 ? 1e5 : 2.7; };
+        runner.scripts["density.order"] = runner.scripts["density"];
+        runner.scripts["density.cost"] = Script{};
+        RunSettings o;
+        o.checks.order = c.order, o.checks.cost = c.cost;
+        const Ran r = runWith(runner, o);
+        EXPECT_EQ(r.status, 0) << c.how << "\n" << r.out;
+        EXPECT_TRUE(has(r.out, "func_density: 3 values outside the plausible range of a density"))
+            << c.how << "\n"
+            << r.out;
+        EXPECT_TRUE(has(r.out, "2.7        3706.3        100000")) << c.how << "\n" << r.out;
+        size_t cost = 0, order = 0;
+        for (const auto &job : runner.commands) {
+            const std::string file = std::filesystem::path(job.at(4)).filename().string();
+            cost += file.find(".cost") != std::string::npos;
+            order += file.find(".order") != std::string::npos;
+        }
+        EXPECT_EQ(cost, c.cost ? 1u : 0u) << c.how;
+        EXPECT_EQ(order, c.order ? 1u : 0u) << c.how;
+    }
 }

@@ -558,7 +558,7 @@ TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
     vhost::Library lib;
     std::string error;
     ASSERT_TRUE(lib.open(vtest::deliveredLibrary(), error)) << error;
-    vhost::Options o;
+    vhost::SampleSpec o;
     o.units.temp = 3, o.units.coor = 5, o.units.velocity = 4, o.units.time = 2;
     o.stressScale = 0.25;
     o.tempTable = false;
