@@ -1,8 +1,6 @@
 // check.cpp - the table of checks, and what they share.
 #include "checks/check.h"
 
-#include "platform/platform.h"
-
 namespace vhost {
 
 std::unique_ptr<Check> makeExpectCheck();
@@ -22,6 +20,30 @@ constexpr MakeCheck kChecks[] = {makeExpectCheck,    makePlausibleCheck, makeUni
                                  makeSmoothnessCheck};
 
 } // namespace
+
+// What a check does at a step it leaves alone.
+bool Check::prepare(const CheckSettings &, std::string &) {
+    return true;
+}
+void Check::inspect(const CheckContext &, size_t) {}
+bool Check::wantsValues(const CheckContext &, size_t) const {
+    return false;
+}
+bool Check::needsValues() const {
+    return true;
+}
+void Check::plan(const CheckContext &, size_t, std::vector<CheckWork> &) const {}
+void Check::judge(const CheckContext &, const CheckWork &, const Outcome &, CheckFindings &) const {
+}
+bool Check::conclude(const CheckContext &, CheckFindings &, std::string &) {
+    return true;
+}
+const char *Check::changeLabel() const {
+    return nullptr;
+}
+bool Check::counted() const {
+    return true;
+}
 
 void CheckFindings::flag(size_t k) {
     if (flagged.size() <= k) flagged.resize(k + 1);

@@ -85,38 +85,42 @@ struct CheckFindings {
     void flag(size_t k);
 };
 
+// A check. Only wanted() must be written: each other step does nothing
+// by default (check.cpp).
 class Check {
   public:
     virtual ~Check() = default;
-    // True when the settings ask for this check.
+    // True when `settings` ask for this check.
     virtual bool wanted(const CheckSettings &settings) const = 0;
-    // Before any worker runs: read and check what the check needs (false
-    // with `error`: the command cannot be carried out).
-    virtual bool prepare(const CheckSettings &settings, std::string &error) {
-        (void)settings, (void)error;
-        return true;
-    }
-    // Outcome k as it is collected (its values are let go afterwards unless
-    // an output or a check needs them).
-    virtual void inspect(const CheckContext &, size_t) {}
-    // Whether inspect reads outcome k's values: a run that keeps no values
-    // lays them out only for a check that says so.
-    virtual bool wantsValues(const CheckContext &, size_t) const { return false; }
-    // True when plan, judge or conclude read the outcomes' values.
-    virtual bool needsValues() const { return true; }
-    // Workers for outcome k, which returned values; none by default.
-    virtual void plan(const CheckContext &, size_t, std::vector<CheckWork> &) const {}
-    // Judge one of its workers, ended as `r`, against its outcome.
-    virtual void judge(const CheckContext &, const CheckWork &, const Outcome &,
-                       CheckFindings &) const {}
-    // After every worker: findings of its own (false with `error`: the
-    // command cannot be carried out).
-    virtual bool conclude(const CheckContext &, CheckFindings &, std::string &) { return true; }
+    // Before any worker runs: read and check what the check needs from
+    // `settings`; false with `error` when the command cannot be carried out.
+    virtual bool prepare(const CheckSettings &settings, std::string &error);
+    // Outcome `k` of `c` as it is collected (its values are let go
+    // afterwards unless an output or a check needs them).
+    virtual void inspect(const CheckContext &c, size_t k);
+    // Whether inspect() reads the values of outcome `k` of `c`: a run that
+    // keeps no values lays them out only for a check that says so.
+    virtual bool wantsValues(const CheckContext &c, size_t k) const;
+    // True when plan(), judge() or conclude() read the outcomes' values
+    // (by default they do).
+    virtual bool needsValues() const;
+    // Appends to `work` the workers this check wants for outcome `k` of
+    // `c`, one that returned values.
+    virtual void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const;
+    // Judges one of its workers, `work`, which ended as `r`, against the
+    // outcome it checks; what it finds goes into `f`.
+    virtual void judge(const CheckContext &c, const CheckWork &work, const Outcome &r,
+                       CheckFindings &f) const;
+    // After every worker: findings of its own into `f`; false with `error`
+    // when the command cannot be carried out.
+    virtual bool conclude(const CheckContext &c, CheckFindings &f, std::string &error);
     // Named in "...: no entry point changed" when no entry point changed
-    // under it; null for a check that does not look for changes.
-    virtual const char *changeLabel() const { return nullptr; }
-    // True when its findings count in the verdict's "checks:" line.
-    virtual bool counted() const { return true; }
+    // under it; null (the default) for a check that does not look for
+    // changes.
+    virtual const char *changeLabel() const;
+    // True (the default) when its findings count in the verdict's
+    // "checks:" line.
+    virtual bool counted() const;
 };
 
 // Every check the command line asks for, in the order they report.
