@@ -16,7 +16,7 @@
 #include "exchange/exchange.h"
 #include "parent/setup.h"
 #include "platform/exit_status.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "replay/replay.h"
 #include "run/run.h"
 #include "units/units.h"

@@ -10,7 +10,6 @@
 
 #include "model/materials.h"
 #include "include/vulmora/getVar.h"
-#include "platform/platform.h"
 #include "platform/exit_status.h"
 #include "worker/worker.h"
 

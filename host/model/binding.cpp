@@ -8,7 +8,7 @@
 #include "model/fields.h"
 #include "model/sample.h"
 #include "model/units.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace vhost {
 

@@ -14,7 +14,8 @@
 
 #include "accessors/vulmora_probe.h"
 #include "model/guard.h"
-#include "platform/platform.h"
+#include "platform/signals.h"
+#include "platform/system.h"
 #include "model/sample.h"
 
 namespace vhost {

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/pages.h"
+#include "platform/system.h"
 #include "model/sample.h"
 
 namespace vhost {

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "model/path.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace vhost {
 

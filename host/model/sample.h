@@ -19,7 +19,6 @@
 
 #include "model/fields.h"
 #include "platform/page_vector.h"
-#include "platform/platform.h"
 
 struct MikralCatalog;
 struct MikralModel;

@@ -17,7 +17,8 @@
 #include "output/plots.h"
 #include "output/report.h"
 #include "output/vtu.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
 
 namespace vhost {
 

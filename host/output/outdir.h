@@ -12,7 +12,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace vhost {
 

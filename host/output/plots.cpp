@@ -7,7 +7,7 @@
 #include "output/outdir.h"
 #include "output/report.h"
 #include "output/svg_plain.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 
 namespace vhost {
 

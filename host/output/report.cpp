@@ -12,7 +12,6 @@
 
 #include "output/saved_run.h"
 #include "output/outdir.h"
-#include "platform/platform.h"
 #include "model/caller.h"
 #include "model/sample.h"
 #include "output/statistics.h"

@@ -3,7 +3,8 @@
 
 #include "model/entries.h"
 #include "model/guard.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
 #include "parent/workers.h"
 
 namespace vhost {

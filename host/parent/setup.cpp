@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "model/binding.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "protocol/protocol.h"
 
 namespace vhost {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "model/sample_spec.h"
-#include "platform/platform.h"
 
 namespace vhost {
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "model/sample_spec.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "parent/progress.h"
 #include "protocol/protocol.h"
 

@@ -14,7 +14,8 @@
 //   void pump(std::vector<Child> &active)  wait briefly for output and take it.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,7 @@
 // common.cpp - the parts of the platform layer that are the same
 // everywhere.
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "platform/descriptors.h"
 
 #include <algorithm>

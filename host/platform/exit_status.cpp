@@ -3,7 +3,8 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
 
 namespace vhost {
 

@@ -1,5 +1,8 @@
 // files_posix.cpp - files, folders and pages on POSIX systems.
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/pages.h"
+
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>

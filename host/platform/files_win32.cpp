@@ -4,7 +4,8 @@
 #define _CRT_RAND_S
 #include <stdlib.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/pages.h"
 #include "platform/win32_system.h"
 
 #include <windows.h>

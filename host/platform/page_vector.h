@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/pages.h"
 
 namespace vhost {
 

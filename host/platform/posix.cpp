@@ -1,7 +1,7 @@
 // posix.cpp - child processes on Linux and other POSIX systems: the
 // workers, each in a process group of its own, run with their output
 // captured; and a forked copy of this process for one call.
-#include "platform/platform.h"
+#include "platform/processes.h"
 #include "platform/children.h"
 #include "platform/posix_signals.h"
 

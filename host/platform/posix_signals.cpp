@@ -2,8 +2,8 @@
 // and the faults a resolver mends, interruption by the user (told apart
 // from a worker's signal by the registry of running workers' groups), the
 // watchdog that resumes a stopped bench, and ending with the parent.
-#include "platform/platform.h"
 #include "platform/posix_signals.h"
+#include "platform/signals.h"
 
 #include <signal.h>
 

@@ -1,8 +1,8 @@
 // posix_system.cpp - the platform layer's facts about this process and
 // system on Linux and other POSIX systems: libraries, memory, time, disk,
 // the limits a worker needs, the environment.
-#include "platform/platform.h"
 #include "platform/descriptors.h"
+#include "platform/system.h"
 
 #include <signal.h>
 

@@ -1,7 +1,8 @@
 // win32_signals.cpp - crashes and interruption on Windows: the unhandled
 // exception filter, the console's Ctrl-C and close events; and what has
 // no counterpart here (stopped processes, fork, a parent's death).
-#include "platform/platform.h"
+
+#include "platform/signals.h"
 
 #include <windows.h>
 #include <cstdio>

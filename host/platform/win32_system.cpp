@@ -1,7 +1,7 @@
 // win32_system.cpp - the platform layer's facts about this process and
 // system on Windows: libraries, memory, time, disk, the environment.
-#include "platform/platform.h"
 #include "platform/descriptors.h"
+#include "platform/system.h"
 #include "platform/win32_system.h"
 
 #include <windows.h>

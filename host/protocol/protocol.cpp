@@ -12,7 +12,7 @@
 #include "model/entries.h"
 #include "model/guard.h"
 #include "model/sample.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace vhost {
 

@@ -19,7 +19,7 @@
 #include "accessors/vulmora_probe.h"
 #include "model/caller.h"
 #include "platform/page_vector.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace vhost {
 

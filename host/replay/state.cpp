@@ -9,7 +9,7 @@
 
 #include "model/entries.h"
 #include "exchange/exchange.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace vhost {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "model/binding.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "runtime/state_writer.h"
 
 namespace vhost {

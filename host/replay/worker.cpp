@@ -9,7 +9,7 @@
 #include "model/binding.h"
 #include "model/entries.h"
 #include "model/sample.h"
-#include "platform/platform.h"
+#include "platform/signals.h"
 #include "replay/call.h"
 #include "platform/exit_status.h"
 #include "replay/replay.h"

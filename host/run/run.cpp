@@ -22,7 +22,10 @@
 #include "output/outdir.h"
 #include "output/report.h"
 #include "run/run_report.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
+#include "platform/system.h"
 #include "parent/setup.h"
 #include "platform/scratch.h"
 

@@ -9,7 +9,7 @@
 
 #include "checks/check.h"
 #include "parent/workers.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "run/run_report.h"
 #include "run/settings.h"
 

@@ -13,7 +13,7 @@
 #include "model/entries.h"
 #include "model/sample.h"
 #include "output/report.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace vhost {
 

@@ -7,7 +7,7 @@
 #include "model/caller.h"
 #include "model/guard.h"
 #include "model/sample.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/exit_status.h"
 #include "platform/scratch.h"
 #include "worker/worker.h"

@@ -17,7 +17,10 @@
 #include "model/guard.h"
 #include "model/path.h"
 #include "model/sample.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/signals.h"
+#include "platform/system.h"
 #include "platform/exit_status.h"
 
 namespace vhost {

@@ -19,7 +19,7 @@
 #include "model/sample.h"
 #include "model/units.h"
 #include "paths.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "replay/state.h"
 
 using vhost::Extent;

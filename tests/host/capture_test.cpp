@@ -227,7 +227,8 @@ TEST(Capture, EmulatorRunIsUnchangedAndEveryFailureReplays) {
     // The same report but for the time per call and the calls per second,
     // the memory taken and the capture's line on each failing worker's
     // stderr, which the report shows.
-    const std::regex time(" +[0-9.]+ [mun]?s +[0-9.e+]+\n|peak memory: .*\n|processor time: .*\n  workers .*\n"),
+    const std::regex time(
+        " +[0-9.]+ [mun]?s +[0-9.e+]+\n|peak memory: .*\n|processor time: .*\n  workers .*\n"),
         capture("  it wrote on stderr:\n    \\| vulmora capture: .*\n");
     auto same = [&](const std::string &out) {
         return std::regex_replace(std::regex_replace(out, capture, ""), time, "\n");

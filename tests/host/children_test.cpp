@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/children.h"
+#include "platform/files.h"
 
 namespace {
 

@@ -19,7 +19,8 @@
 
 #include "model/entries.h"
 #include "parent/workers.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "protocol/protocol.h"
 
 namespace vtest {

@@ -25,7 +25,7 @@
 
 #include "hostlib/host_run.h"
 #include "output/outdir.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "protocol/protocol.h"
 #include "model/sample.h"
 #include "runtime/messages.h"

@@ -18,7 +18,7 @@
 #include "host/replay/state.h"
 #include "hostlib/host_run.h"
 #include "hostlib/vtu_arrays.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "child.h"
 
 namespace fs = std::filesystem;
