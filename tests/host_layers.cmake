@@ -1,15 +1,19 @@
 # The bench's folders are layers: a folder of host/ includes only folders
 # below it, and two folders of one layer never include each other.
-#   cmake -DHOST_DIR=<host/> "-DLAYERS=<bottom>;...;<top>" -P host_layers.cmake
-# LAYERS is the list of host/CMakeLists.txt, from the bottom up; a layer of
-# several folders is written "a|b". Every include that breaks the order is
+#   cmake -DHOST_DIR=<host/> "-DLAYERS=<bottom>,...,<top>" -P host_layers.cmake
+# LAYERS is the list of host/CMakeLists.txt, from the bottom up, separated
+# by commas; a layer of several folders is written "a|b". Every include that breaks the order is
 # named with its file, line and both folders; main.cpp, above every layer,
 # may include any of them.
 cmake_minimum_required(VERSION 3.25)
 
+if(NOT LAYERS OR NOT IS_DIRECTORY "${HOST_DIR}")
+    message(FATAL_ERROR "host_layers: give -DHOST_DIR=<host/> and -DLAYERS=<bottom>,...,<top>")
+endif()
+string(REPLACE "," ";" layers "${LAYERS}")
 set(rank 0)
 set(folders "")
-foreach(layer IN LISTS LAYERS)
+foreach(layer IN LISTS layers)
     string(REPLACE "|" ";" members "${layer}")
     foreach(folder IN LISTS members)
         set(rank_${folder} ${rank})
