@@ -136,4 +136,14 @@ Outcome classify(WorkerJob &w, bool named, UninitializedVector<double> *reuse, b
     return r;
 }
 
+void markValuesUnread(Outcome &e) {
+    e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
+    e.failure = true, e.valuesRead = false;
+}
+
+bool maybeForeignHandler(const Outcome &r) {
+    return (r.status == Outcome::Crashed && !r.result.crashHookRan) ||
+           (r.status == Outcome::Stopped && r.result.exitState != kExitOwnHandler);
+}
+
 } // namespace vhost

@@ -68,6 +68,16 @@ struct Outcome {
 Outcome classify(WorkerJob &w, bool named, UninitializedVector<double> *reuse = nullptr,
                  bool withValues = true);
 
+// Marks an outcome whose values were there but could not be read: the
+// worker's fault, as a bad result file is.
+void markValuesUnread(Outcome &e);
+
+// Whether a fault handler user code put in place of the worker's may have
+// taken a fill-on-first-read fault and ended the worker: a crash that never
+// reached the worker's handler, or a stop that did not go through exit()
+// with the worker's handler in place.
+bool maybeForeignHandler(const Outcome &r);
+
 // Where a worker was, in words: "step 2, node 7", "while the library was
 // loading (in its constructors)", ...
 std::string where(const WorkerResult &r);

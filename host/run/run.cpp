@@ -95,24 +95,7 @@ class Run {
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
-    void count(const Outcome &r);
 };
-
-// The processor time a worker spent in user calls: that of its finished
-// steps, and for one ended for its time, all it spent since its last step
-// began (the call that did not return).
-double userSeconds(const Outcome &r) {
-    double s = r.result.cpuSeconds;
-    if (r.status == Outcome::TimedOut) s += std::max(0.0, r.cpuSeconds - r.result.stepCpuStart);
-    return s;
-}
-
-// A worker's processor time, and its parts, into the run's.
-void Run::count(const Outcome &r) {
-    time_.workers += r.cpuSeconds;
-    time_.inCalls += userSeconds(r);
-    time_.filling += r.result.fillCpuSeconds;
-}
 
 // Report `message` (or the interruption that caused it) and stop the run.
 bool Run::failed(ExitStatus st, const std::string &message) {
@@ -209,7 +192,7 @@ bool Run::survey() {
     std::string error;
     if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
     Outcome r = classify(*one.front(), true);
-    count(r);
+    time_.count(r);
     loadOutput_ = r.printed;
     exports_ = r.result;
     if (r.status == Outcome::EmulatorError && r.result.state == WorkerState::LoadFailed)
@@ -295,13 +278,6 @@ bool Run::valuesNeeded() const {
                        [](const auto &check) { return check->needsValues(); });
 }
 
-// An outcome whose values were there but could not be read: the worker's
-// fault, as a bad result file is.
-void valuesUnread(Outcome &e) {
-    e.status = Outcome::Error, e.detail = "the worker's values cannot be read";
-    e.failure = true, e.valuesRead = false;
-}
-
 // Outcome k, just collected from worker `w`, shown to the checks (its
 // values laid out first when one of them asks for them); its values let
 // go when nothing reads them later.
@@ -313,7 +289,7 @@ void Run::inspect(size_t k, WorkerJob &w) {
             e.result.values.swap(spare_);
             if (!expandValues(w.values(), w.shape, e.result.values)) {
                 e.result.values.swap(spare_);
-                return valuesUnread(e);
+                return markValuesUnread(e);
             }
         }
         check->inspect(c, k);
@@ -339,7 +315,7 @@ Outcome Run::judged(WorkerJob &w) {
     if (r.valuesRead && !readByClassify &&
         !(summarised ? computeStatistics(r, sample_->nnod, nodeMaterial_, w.values())
                      : expandValues(w.values(), w.shape, r.result.values)))
-        valuesUnread(r);
+        markValuesUnread(r);
     if (r.status == Outcome::Ok && r.valuesRead) {
         if (!summarised) computeStatistics(r, sample_->nnod, &nodeMaterial_);
         r.status = r.nonFinite ? Outcome::NonFinite : Outcome::Ok;
@@ -349,17 +325,8 @@ Outcome Run::judged(WorkerJob &w) {
             r.status = Outcome::Unmarked;
         r.failure = r.status != Outcome::Ok;
     }
-    count(r);
+    time_.count(r);
     return r;
-}
-
-// Whether a fault handler user code put in place of the worker's may have
-// taken a fill-on-first-read fault and ended the worker: a crash that never
-// reached the worker's handler, or a stop that did not go through exit()
-// with the worker's handler in place.
-bool maybeForeignHandler(const Outcome &r) {
-    return (r.status == Outcome::Crashed && !r.result.crashHookRan) ||
-           (r.status == Outcome::Stopped && r.result.exitState != kExitOwnHandler);
 }
 
 // Entry points whose workers may have ended so run again with every host
@@ -439,7 +406,7 @@ bool Run::check() {
     if (!workers.empty() && !runAndCollect(workers, error)) return failed(ExitStatus::Usage, error);
     for (size_t j = 0; j < work.size(); ++j) {
         const Outcome r = classify(*workers[j], true);
-        count(r);
+        time_.count(r);
         work[j].check->judge(c, work[j], r, findings_);
     }
     for (auto &check : checks_)

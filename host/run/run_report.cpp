@@ -277,6 +277,25 @@ std::string verdictText(const ReportInput &in, const Counts &n) {
 
 } // namespace
 
+namespace {
+
+// The processor time a worker spent in user calls: that of its finished
+// steps, and for one ended for its time, all it spent since its last step
+// began (the call that did not return).
+double userSeconds(const Outcome &r) {
+    double s = r.result.cpuSeconds;
+    if (r.status == Outcome::TimedOut) s += std::max(0.0, r.cpuSeconds - r.result.stepCpuStart);
+    return s;
+}
+
+} // namespace
+
+void ProcessorTime::count(const Outcome &r) {
+    workers += r.cpuSeconds;
+    inCalls += userSeconds(r);
+    filling += r.result.fillCpuSeconds;
+}
+
 ExitStatus RunReport::status() const {
     if (notEvaluated) return ExitStatus::Usage;
     return failed || checksFailed ? ExitStatus::Failed : ExitStatus::Ok;

@@ -44,6 +44,8 @@ struct RunReport {
 // arrays are parts) and this process's own until the report.
 struct ProcessorTime {
     double parent = 0, workers = 0, inCalls = 0, filling = 0;
+    // A worker's processor time, and its parts, into these.
+    void count(const Outcome &r);
 };
 
 // Everything the report is made of.
