@@ -6,7 +6,7 @@
 // points it exports, which are placeholders) or evaluates one entry point
 // (or func_externalcompute) over every step of the same sample the parent
 // described, writing its position before every call and its values after
-// every step. worker/protocol.h is the file they share.
+// every step. protocol/protocol.h is the file they share.
 #pragma once
 
 #include <cstdint>
