@@ -53,9 +53,7 @@ int runCommand(const Options &o, const char *argv0) {
     if (o.callNode && !o.curve) {
         if (run.functions.empty())
             return fail(ExitStatus::Usage, "--node/--step need --functions NAME");
-        NodeCallSettings call = nodeCallSettings(o);
-        call.sample = run.sample;
-        return runNodeCall(call);
+        return runNodeCall({run.sample, run.functions, o.callNode, o.callStep});
     }
     std::string self = platform::executablePath();
     if (self.empty()) self = std::filesystem::absolute(argv0).string();

@@ -301,10 +301,6 @@ WorkerSettings workerSettings(const Options &o) {
     return {o.run.sample, o.worker, o.resultFile, o.orderSeed};
 }
 
-NodeCallSettings nodeCallSettings(const Options &o) {
-    return {o.run.sample, o.run.functions, o.callNode, o.callStep};
-}
-
 ReplaySettings replaySettings(const Options &o) {
     ReplaySettings r;
     r.file = o.replayWorker.empty() ? o.replayFile : o.replayWorker;

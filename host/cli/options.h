@@ -47,7 +47,6 @@ std::vector<std::string> pathArguments(const Options &o);
 
 // What each command is given of the command line.
 WorkerSettings workerSettings(const Options &o);
-NodeCallSettings nodeCallSettings(const Options &o);
 ReplaySettings replaySettings(const Options &o);
 
 // The text of --help (help.cpp).

@@ -1,6 +1,7 @@
 // win32.cpp - child processes on Windows (native or MinGW): the workers,
 // each in a job object of its own, run with their output captured.
 #include "platform/processes.h"
+#include "platform/system.h"
 #include "platform/children.h"
 #include "platform/win32_system.h"
 
