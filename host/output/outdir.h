@@ -5,7 +5,10 @@
 // in the named folder's place only when every file is written. So the named
 // folder always holds one complete run, never a mixture of two; a second run
 // into the same folder while one is writing is refused; and an interrupted
-// or failed run leaves nothing behind.
+// or failed run leaves nothing behind. The folder's marker lists the files
+// its run wrote (name, size, time written): a folder is replaced only when
+// it holds those files and nothing else, as they were written, and belongs
+// to this user; anything else in it is named and nothing is removed.
 #pragma once
 
 #include <cstdarg>

@@ -41,7 +41,8 @@ using FileHandle = intptr_t;
 // `size` bytes of zeros.
 FileHandle createExclusive(const std::string &path, uint64_t size, std::string &error);
 // Open the existing regular file `path` for reading and writing, not
-// following a link, and check its size.
+// following a link, and check its size (kAnySize: any).
+constexpr uint64_t kAnySize = UINT64_MAX;
 FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::string &error);
 // Give the library this process loads the open file `f` through the
 // environment variable `name` (a descriptor number); false where the

@@ -114,7 +114,7 @@ FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::str
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) != expectedSize) {
+        (expectedSize != kAnySize && static_cast<uint64_t>(st.st_size) != expectedSize)) {
         error = path + ": not the result file this worker was given";
         close(fd);
         return -1;

@@ -104,7 +104,7 @@ FileHandle openExisting(const std::string &path, uint64_t expectedSize, std::str
     }
     LARGE_INTEGER size{};
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) ||
-        static_cast<uint64_t>(size.QuadPart) != expectedSize) {
+        (expectedSize != kAnySize && static_cast<uint64_t>(size.QuadPart) != expectedSize)) {
         error = path + ": not the result file this worker was given";
         CloseHandle(h);
         return -1;
