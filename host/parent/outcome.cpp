@@ -75,6 +75,10 @@ void judgeEnding(const WorkerJob &w, bool valid, const std::string &error, Outco
     const platform::RunResult &run = w.run;
     if (!valid) {
         r.status = Outcome::Error, r.detail = error;
+    } else if (w.contradicted) {
+        r.status = Outcome::Error;
+        r.detail = "the worker's result file contradicted itself (its count of the steps written "
+                   "ran ahead of its calls): something in its process wrote into it";
     } else if (w.timedOut) {
         r.status = Outcome::TimedOut;
     } else if (run.signalledParent) {
@@ -88,7 +92,7 @@ void judgeEnding(const WorkerJob &w, bool valid, const std::string &error, Outco
             std::string(run.stoppedParent == 2 ? "(or an entry point running beside it) " : "") +
             "stopped the emulator, its parent process (SIGSTOP; continued here, in the solver "
             "it would stop the solver)";
-    } else if (res.state == WorkerState::UserLimit) {
+    } else if (res.state == WorkerState::Interfered) {
         r.status = Outcome::Interfered, r.detail = res.message;
     } else if (run.killed) {
         r.status = Outcome::EmulatorError, r.detail = "the worker was ended by the emulator";

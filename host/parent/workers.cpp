@@ -66,12 +66,33 @@ bool createResultFile(const std::string &scratch, WorkerJob &w, std::string &err
     return true;
 }
 
-// Take the steps `w` has written since it was last looked at (`written`,
-// as its header says) out of its file, into storage from `store` (its
-// first time), and let their pages in the file go: the next steps' writes
-// take memory just given back instead of fresh pages.
-void takeWritten(WorkerJob &w, int64_t written, ValueStore *store) {
-    if (!w.takesValues || w.takeFailed || written <= w.stepsTaken || written > w.shape.steps)
+// The steps of values the header `h` of `w`'s file says are written, or
+// -1 when its counts contradict where the worker is: it publishes a step
+// only once its values are in the file and before it begins the next, and
+// says it is complete only after its last. Counts that do not hold are
+// user code's writing into the file, never values to take.
+int64_t stepsWritten(const WorkerJob &w, const ResultHeader &h) {
+    if (w.shape.kind != WorkerKind::Entry) return 0; // no other worker publishes steps
+    const int64_t written = h.stepsWritten, at = h.pos.step;
+    const Phase phase = static_cast<Phase>(h.pos.phase);
+    const bool complete = h.state == int32_t(WorkerState::Complete);
+    if (written > at ||
+        (written == at && written > 0 && phase != Phase::Between && phase != Phase::Unload) ||
+        (complete && (written != w.shape.steps || at != w.shape.steps)))
+        return -1;
+    return written;
+}
+
+// Take the steps `w` has written since it was last looked at, as its
+// header `h` says, out of its file, into storage from `store` (its first
+// time), and let their pages in the file go: the next steps' writes take
+// memory just given back instead of fresh pages. A count that contradicts
+// itself is taken as nothing, and the worker is judged for it.
+void takeWritten(WorkerJob &w, const ResultHeader &h, ValueStore *store) {
+    const int64_t written = stepsWritten(w, h);
+    if (written < 0) w.contradicted = true;
+    if (!w.takesValues || w.takeFailed || w.contradicted || written <= w.stepsTaken ||
+        written > w.shape.steps)
         return;
     const uint64_t perStep = uint64_t(w.shape.selectedCount()), size = sizeof(double);
     if (w.taken.size() != uint64_t(w.shape.count)) {
@@ -92,7 +113,7 @@ bool overTime(WorkerJob &w, double now, ValueStore *store) {
     const double timeLimit = w.spec.timeLimit;
     ResultHeader h;
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
-    takeWritten(w, h.stepsWritten, store);
+    takeWritten(w, h, store);
     w.step = h.pos.step;
     if (h.pos.calls != w.lastCalls || h.pos.phase != w.lastPhase) {
         w.lastCalls = h.pos.calls, w.lastPhase = h.pos.phase, w.since = now;
@@ -124,10 +145,7 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
             WorkerJob &w = *workers[k];
             w.run = std::move(run);
             ResultHeader h;
-            if (w.takesValues && platform::readAt(w.file, &h, sizeof h, 0))
-                takeWritten(
-                    w, h.state == int32_t(WorkerState::Complete) ? w.shape.steps : h.stepsWritten,
-                    s.store);
+            if (platform::readAt(w.file, &h, sizeof h, 0)) takeWritten(w, h, s.store);
             if (bar) bar->finished();
             if (s.ended) s.ended(k);
         },

@@ -43,6 +43,7 @@ struct WorkerJob {
     // step at a time, when the run asks: takesValues), the file's pages they
     // were in let go; stepsTaken of them, or none when one could not be read.
     bool takesValues = false, takeFailed = false;
+    bool contradicted = false; // its header's counts contradicted where it was
     int32_t stepsTaken = 0;
     UninitializedVector<double> taken;
     // Where its values are: taken, or in its file.

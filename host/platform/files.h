@@ -110,6 +110,10 @@ struct FileIdentity {
 // The identity of the regular file at `path`, its contents hashed when
 // `hash`; false with the reason.
 bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error);
+// Which file the open `f` is (device and inode, or volume and file index;
+// the rest left 0); false when `f` is no open regular file.
+bool identifyOpen(FileHandle f, FileIdentity &id);
+
 // FNV-1a over `n` bytes, continuing from `h`.
 inline uint64_t fnv1a(const void *data, size_t n, uint64_t h = 0xcbf29ce484222325ull) {
     const auto *p = static_cast<const unsigned char *>(data);

@@ -345,6 +345,15 @@ PathKind pathKind(const std::string &path) {
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
 }
 
+bool identifyOpen(FileHandle f, FileIdentity &id) {
+    id = FileIdentity{};
+    struct stat st {};
+    if (fstat(static_cast<int>(f), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
 bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error) {
     id = FileIdentity{};
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

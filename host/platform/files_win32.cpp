@@ -307,6 +307,18 @@ PathKind pathKind(const std::string &path) {
     return isRegularFile(path) ? PathKind::Regular : PathKind::Other;
 }
 
+bool identifyOpen(FileHandle f, FileIdentity &id) {
+    id = FileIdentity{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    const HANDLE h = handleOf(f);
+    if (!GetFileInformationByHandle(h, &info) || GetFileType(h) != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
 bool identifyFile(const std::string &path, bool hash, FileIdentity &id, std::string &error) {
     id = FileIdentity{};
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -66,7 +66,7 @@ bool checkHeader(const ResultHeader &h, const ResultShape &shape, std::string &e
     if (h.kind != static_cast<int32_t>(shape.kind) || h.entryIndex != shape.entryIndex ||
         h.nnod != shape.nnod || h.steps != shape.steps || h.count != shape.count)
         return bad("sizes differ from the run's");
-    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::UserLimit)) return bad("state");
+    if (h.state < 0 || h.state > static_cast<int32_t>(WorkerState::Interfered)) return bad("state");
     if (h.pos.phase < 0 || h.pos.phase > static_cast<int32_t>(Phase::Unload)) return bad("phase");
     if (h.pos.step < 0 || h.pos.step > shape.steps || h.pos.node < 0 || h.pos.node > shape.nnod ||
         h.stepsWritten < 0 || h.stepsWritten > shape.steps)

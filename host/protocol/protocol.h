@@ -29,7 +29,7 @@ enum class WorkerState : int32_t {
     Complete = 1,    // every call made, every value written
     LoadFailed = 2,  // the library could not be loaded (message says why)
     SetupFailed = 3, // the emulator's own failure (message says why)
-    UserLimit = 4    // user code lowered a limit of the process the worker needs
+    Interfered = 4   // user code took what the worker needs: a limit, its result file
 };
 
 // What a worker is asked to do.

@@ -141,7 +141,9 @@ class WorkerSession {
   public:
     WorkerSession(const WorkerSettings &w, const ResultShape &shape, ResultHeader *h,
                   platform::FileHandle file)
-        : w_(w), o_(w.sample), shape_(shape), h_(h), file_(file) {}
+        : w_(w), o_(w.sample), shape_(shape), h_(h), file_(file) {
+        platform::identifyOpen(file_, fileId_);
+    }
     bool load();
     void survey();
     bool setUp();
@@ -151,7 +153,7 @@ class WorkerSession {
     bool failed(WorkerState state, const std::string &why) {
         const std::string limit = platform::loweredLimit();
         if (!limit.empty())
-            state = WorkerState::UserLimit,
+            state = WorkerState::Interfered,
             setText(h_->message,
                     ("lowered " + limit + ", so the worker could not go on (" + why + ")").c_str());
         else
@@ -171,6 +173,7 @@ class WorkerSession {
     bool evaluateStep(int s);
     bool loadPath();
     bool writeStep(int s);
+    bool resultStillOurs(int32_t written);
     void phase(Phase p) { h_->pos.phase = static_cast<int32_t>(p); }
 
     const WorkerSettings &w_;
@@ -178,6 +181,7 @@ class WorkerSession {
     const ResultShape shape_;
     ResultHeader *h_;
     platform::FileHandle file_;
+    platform::FileIdentity fileId_; // the result file, as it was opened
     Library lib_;
     bool lazyFields_ = false;
     const EntryPoint *e_ = nullptr;
@@ -307,9 +311,33 @@ bool WorkerSession::loadPath() {
     return true;
 }
 
+// Before the worker writes into its result file: its descriptor is still
+// that file, and its header as the worker left it (`written` steps
+// published). User code can close or redirect every descriptor (as code
+// that daemonises does), or write into the mapped header through a wild
+// pointer; either is its doing, and the worker stops rather than hand the
+// parent values it did not write or counts it did not make.
+bool WorkerSession::resultStillOurs(int32_t written) {
+    platform::FileIdentity now;
+    if (!platform::identifyOpen(file_, now) || now.device != fileId_.device ||
+        now.inode != fileId_.inode)
+        return failed(WorkerState::Interfered,
+                      "closed or redirected the worker's result file (its descriptor, by dup2 "
+                      "onto it or by closing every descriptor, as code that daemonises does), so "
+                      "the worker could not write its values");
+    std::string error;
+    if (!checkHeader(*h_, shape_, error) || h_->stepsWritten != written ||
+        h_->state != static_cast<int32_t>(WorkerState::Running))
+        return failed(WorkerState::Interfered,
+                      "wrote into the worker's result file, where the worker keeps its position "
+                      "and counts (a pointer gone astray?), so its values could not be trusted");
+    return true;
+}
+
 // Step s's values of the selected nodes into the result file (and, for
 // the order check, the repeated calls' into its second half).
 bool WorkerSession::writeStep(int s) {
+    if (!resultStillOurs(shape_.kind == WorkerKind::Entry ? s - 1 : 0)) return false;
     const size_t nnod = static_cast<size_t>(shape_.nnod), nsel = compact_.size();
     const uint64_t at = static_cast<uint64_t>(s - 1) * nsel, half = uint64_t(shape_.count / 2);
     const int copies = shape_.kind == WorkerKind::Order ? 2 : 1;
@@ -389,6 +417,7 @@ bool WorkerSession::evaluate() {
         }
     }
     std::fflush(stdout);
+    if (e_ && !resultStillOurs(shape_.kind == WorkerKind::Entry ? o_.steps : 0)) return false;
     complete();
     return true;
 }

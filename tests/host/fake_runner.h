@@ -53,6 +53,9 @@ struct Script {
     // watch() may end it meanwhile.
     double hang = 0;
     bool progressing = false;
+    // Something in the worker's process writes this count of steps written
+    // into its header in the middle of step 2 (0: nothing does).
+    int forgedWritten = 0;
 };
 
 class FakeRunner final : public vhost::WorkerRunner {
@@ -137,6 +140,13 @@ class FakeRunner final : public vhost::WorkerRunner {
             if (!order) h.stepsWritten = int32_t(st);
             EXPECT_TRUE(vhost::platform::writeAt(f, &h, sizeof h, 0));
             if (look()) return true;
+            if (st == 1 && s.forgedWritten) {
+                vhost::ResultHeader forged = h;
+                forged.pos = {int32_t(vhost::Phase::Call), 2, 3, h.pos.calls + 3};
+                forged.stepsWritten = s.forgedWritten;
+                EXPECT_TRUE(vhost::platform::writeAt(f, &forged, sizeof forged, 0));
+                if (look()) return true;
+            }
         }
         // The steps the parent took meanwhile are gone from the file.
         for (size_t st = 1; st <= written.size(); ++st) {

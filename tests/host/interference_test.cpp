@@ -83,6 +83,8 @@ TEST(Interference, LimitsAndSignalsFromUserCodeAreTheUsersFault) {
         {"fsize", "func_ztranslation: lowered the process's file size limit (RLIMIT_FSIZE)"},
         {"term", "func_ztranslation: sent SIGTERM to the emulator, its parent process"},
         {"stop", "func_ztranslation: stopped the emulator, its parent process (SIGSTOP"},
+        {"devnull", "func_ztranslation: closed or redirected the worker's result file"},
+        {"closeall", "func_ztranslation: closed or redirected the worker's result file"},
     };
     for (const auto &c : cases) {
         const vtest::HostResult r = runLibrary(HOSTLIB_HOSTILE, "ztranslation,emissivity",

@@ -108,6 +108,8 @@ TEST(Run, EachEndingOfAWorkerIsReportedWithItsStatus) {
          1, "func_density: returned NaN at step 2, node "},
         {"bad file", [](Script &s) { s.badMagic = true; }, 1,
          "func_density: the worker's result file is invalid (magic)\n"},
+        {"a count of steps written ahead of its calls", [](Script &s) { s.forgedWritten = 3; }, 1,
+         "func_density: the worker's result file contradicted itself"},
         {"not started", [](Script &s) { s.started = false; }, 2,
          "1 not evaluated (emulator error)\n"},
         {"emulator's own work",

@@ -119,3 +119,16 @@ TEST(Workers, ValuesAreTakenAsTheyAreWrittenAndTheirPagesLetGo) {
             ASSERT_EQ(got[k], Script{}.value(k % 512, int(k / 512) + 1)) << takes << " " << k;
     }
 }
+
+// A count of steps written that runs ahead of the worker's calls (written
+// into its header by something in its process) is never believed: no step
+// is taken on its word, and the worker is judged for it.
+TEST(Workers, ACountAheadOfTheCallsIsNeverTaken) {
+    SampleSpec spec;
+    spec.nodesPerSide = 10, spec.steps = 4;
+    FakeRunner runner;
+    runner.scripts["density"].forgedWritten = 4;
+    const auto w = runDensity(runner, spec, true);
+    EXPECT_TRUE(w->contradicted);
+    EXPECT_EQ(w->stepsTaken, 1); // the one step written when the count was still true
+}

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 #include <string.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -172,7 +173,10 @@ double func_vximposed(int node) {
 **   "append:<path>"        appends a byte to <path>, a rewrite in place;
 **   "fsize"                lowers its file size limit to 0;
 **   "term"                 sends SIGTERM to its parent, the emulator;
-**   "stop"                 stops its parent with SIGSTOP.
+**   "stop"                 stops its parent with SIGSTOP;
+**   "devnull"              puts /dev/null on every descriptor, as code
+**                          that daemonises does;
+**   "closeall"             closes every descriptor.
 ** Without it, a constant. */
 double func_ztranslation(int node) {
     static int done = 0;
@@ -197,6 +201,10 @@ double func_ztranslation(int node) {
         kill(getppid(), SIGTERM);
     } else if (!strcmp(what, "stop")) {
         kill(getppid(), SIGSTOP);
+    } else if (!strcmp(what, "devnull") || !strcmp(what, "closeall")) {
+        const int null = what[0] == 'd' ? open("/dev/null", O_RDWR) : -1;
+        for (int fd = 0; fd < 1024; ++fd)
+            if (fd != null) null >= 0 ? dup2(null, fd) : close(fd);
     }
     return 0.0 * node;
 }
