@@ -374,9 +374,7 @@ bool WorkerSession::evaluateStep(int s) {
     h_->seconds += std::max(0.0, wall - (filled.seconds - filledBefore.seconds));
     h_->cpuSeconds += std::max(0.0, platform::threadCpuSeconds() - cpuStart -
                                         (filled.cpuSeconds - filledBefore.cpuSeconds));
-    if (!writeStep(s)) return false;
-    if (shape_.kind == WorkerKind::Entry) h_->stepsWritten = s; // the parent may take them now
-    return true;
+    return writeStep(s);
 }
 
 // After step s's calls: false when user code made one of the host's
@@ -411,6 +409,9 @@ bool WorkerSession::evaluate() {
         const bool written = evaluateStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!written || !guardHeld(s)) return false;
+        // The step's values are in the file, the host's arrays as they
+        // were: the parent may take them now.
+        if (shape_.kind == WorkerKind::Entry) h_->stepsWritten = s;
         if (mechprop) {
             setText(h_->mechName, (*lib_.x.name_mechprop)[mech - 1]);
             setText(h_->mechUnit, (*lib_.x.unit_mechprop)[mech - 1]);
