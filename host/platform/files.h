@@ -92,6 +92,10 @@ unsigned newFolderPermissions();
 // True when `path` belongs to the user this process runs as (on Windows,
 // always: the folder for temporary files is the user's own).
 bool ownedByMe(const std::string &path);
+// True when `path` is a folder (not a link) as makePrivateFolder makes
+// them: this user's, and only this user's to enter (mode 0700; on Windows,
+// a folder).
+bool isPrivateFolder(const std::string &path);
 
 // Which file is at a path, and which bytes it holds: a build that writes a
 // new file at the path changes the first two, one that rewrites it in place

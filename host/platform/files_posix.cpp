@@ -338,6 +338,12 @@ bool ownedByMe(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
 }
 
+bool isPrivateFolder(const std::string &path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 07777) == 0700;
+}
+
 PathKind pathKind(const std::string &path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)

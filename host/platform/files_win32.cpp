@@ -297,6 +297,12 @@ bool ownedByMe(const std::string &) {
     return true;
 }
 
+bool isPrivateFolder(const std::string &path) {
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 PathKind pathKind(const std::string &path) {
     const DWORD attr = GetFileAttributesA(path.c_str());
     if (attr == INVALID_FILE_ATTRIBUTES)
