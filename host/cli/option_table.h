@@ -82,8 +82,8 @@ bool parseMaterials(const std::string &list, int &mask, std::string &error);
 bool parseWriteSteps(const std::string &list, int steps, std::vector<uint8_t> &written,
                      std::string &error);
 // NAME=VALUE items of `arg`, comma-separated, each VALUE a finite number and
-// each NAME accepted by `known` (which may rename it) into `out`, a later
-// item of a name replacing an earlier; "" or the message.
+// each NAME accepted by `known` (which may rename it) into `out`, none of
+// them there already; "" or the message.
 using PairKnown = bool (*)(std::string &name, double value);
 std::string parsePairs(const std::string &arg, const char *option, PairKnown known,
                        std::vector<std::pair<std::string, double>> &out);

@@ -184,8 +184,9 @@ std::string parsePairs(const std::string &arg, const char *option, PairKnown kno
             error = std::string(option) + " takes NAME=NUMBER: '" + item + "'";
         else if (!known(name, v))
             error = std::string(option) + ": unknown name or value in '" + item + "'";
+        else if (std::any_of(out.begin(), out.end(), [&](const auto &p) { return p.first == name; }))
+            error = std::string(option) + ": " + name + " given twice ('" + item + "')";
         if (!error.empty()) return false;
-        std::erase_if(out, [&](const auto &p) { return p.first == name; });
         out.emplace_back(name, v);
         return true;
     });

@@ -17,6 +17,13 @@ namespace vhost {
 
 namespace {
 
+// `v` as the user may have written it.
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
 // A named value of --scheil, or `fallback`.
 double scheilValue(const CurveSettings &o, const char *name, double fallback, bool temperature,
                    const std::function<double(double)> &kelvin) {
@@ -75,6 +82,8 @@ bool pathTemperatures(const CurveSettings &o, int userTemp, const KelvinFn &kelv
             const size_t c = findColumn(name);
             p.values[c] = {isTemperatureColumn(c) ? user(v) : v};
             given[c] = true;
+            if (const std::string why = pathValueProblem(c, p.values[c][0]); !why.empty())
+                return error = "--at " + name + "=" + number(v) + ": " + why, false;
         }
         if (!given[column::t1]) return error = "--at needs the temperature: T=VALUE", false;
         return true;
@@ -113,6 +122,8 @@ bool buildPath(const CurveSettings &o, const UnitConverter &units, Path &p, std:
     for (const auto &[name, v] : o.sets) {
         const size_t c = findColumn(name);
         p.values[c].assign(n, isTemperatureColumn(c) ? kelvin(userTemp, v) : v);
+        if (const std::string why = pathValueProblem(c, p.values[c].front()); !why.empty())
+            return error = "--set " + name + "=" + number(v) + ": " + why, false;
         given[c] = true;
     }
     if (given[column::fs1])

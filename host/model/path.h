@@ -48,6 +48,11 @@ bool isTemperatureColumn(size_t c);
 // The name of temperature selector `sel`: "K", "°C", "°F", "°R" ("?" else).
 const char *temperatureUnitName(int sel);
 
+// Why value `v` (host units: Kelvin for a temperature) cannot stand in
+// column c of a path, or "": a field of the host is a 32-bit float, a
+// temperature lies above absolute zero, a solid fraction from 0 to 1.
+std::string pathValueProblem(size_t c, double v);
+
 // Nodes per side of the smallest grid (at least 4) holding `points` nodes.
 int pathSide(size_t points);
 

@@ -145,11 +145,12 @@ bool readRow(std::string_view line, size_t number, const Header &h, const Kelvin
         errno = 0;
         double v = cell.empty() ? NAN : std::strtod(cell.c_str(), &end);
         const std::string at = where(number, k + 1, columnName(h.column[k]));
-        if (cell.empty() || *end || errno == ERANGE || !std::isfinite(v))
+        if (cell.empty() || *end || end != cell.c_str() + cell.size() || errno == ERANGE ||
+            !std::isfinite(v))
             return error = at + "not a finite number: " + shown(row[k]), false;
         if (h.unit[k]) v = toKelvin(h.unit[k], v);
-        if (h.unit[k] && !(v > 0))
-            return error = at + "below absolute zero: " + shown(row[k]), false;
+        if (const std::string why = pathValueProblem(h.column[k], v); !why.empty())
+            return error = at + why + ": " + shown(row[k]), false;
         p.values[h.column[k]].push_back(v);
     }
     return true;
@@ -203,9 +204,21 @@ bool isTemperatureColumn(size_t c) {
     return c == column::t1 || c == column::t0;
 }
 
+std::string pathValueProblem(size_t c, double v) {
+    if (!std::isfinite(v)) return "not a finite number";
+    if (c < column::kConstituents && !std::isfinite(static_cast<float>(v)))
+        return "beyond what the host's field (a 32-bit float) holds";
+    if (isTemperatureColumn(c) && !(v > 0)) return "below absolute zero";
+    if ((c == column::fs1 || c == column::fs0) && !(v >= 0 && v <= 1))
+        return "a solid fraction outside 0 to 1";
+    return "";
+}
+
 bool readPathTable(std::string_view text, int userTemp, const KelvinFn &toKelvin, Path &p,
                    std::vector<bool> &given, std::string &error) {
     p = Path{};
+    // A byte-order mark, as spreadsheets write one before the header.
+    if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3);
     given.assign(column::kCount, false);
     Header h;
     std::vector<size_t> lines; // each point's line

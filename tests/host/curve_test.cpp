@@ -185,6 +185,16 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         {"T\n900\n900\n", "line 3: the temperature repeats the previous row's"},
         {huge, "line 2: longer than 65536 bytes"},
         {"T,fs\n900,\x01\xff\n", "not a finite number: '\\x01\\xff'"},
+        // What the host's fields cannot hold: a 32-bit float, a solid
+        // fraction from 0 to 1; a NUL in a cell is no end of its number.
+        {"T,jctn1\n900,1e308\n", "line 2, column 2 (jctn1): beyond what the host's field"},
+        {"T\n1e39\n", "line 2, column 1 (t1): beyond what the host's field"},
+        {"T,fs\n900,1.5\n", "line 2, column 2 (fs1): a solid fraction outside 0 to 1: '1.5'"},
+        {"T,fs\n900,-0.5\n", "line 2, column 2 (fs1): a solid fraction outside 0 to 1"},
+        {std::string("T,fs\n900,0.5\0"
+                     "7\n",
+                     16),
+         "line 2, column 2 (fs1): not a finite number: '0.5\\x007'"},
     };
     for (const Case &c : cases) {
         Path p;
@@ -193,6 +203,14 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         EXPECT_NE(error.find(c.error), std::string::npos) << error << "\nwanted: " << c.error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
+}
+
+// A byte-order mark before the header, as spreadsheets write one, is skipped.
+TEST(CurvePath, AByteOrderMarkIsSkipped) {
+    Path p;
+    std::string error;
+    ASSERT_TRUE(readTable("\xef\xbb\xbfT,fs\n900,0.5\n", p, error)) << error;
+    EXPECT_EQ(p.at(column::fs1, 0), 0.5);
 }
 
 // ---- the sample's grid holding a path, and the calls along it ------------------
@@ -359,6 +377,28 @@ TEST(CurveCommand, BadTableIsOneLineNamingFileLineAndColumn) {
         r = vtest::runHost(VULMORA_HOST_EXE, "curve --table '" + missing + "' --no-output");
         EXPECT_EQ(r.status, 2) << missing;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+// A point the host's fields cannot hold is refused before any worker
+// starts, in one line naming the option.
+TEST(CurveCommand, ValuesTheFieldsCannotHoldAreRefusedByName) {
+    const struct {
+        const char *args, *error;
+    } cases[] = {
+        {"--at T=-300 --temp C", "--at t1=-300: below absolute zero"},
+        {"--at T=650,fs=1.5", "--at fs1=1.5: a solid fraction outside 0 to 1"},
+        {"--at T=650,T=700", "--at: t1 given twice ('T=700')"},
+        {"--set jctn1=1e39",
+         "--set jctn1=1e+39: beyond what the host's field (a 32-bit float) holds"},
+        {"--set t1=-1", "--set t1=-1: below absolute zero"},
+        {"--set fs=0.2 --set fs1=0.3", "--set: fs1 given twice ('fs1=0.3')"},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r =
+            vtest::runHost(VULMORA_HOST_EXE, std::string("curve --no-output ") + c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.err, "vulmora-host: " + std::string(c.error) + "\n") << c.args;
     }
 }
 
