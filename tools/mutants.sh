@@ -54,7 +54,8 @@ try_fault() {
         echo "SURVIVED $what (${places[0]})"
         survived=1
     else
-        echo "killed   $what ($(grep -c 'Failed\|Timeout\|Exception' "$work/test.log" || true) failing)"
+        failing=$(grep -o '[0-9]* tests failed out of' "$work/test.log" | cut -d' ' -f1 || true)
+        echo "killed   $what (${failing:-?} failing tests)"
     fi
     for ((k = 0; k < ${#places[@]}; k += 3)); do
         cp "$work/original.$k" "$src/${places[k]}"

@@ -337,6 +337,26 @@ TEST(Checks, ACallThatSearchesTheMeshIsFlagged) {
     EXPECT_EQ(r.out.find("func_density: the time per call"), std::string::npos) << r.out;
 }
 
+// --expect's range holds both its ends; NaN is reported apart.
+TEST(Checks, TheExpectedRangeHoldsItsEnds) {
+    const std::vector<uint8_t> nodes = {1, 1};
+    const struct {
+        double value;
+        bool outside;
+    } cases[] = {{2.0, false},  {3.0, false},          {2.5, false},     {1.999, true},
+                 {3.001, true}, {std::nan(""), false}, {-INFINITY, true}};
+    for (const auto &c : cases) {
+        vhost::Finding f;
+        EXPECT_EQ(
+            vhost::checkRange("density", 2.0, 3.0, std::vector<double>{2.5, c.value}, nodes, f),
+            c.outside)
+            << c.value;
+        if (c.outside) {
+            EXPECT_EQ(f.node, 2) << c.value;
+        }
+    }
+}
+
 TEST(Compare, ASavedRunComparedWithItselfIsTheSame) {
     TempDir t;
     const std::string lib = " --library '" + kChecked + "'";
@@ -432,6 +452,7 @@ TEST(Compare, ValuesThatAreNotFiniteDifferWhereTheyAre) {
         {inf, inf, EntryComparison::Same, 0},
         {-inf, -inf, EntryComparison::Same, 0},
         {nan, nan, EntryComparison::Same, 0},
+        {nan, -std::nan("7"), EntryComparison::Same, 0}, // NaNs of other bits are as same
         {1.0, inf, EntryComparison::Differs, nan},
         {inf, 1.0, EntryComparison::Differs, nan},
         {inf, -inf, EntryComparison::Differs, nan},

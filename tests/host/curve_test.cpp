@@ -132,6 +132,25 @@ TEST(CurvePath, RangeRunsFromFromToToInTheUsersUnit) {
         EXPECT_EQ(p.values[c].size(), 5u) << vhost::columnName(c);
 }
 
+// A single point's temperature is in the user's unit, as a range's is.
+TEST(CurvePath, APointsTemperatureIsInTheUsersUnit) {
+    CurveSettings o;
+    o.at = {{"t1", 650}};
+    EXPECT_EQ(built(o, 2).at(column::t1, 0), 923.0);
+    EXPECT_EQ(built(o, 1).at(column::t1, 0), 650.0);
+}
+
+// A table that gives the solid fraction marks the liquidus at its lowest
+// all-liquid temperature and the solidus at its highest all-solid one.
+TEST(CurvePath, ATablesFreezingRangeIsWhereItsSolidFractionSaysSo) {
+    Folder f("range");
+    CurveSettings o;
+    o.table = f.write("fs.csv", "T,fs\n900,0\n880,0\n860,0.5\n840,1\n820,1\n").string();
+    const Path p = built(o);
+    EXPECT_EQ(p.liquidus, 880.0);
+    EXPECT_EQ(p.solidus, 840.0);
+}
+
 TEST(CurvePath, TablesNameColumnsWithUnitsAndAliases) {
     Path p;
     std::string error;
@@ -180,6 +199,7 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         {"T,fs\n900,0,1\n", "line 2: 3 values for 2 columns"},
         {"T,fs\n900\n", "line 2: 1 values for 2 columns"},
         {"T\n-5\n", "line 2, column 1 (t1): below absolute zero"},
+        {"T\n0\n", "line 2, column 1 (t1): below absolute zero: '0'"},
         {"T\n900\n880\n890\n", "line 4: the temperature rises"},
         {"T\n800\n820\n810\n", "line 4: the temperature falls"},
         {"T\n900\n900\n", "line 3: the temperature repeats the previous row's"},
@@ -295,6 +315,14 @@ TEST(CurveSmoothness, FindingsAreAtTheRightPoint) {
          true,
          {{R::SignChange, 40}}},
         {"sign allowed", along([](double t) { return t - 860.0; }), false, {}},
+        // A steep ramp between two plateaus (the lever rule over a narrow
+        // range) bends where it starts and ends, and jumps nowhere.
+        {"a steep ramp from 880 to 875",
+         along([](double t) { return t >= 880   ? 1.0
+                                     : t <= 875 ? 2.0
+                                                : 1.0 + (880 - t) / 5; }),
+         true,
+         {{R::Kink, 20}, {R::Kink, 25}}},
         {"non-finite at 880",
          along([](double t) { return t == 880 ? std::nan("") : 5.0 + 0.01 * t; }),
          false,

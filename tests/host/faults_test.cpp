@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -67,7 +68,8 @@ double since(std::chrono::steady_clock::time_point start) {
 bool processWith(const std::string &text, const std::string &also = "") {
     std::error_code ec;
     for (const auto &p : fs::directory_iterator("/proc", ec)) {
-        const std::string cmd = vtest::slurp(p.path() / "cmdline");
+        std::string cmd = vtest::slurp(p.path() / "cmdline");
+        std::replace(cmd.begin(), cmd.end(), '\0', ' '); // the words, as a shell shows them
         if (cmd.find(text) != std::string::npos && cmd.find(also) != std::string::npos &&
             p.path().filename() != std::to_string(getpid()))
             return true;
@@ -273,6 +275,11 @@ TEST(HostFaults, ProcessesLeftBehindAreEndedWithTheWorker) {
                                                  "emissivity --no-output");
     EXPECT_LT(since(start), 15.0);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // Ended at once: a few seconds, not the 30 it would sleep.
+    const auto left = std::chrono::steady_clock::now();
+    while (processWith("sleep 29.713") && since(left) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(processWith("sleep 29.713")) << "what the worker left in its group outlives it";
 }
 
 TEST(HostFaults, InterruptionEndsEveryWorkerAndLeavesNothing) {

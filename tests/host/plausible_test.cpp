@@ -44,6 +44,22 @@ TEST(PlausibleTable, EveryRangeIsARange) {
     }
 }
 
+// Each range holds its ends; just beyond them a value is outside.
+TEST(PlausibleTable, EveryRangeHoldsItsEnds) {
+    const std::vector<uint8_t> node = {1};
+    for (const vhost::PlausibleRange &r : vhost::kPlausible) {
+        if (r.quantity == Quantity::UserProperty) continue;
+        const double step = (r.hi - r.lo) * 1e-9;
+        for (const auto &[x, outside] :
+             {std::pair{r.lo, false}, std::pair{r.hi, false}, std::pair{r.lo - step, true},
+              std::pair{r.hi + step, true}})
+            EXPECT_EQ(
+                vhost::judgePlausible(r.quantity, r.lo, r.hi, std::vector<double>{x}, node).count,
+                outside ? 1 : 0)
+                << r.entry << " at " << x;
+    }
+}
+
 TEST(PlausibleTable, EveryQuantityAndMistakeIsDescribed) {
     for (int k = 0; k <= static_cast<int>(Quantity::UserProperty); ++k) {
         const auto q = static_cast<Quantity>(k);

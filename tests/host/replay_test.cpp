@@ -36,6 +36,25 @@ vhost::Replayed sampleResult() {
     return r;
 }
 
+// Two registration calls mark the same when they mark the same porosity,
+// constituents and auxiliary variables; any one of them differing differs.
+TEST(ReplayMarks, TheSameMarksAreTheSameInEveryQuantity) {
+    const vhost::Marks base{true, {0, 2}, {1}};
+    const struct {
+        const char *what;
+        vhost::Marks other;
+        bool same;
+    } cases[] = {
+        {"the same", {true, {0, 2}, {1}}, true},
+        {"the porosity", {false, {0, 2}, {1}}, false},
+        {"a constituent", {true, {0}, {1}}, false},
+        {"an auxiliary variable", {true, {0, 2}, {0}}, false},
+        {"no auxiliary variable", {true, {0, 2}, {}}, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vhost::sameMarks(base, c.other), c.same) << c.what;
+}
+
 // Written and read back whole; cut anywhere, it is refused rather than
 // read as a shorter result; a count past the limits is refused too.
 TEST(ReplayResult, ReadBackWholeOrRefused) {

@@ -81,6 +81,7 @@ TEST(HostReport, StatisticsSkipNonFiniteValuesAndFindTheFirstOne) {
     } cases[] = {
         {{1, 2, 3, 4, 5, 6}, 1, 3.5, 6, 6, 0, 0, 0, 0},
         {{-5, 2, 3, 4, 5, -6}, -6, 0.5, 5, 6, 0, 0, 0, 0},
+        {{-5, -2, -3, -4, -1, -6}, -6, -3.5, -1, 6, 0, 0, 0, 0}, // the maximum below 0
         {{1, 2, 3, 4, kNaN, 6}, 1, 3.2, 6, 5, 1, 2, 2, kNaN},
         {{1, 2, -kInf, 4, kNaN, 6}, 1, 3.25, 6, 4, 2, 1, 3, -kInf},
         {{kInf, 2, 3, 4, 5, 6}, 2, 4, 6, 5, 1, 1, 1, kInf},

@@ -48,6 +48,16 @@ fs::path leftBehind(const fs::path &tmp, const std::string &name) {
 
 } // namespace
 
+// An empty TMPDIR is no folder: the system's default is taken.
+TEST(Scratch, AnEmptyTmpdirIsTheDefault) {
+    setenv("TMPDIR", "", 1);
+    vhost::Scratch s;
+    std::string error;
+    ASSERT_TRUE(s.make(error)) << error;
+    EXPECT_TRUE(s.dir().rfind("/tmp/", 0) == 0 || s.dir().rfind("/dev/shm/", 0) == 0) << s.dir();
+    unsetenv("TMPDIR");
+}
+
 TEST(Scratch, TheSweepRemovesOnlyWhatTheBenchLeftAsItMakesIt) {
     int held = -1; // a lock held by a live run
     const struct {

@@ -58,7 +58,7 @@ double func_emissivity(int node) {
     static int started = 0;
     if (!started) {
         started = 1;
-        if (system("sleep 30 &") != 0) return -1.0;
+        if (system("sleep 29.713 &") != 0) return -1.0;
     }
     return 0.3 + 0.0 * node;
 }
