@@ -27,6 +27,15 @@ constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 } // namespace
 
+std::string sizeText(double bytes) {
+    char buf[32];
+    if (bytes < 0.1 * kGiB)
+        std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    else
+        std::snprintf(buf, sizeof buf, "%.1f GiB", bytes / kGiB);
+    return buf;
+}
+
 bool chooseLibrary(std::string &library, std::string &error) {
     std::error_code ec;
     if (library.empty()) {
@@ -67,21 +76,20 @@ bool checkSize(const RunSize &r, size_t entries, size_t diskEntries, const std::
     const double workers = std::min<double>(r.jobs, double(entries) + 1);
     const double memory = sample + double(entries) * values + workers * (sample + 2 * nnod * 8.0);
     const double available = double(platform::availableMemory());
-    char buf[256];
+    char buf[1024];
     if (available > 0 && memory > 0.9 * available) {
         std::snprintf(buf, sizeof buf,
-                      "the run needs about %.1f GiB of memory and %.1f GiB are available: use "
+                      "the run needs about %s of memory and %s are available: use "
                       "fewer nodes, steps or --jobs",
-                      memory / kGiB, available / kGiB);
+                      sizeText(memory).c_str(), sizeText(available).c_str());
         return error = buf, false;
     }
     if (diskEntries == 0) return true;
     const double scratch = double(scratchBytes(o, diskEntries));
     const double scratchFree = double(platform::freeDiskSpace(scratchDir));
     if (scratch > scratchFree) {
-        std::snprintf(buf, sizeof buf,
-                      "the workers' results need about %.1f GiB in %s and %.1f GiB are free",
-                      scratch / kGiB, scratchDir.c_str(), scratchFree / kGiB);
+        std::snprintf(buf, sizeof buf, "the workers' results need about %s in %s and %s are free",
+                      sizeText(scratch).c_str(), scratchDir.c_str(), sizeText(scratchFree).c_str());
         return error = buf, false;
     }
     if (r.stepsWritten > 0) {
@@ -93,9 +101,9 @@ bool checkSize(const RunSize &r, size_t entries, size_t diskEntries, const std::
         const double free = double(platform::freeDiskSpace(where.string()));
         if (files > free) {
             std::snprintf(buf, sizeof buf,
-                          "the output files need about %.1f GiB in %s and %.1f GiB are free: use "
+                          "the output files need about %s in %s and %s are free: use "
                           "fewer nodes or steps, or --no-output",
-                          files / kGiB, where.string().c_str(), free / kGiB);
+                          sizeText(files).c_str(), where.string().c_str(), sizeText(free).c_str());
             return error = buf, false;
         }
     }

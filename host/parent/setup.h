@@ -29,6 +29,9 @@ struct RunSize {
 // files) and the output files of that many entry points.
 bool checkSize(const RunSize &r, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error);
+// `bytes` for a message: "2.5 GiB", or "37.2 MiB" under a tenth of a GiB.
+std::string sizeText(double bytes);
+
 // The bytes the result files of `diskEntries` entry points take, every
 // one kept until the run ends (and a checker's worker besides).
 uint64_t scratchBytes(const SampleSpec &s, size_t diskEntries);
