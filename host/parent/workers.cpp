@@ -50,19 +50,21 @@ std::vector<std::string> workerCommand(const WorkerSetting &s, const WorkerJob &
 }
 
 // Create the result file of `w`, exclusively, with the parent's part of
-// its header (and the counters' magic after it) written through a mapping
-// of our own, unmapped at once.
+// its header (and the counters' magic after it) written into it. Written,
+// not mapped: the header's page is then the file's before the worker maps
+// it, and a file system that is full says so here instead of ending
+// whoever first touches the page.
 bool createResultFile(const std::string &scratch, WorkerJob &w, std::string &error) {
     w.path = (fs::path(scratch) / (w.name + w.tag + ".bin")).string();
     w.file = platform::createExclusive(w.path, w.shape.bytes(), error);
     if (w.file == -1) return false;
+    alignas(8) char page[kResultHeaderSize] = {};
     const ResultHeader h = initialHeader(w.shape);
     const vulmora_probe probe = initialProbe();
-    void *map = platform::mapShared(w.file, kResultHeaderSize, error);
-    if (!map) return error = w.path + ": " + error, false;
-    std::memcpy(map, &h, sizeof h);
-    std::memcpy(static_cast<char *>(map) + VULMORA_PROBE_OFFSET, &probe, sizeof probe);
-    platform::unmap(map, kResultHeaderSize);
+    std::memcpy(page, &h, sizeof h);
+    std::memcpy(page + VULMORA_PROBE_OFFSET, &probe, sizeof probe);
+    if (!platform::writeAt(w.file, page, sizeof page, 0))
+        return error = w.path + ": " + platform::lastFileError(), false;
     return true;
 }
 

@@ -52,6 +52,9 @@ bool shareWithLibrary(FileHandle f, const char *name);
 bool readAt(FileHandle f, void *buf, size_t n, uint64_t offset);
 // All n bytes to the file at `offset`; false on any failure.
 bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset);
+// Why the last file call of this thread that returned false failed, in
+// the system's words; with ", the file system is full" where it is.
+std::string lastFileError();
 // Size of the open file, or UINT64_MAX.
 uint64_t fileSize(FileHandle f);
 // Let the system take back the memory or disk of bytes [offset, offset +

@@ -32,6 +32,10 @@ std::string lastError() {
 
 } // namespace
 
+std::string lastFileError() {
+    return lastError() + (errno == ENOSPC || errno == EDQUOT ? ", the file system is full" : "");
+}
+
 // ---- files ---------------------------------------------------------------------
 
 bool useMemoryFolder(const char *tmpdir, const MemoryFolder &m, uint64_t room) {

@@ -349,7 +349,9 @@ bool WorkerSession::writeStep(int s) {
                 to = std::copy(from + first, from + end, to);
         const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
         if (!platform::writeAt(file_, compact_.data(), nsel * sizeof(double), offset))
-            return failed(WorkerState::SetupFailed, "cannot write the values into the result file");
+            return failed(WorkerState::SetupFailed,
+                          "cannot write the values into the result file " + w_.resultFile + ": " +
+                              platform::lastFileError());
     }
     return true;
 }

@@ -486,6 +486,33 @@ TEST(HostFaults, FullDiskIsAFailureAndLeavesNothing) {
     EXPECT_EQ(left, std::vector<std::string>{"filler"});
 }
 
+// A scratch folder whose file system fills during the run, before the
+// workers' result files are made or while a worker writes its values: the
+// run says the file system is full, and could not be carried out.
+TEST(HostFaults, AFullScratchFolderIsSaidToBeFull) {
+    for (const char *after : {"0", "1500"}) { // in the survey's first call; in step 2
+        SCOPED_TRACE(after);
+        TempDir dir("scratchfull");
+        const fs::path mnt = dir.path / "mnt";
+        fs::create_directory(mnt);
+        if (std::system(
+                ("mount -t tmpfs -o size=2m tmpfs '" + mnt.string() + "' 2>/dev/null").c_str()) !=
+            0)
+            GTEST_SKIP() << "no tmpfs can be mounted here";
+        const vtest::HostResult r = vtest::runHost(
+            VULMORA_HOST_EXE,
+            lib(HOSTLIB_HOSTILE) + "--nodes-per-side 10 --steps 4 --materials all --no-output "
+                                   "--functions xtranslation",
+            "TMPDIR='" + mnt.string() + "' VULMORA_TEST_FILL='" + (mnt / "filler").string() +
+                "' VULMORA_TEST_FILL_AFTER=" + after);
+        EXPECT_EQ(std::system(("umount '" + mnt.string() + "'").c_str()), 0);
+        EXPECT_EQ(r.status, 2) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find("No space left on device, the file system is full"),
+                  std::string::npos)
+            << r.out << r.err;
+    }
+}
+
 TEST(HostFaults, FailedWritesAreReportedWithThePathAndTheReason) {
     vhost::CheckedFile f("/dev/full");
     std::string line(8192, 'x');

@@ -112,12 +112,15 @@ double func_mechprop2(int node) {
     return getMicro(1000000);
 }
 
-/* Fills the file system of the path in VULMORA_TEST_FILL at its first call,
-** as another program might while the run goes on. */
+/* Fills the file system of the path in VULMORA_TEST_FILL at its first call
+** (or after VULMORA_TEST_FILL_AFTER calls), as another program might while
+** the run goes on. */
 double func_xtranslation(int node) {
     static int filled = 0;
+    static long calls = 0;
     const char *path = getenv("VULMORA_TEST_FILL");
-    if (!filled && path) {
+    const char *after = getenv("VULMORA_TEST_FILL_AFTER");
+    if (!filled && path && (!after || ++calls > atol(after))) {
         FILE *f = fopen(path, "wb");
         static const char block[4096];
         filled = 1;
