@@ -103,7 +103,33 @@ bool prepare(ReplaySettings &o, State &st, Target &t) {
     return true;
 }
 
-// What is replayed: the file, the library, the call, the captured outcome.
+// Which of a state's sections are arrays of the host's (the others are the
+// library's own, or tables), by their extent.
+#define VHOST_HOST_ARRAY_NNOD true
+#define VHOST_HOST_ARRAY_NVNOD true
+#define VHOST_HOST_ARRAY_NEL true
+#define VHOST_HOST_ARRAY_CONN true
+#define VHOST_HOST_ARRAY_POINTS true
+#define VHOST_HOST_ARRAY_STRESS true
+#define VHOST_HOST_ARRAY_LASTP false
+#define VHOST_HOST_ARRAY_LOC_MICRO false
+#define VHOST_HOST_ARRAY_NAME_MECHPROP false
+#define VHOST_HOST_ARRAY_UNIT_MECHPROP false
+#define VHOST_HOST_ARRAY_TYPES false
+
+// The host's arrays the state does not hold, by name, comma-separated.
+std::string unsetFields(const State &st) {
+    std::string unset;
+#define VHOST_UNSET(name, type, extent)                                                            \
+    if (VHOST_HOST_ARRAY_##extent && st.count(VULMORA_SECTION_##name) == 0)                        \
+        unset += std::string(unset.empty() ? "" : ", ") + #name;
+    VULMORA_STATE_BLOCK_SECTIONS(VHOST_UNSET)
+#undef VHOST_UNSET
+    return unset;
+}
+
+// What is replayed: the file, the library, the call, the captured outcome,
+// the host's arrays it does not hold.
 void printCall(const ReplaySettings &o, const State &st, const Target &t) {
     const vulmora_state_header &h = st.header();
     std::printf("state:    %s (%s, %s, step %s)\n", o.file.c_str(), plain(h.writer).c_str(),
@@ -116,6 +142,9 @@ void printCall(const ReplaySettings &o, const State &st, const Target &t) {
                 t.entry.c_str(), t.node,
                 h.entry[0] && t.node == h.argument ? h.cur_node : t.node - 1, h.location, h.nnod,
                 h.nel);
+    if (const std::string unset = unsetFields(st); !unset.empty())
+        std::printf("not set:  %s (the state holds no such array: its accessors return 0)\n",
+                    unset.c_str());
     if (t.captured) {
         std::string c = outcomeText(h);
         if (h.outcome == VULMORA_OUTCOME_STOPPED) c += ", printing " + escaped(h.stop_text);

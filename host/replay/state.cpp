@@ -116,6 +116,10 @@ bool checkFields(const vulmora_state_header &h, size_t size, std::string &error)
     if (h.sample_constituents < 0 || h.sample_constituents > 100 || h.sample_auxiliaries < 0 ||
         h.sample_auxiliaries > 100)
         return error = "sample microstructure counts outside 0..100", false;
+    if (h.location < -1 || h.location > 2)
+        return error = "location " + std::to_string(h.location) +
+                       " is none the host sets (-1 registration, 0, 1 nodal, 2 local)",
+               false;
     if (h.cur_node < 0 || (h.nnod > 0 && h.cur_node >= h.nnod))
         return error = "cur_node " + std::to_string(h.cur_node) + " is not a node of the mesh",
                false;

@@ -155,6 +155,27 @@ TEST(StateFile, NullPointersLeaveTheirSectionsOut) {
     EXPECT_NE(st.data(VULMORA_SECTION_t1), nullptr);
 }
 
+// A replay names the host's arrays its state does not hold: their
+// accessors return 0 there, which the captured call may not have seen.
+TEST(StateFile, ArraysTheStateDoesNotHoldAreNamed) {
+    Block blk;
+    blk.view.data[VULMORA_SECTION_t0] = nullptr;
+    blk.view.data[VULMORA_SECTION_strsg] = nullptr;
+    const auto b = blk.bytes();
+    const fs::path file =
+        fs::temp_directory_path() / ("state_test_unset-" + std::to_string(getpid()) + ".vstate");
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
+    const auto r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file.string() +
+                                                        "' --library " HOSTLIB_KNOWN
+                                                        " --functions density --node 2");
+    fs::remove(file);
+    EXPECT_NE(r.out.find("not set:  t0, strsg (the state holds no such array: its accessors "
+                         "return 0)\n"),
+              std::string::npos)
+        << r.out << r.err;
+}
+
 // Every kind of damage, and the words of the one-line refusal.
 TEST(StateFile, DamagedFilesAreRefusedWithOneLine) {
     using Damage = std::function<void(std::vector<unsigned char> &)>;
@@ -195,6 +216,7 @@ TEST(StateFile, DamagedFilesAreRefusedWithOneLine) {
          "terminated"},
         {"unknown entry", [](auto &b) { std::strcpy(headerOf(b).entry, "nothing"); }, "unknown"},
         {"cur_node", [](auto &b) { headerOf(b).cur_node = 9; }, "cur_node"},
+        {"location", [](auto &b) { headerOf(b).location = 77; }, "location 77 is none"},
         {"trigger", [](auto &b) { headerOf(b).trigger = 9; }, "trigger"},
         {"element type",
          [](auto &b) {
@@ -291,6 +313,8 @@ TEST(StateFile, EmulatorSavesItsSampleAndRefusesBadFiles) {
         EXPECT_EQ(vtest::binaryArray<double>(vtu, "func_density"),
                   std::vector<double>(t1, t1 + 125));
     }
+    // A state that holds every array says nothing of arrays not set.
+    EXPECT_EQ(r.out.find("not set:"), std::string::npos) << r.out;
     // A mechanical property reads the sample's whole microstructure.
     r = vtest::runHost(VULMORA_HOST_EXE, "replay '" + file + "' --functions yieldstress --node 63");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
