@@ -103,6 +103,18 @@ function(_vulmora_user_sources target out)
     if(CMAKE_NM AND CMAKE_OBJCOPY AND NOT MSVC)
         set(file "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/entry_names.txt")
         file(CONFIGURE OUTPUT "${file}" CONTENT "${renames}" @ONLY)
+        # The renames need real objects: link-time optimisation's hold no
+        # symbols to rename, so it is off for user libraries.
+        string(TOUPPER "${CMAKE_BUILD_TYPE}" config)
+        if("${CMAKE_C_FLAGS} ${CMAKE_CXX_FLAGS} ${CMAKE_C_FLAGS_${config}} ${CMAKE_CXX_FLAGS_${config}}"
+           MATCHES "-flto" OR CMAKE_INTERPROCEDURAL_OPTIMIZATION)
+            message(STATUS "vulmora_add_user_library(${target}): link-time optimisation (-flto) "
+                           "is off for this library: its entry points are renamed in its "
+                           "objects, which LTO objects do not allow")
+        endif()
+        set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION OFF)
+        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:-fno-lto>")
+        target_link_options(${target} PRIVATE -fno-lto)
     else()
         string(REGEX REPLACE "([a-z0-9_]+) ([a-z0-9_]+)\n" "\\1=\\2;" defines "${renames}")
         target_compile_definitions(${target} PRIVATE ${defines})

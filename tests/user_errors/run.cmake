@@ -22,7 +22,8 @@ set(cases
     "cxx_in_c_project|C|misspelt.cpp|misspelt.cpp is CXX code, but the CXX language is not enabled"
     "opt_out_in_source|C|opt_out_in_source.c|VULMORA_NO_ENTRY_PROTOTYPES must be defined for the whole library"
     "opt_out|C|opt_out.c|ok|-DDEFINES=VULMORA_NO_ENTRY_PROTOTYPES"
-    "mikral_missing|C|misspelt.c|VULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so: no such file|-DVULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so")
+    "mikral_missing|C|misspelt.c|VULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so: no such file|-DVULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so"
+    "lto|C|plain.c|ok|-DCMAKE_C_FLAGS=-flto")
 
 set(failures "")
 foreach(case IN LISTS cases)
