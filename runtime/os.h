@@ -24,7 +24,10 @@ int closeFile(int fd);
 // Remove the file `path`: 0, or -1 with errno set.
 int removeFile(const char *path);
 
-// The number of this process.
+// The number of this process, as the system's first PID namespace numbers
+// it (a process in a namespace of its own, as each worker of the bench
+// is, has a number there that other namespaces' processes share).
+// Async-signal-safe.
 long processId();
 
 // What ended the process: a POSIX signal, a Windows exception, or the C

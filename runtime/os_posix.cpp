@@ -84,6 +84,25 @@ int removeFile(const char *path) {
 }
 
 long processId() {
+#ifdef __linux__
+    // "NSpid:" lists the number in each namespace, the outermost first.
+    static char status[4096];
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        const ssize_t n = ::read(fd, status, sizeof status - 1);
+        ::close(fd);
+        status[n > 0 ? n : 0] = 0;
+        if (const char *p = strstr(status, "\nNSpid:")) {
+            p += 7;
+            while (*p == ' ' || *p == '\t')
+                ++p;
+            long pid = 0;
+            for (; *p >= '0' && *p <= '9'; ++p)
+                pid = pid * 10 + (*p - '0');
+            if (pid > 0) return pid;
+        }
+    }
+#endif
     return static_cast<long>(getpid());
 }
 

@@ -140,9 +140,9 @@ bool writeAt(FileHandle f, const void *buf, size_t n, uint64_t offset) {
 
 std::string lastFileError() {
     const DWORD code = GetLastError();
-    return systemMessage(code) +
-           (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? ", the file system is full"
-                                                                    : "");
+    return systemMessage(code) + (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL
+                                      ? ", the file system is full"
+                                      : "");
 }
 
 bool releaseFileRange(FileHandle, uint64_t, uint64_t) {

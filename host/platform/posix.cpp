@@ -11,13 +11,21 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 extern char **environ;
 
@@ -41,7 +49,50 @@ struct Child {
     bool ended = false; // reaped
     Clock::time_point endedAt;
     RunResult res;
+    // Its processes' processor time and peak memory when it was killed:
+    // the system counts a process into its parent's only when the parent
+    // waits for it, and a killed worker's container waits for nothing.
+    double cpuAtKill = 0;
+    uint64_t peakAtKill = 0;
 };
+
+#ifdef __linux__
+// The processor time (with that of the children each waited for) and the
+// largest peak memory of process `pid` and every process under it, from
+// /proc; zeros where it cannot be read.
+void treeUsage(pid_t pid, double &cpu, uint64_t &peak, int depth = 0) {
+    const std::string dir = "/proc/" + std::to_string(pid);
+    char buf[1024];
+    auto slurp = [&buf](const std::string &file) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t n = fd < 0 ? -1 : ::read(fd, buf, sizeof buf - 1);
+        if (fd >= 0) ::close(fd);
+        buf[n > 0 ? n : 0] = 0;
+        return n > 0;
+    };
+    if (slurp(dir + "/stat")) {
+        // After the name (which may hold anything): the fields from the state on.
+        const char *p = std::strrchr(buf, ')');
+        unsigned long long t[4] = {};
+        if (p &&
+            std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %llu %llu",
+                        &t[0], &t[1], &t[2], &t[3]) == 4)
+            cpu += double(t[0] + t[1] + t[2] + t[3]) / double(sysconf(_SC_CLK_TCK));
+    }
+    if (slurp(dir + "/status"))
+        if (const char *hwm = std::strstr(buf, "VmHWM:"))
+            peak = std::max<uint64_t>(peak, std::strtoull(hwm + 6, nullptr, 10) * 1024u);
+    if (depth > 64 || !slurp(dir + "/task/" + std::to_string(pid) + "/children")) return;
+    std::vector<pid_t> children;
+    for (char *p = buf, *next = nullptr;; p = next) {
+        const long child = std::strtol(p, &next, 10);
+        if (next == p) break;
+        children.push_back(static_cast<pid_t>(child));
+    }
+    for (pid_t child : children)
+        treeUsage(child, cpu, peak, depth + 1);
+}
+#endif
 
 // A pipe whose ends other children must not inherit (dup2 onto 1 and 2
 // clears the flag in the child).
@@ -120,6 +171,8 @@ void endChild(Child &c, bool block) {
     c.res.signalledParent = unwatchWorker(c.pid);
     c.res.cpuSeconds = double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) * 1e-6 +
                        double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) * 1e-6;
+    c.res.cpuSeconds = std::max(c.res.cpuSeconds, c.cpuAtKill);
+    c.res.peakBytes = std::max(c.res.peakBytes, c.peakAtKill);
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {
@@ -149,10 +202,15 @@ void closeChild(Child &c) {
         if (fd >= 0) close(fd), fd = -1;
 }
 
-// Kill the child's whole process group.
+// Kill the child's whole process group (its container with it), its
+// processes' usage noted first.
 void killChild(Child &c) {
     c.res.killed = true;
+#ifdef __linux__
+    treeUsage(c.pid, c.cpuAtKill, c.peakAtKill);
+#endif
     kill(-c.pid, SIGKILL);
+    kill(c.pid, SIGKILL); // a worker that left its group (uncontained) too
 }
 
 // Whether a pipe of the child is still open.
@@ -214,15 +272,18 @@ void restoreCopySignals(const CopySignals &saved) {
 }
 
 // Read the copy's pipe until the copy has ended and the pipe is drained
-// (what it left behind may hold the pipe: it is killed with the group), or
-// time is up; `out` keeps the first 64 KiB. The copy's wait status goes
-// into `st` when it was reaped here.
+// (what it left behind may hold the pipe: it is killed with the group, and
+// what left the group is waited for a moment only), or time is up; `out`
+// keeps the first 64 KiB. The copy's wait status goes into `st` when it
+// was reaped here.
 bool readCopy(int fd, pid_t pid, double seconds, std::string &out, int &st) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(seconds));
     bool reaped = false;
-    while (!(seconds > 0 && Clock::now() >= deadline)) {
+    Clock::time_point reapedAt;
+    while (!(seconds > 0 && Clock::now() >= deadline) &&
+           !(reaped && Clock::now() - reapedAt > std::chrono::milliseconds(200))) {
         pollfd p{fd, POLLIN, 0};
         int r = poll(&p, 1, 50);
         if (r > 0) {
@@ -235,7 +296,7 @@ bool readCopy(int fd, pid_t pid, double seconds, std::string &out, int &st) {
             if (n == 0) break;
         }
         if (!reaped && waitpid(pid, &st, WNOHANG) == pid) {
-            reaped = true;
+            reaped = true, reapedAt = Clock::now();
             kill(-pid, SIGKILL); // the group's leftovers, so the pipe ends
         }
     }
@@ -282,3 +343,145 @@ bool runMany(const std::vector<std::vector<std::string>> &jobs, int parallel,
 }
 
 } // namespace vhost::platform
+
+// ---- a worker's container ---------------------------------------------------------
+
+#ifdef __linux__
+namespace vhost::platform {
+
+namespace {
+
+// What the process that reaps inside the namespace tells the one outside.
+struct Relay {
+    int32_t kind;  // kRelaySignal or kRelayStatus
+    int32_t value; // the signal sent to the parent, or the worker's wait status
+};
+constexpr int32_t kRelaySignal = 1, kRelayStatus = 2;
+int gRelay = -1; // the pipe's write end, in the reaping process
+
+// In the reaping process: a signal user code sent its parent (this
+// process, which the namespace protects from it), passed on.
+void relaySignal(int sig) {
+    const Relay r{kRelaySignal, sig};
+    if (write(gRelay, &r, sizeof r) < 0) {
+    }
+}
+
+// The signals the bench takes for an interruption and tells apart by their
+// sender: sent to the worker's parent, they are passed on to the bench.
+constexpr int kRelayed[] = {SIGINT, SIGTERM, SIGHUP};
+
+// This user as itself in a new user namespace, which may then make a PID
+// namespace; false with the reason.
+bool ownUserNamespace(std::string &why) {
+    const unsigned uid = geteuid(), gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0) return why = lastError(), false;
+    auto put = [](const char *file, const std::string &text) {
+        const int fd = ::open(file, O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
+        if (fd >= 0) close(fd);
+        return ok;
+    };
+    if (!put("/proc/self/setgroups", "deny") ||
+        !put("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+        !put("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+        return why = "cannot map this user into a user namespace: " + lastError(), false;
+    return true;
+}
+
+// Outside the namespace: pass on what the reaping process relays, then end
+// as the worker ended (or as the reaping process did, when it could not
+// tell).
+[[noreturn]] void waitOutside(pid_t reaper, int from) {
+    Relay r{};
+    int status = -1;
+    for (ssize_t n; (n = read(from, &r, sizeof r)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n != ssize_t(sizeof r)) break;
+        if (r.kind == kRelaySignal) kill(getppid(), r.value);
+        if (r.kind == kRelayStatus) status = r.value;
+    }
+    int st = 0;
+    while (waitpid(reaper, &st, 0) < 0 && errno == EINTR) {
+    }
+    if (status != -1) st = status;
+    if (WIFEXITED(st)) _exit(WEXITSTATUS(st));
+    const int sig = WIFSIGNALED(st) ? WTERMSIG(st) : SIGKILL;
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none); // the worker dumped its own, where it did
+    signal(sig, SIG_DFL);
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_UNBLOCK, &all, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+
+// Inside, as its first process: reap every orphan until the worker ends,
+// then tell the process outside how, and end (the system then ends every
+// other process in the namespace). A worker something stopped (a copy of
+// it, stopping its parent) is continued, as the bench's watchdog continues
+// its children: the worker's time limit never stops for it.
+[[noreturn]] void reapInside(pid_t worker) {
+    for (;;) {
+        int st = 0;
+        const pid_t pid = waitpid(-1, &st, WUNTRACED);
+        if (pid == worker && WIFSTOPPED(st)) {
+            kill(worker, SIGCONT);
+            continue;
+        }
+        if (pid == worker) {
+            const Relay r{kRelayStatus, st};
+            if (write(gRelay, &r, sizeof r) < 0) {
+            }
+            _exit(0);
+        }
+        if (pid < 0 && errno != EINTR) _exit(0);
+    }
+}
+
+} // namespace
+
+bool containWorker(std::string &why) {
+    int pipefd[2];
+    if (pipe2(pipefd, O_CLOEXEC) != 0) return why = lastError(), false;
+    if (unshare(CLONE_NEWPID) != 0 && !ownUserNamespace(why)) {
+        close(pipefd[0]), close(pipefd[1]);
+        why = "no PID namespace can be made here (" + why + ")";
+        return false;
+    }
+    std::fflush(nullptr);
+    const pid_t reaper = fork(); // the namespace's first process
+    if (reaper < 0) _exit(3);    // the namespace cannot be left uncontained now
+    if (reaper > 0) {
+        close(pipefd[1]);
+        waitOutside(reaper, pipefd[0]);
+    }
+    prctl(PR_SET_PDEATHSIG, SIGKILL); // with the process outside
+    close(pipefd[0]);
+    gRelay = pipefd[1];
+    struct sigaction sa {};
+    sa.sa_handler = relaySignal;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : kRelayed)
+        sigaction(sig, &sa, nullptr);
+    const pid_t worker = fork();
+    if (worker < 0) _exit(3);
+    if (worker > 0) reapInside(worker);
+    for (int sig : kRelayed)
+        signal(sig, SIG_DFL);
+    close(gRelay);
+    gRelay = -1;
+    return true;
+}
+
+} // namespace vhost::platform
+#else
+namespace vhost::platform {
+bool containWorker(std::string &why) {
+    why = "this system has no PID namespaces";
+    return false;
+}
+} // namespace vhost::platform
+#endif

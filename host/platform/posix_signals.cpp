@@ -25,12 +25,13 @@ std::string signalName(int code) {
     static const struct {
         int sig;
         const char *name;
-    } names[] = {{SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},
-                 {SIGILL, "SIGILL"},   {SIGABRT, "SIGABRT"}, {SIGKILL, "SIGKILL"},
-                 {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},   {SIGPIPE, "SIGPIPE"},
-                 {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGXCPU, "SIGXCPU"},
-                 {SIGXFSZ, "SIGXFSZ"}, {SIGALRM, "SIGALRM"}, {SIGHUP, "SIGHUP"},
-                 {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}};
+    } names[] = {
+        {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},   {SIGILL, "SIGILL"},
+        {SIGABRT, "SIGABRT"}, {SIGKILL, "SIGKILL"}, {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},
+        {SIGPIPE, "SIGPIPE"}, {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGXCPU, "SIGXCPU"},
+        {SIGXFSZ, "SIGXFSZ"}, {SIGALRM, "SIGALRM"}, {SIGHUP, "SIGHUP"},   {SIGQUIT, "SIGQUIT"},
+        {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}, {SIGSTOP, "SIGSTOP"}, {SIGTSTP, "SIGTSTP"},
+        {SIGCONT, "SIGCONT"}, {SIGTTIN, "SIGTTIN"}, {SIGTTOU, "SIGTTOU"}, {SIGCHLD, "SIGCHLD"}};
     for (const auto &n : names)
         if (n.sig == code) return n.name;
     return "signal " + std::to_string(code);

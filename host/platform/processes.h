@@ -62,4 +62,17 @@ bool runForked(const std::function<void()> &call, double seconds, std::string &o
 // One job through runMany.
 RunResult runCaptured(const std::vector<std::string> &args);
 
+// In a worker, first thing: put what follows, and every process it starts
+// however it detaches (a new session, another process group, a daemon),
+// into a container the system ends as a whole when the worker ends, is
+// ended, or loses its parent. On Linux, a PID namespace of its own (through
+// a user namespace where this user may not make one): this process stays
+// outside and waits, a process in it reaps orphans, and the returning
+// process is the worker; its exit status or signal becomes this process's,
+// and a catchable signal user code sends its parent is sent on to the
+// bench, as from the worker. Where there is no such container, true is
+// not returned and `why` says why (the worker goes on uncontained). On
+// Windows the job object the worker runs in already is one: true.
+bool containWorker(std::string &why);
+
 } // namespace vhost::platform

@@ -226,6 +226,11 @@ void pump(std::vector<Child> &active) {
 
 } // namespace
 
+// The job object the worker runs in ends every process in it with it.
+bool containWorker(std::string &) {
+    return true;
+}
+
 bool runForked(const std::function<void()> &, double, std::string &, bool &, int &) {
     return false;
 }

@@ -75,6 +75,8 @@ struct ResultHeader {
     uint8_t exitState;                 // kExit...: how the worker went through exit()
     int32_t forkedNode;                // and the node
     volatile int32_t stepsWritten;     // Entry: steps whose values are in the file, in order
+    uint8_t contained;                 // in a container the system ends whole (containWorker)
+    char containNote[160];             // ... or why not
     char mechName[101], mechUnit[21];
     char message[512];
 };
@@ -145,6 +147,8 @@ struct WorkerResult {
     int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
     std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;
+    bool contained = false;  // in a container the system ends whole
+    std::string containNote; // ... or why not
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).
     uint64_t silent[VULMORA_PROBE_EVENTS] = {};

@@ -9,6 +9,7 @@
 #include "model/binding.h"
 #include "model/entries.h"
 #include "model/sample.h"
+#include "platform/processes.h"
 #include "platform/signals.h"
 #include "replay/call.h"
 #include "platform/exit_status.h"
@@ -232,6 +233,8 @@ int replayInThisProcess(const ReplaySettings &o, Replayed &out) {
 
 int runReplayWorker(const ReplaySettings &o) {
     if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
+    std::string uncontained; // the replay says nothing of it: one call, watched
+    platform::containWorker(uncontained);
     static WorkerFile file; // reachable from exit() and the crash hook
     static State st;
     static Micro micro;

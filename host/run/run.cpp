@@ -60,6 +60,14 @@ class Run {
     Outcome judged(WorkerJob &w);
     void inspect(size_t k, WorkerJob &w);
     bool valuesNeeded() const;
+    // Where the workers ran outside a container the system ends whole, a
+    // note saying so; else "".
+    std::string containedNote() const {
+        if (exports_.contained) return "";
+        return "the workers ran outside a container of their own (" + exports_.containNote +
+               "): a process user code starts and detaches from its worker may outlive the "
+               "run\n";
+    }
     RunSize size() const {
         return {spec_, o_.jobs, o_.output.folder, o_.output.stepsWritten(spec_.steps)};
     }
@@ -426,7 +434,8 @@ std::string Run::nextSteps() const {
 int Run::report() {
     time_.parent = platform::processorSeconds();
     const RunReport r =
-        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_});
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_,
+                     containedNote()});
     if (path_ && o_.pointValues)
         std::fputs(pointValuesText(spec_.units, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);

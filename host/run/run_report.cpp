@@ -315,6 +315,7 @@ RunReport buildReport(const ReportInput &in) {
                     " bytes while loading:\n" + lastLines(in.loadOutput, 5, "  | ");
     r.printed += printedText(in.outcomes, o.output.write);
     r.silent = silentText(in.outcomes);
+    r.notes = in.notes;
     for (const Outcome &e : in.outcomes)
         if (!e.refilled.empty())
             r.notes += "func_" + e.name +

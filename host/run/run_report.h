@@ -58,6 +58,7 @@ struct ReportInput {
     Sample &sample;
     UnitConverter units; // the library's converters under the run's units
     ProcessorTime time;
+    std::string notes = ""; // what the run did otherwise than it should, and why
 };
 
 // Build the report of a run.

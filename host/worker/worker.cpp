@@ -451,10 +451,15 @@ ResultShape workerShape(const WorkerSettings &w) {
 // the entry point printed.
 int runWorker(const WorkerSettings &w) {
     if (!platform::endWithParent()) return code(ExitStatus::WorkerSetup); // the bench is gone
+    // Whatever user code starts ends with the worker, however it detaches.
+    std::string uncontained;
+    const bool contained = platform::containWorker(uncontained);
     const ResultShape shape = workerShape(w);
     platform::FileHandle file = -1;
     ResultHeader *h = openResult(w, shape, file);
     if (!h) return code(ExitStatus::WorkerSetup);
+    h->contained = contained;
+    setText(h->containNote, uncontained.c_str());
     gHeader = h;
     std::atexit(recordExit);
     platform::keepLimits();

@@ -10,6 +10,7 @@
 
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -44,6 +45,9 @@ struct Script {
     // Survey: the entry points exported, as kExported / kExportedPlaceholder.
     std::map<std::string, uint8_t> exports;
     bool external = false;
+    // In a container the system ends whole (or why not).
+    bool contained = true;
+    std::string uncontained;
     // Processor time: the worker's whole (as the system counts it), inside
     // the user's calls and filling the host's arrays (as it reports them).
     double cpu = 0, inCalls = 1e-3, filling = 0;
@@ -176,6 +180,8 @@ class FakeRunner final : public vhost::WorkerRunner {
             h.exported[k] = e == s.exports.end() ? vhost::kNotExported : e->second;
         }
         h.exportsExternal = s.external;
+        h.contained = s.contained;
+        std::snprintf(h.containNote, sizeof h.containNote, "%s", s.uncontained.c_str());
         h.crashHookRan = !s.exited && s.ownHandler;
         h.exitState = !s.exited      ? vhost::kExitNotSeen
                       : s.ownHandler ? vhost::kExitOwnHandler

@@ -351,6 +351,27 @@ TEST(HostFaults, AKilledBenchLeavesNoWorkerAndTheNextRunClearsUp) {
     EXPECT_EQ(beside, std::vector<std::string>{"results"}) << "a partial folder is left";
 }
 
+// The survey's first call of an entry point runs in a copy of the survey
+// worker; a copy that spins, with no time limit left to end it, ends with
+// the bench all the same when the bench is killed outright.
+TEST(HostFaults, AKilledBenchEndsTheSurveysCopiesToo) {
+    TempDir tmp("killed-survey");
+    setenv("VULMORA_TEST_HANG_FIRST", "1", 1); // func_masssourceflowrate spins at its first call
+    Started host = startHost({"--library", HOSTLIB_HOSTILE, "--nodes-per-side", "4", "--functions",
+                              "masssourceflowrate", "--time-limit", "0", "--no-output"},
+                             tmp.path);
+    unsetenv("VULMORA_TEST_HANG_FIRST");
+    const std::string worker = tmp.path.string() + "/vulmora-host-";
+    ASSERT_TRUE(waitUntil([&] { return processWith(worker, "survey"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // its copy spins by now
+    kill(host.pid, SIGKILL);
+    host.status();
+    const auto killed = std::chrono::steady_clock::now();
+    while (processWith(tmp.path.string()) && since(killed) < 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(processWith(tmp.path.string())) << "a copy of the survey outlives the bench";
+}
+
 // An interrupted replay ends its worker and removes its folder, as a run does.
 TEST(HostFaults, AnInterruptedReplayLeavesNothing) {
     TempDir tmp("replay-interrupt"), files("replay-state");

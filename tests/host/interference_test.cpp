@@ -5,10 +5,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "hostlib/host_run.h"
 
@@ -76,13 +78,15 @@ TEST(Interference, RunTxtRecordsTheLibraryFile) {
 
 // What user code does to its own process or to the emulator is the user's
 // fault, named as such; the other entry points and the time limit hold.
+// (A SIGSTOP to its parent cannot reach the bench: the worker's parent is
+// the first process of its PID namespace, which no signal from inside
+// stops; the run goes on.)
 TEST(Interference, LimitsAndSignalsFromUserCodeAreTheUsersFault) {
     const struct {
         const char *action, *report;
     } cases[] = {
         {"fsize", "func_ztranslation: lowered the process's file size limit (RLIMIT_FSIZE)"},
         {"term", "func_ztranslation: sent SIGTERM to the emulator, its parent process"},
-        {"stop", "func_ztranslation: stopped the emulator, its parent process (SIGSTOP"},
         {"devnull", "func_ztranslation: closed or redirected the worker's result file"},
         {"closeall", "func_ztranslation: closed or redirected the worker's result file"},
     };
@@ -97,6 +101,25 @@ TEST(Interference, LimitsAndSignalsFromUserCodeAreTheUsersFault) {
             << c.action << "\n"
             << r.out;
     }
+    const vtest::HostResult r =
+        runLibrary(HOSTLIB_HOSTILE, "ztranslation,emissivity", "VULMORA_TEST_INTERFERE=stop",
+                   "--no-output --time-limit 5");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// Nothing user code starts outlives its worker, however it detaches: a
+// daemon (two forks and a new session) that would write a file two
+// seconds later never does.
+TEST(Interference, ADaemonOfUserCodeEndsWithItsWorker) {
+    vtest::PrivateFolder dir("vulmora-interfere");
+    const fs::path file = dir.path / "daemon-was-here";
+    const vtest::HostResult r = runLibrary(HOSTLIB_HOSTILE, "ztranslation",
+                                           "VULMORA_TEST_INTERFERE='daemon:" + file.string() + "'");
+    EXPECT_EQ(r.status, 1) << r.out << r.err; // a copy of the worker's process
+    EXPECT_NE(r.out.find("func_ztranslation: made a copy of its process (fork)"), std::string::npos)
+        << r.out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    EXPECT_FALSE(fs::exists(file)) << "the daemon outlived its worker";
 }
 
 // A call ended for its time spent its processor time inside user code:

@@ -197,6 +197,23 @@ TEST(Run, VerdictCountsWhatWasAskedFor) {
     }
 }
 
+// Workers that ran outside a container the system ends whole are noted
+// with the reason; contained ones are not.
+TEST(Run, WorkersOutsideAContainerAreNoted) {
+    for (bool contained : {true, false}) {
+        FakeRunner runner = library();
+        runner.scripts["survey"].contained = contained;
+        runner.scripts["survey"].uncontained = "no PID namespace can be made here (EPERM)";
+        const Ran r = runWith(runner, RunSettings{});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(has(r.out, "Notes:\nthe workers ran outside a container of their own (no PID "
+                             "namespace can be made here (EPERM)): a process user code starts "
+                             "and detaches from its worker may outlive the run\n"),
+                  !contained)
+            << r.out;
+    }
+}
+
 // Two workers of one entry point are told apart on the progress line.
 TEST(Run, ProgressLabelsNameEachCheckWorker) {
     const struct {

@@ -184,7 +184,9 @@ double func_vximposed(int node) {
 **   "stop"                 stops its parent with SIGSTOP;
 **   "devnull"              puts /dev/null on every descriptor, as code
 **                          that daemonises does;
-**   "closeall"             closes every descriptor.
+**   "closeall"             closes every descriptor;
+**   "daemon:<path>"        starts a daemon (two forks, a new session) that
+**                          writes <path> two seconds later.
 ** Without it, a constant. */
 double func_ztranslation(int node) {
     static int done = 0;
@@ -209,6 +211,16 @@ double func_ztranslation(int node) {
         kill(getppid(), SIGTERM);
     } else if (!strcmp(what, "stop")) {
         kill(getppid(), SIGSTOP);
+    } else if (!strncmp(what, "daemon:", 7)) {
+        if (fork() == 0) {
+            setsid();
+            if (fork() == 0) {
+                sleep(2);
+                FILE *f = fopen(what + 7, "w");
+                if (f) fputs("the daemon outlived its worker\n", f), fclose(f);
+            }
+            _exit(0);
+        }
     } else if (!strcmp(what, "devnull") || !strcmp(what, "closeall")) {
         const int null = what[0] == 'd' ? open("/dev/null", O_RDWR) : -1;
         for (int fd = 0; fd < 1024; ++fd)
