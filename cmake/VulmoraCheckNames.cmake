@@ -117,6 +117,12 @@ foreach(object IN LISTS OBJECTS)
             if(name IN_LIST VULMORA_EXPORTED_DATA)
                 continue() # an exchange variable: the link reports it twice defined
             endif()
+            if(name MATCHES "^func_(thermal)?(conductivity|specificheat|heatcapacity|latentheat|enthalpy|cp)$")
+                string(APPEND errors "  ${file}: ${name} is no entry point: thermal conductivity, "
+                       "specific heat and latent heat are the solver's material data, not user "
+                       "functions (vulmora_entry_points.h lists the entry points)\n")
+                continue()
+            endif()
             _vulmora_nearest("${name}" near)
             string(APPEND errors "  ${file}: ${name} is no entry point: did you mean ${near}?\n")
         endif()

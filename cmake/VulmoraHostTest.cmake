@@ -19,7 +19,9 @@
 # With REFERENCE, the build target <name>_update_reference runs the same
 # evaluation and saves it as the new reference in that folder (replacing a
 # saved run only): `cmake --build <build> --target <name>_update_reference`
-# after a change whose new values are the right ones.
+# once before the first test run, and after a change whose new values are
+# the right ones. A test run with no reference saved says which target
+# saves it.
 #
 # The emulator is the one installed with the package, or this tree's
 # vulmora-host target, or the program named by VULMORA_HOST_EXECUTABLE.
@@ -73,4 +75,9 @@ function(vulmora_add_host_test name)
         list(APPEND command --strict)
     endif()
     add_test(NAME "${name}" COMMAND ${command} ${arg_ARGS})
+    if(arg_REFERENCE)
+        # A test run before its reference is saved says which target saves it.
+        set_tests_properties("${name}" PROPERTIES
+                             ENVIRONMENT "VULMORA_REFERENCE_TARGET=${name}_update_reference")
+    endif()
 endfunction()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,7 +39,15 @@ bool readReferenceDescription(const std::string &dir, Reference &ref, std::strin
     ref.dir = dir;
     const fs::path path = fs::path(dir) / "run.txt";
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) return error = "--compare " + dir + ": no such folder", false;
+    if (!fs::is_directory(dir, ec)) {
+        // A test of the user's build names the target that saves its reference.
+        const char *maker = std::getenv("VULMORA_REFERENCE_TARGET");
+        error = "--compare " + dir + ": no such folder";
+        if (maker && *maker)
+            error += std::string(" (no reference saved yet: build the target ") + maker +
+                     " to save one)";
+        return false;
+    }
     const uintmax_t size = fs::file_size(path, ec);
     if (ec || !fs::is_regular_file(path, ec))
         return error = "--compare " + dir +

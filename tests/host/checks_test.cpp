@@ -432,7 +432,14 @@ TEST(Compare, OtherShapesAndBrokenReferencesAreNeverCompared) {
     EXPECT_NE(r.err.find("run.txt: line 2"), std::string::npos) << r.err;
     r = vtest::runHost(kHost, " --no-output --compare '" + (t / "none") + "'" + lib + kSmall);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("no such folder"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no such folder\n"), std::string::npos) << r.err;
+    // In a test of the user's build, which target saves the first reference.
+    r = vtest::runHost(kHost, " --no-output --compare '" + (t / "none") + "'" + lib + kSmall,
+                       "VULMORA_REFERENCE_TARGET=props_update_reference");
+    EXPECT_NE(r.err.find("no such folder (no reference saved yet: build the target "
+                         "props_update_reference to save one)\n"),
+              std::string::npos)
+        << r.err;
 }
 
 } // namespace

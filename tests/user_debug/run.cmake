@@ -1,9 +1,9 @@
 # A user library built in Release has line information for the user's
 # sources, stays optimised, and the debugger stops in the user's function
-# under its own name, func_<name>:
+# under its own name, func_<name>, given README's commands as written:
 #   cmake -DPREFIX=<installed package> -DHOST_EXE=<vulmora-host> -DWORK_DIR=<scratch>
-#         -P run.cmake
-foreach(var PREFIX HOST_EXE WORK_DIR)
+#         -DREADME=<README.md> -P run.cmake
+foreach(var PREFIX HOST_EXE WORK_DIR README)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} not set")
     endif()
@@ -17,6 +17,14 @@ function(run out)
     endif()
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
+
+# README's debugger commands, "(gdb) ..." lines, with its breakpoint's
+# place (myprops.c:87) to be put where each case stops.
+file(STRINGS "${README}" recipe REGEX "^ *\\(gdb\\) ")
+list(TRANSFORM recipe REPLACE "^ *\\(gdb\\) " "")
+if(NOT recipe MATCHES "break myprops.c:87")
+    message(FATAL_ERROR "README's debugger recipe has no 'break myprops.c:87': ${recipe}")
+endif()
 
 find_program(GDB gdb)
 if(NOT GDB)
@@ -54,8 +62,12 @@ foreach(case IN LISTS cases)
     if(NOT info MATCHES "DW_AT_producer[^\n]* -O3[^\n]*\n[^\n]*\n[^\n]*DW_AT_name[^\n]*${source}")
         string(APPEND failures "${source}: not compiled with Release's -O3\n")
     endif()
-    execute_process(COMMAND "${GDB}" -nx -batch -ex "set breakpoint pending on"
-                            -ex "break ${source}:${stop}" -ex run -ex bt
+    set(commands "")
+    foreach(command IN LISTS recipe)
+        string(REPLACE "myprops.c:87" "${source}:${stop}" command "${command}")
+        list(APPEND commands -ex "${command}")
+    endforeach()
+    execute_process(COMMAND "${GDB}" -nx -batch ${commands} -ex bt
                             --args "${HOST_EXE}" --library "${lib}" --functions ${entry}
                                    --node ${node} --step 1
                     OUTPUT_VARIABLE out ERROR_VARIABLE out)
