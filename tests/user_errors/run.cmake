@@ -23,7 +23,8 @@ set(cases
     "opt_out_in_source|C|opt_out_in_source.c|VULMORA_NO_ENTRY_PROTOTYPES must be defined for the whole library"
     "opt_out|C|opt_out.c|ok|-DDEFINES=VULMORA_NO_ENTRY_PROTOTYPES"
     "mikral_missing|C|misspelt.c|VULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so: no such file|-DVULMORA_MIKRAL_LIBRARY=/no/such/libMikral.so"
-    "lto|C|plain.c|ok|-DCMAKE_C_FLAGS=-flto")
+    "lto|C|plain.c|ok|-DCMAKE_C_FLAGS=-flto"
+    "material_data|C|conductivity.c|func_conductivity is no entry point: thermal conductivity, specific heat and latent heat are the solver's material data")
 
 set(failures "")
 foreach(case IN LISTS cases)
