@@ -42,6 +42,15 @@ double convert(UnitConverter::Way way, int code, const Units &u, double x) {
                                                  : fconvertFromCGS(code, x);
 }
 
+// This program as a command to paste: its name when that is what PATH
+// runs, else its path.
+std::string commandName(const std::string &self) {
+    std::error_code ec;
+    const std::string onPath = platform::programOnPath("vulmora-host");
+    if (!onPath.empty() && std::filesystem::equivalent(onPath, self, ec)) return "vulmora-host";
+    return platform::shellQuoted(self);
+}
+
 // The commands that need a library: save the sample, re-run one call, run
 // along a path, or run.
 int runCommand(const Options &o, const char *argv0) {
@@ -57,6 +66,7 @@ int runCommand(const Options &o, const char *argv0) {
     }
     std::string self = platform::executablePath();
     if (self.empty()) self = std::filesystem::absolute(argv0).string();
+    run.program = commandName(self);
     ProcessRunner runner;
     const RunServices services{self, sampleArguments, runner, convert};
     if (!o.curve) return runAll(run, services);

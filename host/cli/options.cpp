@@ -184,7 +184,8 @@ std::string parsePairs(const std::string &arg, const char *option, PairKnown kno
             error = std::string(option) + " takes NAME=NUMBER: '" + item + "'";
         else if (!known(name, v))
             error = std::string(option) + ": unknown name or value in '" + item + "'";
-        else if (std::any_of(out.begin(), out.end(), [&](const auto &p) { return p.first == name; }))
+        else if (std::any_of(out.begin(), out.end(),
+                             [&](const auto &p) { return p.first == name; }))
             error = std::string(option) + ": " + name + " given twice ('" + item + "')";
         if (!error.empty()) return false;
         out.emplace_back(name, v);
@@ -223,6 +224,23 @@ const OptionRow *optionAt(const std::string &word, int i, const Options &o) {
         break;
     }
     return row;
+}
+
+// Why `word` is no option where it stands: an option of a command given
+// without it, a command not first, or no option at all.
+std::string misplaced(const std::string &word) {
+    const OptionRow *row = findOption(word);
+    switch (row ? row->place : OptionPlace::Anywhere) {
+    case OptionPlace::Curve:
+        return "'" + word + "' is an option of curve: vulmora-host curve " + word + " ...";
+    case OptionPlace::Replay:
+        return "'" + word + "' is an option of replay: vulmora-host replay FILE " + word;
+    case OptionPlace::First:
+        return "'" + word + "' is a command: it comes first (vulmora-host " + word + " ...)";
+    case OptionPlace::Anywhere:
+        break;
+    }
+    return "unknown option '" + word + "' (see --help)";
 }
 
 // What a curve's options must satisfy together: one source of the path,
@@ -270,7 +288,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         const OptionRow *row = optionAt(word, i, o);
-        if (!row) return error = "unknown option '" + word + "' (see --help)", false;
+        if (!row) return error = misplaced(word), false;
         std::string arg;
         if (row->arg) {
             if (i + 1 >= argc) return error = word + " needs " + row->needs, false;

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,6 +47,25 @@ std::string executablePath() {
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "";
     return std::string(buf, static_cast<size_t>(n));
+}
+
+// The first executable regular file `name` in a folder of PATH (an empty
+// entry is the current folder).
+std::string programOnPath(const std::string &name) {
+    const char *path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        const std::string file = dir + "/" + name;
+        struct stat st {};
+        if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(file.c_str(), X_OK) == 0)
+            return file;
+        start = end + 1;
+    }
+    return "";
 }
 
 // lib<name>.so

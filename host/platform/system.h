@@ -30,6 +30,10 @@ void *findSymbol(void *library, const char *name);
 // Absolute path of the running executable ("" when unknown).
 std::string executablePath();
 
+// The file the shell runs for the command `name` (a program on PATH), or
+// "" when there is none.
+std::string programOnPath(const std::string &name);
+
 // File name of a user-function library built from target `name`
 // (libname.so or libname.dll).
 std::string libraryFileName(const std::string &name);

@@ -51,6 +51,13 @@ std::string executablePath() {
     return std::string(buf, n);
 }
 
+// What the shell would run for `name` (`name`.exe on PATH).
+std::string programOnPath(const std::string &name) {
+    char found[MAX_PATH * 4];
+    const DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", sizeof found, found, nullptr);
+    return n > 0 && n < sizeof found ? std::string(found, n) : std::string();
+}
+
 // lib<name>.dll, the name the user-library build gives on Windows.
 std::string libraryFileName(const std::string &name) {
     return "lib" + name + ".dll";

@@ -433,9 +433,8 @@ std::string Run::nextSteps() const {
 // The report on the terminal, then the output folder.
 int Run::report() {
     time_.parent = platform::processorSeconds();
-    const RunReport r =
-        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_,
-                     containedNote()});
+    const RunReport r = buildReport(
+        {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_, containedNote()});
     if (path_ && o_.pointValues)
         std::fputs(pointValuesText(spec_.units, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);

@@ -23,13 +23,13 @@ namespace {
 std::string rerun(const RunSettings &r, const std::string &name, int node, int step) {
     const SampleSpec &o = r.sample;
     if (!r.pathWords.empty()) { // the path made again, its point called
-        std::string c = "vulmora-host";
+        std::string c = r.program;
         for (const std::string &w : r.pathWords)
             c += " " + platform::shellQuoted(w);
         return c + " --library " + platform::shellQuoted(o.library) + " --functions " + name +
                " --node " + std::to_string(node);
     }
-    std::string c = "vulmora-host --library " + platform::shellQuoted(o.library) + " --functions " +
+    std::string c = r.program + " --library " + platform::shellQuoted(o.library) + " --functions " +
                     name + " --node " + std::to_string(node) + " --step " + std::to_string(step);
     if (o.nodesPerSide != SampleSpec{}.nodesPerSide)
         c += " --nodes-per-side " + std::to_string(o.nodesPerSide);

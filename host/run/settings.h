@@ -27,6 +27,9 @@ struct RunSettings {
     // and whether each entry point's value at its one point is printed.
     std::vector<std::string> pathWords;
     bool pointValues = false;
+    // The bench as a command the user can paste: its name when that is the
+    // program PATH finds, else its path, quoted.
+    std::string program = "vulmora-host";
     bool operator==(const RunSettings &) const = default;
 };
 

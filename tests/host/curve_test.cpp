@@ -435,7 +435,8 @@ TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
         VULMORA_HOST_EXE, std::string("curve --temp C --fs scheil --set jctn1=3 --library '") +
                               HOSTLIB_FAULTY + "' --functions density --no-output");
     EXPECT_EQ(r.status, 1) << r.out;
-    const std::string tag = "re-run that call: vulmora-host ";
+    // The bench is named by its path: PATH does not find it here.
+    const std::string tag = "re-run that call: '" VULMORA_HOST_EXE "' ";
     const size_t at = r.out.find(tag);
     ASSERT_NE(at, std::string::npos) << r.out;
     const std::string args = r.out.substr(at + tag.size(), r.out.find('\n', at) - at - tag.size());

@@ -502,13 +502,20 @@ TEST(HostOptionTable, EveryArgumentIsNeededAndABadOneIsRejected) {
 TEST(HostOptionTable, OptionsStandOnlyWhereTheirPlaceAllows) {
     for (const OptionRow &row : vhost::optionTable()) {
         if (row.place == OptionPlace::Anywhere) continue;
-        // Elsewhere than its place the word is no option.
+        // Elsewhere than its place the word is refused, saying where it goes.
         std::vector<std::string> words = {"--steps", "3", row.name};
         if (row.arg) words.push_back(row.example);
         Options o;
         std::string error;
         EXPECT_FALSE(parseWords(words, o, error)) << row.name;
-        EXPECT_EQ(error, "unknown option '" + std::string(row.name) + "' (see --help)");
+        const std::string name = row.name;
+        EXPECT_EQ(error,
+                  row.place == OptionPlace::Curve
+                      ? "'" + name + "' is an option of curve: vulmora-host curve " + name + " ..."
+                  : row.place == OptionPlace::Replay
+                      ? "'" + name + "' is an option of replay: vulmora-host replay FILE " + name
+                      : "'" + name + "' is a command: it comes first (vulmora-host " + name +
+                            " ...)");
         // In its place it is read.
         Options in;
         EXPECT_TRUE(parseWords(wordsFor(row, row.example), in, error)) << row.name << error;
@@ -534,8 +541,10 @@ TEST(HostOptions, ReplayAndSaveStateTakeTheirOwnOptions) {
         const char *words, *error;
     } cases[] = {
         {"replay", "replay needs a state file"},
-        {"--in-process", "unknown option '--in-process' (see --help)"},
-        {"--all-nodes", "unknown option '--all-nodes' (see --help)"},
+        {"--in-process",
+         "'--in-process' is an option of replay: vulmora-host replay FILE --in-process"},
+        {"--all-nodes",
+         "'--all-nodes' is an option of replay: vulmora-host replay FILE --all-nodes"},
         {"replay s.vstate --functions density,heatflux", "replay takes one entry point"},
         {"--save-state", "--save-state needs a value"},
         {"--save-state s --steps 2 --step 3", "--step: the run has only 2 steps"},
