@@ -18,21 +18,34 @@ class ExpectCheck final : public Check {
     // Each range against the values of its entry point.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
         for (const Expectation &x : c.settings.expect) {
+            // By its entry point, or by the name a user property gave itself.
             const Outcome *e = nullptr;
             for (const Outcome &o : c.outcomes)
-                if (o.name == x.entry) e = &o;
+                if (o.name == x.entry ||
+                    (!o.result.mechName.empty() && o.result.mechName == x.entry))
+                    e = &o;
+            if (!e && !findEntryPoint(x.entry)) {
+                f.before += "--expect " + x.entry +
+                            ": no entry point is called so, and no user property gave itself "
+                            "that name (name_mechprop)\n";
+                ++f.found;
+                continue;
+            }
+            const std::string label =
+                "func_" + (e ? e->name : x.entry) +
+                (e && e->name != x.entry ? " (" + x.entry + ")" : std::string());
             if (!e || !e->hasValues() || e->result.values.empty()) {
-                f.before += "func_" + x.entry + ": --expect given, but it returned no values\n";
+                f.before += label + ": --expect given, but it returned no values\n";
                 ++f.found;
                 continue;
             }
             Finding found;
-            if (!checkRange(x.entry, x.lo, x.hi, e->result.values, c.nodeMaterial, found)) continue;
+            if (!checkRange(e->name, x.lo, x.hi, e->result.values, c.nodeMaterial, found)) continue;
             char buf[400];
             std::snprintf(buf, sizeof buf,
-                          "func_%s: %lld values outside the expected range %g to %g; the first "
-                          "at %s: %.17g\n",
-                          x.entry.c_str(), static_cast<long long>(found.count), x.lo, x.hi,
+                          "%s: %lld values outside the expected range %g to %g; the first at %s: "
+                          "%.17g\n",
+                          label.c_str(), static_cast<long long>(found.count), x.lo, x.hi,
                           where(c, found).c_str(), found.first);
             f.before += buf;
             ++f.found;

@@ -79,12 +79,16 @@ std::string setWriteSteps(Options &o, const std::string &arg, const OptionRow &)
 }
 
 // --expect NAME=LO:HI: one more range to check.
+// NAME is an entry point, or a user property's own name (name_mechprop),
+// which only the run finds out.
 std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
     const size_t eq = arg.find('='), colon = arg.find(':', eq == std::string::npos ? 0 : eq);
-    const EntryPoint *e = eq == std::string::npos ? nullptr : findEntryPoint(arg.substr(0, eq));
-    if (!e || colon == std::string::npos)
-        return "--expect takes NAME=LO:HI with NAME an entry point: '" + arg + "'";
-    Expectation x{e->name, 0, 0};
+    const std::string name = arg.substr(0, eq == std::string::npos ? 0 : eq);
+    const EntryPoint *e = findEntryPoint(name);
+    if (name.empty() || colon == std::string::npos)
+        return "--expect takes NAME=LO:HI with NAME an entry point or a user property's name: '" +
+               arg + "'";
+    Expectation x{e ? e->name : name, 0, 0};
     if (!parseNumber(arg.substr(eq + 1, colon - eq - 1), x.lo) ||
         !parseNumber(arg.substr(colon + 1), x.hi) || x.lo > x.hi)
         return "--expect " + arg + ": LO and HI must be numbers, LO <= HI";
@@ -280,7 +284,8 @@ const OptionRow kRows[] = {
              "bit-identical shows hidden state (a static variable)",
      .set = flag<true, &O::run, &R::checks, &C::order>},
     {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
-     .help = "report values of func_NAME outside LO..HI (repeatable)",
+     .help = "report values of func_NAME outside LO..HI (repeatable);\n"
+             "NAME may be a user property's own name (name_mechprop)",
      .set = setExpect, .example = "func_density=-inf:2.5", .bad = "density=2:1"},
     {.name = "--strict", .section = Checks,
      .help = "fail the run (exit status 1) on values outside the\n"

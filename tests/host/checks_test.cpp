@@ -307,13 +307,20 @@ TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
         {"--expect density=2:3 --expect heatflux=1:2", 1, "checks: 1 problem found"},
         {"--expect masssourceflowrate=0:1", 1,
          "func_masssourceflowrate: --expect given, but it returned no values"},
+        // A user property by the name it gives itself (name_mechprop).
+        {"--expect elongation=0:100", 0, "checks: 0 problems found"},
+        {"--expect elongation=0:5", 1,
+         "func_mechprop1 \\(elongation\\): \\d+ values outside the expected range 0 to 5"},
+        {"--expect elongatoin=0:5", 1,
+         "--expect elongatoin: no entry point is called so, and no user property gave itself "
+         "that name"},
     };
     for (const auto &c : cases) {
         const auto r = vtest::runHost(kHost, "--no-output " + c.expect + kSmall);
         EXPECT_EQ(r.status, c.status) << c.expect << "\n" << r.out << r.err;
         EXPECT_TRUE(std::regex_search(r.out, std::regex(c.report))) << c.expect << "\n" << r.out;
     }
-    for (const char *bad : {"density", "density=1", "density=3:2", "nosuch=1:2", "density=a:b"}) {
+    for (const char *bad : {"density", "density=1", "density=3:2", "=1:2", "density=a:b"}) {
         const auto r = vtest::runHost(kHost, std::string("--no-output --expect ") + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("--expect"), std::string::npos) << r.err;
