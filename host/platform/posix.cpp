@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char **environ;
@@ -54,13 +55,16 @@ struct Child {
     // waits for it, and a killed worker's container waits for nothing.
     double cpuAtKill = 0;
     uint64_t peakAtKill = 0;
+    std::vector<pid_t> killed; // the processes under it when it was killed
 };
 
 #ifdef __linux__
 // The processor time (with that of the children each waited for) and the
 // largest peak memory of process `pid` and every process under it, from
-// /proc; zeros where it cannot be read.
-void treeUsage(pid_t pid, double &cpu, uint64_t &peak, int depth = 0) {
+// /proc; zeros where it cannot be read. Each process's number is added to
+// `pids`.
+void treeUsage(pid_t pid, double &cpu, uint64_t &peak, std::vector<pid_t> &pids, int depth = 0) {
+    pids.push_back(pid);
     const std::string dir = "/proc/" + std::to_string(pid);
     char buf[1024];
     auto slurp = [&buf](const std::string &file) {
@@ -90,7 +94,27 @@ void treeUsage(pid_t pid, double &cpu, uint64_t &peak, int depth = 0) {
         children.push_back(static_cast<pid_t>(child));
     }
     for (pid_t child : children)
-        treeUsage(child, cpu, peak, depth + 1);
+        treeUsage(child, cpu, peak, pids, depth + 1);
+}
+
+// Wait, up to two seconds, until each of `pids` has ended (or is a zombie,
+// its memory and command line gone): a killed process dies a moment after
+// the signal, and the bench must not end while it lingers.
+void awaitEnd(const std::vector<pid_t> &pids) {
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    for (pid_t pid : pids) {
+        const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+        while (Clock::now() < deadline) {
+            char buf[512];
+            const int fd = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
+            const ssize_t n = fd < 0 ? -1 : ::read(fd, buf, sizeof buf - 1);
+            if (fd >= 0) ::close(fd);
+            buf[n > 0 ? n : 0] = 0;
+            const char *p = std::strrchr(buf, ')');
+            if (n <= 0 || !p || p[1] == 0 || p[2] == 'Z' || p[2] == 'X') break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
 }
 #endif
 
@@ -173,6 +197,9 @@ void endChild(Child &c, bool block) {
                        double(ru.ru_stime.tv_sec) + double(ru.ru_stime.tv_usec) * 1e-6;
     c.res.cpuSeconds = std::max(c.res.cpuSeconds, c.cpuAtKill);
     c.res.peakBytes = std::max(c.res.peakBytes, c.peakAtKill);
+#ifdef __linux__
+    if (c.res.killed) awaitEnd(c.killed);
+#endif
     c.ended = true;
     c.endedAt = Clock::now();
     if (WIFEXITED(st)) {
@@ -207,7 +234,7 @@ void closeChild(Child &c) {
 void killChild(Child &c) {
     c.res.killed = true;
 #ifdef __linux__
-    treeUsage(c.pid, c.cpuAtKill, c.peakAtKill);
+    treeUsage(c.pid, c.cpuAtKill, c.peakAtKill, c.killed);
 #endif
     kill(-c.pid, SIGKILL);
     kill(c.pid, SIGKILL); // a worker that left its group (uncontained) too
