@@ -62,6 +62,18 @@ std::string printable(std::string text) {
     return text;
 }
 
+// A name the bench makes: `prefix` and the random part the platform adds
+// (six letters or digits here, twelve hexadecimal digits on Windows). A
+// user's own folder that merely starts with the prefix is not looked at.
+bool scratchName(const std::string &name, const std::string &prefix) {
+    if (name.rfind(prefix, 0) != 0) return false;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    if (rest.size() != 6 && rest.size() != 12) return false;
+    for (char c : rest)
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
 // Remove the folders of `prefix` in `tmp` that runs killed without warning
 // left, each exactly as the bench makes them; a folder of that name that
 // is anything else is left as it is, and named.
@@ -70,7 +82,7 @@ void removeStaleFolders(const std::string &tmp, const std::string &prefix) {
     for (const auto &e : fs::directory_iterator(tmp, ec)) {
         std::error_code ignored;
         const std::string name = e.path().filename().string();
-        if (name.rfind(prefix, 0) != 0 || e.is_symlink(ignored) || !e.is_directory(ignored))
+        if (!scratchName(name, prefix) || e.is_symlink(ignored) || !e.is_directory(ignored))
             continue;
         const std::string why = whyNotStale(e.path());
         if (why.empty())

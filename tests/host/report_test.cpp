@@ -318,7 +318,7 @@ class OutputFolder : public ::testing::Test {
   protected:
     static constexpr int kSide = 5, kSteps = 3, kNodes = 125, kCells = 64;
     static void SetUpTestSuite() {
-        dir_ = fs::temp_directory_path() / ("vulmora-host-report-" + std::to_string(getpid()));
+        dir_ = fs::temp_directory_path() / ("vulmora-test-output-" + std::to_string(getpid()));
         fs::remove_all(dir_);
         run_ = vtest::runHost(VULMORA_HOST_EXE,
                               std::string("--library '") + HOSTLIB_CYCLE +

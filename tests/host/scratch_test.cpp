@@ -64,7 +64,10 @@ TEST(Scratch, TheSweepRemovesOnlyWhatTheBenchLeftAsItMakesIt) {
         const char *what;
         std::function<void(const fs::path &)> change;
         bool removed;
+        const char *name = nullptr;
     } cases[] = {
+        {"a user's folder that starts like one", [](const fs::path &) {}, false,
+         "vulmora-host-results"},
         {"as a killed run left it", [](const fs::path &) {}, true},
         {"with a path and counters",
          [](const fs::path &d) { std::ofstream(d / "path.csv"), std::ofstream(d / "counters"); },
@@ -95,7 +98,7 @@ TEST(Scratch, TheSweepRemovesOnlyWhatTheBenchLeftAsItMakesIt) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir tmp;
-        const fs::path d = leftBehind(tmp.path, "vulmora-host-old");
+        const fs::path d = leftBehind(tmp.path, c.name ? c.name : "vulmora-host-a1B2c3");
         c.change(d);
         setenv("TMPDIR", tmp.path.c_str(), 1);
         {
