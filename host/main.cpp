@@ -99,6 +99,7 @@ int main(int argc, char **argv) {
         platform::rawStdout();
         return runReplayWorker(replaySettings(o));
     }
+    if (!applyAlloy(o, convert, error)) return fail(ExitStatus::Usage, error);
     try {
         return runCommand(o, argv[0]);
     } catch (const std::exception &e) {

@@ -18,6 +18,7 @@
 #include "model/sample.h"
 #include "platform/numbers.h"
 #include "include/vulmora/getVar.h"
+#include "model/alloy.h"
 
 namespace vhost {
 
@@ -64,6 +65,41 @@ bool readReferenceDescription(const std::string &dir, Reference &ref, std::strin
     return true;
 }
 
+namespace {
+
+// The alloy of a history line of run.txt (read when it was loaded).
+Alloy historyAlloy(const std::string &history) {
+    Alloy a;
+    std::string ignored;
+    readAlloy(
+        history, [](double t) { return t; }, a, ignored);
+    return a;
+}
+
+// The histories' differences, key by key; a saved run from before the
+// history was kept had the old fixed one.
+void historyDifferences(const RunDescription &ref, const RunDescription &cur,
+                        std::vector<std::string> &d) {
+    if (ref.history == cur.history) return;
+    if (ref.history.empty()) {
+        d.push_back("history: reference the old default (poured at 973 K into a mould at 573 K, "
+                    "180 s), this run " +
+                    historyLine(historyAlloy(cur.history), UnitConverter()).substr(9));
+        return;
+    }
+    const Alloy a = historyAlloy(ref.history), b = historyAlloy(cur.history);
+    for (const AlloyKey &key : kAlloyKeys) {
+        if (a.*key.member == b.*key.member) continue;
+        const char *unit = key.temperature ? " K" : key.member == &Alloy::time ? " s" : "";
+        char line[160];
+        std::snprintf(line, sizeof line, "history (%s): reference %.6g%s, this run %.6g%s",
+                      key.name, a.*key.member, unit, b.*key.member, unit);
+        d.push_back(line);
+    }
+}
+
+} // namespace
+
 std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDescription &cur) {
     std::vector<std::string> d;
     auto differ = [&](const std::string &what, const std::string &a, const std::string &b) {
@@ -82,6 +118,7 @@ std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDe
         differ((std::string(kUnitSelectors[k].label) + " unit").c_str(),
                "selector " + std::to_string(*selectors(ru, k)),
                "selector " + std::to_string(*selectors(cu, k)));
+    historyDifferences(ref, cur, d);
     return d;
 }
 
@@ -278,6 +315,12 @@ std::string comparisonReport(const Comparison &c, const Reference &ref, const To
         t += "  the runs differ in shape, so no values were compared:\n";
         for (const std::string &s : c.shape)
             t += "    " + s + "\n";
+        const char *maker = std::getenv("VULMORA_REFERENCE_TARGET");
+        if (maker && *maker)
+            t += std::string("  to make this run the reference: build the target ") + maker + "\n";
+        else
+            t += "  to make this run the reference: run it again with --output " + ref.dir +
+                 " in place of --compare\n";
         return t;
     }
     char buf[512];

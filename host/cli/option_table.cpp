@@ -96,6 +96,15 @@ std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
     return {};
 }
 
+// --alloy-kelvin KEY=VALUE,...: a worker's alloy, every temperature in Kelvin.
+std::string setAlloyKelvin(Options &o, const std::string &arg, const OptionRow &row) {
+    std::string error;
+    if (!readAlloy(
+            arg, [](double t) { return t; }, o.run.sample.alloy, error))
+        return std::string(row.name) + ": " + error;
+    return {};
+}
+
 // --fs by the rule's name.
 std::string setFsRule(Options &o, const std::string &arg, const OptionRow &) {
     const int rule = selectorOf(arg, {"lever", "scheil", "model"});
@@ -149,6 +158,11 @@ void givePath(const SampleSpec &o, std::vector<std::string> &words, const Option
         words.insert(words.end(), {"--path-points", std::to_string(o.pathPoints)});
 }
 
+// The alloy in Kelvin with every digit, when it is not the sample's.
+void giveAlloy(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+    if (o.alloy != Alloy{}) words.insert(words.end(), {row.name, alloyText(o.alloy)});
+}
+
 // --materials as the list it was read from.
 void giveMaterials(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
     const char *list = o.materials == material::kAll     ? "all"
@@ -193,8 +207,22 @@ const OptionRow kRows[] = {
      .set = whole<4, 1000, &O::run, &R::sample, &S::nodesPerSide>,
      .forward = giveWhole<&S::nodesPerSide>,
      .example = "6", .bad = "3"},
+    {.name = "--alloy", .arg = "FILE|LIST", .section = SampleCasting,
+     .help = "the alloy and the process, as a file of key = value\n"
+             "lines (# comments) or key=value,... : liquidus,\n"
+             "solidus, eutectic (the remaining liquid freezes\n"
+             "there), k (partition coefficient) and tm (the pure\n"
+             "solvent's melting point) for Scheil, pour, mould\n"
+             "(its initial temperature), end (default 20 °C),\n"
+             "time (the history's length, s); temperatures in the\n"
+             "unit of --temp; a key left out keeps the sample\n"
+             "alloy's value (liquidus 888 K, solidus 833 K, pour\n"
+             "973 K, mould 573 K, 3600 s). The sample's history\n"
+             "and curve's paths follow it",
+     .set = text<&O::alloy>, .example = "liquidus=615,solidus=555,pour=700"},
     {.name = "--steps", .arg = "S", .section = SampleCasting,
-     .help = "time steps over the 180 s cooling history (default 10)",
+     .help = "time steps over the cooling history, from the pour to\n"
+             "the alloy's end temperature (default 10)",
      .set = whole<1, 100000, &O::run, &R::sample, &S::steps>, .forward = giveWhole<&S::steps>, .example = "3",
      .bad = "0"},
     {.name = "--stress-scale", .arg = "X", .section = SampleCasting,
@@ -334,7 +362,7 @@ const OptionRow kRows[] = {
      .set = flag<true, &O::curve>, .place = OptionPlace::First},
     {.name = "--from", .arg = "T", .section = Curve,
      .help = "the path's temperatures, in the user's unit (default:\n"
-             "50 K above the liquidus down to room temperature)",
+             "the alloy's pouring temperature down to its end)",
      .term = "--from T, --to T",
      .set = temperature<&P::from, &P::fromGiven>, .place = OptionPlace::Curve, .example = "700",
      .bad = "warm"},
@@ -346,17 +374,18 @@ const OptionRow kRows[] = {
      .set = whole<2, 100000, &O::path, &P::points>, .place = OptionPlace::Curve, .example = "50",
      .bad = "1"},
     {.name = "--fs", .arg = "RULE", .section = Curve,
-     .help = "the solid fraction along the path: lever, linear\n"
-             "from liquidus to solidus (default); scheil, the\n"
-             "Scheil path of --scheil, all solid at the solidus;\n"
-             "model, the sample casting's own",
+     .help = "the solid fraction along the path, by the alloy:\n"
+             "lever, linear from liquidus to solidus (default);\n"
+             "scheil, the Scheil path of --scheil; both all solid\n"
+             "at the eutectic, or the solidus; model, the sample\n"
+             "history's own (the lever rule)",
      .set = setFsRule, .place = OptionPlace::Curve, .example = "scheil", .bad = "Lever"},
     {.name = "--scheil", .arg = "LIST", .section = Curve,
      .help = "k=K,tm=TM,tl=TL: the Scheil path's partition\n"
              "coefficient, melting point of the pure solvent and\n"
              "liquidus (user's unit), any of them:\n"
              "fs = 1 - ((TM - T)/(TM - TL))^(1/(K - 1)); default\n"
-             "k=0.13 and the sample alloy's TM 933.47 K, TL 888 K",
+             "the alloy's k, tm and liquidus (--alloy)",
      .set = setScheil, .place = OptionPlace::Curve, .example = "k=0.2,tl=610", .bad = "k=1"},
     {.name = "--table", .arg = "FILE", .section = Curve,
      .help = "the path as a CSV table: a header row naming the\n"
@@ -421,6 +450,9 @@ const OptionRow kRows[] = {
     // The path a worker evaluates (written by the parent) and its points.
     {.name = "--path", .arg = "FILE", .section = Hidden,
      .set = text<&O::run, &R::sample, &S::pathFile>, .forward = givePath, .example = "p.csv"},
+    // The alloy of a worker's sample, in Kelvin.
+    {.name = "--alloy-kelvin", .arg = "LIST", .section = Hidden,
+     .set = setAlloyKelvin, .forward = giveAlloy, .example = "liquidus=900,pour=1000"},
     {.name = "--path-points", .arg = "N", .section = Hidden,
      .set = whole<1, 100000, &O::run, &R::sample, &S::pathPoints>, .example = "7", .bad = "0"},
     // The size in MiB of a worker's values from which they are taken out of

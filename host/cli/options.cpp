@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/numbers.h"
 #include "cli/option_table.h"
 #include "model/entries.h"
@@ -314,6 +315,27 @@ std::vector<std::string> sampleArguments(const SampleSpec &s) {
     for (const OptionRow &row : optionTable())
         if (row.forward) row.forward(s, words, row);
     return words;
+}
+
+bool applyAlloy(Options &o, UnitConverter::Convert convert, std::string &error) {
+    if (o.alloy.empty()) return true;
+    const UnitConverter units(convert, o.run.sample.units);
+    const auto toKelvin = [&](double t) { return units.toInternal(VULMORA_QTY_TEMPERATURE, t); };
+    std::string text = o.alloy, where = "--alloy: ";
+    if (o.alloy.find('=') == std::string::npos) {
+        platform::FileImage file;
+        if (!platform::loadFileImage(o.alloy, file, error))
+            return error = "--alloy " + o.alloy + ": " + error, false;
+        text.assign(reinterpret_cast<const char *>(file.data), file.size);
+        platform::freeFileImage(file);
+        where = "--alloy " + o.alloy + ": ";
+        if (text.size() > 65536) return error = where + "larger than 64 KiB", false;
+    }
+    Alloy &alloy = o.run.sample.alloy;
+    if (!readAlloy(text, toKelvin, alloy, error)) return error = where + error, false;
+    if (const std::string why = alloyProblem(alloy, units); !why.empty())
+        return error = where + why, false;
+    return true;
 }
 
 WorkerSettings workerSettings(const Options &o) {

@@ -21,6 +21,7 @@ struct Options {
     bool help = false, version = false;
     int callNode = 0, callStep = 0; // --node / --step
     std::string saveState;          // --save-state FILE
+    std::string alloy;              // --alloy FILE or LIST, as given
     // curve: the entry points along a path of states.
     bool curve = false;
     CurveSettings path;
@@ -44,6 +45,11 @@ std::vector<std::string> sampleArguments(const SampleSpec &s);
 // The options of `curve` that rebuild the same path, as words: the
 // temperature unit and the path's own options as given.
 std::vector<std::string> pathArguments(const Options &o);
+
+// Read the alloy of --alloy (a file, or key=value,...), its temperatures
+// in the user's unit converted by `convert`, into the run's sample; false
+// with one line naming the key (or the file) in `error`.
+bool applyAlloy(Options &o, UnitConverter::Convert convert, std::string &error);
 
 // What each command is given of the command line.
 WorkerSettings workerSettings(const Options &o);

@@ -32,35 +32,38 @@ double scheilValue(const CurveSettings &o, const char *name, double fallback, bo
     return fallback;
 }
 
-// The solid fraction of every point by the rule of --fs; the liquidus and
-// solidus marked on the plots are the rule's.
-bool applyRule(const CurveSettings &o, const std::function<double(double)> &kelvin, Path &p,
-               std::string &error) {
+// The solid fraction of every point by the rule of --fs and the alloy; the
+// liquidus, solidus and eutectic marked on the plots are the rule's.
+bool applyRule(const CurveSettings &o, const Alloy &alloy,
+               const std::function<double(double)> &kelvin, Path &p, std::string &error) {
     std::vector<double> &fs = p.values[column::fs1];
     const std::vector<double> &T = p.values[column::t1];
     fs.resize(T.size());
+    p.liquidus = alloy.liquidus, p.solidus = alloy.freezingEnd(), p.eutectic = alloy.eutectic;
     if (o.fsRule == CurveSettings::FsRule::Scheil) {
-        const double k = scheilValue(o, "k", kScheilK, false, kelvin);
-        const double tm = scheilValue(o, "tm", kScheilTm, true, kelvin);
-        const double tl = scheilValue(o, "tl", Alloy::liquidus, true, kelvin);
+        const double k = scheilValue(o, "k", alloy.k, false, kelvin);
+        const double tm = scheilValue(o, "tm", alloy.tm, true, kelvin);
+        const double tl = scheilValue(o, "tl", alloy.liquidus, true, kelvin);
         if (!(tl < tm)) return error = "--scheil: tl must lie below tm", false;
-        if (!(Alloy::solidus < tl)) return error = "--scheil: tl must lie above the solidus", false;
+        if (!(alloy.freezingEnd() < tl))
+            return error = alloy.eutectic > 0 ? "--scheil: tl must lie above the eutectic"
+                                              : "--scheil: tl must lie above the solidus",
+                   false;
         for (size_t i = 0; i < T.size(); ++i)
-            fs[i] = scheilFraction(T[i], k, tm, tl, Alloy::solidus);
+            fs[i] = alloy.scheilFraction(T[i], k, tm, tl);
         p.liquidus = tl;
         return true;
     }
     for (size_t i = 0; i < T.size(); ++i)
-        fs[i] = o.fsRule == CurveSettings::FsRule::Model
-                    ? Sample::solidFraction(T[i])
-                    : std::clamp((Alloy::liquidus - T[i]) / (Alloy::liquidus - Alloy::solidus), 0.0,
-                                 1.0);
+        fs[i] = alloy.leverFraction(T[i]);
     return true;
 }
 
 // The lowest all-liquid and the highest all-solid temperature of a path
-// whose solid fraction was given, when it has such points.
-void markFreezingRange(Path &p) {
+// whose solid fraction was given, when it has such points; else the
+// alloy's.
+void markFreezingRange(Path &p, const Alloy &alloy) {
+    p.liquidus = alloy.liquidus, p.solidus = alloy.freezingEnd(), p.eutectic = alloy.eutectic;
     double liquid = INFINITY, solid = -INFINITY;
     for (size_t i = 0; i < p.points(); ++i) {
         const double T = p.at(column::t1, i), fs = p.at(column::fs1, i);
@@ -73,8 +76,9 @@ void markFreezingRange(Path &p) {
 
 // The temperatures of the path: the table's, the single point's, or N
 // evenly spaced from --from to --to.
-bool pathTemperatures(const CurveSettings &o, int userTemp, const KelvinFn &kelvin, Path &p,
-                      std::vector<bool> &given, std::string &error) {
+bool pathTemperatures(const CurveSettings &o, const Alloy &alloy, int userTemp,
+                      const KelvinFn &kelvin, Path &p, std::vector<bool> &given,
+                      std::string &error) {
     const auto user = [&](double t) { return kelvin(userTemp, t); };
     if (!o.table.empty()) return loadPathTable(o.table, userTemp, kelvin, p, given, error);
     if (!o.at.empty()) {
@@ -88,8 +92,8 @@ bool pathTemperatures(const CurveSettings &o, int userTemp, const KelvinFn &kelv
         if (!given[column::t1]) return error = "--at needs the temperature: T=VALUE", false;
         return true;
     }
-    const double from = o.fromGiven ? user(o.from) : Alloy::liquidus + kPathMargin;
-    const double to = o.toGiven ? user(o.to) : kRoomTemperature;
+    const double from = o.fromGiven ? user(o.from) : alloy.pour;
+    const double to = o.toGiven ? user(o.to) : alloy.end;
     if (!(from > 0) || !(to > 0)) return error = "--from/--to: below absolute zero", false;
     const size_t n = static_cast<size_t>(o.points);
     std::vector<double> &T = p.values[column::t1];
@@ -102,14 +106,8 @@ bool pathTemperatures(const CurveSettings &o, int userTemp, const KelvinFn &kelv
 
 } // namespace
 
-double scheilFraction(double T, double k, double tm, double tl, double solidus) {
-    if (T <= solidus) return 1.0;
-    if (T >= tl) return 0.0;
-    const double fs = 1.0 - std::pow((tm - T) / (tm - tl), 1.0 / (k - 1.0));
-    return std::clamp(fs, 0.0, 1.0);
-}
-
-bool buildPath(const CurveSettings &o, const UnitConverter &units, Path &p, std::string &error) {
+bool buildPath(const CurveSettings &o, const Alloy &alloy, const UnitConverter &units, Path &p,
+               std::string &error) {
     const int userTemp = units.units().temp;
     const KelvinFn kelvin = [&](int sel, double t) {
         Units u = units.units();
@@ -117,7 +115,7 @@ bool buildPath(const CurveSettings &o, const UnitConverter &units, Path &p, std:
         return units.under(u).toInternal(VULMORA_QTY_TEMPERATURE, t);
     };
     std::vector<bool> given(column::kCount, false);
-    if (!pathTemperatures(o, userTemp, kelvin, p, given, error)) return false;
+    if (!pathTemperatures(o, alloy, userTemp, kelvin, p, given, error)) return false;
     const size_t n = p.points();
     for (const auto &[name, v] : o.sets) {
         const size_t c = findColumn(name);
@@ -127,12 +125,12 @@ bool buildPath(const CurveSettings &o, const UnitConverter &units, Path &p, std:
         given[c] = true;
     }
     if (given[column::fs1])
-        markFreezingRange(p);
+        markFreezingRange(p, alloy);
     else if (!applyRule(
-                 o, [&](double t) { return kelvin(userTemp, t); }, p, error))
+                 o, alloy, [&](double t) { return kelvin(userTemp, t); }, p, error))
         return false;
     given[column::fs1] = true;
-    completePath(p, given, 1.0);
+    completePath(p, given, 1.0, alloy);
     return true;
 }
 
@@ -140,7 +138,7 @@ int runCurve(const CurveSettings &c, RunSettings run, const RunServices &service
     const UnitConverter units(services.convert, run.sample.units);
     Path path;
     std::string error;
-    if (!buildPath(c, units, path, error)) return fail(ExitStatus::Usage, error);
+    if (!buildPath(c, run.sample.alloy, units, path, error)) return fail(ExitStatus::Usage, error);
     SampleSpec &spec = run.sample; // a grid holding the path, its one step
     spec.pathPoints = static_cast<int>(path.points());
     spec.nodesPerSide = pathSide(path.points());
@@ -158,13 +156,21 @@ int runCurve(const CurveSettings &c, RunSettings run, const RunServices &service
     const double first = units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
     const double last =
         units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));
-    char line[256];
+    char line[512];
     if (path.points() == 1)
         std::snprintf(line, sizeof line, "point: T = %.6g %s\n", first, unit);
     else
         std::snprintf(line, sizeof line, "path: %zu points, %.6g to %.6g %s\n", path.points(),
                       first, last, unit);
-    const PathRun along{path, line};
+    std::string header = line;
+    const double lastFs = path.at(column::fs1, path.points() - 1);
+    if (path.points() > 1 && lastFs < 1) {
+        std::snprintf(line, sizeof line,
+                      "note: the path ends at fs = %.3g, before the casting is all solid\n",
+                      lastFs);
+        header += line;
+    }
+    const PathRun along{path, header};
     return runAll(run, services, &along);
 }
 

@@ -30,14 +30,15 @@ template <class Law> void derive(Path &p, const std::vector<bool> &given, size_t
 
 // The microstructure at each point, its time in the mushy zone taken from
 // the cooling rate there; a column given stays as it is.
-void deriveMicrostructure(Path &p, const std::vector<bool> &given) {
+void deriveMicrostructure(Path &p, const std::vector<bool> &given, double fe) {
     const size_t n = p.points();
     for (size_t i = 0; i < n; ++i) {
         const double rate = std::max(std::fabs(p.at(column::jctn1, i)), 1e-9);
         const double mushy =
             p.at(column::t1, i) < p.liquidus ? (p.liquidus - p.at(column::t1, i)) / rate : -1.0;
         double c[kNumConstituents], a[kNumAuxiliaries];
-        Sample::microstructure(p.at(column::fs1, i), mushy, (p.liquidus - p.solidus) / rate, c, a);
+        Sample::microstructure(p.at(column::fs1, i), mushy, (p.liquidus - p.solidus) / rate, fe, c,
+                               a);
         for (size_t q = 0; q < size_t(kNumConstituents + kNumAuxiliaries); ++q) {
             const size_t col = column::kConstituents + q;
             if (given[col]) continue;
@@ -56,7 +57,7 @@ int pathSide(size_t points) {
     return n;
 }
 
-void completePath(Path &p, const std::vector<bool> &given, double rate) {
+void completePath(Path &p, const std::vector<bool> &given, double rate, const Alloy &alloy) {
     using namespace column;
     const auto at = [&](size_t c) { return [&p, c](size_t i) { return p.at(c, i); }; };
     if (!given[t0]) previousLevel(p, t1, t0);
@@ -72,7 +73,7 @@ void completePath(Path &p, const std::vector<bool> &given, double rate) {
     derive(p, given, v0, [&](size_t i) { return 0.1 * p.at(u0, i); });
     derive(p, given, p1, [](size_t) { return kAtmosphere; });
     derive(p, given, p0, at(p1));
-    deriveMicrostructure(p, given);
+    deriveMicrostructure(p, given, alloy.eutecticFraction());
     derive(p, given, fatigue_life, [&](size_t i) {
         return Sample::fatigueLife(p.at(vf_s1, i), p.at(column::kAuxiliaries, i));
     });

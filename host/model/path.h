@@ -31,8 +31,10 @@ enum : size_t {
 } // namespace column
 
 struct Path {
-    std::vector<double> values[column::kCount];                  // [column][point]
-    double liquidus = Alloy::liquidus, solidus = Alloy::solidus; // K, marked on plots
+    std::vector<double> values[column::kCount]; // [column][point]
+    // K: where its solid fraction leaves 0, where it reaches 1, the
+    // eutectic's hold (0: none), marked on plots and expected to kink.
+    double liquidus = 0, solidus = 0, eutectic = 0;
     size_t points() const { return values[column::t1].size(); }
     double at(size_t c, size_t point) const { return values[c][point]; }
 };
@@ -57,12 +59,12 @@ std::string pathValueProblem(size_t c, double v);
 int pathSide(size_t points);
 
 // Fill every column that `given` (per column) leaves unset from the path's
-// temperatures and solid fractions, by the sample's laws: the previous
+// temperatures and solid fractions, by the sample's laws for `alloy`: the previous
 // level is the previous point (cooling along the path), the cooling rate
 // `rate` K/s where jctn is not given (it also times the freezing for the
 // arm spacing), a sound casting (no porosity), the convection of the
 // liquid along x and the atmosphere's pressure.
-void completePath(Path &p, const std::vector<bool> &given, double rate);
+void completePath(Path &p, const std::vector<bool> &given, double rate, const Alloy &alloy);
 
 // The most points a path may have, and the longest line of a table.
 constexpr size_t kMaxPathPoints = 100000;

@@ -30,8 +30,8 @@ MikralCatalog *sampleCatalog() {
 // ---- construction ----------------------------------------------------------
 
 // Mesh, catalogue and model; the fields are filled by setStep.
-Sample::Sample(int n, int nsteps, Build build, const Path *path)
-    : nodesPerSide(n), steps(nsteps), path_(path) {
+Sample::Sample(int n, int nsteps, Build build, const Path *path, const Alloy &a)
+    : nodesPerSide(n), steps(nsteps), alloy(a), path_(path) {
     nnod = n * n * n;
     nel = (n - 1) * (n - 1) * (n - 1);
     h = Alloy::side / (n - 1);

@@ -1,12 +1,16 @@
 // sample.h - the built-in sample casting.
 //
 // A cube of hexahedra (element type 1: 8 nodes, 8 integration points),
-// 12 cm on a side: a casting of an aluminium-silicon alloy (material 1)
-// inside a steel mould shell (material 2). The casting is poured at 973 K
-// into the mould preheated to 573 K and cools over 180 s; each node cools
-// with its own time constant, fast at the mould wall and slow at the hot
-// spot in the centre, so every time step has liquid, mushy and solid
-// nodes. Units are those of the host: centimetres, seconds, Kelvin, CGS.
+// 12 cm on a side: a casting (material 1) inside a mould shell
+// (material 2). The casting is poured at the alloy's pouring temperature
+// into the mould at its initial temperature, and the history runs until
+// every node is at the alloy's end temperature (alloy.h; by default the
+// sample's aluminium-silicon alloy, poured at 973 K into a steel mould at
+// 573 K, cooled to 20 °C over an hour). Each node passes the freezing range
+// in its own time, the wall first, the hot spot in the centre last, each
+// over several steps: every step before the last has liquid or mushy
+// nodes, and the last has all at the end temperature. Units are those of
+// the host: centimetres, seconds, Kelvin, CGS.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/alloy.h"
 #include "model/fields.h"
 #include "platform/page_vector.h"
 
@@ -26,16 +31,6 @@ struct MikralModel;
 namespace vhost {
 
 struct Path;
-
-// The alloy and the process.
-struct Alloy {
-    static constexpr double liquidus = 888.0; // K
-    static constexpr double solidus = 833.0;  // K
-    static constexpr double pour = 973.0;     // K, casting at time 0
-    static constexpr double mould0 = 573.0;   // K, mould preheat
-    static constexpr double duration = 180.0; // s, the cooling history shown
-    static constexpr double side = 12.0;      // cm, edge of the meshed cube
-};
 
 // Active constituents and auxiliary variables of the microstructure model
 // (active index = position in these lists); the catalogue names a few more.
@@ -83,8 +78,9 @@ class Sample {
     // With `build` OnDemand the mesh's arrays too are left for fill(). With
     // `path` (kept, not copied) every node is casting and node i holds the
     // path's point i (the last point for the nodes beyond it) instead of
-    // the cooling history.
-    Sample(int nodesPerSide, int steps, Build build = Build::Whole, const Path *path = nullptr);
+    // the cooling history of `alloy`.
+    Sample(int nodesPerSide, int steps, Build build = Build::Whole, const Path *path = nullptr,
+           const Alloy &alloy = Alloy{});
     ~Sample();
     Sample(const Sample &) = delete;
     Sample &operator=(const Sample &) = delete;
@@ -113,16 +109,19 @@ class Sample {
     // Whether the mesh's array at `base` has been filled (false for any
     // other array: fields are filled afresh each step).
     bool filled(const void *base) const;
-    // Time (s) at the end of step s; step 0 is the pour.
-    double time(int s) const { return Alloy::duration * s / steps; }
-    // State of 0-based node i at time t (s).
-    NodeState state(int i, double t) const;
+    // Time (s) at the end of step s; step 0 is the pour. The steps grow
+    // from a quarter to 1.75 times the mean: short while the casting
+    // freezes, long while it cools.
+    double time(int s) const;
+    // State of 0-based node i at the end of step s.
+    NodeState state(int i, int s) const;
     // Items of an array of the given extent.
     size_t items(Extent e) const;
     // True when 0-based node i belongs to the casting (material 1).
     bool inCasting(int i) const { return depth[static_cast<std::size_t>(i)] >= 0.0f; }
 
     int nodesPerSide, steps, nnod, nel, step = 0;
+    Alloy alloy;
     double h; // element edge, cm
 
     // Every array of the list in fields.h, as PageVector<type> member: the
@@ -142,23 +141,24 @@ class Sample {
     MikralCatalog *catalog = nullptr;
     MikralModel *model = nullptr;
 
-    // What a node's state owes to its depth alone at time t (s): every
-    // field but the flow's direction and the pressure.
+    // What a node's state owes to its depth alone at the end of step s:
+    // every field but the flow's direction and the pressure, and the
+    // times at which a casting node reaches the liquidus and freezes.
     struct DepthState {
         double T = 0, fs = 0, coolingRate = 0, vf = 0, fvol = 0, mushyStrain = 0, flow = 0;
+        double liquidusTime = 0, freezingTime = 0; // s
     };
-    static DepthState depthState(double d, double t);
+    DepthState depthState(double d, int s) const;
 
-    // The alloy's laws, shared by the cooling history and the paths.
-    // Solid fraction at temperature T (K): linear from liquidus to solidus.
-    static double solidFraction(double T);
+    // The laws shared by the cooling history and the paths.
     // Convection speed (cm/s) and mushy strain at solid fraction fs.
     static double flowAt(double fs);
     static double mushyStrainAt(double fs);
     // Constituents c[kNumConstituents] and auxiliaries a[kNumAuxiliaries]
     // of a casting node of solid fraction fs, mushy for `mushy` s of its
-    // freezing time `tf` s (mushy < 0: still above the liquidus).
-    static void microstructure(double fs, double mushy, double tf, double *c, double *a);
+    // freezing time `tf` s (mushy < 0: still above the liquidus), the
+    // eutectic starting at solid fraction `fe`.
+    static void microstructure(double fs, double mushy, double tf, double fe, double *c, double *a);
     // Fatigue life (cycles) at porosity vf and arm spacing sdas (um).
     static double fatigueLife(double vf, double sdas);
     const Path *path() const {
@@ -220,7 +220,7 @@ class Sample {
         std::vector<float> T, fs, vf, fvol, coolingRate, mushy;
         std::vector<double> flow;
         void resize(size_t classes);
-        void compute(const std::vector<float> &classDepth, double t);
+        void compute(const Sample &sample, int s);
     };
     Level level0, level1;
     std::vector<float> classLife;

@@ -14,8 +14,6 @@ namespace vhost {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kTauWall = 40.0;          // s, cooling time constant at the mould wall
-constexpr double kTauCentre = 400.0;       // s, at the hot spot
 constexpr double kFlow = 2.0;              // cm/s, convection speed in the liquid
 constexpr double kRhoG = 2.4 * 981.0;      // dyn/cm3, metallostatic pressure gradient
 constexpr double kAtmosphere = 1.01325e6;  // dyn/cm2
@@ -24,14 +22,48 @@ constexpr double kMouldExpansion = 1.2e-5; // 1/K, steel
 constexpr double kYoungCast = 7.0e11;      // dyn/cm2 at room temperature
 constexpr double kYoungMould = 2.0e12;     // dyn/cm2
 
-// Cooling time constant of a casting node at relative depth d (0 wall, 1 centre).
-double tauAt(double d) {
-    return kTauWall + (kTauCentre - kTauWall) * d;
+// The history runs on its progress u, 0 at the pour and 1 at the end, one
+// step for each equal share of it. Time (s) at progress u of a history of
+// `length` s: the steps grow as the casting cools.
+double timeAt(double u, double length) {
+    return length * u * (1 + 3 * u) / 4;
 }
 
-// Time (s) at which a casting node of time constant tau reaches temperature T.
-double timeToReach(double T, double tau) {
-    return tau * std::log((Alloy::pour - Alloy::mould0) / (T - Alloy::mould0));
+// When a casting node at relative depth d (0 wall, 1 centre) reaches the
+// liquidus, and when its last liquid has frozen, as progress: the wall
+// first and fastest, the centre last, each over at least 30 % of the
+// history.
+double liquidusAt(double d) {
+    return 0.02 + 0.18 * d;
+}
+double frozenAt(double d) {
+    return liquidusAt(d) + 0.30 + 0.20 * d;
+}
+
+// Temperature and solid fraction of a casting node at depth d at progress
+// u: it cools at an even pace to the liquidus, freezes at an even pace in
+// solid fraction, at the lever rule's temperatures (so a eutectic holds
+// its temperature while its liquid freezes), then cools ever more slowly
+// to the end temperature, reached at u = 1.
+std::pair<double, double> castingAt(const Alloy &a, double d, double u) {
+    const double ul = liquidusAt(d), us = frozenAt(d);
+    if (u <= ul) return {a.pour - (a.pour - a.liquidus) * u / ul, 0.0};
+    if (u < us) {
+        const double fs = (u - ul) / (us - ul);
+        return {a.leverTemperature(fs), fs};
+    }
+    const double v = (u - us) / (1 - us);
+    return {a.end + (a.freezingEnd() - a.end) * (1 - v) * (1 - v), 1.0};
+}
+
+// Temperature of a mould node d cm from the casting (d < 0) at progress u:
+// the casting wall's temperature, fading with the distance over a heated
+// layer that grows with time, over a mould that goes from its initial
+// temperature to the end temperature.
+double mouldAt(const Alloy &a, double d, double u) {
+    const double base = a.end + (a.mould - a.end) * (1 - u) * (1 - u);
+    const double layer = 0.3 + 0.1 * std::sqrt(timeAt(u, a.time));
+    return base + (castingAt(a, 0, u).first - base) * std::exp(d / layer);
 }
 
 // Trilinear shape function of corner c (VTK order) at local point (r, s, t).
@@ -44,13 +76,7 @@ double shape(int c, double r, double s, double t) {
 
 } // namespace
 
-// ---- the alloy's laws ------------------------------------------------------
-
-// Solid fraction between liquidus and solidus (linear in temperature).
-double Sample::solidFraction(double T) {
-    double th = (Alloy::liquidus - T) / (Alloy::liquidus - Alloy::solidus);
-    return std::clamp(th, 0.0, 1.0);
-}
+// ---- the laws shared with the paths ----------------------------------------
 
 // Convection slows as the dendrites grow: (1 - fs)^2 of the liquid's speed.
 double Sample::flowAt(double fs) {
@@ -62,13 +88,14 @@ double Sample::mushyStrainAt(double fs) {
     return 4e-3 * fs * (1 - fs);
 }
 
-// Constituents follow the solid fraction: primary alpha-Al up to 55 %
-// solid, then the Al-Si eutectic with its silicon and a little Mg2Si.
+// Constituents follow the solid fraction: primary alpha-Al up to the
+// eutectic's fraction fe, then the Al-Si eutectic with its silicon and a
+// little Mg2Si.
 // The dendrite arm spacing coarsens with the time spent mushy (10 um *
 // t^(1/3)); the grain size is fixed by the local freezing time at
 // nucleation (120 um * t_f^(1/4)).
-void Sample::microstructure(double fs, double mushy, double tf, double *c, double *a) {
-    const double eut = std::max(fs - 0.55, 0.0);
+void Sample::microstructure(double fs, double mushy, double tf, double fe, double *c, double *a) {
+    const double eut = std::max(fs - fe, 0.0);
     c[1] = 0.12 * eut;
     c[2] = 0.01 * eut;
     c[0] = fs - c[1] - c[2];
@@ -86,43 +113,39 @@ double Sample::fatigueLife(double vf, double sdas) {
 
 // ---- the cooling history ---------------------------------------------------
 
-// Casting nodes cool exponentially towards the mould temperature; mould
-// nodes take the casting wall's temperature, fading with the distance
-// from the wall over a heated layer that grows with time.
-Sample::DepthState Sample::depthState(double d, double t) {
+double Sample::time(int s) const {
+    return timeAt(static_cast<double>(s) / steps, alloy.time);
+}
+
+// The temperature by castingAt or mouldAt; the cooling rate from the
+// temperature a moment before (after, at the pour).
+Sample::DepthState Sample::depthState(double d, int step) const {
     DepthState s;
-    const double range = Alloy::pour - Alloy::mould0;
-    auto castingT = [&](double tau, double when) {
-        return Alloy::mould0 + range * std::exp(-when / tau);
+    const double u = static_cast<double>(step) / steps, du = 1e-4;
+    auto temperature = [&](double at) {
+        return d < 0 ? mouldAt(alloy, d, at) : castingAt(alloy, d, at).first;
     };
-    if (d < 0) {
-        double layer = 0.3 + 0.1 * std::sqrt(t);
-        double fade = std::exp(d / layer);
-        s.T = Alloy::mould0 + (castingT(kTauWall, t) - Alloy::mould0) * fade;
-        double before = std::max(t - 1.0, 0.0);
-        double layerBefore = 0.3 + 0.1 * std::sqrt(before);
-        double Tb = Alloy::mould0 +
-                    (castingT(kTauWall, before) - Alloy::mould0) * std::exp(d / layerBefore);
-        s.coolingRate = Tb - s.T;
-        return s;
-    }
-    const double tau = tauAt(d);
-    s.T = castingT(tau, t);
-    s.coolingRate = (s.T - Alloy::mould0) / tau;
-    s.fs = solidFraction(s.T);
+    const double before = u > du ? u - du : u, after = u > du ? u : u + du;
+    s.T = temperature(u);
+    s.coolingRate = (temperature(before) - temperature(after)) /
+                    (timeAt(after, alloy.time) - timeAt(before, alloy.time));
+    if (d < 0) return s;
+    s.fs = castingAt(alloy, d, u).second;
     s.flow = flowAt(s.fs);
     s.mushyStrain = mushyStrainAt(s.fs);
     // Shrinkage porosity and FVOL gather at the hot spot, late in freezing.
     s.vf = 0.02 * d * d * std::max(s.fs - 0.9, 0.0) / 0.1;
     s.fvol = 0.05 * d * d * d * d * std::max(s.fs - 0.7, 0.0) / 0.3;
+    s.liquidusTime = timeAt(liquidusAt(d), alloy.time);
+    s.freezingTime = timeAt(frozenAt(d), alloy.time) - s.liquidusTime;
     return s;
 }
 
 // The depth's share, then the flow (a roll in the x-z plane) and the
 // metallostatic pressure, which depend on the position.
-NodeState Sample::state(int i, double t) const {
+NodeState Sample::state(int i, int step) const {
     const size_t id = static_cast<size_t>(i);
-    const DepthState ds = depthState(depth[id], t);
+    const DepthState ds = depthState(depth[id], step);
     NodeState s;
     s.T = ds.T, s.coolingRate = ds.coolingRate, s.p = kAtmosphere;
     if (depth[id] < 0) return s;
@@ -196,8 +219,8 @@ void Sample::setStep(int s, bool fields) {
     if (path_) {
         setPathStep();
     } else {
-        level0.compute(classDepth, time(s - 1));
-        level1.compute(classDepth, time(s));
+        level0.compute(*this, s - 1);
+        level1.compute(*this, s);
         fillMicrostructure();
     }
     if (!fields) return;
@@ -216,9 +239,9 @@ void Sample::Level::resize(size_t classes) {
 
 // One time level of the fields that depend on the depth alone, per depth
 // class, as the host stores them.
-void Sample::Level::compute(const std::vector<float> &classDepth, double t) {
-    for (size_t k = 0; k < classDepth.size(); ++k) {
-        const DepthState s = depthState(classDepth[k], t);
+void Sample::Level::compute(const Sample &sample, int step) {
+    for (size_t k = 0; k < sample.classDepth.size(); ++k) {
+        const DepthState s = sample.depthState(sample.classDepth[k], step);
         T[k] = static_cast<float>(s.T), fs[k] = static_cast<float>(s.fs);
         vf[k] = static_cast<float>(s.vf), fvol[k] = static_cast<float>(s.fvol);
         coolingRate[k] = static_cast<float>(s.coolingRate);
@@ -335,10 +358,9 @@ void Sample::fillMicrostructure() {
         std::fill(c, c + kNumConstituents, 0.0);
         std::fill(a, a + kNumAuxiliaries, 0.0);
         if (classDepth[k] >= 0.0f) {
-            const double tau = tauAt(classDepth[k]);
-            const double tl = timeToReach(Alloy::liquidus, tau);
-            const double tf = timeToReach(Alloy::solidus, tau) - tl;
-            microstructure(level1.fs[k], t - tl, tf, c, a);
+            const DepthState s = depthState(classDepth[k], step);
+            const double mushy = t > s.liquidusTime ? t - s.liquidusTime : -1.0;
+            microstructure(level1.fs[k], mushy, s.freezingTime, alloy.eutecticFraction(), c, a);
             classLife[k] = static_cast<float>(fatigueLife(level1.vf[k], a[0]));
         } else {
             classLife[k] = 1e9f;
@@ -383,8 +405,8 @@ void Sample::fillIntegrationPoints() {
         }
         float *out = &table[kind * kPointValues];
         for (int p = 0; p < 8; ++p) {
-            double eps = cast ? kExpansion * std::max(Alloy::solidus - T[p], 0.0)
-                              : -kMouldExpansion * (T[p] - Alloy::mould0);
+            double eps = cast ? kExpansion * std::max(alloy.freezingEnd() - T[p], 0.0)
+                              : -kMouldExpansion * (T[p] - alloy.mould);
             double E =
                 cast ? kYoungCast * std::max(1.0 - (T[p] - 293.0) / 700.0, 0.05) : kYoungMould;
             double sig = E * eps;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "model/alloy.h"
 #include "model/materials.h"
 #include "model/units.h"
 
@@ -21,6 +22,7 @@ struct SampleSpec {
     int steps = 10;
     Units units;
     double stressScale = 1.0;
+    Alloy alloy;                        // what the history follows (Kelvin)
     bool tempTable = true;              // false: func_temp = -9999 (no temperature table)
     bool fillAll = false;               // every host array filled before the calls of a step
     int materials = material::kCasting; // the materials whose nodes are evaluated

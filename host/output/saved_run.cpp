@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "model/alloy.h"
 #include "model/entries.h"
 #include "model/materials.h"
 #include "platform/numbers.h"
@@ -41,6 +42,7 @@ RunDescription describeRun(const SampleSpec &o, const std::string &libraryFile,
     d.stressScale = o.stressScale;
     d.tempTable = o.tempTable;
     d.units = o.units;
+    d.history = alloyText(o.alloy);
     for (const Outcome &e : outcomes)
         if (e.hasValues() && !e.result.values.empty()) d.entries.push_back(e.name);
     return d;
@@ -63,6 +65,7 @@ std::string runDescriptionText(const RunDescription &d) {
     for (size_t k = 0; k < kNumSelectors; ++k)
         t += " " + std::to_string(*selectors(u, k));
     t += "\n";
+    if (!d.history.empty()) t += "history " + d.history + "\n";
     for (const std::string &e : d.entries)
         t += "entry " + e + "\n";
     return t;
@@ -135,6 +138,15 @@ const DescriptionKey kKeys[] = {
          return std::string(v == "0" || v == "1" ? "" : "temp-table must be 0 or 1");
      }},
     {"units", DescriptionKey::Required, readUnits},
+    {"history", DescriptionKey::Optional,
+     [](V v, D d) {
+         Alloy a;
+         std::string error;
+         if (!readAlloy(
+                 v, [](double t) { return t; }, a, error))
+             return "history: " + error;
+         return d.history = alloyText(a), std::string();
+     }},
     {"entry", DescriptionKey::Repeated, readEntry},
 };
 

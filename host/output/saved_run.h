@@ -23,6 +23,7 @@ struct RunDescription {
     double stressScale = 1;
     bool tempTable = true;
     Units units;
+    std::string history;              // the alloy as alloyText; "" before there was one
     std::vector<std::string> entries; // values saved, in run order
 };
 

@@ -262,7 +262,7 @@ int saveSampleState(const SampleSpec &o, int atStep, const std::string &file) {
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
     const int step = atStep ? atStep : o.steps;
-    Sample sample(o.nodesPerSide, o.steps);
+    Sample sample(o.nodesPerSide, o.steps, Sample::Build::Whole, nullptr, o.alloy);
     sample.stressScale = o.stressScale;
     sample.setStep(step);
     lib.bind(sample, o); // data only: no user code runs here

@@ -136,8 +136,9 @@ bool Run::prepare() {
     if (!o_.quiet && path_)
         std::printf("vulmora-host: %s\n%s", spec_.library.c_str(), pathLine_.c_str());
     else if (!o_.quiet)
-        std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n",
-                    spec_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1), spec_.steps);
+        std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n%s\n",
+                    spec_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1), spec_.steps,
+                    historyLine(spec_.alloy, UnitConverter(s_.convert, spec_.units)).c_str());
     std::fflush(stdout);
     return true;
 }
@@ -259,8 +260,8 @@ bool Run::runAndCollect(Workers &workers, std::string &error,
 // mesh and the integration points only if an output or a report of a
 // failure shows the fields (setStep builds them then).
 void Run::buildSample() {
-    sample_ =
-        std::make_unique<Sample>(spec_.nodesPerSide, spec_.steps, Sample::Build::OnDemand, path_);
+    sample_ = std::make_unique<Sample>(spec_.nodesPerSide, spec_.steps, Sample::Build::OnDemand,
+                                       path_, spec_.alloy);
     sample_->stressScale = spec_.stressScale;
     nodeMaterial_ = nodeMaterials(*sample_, spec_);
     evaluatedNodes_ = size_t(std::count_if(nodeMaterial_.begin(), nodeMaterial_.end(),

@@ -89,7 +89,7 @@ int runNodeCall(const NodeCallSettings &c, const Path *path) {
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);
-    Sample sample(o.nodesPerSide, o.steps, Sample::Build::Whole, path);
+    Sample sample(o.nodesPerSide, o.steps, Sample::Build::Whole, path, o.alloy);
     sample.stressScale = o.stressScale;
     Caller caller(lib, sample, c.sample);
     InputGuard guard; // a write into the host's arrays faults where it is made

@@ -263,7 +263,7 @@ bool WorkerSession::setUp() {
     try {
         sample_ = std::make_unique<Sample>(
             o_.nodesPerSide, o_.steps, lazyFields_ ? Sample::Build::OnDemand : Sample::Build::Whole,
-            o_.pathFile.empty() ? nullptr : &path_);
+            o_.pathFile.empty() ? nullptr : &path_, o_.alloy);
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory while building the sample");
     }

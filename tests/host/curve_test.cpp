@@ -41,12 +41,12 @@ double kelvin(int sel, double t) {
 
 // The path `o` describes, temperatures in the unit of selector `userTemp`;
 // fails the test on an error.
-Path built(const CurveSettings &o, int userTemp = 1) {
+Path built(const CurveSettings &o, int userTemp = 1, const vhost::Alloy &alloy = {}) {
     vhost::Units u;
     u.temp = userTemp;
     Path p;
     std::string error;
-    EXPECT_TRUE(vhost::buildPath(o, vhost::UnitConverter(toKelvin, u), p, error)) << error;
+    EXPECT_TRUE(vhost::buildPath(o, alloy, vhost::UnitConverter(toKelvin, u), p, error)) << error;
     return p;
 }
 
@@ -93,7 +93,7 @@ TEST(CurvePath, EachRuleGivesItsSolidFraction) {
         {CurveSettings::FsRule::Lever, 888.0, 0.0},
         {CurveSettings::FsRule::Lever, 860.5, 0.5},
         {CurveSettings::FsRule::Lever, 833.0, 1.0},
-        {CurveSettings::FsRule::Model, 860.5, vhost::Sample::solidFraction(860.5)},
+        {CurveSettings::FsRule::Model, 860.5, 0.5}, // the history freezes by the lever rule
         // Scheil: 1 - ((933.47 - 860.5)/(933.47 - 888))^(1/(0.13 - 1)).
         {CurveSettings::FsRule::Scheil, 860.5, 1 - std::pow(72.97 / 45.47, 1 / -0.87)},
         {CurveSettings::FsRule::Scheil, 834.0, 1 - std::pow(99.47 / 45.47, 1 / -0.87)},
@@ -112,9 +112,9 @@ TEST(CurvePath, EachRuleGivesItsSolidFraction) {
 
 TEST(CurvePath, RangeRunsFromFromToToInTheUsersUnit) {
     CurveSettings o;
-    Path p = built(o); // the alloy's defaults: 50 K above the liquidus to room temperature
+    Path p = built(o); // the alloy's history: from pouring to its end
     ASSERT_EQ(p.points(), 200u);
-    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 938.0);
+    EXPECT_DOUBLE_EQ(p.at(column::t1, 0), 973.0);
     EXPECT_DOUBLE_EQ(p.at(column::t1, 199), 293.0);
     o.fromGiven = o.toGiven = true; // °C
     o.from = 700, o.to = 500, o.points = 5;
@@ -250,7 +250,7 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
     ASSERT_TRUE(vhost::readPathTable(table, 1, kelvin, p, given, error)) << error;
     given[column::fs1] = true;
     p.values[column::fs1].assign(p.points(), 0.5);
-    vhost::completePath(p, given, 1.0);
+    vhost::completePath(p, given, 1.0, vhost::Alloy{});
     vhost::Sample s(vhost::pathSide(p.points()), 1, vhost::Sample::Build::Whole, &p);
     ASSERT_EQ(s.nodesPerSide, 5);
     vhost::Library lib;
@@ -347,7 +347,7 @@ TEST(CurveCommand, WritesTheCsvAndPlotsWithUnits) {
         VULMORA_HOST_EXE,
         "curve --functions yieldstress,density --temp C --points 50 --output '" + out + "'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("path: 50 points, 665 to 20 \xc2\xb0"
+    EXPECT_NE(r.out.find("path: 50 points, 700 to 20 \xc2\xb0"
                          "C"),
               std::string::npos)
         << r.out;
@@ -355,7 +355,7 @@ TEST(CurveCommand, WritesTheCsvAndPlotsWithUnits) {
     ASSERT_EQ(csv.size(), 51u);
     EXPECT_EQ(csv[0], "temperature [\xc2\xb0"
                       "C],fs,yieldstress [dyn/cm\xc2\xb2],density [g/cm\xc2\xb3]");
-    EXPECT_EQ(csv[1].rfind("665,0,", 0), 0u) << csv[1];
+    EXPECT_EQ(csv[1].rfind("700,0,", 0), 0u) << csv[1];
     for (const char *svg : {"yieldstress.svg", "density.svg"}) {
         const fs::path file = f.dir / "out" / svg;
         const std::string text = vtest::slurp(file);
@@ -449,7 +449,8 @@ TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
     EXPECT_NE(again.out.find("node " + std::to_string(std::stoi(node)) + " of step 1"),
               std::string::npos)
         << again.out;
-    EXPECT_NE(again.out.find("t1 = 925.035 K"), std::string::npos) << again.out;
+    // The fifth of 200 points from the pour (973 K) to the end (293 K).
+    EXPECT_NE(again.out.find("t1 = 959.332 K"), std::string::npos) << again.out;
 }
 
 // --expect on a path names the first value outside by its point's

@@ -428,7 +428,7 @@ TEST_F(OutputFolder, VtuFilesAreWellFormedAndHoldEveryEntryPoint) {
         EXPECT_EQ(binaryArray<float>(v, "velocity").size(), size_t(3 * kNodes));
         const auto T = binaryArray<float>(v, "T_K");
         ASSERT_EQ(T.size(), size_t(kNodes));
-        EXPECT_TRUE(std::all_of(T.begin(), T.end(), [](float t) { return t >= 573 && t <= 973; }));
+        EXPECT_TRUE(std::all_of(T.begin(), T.end(), [](float t) { return t >= 293 && t <= 973; }));
         // Every evaluated entry point, bit for bit the values of its CSV.
         for (const char *entry : kEntries) {
             auto values = binaryArray(v, std::string("func_") + entry);
@@ -451,10 +451,12 @@ TEST_F(OutputFolder, PvdListsEveryStepWithItsTime) {
          it != std::sregex_iterator(); ++it)
         got.emplace_back(std::stod((*it)[1]), (*it)[2]);
     ASSERT_EQ(got.size(), size_t(kSteps)) << pvd;
+    const vhost::Sample sample(kSide, kSteps);
     for (int step = 1; step <= kSteps; ++step) {
         char name[32];
         std::snprintf(name, sizeof name, "step_%04d.vtu", step);
-        EXPECT_EQ(got[size_t(step - 1)].first, vhost::Alloy::duration * step / kSteps);
+        const double t = sample.time(step); // printed with six digits
+        EXPECT_NEAR(got[size_t(step - 1)].first, t, 1e-5 * t);
         EXPECT_EQ(got[size_t(step - 1)].second, name);
         EXPECT_TRUE(fs::exists(dir_ / name)) << name;
     }

@@ -177,7 +177,7 @@ TEST(HostSample, TimeLevelsFollowOnFromStepToStep) {
         SCOPED_TRACE("steps " + std::to_string(steps));
         Sample s(5, steps);
         EXPECT_DOUBLE_EQ(s.time(0), 0.0);
-        EXPECT_DOUBLE_EQ(s.time(steps), Alloy::duration);
+        EXPECT_DOUBLE_EQ(s.time(steps), s.alloy.time);
         vhost::PageVector<float> prevT1, prevFs1, prevVf1;
         for (int step = 1; step <= steps; ++step) {
             s.setStep(step);
@@ -186,7 +186,7 @@ TEST(HostSample, TimeLevelsFollowOnFromStepToStep) {
                 // Level 0 of the first step is the pour.
                 for (int i = 0; i < s.nnod; ++i) {
                     if (!s.inCasting(i)) continue;
-                    EXPECT_FLOAT_EQ(s.t0[static_cast<size_t>(i)], float(Alloy::pour));
+                    EXPECT_FLOAT_EQ(s.t0[static_cast<size_t>(i)], float(s.alloy.pour));
                 }
             } else {
                 EXPECT_EQ(s.t0, prevT1);
@@ -200,8 +200,8 @@ TEST(HostSample, TimeLevelsFollowOnFromStepToStep) {
                 if (s.inCasting(i)) {
                     EXPECT_LT(s.t1[k], s.t0[k]) << "node " << i + 1;
                 }
-                EXPECT_FLOAT_EQ(s.t1[k], float(s.state(i, s.time(step)).T));
-                EXPECT_TRUE(s.t1[k] >= Alloy::mould0 && s.t1[k] <= Alloy::pour);
+                EXPECT_FLOAT_EQ(s.t1[k], float(s.state(i, step).T));
+                EXPECT_TRUE(s.t1[k] >= s.alloy.end && s.t1[k] <= s.alloy.pour);
             }
             prevT1 = s.t1, prevFs1 = s.fs1, prevVf1 = s.vf1;
         }
@@ -219,17 +219,17 @@ TEST(HostSample, SolidFractionFollowsTheFreezingRange) {
             const size_t k = static_cast<size_t>(i);
             for (auto [T, fs] : {std::pair{s.t0[k], s.fs0[k]}, std::pair{s.t1[k], s.fs1[k]}}) {
                 ASSERT_TRUE(fs >= 0.0f && fs <= 1.0f);
-                if (T <= Alloy::solidus) {
+                if (T <= s.alloy.solidus) {
                     EXPECT_EQ(fs, 1.0f) << T;
                 }
-                if (T >= Alloy::liquidus) {
+                if (T >= s.alloy.liquidus) {
                     EXPECT_EQ(fs, 0.0f) << T;
                 }
                 tFs.emplace_back(T, fs);
             }
-            liquid += s.t1[k] > Alloy::liquidus;
-            solid += s.t1[k] < Alloy::solidus;
-            mushy += s.t1[k] < Alloy::liquidus && s.t1[k] > Alloy::solidus;
+            liquid += s.t1[k] > s.alloy.liquidus;
+            solid += s.t1[k] < s.alloy.solidus;
+            mushy += s.t1[k] < s.alloy.liquidus && s.t1[k] > s.alloy.solidus;
         }
     }
     // The history shows all three states, and fs never rises with T.
@@ -391,8 +391,7 @@ TEST(HostSample, FieldsAreTheStateOfEachNode) {
             s.setStep(step);
             for (int i = 0; i < s.nnod; ++i) {
                 const size_t k = static_cast<size_t>(i);
-                const vhost::NodeState a = s.state(i, s.time(step - 1)),
-                                       b = s.state(i, s.time(step));
+                const vhost::NodeState a = s.state(i, step - 1), b = s.state(i, step);
                 const std::pair<float, double> fields[] = {
                     {s.t0[k], a.T},
                     {s.t1[k], b.T},
@@ -443,8 +442,8 @@ TEST(HostSample, IntegrationPointsFollowTheirElementsNodes) {
                         vf += N * s.vf1[node];
                     }
                     const bool cast = s.matId[e] == 0;
-                    const double eps = cast ? 2.3e-5 * std::max(Alloy::solidus - T, 0.0)
-                                            : -1.2e-5 * (T - Alloy::mould0);
+                    const double eps = cast ? 2.3e-5 * std::max(s.alloy.solidus - T, 0.0)
+                                            : -1.2e-5 * (T - s.alloy.mould);
                     const size_t q = e * 8 + size_t(p);
                     ASSERT_NEAR(s.fractionVoid[q], cast ? vf : 0.0, 1e-6) << e << " " << p;
                     ASSERT_NEAR(s.epstn[q], eps, 1e-9 + 1e-6 * std::fabs(eps)) << e << " " << p;

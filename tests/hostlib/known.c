@@ -21,3 +21,8 @@ double func_yieldstress(int node) {
     (void)node;
     return getFraction(1) + 10.0 * getMicro(0) + 1000.0 * getDefect(1);
 }
+
+/* Solid fraction of the node. */
+double func_heatflux(int node) {
+    return getFs1(node);
+}
