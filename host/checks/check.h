@@ -41,7 +41,10 @@ struct CheckSettings {
     bool cost = false;            // ... on a mesh with fewer nodes
     std::vector<Expectation> expect;
     bool strict = false; // implausible values and a path's findings fail the run
-    bool path = false;   // the run evaluates a path (curve): its smoothness is checked
+    // --expect-kink: more temperatures (user's unit) and solid fractions
+    // where a path's properties may kink
+    std::vector<double> kinkTemperatures, kinkFractions;
+    bool path = false; // the run evaluates a path (curve): its smoothness is checked
     bool operator==(const CheckSettings &) const = default;
 };
 

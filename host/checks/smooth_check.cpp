@@ -27,6 +27,27 @@ const char *kindText(Roughness::Kind k) {
     return "kink";
 }
 
+// Where the path's properties may kink: its liquidus and solidus, where
+// its eutectic starts to freeze (the alloy's fraction), and what the user
+// added; a jump where its solid fraction jumps (the rest of the liquid
+// freezing at the eutectic, or at the end of Scheil's path).
+ExpectedAt expectedAt(const CheckContext &c, const Path &p) {
+    ExpectedAt e;
+    const std::vector<double> &T = p.values[column::t1], &fs = p.values[column::fs1];
+    e.kinks = {p.liquidus, p.solidus};
+    if (p.eutectic > 0) e.kinks.push_back(p.eutectic);
+    for (const Roughness &r : roughness(T, fs, false))
+        if (r.kind == Roughness::Jump) e.jumps.push_back(0.5 * (T[r.point - 1] + T[r.point]));
+    std::vector<double> fractions = c.settings.kinkFractions;
+    fractions.push_back(c.spec.alloy.eutecticFraction());
+    for (double f : fractions)
+        for (double t : crossings(T, fs, f))
+            e.kinks.push_back(t);
+    for (double t : c.settings.kinkTemperatures)
+        e.kinks.push_back(c.units.toInternal(VULMORA_QTY_TEMPERATURE, t));
+    return e;
+}
+
 class SmoothnessCheck final : public Check {
   public:
     bool wanted(const CheckSettings &s) const override { return s.path; }
@@ -37,11 +58,13 @@ class SmoothnessCheck final : public Check {
         if (!p) return true;
         const size_t n = p->points();
         const std::vector<double> &T = p->values[column::t1];
+        const ExpectedAt expected = expectedAt(c, *p);
         for (const Outcome &e : c.outcomes) {
             if (!e.hasValues() || e.result.values.size() < n) continue;
             const std::vector<double> y(e.result.values.begin(),
                                         e.result.values.begin() + std::ptrdiff_t(n));
-            const std::vector<Roughness> found = roughness(T, y, mustBePositive(e.name));
+            const std::vector<Roughness> found =
+                unexpected(roughness(T, y, mustBePositive(e.name)), T, expected);
             if (found.empty()) continue;
             std::string t = std::string(c.settings.strict ? "" : "warning: ") + "func_" + e.name +
                             " along the path:";

@@ -81,6 +81,36 @@ std::vector<Roughness> roughness(const std::vector<double> &x, const std::vector
     return out;
 }
 
+std::vector<Roughness> unexpected(const std::vector<Roughness> &found, const std::vector<double> &x,
+                                  const ExpectedAt &expected) {
+    // True when one of `at` lies between points a and b of the path.
+    auto within = [&](const std::vector<double> &at, size_t a, size_t b) {
+        const double lo = std::min(x[a], x[b]), hi = std::max(x[a], x[b]);
+        return std::any_of(at.begin(), at.end(), [&](double t) { return t >= lo && t <= hi; });
+    };
+    std::vector<Roughness> out;
+    for (const Roughness &r : found) {
+        const size_t i = r.point;
+        if (r.kind == Roughness::Kink &&
+            within(expected.kinks, i >= 2 ? i - 2 : 0, std::min(i + 2, x.size() - 1)))
+            continue;
+        if (r.kind == Roughness::Jump && i >= 1 && within(expected.jumps, i - 1, i)) continue;
+        out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<double> crossings(const std::vector<double> &x, const std::vector<double> &y,
+                              double level) {
+    std::vector<double> out;
+    for (size_t i = 1; i < y.size(); ++i) {
+        const double a = y[i - 1] - level, b = y[i] - level;
+        if (a == b || !(a * b <= 0)) continue;
+        out.push_back(x[i - 1] + (x[i] - x[i - 1]) * a / (a - b));
+    }
+    return out;
+}
+
 bool mustBePositive(const std::string &entry) {
     for (const char *e : {"density", "youngsmodulus", "yieldstress", "hardeningultimatestress",
                           "convehtransfer", "interhtransfer"})

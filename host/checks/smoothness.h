@@ -21,6 +21,25 @@ struct Roughness {
 std::vector<Roughness> roughness(const std::vector<double> &x, const std::vector<double> &y,
                                  bool positive);
 
+// Temperatures (as x) where a property may change its slope, or its value,
+// by design: the path's liquidus and solidus, where the eutectic starts,
+// the user's coherency point or table breakpoints; a jump where the
+// eutectic freezes at one temperature.
+struct ExpectedAt {
+    std::vector<double> kinks, jumps;
+};
+
+// `found` without the findings an expected temperature explains: a kink
+// within two points of it (a breakpoint between points shows at both
+// neighbours), a jump between the points beside it.
+std::vector<Roughness> unexpected(const std::vector<Roughness> &found, const std::vector<double> &x,
+                                  const ExpectedAt &expected);
+
+// The x at which y crosses `level` between neighbouring points, linearly
+// interpolated (a solid fraction's temperatures).
+std::vector<double> crossings(const std::vector<double> &x, const std::vector<double> &y,
+                              double level);
+
 // True for an entry point whose value must stay positive (a density, a
 // modulus, a strength, a coefficient of heat transfer).
 bool mustBePositive(const std::string &entry);

@@ -96,6 +96,24 @@ std::string setExpect(Options &o, const std::string &arg, const OptionRow &) {
     return {};
 }
 
+// --expect-kink T,fs=F,...: temperatures (user's unit) and solid fractions
+// where a path's properties may kink.
+std::string setExpectKink(Options &o, const std::string &arg, const OptionRow &row) {
+    CheckSettings &c = o.run.checks;
+    for (size_t start = 0; start <= arg.size();) {
+        const size_t stop = std::min(arg.find(',', start), arg.size());
+        const std::string item = arg.substr(start, stop - start);
+        start = stop + 1;
+        const bool fraction = item.rfind("fs=", 0) == 0;
+        double v = 0;
+        if (!parseFinite(fraction ? item.substr(3) : item, v) || (fraction && !(v >= 0 && v <= 1)))
+            return std::string(row.name) +
+                   " takes temperatures and fs=F (0 to 1), comma-separated: '" + item + "'";
+        (fraction ? c.kinkFractions : c.kinkTemperatures).push_back(v);
+    }
+    return {};
+}
+
 // --alloy-kelvin KEY=VALUE,...: a worker's alloy, every temperature in Kelvin.
 std::string setAlloyKelvin(Options &o, const std::string &arg, const OptionRow &row) {
     std::string error;
@@ -321,6 +339,13 @@ const OptionRow kRows[] = {
              "jumps and kinks along the path); every run reports\n"
              "them, by default as warnings",
      .set = flag<true, &O::run, &R::checks, &C::strict>},
+    {.name = "--expect-kink", .arg = "LIST", .section = Checks,
+     .help = "T,fs=F,...: temperatures (user's unit) and solid\n"
+             "fractions where a path's properties may kink, beyond\n"
+             "its liquidus, solidus and eutectic (a coherency point,\n"
+             "a table's breakpoints; repeatable)",
+     .set = setExpectKink, .place = OptionPlace::Curve, .example = "598.5,fs=0.3",
+     .bad = "fs=2"},
     {.name = "--check-cost", .section = Checks,
      .help = "time each entry point again on a mesh with half the\n"
              "nodes per side; a note when its time per call grows\n"

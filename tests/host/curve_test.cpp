@@ -382,13 +382,34 @@ TEST(CurveCommand, SinglePointPrintsEachValueAndStrictFailsOnFindings) {
     EXPECT_EQ(out[0].rfind("func_density = ", 0), 0u) << r.out;
     EXPECT_NE(out[0].find(" g/cm\xc2\xb3"), std::string::npos) << r.out;
     EXPECT_EQ(out[1].rfind("func_yieldstress = ", 0), 0u) << r.out;
-    // The examples' yield stress table has kinks: warnings, or failures.
-    for (const auto &[flag, status] : {std::pair{"", 0}, std::pair{"--strict", 1}}) {
-        r = vtest::runHost(VULMORA_HOST_EXE, std::string("curve --functions yieldstress "
-                                                         "--no-output -q ") +
-                                                 flag);
-        EXPECT_EQ(r.status, status) << flag << r.out;
-        EXPECT_NE(r.out.find("a kink at"), std::string::npos) << r.out;
+}
+
+// Kinks where the path's solid fraction kinks (liquidus, solidus, the
+// eutectic's start and hold) and where the user expects them pass
+// --strict; a jump anywhere else, or an unexpected kink, fails it.
+TEST(CurveCommand, StrictExpectsTheAlloysKinksAndNoOthers) {
+    const std::string examples = "curve --strict --no-output -q --temp C ";
+    const std::string mixed = examples + "--library '" + HOSTLIB_MIXED + "' ";
+    const std::string eutectic = " --alloy liquidus=615,solidus=555,eutectic=577,end=20";
+    const struct {
+        std::string args;
+        int status;
+        const char *finding; // in the output when it fails
+    } cases[] = {
+        {examples + "--expect-kink fs=0.3", 0, ""}, // the heat transfer's coherency point
+        {examples + "--functions interhtransfer", 1, "func_interhtransfer along the path: a kink"},
+        {examples + "--expect-kink 598.5 --functions interhtransfer", 0, ""},
+        {mixed + "--functions density", 0, ""},
+        {mixed + "--functions density --fs scheil", 0, ""},
+        {mixed + "--functions density" + eutectic, 0, ""},
+        {mixed + "--functions density --fs scheil" + eutectic, 0, ""},
+        {mixed + "--functions emissivity", 1, "func_emissivity along the path: a jump at 39"},
+        {mixed + "--functions emissivity --expect-kink 400", 1, "a jump at 39"},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.finding), std::string::npos) << c.args << "\n" << r.out;
     }
 }
 
