@@ -1,13 +1,16 @@
 # VulmoraHostTest.cmake - vulmora_add_host_test().
 #
 #   vulmora_add_host_test(<name> LIBRARY <target> [FUNCTIONS <entry>...]
-#                         [REFERENCE <dir>] [STRICT] [ARGS <option>...])
+#                         [CURVE] [REFERENCE <dir>] [STRICT] [ARGS <option>...])
 #
 # Registers the CTest test <name>: the host emulator runs the user library
 # <target> (built with vulmora_add_user_library) on its sample casting and
 # the test fails when an entry point stops, crashes, hangs, writes into the
 # host's arrays or returns NaN or an infinite value; with FUNCTIONS, only
-# those entry points are evaluated. With STRICT (--strict), it also fails
+# those entry points are evaluated. With CURVE, the entry points are
+# evaluated along a cooling path (`vulmora-host curve`, its options in
+# ARGS: --from, --to, --points, --fs, --table, --alloy, ...) instead of
+# the sample casting, and REFERENCE holds a saved curve. With STRICT (--strict), it also fails
 # when a value lies outside the plausible range of its quantity, which a
 # plain run reports as a warning. With REFERENCE (a folder a previous run
 # wrote with --output, relative to the current source folder), the values
@@ -27,11 +30,13 @@
 # vulmora-host target, or the program named by VULMORA_HOST_EXECUTABLE.
 # When cross-building, it is a program of the target platform and runs
 # through CMAKE_CROSSCOMPILING_EMULATOR (Wine for Windows), when there is one.
+# A test written by hand runs the package's ${VULMORA_HOST_COMMAND}: the
+# emulator, behind CMAKE_CROSSCOMPILING_EMULATOR when cross-building.
 
 include_guard(GLOBAL)
 
 function(vulmora_add_host_test name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "STRICT" "LIBRARY;REFERENCE" "FUNCTIONS;ARGS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "STRICT;CURVE" "LIBRARY;REFERENCE" "FUNCTIONS;ARGS")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "vulmora_add_host_test(${name}): unknown arguments "
                             "${arg_UNPARSED_ARGUMENTS}")
@@ -52,7 +57,11 @@ function(vulmora_add_host_test name)
     if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
         set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
     endif()
-    set(evaluate ${runner} "${host}" --library "$<TARGET_FILE:${arg_LIBRARY}>" --no-plots)
+    set(evaluate ${runner} "${host}")
+    if(arg_CURVE)
+        list(APPEND evaluate curve)
+    endif()
+    list(APPEND evaluate --library "$<TARGET_FILE:${arg_LIBRARY}>" --no-plots)
     if(arg_FUNCTIONS)
         list(JOIN arg_FUNCTIONS "," functions)
         list(APPEND evaluate --functions "${functions}")

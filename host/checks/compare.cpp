@@ -14,6 +14,7 @@
 
 #include "model/caller.h"
 #include "model/entries.h"
+#include "model/path.h"
 #include "output/report.h"
 #include "model/sample.h"
 #include "platform/numbers.h"
@@ -105,14 +106,19 @@ std::vector<std::string> shapeDifferences(const RunDescription &ref, const RunDe
     auto differ = [&](const std::string &what, const std::string &a, const std::string &b) {
         if (a != b) d.push_back(std::string(what) + ": reference " + a + ", this run " + b);
     };
-    differ("nodes per side", std::to_string(ref.nodesPerSide), std::to_string(cur.nodesPerSide));
-    differ("steps", std::to_string(ref.steps), std::to_string(cur.steps));
+    if (ref.path.empty() && cur.path.empty()) { // a path's grid follows from its points
+        differ("nodes per side", std::to_string(ref.nodesPerSide),
+               std::to_string(cur.nodesPerSide));
+        differ("steps", std::to_string(ref.steps), std::to_string(cur.steps));
+    }
     differ("materials", std::to_string(ref.materials), std::to_string(cur.materials));
     char a[32], b[32];
     std::snprintf(a, sizeof a, "%.17g", ref.stressScale);
     std::snprintf(b, sizeof b, "%.17g", cur.stressScale);
     differ("stress scale", a, b);
     differ("temperature table", ref.tempTable ? "yes" : "no", cur.tempTable ? "yes" : "no");
+    differ("path", ref.path.empty() ? "none (the sample casting)" : ref.path,
+           cur.path.empty() ? "none (the sample casting)" : cur.path);
     Units ru = ref.units, cu = cur.units;
     for (size_t k = 0; k < kNumSelectors; ++k)
         differ((std::string(kUnitSelectors[k].label) + " unit").c_str(),
@@ -264,7 +270,7 @@ Comparison compareRuns(const Reference &ref, const RunDescription &cur,
 namespace {
 // The report's line of one entry point; a difference beyond the tolerance
 // comes with the sample's fields where it is largest.
-std::string entryLine(const EntryComparison &e, Sample &sample) {
+std::string entryLine(const EntryComparison &e, Sample &sample, const UnitConverter &units) {
     const std::string name = "func_" + e.name;
     char buf[512];
     switch (e.verdict) {
@@ -272,18 +278,26 @@ std::string entryLine(const EntryComparison &e, Sample &sample) {
         std::snprintf(buf, sizeof buf, "  %-30s same\n", name.c_str());
         return buf;
     case EntryComparison::Within:
-    case EntryComparison::Differs:
+    case EntryComparison::Differs: {
+        char where[96];
+        if (const Path *p = sample.path(); p && size_t(e.node) <= p->points())
+            std::snprintf(
+                where, sizeof where, "point %d (%.6g %s)", e.node,
+                units.toUser(VULMORA_QTY_TEMPERATURE, p->at(column::t1, size_t(e.node - 1))),
+                temperatureUnitName(units.units().temp));
+        else
+            std::snprintf(where, sizeof where, "node %d, step %d", e.node, e.step);
         std::snprintf(buf, sizeof buf,
                       "  %-30s %s: %lld values not identical, %lld beyond the tolerance; the "
-                      "largest at node %d, step %d: %.17g, reference %.17g (difference %.3g, "
-                      "relative %.3g)\n",
+                      "largest at %s: %.17g, reference %.17g (difference %.3g, relative %.3g)\n",
                       name.c_str(),
                       e.verdict == EntryComparison::Differs ? "DIFFERS" : "within tolerance",
-                      static_cast<long long>(e.differing), static_cast<long long>(e.beyond), e.node,
-                      e.step, e.value, e.reference, e.largest, e.relative);
+                      static_cast<long long>(e.differing), static_cast<long long>(e.beyond), where,
+                      e.value, e.reference, e.largest, e.relative);
         if (e.verdict != EntryComparison::Differs) return buf;
         sample.setStep(e.step);
         return buf + ("    the fields there:\n" + describeNode(sample, e.node, nullptr, false));
+    }
     case EntryComparison::OnlyHere:
         std::snprintf(buf, sizeof buf,
                       "  %-30s only in this run (the reference has no values of it)\n",
@@ -308,7 +322,7 @@ std::string entryLine(const EntryComparison &e, Sample &sample) {
 // The comparison as text: the runs' shape differences, or the tolerance and
 // a line per entry point.
 std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
-                             Sample &sample) {
+                             Sample &sample, const UnitConverter &units) {
     std::string t = "Comparison with " + ref.dir + " (" + ref.run.library + ", vulmora-host " +
                     ref.run.version + "):\n";
     if (!c.shape.empty()) {
@@ -329,7 +343,7 @@ std::string comparisonReport(const Comparison &c, const Reference &ref, const To
                   tol.atol, tol.rtol);
     t += buf;
     for (const EntryComparison &e : c.entries)
-        t += entryLine(e, sample);
+        t += entryLine(e, sample, units);
     return t;
 }
 

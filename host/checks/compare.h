@@ -68,8 +68,9 @@ Comparison compareRuns(const Reference &ref, const RunDescription &cur,
                        const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol);
 
 // The report: a line per entry point, the largest difference with the
-// fields of `sample` at its node.
+// fields of `sample` at its node (on a path: at its point, with the
+// point's temperature in the user's unit of `units`).
 std::string comparisonReport(const Comparison &c, const Reference &ref, const Tolerance &tol,
-                             Sample &sample);
+                             Sample &sample, const UnitConverter &units);
 
 } // namespace vhost

@@ -17,13 +17,14 @@ class CompareCheck final : public Check {
 
     // Same shape: the values, compared; another shape is reported as such.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &error) override {
-        const RunDescription current = describeRun(c.spec, c.libraryFile, c.outcomes);
+        const RunDescription current =
+            describeRun(c.spec, c.libraryFile, c.outcomes, c.sample.path());
         if (shapeDifferences(reference_.run, current).empty() &&
             !loadReferenceValues(reference_, current.entries, error))
             return error = "--compare: " + error, false;
         const Tolerance tol{c.settings.rtol, c.settings.atol};
         comparison_ = compareRuns(reference_, current, c.outcomes, c.nodeMaterial, tol);
-        f.comparison = comparisonReport(comparison_, reference_, tol, c.sample);
+        f.comparison = comparisonReport(comparison_, reference_, tol, c.sample, c.units);
         f.compared = true;
         f.differs = comparison_.failed();
         reference_.values.clear();

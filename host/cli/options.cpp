@@ -255,8 +255,8 @@ bool curveTogether(const Options &o, std::string &error) {
         return error = "curve evaluates a path: --step and --save-state are the sample's", false;
     if (o.callNode && o.run.functions.empty())
         return error = "--node needs --functions NAME", false;
-    if (!o.run.checks.compare.empty() || o.run.checks.cost)
-        return error = "curve: --compare and --check-cost take the sample casting's runs", false;
+    if (o.run.checks.cost)
+        return error = "curve: --check-cost takes the sample casting's runs", false;
     if (p.fromGiven && p.toGiven && p.from == p.to)
         return error = "--from and --to must differ", false;
     return true;

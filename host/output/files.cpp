@@ -97,12 +97,14 @@ bool writeSteps(const fs::path &dir, const RunOutput &r, Sample &s,
 
 // What a later run compares with: every value exactly, and the run's shape.
 bool writeExact(const fs::path &dir, const RunOutput &r,
-                const std::vector<const Outcome *> &evaluated, std::string &error) {
+                const std::vector<const Outcome *> &evaluated, std::string &error,
+                const Path *path = nullptr) {
     for (const Outcome *e : evaluated)
         if (!writeText(dir / (e->name + ".values"), valuesBytes(e->result.values), error))
             return false;
     return writeText(dir / "run.txt",
-                     runDescriptionText(describeRun(r.sample, r.libraryFile, r.outcomes)), error);
+                     runDescriptionText(describeRun(r.sample, r.libraryFile, r.outcomes, path)),
+                     error);
 }
 
 // A path's values as plots: one SVG per entry point; how many in `plots`.
@@ -153,11 +155,12 @@ bool writeCurveOutputs(const RunOutput &r, const Path &path, OutputFolder &out,
     if (!writePrinted(dir, r.outcomes, r.loadOutput, error) ||
         !writeText(dir / "curve.csv", columnsCsvText(names, columns), error) ||
         !writeText(dir / "summary.txt", r.summary, error) ||
+        !writeExact(dir, r, evaluated, error, &path) ||
         (r.settings.plots && !writeCurvePlots(dir, units, base, evaluated, n, plots, error)) ||
         !out.commit(error))
         return false;
     notes = "results: " + shownPath(out.target()) + " (curve.csv, " + std::to_string(plots) +
-            (plots == 1 ? " SVG plot" : " SVG plots") + ", summary.txt)\n";
+            (plots == 1 ? " SVG plot" : " SVG plots") + ", summary.txt, run.txt)\n";
     return true;
 }
 

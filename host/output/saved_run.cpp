@@ -9,6 +9,8 @@
 
 #include "model/alloy.h"
 #include "model/entries.h"
+#include "model/path.h"
+#include "platform/files.h"
 #include "model/materials.h"
 #include "platform/numbers.h"
 
@@ -30,8 +32,20 @@ int *selectors(Units &u, size_t k) {
 
 } // namespace
 
+std::string pathIdentity(const Path &p) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (const std::vector<double> &c : p.values)
+        h = platform::fnv1a(c.data(), c.size() * sizeof(double), h);
+    char buf[160];
+    const size_t n = p.points();
+    std::snprintf(buf, sizeof buf, "%zu points from %.17g K to %.17g K, fnv1a %016llx", n,
+                  n ? p.at(column::t1, 0) : 0.0, n ? p.at(column::t1, n - 1) : 0.0,
+                  static_cast<unsigned long long>(h));
+    return buf;
+}
+
 RunDescription describeRun(const SampleSpec &o, const std::string &libraryFile,
-                           const std::vector<Outcome> &outcomes) {
+                           const std::vector<Outcome> &outcomes, const Path *path) {
     RunDescription d;
     d.version = version();
     d.library = o.library;
@@ -43,6 +57,7 @@ RunDescription describeRun(const SampleSpec &o, const std::string &libraryFile,
     d.tempTable = o.tempTable;
     d.units = o.units;
     d.history = alloyText(o.alloy);
+    if (path) d.path = pathIdentity(*path);
     for (const Outcome &e : outcomes)
         if (e.hasValues() && !e.result.values.empty()) d.entries.push_back(e.name);
     return d;
@@ -66,6 +81,7 @@ std::string runDescriptionText(const RunDescription &d) {
         t += " " + std::to_string(*selectors(u, k));
     t += "\n";
     if (!d.history.empty()) t += "history " + d.history + "\n";
+    if (!d.path.empty()) t += "path " + d.path + "\n";
     for (const std::string &e : d.entries)
         t += "entry " + e + "\n";
     return t;
@@ -147,6 +163,7 @@ const DescriptionKey kKeys[] = {
              return "history: " + error;
          return d.history = alloyText(a), std::string();
      }},
+    {"path", DescriptionKey::Optional, [](V v, D d) { return d.path = v, std::string(); }},
     {"entry", DescriptionKey::Repeated, readEntry},
 };
 

@@ -2,15 +2,16 @@
 // compare with.
 //
 // The output folder describes itself: run.txt names the library, the
-// sample's size, the materials, the unit selectors and the entry points
-// whose values were saved, and <entry>.values holds those values exactly
-// (little-endian doubles, step-major, every node).
+// sample's size, the materials, the unit selectors, the history (and a
+// curve's path) and the entry points whose values were saved, and <entry>.values holds those values
+// exactly (little-endian doubles, step-major, every node).
 #pragma once
 
 #include <span>
 #include <string>
 #include <vector>
 
+#include "model/path.h"
 #include "model/sample_spec.h"
 #include "parent/outcome.h"
 
@@ -24,13 +25,18 @@ struct RunDescription {
     bool tempTable = true;
     Units units;
     std::string history;              // the alloy as alloyText; "" before there was one
+    std::string path;                 // a curve's path (pathIdentity); "": the sample casting
     std::vector<std::string> entries; // values saved, in run order
 };
 
 // The description of the current run on `sample` of the library file
 // `libraryFile` (its identity): entries with values.
 RunDescription describeRun(const SampleSpec &sample, const std::string &libraryFile,
-                           const std::vector<Outcome> &outcomes);
+                           const std::vector<Outcome> &outcomes, const Path *path = nullptr);
+
+// A path in one line: "200 points from 973 K to 293 K, fnv1a <hex>" (the
+// digest of every column, so a path of other states differs).
+std::string pathIdentity(const Path &p);
 
 // run.txt as written, and read back (false with the reason).
 std::string runDescriptionText(const RunDescription &d);

@@ -52,8 +52,10 @@ if(DEFINED HOST_EXE)
         if(NOT EXISTS "${WORK_DIR}/reference/density.values")
             message(FATAL_ERROR "the update target saved no reference")
         endif()
+        run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build" --target consumer_curve_update_reference)
         run("${CMAKE_COMMAND}" -E chdir "${WORK_DIR}/build" "${CMAKE_CTEST_COMMAND}"
-            -R "consumer_host_(runs|same)" --output-on-failure --output-junit junit.xml)
+            -R "consumer_(host_(runs|same)|curve|by_hand)$" --output-on-failure
+            --output-junit junit.xml)
         execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" -R consumer_host_changed
                                 --output-on-failure
                         WORKING_DIRECTORY "${WORK_DIR}/build" RESULT_VARIABLE rc
@@ -61,6 +63,19 @@ if(DEFINED HOST_EXE)
         if(rc EQUAL 0 OR NOT out MATCHES "func_density +DIFFERS")
             message(FATAL_ERROR "the changed library passed its host test:\n${out}")
         endif()
+        # A curve: the changed library differs, and passes once its run is
+        # saved as the reference.
+        execute_process(COMMAND "${CMAKE_CTEST_COMMAND}" -R consumer_changed_curve
+                                --output-on-failure
+                        WORKING_DIRECTORY "${WORK_DIR}/build" RESULT_VARIABLE rc
+                        OUTPUT_VARIABLE out ERROR_VARIABLE out)
+        if(rc EQUAL 0 OR NOT out MATCHES "func_density +DIFFERS[^\n]*largest at point")
+            message(FATAL_ERROR "the changed library passed its curve test:\n${out}")
+        endif()
+        run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build" --target
+            consumer_changed_curve_update_reference)
+        run("${CMAKE_COMMAND}" -E chdir "${WORK_DIR}/build" "${CMAKE_CTEST_COMMAND}"
+            -R consumer_changed_curve --output-on-failure)
         file(READ "${WORK_DIR}/build/junit.xml" junit)
         if(NOT junit MATCHES "consumer_host_same")
             message(FATAL_ERROR "no JUnit report of the host tests")

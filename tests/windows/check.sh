@@ -149,6 +149,19 @@ if [ -f host/CMakeLists.txt ]; then
              ! grep -q "func_density  *ok" <<<"$out"; then
             fail "the host test does not pass under Wine:"
             echo "$out" | tail -n 30
+        else
+            echo "-- a curve's host test under Wine: same, changed, updated; one written by hand"
+            cmake --build "$build/windows-host" -j2 --target two_entries_curve_update_reference \
+                two_entries_changed >/dev/null || fail "the curve's reference is not saved"
+            ctest --test-dir "$build/windows-host" -R 'two_entries_(curve|by_hand)$' \
+                --output-on-failure >/dev/null || fail "the curve's host test fails under Wine"
+            out=$(ctest --test-dir "$build/windows-host" -R two_entries_changed_curve \
+                      --output-on-failure 2>&1) && fail "a changed curve passes under Wine"
+            grep -q "func_density  *DIFFERS" <<<"$out" || fail "a changed curve: $out"
+            cmake --build "$build/windows-host" --target \
+                two_entries_changed_curve_update_reference >/dev/null &&
+                ctest --test-dir "$build/windows-host" -R two_entries_changed_curve \
+                    >/dev/null || fail "an updated curve's reference does not pass under Wine"
         fi
 
         echo "-- capture in a DLL under Wine: a NaN and a crash, each replayed"
