@@ -4,13 +4,36 @@
 #include <charconv>
 #include <string>
 
+#include "include/vulmora/getVar.h"
+#include "model/path.h"
 #include "model/sample.h"
+#include "model/units.h"
+#include "output/labels.h"
 #include "output/outdir.h"
 
 namespace vhost {
 
+namespace {
+
+// True when the user's unit of quantity `code` is the host's.
+bool unconverted(const UnitConverter &units, int code) {
+    return units.toUser(code, 0.0) == 0.0 && units.toUser(code, 1.0) == 1.0;
+}
+
+} // namespace
+
+std::string csvHeader(const std::string &valueLabel, const UnitConverter &units) {
+    const std::string length = userUnitName(VULMORA_QTY_LENGTH, units.units());
+    return "step,node,material," + withUnit("x", length) + "," + withUnit("y", length) + "," +
+           withUnit("z", length) + "," +
+           withUnit("temperature", temperatureUnitName(units.units().temp)) + ",fs," + valueLabel +
+           "\n";
+}
+
 void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
-                  const std::vector<uint8_t> &nodeMaterial) {
+                  const std::vector<uint8_t> &nodeMaterial, const UnitConverter &units) {
+    const bool sameLength = unconverted(units, VULMORA_QTY_LENGTH),
+               sameT = unconverted(units, VULMORA_QTY_TEMPERATURE);
     std::string out;
     char row[512];
     char *p = row;
@@ -25,10 +48,16 @@ void writeCsvRows(CheckedFile &f, const Sample &s, int step, const double *v,
         put(step, ',');
         put(i + 1, ',');
         put(int(nodeMaterial[i]), ',');
-        put(s.x[i], ',');
-        put(s.y[i], ',');
-        put(s.z[i], ',');
-        put(s.t1[i], ',');
+        for (auto c : {s.x[i], s.y[i], s.z[i]}) {
+            if (sameLength)
+                put(c, ',');
+            else
+                put(units.toUser(VULMORA_QTY_LENGTH, double(c)), ',');
+        }
+        if (sameT)
+            put(s.t1[i], ',');
+        else
+            put(units.toUser(VULMORA_QTY_TEMPERATURE, double(s.t1[i])), ',');
         put(s.fs1[i], ',');
         put(v[i], '\n');
         out.append(row, p);

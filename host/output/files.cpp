@@ -60,13 +60,16 @@ bool writePrinted(const fs::path &dir, const std::vector<Outcome> &outcomes,
 // the outer loop: the sample is rebuilt once per step and every entry
 // point's rows of that step are appended to its CSV. `written` counts the
 // VTU files.
-bool writeSteps(const fs::path &dir, const RunOutput &r, Sample &s,
+bool writeSteps(const fs::path &dir, const RunOutput &r, Sample &s, const UnitConverter &userUnits,
                 const std::vector<const Outcome *> &evaluated, const std::vector<ExtraField> &extra,
                 int &written, std::string &error) {
     std::vector<std::unique_ptr<CheckedFile>> csv;
     for (const Outcome *e : evaluated) {
         csv.push_back(std::make_unique<CheckedFile>((dir / (e->name + ".csv")).string()));
-        csv.back()->printf("%s", kCsvHeader);
+        const std::string name = e->result.mechName.empty() ? e->name : e->result.mechName;
+        const std::string header =
+            csvHeader(withUnit(name, valueUnit(*e, r.sample.units)), userUnits);
+        csv.back()->write(header.data(), header.size());
     }
     const std::vector<uint8_t> nodeMaterial = nodeMaterials(s, r.sample);
     const size_t n = static_cast<size_t>(s.nnod);
@@ -80,7 +83,7 @@ bool writeSteps(const fs::path &dir, const RunOutput &r, Sample &s,
         s.setStep(step);
         for (size_t k = 0; k < evaluated.size(); ++k)
             writeCsvRows(*csv[k], s, step, &evaluated[k]->result.values[size_t(step - 1) * n],
-                         nodeMaterial);
+                         nodeMaterial, userUnits);
         char name[32];
         std::snprintf(name, sizeof name, "step_%04d.vtu", step);
         CheckedFile vtu((dir / name).string());
@@ -164,8 +167,8 @@ bool writeCurveOutputs(const RunOutput &r, const Path &path, OutputFolder &out,
     return true;
 }
 
-bool writeOutputs(const RunOutput &r, Sample &s, OutputFolder &out, std::string &notes,
-                  std::string &error, const std::vector<ExtraField> &extra) {
+bool writeOutputs(const RunOutput &r, Sample &s, OutputFolder &out, const UnitConverter &userUnits,
+                  std::string &notes, std::string &error, const std::vector<ExtraField> &extra) {
     const fs::path dir = out.partial();
     std::vector<const Outcome *> evaluated;
     for (const Outcome &e : r.outcomes)
@@ -173,7 +176,7 @@ bool writeOutputs(const RunOutput &r, Sample &s, OutputFolder &out, std::string 
     int written = 0;
     bool plotted = false;
     if (!writePrinted(dir, r.outcomes, r.loadOutput, error) ||
-        !writeSteps(dir, r, s, evaluated, extra, written, error) ||
+        !writeSteps(dir, r, s, userUnits, evaluated, extra, written, error) ||
         !writeText(dir / "summary.txt", r.summary, error) ||
         !writeExact(dir, r, evaluated, error) ||
         (r.settings.plots &&

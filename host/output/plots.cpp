@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "model/path.h"
 #include "output/labels.h"
 #include "output/outdir.h"
 #include "output/report.h"
@@ -35,7 +36,8 @@ bool makePlots(const std::string &folder, const std::vector<const Outcome *> &ev
     f.printf("set encoding utf8\n"
              "set terminal svg size 800,560 dynamic noenhanced background rgb 'white'\n"
              "set datafile separator ','\nset grid\nset key off\n"
-             "set xlabel 'temperature [K]'\nset cblabel 'time step'\n");
+             "set xlabel %s\nset cblabel 'time step'\n",
+             gnuplotQuoted(withUnit("temperature", temperatureUnitName(units.temp))).c_str());
     for (const Outcome *e : evaluated) {
         const std::string label = withUnit(
             e->result.mechName.empty() ? e->name : e->result.mechName, valueUnit(*e, units));

@@ -69,8 +69,9 @@ struct RunOutput {
 // folder is put in place. `notes` then starts with the files written,
 // followed by what was skipped (plots without gnuplot). False with the
 // path and reason of the first failure in `error`.
-bool writeOutputs(const RunOutput &r, Sample &sample, OutputFolder &dir, std::string &notes,
-                  std::string &error, const std::vector<ExtraField> &extra = {});
+bool writeOutputs(const RunOutput &r, Sample &sample, OutputFolder &dir,
+                  const UnitConverter &userUnits, std::string &notes, std::string &error,
+                  const std::vector<ExtraField> &extra = {});
 
 // Into the claimed output folder, for a path: curve.csv (temperature in
 // the user's unit by `units`, solid fraction, each entry point's

@@ -452,9 +452,9 @@ bool Run::writeFiles(const RunReport &r, int st, int &status) {
     std::string notes, error;
     const std::string summary = summaryText(r);
     const RunOutput output{o_.output, spec_, libraryFile_, outcomes_, summary, loadOutput_};
-    const bool written = path_
-                             ? writeCurveOutputs(output, *path_, out_, units_, notes, error)
-                             : writeOutputs(output, *sample_, out_, notes, error, findings_.extra);
+    const bool written =
+        path_ ? writeCurveOutputs(output, *path_, out_, units_, notes, error)
+              : writeOutputs(output, *sample_, out_, units_, notes, error, findings_.extra);
     if (!written) {
         status = platform::interrupted()
                      ? interruptedStatus()

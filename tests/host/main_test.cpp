@@ -52,7 +52,11 @@ fs::path scratch(const std::string &name) {
     return d;
 }
 
-// Rows of a CSV written by the emulator, as columns by header name.
+// The value's column of a CSV, whatever its name and unit.
+constexpr const char *kValue = "value";
+
+// Rows of a CSV written by the emulator, as columns by header name (the
+// last one, the value, as kValue).
 std::vector<std::map<std::string, double>> readCsv(const fs::path &p, std::string &header) {
     std::ifstream in(p);
     std::getline(in, header);
@@ -66,7 +70,7 @@ std::vector<std::map<std::string, double>> readCsv(const fs::path &p, std::strin
         std::map<std::string, double> row;
         size_t k = 0;
         for (std::string c; std::getline(ls, c, ',') && k < names.size(); ++k)
-            row[names[k]] = std::strtod(c.c_str(), nullptr);
+            row[k + 1 == names.size() ? kValue : names[k]] = std::strtod(c.c_str(), nullptr);
         rows.push_back(row);
     }
     return rows;
@@ -159,7 +163,7 @@ class KnownValues : public ::testing::Test {
         std::string header;
         auto rows = readCsv(dir_ / (std::string(entry) + ".csv"), header);
         for (const auto &row : rows)
-            if (row.at("step") == step && row.at("node") == node) return row.at("value");
+            if (row.at("step") == step && row.at("node") == node) return row.at(kValue);
         ADD_FAILURE() << "no row for step " << step << " node " << node;
         return NAN;
     }
@@ -222,7 +226,16 @@ TEST_F(KnownValues, ProbeGivesTheValueOfTheRun) {
 TEST_F(KnownValues, CsvAndVtkFilesAreComplete) {
     std::string header;
     auto rows = readCsv(dir_ / "density.csv", header);
-    EXPECT_EQ(header, "step,node,material,x_cm,y_cm,z_cm,T_K,fs,value");
+    // Coordinates and temperature in the run's units (mm, °C), the value
+    // with its own.
+    EXPECT_EQ(header, "step,node,material,x [mm],y [mm],z [mm],temperature [\xc2\xb0"
+                      "C],fs,density [g/cm\xc2\xb3]");
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.at("temperature [\xc2\xb0"
+                         "C]"),
+                  row.at(kValue)); // density returns getT1 in the user's unit
+        EXPECT_EQ(std::fmod(row.at("x [mm]"), 30.0), 0.0);
+    }
     EXPECT_EQ(rows.size(), 2u * 125u);
     for (int step = 1; step <= 2; ++step) {
         char name[32];
