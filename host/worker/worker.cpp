@@ -423,7 +423,11 @@ bool WorkerSession::evaluate() {
     int mech = 0;
     const bool mechprop =
         e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
+    // The step the library notes with the first out-of-range number.
+    auto *probe =
+        reinterpret_cast<vulmora_probe *>(reinterpret_cast<char *>(h_) + VULMORA_PROBE_OFFSET);
     for (int s = 1; s <= o_.steps; ++s) {
+        probe->step = s;
         caller_->beginStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!e_) {

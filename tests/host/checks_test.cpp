@@ -259,6 +259,35 @@ TEST(Unmarked, SilentlyWrongAnswersAreCounted) {
     EXPECT_EQ(vtest::occurrences(probe.out, "silent answers in this call"), 2u) << probe.out;
 }
 
+// The first accessor call with a number out of range is named: the
+// accessor, the number, the node evaluated and the step.
+TEST(Unmarked, TheFirstNumberOutOfRangeIsNamed) {
+    const std::vector<uint8_t> selected = vhost::selectNodes(6, 1, 0, 216);
+    const int first = int(std::find(selected.begin(), selected.end(), 1) - selected.begin()) + 1;
+    const struct {
+        const char *library, *entry, *accessor;
+        int number; // the number given at the first node evaluated
+    } cases[] = {
+        {HOSTLIB_UNMARKED, "density", "getFs1", first + 1000000},              // past the mesh
+        {HOSTLIB_NUMBERING, "texternal", "getT1", 0},                          // a loop from 0
+        {HOSTLIB_NUMBERING, "interhtransfer", "getFractionVoid", 125 + first}, // past the elements
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, std::string("--library '") + c.library +
+                                                 "' --no-output --functions " + c.entry + kSmall);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const std::string line = "func_" + std::string(c.entry) + ": ";
+        const std::string firstCall = "\n  the first: " + std::string(c.accessor) + "(" +
+                                      std::to_string(c.number) + ") at node " +
+                                      std::to_string(first) +
+                                      ", step 1 (node and element numbers start at 1)\n";
+        const size_t at = r.out.find(line);
+        ASSERT_NE(r.out.find(firstCall), std::string::npos) << c.entry << "\n" << r.out;
+        EXPECT_LT(at, r.out.find(firstCall)) << r.out;
+        EXPECT_EQ(vtest::occurrences(r.out, "  the first: "), 1u) << r.out;
+    }
+}
+
 TEST(Unmarked, EveryUnmarkedQuantityHasANaNOfItsOwn) {
     for (auto kind :
          {vhost::Unmarked::Constituent, vhost::Unmarked::Auxiliary, vhost::Unmarked::Porosity})

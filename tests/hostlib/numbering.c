@@ -39,3 +39,18 @@ double func_yieldstress(int node) {
     (void)node;
     return 1e8 * getFraction(1) + 1e6 * getDefect(1) + 1e4 * getMicro(1);
 }
+
+/* Wrong: the first nodes read in a loop from 0, as over a C array. */
+double func_texternal(int node) {
+    double sum = 0.0;
+    int i;
+    (void)node;
+    for (i = 0; i < 4; ++i)
+        sum += getT1(i);
+    return sum / 4.0;
+}
+
+/* Wrong: an element past the last. */
+double func_interhtransfer(int node) {
+    return 1e-4 * (1.0 + getFractionVoid(getNel() + node));
+}
