@@ -226,10 +226,11 @@ double elementMean(const float *field, std::ptrdiff_t stride, std::ptrdiff_t com
 
 // ---- the accessors' common steps --------------------------------------------
 
-// Mean of a one-value-per-point field; the caller has tested the pointer.
-double scalarMean(const float *field, int e) {
+// Mean of a one-value-per-point field for `accessor`; the caller has
+// tested the pointer.
+double scalarMean(const float *field, int e, const char *accessor) {
     if (e < 1 || e > nel) {
-        vulmora_probe_note(VULMORA_PROBE_OUT_OF_RANGE);
+        vulmora_probe_out_of_range(accessor, e);
         return 0.0;
     }
     return elementMean(field, 1, 0, e);
@@ -237,12 +238,12 @@ double scalarMean(const float *field, int e) {
 
 // Stress component k of element e times stress_scale. The component count
 // is tested first, then the pointer, then the element number.
-double stressMean(int k, int e) {
+double stressMean(int k, int e, const char *accessor) {
     if (nstr1 != 6) vulmora_stop(VULMORA_MSG_STRESS_3D);
     const float *field = strsg;
     if (field == nullptr) vulmora_stop(VULMORA_MSG_STRSG);
     if (e < 1 || e > nel) {
-        vulmora_probe_note(VULMORA_PROBE_OUT_OF_RANGE);
+        vulmora_probe_out_of_range(accessor, e);
         return 0.0;
     }
     double mean = elementMean(field, 6, k, e);
@@ -259,34 +260,34 @@ extern "C" {
 double getFractionVoid(int e) {
     const float *field = fraction_void;
     if (field == nullptr) vulmora_stop(VULMORA_MSG_FRACTION_VOID);
-    return scalarMean(field, e);
+    return scalarMean(field, e, __func__);
 }
 
 double getEpstn(int e) {
     const float *field = epstn_new;
     if (field == nullptr) vulmora_stop(VULMORA_MSG_EPSTN);
-    return scalarMean(field, e);
+    return scalarMean(field, e, __func__);
 }
 
 // ---- stress components ----------------------------------------------------------
 
 double getStress1(int e) {
-    return stressMean(0, e);
+    return stressMean(0, e, __func__);
 }
 double getStress2(int e) {
-    return stressMean(1, e);
+    return stressMean(1, e, __func__);
 }
 double getStress3(int e) {
-    return stressMean(2, e);
+    return stressMean(2, e, __func__);
 }
 double getStress4(int e) {
-    return stressMean(3, e);
+    return stressMean(3, e, __func__);
 }
 double getStress5(int e) {
-    return stressMean(4, e);
+    return stressMean(4, e, __func__);
 }
 double getStress6(int e) {
-    return stressMean(5, e);
+    return stressMean(5, e, __func__);
 }
 
 } // extern "C"

@@ -5,6 +5,8 @@
 // emulator's descriptor once; afterwards a count is one increment.
 #include "vulmora_probe.h"
 
+#include "../exchange/exchange.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,6 +45,20 @@ void lookForTheEmulator() {
 extern "C" void vulmora_probe_note(int event) {
     if (gState == 0) lookForTheEmulator();
     if (gState == 1 && event >= 0 && event < VULMORA_PROBE_EVENTS) ++gProbe->counts[event];
+}
+
+extern "C" void vulmora_probe_out_of_range(const char *accessor, int number) {
+    if (gState == 0) lookForTheEmulator();
+    if (gState != 1) return;
+    if (gProbe->counts[VULMORA_PROBE_OUT_OF_RANGE]++ != 0) return;
+    gProbe->out_of_range_number = number;
+    gProbe->out_of_range_node = cur_node + 1;
+    gProbe->out_of_range_step = gProbe->step;
+    char *name = gProbe->out_of_range_accessor;
+    const size_t room = sizeof gProbe->out_of_range_accessor - 1;
+    const size_t n = accessor ? strnlen(accessor, room) : 0;
+    memcpy(name, accessor, n);
+    name[n] = 0;
 }
 
 extern "C" void vulmora_probe_local_nan(double value) {

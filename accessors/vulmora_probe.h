@@ -38,6 +38,12 @@ struct vulmora_probe {
     char magic[8];
     unsigned long long counts[VULMORA_PROBE_EVENTS];
     unsigned long long first_unmarked; /* the bits of the first such NaN read */
+    /* The step the emulator's calls are at (the emulator writes it). */
+    int step;
+    /* The first out-of-range call: the number it was given, the node being
+       evaluated then (cur_node + 1), the step, and the accessor's name. */
+    int out_of_range_number, out_of_range_node, out_of_range_step;
+    char out_of_range_accessor[24];
 };
 
 #ifdef __cplusplus
@@ -45,6 +51,8 @@ extern "C" {
 #endif
 /* Count one event (hidden: library-internal). */
 void vulmora_probe_note(int event);
+/* Count a number out of range given to `accessor`, and keep the first. */
+void vulmora_probe_out_of_range(const char *accessor, int number);
 /* A NaN read in local mode: counted when it is the emulator's tagged one. */
 void vulmora_probe_local_nan(double value);
 #ifdef __cplusplus

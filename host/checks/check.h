@@ -38,6 +38,7 @@ struct CheckSettings {
     double rtol = 1e-6, atol = 0; // its tolerance: 32-bit host fields widened to double
     bool units = false;           // evaluate again under other unit selections
     bool order = false;           // ... in a shuffled order, every call twice
+    bool numbering = false;       // ... with the nodes and elements numbered in another order
     bool cost = false;            // ... on a mesh with fewer nodes
     std::vector<Expectation> expect;
     bool strict = false; // implausible values and a path's findings fail the run

@@ -90,11 +90,38 @@ bool checkUnits(const std::string &entry, const UnitConverter &base,
     return f.count > 0;
 }
 
+namespace {
+
+// The first value of `second` not bit-identical to that of `first` at an
+// evaluated node (NaN matching any NaN), and how many are not.
+Finding firstDifference(const std::string &entry, const char *what, const double *first,
+                        const double *second, size_t count,
+                        const std::vector<uint8_t> &nodeMaterial) {
+    Finding f;
+    f.entry = entry;
+    f.what = what;
+    const size_t n = nodeMaterial.size();
+    for (size_t k = 0; k < count; ++k) {
+        if (!nodeMaterial[k % n]) continue;
+        const double a = first[k], b = second[k];
+        if (std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b))) continue;
+        if (f.count++ == 0) {
+            f.node = static_cast<int>(k % n) + 1;
+            f.step = static_cast<int>(k / n) + 1;
+            f.first = f.firstRaw = a;
+            f.second = f.secondRaw = b;
+        }
+    }
+    return f;
+}
+
+} // namespace
+
 std::vector<Finding> checkOrder(const std::string &entry, std::span<const double> baseValues,
                                 std::span<const double> twice,
                                 const std::vector<uint8_t> &nodeMaterial) {
     std::vector<Finding> out;
-    const size_t n = nodeMaterial.size(), count = baseValues.size();
+    const size_t count = baseValues.size();
     if (twice.size() != 2 * count) return out;
     const struct {
         const char *what;
@@ -102,23 +129,20 @@ std::vector<Finding> checkOrder(const std::string &entry, std::span<const double
     } pairs[] = {{"in a shuffled order of the nodes", baseValues.data(), twice.data()},
                  {"when called again at the same node", twice.data(), twice.data() + count}};
     for (const auto &p : pairs) {
-        Finding f;
-        f.entry = entry;
-        f.what = p.what;
-        for (size_t k = 0; k < count; ++k) {
-            if (!nodeMaterial[k % n]) continue;
-            const double a = p.first[k], b = p.second[k];
-            if (std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b))) continue;
-            if (f.count++ == 0) {
-                f.node = static_cast<int>(k % n) + 1;
-                f.step = static_cast<int>(k / n) + 1;
-                f.first = f.firstRaw = a;
-                f.second = f.secondRaw = b;
-            }
-        }
+        Finding f = firstDifference(entry, p.what, p.first, p.second, count, nodeMaterial);
         if (f.count) out.push_back(f);
     }
     return out;
+}
+
+bool checkNumbering(const std::string &entry, std::span<const double> baseValues,
+                    std::span<const double> renumbered, const std::vector<uint8_t> &nodeMaterial,
+                    Finding &f) {
+    f = Finding{};
+    if (renumbered.size() != baseValues.size() || nodeMaterial.empty()) return false;
+    f = firstDifference(entry, "renumbered", baseValues.data(), renumbered.data(),
+                        baseValues.size(), nodeMaterial);
+    return f.count > 0;
 }
 
 bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,

@@ -80,6 +80,14 @@ std::vector<Finding> checkOrder(const std::string &entry, std::span<const double
                                 std::span<const double> twice,
                                 const std::vector<uint8_t> &nodeMaterial);
 
+// The numbering check: the values (steps x nnod) of the base run and of
+// a run on the sample numbered otherwise, brought back to the base run's
+// numbering. The first value not bit-identical (by step, then node) is
+// the finding; false when none.
+bool checkNumbering(const std::string &entry, std::span<const double> baseValues,
+                    std::span<const double> renumbered, const std::vector<uint8_t> &nodeMaterial,
+                    Finding &f);
+
 // --expect: the values of `entry` (steps x nnod) outside [lo, hi] at the
 // evaluated nodes (NaN is reported apart). False when none.
 bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,

@@ -329,6 +329,12 @@ const OptionRow kRows[] = {
              "order, calling each node twice: any result not\n"
              "bit-identical shows hidden state (a static variable)",
      .set = flag<true, &O::run, &R::checks, &C::order>},
+    {.name = "--check-numbering", .section = Checks,
+     .help = "evaluate again with the nodes and elements numbered\n"
+             "in another order: a result that differs at the same\n"
+             "node shows an index mistake (node - 1, a fixed node\n"
+             "number, an array kept in the old numbering)",
+     .set = flag<true, &O::run, &R::checks, &C::numbering>},
     {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
      .help = "report values of func_NAME outside LO..HI (repeatable);\n"
              "NAME may be a user property's own name (name_mechprop)",
@@ -472,6 +478,9 @@ const OptionRow kRows[] = {
     // The checking worker of --check-order: its shuffle.
     {.name = "--order-seed", .arg = "N", .section = Hidden,
      .set = whole<1, 1 << 30, &O::orderSeed>, .example = "7", .bad = "0"},
+    // The checking worker of --check-numbering: its other numbering.
+    {.name = "--renumber-seed", .arg = "N", .section = Hidden,
+     .set = whole<1, 1 << 30, &O::renumberSeed>, .example = "7", .bad = "0"},
     // The path a worker evaluates (written by the parent) and its points.
     {.name = "--path", .arg = "FILE", .section = Hidden,
      .set = text<&O::run, &R::sample, &S::pathFile>, .forward = givePath, .example = "p.csv"},

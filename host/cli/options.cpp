@@ -257,6 +257,8 @@ bool curveTogether(const Options &o, std::string &error) {
         return error = "--node needs --functions NAME", false;
     if (o.run.checks.cost)
         return error = "curve: --check-cost takes the sample casting's runs", false;
+    if (o.run.checks.numbering)
+        return error = "curve: --check-numbering takes the sample casting's runs", false;
     if (p.fromGiven && p.toGiven && p.from == p.to)
         return error = "--from and --to must differ", false;
     return true;
@@ -339,7 +341,7 @@ bool applyAlloy(Options &o, UnitConverter::Convert convert, std::string &error) 
 }
 
 WorkerSettings workerSettings(const Options &o) {
-    return {o.run.sample, o.worker, o.resultFile, o.orderSeed};
+    return {o.run.sample, o.worker, o.resultFile, o.orderSeed, o.renumberSeed};
 }
 
 ReplaySettings replaySettings(const Options &o) {

@@ -31,7 +31,8 @@ struct Options {
     // Hidden: run as the isolated worker of one entry point (or of a
     // replay, on its state file), writing into a result file.
     std::string worker, replayWorker, resultFile;
-    int orderSeed = 0; // the checking worker of --check-order (0: a plain worker)
+    int orderSeed = 0;    // the checking worker of --check-order (0: a plain worker)
+    int renumberSeed = 0; // the checking worker of --check-numbering (0: a plain worker)
     bool operator==(const Options &) const = default;
 };
 

@@ -43,7 +43,13 @@ void Caller::endCopyOnReturn() {
 }
 
 std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec) {
-    return selectNodes(s.nodesPerSide, spec.materials, s.path() ? spec.pathPoints : 0, s.nnod);
+    std::vector<uint8_t> grid =
+        selectNodes(s.nodesPerSide, spec.materials, s.path() ? spec.pathPoints : 0, s.nnod);
+    if (!s.renumbered()) return grid;
+    std::vector<uint8_t> sel(grid.size());
+    for (size_t i = 0; i < grid.size(); ++i)
+        sel[static_cast<size_t>(s.numbered(static_cast<int>(i)))] = grid[i];
+    return sel;
 }
 
 std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec) {

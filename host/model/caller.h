@@ -75,7 +75,8 @@ std::string unmarkedName(Unmarked kind, int index);
 Marks assignSlots(int *lastp, double *loc);
 
 // 1 for every node of `s` that `spec` selects (the materials: 1 the
-// casting, wall included; 2 the mould; or a path's points), else 0.
+// casting, wall included; 2 the mould; or a path's points), else 0, in the
+// sample's numbering.
 std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec);
 
 // Per node 0 when `spec` does not select it, else its material (1 the

@@ -5,6 +5,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numeric>
+#include <random>
+#include <type_traits>
 
 #include "mikral.h"
 #include "model/materials.h"
@@ -176,6 +179,76 @@ bool Sample::fillMesh(const void *base) {
     }
     meshFilled[which] = true;
     return true;
+}
+
+// ---- another numbering ----------------------------------------------------
+
+std::vector<int32_t> renumbering(int64_t count, uint32_t seed) {
+    std::vector<int32_t> to(static_cast<size_t>(std::max<int64_t>(count, 0)));
+    std::iota(to.begin(), to.end(), 0);
+    // The shuffle written out: std::shuffle's sequence differs between
+    // standard libraries, this one does not.
+    std::mt19937 rng(seed);
+    for (size_t i = to.size(); i > 1; --i)
+        std::swap(to[i - 1], to[static_cast<size_t>(rng() % i)]);
+    return to;
+}
+
+void Sample::renumber(uint32_t seed) {
+    nodeNew_ = renumbering(nnod, seed);
+    nodeOld_.assign(nodeNew_.size(), 0);
+    for (size_t i = 0; i < nodeNew_.size(); ++i)
+        nodeOld_[static_cast<size_t>(nodeNew_[i])] = static_cast<int32_t>(i);
+    elementNew_ = renumbering(nel, seed ^ 0x9e3779b9u);
+    // The largest run of items moved at once: a row of nodal doubles, or
+    // an element array's 48 stresses per element.
+    moved_.resize(std::max(static_cast<size_t>(nnod), items(Extent::Stress) / 2 + 1));
+    for (const void *a : meshArrays())
+        if (filled(a)) renumberArray(a);
+}
+
+// The array at `base` just filled in the grid's numbering (into its buffer,
+// if given one), its items moved to their new numbers; the integration
+// points' three arrays go together, as they are filled.
+void Sample::renumberArray(const void *base) {
+    const bool points = base == fractionVoid.data() || base == epstn.data() || base == strsg.data();
+#define VHOST_RENUMBER(first, member, type, extent, ...)                                           \
+    if (static_cast<const void *>(member.data()) == base ||                                        \
+        (points && (extent == Extent::Point || extent == Extent::Stress)))                         \
+        renumberItems(out(member), extent);
+    VHOST_SAMPLE_ARRAYS(VHOST_RENUMBER, VHOST_RENUMBER)
+#undef VHOST_RENUMBER
+}
+
+template <class T> void Sample::renumberItems(T *items, Extent e) {
+    // The rows behind ncon: each element's row is where its number says,
+    // whatever its number.
+    if constexpr (std::is_pointer_v<T>) {
+        (void)items, (void)e;
+    } else {
+        const bool byNode =
+            e == Extent::Node || e == Extent::Constituents || e == Extent::Auxiliaries;
+        const size_t count = static_cast<size_t>(byNode ? nnod : nel);
+        const size_t rows = e == Extent::Constituents  ? kNumConstituents
+                            : e == Extent::Auxiliaries ? kNumAuxiliaries
+                                                       : 1;
+        const size_t width = e == Extent::Stress                         ? 48
+                             : e == Extent::Corner || e == Extent::Point ? 8
+                                                                         : 1;
+        const int32_t *to = byNode ? nodeNew_.data() : elementNew_.data();
+        T *from = reinterpret_cast<T *>(moved_.data());
+        for (size_t r = 0; r < rows; ++r) {
+            T *row = items + r * count * width;
+            std::copy_n(row, count * width, from);
+            for (size_t i = 0; i < count; ++i)
+                std::copy_n(from + i * width, width, row + static_cast<size_t>(to[i]) * width);
+        }
+        // The corners are node numbers (conn).
+        if constexpr (std::is_same_v<T, int>)
+            if (e == Extent::Corner)
+                for (size_t k = 0; k < count * width; ++k)
+                    items[k] = nodeNew_[static_cast<size_t>(items[k])];
+    }
 }
 
 std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_t nnod) {

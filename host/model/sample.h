@@ -59,6 +59,10 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
 // How many of them there are.
 int64_t countSelected(int side, int materials, int64_t points, int64_t nnod);
 
+// Another numbering of `count` items (0-based), fixed by `seed` and the
+// same on every system: item i is item result[i] in it.
+std::vector<int32_t> renumbering(int64_t count, uint32_t seed);
+
 // The state of one node at one instant, in host units.
 struct NodeState {
     double T = 0, fs = 0;              // K, solid fraction
@@ -118,7 +122,21 @@ class Sample {
     // Items of an array of the given extent.
     size_t items(Extent e) const;
     // True when 0-based node i belongs to the casting (material 1).
-    bool inCasting(int i) const { return depth[static_cast<std::size_t>(i)] >= 0.0f; }
+    bool inCasting(int i) const { return depth[static_cast<std::size_t>(gridNode(i))] >= 0.0f; }
+
+    // Number the nodes and the elements in another order, fixed by `seed`,
+    // as a mesher may: every array, filled already or later, holds each
+    // item at its new number, and conn holds the new node numbers. The
+    // grid's node i is then node numbered(i) (0-based), and this sample's
+    // node i the grid's gridNode(i). Called before the first step.
+    void renumber(uint32_t seed);
+    bool renumbered() const { return !nodeNew_.empty(); }
+    int numbered(int gridNode) const {
+        return nodeNew_.empty() ? gridNode : nodeNew_[static_cast<size_t>(gridNode)];
+    }
+    int gridNode(int node) const {
+        return nodeOld_.empty() ? node : nodeOld_[static_cast<size_t>(node)];
+    }
 
     int nodesPerSide, steps, nnod, nel, step = 0;
     Alloy alloy;
@@ -177,6 +195,13 @@ class Sample {
     }
     const FillTargets *into_ = nullptr;
     const Path *path_ = nullptr;
+    // A renumbered sample: the new index of each grid node and element, the
+    // grid node of each new index, and room to move an array's items
+    // through (taken up front: fill() may run in a signal handler).
+    std::vector<int32_t> nodeNew_, nodeOld_, elementNew_;
+    PageVector<double> moved_;
+    void renumberArray(const void *base);
+    template <class T> void renumberItems(T *items, Extent e);
     void buildPathClasses();
     void setPathStep();
     bool fillPathField(const void *base);

@@ -144,7 +144,7 @@ Sample::DepthState Sample::depthState(double d, int step) const {
 // The depth's share, then the flow (a roll in the x-z plane) and the
 // metallostatic pressure, which depend on the position.
 NodeState Sample::state(int i, int step) const {
-    const size_t id = static_cast<size_t>(i);
+    const size_t id = static_cast<size_t>(gridNode(i));
     const DepthState ds = depthState(depth[id], step);
     NodeState s;
     s.T = ds.T, s.coolingRate = ds.coolingRate, s.p = kAtmosphere;
@@ -291,6 +291,7 @@ void Sample::fillPressure(float *out) const {
 bool Sample::fill(const void *base, const FillTargets *into) {
     into_ = into;
     const bool done = fillMesh(base) || fillArray(base);
+    if (done && renumbered()) renumberArray(base);
     into_ = nullptr;
     return done;
 }

@@ -201,6 +201,12 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     for (int k = 0; k < VULMORA_PROBE_EVENTS; ++k)
         r.silent[k] = probe.counts[k];
     r.firstUnmarked = r.silent[VULMORA_PROBE_UNMARKED] ? probe.first_unmarked : 0;
+    if (r.silent[VULMORA_PROBE_OUT_OF_RANGE]) {
+        r.outOfRangeAccessor = text(probe.out_of_range_accessor);
+        r.outOfRangeNumber = probe.out_of_range_number;
+        r.outOfRangeNode = probe.out_of_range_node;
+        r.outOfRangeStep = probe.out_of_range_step;
+    }
     r.values.clear();
     if (withValues && hasValues(shape, r) && !expandValues(filePieces(f, shape), shape, r.values)) {
         error = "the worker's values cannot be read";

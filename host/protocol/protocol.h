@@ -153,6 +153,11 @@ struct WorkerResult {
     // What the accessors answered silently wrong (VULMORA_PROBE_...).
     uint64_t silent[VULMORA_PROBE_EVENTS] = {};
     uint64_t firstUnmarked = 0; // the tagged NaN of the first unmarked local read
+    // The first accessor call with a number out of range: the accessor
+    // ("": not known, a library built before it was kept), the number
+    // given, the node being evaluated and the step.
+    std::string outOfRangeAccessor;
+    int32_t outOfRangeNumber = 0, outOfRangeNode = 0, outOfRangeStep = 0;
     // steps x nnod, step-major (Entry, when complete); Order: the shuffled
     // run's values, then the repeated calls'. In pages of their own: read
     // once from the worker's file, never zero-filled first.

@@ -170,6 +170,12 @@ std::string silentText(const std::vector<Outcome> &outcomes) {
         if (line.empty()) continue;
         line.back() = '\n';
         silent += "func_" + e.name + ":" + line;
+        const WorkerResult &r = e.result;
+        if (r.silent[VULMORA_PROBE_OUT_OF_RANGE] && !r.outOfRangeAccessor.empty())
+            silent += "  the first: " + r.outOfRangeAccessor + "(" +
+                      std::to_string(r.outOfRangeNumber) + ") at node " +
+                      std::to_string(r.outOfRangeNode) + ", step " +
+                      std::to_string(r.outOfRangeStep) + " (node and element numbers start at 1)\n";
     }
     return silent;
 }

@@ -192,7 +192,13 @@ class WorkerSession {
     std::unique_ptr<Caller> caller_;
     std::vector<uint8_t> selected_;
     std::vector<std::pair<size_t, size_t>> runs_; // the selected nodes: [first, end) in order
-    PageVector<double> values_, compact_; // the order check's values by node; the selected nodes'
+    PageVector<double> values_,
+        compact_; // the order or numbering check's values by node; the selected nodes'
+    // A renumbered sample: its nodes in the grid's order (1-based), as the
+    // calls visit them, and, for each selected node of the grid in order,
+    // its index in values_.
+    std::vector<int> visit_;
+    std::vector<size_t> gather_;
 };
 
 // The library counts its silently wrong answers into the counters' part
@@ -275,10 +281,12 @@ bool WorkerSession::setUp() {
         // never read), so a step never clears it.
         const size_t nnod = static_cast<size_t>(shape_.nnod);
         if (shape_.kind == WorkerKind::Order) values_.assign(2 * nnod, kNaN);
+        if (w_.renumberSeed && shape_.kind == WorkerKind::Entry) values_.assign(nnod, kNaN);
         compact_.resize(static_cast<size_t>(shape_.selectedCount()));
     } catch (const std::bad_alloc &) {
         return failed(WorkerState::SetupFailed, "out of memory for the values");
     }
+    if (w_.renumberSeed) sample_->renumber(static_cast<uint32_t>(w_.renumberSeed));
     sample_->stressScale = o_.stressScale;
     gGuard = &guard_;
     caller_ = std::make_unique<Caller>(lib_, *sample_, o_);
@@ -291,6 +299,16 @@ bool WorkerSession::setUp() {
             std::find(selected_.begin() + std::ptrdiff_t(i), selected_.end(), !selected_[i]) -
             selected_.begin());
         if (selected_[i]) runs_.emplace_back(i, end), selectedCount += end - i;
+    }
+    if (sample_->renumbered()) {
+        // The calls go through the nodes in the grid's order, as the plain
+        // run's do; the values go back to the grid's numbering.
+        const std::vector<uint8_t> grid = shape_.selection();
+        for (int i = 0; i < sample_->nnod; ++i) {
+            const int node = sample_->numbered(i);
+            visit_.push_back(node + 1);
+            if (grid[static_cast<size_t>(i)]) gather_.push_back(static_cast<size_t>(node));
+        }
     }
     const bool writesValues = shape_.kind == WorkerKind::Entry || shape_.kind == WorkerKind::Order;
     return !writesValues || selectedCount == compact_.size() ||
@@ -344,7 +362,10 @@ bool WorkerSession::writeStep(int s) {
     for (int copy = 0; copy < copies; ++copy) {
         const double *from = values_.data() + size_t(copy) * nnod;
         double *to = compact_.data();
-        if (!values_.empty()) // else the calls wrote them packed
+        if (!gather_.empty())
+            for (const size_t at : gather_)
+                *to++ = from[at];
+        else if (!values_.empty()) // else the calls wrote them packed
             for (const auto &[first, end] : runs_)
                 to = std::copy(from + first, from + end, to);
         const uint64_t offset = kResultHeaderSize + (at + (copy ? half : 0)) * sizeof(double);
@@ -367,6 +388,8 @@ bool WorkerSession::evaluateStep(int s) {
         const std::vector<int> shuffled = shuffledNodes(sample_->nnod, s, uint32_t(w_.orderSeed));
         caller_->evaluate(*e_, f_, values_.data(), selected_, &shuffled,
                           values_.data() + shape_.nnod);
+    } else if (!visit_.empty()) {
+        caller_->evaluate(*e_, f_, values_.data(), selected_, &visit_);
     } else {
         caller_->evaluate(*e_, f_, compact_.data(), selected_, nullptr, nullptr, true);
     }
@@ -400,7 +423,11 @@ bool WorkerSession::evaluate() {
     int mech = 0;
     const bool mechprop =
         e_ && std::sscanf(e_->name, "mechprop%d", &mech) == 1 && mech >= 1 && mech <= 5;
+    // The step the library notes with the first out-of-range number.
+    auto *probe =
+        reinterpret_cast<vulmora_probe *>(reinterpret_cast<char *>(h_) + VULMORA_PROBE_OFFSET);
     for (int s = 1; s <= o_.steps; ++s) {
+        probe->step = s;
         caller_->beginStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
         if (!e_) {

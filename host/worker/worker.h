@@ -28,6 +28,7 @@ struct WorkerSettings {
     std::string name;       // "survey", "externalcompute" or an entry point
     std::string resultFile; // made by the parent
     int orderSeed = 0;      // the order check's shuffle (0: node order)
+    int renumberSeed = 0;   // the numbering check's other numbering (0: the grid's)
 };
 
 // The hidden --worker mode. Returns the exit status: 0 when complete, 3

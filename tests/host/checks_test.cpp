@@ -4,6 +4,7 @@
 // library with right and faulty entry points, and the worked examples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "model/caller.h"
+#include "model/sample.h"
 #include "checks/checks.h"
 #include "checks/compare.h"
 #include "parent/outcome.h"
@@ -150,6 +152,36 @@ TEST(OrderCheck, FindsShuffledAndRepeatedDifferences) {
     EXPECT_EQ(vhost::checkOrder("x", base, order, nodes).size(), 1u);
 }
 
+// The first value not bit-identical, by step then node, at an evaluated
+// node; NaN matches NaN, and a sign of zero is a difference.
+TEST(NumberingCheck, FindsTheFirstDifferenceAtAnEvaluatedNode) {
+    const std::vector<uint8_t> nodes = {1, 1, 0};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> base = {1, 2, 3, nan, 5, 6};
+    const struct {
+        std::vector<double> renumbered;
+        int64_t count;
+        int node, step;
+    } cases[] = {
+        {{1, 2, 99, nan, 5, 98}, 0, 0, 0}, // node 3 not evaluated
+        {{1, 2, 3, 4, 5.5, 6}, 2, 1, 2},
+        {{1, -2, 3, nan, 0, 6}, 2, 2, 1},
+        {{1, 2, 3, -nan, 5, 6}, 0, 0, 0},
+        {{1, 2, 3, nan, 5}, 0, 0, 0}, // another shape: nothing to compare
+    };
+    for (const auto &c : cases) {
+        vhost::Finding f;
+        EXPECT_EQ(vhost::checkNumbering("x", base, c.renumbered, nodes, f), c.count > 0);
+        EXPECT_EQ(f.count, c.count);
+        EXPECT_EQ(f.node, c.node);
+        EXPECT_EQ(f.step, c.step);
+    }
+    vhost::Finding f;
+    ASSERT_TRUE(vhost::checkNumbering("x", std::vector<double>{0.0}, std::vector<double>{-0.0},
+                                      std::vector<uint8_t>{1}, f));
+    EXPECT_EQ(f.node, 1);
+}
+
 // ---- quantities the registration call did not mark -------------------------
 
 TEST(Unmarked, ABranchOnlyReadIsReportedNamingTheQuantity) {
@@ -227,6 +259,35 @@ TEST(Unmarked, SilentlyWrongAnswersAreCounted) {
     EXPECT_EQ(vtest::occurrences(probe.out, "silent answers in this call"), 2u) << probe.out;
 }
 
+// The first accessor call with a number out of range is named: the
+// accessor, the number, the node evaluated and the step.
+TEST(Unmarked, TheFirstNumberOutOfRangeIsNamed) {
+    const std::vector<uint8_t> selected = vhost::selectNodes(6, 1, 0, 216);
+    const int first = int(std::find(selected.begin(), selected.end(), 1) - selected.begin()) + 1;
+    const struct {
+        const char *library, *entry, *accessor;
+        int number; // the number given at the first node evaluated
+    } cases[] = {
+        {HOSTLIB_UNMARKED, "density", "getFs1", first + 1000000},              // past the mesh
+        {HOSTLIB_NUMBERING, "texternal", "getT1", 0},                          // a loop from 0
+        {HOSTLIB_NUMBERING, "interhtransfer", "getFractionVoid", 125 + first}, // past the elements
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, std::string("--library '") + c.library +
+                                                 "' --no-output --functions " + c.entry + kSmall);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const std::string line = "func_" + std::string(c.entry) + ": ";
+        const std::string firstCall = "\n  the first: " + std::string(c.accessor) + "(" +
+                                      std::to_string(c.number) + ") at node " +
+                                      std::to_string(first) +
+                                      ", step 1 (node and element numbers start at 1)\n";
+        const size_t at = r.out.find(line);
+        ASSERT_NE(r.out.find(firstCall), std::string::npos) << c.entry << "\n" << r.out;
+        EXPECT_LT(at, r.out.find(firstCall)) << r.out;
+        EXPECT_EQ(vtest::occurrences(r.out, "  the first: "), 1u) << r.out;
+    }
+}
+
 TEST(Unmarked, EveryUnmarkedQuantityHasANaNOfItsOwn) {
     for (auto kind :
          {vhost::Unmarked::Constituent, vhost::Unmarked::Auxiliary, vhost::Unmarked::Porosity})
@@ -292,6 +353,53 @@ TEST(Checks, TheWorkedExamplesPass) {
     const auto r = vtest::runHost(kHost, "--no-output --check-units --check-order" + kSmall);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("no entry point changed"), std::string::npos) << r.out;
+}
+
+// --check-numbering: an index mistake shows at the first node evaluated,
+// named by both its numbers, at the first step; right functions (the
+// elements around a node, its fields and microstructure, local mode) and
+// the worked examples pass.
+TEST(Checks, TheNumberingCheckFindsIndexMistakes) {
+    const std::string lib = " --library '" HOSTLIB_NUMBERING "' --functions ";
+    const struct {
+        std::string args;
+        int status;
+        const char *entry; // the one reported, or null: none
+    } cases[] = {
+        {"", 0, nullptr}, // the worked examples
+        {lib + "emissivity,yieldstress", 0, nullptr},
+        {lib + "density", 1, "density"},               // node - 1
+        {lib + "convehtransfer", 1, "convehtransfer"}, // a fixed node number
+        {lib + "density,yieldstress", 1, "density"},
+    };
+    const std::vector<uint8_t> selected = vhost::selectNodes(6, 1, 0, 216);
+    const int first = int(std::find(selected.begin(), selected.end(), 1) - selected.begin()) + 1;
+    const std::vector<int32_t> renumbered = vhost::renumbering(216, 7);
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, "--no-output --check-numbering" + c.args + kSmall);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out << r.err;
+        if (!c.entry) {
+            EXPECT_NE(r.out.find("numbering check: no entry point changed"), std::string::npos)
+                << c.args << "\n"
+                << r.out;
+            EXPECT_EQ(r.out.find("renumbered"), std::string::npos) << c.args << "\n" << r.out;
+            continue;
+        }
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(
+            r.out, m,
+            std::regex("func_" + std::string(c.entry) +
+                       ": renumbered, the value at the same node differs: node (\\d+) \\(node "
+                       "(\\d+) renumbered\\), step (\\d+): \\S+, renumbered \\S+ \\(\\d+ values "
+                       "differ\\)\n  likely cause: an index mistake \\(node - 1, a fixed node "
+                       "number, an array kept in the old numbering\\)\\?\n")))
+            << c.args << "\n"
+            << r.out;
+        EXPECT_EQ(std::stoi(m[1]), first) << r.out;
+        EXPECT_EQ(std::stoi(m[2]), renumbered[size_t(first - 1)] + 1) << r.out;
+        EXPECT_EQ(std::stoi(m[3]), 1) << r.out;
+        EXPECT_EQ(vtest::occurrences(r.out, ": renumbered, the value"), 1u) << r.out;
+    }
 }
 
 TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {

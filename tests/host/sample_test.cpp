@@ -381,6 +381,73 @@ TEST(HostSample, BuiltOnDemandEveryArrayIsTheWholeSamples) {
     }
 }
 
+// A renumbered sample holds every item of the grid's at its new number,
+// built whole (its mesh renumbered once filled) or on demand (each array as
+// it is filled): each node's values where numbered() puts it, each
+// element's (found by its first corner) with its corners' new numbers.
+TEST(HostSample, RenumberedArraysHoldTheGridsItemsAtTheirNewNumbers) {
+    using vhost::Extent;
+    const struct {
+        int n;
+        Sample::Build build;
+        uint32_t seed;
+    } cases[] = {{4, Sample::Build::Whole, 7},
+                 {6, Sample::Build::OnDemand, 7},
+                 {9, Sample::Build::Whole, 12345}};
+    vhost::SampleSpec spec;
+    spec.materials = vhost::material::kCasting | vhost::material::kMould;
+    for (const auto &c : cases) {
+        Sample grid(c.n, 2), renumbered(c.n, 2, c.build);
+        renumbered.renumber(c.seed);
+        grid.setStep(2);
+        renumbered.setStep(2);
+        const size_t nnod = size_t(grid.nnod);
+        const std::vector<uint8_t> selected = vhost::selectedNodes(grid, spec),
+                                   selectedThere = vhost::selectedNodes(renumbered, spec);
+        size_t moved = 0;
+        for (size_t i = 0; i < nnod; ++i) {
+            const size_t j = size_t(renumbered.numbered(int(i)));
+            ASSERT_EQ(size_t(renumbered.gridNode(int(j))), i);
+            moved += j != i;
+            EXPECT_EQ(renumbered.inCasting(int(j)), grid.inCasting(int(i)));
+            EXPECT_EQ(selectedThere[j], selected[i]);
+#define EXPECT_SAME_NODE(first, member, type, extent, ...)                                         \
+    if (extent == Extent::Node) {                                                                  \
+        ASSERT_EQ(0, std::memcmp(&renumbered.member[j], &grid.member[i], sizeof(type)))            \
+            << #member << " n=" << c.n << " node " << i;                                           \
+    }
+            VHOST_MESH_ARRAYS(EXPECT_SAME_NODE, EXPECT_SAME_NODE)
+            VHOST_FIELD_ARRAYS(EXPECT_SAME_NODE, EXPECT_SAME_NODE)
+#undef EXPECT_SAME_NODE
+            for (size_t q = 0; q < size_t(vhost::kNumConstituents); ++q)
+                ASSERT_EQ(renumbered.micro[q * nnod + j], grid.micro[q * nnod + i]);
+            for (size_t q = 0; q < size_t(vhost::kNumAuxiliaries); ++q)
+                ASSERT_EQ(renumbered.aux[q * nnod + j], grid.aux[q * nnod + i]);
+        }
+        EXPECT_GT(moved, nnod / 2) << "n=" << c.n;
+        std::vector<int> elementAt(nnod, -1); // the grid's element by its first corner
+        for (size_t e = 0; e < size_t(grid.nel); ++e)
+            elementAt[size_t(grid.conn[e * 8])] = int(e);
+        for (size_t f = 0; f < size_t(renumbered.nel); ++f) {
+            const int e = elementAt[size_t(renumbered.gridNode(renumbered.conn[f * 8]))];
+            ASSERT_GE(e, 0) << "element " << f << " n=" << c.n;
+            const size_t g = size_t(e);
+            for (size_t k = 0; k < 8; ++k)
+                ASSERT_EQ(renumbered.conn[f * 8 + k], renumbered.numbered(grid.conn[g * 8 + k]));
+            ASSERT_EQ(renumbered.ncon[f], &renumbered.conn[f * 8]);
+            ASSERT_EQ(renumbered.matId[f], grid.matId[g]);
+            ASSERT_EQ(renumbered.elType[f], grid.elType[g]);
+            ASSERT_EQ(renumbered.elVol[f], grid.elVol[g]);
+            ASSERT_EQ(0, std::memcmp(&renumbered.fractionVoid[f * 8], &grid.fractionVoid[g * 8],
+                                     8 * sizeof(float)));
+            ASSERT_EQ(0,
+                      std::memcmp(&renumbered.epstn[f * 8], &grid.epstn[g * 8], 8 * sizeof(float)));
+            ASSERT_EQ(
+                0, std::memcmp(&renumbered.strsg[f * 48], &grid.strsg[g * 48], 48 * sizeof(float)));
+        }
+    }
+}
+
 // Every nodal field, both time levels, is the node's state as the cooling
 // history gives it, rounded to the host's float: the fields are filled per
 // class of equal depth, the history is worked out per node.
