@@ -45,6 +45,11 @@ std::string columnName(size_t c);
 // "temperature"/"T" for t1 and "fs"/"solid fraction" for fs1;
 // column::kCount when none.
 size_t findColumn(const std::string &name);
+// The known name nearest to `name` (a column's or an alias, by edit
+// distance regardless of case) when it is close enough to be a slip of
+// the keyboard: at most a third of its letters apart (one for a short
+// name); "" when none is.
+std::string nearestColumnName(const std::string &name);
 // True for the columns that hold a temperature (read in the user's unit).
 bool isTemperatureColumn(size_t c);
 // The name of temperature selector `sel`: "K", "°C", "°F", "°R" ("?" else).
@@ -77,7 +82,10 @@ using KelvinFn = std::function<double(int sel, double t)>;
 // takes it (a temperature's may be followed by its unit in brackets,
 // "temperature [°C]"; without one it is in the unit of `userTemp`), then a
 // row of numbers per point, the temperatures strictly falling or strictly
-// rising. Blank lines and lines starting with '#' are skipped. Every
+// rising. Blank lines and lines starting with '#' are skipped. The cells
+// are separated by commas, or by semicolons when the header has one: then
+// a comma in a number is its decimal mark ("0,5"), as spreadsheets write
+// them in many locales. Every
 // column of the table is marked in `given`. False with "line L, column C
 // (NAME): reason" in `error`, one line, the input shown escaped.
 bool readPathTable(std::string_view text, int userTemp, const KelvinFn &toKelvin, Path &p,

@@ -187,7 +187,21 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         {"# only a comment\n", "no header row (the file is empty)"},
         {"T,fs\n", "a header but no rows"},
         {"fs\n0.5\n", "line 1: no temperature column"},
-        {"T,colour\n1,2\n", "line 1, column 2: unknown column 'colour'"},
+        {"T,colour\n1,2\n", "line 1, column 2: unknown column 'colour' (a nodal field"},
+        // A slip of the keyboard is named with the column meant.
+        {"tempreature\n1\n", "line 1, column 1: unknown column 'tempreature' (did you mean "
+                             "'temperature'?)"},
+        {"T,FS 1\n1,0\n", "line 1, column 2: unknown column 'FS 1' (did you mean 'fs1'?)"},
+        {"T,grain_size\n1,2\n", "(did you mean 'grain size'?)"},
+        {"T,fs2\n1,0\n", "(did you mean 'fs1'?)"},
+        // ';' between the cells when the header has one; each row alike.
+        {"T;fs\n900,0.5\n", "line 2: 1 values for 2 columns (the header separates its "
+                            "columns with ';', and so must each row)"},
+        {"T,fs\n900;0,5\n", "line 2, column 1 (t1): not a finite number: '900;0' (the header "
+                            "separates its columns with ',', and so must each row)"},
+        {"T;fs\n900;0,5,1\n", "line 2, column 2 (fs1): not a finite number: '0,5,1'"},
+        {"T;fs;\n900;0;\n", "line 1, column 3: unknown column ''"},
+        {"T;fs\n1.900,5;0\n", "line 2, column 1 (t1): not a finite number: '1.900,5'"},
         {"T,fs,FS1\n1,2,3\n", "line 1, column 3: a second column fs1"},
         {"T [kelvins]\n1\n", "line 1, column 1: unknown temperature unit 'kelvins'"},
         {"T,p1 [Pa]\n1,2\n", "line 1, column 2: a unit is read only for temperatures"},
@@ -222,6 +236,22 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         EXPECT_FALSE(readTable(c.text, p, error)) << c.error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error << "\nwanted: " << c.error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+// A table with ';' between its cells, as spreadsheets write one in locales
+// whose decimal mark is a comma, reads as the same table with commas.
+TEST(CurvePath, SemicolonTablesTakeACommaAsTheDecimalMark) {
+    const std::string plain = "T [K],fs,jctn1\n900.5,0,2.5\n880,0.25,1e-1\n";
+    Path want, p;
+    std::string error;
+    ASSERT_TRUE(readTable(plain, want, error)) << error;
+    for (const char *text :
+         {"T [K];fs;jctn1\n900,5;0;2,5\n880;0,25;1e-1\n",
+          "# semicolons\nT [K] ; fs ; jctn1\r\n900.5 ; 0 ; 2.5\r\n880;0,25;1E-1\r\n"}) {
+        ASSERT_TRUE(readTable(text, p, error)) << text << ": " << error;
+        for (size_t c : {column::t1, column::fs1, column::jctn1})
+            EXPECT_EQ(p.values[c], want.values[c]) << text << vhost::columnName(c);
     }
 }
 
