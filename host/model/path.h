@@ -35,6 +35,9 @@ struct Path {
     // K: where its solid fraction leaves 0, where it reaches 1, the
     // eutectic's hold (0: none), marked on plots and expected to kink.
     double liquidus = 0, solidus = 0, eutectic = 0;
+    // Per column, whether the user gave it (a table, --at, --set) rather
+    // than a rule or the sample's laws; empty when no one said.
+    std::vector<bool> given;
     size_t points() const { return values[column::t1].size(); }
     double at(size_t c, size_t point) const { return values[c][point]; }
 };

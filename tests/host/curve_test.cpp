@@ -178,6 +178,91 @@ TEST(CurvePath, TablesNameColumnsWithUnitsAndAliases) {
         EXPECT_EQ(p.values[c], original.values[c]) << vhost::columnName(c);
 }
 
+// What a table or a single point leaves out is named, with how the path
+// filled it; a range, or a table that gives every column, has no note.
+TEST(CurvePath, TheNoteNamesWhatATableLeftOutAndHowItWasFilled) {
+    Folder f("note");
+    vhost::Alloy eutectic;
+    eutectic.eutectic = 850.0;
+    const std::string everything = vhost::pathTableText(built(CurveSettings{}));
+    const struct {
+        const char *what;
+        std::string table;
+        std::vector<std::pair<std::string, double>> at;
+        CurveSettings::FsRule rule;
+        int userTemp;
+        vhost::Alloy alloy;
+        std::string note; // "" for none
+    } cases[] = {
+        {"a table of temperatures",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: fs by the alloy's lever rule (liquidus 888 K, solidus 833 K); t0, fs0 from the "
+         "previous row; jctn1 1 K/s; microstructure from fs and jctn1; no porosity\n"},
+        {"in the user's unit",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         2,
+         {},
+         "note: fs by the alloy's lever rule (liquidus 615 \xc2\xb0"
+         "C, solidus 560 \xc2\xb0"
+         "C); "},
+        {"with a eutectic",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         eutectic,
+         "(liquidus 888 K, eutectic 850 K)"},
+        {"by Scheil's rule",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Scheil,
+         1,
+         {},
+         "note: fs by Scheil's rule (k 0.13, liquidus 888 K); "},
+        {"fs and more given",
+         "T,fs,t0,jctn1,vf_s1\n900,0,901,2,0\n880,0.2,900,2,0\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: t0, fs0 from the previous row; microstructure from fs and jctn1; no porosity\n"},
+        {"every column", everything, {}, CurveSettings::FsRule::Lever, 1, {}, ""},
+        {"a point",
+         "",
+         {{"t1", 870}, {"fs1", 0.3}},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: t0, fs0 the point's own; jctn1 1 K/s; "},
+        {"a range", "", {}, CurveSettings::FsRule::Lever, 1, {}, ""},
+    };
+    for (const auto &c : cases) {
+        CurveSettings o;
+        if (!c.table.empty()) o.table = f.write("note.csv", c.table).string();
+        o.at = c.at;
+        o.fsRule = c.rule;
+        o.points = 5;
+        vhost::Units u;
+        u.temp = c.userTemp;
+        const vhost::UnitConverter units(toKelvin, u);
+        Path p;
+        std::string error;
+        ASSERT_TRUE(vhost::buildPath(o, c.alloy, units, p, error)) << c.what << ": " << error;
+        const std::string note = vhost::derivedNote(o, p, c.alloy, units);
+        if (c.note.empty())
+            EXPECT_EQ(note, "") << c.what;
+        else
+            EXPECT_NE(note.find(c.note), std::string::npos) << c.what << ": " << note;
+        EXPECT_LE(std::count(note.begin(), note.end(), '\n'), 1) << c.what;
+    }
+}
+
 TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
     const std::string huge = "T\n" + std::string(70000, '1') + "\n";
     struct Case {
