@@ -167,7 +167,7 @@ std::string derivedNote(const CurveSettings &c, const Path &p, const Alloy &allo
         parts.push_back(c.table.empty() ? "t0, fs0 the point's own"
                                         : "t0, fs0 from the previous row");
     if (left({column::jctn1})) parts.push_back("jctn1 1 K/s");
-    if (anyLeft(column::kConstituents, column::kCount))
+    if (anyLeft(column::kConstituents, column::kCoordinates))
         parts.push_back("microstructure from fs and jctn1");
     if (left({column::vf_s1, column::f_vol1})) parts.push_back("no porosity");
     if (parts.empty()) return "";

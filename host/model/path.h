@@ -3,8 +3,9 @@
 //
 // A path has a column per nodal field of the exchange block (named as its
 // variable), then one per active constituent and auxiliary variable of the
-// microstructure (named as the catalogue names them), every value in the
-// host's units (Kelvin, CGS). Sample(..., &path) puts point i at node i.
+// microstructure (named as the catalogue names them), then the node's
+// coordinates (x_cord, y_cord, z_cord), every value in the host's units
+// (Kelvin, CGS). Sample(..., &path) puts point i at node i.
 #pragma once
 
 #include <cstddef>
@@ -19,13 +20,14 @@
 namespace vhost {
 
 // The columns' indices: the nodal fields in the order of fields.h, then
-// the constituents and the auxiliary variables.
+// the constituents, the auxiliary variables and the coordinates.
 namespace column {
 #define VHOST_PATH_COLUMN(variable, member, type, extent, vtu) variable,
 enum : size_t {
     VHOST_FIELD_ARRAYS(VHOST_PATH_COLUMN, VHOST_ARRAY_NONE) kConstituents,
     kAuxiliaries = kConstituents + kNumConstituents,
-    kCount = kAuxiliaries + kNumAuxiliaries
+    kCoordinates = kAuxiliaries + kNumAuxiliaries,
+    kCount = kCoordinates + 3
 };
 #undef VHOST_PATH_COLUMN
 } // namespace column
@@ -42,7 +44,7 @@ struct Path {
     double at(size_t c, size_t point) const { return values[c][point]; }
 };
 
-// The name of column c ("t1", "fs1", "eutectic Si", "SDAS").
+// The name of column c ("t1", "fs1", "eutectic Si", "SDAS", "x_cord").
 std::string columnName(size_t c);
 // The column a table's header or --set names: its name, any case, or
 // "temperature"/"T" for t1 and "fs"/"solid fraction" for fs1;
@@ -71,7 +73,8 @@ int pathSide(size_t points);
 // level is the previous point (cooling along the path), the cooling rate
 // `rate` K/s where jctn is not given (it also times the freezing for the
 // arm spacing), a sound casting (no porosity), the convection of the
-// liquid along x and the atmosphere's pressure.
+// liquid along x and the atmosphere's pressure; each point where the
+// sample's grid for the path puts its node.
 void completePath(Path &p, const std::vector<bool> &given, double rate, const Alloy &alloy);
 
 // The most points a path may have, and the longest line of a table.

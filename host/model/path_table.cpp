@@ -216,7 +216,9 @@ bool checkOrder(const Path &p, const std::vector<size_t> &lines, std::string &er
 std::string columnName(size_t c) {
     if (c < column::kConstituents) return kFieldNames[c];
     if (c < column::kAuxiliaries) return kConstituents[c - column::kConstituents];
-    return kAuxiliaries[c - column::kAuxiliaries];
+    if (c < column::kCoordinates) return kAuxiliaries[c - column::kAuxiliaries];
+    constexpr const char *coordinates[] = {"x_cord", "y_cord", "z_cord"};
+    return coordinates[c - column::kCoordinates];
 }
 
 size_t findColumn(const std::string &name) {

@@ -255,10 +255,11 @@ TEST(CurvePath, TheNoteNamesWhatATableLeftOutAndHowItWasFilled) {
         std::string error;
         ASSERT_TRUE(vhost::buildPath(o, c.alloy, units, p, error)) << c.what << ": " << error;
         const std::string note = vhost::derivedNote(o, p, c.alloy, units);
-        if (c.note.empty())
+        if (c.note.empty()) {
             EXPECT_EQ(note, "") << c.what;
-        else
+        } else {
             EXPECT_NE(note.find(c.note), std::string::npos) << c.what << ": " << note;
+        }
         EXPECT_LE(std::count(note.begin(), note.end(), '\n'), 1) << c.what;
     }
 }
@@ -394,6 +395,44 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
             EXPECT_DOUBLE_EQ(out[i], c.expected(p, i)) << c.entry << " point " << i;
         for (size_t i = p.points(); i < out.size(); ++i)
             EXPECT_EQ(out[i], -1.0) << c.entry << ": node " << i + 1 << " is beyond the path";
+    }
+}
+
+// The coordinates a table or --set gives are those of the path's nodes;
+// the others keep the grid's, and the nodes beyond the path theirs.
+TEST(CurvePath, CoordinatesComeFromTheTableOrSetOrTheGrid) {
+    Folder f("coordinates");
+    const std::string table = f.write("xyz.csv", "T,x_cord,Z_CORD\n900,1.5,-2\n880,2.5,-3\n"
+                                                 "860,3.5,-4\n")
+                                  .string();
+    const double h = vhost::Alloy::side / 3; // a 4^3 grid
+    const struct {
+        const char *what;
+        std::string table;
+        std::vector<std::pair<std::string, double>> sets;
+        double xyz[3][3]; // [point][axis]
+    } cases[] = {
+        {"the grid's", "", {}, {{0, 0, 0}, {h, 0, 0}, {2 * h, 0, 0}}},
+        {"a table's, y the grid's", table, {}, {{1.5, 0, -2}, {2.5, 0, -3}, {3.5, 0, -4}}},
+        {"--set over a table's", table, {{"x_cord", 7}}, {{7, 0, -2}, {7, 0, -3}, {7, 0, -4}}},
+        {"--set y", "", {{"y_cord", 0.25}}, {{0, 0.25, 0}, {h, 0.25, 0}, {2 * h, 0.25, 0}}},
+    };
+    for (const auto &c : cases) {
+        CurveSettings o;
+        o.table = c.table;
+        o.points = 3;
+        o.sets = c.sets;
+        const Path p = built(o);
+        ASSERT_EQ(p.points(), 3u) << c.what;
+        vhost::Sample s(vhost::pathSide(p.points()), 1, vhost::Sample::Build::Whole, &p);
+        const vhost::PageVector<double> *axes[] = {&s.x, &s.y, &s.z};
+        for (size_t i = 0; i < 3; ++i)
+            for (size_t a = 0; a < 3; ++a) {
+                EXPECT_EQ(p.at(column::kCoordinates + a, i), c.xyz[i][a]) << c.what;
+                EXPECT_EQ((*axes[a])[i], c.xyz[i][a]) << c.what << ": node " << i + 1;
+            }
+        EXPECT_EQ(s.x[3], 3 * h) << c.what << ": the fourth node is the grid's";
+        EXPECT_EQ(s.z[63], 3 * h) << c.what << ": the last node is the grid's";
     }
 }
 
@@ -564,6 +603,53 @@ TEST(CurveCommand, ValuesTheFieldsCannotHoldAreRefusedByName) {
         EXPECT_EQ(r.status, 2) << c.args;
         EXPECT_EQ(r.err, "vulmora-host: " + std::string(c.error) + "\n") << c.args;
     }
+}
+
+// An entry point that reads coordinates a path does not set is named in
+// a note: its values depend on where the grid put the points. points.c's
+// heatflux reads the three arrays directly, known.c's emissivity getX.
+TEST(CurveCommand, ReadingCoordinatesThePathLeavesToTheGridIsNoted) {
+    Folder f("reads");
+    const std::string table =
+        f.write("xyz.csv", "T [K],x_cord,y_cord,z_cord\n900,1,2,3\n800,1,2,4\n").string();
+    const std::string points = std::string("--library '") + HOSTLIB_POINTS + "' ";
+    const std::string known = std::string("--library '") + HOSTLIB_KNOWN + "' ";
+    const std::string grid = ", which this path does not set: its points lie on the sample's grid";
+    const struct {
+        std::string args, out; // `out` in the output, a note or a value
+        bool noted;
+    } cases[] = {
+        {points + "--functions heatflux --points 5",
+         "func_heatflux reads x_cord, y_cord and z_cord" + grid, true},
+        {points + "--functions heatflux --points 5 --set z_cord=2 --set x_cord=1",
+         "func_heatflux reads y_cord" + grid, true},
+        {points + "--functions heatflux --points 5 --set x_cord=1 --set y_cord=2 --set z_cord=3",
+         "", false},
+        {points + "--functions heatflux --table '" + table + "'", "", false},
+        {known + "--functions emissivity,density --points 3", "func_emissivity reads x_cord" + grid,
+         true},
+        {known + "--functions emissivity --points 3 --set x_cord=0.25", "", false},
+        {known + "--functions emissivity --at T=700,x_cord=0.5", "func_emissivity = 0.5", false},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r =
+            vtest::runHost(VULMORA_HOST_EXE, "curve --no-output -q " + c.args);
+        EXPECT_EQ(r.status, 0) << c.args << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.out + "\n"), std::string::npos) << c.args << "\n" << r.out;
+        size_t notes = 0;
+        for (size_t at = 0; (at = r.out.find(grid, at)) != r.out.npos; ++at)
+            ++notes;
+        EXPECT_EQ(notes, c.noted ? 1u : 0u) << c.args << "\n" << r.out;
+    }
+    // The table's path says what it left out, and from which alloy.
+    const vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "curve --no-output " + known +
+                                                                     "--functions density "
+                                                                     "--table '" +
+                                                                     table + "'");
+    EXPECT_NE(r.out.find("path: 2 points, 900 to 800 K\nnote: fs by the alloy's lever rule "
+                         "(liquidus 888 K, solidus 833 K); t0, fs0 from the previous row"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
