@@ -129,9 +129,52 @@ bool buildPath(const CurveSettings &o, const Alloy &alloy, const UnitConverter &
     else if (!applyRule(
                  o, alloy, [&](double t) { return kelvin(userTemp, t); }, p, error))
         return false;
+    p.given = given;
     given[column::fs1] = true;
     completePath(p, given, 1.0, alloy);
     return true;
+}
+
+std::string derivedNote(const CurveSettings &c, const Path &p, const Alloy &alloy,
+                        const UnitConverter &units) {
+    if ((c.table.empty() && c.at.empty()) || p.given.size() != column::kCount) return "";
+    const auto left = [&](std::initializer_list<size_t> columns) {
+        return std::any_of(columns.begin(), columns.end(), [&](size_t k) { return !p.given[k]; });
+    };
+    const auto anyLeft = [&](size_t first, size_t end) {
+        for (size_t k = first; k < end; ++k)
+            if (!p.given[k]) return true;
+        return false;
+    };
+    const char *unit = temperatureUnitName(units.units().temp);
+    const auto temperature = [&](double kelvin) {
+        return number(units.toUser(VULMORA_QTY_TEMPERATURE, kelvin)) + " " + unit;
+    };
+    std::vector<std::string> parts;
+    if (left({column::fs1}) && c.fsRule == CurveSettings::FsRule::Scheil) {
+        std::string k = number(alloy.k);
+        for (const auto &[name, v] : c.scheil)
+            if (name == "k") k = number(v);
+        parts.push_back("fs by Scheil's rule (k " + k + ", liquidus " + temperature(p.liquidus) +
+                        ")");
+    } else if (left({column::fs1})) {
+        parts.push_back("fs by the alloy's lever rule (liquidus " + temperature(p.liquidus) +
+                        (p.eutectic > 0 ? ", eutectic " + temperature(p.eutectic)
+                                        : ", solidus " + temperature(p.solidus)) +
+                        ")");
+    }
+    if (left({column::t0, column::fs0}))
+        parts.push_back(c.table.empty() ? "t0, fs0 the point's own"
+                                        : "t0, fs0 from the previous row");
+    if (left({column::jctn1})) parts.push_back("jctn1 1 K/s");
+    if (anyLeft(column::kConstituents, column::kCoordinates))
+        parts.push_back("microstructure from fs and jctn1");
+    if (left({column::vf_s1, column::f_vol1})) parts.push_back("no porosity");
+    if (parts.empty()) return "";
+    std::string note = "note: ";
+    for (size_t k = 0; k < parts.size(); ++k)
+        note += (k ? "; " : "") + parts[k];
+    return note + "\n";
 }
 
 int runCurve(const CurveSettings &c, RunSettings run, const RunServices &services) {
@@ -162,7 +205,7 @@ int runCurve(const CurveSettings &c, RunSettings run, const RunServices &service
     else
         std::snprintf(line, sizeof line, "path: %zu points, %.6g to %.6g %s\n", path.points(),
                       first, last, unit);
-    std::string header = line;
+    std::string header = line + derivedNote(c, path, run.sample.alloy, units);
     const double lastFs = path.at(column::fs1, path.points() - 1);
     if (path.points() > 1 && lastFs < 1) {
         std::snprintf(line, sizeof line,

@@ -29,7 +29,15 @@ struct CurveSettings {
 // end temperature, the solid fraction by its laws), its temperatures in the
 // user's unit of `units`, in host units, every column filled; false with a
 // message of one line (a table's naming its file, line and column).
+// Path::given keeps the columns the user gave.
 bool buildPath(const CurveSettings &c, const Alloy &alloy, const UnitConverter &units, Path &p,
                std::string &error);
+
+// What a table or a single point built by `c` left out and how the path
+// filled it, as a note of one line (temperatures in the user's unit of
+// `units`): "note: fs by the lever rule of the alloy (liquidus 888 K,
+// solidus 833 K); ..."; "" for a range, or when nothing was left out.
+std::string derivedNote(const CurveSettings &c, const Path &p, const Alloy &alloy,
+                        const UnitConverter &units);
 
 } // namespace vhost

@@ -77,6 +77,14 @@ void completePath(Path &p, const std::vector<bool> &given, double rate, const Al
     derive(p, given, fatigue_life, [&](size_t i) {
         return Sample::fatigueLife(p.at(vf_s1, i), p.at(column::kAuxiliaries, i));
     });
+    // Node i of the grid that holds the path, as the sample numbers them.
+    const size_t n = size_t(pathSide(p.points()));
+    const double h = Alloy::side / static_cast<double>(n - 1);
+    for (size_t axis = 0; axis < 3; ++axis)
+        derive(p, given, kCoordinates + axis, [&](size_t i) {
+            const size_t index = axis == 0 ? i % n : axis == 1 ? i / n % n : i / (n * n);
+            return static_cast<double>(index) * h;
+        });
 }
 
 std::string pathTableText(const Path &p) {

@@ -1,5 +1,6 @@
 // path_table.cpp - the columns of a path by name, and the reader of path
 // tables and their files: untrusted text, every cell checked before use.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -50,15 +51,34 @@ std::string shown(std::string_view s) {
     return out + (s.size() > 40 ? "...'" : "'");
 }
 
-// The cells of one line, split at commas.
-std::vector<std::string_view> cells(std::string_view line) {
+// The cells of one line, split at `separator`.
+std::vector<std::string_view> cells(std::string_view line, char separator) {
     std::vector<std::string_view> out;
     for (size_t start = 0;;) {
-        const size_t comma = line.find(',', start);
-        out.push_back(trimmed(line.substr(start, comma == line.npos ? line.npos : comma - start)));
-        if (comma == line.npos) return out;
-        start = comma + 1;
+        const size_t at = line.find(separator, start);
+        out.push_back(trimmed(line.substr(start, at == line.npos ? line.npos : at - start)));
+        if (at == line.npos) return out;
+        start = at + 1;
     }
+}
+
+// The edit distance between `a` and `b` (insertions, deletions and
+// substitutions of a byte), both taken in lower case.
+size_t editDistance(std::string_view a, std::string_view b) {
+    const std::string x = lower(a), y = lower(b);
+    std::vector<size_t> row(y.size() + 1);
+    for (size_t j = 0; j <= y.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= x.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= y.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] != y[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[y.size()];
 }
 
 // The selector of a temperature unit's name; 0 when it is none.
@@ -83,10 +103,12 @@ int temperatureUnit(std::string_view unit) {
     return 0;
 }
 
-// A table's columns: the path column and, for a temperature, its unit.
+// A table's columns: the path column and, for a temperature, its unit;
+// the separator of its cells, and the decimal mark of its numbers.
 struct Header {
     std::vector<size_t> column;
     std::vector<int> unit;
+    char separator = ',';
 };
 
 // "line L, column C (NAME): " for the messages.
@@ -98,7 +120,10 @@ std::string where(size_t line, size_t col, const std::string &name) {
 // The header row: known, distinct columns, a temperature among them.
 bool readHeader(std::string_view line, size_t number, int userTemp, Header &h,
                 std::vector<bool> &given, std::string &error) {
-    const std::vector<std::string_view> names = cells(line);
+    // Spreadsheets set to a locale whose decimal mark is a comma separate
+    // their cells with ';': a header with one says which the table uses.
+    h.separator = line.find(';') != line.npos ? ';' : ',';
+    const std::vector<std::string_view> names = cells(line, h.separator);
     for (size_t k = 0; k < names.size(); ++k) {
         std::string_view name = names[k], unit;
         const size_t open = name.find('[');
@@ -108,11 +133,14 @@ bool readHeader(std::string_view line, size_t number, int userTemp, Header &h,
         }
         const size_t c = findColumn(std::string(name));
         const std::string at = where(number, k + 1, "");
-        if (c == column::kCount)
+        if (c == column::kCount) {
+            const std::string near = nearestColumnName(std::string(name));
             return error = at + "unknown column " + shown(names[k]) +
-                           " (a nodal field of the exchange block, a constituent or an "
-                           "auxiliary variable)",
+                           (near.empty() ? " (a nodal field of the exchange block, a constituent "
+                                           "or an auxiliary variable)"
+                                         : " (did you mean '" + near + "'?)"),
                    false;
+        }
         if (given[c]) return error = at + "a second column " + columnName(c), false;
         int sel = isTemperatureColumn(c) ? (unit.empty() ? userTemp : temperatureUnit(unit)) : 0;
         if (isTemperatureColumn(c) && !sel)
@@ -134,20 +162,31 @@ bool readHeader(std::string_view line, size_t number, int userTemp, Header &h,
 // One row of numbers into the path.
 bool readRow(std::string_view line, size_t number, const Header &h, const KelvinFn &toKelvin,
              Path &p, std::string &error) {
-    const std::vector<std::string_view> row = cells(line);
+    const std::vector<std::string_view> row = cells(line, h.separator);
+    const bool semicolons = h.separator == ';';
     if (row.size() != h.column.size())
         return error = "line " + std::to_string(number) + ": " + std::to_string(row.size()) +
-                       " values for " + std::to_string(h.column.size()) + " columns",
+                       " values for " + std::to_string(h.column.size()) + " columns" +
+                       (semicolons && line.find(',') != line.npos
+                            ? " (the header separates its columns with ';', and so must each row)"
+                            : ""),
                false;
     for (size_t k = 0; k < row.size(); ++k) {
-        const std::string cell(row[k]);
+        // With ';' between the cells a comma is the decimal mark.
+        std::string cell(row[k]);
+        if (semicolons) std::replace(cell.begin(), cell.end(), ',', '.');
         char *end = nullptr;
         errno = 0;
         double v = cell.empty() ? NAN : std::strtod(cell.c_str(), &end);
         const std::string at = where(number, k + 1, columnName(h.column[k]));
         if (cell.empty() || *end || end != cell.c_str() + cell.size() || errno == ERANGE ||
             !std::isfinite(v))
-            return error = at + "not a finite number: " + shown(row[k]), false;
+            return error = at + "not a finite number: " + shown(row[k]) +
+                           (!semicolons && row[k].find(';') != row[k].npos
+                                ? " (the header separates its columns with ',', and so must "
+                                  "each row)"
+                                : ""),
+                   false;
         if (h.unit[k]) v = toKelvin(h.unit[k], v);
         if (const std::string why = pathValueProblem(h.column[k], v); !why.empty())
             return error = at + why + ": " + shown(row[k]), false;
@@ -177,7 +216,9 @@ bool checkOrder(const Path &p, const std::vector<size_t> &lines, std::string &er
 std::string columnName(size_t c) {
     if (c < column::kConstituents) return kFieldNames[c];
     if (c < column::kAuxiliaries) return kConstituents[c - column::kConstituents];
-    return kAuxiliaries[c - column::kAuxiliaries];
+    if (c < column::kCoordinates) return kAuxiliaries[c - column::kAuxiliaries];
+    constexpr const char *coordinates[] = {"x_cord", "y_cord", "z_cord"};
+    return coordinates[c - column::kCoordinates];
 }
 
 size_t findColumn(const std::string &name) {
@@ -187,6 +228,20 @@ size_t findColumn(const std::string &name) {
     for (size_t c = 0; c < column::kCount; ++c)
         if (n == lower(columnName(c))) return c;
     return column::kCount;
+}
+
+std::string nearestColumnName(const std::string &name) {
+    std::string best;
+    size_t bestDistance = std::max<size_t>(1, name.size() / 3) + 1;
+    auto consider = [&](const std::string &known) {
+        const size_t d = editDistance(name, known);
+        if (d < bestDistance) best = known, bestDistance = d;
+    };
+    for (const char *alias : {"temperature", "solid fraction"})
+        consider(alias);
+    for (size_t c = 0; c < column::kCount; ++c)
+        consider(columnName(c));
+    return best;
 }
 
 const char *temperatureUnitName(int sel) {

@@ -11,6 +11,7 @@
 
 #include "mikral.h"
 #include "model/materials.h"
+#include "model/path.h"
 
 namespace vhost {
 
@@ -145,13 +146,16 @@ bool Sample::fillMesh(const void *base) {
     // Which array it is, by its address: the list's order does not matter.
     const int axis = base == x.data() ? 0 : base == y.data() ? 1 : base == z.data() ? 2 : -1;
     const int n = nodesPerSide, ne = n - 1;
-    if (axis >= 0) { // a coordinate
+    if (axis >= 0) { // a coordinate: a path's points where it has them
         double *v = out(axis == 0 ? x : axis == 1 ? y : z);
+        const std::vector<double> *given =
+            path_ ? &path_->values[column::kCoordinates + size_t(axis)] : nullptr;
+        const size_t points = given && given->size() == path_->points() ? given->size() : 0;
         size_t id = 0;
         for (int k = 0; k < n; ++k)
             for (int j = 0; j < n; ++j)
                 for (int i = 0; i < n; ++i, ++id)
-                    v[id] = (axis == 0 ? i : axis == 1 ? j : k) * h;
+                    v[id] = id < points ? (*given)[id] : (axis == 0 ? i : axis == 1 ? j : k) * h;
     } else {
         const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
                   dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};

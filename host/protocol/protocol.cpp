@@ -188,6 +188,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
         r.exported[k] = h.exported[k];
     }
     r.exportsExternal = h.exportsExternal != 0;
+    r.coordinatesRead = h.coordinatesRead;
     r.contained = h.contained != 0;
     r.containNote = text(h.containNote);
     r.mechName = text(h.mechName);

@@ -51,6 +51,10 @@ constexpr size_t kResultHeaderSize = 4096;  // values start here, page aligned
 constexpr uint8_t kExitNotSeen = 0;        // _exit, a signal, or still running
 constexpr uint8_t kExitOwnHandler = 1;     // exit(), the worker's fault handler in place
 constexpr uint8_t kExitForeignHandler = 2; // exit(), user code's fault handler in its place
+// Which coordinates an entry point's calls read (ResultHeader::coordinatesRead):
+// bit 0 x_cord, bit 1 y_cord, bit 2 z_cord, told only with kCoordinatesKnown
+// (the arrays filled when first read, by none of the calls before).
+constexpr uint8_t kCoordinatesKnown = 0x80;
 
 struct ResultHeader {
     // Written by the parent; the worker must leave them as they are.
@@ -73,6 +77,7 @@ struct ResultHeader {
     uint8_t modifiedUnguarded;         // the array was made writable again, then written
     uint8_t crashHookRan;              // the worker's crash hook ran (its handler was in place)
     uint8_t exitState;                 // kExit...: how the worker went through exit()
+    uint8_t coordinatesRead;           // kCoordinatesKnown | the coordinates the calls read
     int32_t forkedNode;                // and the node
     volatile int32_t stepsWritten;     // Entry: steps whose values are in the file, in order
     uint8_t contained;                 // in a container the system ends whole (containWorker)
@@ -84,7 +89,7 @@ struct ResultHeader {
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '8'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '9'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
@@ -147,8 +152,9 @@ struct WorkerResult {
     int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
     std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;
-    bool contained = false;  // in a container the system ends whole
-    std::string containNote; // ... or why not
+    uint8_t coordinatesRead = 0; // kCoordinatesKnown | bits of x_cord, y_cord, z_cord read
+    bool contained = false;      // in a container the system ends whole
+    std::string containNote;     // ... or why not
     std::string mechName, mechUnit, message;
     // What the accessors answered silently wrong (VULMORA_PROBE_...).
     uint64_t silent[VULMORA_PROBE_EVENTS] = {};

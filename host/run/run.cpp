@@ -33,6 +33,33 @@ namespace vhost {
 
 namespace {
 
+// For each entry point that read coordinates a path leaves to the grid, a
+// note: its values there depend on where the sample's grid put the points.
+std::string coordinateNotes(const Path &path, const std::vector<Outcome> &outcomes) {
+    std::string notes;
+    std::vector<std::string> named;
+    for (const Outcome &e : outcomes) {
+        const uint8_t read = e.result.coordinatesRead;
+        if (!(read & kCoordinatesKnown) ||
+            std::find(named.begin(), named.end(), e.name) != named.end())
+            continue;
+        std::vector<std::string> unset;
+        for (size_t a = 0; a < 3; ++a) {
+            const size_t c = column::kCoordinates + a;
+            const bool given = c < path.given.size() && path.given[c];
+            if (read & 1u << a && !given) unset.push_back(columnName(c));
+        }
+        if (unset.empty()) continue;
+        named.push_back(e.name);
+        std::string list = unset[0];
+        for (size_t k = 1; k < unset.size(); ++k)
+            list += (k + 1 == unset.size() ? " and " : ", ") + unset[k];
+        notes += "func_" + e.name + " reads " + list + ", which this path does not set: its " +
+                 "points lie on the sample's grid\n";
+    }
+    return notes;
+}
+
 // A run, filled phase by phase. A phase that fails leaves the exit status
 // in `status` and returns false.
 class Run {
@@ -434,8 +461,9 @@ std::string Run::nextSteps() const {
 // The report on the terminal, then the output folder.
 int Run::report() {
     time_.parent = platform::processorSeconds();
-    const RunReport r = buildReport(
-        {o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_, containedNote()});
+    const RunReport r =
+        buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_,
+                     containedNote() + (path_ ? coordinateNotes(*path_, outcomes_) : "")});
     if (path_ && o_.pointValues)
         std::fputs(pointValuesText(spec_.units, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);

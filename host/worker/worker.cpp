@@ -174,6 +174,7 @@ class WorkerSession {
     bool loadPath();
     bool writeStep(int s);
     bool resultStillOurs(int32_t written);
+    uint8_t coordinatesFilled() const;
     void phase(Phase p) { h_->pos.phase = static_cast<int32_t>(p); }
 
     const WorkerSettings &w_;
@@ -402,6 +403,15 @@ bool WorkerSession::evaluateStep(int s) {
     return writeStep(s);
 }
 
+// Which of the coordinates' arrays are filled (bits as coordinatesRead).
+uint8_t WorkerSession::coordinatesFilled() const {
+    const void *axes[] = {sample_->x.data(), sample_->y.data(), sample_->z.data()};
+    uint8_t bits = 0;
+    for (size_t a = 0; a < 3; ++a)
+        if (sample_->filled(axes[a])) bits = uint8_t(bits | 1u << a);
+    return bits;
+}
+
 // After step s's calls: false when user code made one of the host's
 // arrays writable again and changed it, recorded as a write into it.
 bool WorkerSession::guardHeld(int s) {
@@ -426,10 +436,14 @@ bool WorkerSession::evaluate() {
     // The step the library notes with the first out-of-range number.
     auto *probe =
         reinterpret_cast<vulmora_probe *>(reinterpret_cast<char *>(h_) + VULMORA_PROBE_OFFSET);
+    // The mesh is filled when first read: the coordinates the entry
+    // point's calls read are those filled by them, unless read before.
+    bool coordinatesTold = lazyFields_;
     for (int s = 1; s <= o_.steps; ++s) {
         probe->step = s;
         caller_->beginStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
+        if (s == 1 && coordinatesFilled()) coordinatesTold = false;
         if (!e_) {
             h_->pos.calls = h_->pos.calls + 1; // func_externalcompute's calls
             if (!guardHeld(s)) return false;
@@ -437,6 +451,7 @@ bool WorkerSession::evaluate() {
         }
         const bool written = evaluateStep(s);
         h_->fillCpuSeconds = caller_->stepCpuSeconds() + guard_.fillTime().cpuSeconds;
+        if (coordinatesTold) h_->coordinatesRead = kCoordinatesKnown | coordinatesFilled();
         if (!written || !guardHeld(s)) return false;
         // The step's values are in the file, the host's arrays as they
         // were: the parent may take them now.

@@ -178,6 +178,92 @@ TEST(CurvePath, TablesNameColumnsWithUnitsAndAliases) {
         EXPECT_EQ(p.values[c], original.values[c]) << vhost::columnName(c);
 }
 
+// What a table or a single point leaves out is named, with how the path
+// filled it; a range, or a table that gives every column, has no note.
+TEST(CurvePath, TheNoteNamesWhatATableLeftOutAndHowItWasFilled) {
+    Folder f("note");
+    vhost::Alloy eutectic;
+    eutectic.eutectic = 850.0;
+    const std::string everything = vhost::pathTableText(built(CurveSettings{}));
+    const struct {
+        const char *what;
+        std::string table;
+        std::vector<std::pair<std::string, double>> at;
+        CurveSettings::FsRule rule;
+        int userTemp;
+        vhost::Alloy alloy;
+        std::string note; // "" for none
+    } cases[] = {
+        {"a table of temperatures",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: fs by the alloy's lever rule (liquidus 888 K, solidus 833 K); t0, fs0 from the "
+         "previous row; jctn1 1 K/s; microstructure from fs and jctn1; no porosity\n"},
+        {"in the user's unit",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         2,
+         {},
+         "note: fs by the alloy's lever rule (liquidus 615 \xc2\xb0"
+         "C, solidus 560 \xc2\xb0"
+         "C); "},
+        {"with a eutectic",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         eutectic,
+         "(liquidus 888 K, eutectic 850 K)"},
+        {"by Scheil's rule",
+         "T\n900\n880\n",
+         {},
+         CurveSettings::FsRule::Scheil,
+         1,
+         {},
+         "note: fs by Scheil's rule (k 0.13, liquidus 888 K); "},
+        {"fs and more given",
+         "T,fs,t0,jctn1,vf_s1\n900,0,901,2,0\n880,0.2,900,2,0\n",
+         {},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: t0, fs0 from the previous row; microstructure from fs and jctn1; no porosity\n"},
+        {"every column", everything, {}, CurveSettings::FsRule::Lever, 1, {}, ""},
+        {"a point",
+         "",
+         {{"t1", 870}, {"fs1", 0.3}},
+         CurveSettings::FsRule::Lever,
+         1,
+         {},
+         "note: t0, fs0 the point's own; jctn1 1 K/s; "},
+        {"a range", "", {}, CurveSettings::FsRule::Lever, 1, {}, ""},
+    };
+    for (const auto &c : cases) {
+        CurveSettings o;
+        if (!c.table.empty()) o.table = f.write("note.csv", c.table).string();
+        o.at = c.at;
+        o.fsRule = c.rule;
+        o.points = 5;
+        vhost::Units u;
+        u.temp = c.userTemp;
+        const vhost::UnitConverter units(toKelvin, u);
+        Path p;
+        std::string error;
+        ASSERT_TRUE(vhost::buildPath(o, c.alloy, units, p, error)) << c.what << ": " << error;
+        const std::string note = vhost::derivedNote(o, p, c.alloy, units);
+        if (c.note.empty()) {
+            EXPECT_EQ(note, "") << c.what;
+        } else {
+            EXPECT_NE(note.find(c.note), std::string::npos) << c.what << ": " << note;
+        }
+        EXPECT_LE(std::count(note.begin(), note.end(), '\n'), 1) << c.what;
+    }
+}
+
 TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
     const std::string huge = "T\n" + std::string(70000, '1') + "\n";
     struct Case {
@@ -187,7 +273,21 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         {"# only a comment\n", "no header row (the file is empty)"},
         {"T,fs\n", "a header but no rows"},
         {"fs\n0.5\n", "line 1: no temperature column"},
-        {"T,colour\n1,2\n", "line 1, column 2: unknown column 'colour'"},
+        {"T,colour\n1,2\n", "line 1, column 2: unknown column 'colour' (a nodal field"},
+        // A slip of the keyboard is named with the column meant.
+        {"tempreature\n1\n", "line 1, column 1: unknown column 'tempreature' (did you mean "
+                             "'temperature'?)"},
+        {"T,FS 1\n1,0\n", "line 1, column 2: unknown column 'FS 1' (did you mean 'fs1'?)"},
+        {"T,grain_size\n1,2\n", "(did you mean 'grain size'?)"},
+        {"T,fs2\n1,0\n", "(did you mean 'fs1'?)"},
+        // ';' between the cells when the header has one; each row alike.
+        {"T;fs\n900,0.5\n", "line 2: 1 values for 2 columns (the header separates its "
+                            "columns with ';', and so must each row)"},
+        {"T,fs\n900;0,5\n", "line 2, column 1 (t1): not a finite number: '900;0' (the header "
+                            "separates its columns with ',', and so must each row)"},
+        {"T;fs\n900;0,5,1\n", "line 2, column 2 (fs1): not a finite number: '0,5,1'"},
+        {"T;fs;\n900;0;\n", "line 1, column 3: unknown column ''"},
+        {"T;fs\n1.900,5;0\n", "line 2, column 1 (t1): not a finite number: '1.900,5'"},
         {"T,fs,FS1\n1,2,3\n", "line 1, column 3: a second column fs1"},
         {"T [kelvins]\n1\n", "line 1, column 1: unknown temperature unit 'kelvins'"},
         {"T,p1 [Pa]\n1,2\n", "line 1, column 2: a unit is read only for temperatures"},
@@ -222,6 +322,22 @@ TEST(CurvePath, BadTablesAreRefusedWithLineAndColumn) {
         EXPECT_FALSE(readTable(c.text, p, error)) << c.error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error << "\nwanted: " << c.error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+// A table with ';' between its cells, as spreadsheets write one in locales
+// whose decimal mark is a comma, reads as the same table with commas.
+TEST(CurvePath, SemicolonTablesTakeACommaAsTheDecimalMark) {
+    const std::string plain = "T [K],fs,jctn1\n900.5,0,2.5\n880,0.25,1e-1\n";
+    Path want, p;
+    std::string error;
+    ASSERT_TRUE(readTable(plain, want, error)) << error;
+    for (const char *text :
+         {"T [K];fs;jctn1\n900,5;0;2,5\n880;0,25;1e-1\n",
+          "# semicolons\nT [K] ; fs ; jctn1\r\n900.5 ; 0 ; 2.5\r\n880;0,25;1E-1\r\n"}) {
+        ASSERT_TRUE(readTable(text, p, error)) << text << ": " << error;
+        for (size_t c : {column::t1, column::fs1, column::jctn1})
+            EXPECT_EQ(p.values[c], want.values[c]) << text << vhost::columnName(c);
     }
 }
 
@@ -279,6 +395,44 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
             EXPECT_DOUBLE_EQ(out[i], c.expected(p, i)) << c.entry << " point " << i;
         for (size_t i = p.points(); i < out.size(); ++i)
             EXPECT_EQ(out[i], -1.0) << c.entry << ": node " << i + 1 << " is beyond the path";
+    }
+}
+
+// The coordinates a table or --set gives are those of the path's nodes;
+// the others keep the grid's, and the nodes beyond the path theirs.
+TEST(CurvePath, CoordinatesComeFromTheTableOrSetOrTheGrid) {
+    Folder f("coordinates");
+    const std::string table = f.write("xyz.csv", "T,x_cord,Z_CORD\n900,1.5,-2\n880,2.5,-3\n"
+                                                 "860,3.5,-4\n")
+                                  .string();
+    const double h = vhost::Alloy::side / 3; // a 4^3 grid
+    const struct {
+        const char *what;
+        std::string table;
+        std::vector<std::pair<std::string, double>> sets;
+        double xyz[3][3]; // [point][axis]
+    } cases[] = {
+        {"the grid's", "", {}, {{0, 0, 0}, {h, 0, 0}, {2 * h, 0, 0}}},
+        {"a table's, y the grid's", table, {}, {{1.5, 0, -2}, {2.5, 0, -3}, {3.5, 0, -4}}},
+        {"--set over a table's", table, {{"x_cord", 7}}, {{7, 0, -2}, {7, 0, -3}, {7, 0, -4}}},
+        {"--set y", "", {{"y_cord", 0.25}}, {{0, 0.25, 0}, {h, 0.25, 0}, {2 * h, 0.25, 0}}},
+    };
+    for (const auto &c : cases) {
+        CurveSettings o;
+        o.table = c.table;
+        o.points = 3;
+        o.sets = c.sets;
+        const Path p = built(o);
+        ASSERT_EQ(p.points(), 3u) << c.what;
+        vhost::Sample s(vhost::pathSide(p.points()), 1, vhost::Sample::Build::Whole, &p);
+        const vhost::PageVector<double> *axes[] = {&s.x, &s.y, &s.z};
+        for (size_t i = 0; i < 3; ++i)
+            for (size_t a = 0; a < 3; ++a) {
+                EXPECT_EQ(p.at(column::kCoordinates + a, i), c.xyz[i][a]) << c.what;
+                EXPECT_EQ((*axes[a])[i], c.xyz[i][a]) << c.what << ": node " << i + 1;
+            }
+        EXPECT_EQ(s.x[3], 3 * h) << c.what << ": the fourth node is the grid's";
+        EXPECT_EQ(s.z[63], 3 * h) << c.what << ": the last node is the grid's";
     }
 }
 
@@ -449,6 +603,53 @@ TEST(CurveCommand, ValuesTheFieldsCannotHoldAreRefusedByName) {
         EXPECT_EQ(r.status, 2) << c.args;
         EXPECT_EQ(r.err, "vulmora-host: " + std::string(c.error) + "\n") << c.args;
     }
+}
+
+// An entry point that reads coordinates a path does not set is named in
+// a note: its values depend on where the grid put the points. points.c's
+// heatflux reads the three arrays directly, known.c's emissivity getX.
+TEST(CurveCommand, ReadingCoordinatesThePathLeavesToTheGridIsNoted) {
+    Folder f("reads");
+    const std::string table =
+        f.write("xyz.csv", "T [K],x_cord,y_cord,z_cord\n900,1,2,3\n800,1,2,4\n").string();
+    const std::string points = std::string("--library '") + HOSTLIB_POINTS + "' ";
+    const std::string known = std::string("--library '") + HOSTLIB_KNOWN + "' ";
+    const std::string grid = ", which this path does not set: its points lie on the sample's grid";
+    const struct {
+        std::string args, out; // `out` in the output, a note or a value
+        bool noted;
+    } cases[] = {
+        {points + "--functions heatflux --points 5",
+         "func_heatflux reads x_cord, y_cord and z_cord" + grid, true},
+        {points + "--functions heatflux --points 5 --set z_cord=2 --set x_cord=1",
+         "func_heatflux reads y_cord" + grid, true},
+        {points + "--functions heatflux --points 5 --set x_cord=1 --set y_cord=2 --set z_cord=3",
+         "", false},
+        {points + "--functions heatflux --table '" + table + "'", "", false},
+        {known + "--functions emissivity,density --points 3", "func_emissivity reads x_cord" + grid,
+         true},
+        {known + "--functions emissivity --points 3 --set x_cord=0.25", "", false},
+        {known + "--functions emissivity --at T=700,x_cord=0.5", "func_emissivity = 0.5", false},
+    };
+    for (const auto &c : cases) {
+        const vtest::HostResult r =
+            vtest::runHost(VULMORA_HOST_EXE, "curve --no-output -q " + c.args);
+        EXPECT_EQ(r.status, 0) << c.args << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.out + "\n"), std::string::npos) << c.args << "\n" << r.out;
+        size_t notes = 0;
+        for (size_t at = 0; (at = r.out.find(grid, at)) != r.out.npos; ++at)
+            ++notes;
+        EXPECT_EQ(notes, c.noted ? 1u : 0u) << c.args << "\n" << r.out;
+    }
+    // The table's path says what it left out, and from which alloy.
+    const vtest::HostResult r = vtest::runHost(VULMORA_HOST_EXE, "curve --no-output " + known +
+                                                                     "--functions density "
+                                                                     "--table '" +
+                                                                     table + "'");
+    EXPECT_NE(r.out.find("path: 2 points, 900 to 800 K\nnote: fs by the alloy's lever rule "
+                         "(liquidus 888 K, solidus 833 K); t0, fs0 from the previous row"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(CurveCommand, AFaultIsReportedWithACommandThatCallsItsPointAgain) {
