@@ -40,6 +40,8 @@ struct CheckSettings {
     bool order = false;           // ... in a shuffled order, every call twice
     bool numbering = false;       // ... with the nodes and elements numbered in another order
     bool cost = false;            // ... on a mesh with fewer nodes
+    bool rounding = false;        // ... under the other rounding modes
+    double roundingTol = 1e-6;    // the relative difference they may make
     std::vector<Expectation> expect;
     bool strict = false; // implausible values and a path's findings fail the run
     // --expect-kink: more temperatures (user's unit) and solid fractions

@@ -145,6 +145,40 @@ bool checkNumbering(const std::string &entry, std::span<const double> baseValues
     return f.count > 0;
 }
 
+double roundingDifference(double v, double nearest) {
+    if (std::isnan(v) || std::isnan(nearest))
+        return std::isnan(v) == std::isnan(nearest) ? 0 : INFINITY;
+    if (v == nearest) return 0;
+    if (std::isinf(v) || std::isinf(nearest)) return INFINITY;
+    // Scaled first: the difference of two large numbers may overflow.
+    const double m = std::max(std::fabs(v), std::fabs(nearest));
+    return std::fabs(v / m - nearest / m);
+}
+
+bool checkRounding(std::span<const double> nearest, const std::span<const double> (&other)[3],
+                   const std::vector<uint8_t> &nodeMaterial, double tol, RoundingFinding &f) {
+    f = RoundingFinding{};
+    const size_t n = nodeMaterial.size();
+    if (n == 0) return false;
+    for (const std::span<const double> &o : other)
+        if (o.size() != nearest.size()) return false;
+    for (size_t k = 0; k < nearest.size(); ++k) {
+        if (!nodeMaterial[k % n]) continue;
+        double worst = 0;
+        for (const std::span<const double> &o : other)
+            worst = std::max(worst, roundingDifference(o[k], nearest[k]));
+        if (!(worst > tol)) continue;
+        if (f.count++ > 0) continue;
+        f.node = static_cast<int>(k % n) + 1;
+        f.step = static_cast<int>(k / n) + 1;
+        f.nearest = nearest[k];
+        for (size_t m = 0; m < 3; ++m)
+            f.other[m] = other[m][k];
+        f.difference = worst;
+    }
+    return f.count > 0;
+}
+
 bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,
                 const std::vector<uint8_t> &nodeMaterial, Finding &f) {
     f = Finding{};

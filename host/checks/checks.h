@@ -88,6 +88,29 @@ bool checkNumbering(const std::string &entry, std::span<const double> baseValues
                     std::span<const double> renumbered, const std::vector<uint8_t> &nodeMaterial,
                     Finding &f);
 
+// The relative difference of `v` from `nearest`, |v - nearest| /
+// max(|v|, |nearest|): 0 when both are the same number (+0 and -0, the
+// same infinity, NaN and NaN), infinite when only one is NaN or infinite.
+double roundingDifference(double v, double nearest);
+
+// What the rounding check found: the first value (by step, then node)
+// whose difference under any of the other modes exceeds the tolerance,
+// its four values, the largest of its three differences, and how many
+// values (nodes and steps) have one beyond it.
+struct RoundingFinding {
+    int node = 0, step = 0;
+    double nearest = 0;
+    double other[3] = {}; // upward, downward, toward zero
+    double difference = 0;
+    int64_t count = 0;
+};
+
+// The rounding check: the values (steps x nnod) of the run to nearest and
+// of the runs rounded upward, downward and toward zero, at the evaluated
+// nodes. False when no difference exceeds `tol` (or the shapes differ).
+bool checkRounding(std::span<const double> nearest, const std::span<const double> (&other)[3],
+                   const std::vector<uint8_t> &nodeMaterial, double tol, RoundingFinding &f);
+
 // --expect: the values of `entry` (steps x nnod) outside [lo, hi] at the
 // evaluated nodes (NaN is reported apart). False when none.
 bool checkRange(const std::string &entry, double lo, double hi, std::span<const double> values,

@@ -123,6 +123,13 @@ std::string setAlloyKelvin(Options &o, const std::string &arg, const OptionRow &
     return {};
 }
 
+// A checking worker's rounding mode, by its word.
+std::string setRounding(Options &o, const std::string &arg, const OptionRow &row) {
+    if (!roundingOfWord(arg, o.rounding))
+        return std::string(row.name) + " takes nearest, upward, downward or toward-zero";
+    return {};
+}
+
 // --fs by the rule's name.
 std::string setFsRule(Options &o, const std::string &arg, const OptionRow &) {
     const int rule = selectorOf(arg, {"lever", "scheil", "model"});
@@ -335,6 +342,16 @@ const OptionRow kRows[] = {
              "node shows an index mistake (node - 1, a fixed node\n"
              "number, an array kept in the old numbering)",
      .set = flag<true, &O::run, &R::checks, &C::numbering>},
+    {.name = "--check-rounding", .section = Checks,
+     .help = "evaluate again rounding upward, downward and toward\n"
+             "zero: a result whose relative difference from the\n"
+             "run to nearest exceeds --rounding-tol depends on its\n"
+             "last bits (cancellation, a huge term)",
+     .set = flag<true, &O::run, &R::checks, &C::rounding>},
+    {.name = "--rounding-tol", .arg = "R", .section = Checks,
+     .help = "the relative difference --check-rounding allows\n"
+             "(default 1e-6)",
+     .set = tolerance<&O::run, &R::checks, &C::roundingTol>, .example = "1e-9", .bad = "-1"},
     {.name = "--expect", .arg = "NAME=LO:HI", .section = Checks,
      .help = "report values of func_NAME outside LO..HI (repeatable);\n"
              "NAME may be a user property's own name (name_mechprop)",
@@ -481,6 +498,9 @@ const OptionRow kRows[] = {
     // The checking worker of --check-numbering: its other numbering.
     {.name = "--renumber-seed", .arg = "N", .section = Hidden,
      .set = whole<1, 1 << 30, &O::renumberSeed>, .example = "7", .bad = "0"},
+    // A checking worker of --check-rounding: the mode of its calls.
+    {.name = "--rounding-mode", .arg = "MODE", .section = Hidden,
+     .set = setRounding, .example = "toward-zero", .bad = "up"},
     // The path a worker evaluates (written by the parent) and its points.
     {.name = "--path", .arg = "FILE", .section = Hidden,
      .set = text<&O::run, &R::sample, &S::pathFile>, .forward = givePath, .example = "p.csv"},

@@ -341,7 +341,7 @@ bool applyAlloy(Options &o, UnitConverter::Convert convert, std::string &error) 
 }
 
 WorkerSettings workerSettings(const Options &o) {
-    return {o.run.sample, o.worker, o.resultFile, o.orderSeed, o.renumberSeed};
+    return {o.run.sample, o.worker, o.resultFile, o.orderSeed, o.renumberSeed, o.rounding};
 }
 
 ReplaySettings replaySettings(const Options &o) {

@@ -33,6 +33,7 @@ struct Options {
     std::string worker, replayWorker, resultFile;
     int orderSeed = 0;    // the checking worker of --check-order (0: a plain worker)
     int renumberSeed = 0; // the checking worker of --check-numbering (0: a plain worker)
+    Rounding rounding = Rounding::Nearest; // a checking worker of --check-rounding
     bool operator==(const Options &) const = default;
 };
 

@@ -2,6 +2,7 @@
 #include "model/caller.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <chrono>
 #include <csignal>
 #include <cmath>
@@ -59,6 +60,42 @@ std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec) {
     return m;
 }
 
+// ---- rounding modes ------------------------------------------------------------
+
+namespace {
+
+struct RoundingMode {
+    Rounding rounding;
+    int mode; // <cfenv>'s
+    const char *name, *word;
+};
+constexpr RoundingMode kRoundings[] = {
+    {Rounding::Nearest, FE_TONEAREST, "to nearest", "nearest"},
+    {Rounding::Upward, FE_UPWARD, "upward", "upward"},
+    {Rounding::Downward, FE_DOWNWARD, "downward", "downward"},
+    {Rounding::TowardZero, FE_TOWARDZERO, "toward zero", "toward-zero"},
+};
+
+const RoundingMode &modeOf(Rounding r) {
+    return kRoundings[static_cast<size_t>(r)];
+}
+
+} // namespace
+
+const char *roundingName(Rounding r) {
+    return modeOf(r).name;
+}
+
+const char *roundingWord(Rounding r) {
+    return modeOf(r).word;
+}
+
+bool roundingOfWord(const std::string &word, Rounding &r) {
+    for (const RoundingMode &m : kRoundings)
+        if (word == m.word) return r = m.rounding, true;
+    return false;
+}
+
 // ---- the calling convention ---------------------------------------------------
 
 Caller::Caller(Library &lib, Sample &sample, const SampleSpec &spec)
@@ -112,17 +149,29 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
         pos_->calls = pos_->calls + 1;
         if (local) fillLocal(m, node);
         *cur = node - 1;
-        *(packed && !order ? next++ : out + (node - 1)) = f(node);
+        *(packed && !order ? next++ : out + (node - 1)) = call(f, node);
         returned();
         if (again) {
             pos_->calls = pos_->calls + 1;
             if (local) fillLocal(m, node);
             *cur = node - 1;
-            again[node - 1] = f(node);
+            again[node - 1] = call(f, node);
             returned();
         }
     }
     pos_->phase = static_cast<int32_t>(Phase::Between);
+}
+
+// One call of the entry point, under the caller's rounding mode: set just
+// before the call, to nearest again as soon as it returns (whatever mode
+// user code left), so nothing the caller computes is rounded otherwise.
+// A fill-on-first-read fault during the call rounds to nearest itself.
+double Caller::call(PropertyFn f, int node) const {
+    if (rounding_ == Rounding::Nearest) return f(node);
+    std::fesetround(modeOf(rounding_).mode);
+    const double v = f(node);
+    std::fesetround(FE_TONEAREST);
+    return v;
 }
 
 // One call at node 1 with location = -1 and mic_lastp zeroed; the marked

@@ -51,6 +51,17 @@ struct CallPosition {
     volatile int64_t calls = 0;
 };
 
+// The rounding mode the entry point's calls are made under (the rounding
+// check's workers); every other call, and all of the caller's own
+// arithmetic, is rounded to nearest.
+enum class Rounding : int32_t { Nearest = 0, Upward, Downward, TowardZero };
+// "to nearest", "upward", "downward", "toward zero".
+const char *roundingName(Rounding r);
+// The word a worker is given: "nearest", "upward", "downward", "toward-zero".
+const char *roundingWord(Rounding r);
+// The mode of `word` (as roundingWord gives it); false when none.
+bool roundingOfWord(const std::string &word, Rounding &r);
+
 // What the registration call marked.
 struct Marks {
     bool poros = false;
@@ -99,6 +110,11 @@ class Caller {
     // `lazyFields` each field array is filled only when first read (the
     // guard's resolve() must then be called on memory faults).
     void guard(InputGuard *g, bool lazyFields = false) { guard_ = g, lazyFields_ = lazyFields; }
+    // Make the entry point's calls in evaluate() under `r`: the mode is
+    // set just before each call and to nearest again as soon as it
+    // returns. The registration call and func_externalcompute stay to
+    // nearest.
+    void round(Rounding r) { rounding_ = r; }
     // Make step s current: fields, block, then func_externalcompute.
     void beginStep(int s);
     // This thread's processor time in beginStep so far, func_externalcompute
@@ -119,6 +135,8 @@ class Caller {
     void fillLocal(const Marks &m, int node);
 
   private:
+    double call(PropertyFn f, int node) const;
+
     Library &lib_;
     Sample &s_;
     const SampleSpec &spec_;
@@ -128,6 +146,7 @@ class Caller {
     InputGuard *guard_ = nullptr;
     bool lazyFields_ = false;
     double stepCpuSeconds_ = 0;
+    Rounding rounding_ = Rounding::Nearest;
 };
 
 // What the accessors read at 1-based `node` of the sample's current step,

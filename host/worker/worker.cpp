@@ -3,6 +3,7 @@
 #include "worker/worker.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,9 +34,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 ResultHeader *gHeader = nullptr;
 InputGuard *gGuard = nullptr;
 
-// A fault in a host array not filled yet fills it.
+// A fault in a host array not filled yet fills it, rounded to nearest
+// whatever mode the call that read it runs under: the fields are the same
+// in every worker.
 bool resolveWorkerFault(const void *address) {
-    return gGuard && gGuard->resolve(address);
+    const int mode = std::fegetround();
+    if (mode != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+    const bool filled = gGuard && gGuard->resolve(address);
+    if (mode != FE_TONEAREST) std::fesetround(mode);
+    return filled;
 }
 
 // On a crash: flush what user code printed, and name the host array when
@@ -293,6 +300,7 @@ bool WorkerSession::setUp() {
     caller_ = std::make_unique<Caller>(lib_, *sample_, o_);
     caller_->track(&h_->pos);
     caller_->guard(&guard_, lazyFields_);
+    caller_->round(w_.rounding);
     selected_ = selectedNodes(*sample_, o_);
     size_t selectedCount = 0;
     for (size_t i = 0, end; i < selected_.size(); i = end) {

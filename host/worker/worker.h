@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "model/caller.h"
 #include "model/sample_spec.h"
 #include "protocol/protocol.h"
 
@@ -25,10 +26,11 @@ struct Path;
 // evaluate and where its result file is.
 struct WorkerSettings {
     SampleSpec sample;
-    std::string name;       // "survey", "externalcompute" or an entry point
-    std::string resultFile; // made by the parent
-    int orderSeed = 0;      // the order check's shuffle (0: node order)
-    int renumberSeed = 0;   // the numbering check's other numbering (0: the grid's)
+    std::string name;                      // "survey", "externalcompute" or an entry point
+    std::string resultFile;                // made by the parent
+    int orderSeed = 0;                     // the order check's shuffle (0: node order)
+    int renumberSeed = 0;                  // the numbering check's other numbering (0: the grid's)
+    Rounding rounding = Rounding::Nearest; // the rounding check's mode of the calls
 };
 
 // The hidden --worker mode. Returns the exit status: 0 when complete, 3

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -180,6 +181,76 @@ TEST(NumberingCheck, FindsTheFirstDifferenceAtAnEvaluatedNode) {
     ASSERT_TRUE(vhost::checkNumbering("x", std::vector<double>{0.0}, std::vector<double>{-0.0},
                                       std::vector<uint8_t>{1}, f));
     EXPECT_EQ(f.node, 1);
+}
+
+// ---- the rounding check ---------------------------------------------------------
+
+// The first value (by step, then node, at an evaluated node) that a mode
+// moves beyond the tolerance, relative to the larger of the two values;
+// the same number (either zero, any NaN, the same infinity) does not move,
+// one not finite in one mode only moves beyond any. The count is of values.
+TEST(RoundingCheck, FindsTheFirstValueBeyondTheToleranceInAnyMode) {
+    const double inf = INFINITY, nan = std::nan("");
+    const std::vector<uint8_t> nodes = {1, 1, 0};
+    const std::vector<double> nearest = {1, 2, 3, 0, inf, nan};
+    const std::vector<double> same = nearest;
+    const struct {
+        std::vector<double> up, down, zero;
+        double tol;
+        int64_t count;
+        int node, step;
+        double difference;
+    } cases[] = {
+        {same, same, {1, 2, 99, -0.0, inf, -nan}, 1e-6, 0, 0, 0, 0}, // node 3 not evaluated
+        {{1, 2.5, 3, 0, inf, nan}, same, same, 0.19, 1, 2, 1, 0.2},  // upward only
+        {{1, 2.5, 3, 0, inf, nan}, same, same, 0.2, 0, 0, 0, 0},     // not beyond
+        {same, {1, 2, 3, 1e-310, inf, nan}, same, 1e-6, 1, 1, 2, 1}, // downward only
+        {same, same, {-1, 2, 3, 0, -inf, 1}, 1e-6, 2, 1, 1, 2},      // toward zero, twice
+        {{1, 2 + 1e-9, 3, 0, inf, nan}, same, same, 1e-12, 1, 2, 1, 5e-10},
+        {{1, 2, 3, 0, 1e308, nan}, same, same, 1e-6, 1, 2, 2, inf},
+        {{1, 2, 3, 0, inf}, same, same, 1e-6, 0, 0, 0, 0}, // another shape: nothing to compare
+    };
+    for (const auto &c : cases) {
+        const std::span<const double> other[3] = {c.up, c.down, c.zero};
+        vhost::RoundingFinding f;
+        EXPECT_EQ(vhost::checkRounding(nearest, other, nodes, c.tol, f), c.count > 0);
+        EXPECT_EQ(f.count, c.count);
+        EXPECT_EQ(f.node, c.node);
+        EXPECT_EQ(f.step, c.step);
+        if (std::isinf(c.difference)) {
+            EXPECT_EQ(f.difference, c.difference);
+        } else {
+            EXPECT_NEAR(f.difference, c.difference, 1e-15);
+        }
+        const size_t k = size_t(f.step - 1) * nodes.size() + size_t(f.node - 1);
+        if (c.count) {
+            EXPECT_EQ(f.other[1], c.down[k]);
+        }
+    }
+    EXPECT_DOUBLE_EQ(vhost::roundingDifference(1e308, -1e308), 2.0); // no overflow on the way
+}
+
+// The caller makes the entry point's calls under the mode asked for, and
+// the process rounds to nearest after them whatever mode user code left.
+TEST(RoundingCheck, EachCallIsMadeUnderItsModeAndNearestFollows) {
+    vhost::Library lib;
+    std::string error;
+    ASSERT_TRUE(lib.open(HOSTLIB_ROUNDING, error)) << error;
+    vhost::SampleSpec spec;
+    vhost::Sample sample(3, 1);
+    vhost::Caller caller(lib, sample, spec);
+    std::vector<double> out(size_t(sample.nnod));
+    caller.beginStep(1);
+    for (const auto &[rounding, mode] : {std::pair{vhost::Rounding::Upward, FE_UPWARD},
+                                         {vhost::Rounding::Downward, FE_DOWNWARD},
+                                         {vhost::Rounding::TowardZero, FE_TOWARDZERO}}) {
+        caller.round(rounding);
+        caller.evaluate(*vhost::findEntryPoint("emissivity"), lib.entry("emissivity"), out.data(),
+                        std::vector<uint8_t>(out.size(), 1));
+        EXPECT_EQ(std::fegetround(), FE_TONEAREST) << vhost::roundingName(rounding);
+        EXPECT_EQ(std::count(out.begin(), out.end(), double(mode)), sample.nnod)
+            << vhost::roundingName(rounding);
+    }
 }
 
 // ---- quantities the registration call did not mark -------------------------
@@ -399,6 +470,40 @@ TEST(Checks, TheNumberingCheckFindsIndexMistakes) {
         EXPECT_EQ(std::stoi(m[2]), renumbered[size_t(first - 1)] + 1) << r.out;
         EXPECT_EQ(std::stoi(m[3]), 1) << r.out;
         EXPECT_EQ(vtest::occurrences(r.out, ": renumbered, the value"), 1u) << r.out;
+    }
+}
+
+// --check-rounding: a cancellation fails, well-conditioned functions and
+// the worked examples pass, the tolerance decides; a function exact in
+// every mode passes with none, so the host's fields are the same in every
+// worker.
+TEST(Checks, TheRoundingCheckFindsIllConditionedResults) {
+    const std::string lib = " --library '" HOSTLIB_ROUNDING "' --functions ";
+    const char *const cancellation =
+        "func_texternal: ill-conditioned \\(cancellation\\?\\): node \\d+, step 1: to "
+        "nearest \\d+, upward \\d+, downward \\d+, toward zero \\d+ \\(relative "
+        "difference \\S+; \\d+ values beyond 1e-06\\)\n";
+    const struct {
+        std::string args;
+        const char *finding; // a regular expression, or null: none
+    } cases[] = {
+        {kSmall, nullptr}, // the worked examples
+        {" -q --no-plots", nullptr},
+        {lib + "texternal" + kSmall, cancellation},
+        {lib + "texternal --rounding-tol 1e-2" + kSmall, nullptr},
+        {lib + "density,convehtransfer" + kSmall, nullptr},
+        {lib + "density --rounding-tol 0" + kSmall, nullptr},
+        {lib + "convehtransfer --rounding-tol 0" + kSmall,
+         "func_convehtransfer: ill-conditioned .* values beyond 0\\)"},
+        {"curve --points 20 --no-plots -q" + lib + "texternal,convehtransfer", cancellation},
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, c.args + " --no-output --check-rounding");
+        EXPECT_EQ(r.status, c.finding ? 1 : 0) << c.args << "\n" << r.out << r.err;
+        EXPECT_EQ(vtest::occurrences(r.out, "ill-conditioned"), c.finding ? 1u : 0u) << r.out;
+        if (c.finding) {
+            EXPECT_TRUE(std::regex_search(r.out, std::regex(c.finding))) << c.args << "\n" << r.out;
+        }
     }
 }
 

@@ -248,6 +248,13 @@ TEST(HostOptions, ValuesOfTheOtherOptions) {
         {"--help", [](const Options &o) { return o.help; }},
         {"--worker density --result r.bin",
          [](const Options &o) { return o.worker == "density" && o.resultFile == "r.bin"; }},
+        {"--check-rounding",
+         [](const Options &o) {
+             return o.run.checks.rounding && o.run.checks.roundingTol == 1e-6;
+         }},
+        {"--rounding-tol 0", [](const Options &o) { return o.run.checks.roundingTol == 0.0; }},
+        {"--rounding-mode downward",
+         [](const Options &o) { return o.rounding == vhost::Rounding::Downward; }},
     };
     for (const Case &c : cases)
         EXPECT_TRUE(c.holds(accepted(c.words))) << c.words;
