@@ -5,6 +5,7 @@ namespace vhost {
 
 std::unique_ptr<Check> makeExpectCheck();
 std::unique_ptr<Check> makePlausibleCheck();
+std::unique_ptr<Check> makeConsistencyCheck();
 std::unique_ptr<Check> makeUnitsCheck();
 std::unique_ptr<Check> makeOrderCheck();
 std::unique_ptr<Check> makeNumberingCheck();
@@ -17,9 +18,10 @@ namespace {
 
 // Every check, in the order they report: a new check is a row here.
 using MakeCheck = std::unique_ptr<Check> (*)();
-constexpr MakeCheck kChecks[] = {makeExpectCheck, makePlausibleCheck, makeUnitsCheck,
-                                 makeOrderCheck,  makeNumberingCheck, makeRoundingCheck,
-                                 makeCostCheck,   makeCompareCheck,   makeSmoothnessCheck};
+constexpr MakeCheck kChecks[] = {makeExpectCheck,    makePlausibleCheck, makeConsistencyCheck,
+                                 makeUnitsCheck,     makeOrderCheck,     makeNumberingCheck,
+                                 makeRoundingCheck,  makeCostCheck,      makeCompareCheck,
+                                 makeSmoothnessCheck};
 
 } // namespace
 

@@ -79,6 +79,7 @@ struct CheckFindings {
     std::string before;                // findings of no worker's (ranges), shown first
     std::string warnings;              // findings that do not fail the run (plausibility)
     size_t warned = 0;                 // entry points with a warning
+    size_t contradictions = 0;         // rules between entry points broken, as warnings
     std::vector<std::string> perEntry; // a worker's findings, per outcome
     std::vector<bool> flagged;         // per outcome: counted as a problem already
     size_t found = 0;                  // problems counted in the verdict

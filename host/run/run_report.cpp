@@ -275,6 +275,10 @@ std::string verdictText(const ReportInput &in, const Counts &n) {
         v += "warnings: " + std::to_string(in.findings.warned) +
              (in.findings.warned == 1 ? " entry point returns" : " entry points return") +
              " values outside their plausible range (--strict makes that a failure)\n";
+    if (in.findings.contradictions)
+        v += "warnings: " + std::to_string(in.findings.contradictions) +
+             (in.findings.contradictions == 1 ? " rule" : " rules") +
+             " between entry points broken (--strict makes that a failure)\n";
     if (in.findings.compared)
         v += std::string("comparison with the reference: ") +
              (in.findings.differs ? "differs" : "no difference beyond the tolerance") + "\n";
