@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "checks/checks.h"
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "output/report.h"
 #include "parent/outcome.h"
 #include "parent/workers.h"
@@ -52,12 +52,12 @@ struct CheckSettings {
 };
 
 // What the checks see of the run: what was asked, the sample it ran on
-// (the spec its workers were given, and the parent's own sample), the
+// (the config its workers were given, and the parent's own sample), the
 // library file's identity, the entry points' outcomes and per node its
 // material (0: not evaluated).
 struct CheckContext {
     const CheckSettings &settings;
-    const SampleSpec &spec;
+    const SampleConfig &config;
     const std::string &libraryFile;
     const std::vector<Outcome> &outcomes;
     const std::vector<uint8_t> &nodeMaterial;

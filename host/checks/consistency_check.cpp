@@ -144,7 +144,7 @@ class ConsistencyCheck final : public Check {
     static std::string temperature(const CheckContext &c, double T) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.6g %s", c.units.toUser(VULMORA_QTY_TEMPERATURE, T),
-                      temperatureUnitName(c.spec.units.temp));
+                      temperatureUnitName(c.config.units.temp));
         return buf;
     }
 

@@ -14,16 +14,16 @@ class CostCheck final : public Check {
     bool wanted(const CheckSettings &s) const override { return s.cost; }
 
     // The run's sample on about an eighth of the nodes.
-    static SampleSpec smaller(const SampleSpec &o) {
-        SampleSpec small = o;
+    static SampleConfig smaller(const SampleConfig &o) {
+        SampleConfig small = o;
         small.nodesPerSide = std::max(4, o.nodesPerSide / 2);
         return small;
     }
 
     // One worker on the smaller mesh, when there is one.
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
-        const SampleSpec small = smaller(c.spec);
-        if (small.nodesPerSide >= c.spec.nodesPerSide) return;
+        const SampleConfig small = smaller(c.config);
+        if (small.nodesPerSide >= c.config.nodesPerSide) return;
         work.push_back(
             {k, this, 0, makeWorker(c.outcomes[k].name, WorkerKind::Entry, small, ".cost")});
     }
@@ -35,8 +35,8 @@ class CostCheck final : public Check {
                CheckFindings &f) const override {
         const Outcome &base = c.outcomes[w.outcome];
         if (r.status != Outcome::Ok || r.result.calls <= 0 || base.result.calls <= 0) return;
-        const double fewer = std::pow(double(c.spec.nodesPerSide), 3) /
-                             std::pow(double(smaller(c.spec).nodesPerSide), 3);
+        const double fewer = std::pow(double(c.config.nodesPerSide), 3) /
+                             std::pow(double(smaller(c.config).nodesPerSide), 3);
         const bool cpu = base.result.cpuSeconds > 0 && r.result.cpuSeconds > 0;
         const double t = cpu ? base.result.cpuSeconds : base.result.seconds;
         const double tSmall = cpu ? r.result.cpuSeconds : r.result.seconds;

@@ -63,7 +63,7 @@ class ExpectCheck final : public Check {
             std::snprintf(buf, sizeof buf, "%.6g %s (point %d)",
                           c.units.toUser(VULMORA_QTY_TEMPERATURE,
                                          p->values[column::t1][size_t(found.node - 1)]),
-                          temperatureUnitName(c.spec.units.temp), found.node);
+                          temperatureUnitName(c.config.units.temp), found.node);
         else
             std::snprintf(buf, sizeof buf, "node %d, step %d", found.node, found.step);
         return buf;

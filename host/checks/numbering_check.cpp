@@ -22,7 +22,7 @@ class NumberingCheck final : public Check {
     // One worker on the renumbered sample.
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         CheckWork w{k, this, 0,
-                    makeWorker(c.outcomes[k].name, WorkerKind::Entry, c.spec, ".numbering")};
+                    makeWorker(c.outcomes[k].name, WorkerKind::Entry, c.config, ".numbering")};
         w.worker->extra = {"--renumber-seed", std::to_string(kSeed)};
         work.push_back(std::move(w));
     }
@@ -34,7 +34,7 @@ class NumberingCheck final : public Check {
         const Outcome &base = c.outcomes[w.outcome];
         std::string text;
         if (r.status != Outcome::Ok || r.result.values.empty()) {
-            text = checkWorkerFailure(base, "renumbered", r, c.spec.timeLimit);
+            text = checkWorkerFailure(base, "renumbered", r, c.config.timeLimit);
         } else {
             Finding found;
             if (!checkNumbering(base.name, base.result.values, r.result.values, c.nodeMaterial,

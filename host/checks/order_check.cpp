@@ -13,7 +13,7 @@ class OrderCheck final : public Check {
     // One worker: shuffled, every call twice.
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         CheckWork w{k, this, 0,
-                    makeWorker(c.outcomes[k].name, WorkerKind::Order, c.spec, ".order")};
+                    makeWorker(c.outcomes[k].name, WorkerKind::Order, c.config, ".order")};
         w.worker->extra = {"--order-seed", "7"};
         work.push_back(std::move(w));
     }
@@ -25,7 +25,7 @@ class OrderCheck final : public Check {
         std::string text;
         if (r.status != Outcome::Ok || r.result.values.empty()) {
             text =
-                checkWorkerFailure(base, "in a shuffled order of the nodes", r, c.spec.timeLimit);
+                checkWorkerFailure(base, "in a shuffled order of the nodes", r, c.config.timeLimit);
         } else {
             for (const Finding &found :
                  checkOrder(base.name, base.result.values, r.result.values, c.nodeMaterial)) {

@@ -25,9 +25,9 @@ class RoundingCheck final : public Check {
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         for (int v = 0; v < 3; ++v) {
             const char *word = roundingWord(kModes[v]);
-            CheckWork w{
-                k, this, v,
-                makeWorker(c.outcomes[k].name, WorkerKind::Entry, c.spec, std::string(".") + word)};
+            CheckWork w{k, this, v,
+                        makeWorker(c.outcomes[k].name, WorkerKind::Entry, c.config,
+                                   std::string(".") + word)};
             w.worker->extra = {"--rounding-mode", word};
             work.push_back(std::move(w));
         }
@@ -45,7 +45,7 @@ class RoundingCheck final : public Check {
             p.failed = true;
             f.perEntry[w.outcome] +=
                 checkWorkerFailure(base, std::string("rounded ") + roundingName(kModes[w.variant]),
-                                   r, c.spec.timeLimit);
+                                   r, c.config.timeLimit);
             f.flag(w.outcome);
         } else {
             p.values[w.variant].assign(r.result.values.begin(), r.result.values.end());

@@ -39,7 +39,7 @@ ExpectedAt expectedAt(const CheckContext &c, const Path &p) {
     for (const Roughness &r : roughness(T, fs, false))
         if (r.kind == Roughness::Jump) e.jumps.push_back(0.5 * (T[r.point - 1] + T[r.point]));
     std::vector<double> fractions = c.settings.kinkFractions;
-    fractions.push_back(c.spec.alloy.eutecticFraction());
+    fractions.push_back(c.config.alloy.eutecticFraction());
     for (double f : fractions)
         for (double t : crossings(T, fs, f))
             e.kinks.push_back(t);
@@ -74,7 +74,7 @@ class SmoothnessCheck final : public Check {
                 std::snprintf(at, sizeof at, "%s a %s at %.6g %s (%.6g)", k ? "," : "",
                               kindText(found[k].kind),
                               c.units.toUser(VULMORA_QTY_TEMPERATURE, T[i]),
-                              temperatureUnitName(c.spec.units.temp), y[i]);
+                              temperatureUnitName(c.config.units.temp), y[i]);
                 t += at;
             }
             if (found.size() > 8) t += " and " + std::to_string(found.size() - 8) + " more";

@@ -65,24 +65,26 @@ std::string readCause(int code, const Units &v) {
 // What explains the values of `base` and `r`, internal units, differing.
 std::string unitCause(const CheckContext &c, const Outcome &base, const Outcome &r,
                       const UnitVariant &v) {
-    const int q = returnedQuantity(base.name), code = changedCode(c.spec.units, v.units);
+    const int q = returnedQuantity(base.name), code = changedCode(c.config.units, v.units);
     auto internal = [&](const Units &u, double x) {
         return q == kNotConverted ? x : c.units.under(u).toInternal(q, x);
     };
     std::string cause;
     if (q != kNotConverted && q == code)
-        cause = likelyCause(converterMistakes(c, q, c.spec.units, v.units), [&](const Relation &m) {
-            const size_t n = c.nodeMaterial.size();
-            for (size_t k = 0; k < base.result.values.size() && k < r.result.values.size(); ++k) {
-                if (!c.nodeMaterial[k % n]) continue;
-                const double a = internal(c.spec.units, base.result.values[k]);
-                const double b = internal(v.units, r.result.values[k]), x = m.apply(a);
-                if (std::isnan(a) && std::isnan(b)) continue;
-                if (!(std::fabs(b - x) <= 1e-7 * std::max(std::fabs(b), std::fabs(x)) + 1e-300))
-                    return false;
-            }
-            return true;
-        });
+        cause =
+            likelyCause(converterMistakes(c, q, c.config.units, v.units), [&](const Relation &m) {
+                const size_t n = c.nodeMaterial.size();
+                for (size_t k = 0; k < base.result.values.size() && k < r.result.values.size();
+                     ++k) {
+                    if (!c.nodeMaterial[k % n]) continue;
+                    const double a = internal(c.config.units, base.result.values[k]);
+                    const double b = internal(v.units, r.result.values[k]), x = m.apply(a);
+                    if (std::isnan(a) && std::isnan(b)) continue;
+                    if (!(std::fabs(b - x) <= 1e-7 * std::max(std::fabs(b), std::fabs(x)) + 1e-300))
+                        return false;
+                }
+                return true;
+            });
     return cause.empty() ? readCause(code, v.units) : cause;
 }
 
@@ -94,9 +96,9 @@ class UnitsCheck final : public Check {
     void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
         const Outcome &e = c.outcomes[k];
         const std::vector<UnitVariant> variants =
-            unitVariants(c.spec.units, returnedQuantity(e.name));
+            unitVariants(c.config.units, returnedQuantity(e.name));
         for (size_t j = 0; j < variants.size(); ++j) {
-            SampleSpec how = c.spec;
+            SampleConfig how = c.config;
             how.units = variants[j].units;
             CheckWork w{k, this, static_cast<int>(j),
                         makeWorker(e.name, WorkerKind::Entry, how, ".units" + std::to_string(j))};
@@ -109,16 +111,16 @@ class UnitsCheck final : public Check {
                CheckFindings &f) const override {
         const Outcome &base = c.outcomes[w.outcome];
         const UnitVariant v =
-            unitVariants(c.spec.units, returnedQuantity(base.name))[size_t(w.variant)];
+            unitVariants(c.config.units, returnedQuantity(base.name))[size_t(w.variant)];
         std::string text;
         if (r.status != Outcome::Ok || r.result.values.empty()) {
-            text = checkWorkerFailure(base, "under " + v.label, r, c.spec.timeLimit);
+            text = checkWorkerFailure(base, "under " + v.label, r, c.config.timeLimit);
         } else {
             Finding found;
             if (!checkUnits(base.name, c.units, base.result.values, v, r.result.values,
                             c.nodeMaterial, found))
                 return;
-            text = findingText(found, baseLabel(c.spec.units, v).c_str(), v.label.c_str());
+            text = findingText(found, baseLabel(c.config.units, v).c_str(), v.label.c_str());
             char raw[160];
             std::snprintf(raw, sizeof raw,
                           "  (in the host's units; as returned: %.17g and %.17g)\n", found.firstRaw,

@@ -72,19 +72,19 @@ std::string temperature(Options &o, const std::string &arg, const OptionRow &row
 
 // The option with its value as it is.
 template <auto Field>
-void giveText(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+void giveText(const SampleConfig &s, std::vector<std::string> &words, const OptionRow &row) {
     words.insert(words.end(), {row.name, s.*Field});
 }
 
 // The option with its whole number.
 template <auto Field>
-void giveWhole(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+void giveWhole(const SampleConfig &s, std::vector<std::string> &words, const OptionRow &row) {
     words.insert(words.end(), {row.name, std::to_string(s.*Field)});
 }
 
 // The flag, when `Field` holds the flag's `Value`.
 template <auto Field, auto Value>
-void giveFlag(const SampleSpec &s, std::vector<std::string> &words, const OptionRow &row) {
+void giveFlag(const SampleConfig &s, std::vector<std::string> &words, const OptionRow &row) {
     if (s.*Field == Value) words.push_back(row.name);
 }
 

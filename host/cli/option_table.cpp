@@ -162,21 +162,21 @@ std::string setAt(Options &o, const std::string &arg, const OptionRow &row) {
 // ---- what a worker is given of an option ------------------------------------------
 
 // --stress-scale with every digit, so the worker's value is the same double.
-void giveStressScale(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveStressScale(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &row) {
     char scale[64];
     std::snprintf(scale, sizeof scale, "%.17g", o.stressScale);
     words.insert(words.end(), {row.name, scale});
 }
 
 // --time-limit with every digit: the survey's first calls keep it too.
-void giveTimeLimit(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveTimeLimit(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &row) {
     char limit[64];
     std::snprintf(limit, sizeof limit, "%.17g", o.timeLimit);
     words.insert(words.end(), {row.name, limit});
 }
 
 // The path's file and points, when there is a path.
-void givePath(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &) {
+void givePath(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &) {
     if (o.pathFile.empty()) return;
     words.insert(words.end(), {"--path", o.pathFile});
     if (o.pathPoints > 0)
@@ -184,12 +184,12 @@ void givePath(const SampleSpec &o, std::vector<std::string> &words, const Option
 }
 
 // The alloy in Kelvin with every digit, when it is not the sample's.
-void giveAlloy(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveAlloy(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &row) {
     if (o.alloy != Alloy{}) words.insert(words.end(), {row.name, alloyText(o.alloy)});
 }
 
 // --materials as the list it was read from.
-void giveMaterials(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveMaterials(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &row) {
     const char *list = o.materials == material::kAll     ? "all"
                        : o.materials == material::kMould ? "2"
                                                          : "1";
@@ -197,7 +197,7 @@ void giveMaterials(const SampleSpec &o, std::vector<std::string> &words, const O
 }
 
 // Every unit selector as --unit QUANTITY=SEL (--temp and --length included).
-void giveUnits(const SampleSpec &o, std::vector<std::string> &words, const OptionRow &row) {
+void giveUnits(const SampleConfig &o, std::vector<std::string> &words, const OptionRow &row) {
     for (const UnitSelector &s : kUnitSelectors)
         words.insert(words.end(),
                      {row.name, std::string(s.name) + "=" + std::to_string(o.units.*s.member)});
@@ -206,7 +206,7 @@ void giveUnits(const SampleSpec &o, std::vector<std::string> &words, const Optio
 using enum HelpSection;
 using O = Options;
 using R = RunSettings;
-using S = SampleSpec;
+using S = SampleConfig;
 using C = CheckSettings;
 using P = CurveSettings;
 using Out = OutputSettings;

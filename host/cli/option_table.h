@@ -45,7 +45,7 @@ using OptionSetter = std::string (*)(Options &o, const std::string &arg, const O
 
 // Appends to `words` what gives a worker the setting of `row` in the
 // sample `s`.
-using OptionForward = void (*)(const SampleSpec &s, std::vector<std::string> &words,
+using OptionForward = void (*)(const SampleConfig &s, std::vector<std::string> &words,
                                const OptionRow &row);
 
 struct OptionRow {

@@ -273,7 +273,7 @@ bool checkTogether(const Options &o, std::string &error) {
     if (o.curve) return curveTogether(o, error);
     if ((o.callNode != 0) != (o.callStep != 0) && (o.saveState.empty() || o.callNode != 0))
         return error = "--node and --step go together", false;
-    const SampleSpec &s = o.run.sample;
+    const SampleConfig &s = o.run.sample;
     if (o.callNode > s.nnod())
         return error = "--node: the sample has only " + std::to_string(s.nnod()) + " nodes", false;
     if (o.callStep > s.steps)
@@ -312,7 +312,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error) {
 
 // Everything that decides the sample and the exchange block: the rows a
 // worker is given.
-std::vector<std::string> sampleArguments(const SampleSpec &s) {
+std::vector<std::string> sampleArguments(const SampleConfig &s) {
     std::vector<std::string> words;
     for (const OptionRow &row : optionTable())
         if (row.forward) row.forward(s, words, row);

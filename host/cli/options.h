@@ -42,7 +42,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error);
 
 // The arguments that give a worker the sample of `s`: the rows a worker is
 // given, each as the option table forwards it.
-std::vector<std::string> sampleArguments(const SampleSpec &s);
+std::vector<std::string> sampleArguments(const SampleConfig &s);
 
 // The options of `curve` that rebuild the same path, as words: the
 // temperature unit and the path's own options as given.

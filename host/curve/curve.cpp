@@ -182,20 +182,20 @@ int runCurve(const CurveSettings &c, RunSettings run, const RunServices &service
     Path path;
     std::string error;
     if (!buildPath(c, run.sample.alloy, units, path, error)) return fail(ExitStatus::Usage, error);
-    SampleSpec &spec = run.sample; // a grid holding the path, its one step
-    spec.pathPoints = static_cast<int>(path.points());
-    spec.nodesPerSide = pathSide(path.points());
-    spec.steps = 1;
-    spec.materials = material::kCasting;
+    SampleConfig &config = run.sample; // a grid holding the path, its one step
+    config.pathPoints = static_cast<int>(path.points());
+    config.nodesPerSide = pathSide(path.points());
+    config.steps = 1;
+    config.materials = material::kCasting;
     if (c.node) {
         if (size_t(c.node) > path.points())
             return fail(ExitStatus::Usage,
                         "--node: the path has only " + std::to_string(path.points()) + " points");
-        return runNodeCall({spec, run.functions, c.node, 1}, &path);
+        return runNodeCall({config, run.functions, c.node, 1}, &path);
     }
     run.checks.path = true;
     if (!c.at.empty()) run.output.write = false, run.pointValues = true;
-    const char *unit = temperatureUnitName(spec.units.temp);
+    const char *unit = temperatureUnitName(config.units.temp);
     const double first = units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, 0));
     const double last =
         units.toUser(VULMORA_QTY_TEMPERATURE, path.at(column::t1, path.points() - 1));

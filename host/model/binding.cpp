@@ -86,7 +86,7 @@ PropertyFn Library::entry(const std::string &name) const {
 // ---- filling -----------------------------------------------------------------
 
 // Counts, selectors, scalars and pointers into the sample's arrays.
-void Library::bind(Sample &s, const SampleSpec &spec) {
+void Library::bind(Sample &s, const SampleConfig &config) {
     *x.nnod = s.nnod;
     *x.nvnod = s.nnod;
     *x.nel = s.nel;
@@ -95,11 +95,11 @@ void Library::bind(Sample &s, const SampleSpec &spec) {
     *x.cur_node = 0;
     *x.location = 0;
 #define VHOST_SELECTOR(member, variable, code, fallback, label, alias)                             \
-    *x.variable = spec.units.member;
+    *x.variable = config.units.member;
     VHOST_UNIT_SELECTORS(VHOST_SELECTOR)
 #undef VHOST_SELECTOR
-    *x.stress_scale = spec.stressScale;
-    *x.func_temp = spec.tempTable ? 0.0 : -9999.0;
+    *x.stress_scale = config.stressScale;
+    *x.func_temp = config.tempTable ? 0.0 : -9999.0;
     *x.loc_poro = 0.0;
 #define VHOST_POINT_AT(variable, member, type, extent, vtu) *x.variable = s.member.data();
     VHOST_SAMPLE_ARRAYS(VHOST_POINT_AT, VHOST_ARRAY_NONE)

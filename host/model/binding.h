@@ -17,7 +17,7 @@
 #include "exchange/exchange.h"
 #include "include/vulmora/vulmora_layout.h"
 #include "model/entries.h"
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "runtime/state_writer.h"
 
 namespace vhost {
@@ -42,7 +42,7 @@ class Library {
     // The entry point `name` (without func_), or null when not exported.
     PropertyFn entry(const std::string &name) const;
     // Point the block at the sample's current step and write the scalars.
-    void bind(Sample &s, const SampleSpec &spec);
+    void bind(Sample &s, const SampleConfig &config);
     // The block as it stands, as the state file's writer takes it.
     vulmora_state_view view() const;
     const std::string &path() const { return path_; }

@@ -43,9 +43,9 @@ void Caller::endCopyOnReturn() {
     gInCopy = 1;
 }
 
-std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec) {
+std::vector<uint8_t> selectedNodes(const Sample &s, const SampleConfig &config) {
     std::vector<uint8_t> grid =
-        selectNodes(s.nodesPerSide, spec.materials, s.path() ? spec.pathPoints : 0, s.nnod);
+        selectNodes(s.nodesPerSide, config.materials, s.path() ? config.pathPoints : 0, s.nnod);
     if (!s.renumbered()) return grid;
     std::vector<uint8_t> sel(grid.size());
     for (size_t i = 0; i < grid.size(); ++i)
@@ -53,8 +53,8 @@ std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec) {
     return sel;
 }
 
-std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec) {
-    std::vector<uint8_t> m = selectedNodes(s, spec);
+std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleConfig &config) {
+    std::vector<uint8_t> m = selectedNodes(s, config);
     for (size_t i = 0; i < m.size(); ++i)
         m[i] = m[i] ? (s.inCasting(static_cast<int>(i)) ? 1 : 2) : 0;
     return m;
@@ -98,8 +98,8 @@ bool roundingOfWord(const std::string &word, Rounding &r) {
 
 // ---- the calling convention ---------------------------------------------------
 
-Caller::Caller(Library &lib, Sample &sample, const SampleSpec &spec)
-    : lib_(lib), s_(sample), spec_(spec), lastp_(kLastpSize, 0), pos_(&own_) {}
+Caller::Caller(Library &lib, Sample &sample, const SampleConfig &config)
+    : lib_(lib), s_(sample), config_(config), lastp_(kLastpSize, 0), pos_(&own_) {}
 
 // Fields of step s, the block pointed at them, then func_externalcompute
 // with the number of steps done so far (0 at the first step resets the
@@ -116,7 +116,7 @@ void Caller::beginStep(int s) {
     const bool lazy = guard_ && lazyFields_ && platform::faultsReachResolver();
     if (guard_ && !lazy) guard_->release();
     s_.setStep(s, !lazy);
-    lib_.bind(s_, spec_);
+    lib_.bind(s_, config_);
     if (guard_) guard_->protect(s_, lazy);
     *lib_.x.mic_lastp = lastp_.data();
     stepCpuSeconds_ += std::max(0.0, platform::threadCpuSeconds() - cpuStart);

@@ -85,14 +85,14 @@ std::string unmarkedName(Unmarked kind, int index);
 // its own after them, holding its unmarked NaN in `loc` (loc_micro).
 Marks assignSlots(int *lastp, double *loc);
 
-// 1 for every node of `s` that `spec` selects (the materials: 1 the
+// 1 for every node of `s` that `config` selects (the materials: 1 the
 // casting, wall included; 2 the mould; or a path's points), else 0, in the
 // sample's numbering.
-std::vector<uint8_t> selectedNodes(const Sample &s, const SampleSpec &spec);
+std::vector<uint8_t> selectedNodes(const Sample &s, const SampleConfig &config);
 
-// Per node 0 when `spec` does not select it, else its material (1 the
+// Per node 0 when `config` does not select it, else its material (1 the
 // casting, 2 the mould).
-std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleSpec &spec);
+std::vector<uint8_t> nodeMaterials(const Sample &s, const SampleConfig &config);
 
 class Caller {
   public:
@@ -100,7 +100,7 @@ class Caller {
     // the copy ends, without a word or a write, as soon as a call returns
     // into the caller, so only the worker itself goes on and writes values.
     static void endCopyOnReturn();
-    Caller(Library &lib, Sample &sample, const SampleSpec &spec);
+    Caller(Library &lib, Sample &sample, const SampleConfig &config);
     Caller(const Caller &) = delete;
     Caller &operator=(const Caller &) = delete;
     // Where the position of every call is written (the worker's result
@@ -139,7 +139,7 @@ class Caller {
 
     Library &lib_;
     Sample &s_;
-    const SampleSpec &spec_;
+    const SampleConfig &config_;
     std::vector<int> lastp_;
     CallPosition own_;
     CallPosition *pos_;

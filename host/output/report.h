@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "output/settings.h"
 #include "parent/outcome.h"
 
@@ -55,7 +55,7 @@ struct ExtraField {
 // What the writers are given of a run.
 struct RunOutput {
     const OutputSettings &settings;
-    const SampleSpec &sample;
+    const SampleConfig &sample;
     const std::string &libraryFile; // the identity of the library file run (run.txt)
     const std::vector<Outcome> &outcomes;
     const std::string &summary;

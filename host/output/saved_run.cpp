@@ -44,7 +44,7 @@ std::string pathIdentity(const Path &p) {
     return buf;
 }
 
-RunDescription describeRun(const SampleSpec &o, const std::string &libraryFile,
+RunDescription describeRun(const SampleConfig &o, const std::string &libraryFile,
                            const std::vector<Outcome> &outcomes, const Path *path) {
     RunDescription d;
     d.version = version();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/path.h"
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "parent/outcome.h"
 
 namespace vhost {
@@ -31,7 +31,7 @@ struct RunDescription {
 
 // The description of the current run on `sample` of the library file
 // `libraryFile` (its identity): entries with values.
-RunDescription describeRun(const SampleSpec &sample, const std::string &libraryFile,
+RunDescription describeRun(const SampleConfig &sample, const std::string &libraryFile,
                            const std::vector<Outcome> &outcomes, const Path *path = nullptr);
 
 // A path in one line: "200 points from 973 K to 293 K, fnv1a <hex>" (the

@@ -60,7 +60,7 @@ bool chooseLibrary(std::string &library, std::string &error) {
     return !ec || (error = "--library: " + ec.message(), false);
 }
 
-uint64_t scratchBytes(const SampleSpec &o, size_t diskEntries) {
+uint64_t scratchBytes(const SampleConfig &o, size_t diskEntries) {
     const ResultShape one =
         ResultShape::values(WorkerKind::Entry, 0, o.nodesPerSide, o.steps, o.materials, o.points());
     return (diskEntries + 1) * one.bytes();
@@ -68,7 +68,7 @@ uint64_t scratchBytes(const SampleSpec &o, size_t diskEntries) {
 
 bool checkSize(const RunSize &r, size_t entries, size_t diskEntries, const std::string &scratchDir,
                std::string &error) {
-    const SampleSpec &o = r.sample;
+    const SampleConfig &o = r.sample;
     const double nnod = std::pow(double(o.nodesPerSide), 3);
     const double nel = std::pow(double(o.nodesPerSide - 1), 3);
     const double sample = nnod * kSampleBytesPerNode + nel * kSampleBytesPerElement;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 
 namespace vhost {
 
@@ -17,7 +17,7 @@ bool chooseLibrary(std::string &library, std::string &error);
 // at a time, and the output folder with the steps written into it (0: no
 // output files).
 struct RunSize {
-    const SampleSpec &sample;
+    const SampleConfig &sample;
     int jobs = 2;
     std::string outputFolder;
     int stepsWritten = 0;
@@ -34,6 +34,6 @@ std::string sizeText(double bytes);
 
 // The bytes the result files of `diskEntries` entry points take, every
 // one kept until the run ends (and a checker's worker besides).
-uint64_t scratchBytes(const SampleSpec &s, size_t diskEntries);
+uint64_t scratchBytes(const SampleConfig &s, size_t diskEntries);
 
 } // namespace vhost

@@ -23,18 +23,18 @@ double ProcessRunner::seconds() const {
 }
 
 std::unique_ptr<WorkerJob> makeWorker(const std::string &name, WorkerKind kind,
-                                      const SampleSpec &spec, const std::string &tag) {
+                                      const SampleConfig &config, const std::string &tag) {
     auto w = std::make_unique<WorkerJob>();
     w->name = name;
     w->tag = tag;
-    w->spec = spec;
+    w->config = config;
     w->shape.kind = kind;
-    w->shape.nnod = spec.nnod();
-    w->shape.steps = spec.steps;
+    w->shape.nnod = config.nnod();
+    w->shape.steps = config.steps;
     if (kind == WorkerKind::Entry || kind == WorkerKind::Order)
-        w->shape =
-            ResultShape::values(kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints),
-                                spec.nodesPerSide, spec.steps, spec.materials, spec.points());
+        w->shape = ResultShape::values(
+            kind, static_cast<int32_t>(findEntryPoint(name) - kEntryPoints), config.nodesPerSide,
+            config.steps, config.materials, config.points());
     return w;
 }
 
@@ -44,7 +44,7 @@ namespace {
 std::vector<std::string> workerCommand(const WorkerSetting &s, const WorkerJob &w) {
     std::vector<std::string> args = {s.self, "--worker", w.name, "--result", w.path};
     args.insert(args.end(), w.extra.begin(), w.extra.end());
-    for (std::string &a : s.arguments(w.spec))
+    for (std::string &a : s.arguments(w.config))
         args.push_back(std::move(a));
     return args;
 }
@@ -112,7 +112,7 @@ void takeWritten(WorkerJob &w, const ResultHeader &h, ValueStore *store) {
 // (or in loading the library): its position has not moved since. The
 // steps it has written meanwhile are taken.
 bool overTime(WorkerJob &w, double now, ValueStore *store) {
-    const double timeLimit = w.spec.timeLimit;
+    const double timeLimit = w.config.timeLimit;
     ResultHeader h;
     if (!platform::readAt(w.file, &h, sizeof h, 0)) return false;
     takeWritten(w, h, store);
@@ -155,7 +155,7 @@ bool runWorkers(const WorkerSetting &s, Workers &workers, Progress *bar, std::st
             const bool over = overTime(*workers[k], s.runner.seconds(), s.store);
             if (bar)
                 bar->running(progressLabel(workers[k]->name, workers[k]->tag), workers[k]->step,
-                             workers[k]->spec.steps);
+                             workers[k]->config.steps);
             return over;
         },
         [&] {

@@ -1,7 +1,7 @@
 // workers.h - the workers of a run and the seam that runs them.
 //
 // A worker is this program started again with --worker NAME --result FILE
-// and the arguments that rebuild the same sample (its SampleSpec, as the
+// and the arguments that rebuild the same sample (its SampleConfig, as the
 // option table gives it). The run makes each worker's result file in its
 // scratch folder, hands the command lines to a WorkerRunner, and keeps how
 // each worker ended. The runner is the only
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "parent/progress.h"
@@ -28,7 +28,7 @@ namespace vhost {
 struct WorkerJob {
     std::string name;               // entry point, "externalcompute" or "survey"
     std::string tag;                // added to the result file's name: a check's worker
-    SampleSpec spec;                // the sample it builds
+    SampleConfig config;            // the sample it builds
     std::vector<std::string> extra; // arguments besides the sample's (--order-seed N)
     ResultShape shape;
     std::string path;
@@ -83,9 +83,9 @@ class ProcessRunner final : public WorkerRunner {
 // Storage for the values workers take, handed back once judged.
 using ValueStore = std::vector<UninitializedVector<double>>;
 
-// The arguments that give a worker the sample of `spec` (the option
+// The arguments that give a worker the sample of `config` (the option
 // table's rows make them).
-using SampleArguments = std::vector<std::string> (*)(const SampleSpec &spec);
+using SampleArguments = std::vector<std::string> (*)(const SampleConfig &config);
 
 // What every worker of a run shares: the program to start and how it is
 // given a sample, the scratch folder for the result files, the runner and
@@ -102,10 +102,10 @@ struct WorkerSetting {
 };
 
 // A worker evaluating entry point `name` (an Entry or Order worker) or
-// func_externalcompute (External), or the survey, on the sample of `spec`;
+// func_externalcompute (External), or the survey, on the sample of `config`;
 // `tag` marks a check's worker.
 std::unique_ptr<WorkerJob> makeWorker(const std::string &name, WorkerKind kind,
-                                      const SampleSpec &spec, const std::string &tag = "");
+                                      const SampleConfig &config, const std::string &tag = "");
 
 // Make every worker's result file, run them all, keep how each ended.
 // False (with `error`, unless interrupted) when they could not be run.

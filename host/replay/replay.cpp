@@ -257,7 +257,7 @@ int verdict(const vulmora_state_header &h, const Target &t, const Ending &e, con
 
 // ---- entry points of this file -----------------------------------------------------
 
-int saveSampleState(const SampleSpec &o, int atStep, const std::string &file) {
+int saveSampleState(const SampleConfig &o, int atStep, const std::string &file) {
     Library lib;
     std::string error;
     if (!lib.open(o.library, error)) return fail(ExitStatus::Usage, error);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "replay/call.h"
 
 namespace vhost {
@@ -18,6 +18,6 @@ int runReplayWorker(const ReplaySettings &r);
 
 // --save-state FILE: the sample of `s` at `step` (1-based; 0: the last
 // step), as a state file. 0 or 2.
-int saveSampleState(const SampleSpec &s, int step, const std::string &file);
+int saveSampleState(const SampleConfig &s, int step, const std::string &file);
 
 } // namespace vhost

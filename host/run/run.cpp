@@ -65,8 +65,8 @@ std::string coordinateNotes(const Path &path, const std::vector<Outcome> &outcom
 class Run {
   public:
     Run(const RunSettings &settings, const RunServices &s, const PathRun *path)
-        : s_(s), o_(settings), spec_(o_.sample), path_(path ? &path->path : nullptr),
-          pathLine_(path ? path->line : ""), units_(s.convert, spec_.units) {}
+        : s_(s), o_(settings), config_(o_.sample), path_(path ? &path->path : nullptr),
+          pathLine_(path ? path->line : ""), units_(s.convert, config_.units) {}
     bool prepare();
     bool survey();
     bool evaluate();
@@ -96,7 +96,7 @@ class Run {
                "run\n";
     }
     RunSize size() const {
-        return {spec_, o_.jobs, o_.output.folder, o_.output.stepsWritten(spec_.steps)};
+        return {config_, o_.jobs, o_.output.folder, o_.output.stepsWritten(config_.steps)};
     }
     bool refill();
     WorkerSetting workers() { return {s_.self, s_.arguments, scratch_.dir(), s_.runner, o_.jobs}; }
@@ -104,12 +104,12 @@ class Run {
                        const std::function<void(size_t)> &ended = {});
     void buildSample();
     CheckContext context() {
-        return {o_.checks, spec_, libraryFile_, outcomes_, nodeMaterial_, *sample_, units_};
+        return {o_.checks, config_, libraryFile_, outcomes_, nodeMaterial_, *sample_, units_};
     }
 
     const RunServices &s_;
     const RunSettings o_;
-    SampleSpec spec_; // the workers' sample: the path file is written into it
+    SampleConfig config_; // the workers' sample: the path file is written into it
     const Path *path_;
     const std::string pathLine_;
     const UnitConverter units_;
@@ -146,7 +146,7 @@ bool Run::prepare() {
     platform::resumeWhenStopped();
     std::string error;
     const size_t diskEntries = o_.functionsGiven ? o_.functions.size() : std::size(kEntryPoints);
-    if (!scratch_.make(error, "vulmora-host-", scratchBytes(spec_, diskEntries)))
+    if (!scratch_.make(error, "vulmora-host-", scratchBytes(config_, diskEntries)))
         return failed(ExitStatus::Usage, error);
     if (path_ && !writePath(error)) return failed(ExitStatus::Usage, error);
     if (o_.output.write && !out_.claim(o_.output.folder, error))
@@ -159,13 +159,14 @@ bool Run::prepare() {
     checks_ = makeChecks(o_.checks);
     for (auto &c : checks_)
         if (!c->prepare(o_.checks, error)) return failed(ExitStatus::Usage, error);
-    const int n = spec_.nodesPerSide;
+    const int n = config_.nodesPerSide;
     if (!o_.quiet && path_)
-        std::printf("vulmora-host: %s\n%s", spec_.library.c_str(), pathLine_.c_str());
+        std::printf("vulmora-host: %s\n%s", config_.library.c_str(), pathLine_.c_str());
     else if (!o_.quiet)
         std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n%s\n",
-                    spec_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1), spec_.steps,
-                    historyLine(spec_.alloy, UnitConverter(s_.convert, spec_.units)).c_str());
+                    config_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1),
+                    config_.steps,
+                    historyLine(config_.alloy, UnitConverter(s_.convert, config_.units)).c_str());
     std::fflush(stdout);
     return true;
 }
@@ -174,7 +175,7 @@ bool Run::prepare() {
 // and to the workers, which refuse to load another file at its path.
 bool Run::pinLibrary() {
     std::string error;
-    if (!s_.identifyLibrary(spec_.library, true, library_, error))
+    if (!s_.identifyLibrary(config_.library, true, library_, error))
         return failed(ExitStatus::Usage, "cannot read the library " + error);
     libraryFile_ = library_.text();
     platform::setEnvironment(kLibraryFileEnv, libraryFileValue(library_));
@@ -186,17 +187,17 @@ bool Run::pinLibrary() {
 bool Run::libraryUnchanged() {
     platform::FileIdentity now;
     std::string error;
-    if (s_.identifyLibrary(spec_.library, true, now, error) && now.sameFile(library_) &&
+    if (s_.identifyLibrary(config_.library, true, now, error) && now.sameFile(library_) &&
         now.hash == library_.hash)
         return true;
-    return failed(ExitStatus::Usage, spec_.library + ": " + kLibraryChanged);
+    return failed(ExitStatus::Usage, config_.library + ": " + kLibraryChanged);
 }
 
 // The path into the scratch folder, for the workers: every column, every
 // digit, in host units.
 bool Run::writePath(std::string &error) {
-    spec_.pathFile = scratch_.dir() + "/path.csv";
-    CheckedFile f(spec_.pathFile);
+    config_.pathFile = scratch_.dir() + "/path.csv";
+    CheckedFile f(config_.pathFile);
     const std::string text = pathTableText(*path_);
     f.write(text.data(), text.size());
     return f.close(error);
@@ -207,7 +208,7 @@ bool Run::writePath(std::string &error) {
 bool Run::surveyFailed(const Outcome &r) {
     std::string why = r.status == Outcome::Stopped
                           ? "ended the process with exit status " + std::to_string(r.exitStatus)
-                          : ending(r, spec_.timeLimit);
+                          : ending(r, config_.timeLimit);
     if (r.status != Outcome::Crashed && r.status != Outcome::TimedOut &&
         r.status != Outcome::Stopped)
         why = "failed: " + why;
@@ -224,7 +225,7 @@ bool Run::surveyFailed(const Outcome &r) {
 // be loaded at all is a usage error.
 bool Run::survey() {
     Workers one;
-    one.push_back(makeWorker("survey", WorkerKind::Survey, spec_));
+    one.push_back(makeWorker("survey", WorkerKind::Survey, config_));
     std::string error;
     if (!runWorkers(workers(), one, nullptr, error)) return failed(ExitStatus::Usage, error);
     Outcome r = classify(*one.front(), true);
@@ -256,7 +257,7 @@ void Run::planEntryPoints() {
             e.exitStatus = 1;
             e.failure = o_.functionsGiven;
         } else if (exported == kExported) {
-            workers_.push_back(makeWorker(names[k], WorkerKind::Entry, spec_));
+            workers_.push_back(makeWorker(names[k], WorkerKind::Entry, config_));
             outcomeOf_.push_back(k);
         } else {
             e.status = Outcome::NotExported;
@@ -265,7 +266,7 @@ void Run::planEntryPoints() {
     }
     if (exports_.exportsExternal) {
         outcomes_.emplace_back().name = "externalcompute";
-        workers_.push_back(makeWorker("externalcompute", WorkerKind::External, spec_));
+        workers_.push_back(makeWorker("externalcompute", WorkerKind::External, config_));
         outcomeOf_.push_back(outcomes_.size() - 1);
     }
 }
@@ -287,10 +288,10 @@ bool Run::runAndCollect(Workers &workers, std::string &error,
 // mesh and the integration points only if an output or a report of a
 // failure shows the fields (setStep builds them then).
 void Run::buildSample() {
-    sample_ = std::make_unique<Sample>(spec_.nodesPerSide, spec_.steps, Sample::Build::OnDemand,
-                                       path_, spec_.alloy);
-    sample_->stressScale = spec_.stressScale;
-    nodeMaterial_ = nodeMaterials(*sample_, spec_);
+    sample_ = std::make_unique<Sample>(config_.nodesPerSide, config_.steps, Sample::Build::OnDemand,
+                                       path_, config_.alloy);
+    sample_->stressScale = config_.stressScale;
+    nodeMaterial_ = nodeMaterials(*sample_, config_);
     evaluatedNodes_ = size_t(std::count_if(nodeMaterial_.begin(), nodeMaterial_.end(),
                                            [](uint8_t m) { return m != 0; }));
 }
@@ -370,8 +371,8 @@ Outcome Run::judged(WorkerJob &w) {
 // reported, with a note. Arrays are filled at once anyway with --fill-all
 // or a capture.
 bool Run::refill() {
-    if (spec_.fillsAtOnce()) return true;
-    SampleSpec filled = spec_;
+    if (config_.fillsAtOnce()) return true;
+    SampleConfig filled = config_;
     filled.fillAll = true;
     std::vector<size_t> which;
     Workers again;
@@ -390,7 +391,7 @@ bool Run::refill() {
             second.result.step == first.result.step && second.result.node == first.result.node)
             continue;
         const Phase at = first.result.phase;
-        second.refilled = ending(first, spec_.timeLimit) +
+        second.refilled = ending(first, config_.timeLimit) +
                           (at == Phase::Call || at == Phase::Registration ? " at " : " ") +
                           where(first.result);
         first = std::move(second);
@@ -454,7 +455,7 @@ bool Run::check() {
 std::string Run::nextSteps() const {
     const std::vector<std::string> defaults = defaultLibraryCandidates();
     const bool examples =
-        std::find(defaults.begin(), defaults.end(), spec_.library) != defaults.end();
+        std::find(defaults.begin(), defaults.end(), config_.library) != defaults.end();
     return nextStepsText(o_, out_.target(), examples, examples ? templateSourcePath() : "");
 }
 
@@ -465,7 +466,7 @@ int Run::report() {
         buildReport({o_, outcomes_, findings_, checks_, loadOutput_, *sample_, units_, time_,
                      containedNote() + (path_ ? coordinateNotes(*path_, outcomes_) : "")});
     if (path_ && o_.pointValues)
-        std::fputs(pointValuesText(spec_.units, outcomes_).c_str(), stdout);
+        std::fputs(pointValuesText(config_.units, outcomes_).c_str(), stdout);
     std::fputs(terminalText(r, o_.quiet).c_str(), stdout);
     std::fflush(stdout);
     int st = code(r.status());
@@ -479,7 +480,7 @@ int Run::report() {
 bool Run::writeFiles(const RunReport &r, int st, int &status) {
     std::string notes, error;
     const std::string summary = summaryText(r);
-    const RunOutput output{o_.output, spec_, libraryFile_, outcomes_, summary, loadOutput_};
+    const RunOutput output{o_.output, config_, libraryFile_, outcomes_, summary, loadOutput_};
     const bool written =
         path_ ? writeCurveOutputs(output, *path_, out_, units_, notes, error)
               : writeOutputs(output, *sample_, out_, units_, notes, error, findings_.extra);

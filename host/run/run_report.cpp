@@ -21,7 +21,7 @@ namespace {
 
 // The re-run command for one call.
 std::string rerun(const RunSettings &r, const std::string &name, int node, int step) {
-    const SampleSpec &o = r.sample;
+    const SampleConfig &o = r.sample;
     if (!r.pathWords.empty()) { // the path made again, its point called
         std::string c = r.program;
         for (const std::string &w : r.pathWords)
@@ -31,9 +31,9 @@ std::string rerun(const RunSettings &r, const std::string &name, int node, int s
     }
     std::string c = r.program + " --library " + platform::shellQuoted(o.library) + " --functions " +
                     name + " --node " + std::to_string(node) + " --step " + std::to_string(step);
-    if (o.nodesPerSide != SampleSpec{}.nodesPerSide)
+    if (o.nodesPerSide != SampleConfig{}.nodesPerSide)
         c += " --nodes-per-side " + std::to_string(o.nodesPerSide);
-    if (o.steps != SampleSpec{}.steps) c += " --steps " + std::to_string(o.steps);
+    if (o.steps != SampleConfig{}.steps) c += " --steps " + std::to_string(o.steps);
     return c;
 }
 
@@ -75,7 +75,7 @@ std::string unmarkedText(const Outcome &e) {
 }
 
 // What a failed worker did and where, on one line.
-std::string endingText(const Outcome &e, const SampleSpec &o, bool atNode) {
+std::string endingText(const Outcome &e, const SampleConfig &o, bool atNode) {
     const std::string at = std::string(atNode ? "at " : "") + where(e.result);
     switch (e.status) {
     case Outcome::Stopped:

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "checks/check.h"
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "output/settings.h"
 
 namespace vhost {
 
 struct RunSettings {
-    SampleSpec sample;                  // what every worker builds and calls
+    SampleConfig sample;                // what every worker builds and calls
     std::vector<std::string> functions; // entry names without func_
     bool functionsGiven = false;        // named by the user (else: every one exported)
     int jobs = 2;                       // workers run at the same time

@@ -84,7 +84,7 @@ bool callAt(Library &lib, const std::string &name, PropertyFn f, int node,
 // Steps 1..S are made current in turn (func_externalcompute sees each),
 // then every named entry point is called once at the node, in this process.
 int runNodeCall(const NodeCallSettings &c, const Path *path) {
-    const SampleSpec &o = c.sample;
+    const SampleConfig &o = c.sample;
     SilentCounters counters;
     Library lib;
     std::string error;

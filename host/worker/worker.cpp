@@ -109,7 +109,7 @@ ResultHeader *openResult(const WorkerSettings &w, const ResultShape &shape,
 
 // The first call the solver would make of entry point `e`, on a sample of
 // 4 x 4 x 4 nodes (and func_externalcompute before it).
-void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const SampleSpec &o) {
+void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const SampleConfig &o) {
     // A capture asked for is for the run's own calls, not for this look.
     platform::unsetEnvironment("VULMORA_CAPTURE");
     platform::unsetEnvironment("VULMORA_CAPTURE_AT");
@@ -134,7 +134,7 @@ void firstCall(Library &lib, const EntryPoint &e, PropertyFn f, const SampleSpec
 // stops with exactly the template's line: a placeholder, which then needs
 // no worker of its own (and no sample of the run's size). Where the system
 // makes no copies, every entry point gets its worker.
-bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const SampleSpec &o) {
+bool isPlaceholder(Library &lib, const EntryPoint &e, PropertyFn f, const SampleConfig &o) {
     std::string printed;
     bool exited = false;
     int status = 0;
@@ -185,7 +185,7 @@ class WorkerSession {
     void phase(Phase p) { h_->pos.phase = static_cast<int32_t>(p); }
 
     const WorkerSettings &w_;
-    const SampleSpec &o_; // the sample the parent described
+    const SampleConfig &o_; // the sample the parent described
     const ResultShape shape_;
     ResultHeader *h_;
     platform::FileHandle file_;
@@ -478,7 +478,7 @@ bool WorkerSession::evaluate() {
 } // namespace
 
 ResultShape workerShape(const WorkerSettings &w) {
-    const SampleSpec &o = w.sample;
+    const SampleConfig &o = w.sample;
     ResultShape shape;
     shape.side = o.nodesPerSide;
     shape.materials = o.materials;

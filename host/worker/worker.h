@@ -15,7 +15,7 @@
 #include <string>
 
 #include "model/caller.h"
-#include "model/sample_spec.h"
+#include "model/sample_config.h"
 #include "protocol/protocol.h"
 
 namespace vhost {
@@ -25,7 +25,7 @@ struct Path;
 // What a worker is given: the sample the parent described, what to
 // evaluate and where its result file is.
 struct WorkerSettings {
-    SampleSpec sample;
+    SampleConfig sample;
     std::string name;                      // "survey", "externalcompute" or an entry point
     std::string resultFile;                // made by the parent
     int orderSeed = 0;                     // the order check's shuffle (0: node order)
@@ -42,7 +42,7 @@ ResultShape workerShape(const WorkerSettings &w);
 
 // One call of each named entry point at one node, in this process.
 struct NodeCallSettings {
-    SampleSpec sample;
+    SampleConfig sample;
     std::vector<std::string> functions; // entry points, without func_
     int node = 0, step = 0;             // 1-based
 };

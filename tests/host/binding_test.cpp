@@ -152,7 +152,7 @@ TEST(HostBinding, SampleArraysAgreeWithTheirStateSections) {
 TEST(HostBinding, TheSampleSurvivesTheStateFile) {
     Library lib;
     openDelivered(lib);
-    vhost::SampleSpec o;
+    vhost::SampleConfig o;
     o.units.temp = 3, o.units.massflowrate = 7;
     o.stressScale = 0.5;
     Sample s(4, 2);

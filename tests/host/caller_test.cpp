@@ -29,7 +29,7 @@ double auxiliary(const Sample &s, int a, size_t i) {
 // The library loaded into this process, with the sample and a caller.
 struct Bench {
     vhost::Library lib;
-    vhost::SampleSpec o;
+    vhost::SampleConfig o;
     Sample s{5, 2};
     std::unique_ptr<vhost::Caller> caller;
     explicit Bench(const char *path) {

@@ -236,9 +236,9 @@ TEST(RoundingCheck, EachCallIsMadeUnderItsModeAndNearestFollows) {
     vhost::Library lib;
     std::string error;
     ASSERT_TRUE(lib.open(HOSTLIB_ROUNDING, error)) << error;
-    vhost::SampleSpec spec;
+    vhost::SampleConfig config;
     vhost::Sample sample(3, 1);
-    vhost::Caller caller(lib, sample, spec);
+    vhost::Caller caller(lib, sample, config);
     std::vector<double> out(size_t(sample.nnod));
     caller.beginStep(1);
     for (const auto &[rounding, mode] : {std::pair{vhost::Rounding::Upward, FE_UPWARD},

@@ -371,7 +371,7 @@ TEST(CurvePath, MechanicalEntryPointsReadThePointsThroughRegistration) {
     ASSERT_EQ(s.nodesPerSide, 5);
     vhost::Library lib;
     ASSERT_TRUE(lib.open(HOSTLIB_CYCLE, error)) << error;
-    vhost::SampleSpec o;
+    vhost::SampleConfig o;
     o.pathPoints = static_cast<int>(p.points());
     vhost::Caller caller(lib, s, o);
     caller.beginStep(1);

@@ -374,7 +374,7 @@ TEST(HostOptions, WorkerArgumentsRebuildTheSameSampleAndBlock) {
     std::string words;
     for (const std::string &a : vhost::sampleArguments(o.run.sample))
         words += a + " ";
-    const vhost::SampleSpec w = accepted(words).run.sample;
+    const vhost::SampleConfig w = accepted(words).run.sample;
     EXPECT_EQ(w.library, o.run.sample.library);
     EXPECT_EQ(w.nodesPerSide, 6);
     EXPECT_EQ(w.steps, 3);
@@ -388,7 +388,7 @@ TEST(HostOptions, WorkerArgumentsRebuildTheSameSampleAndBlock) {
     words.clear();
     for (const std::string &a : vhost::sampleArguments(d.run.sample))
         words += a + " ";
-    const vhost::SampleSpec wd = accepted(words).run.sample;
+    const vhost::SampleConfig wd = accepted(words).run.sample;
     EXPECT_EQ(selectors(wd.units), selectors(Options{}.run.sample.units));
     EXPECT_TRUE(wd.tempTable);
 }

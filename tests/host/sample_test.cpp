@@ -394,16 +394,16 @@ TEST(HostSample, RenumberedArraysHoldTheGridsItemsAtTheirNewNumbers) {
     } cases[] = {{4, Sample::Build::Whole, 7},
                  {6, Sample::Build::OnDemand, 7},
                  {9, Sample::Build::Whole, 12345}};
-    vhost::SampleSpec spec;
-    spec.materials = vhost::material::kCasting | vhost::material::kMould;
+    vhost::SampleConfig config;
+    config.materials = vhost::material::kCasting | vhost::material::kMould;
     for (const auto &c : cases) {
         Sample grid(c.n, 2), renumbered(c.n, 2, c.build);
         renumbered.renumber(c.seed);
         grid.setStep(2);
         renumbered.setStep(2);
         const size_t nnod = size_t(grid.nnod);
-        const std::vector<uint8_t> selected = vhost::selectedNodes(grid, spec),
-                                   selectedThere = vhost::selectedNodes(renumbered, spec);
+        const std::vector<uint8_t> selected = vhost::selectedNodes(grid, config),
+                                   selectedThere = vhost::selectedNodes(renumbered, config);
         size_t moved = 0;
         for (size_t i = 0; i < nnod; ++i) {
             const size_t j = size_t(renumbered.numbered(int(i)));
@@ -624,7 +624,7 @@ TEST(HostSample, BindPointsEveryFieldAtTheSampleAndWritesTheScalars) {
     vhost::Library lib;
     std::string error;
     ASSERT_TRUE(lib.open(vtest::deliveredLibrary(), error)) << error;
-    vhost::SampleSpec o;
+    vhost::SampleConfig o;
     o.units.temp = 3, o.units.coor = 5, o.units.velocity = 4, o.units.time = 2;
     o.stressScale = 0.25;
     o.tempTable = false;

@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 using vhost::Phase;
-using vhost::SampleSpec;
+using vhost::SampleConfig;
 using vhost::WorkerKind;
 using vhost::WorkerState;
 using vtest::FakeRunner;
@@ -38,16 +38,16 @@ struct TempDir {
 };
 
 // No arguments: the fake runner reads none.
-std::vector<std::string> noArguments(const SampleSpec &) {
+std::vector<std::string> noArguments(const SampleConfig &) {
     return {};
 }
 
-// func_density's worker on `spec`, run by `runner`; the worker afterwards.
-std::unique_ptr<vhost::WorkerJob> runDensity(FakeRunner &runner, const SampleSpec &spec,
+// func_density's worker on `config`, run by `runner`; the worker afterwards.
+std::unique_ptr<vhost::WorkerJob> runDensity(FakeRunner &runner, const SampleConfig &config,
                                              bool takesValues = false) {
     TempDir dir;
     vhost::Workers workers;
-    workers.push_back(vhost::makeWorker("density", WorkerKind::Entry, spec));
+    workers.push_back(vhost::makeWorker("density", WorkerKind::Entry, config));
     workers.front()->takesValues = takesValues;
     vhost::ValueStore store;
     const vhost::WorkerSetting setting{
@@ -78,13 +78,13 @@ TEST(Workers, ACallOverTheTimeLimitIsEndedWhereItHangs) {
         {"no time limit", 0, Phase::Call, false, false},
     };
     for (const auto &c : cases) {
-        SampleSpec spec;
-        spec.nodesPerSide = 4, spec.steps = 3, spec.timeLimit = c.limit;
+        SampleConfig config;
+        config.nodesPerSide = 4, config.steps = 3, config.timeLimit = c.limit;
         FakeRunner runner;
         Script &s = runner.scripts["density"];
         s.state = WorkerState::Running, s.phase = c.phase, s.step = 2, s.node = 7;
         s.hang = 10, s.progressing = c.progressing;
-        const auto w = runDensity(runner, spec);
+        const auto w = runDensity(runner, config);
         EXPECT_EQ(w->timedOut, c.ended) << c.what;
         ASSERT_EQ(runner.killedAt.size(), 1u);
         if (c.ended) {
@@ -103,12 +103,12 @@ TEST(Workers, ACallOverTheTimeLimitIsEndedWhereItHangs) {
 // file's pages they were in are let go at once; a worker whose values are
 // not taken keeps them in its file.
 TEST(Workers, ValuesAreTakenAsTheyAreWrittenAndTheirPagesLetGo) {
-    SampleSpec spec;
-    spec.nodesPerSide = 10, spec.steps = 4; // 8^3 casting nodes: a step fills one page
+    SampleConfig config;
+    config.nodesPerSide = 10, config.steps = 4; // 8^3 casting nodes: a step fills one page
     for (bool takes : {true, false}) {
         FakeRunner runner;
         runner.scripts["density"] = Script{};
-        const auto w = runDensity(runner, spec, takes);
+        const auto w = runDensity(runner, config, takes);
         EXPECT_EQ(w->stepsTaken, takes ? 4 : 0);
         EXPECT_EQ(runner.released, takes && vhost::platform::releasesFileRanges() ? 4u : 0u);
         std::vector<double> got;
@@ -124,11 +124,11 @@ TEST(Workers, ValuesAreTakenAsTheyAreWrittenAndTheirPagesLetGo) {
 // into its header by something in its process) is never believed: no step
 // is taken on its word, and the worker is judged for it.
 TEST(Workers, ACountAheadOfTheCallsIsNeverTaken) {
-    SampleSpec spec;
-    spec.nodesPerSide = 10, spec.steps = 4;
+    SampleConfig config;
+    config.nodesPerSide = 10, config.steps = 4;
     FakeRunner runner;
     runner.scripts["density"].forgedWritten = 4;
-    const auto w = runDensity(runner, spec, true);
+    const auto w = runDensity(runner, config, true);
     EXPECT_TRUE(w->contradicted);
     EXPECT_EQ(w->stepsTaken, 1); // the one step written when the count was still true
 }

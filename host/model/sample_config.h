@@ -1,4 +1,4 @@
-// sample_spec.h - what decides a run's sample, its exchange block and the
+// sample_config.h - what decides a run's sample, its exchange block and the
 // nodes called.
 #pragma once
 
@@ -16,7 +16,7 @@ namespace vhost {
 // parent and to make the same calls (the option table turns it into the
 // worker's arguments), and what a check varies by copy: other units, a
 // smaller mesh.
-struct SampleSpec {
+struct SampleConfig {
     std::string library; // the library file, absolute
     int nodesPerSide = 17;
     int steps = 10;
@@ -44,7 +44,7 @@ struct SampleSpec {
     }
     // The path's points, or 0 when there is no path.
     int64_t points() const { return pathFile.empty() ? 0 : pathPoints; }
-    bool operator==(const SampleSpec &) const = default;
+    bool operator==(const SampleConfig &) const = default;
 };
 
 } // namespace vhost
