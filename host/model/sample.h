@@ -121,6 +121,14 @@ class Sample {
     NodeState state(int i, int s) const;
     // Items of an array of the given extent.
     size_t items(Extent e) const;
+    // Constituent q (auxiliary variable q with `auxiliary`) of 0-based node
+    // i at the current step: the value micro (aux) holds once filled, read
+    // from the step's tables without filling the array.
+    double microstructureAt(bool auxiliary, int q, int i) const {
+        const std::vector<double> &table = auxiliary ? classAux : classMicro;
+        return table[static_cast<size_t>(q) * classDepth.size() +
+                     depthClass[static_cast<size_t>(gridNode(i))]];
+    }
     // True when 0-based node i belongs to the casting (material 1).
     bool inCasting(int i) const { return depth[static_cast<std::size_t>(gridNode(i))] >= 0.0f; }
 
