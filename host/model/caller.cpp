@@ -142,6 +142,24 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
     *lib_.x.location = local ? 2 : 1;
     pos_->phase = static_cast<int32_t>(Phase::Call);
     double *next = out; // packed: where the next value goes
+    if (!order && !again && rounding_ == Rounding::Nearest) {
+        // The plain run's loop: the position, the node's local values, the
+        // call; nothing else per call.
+        const uint8_t *sel = selected.data();
+        int64_t calls = pos_->calls;
+        for (int i = 0; i < n; ++i) {
+            if (!sel[i]) continue;
+            pos_->node = i + 1;
+            pos_->calls = ++calls;
+            if (local) fillLocal(m, i + 1);
+            *cur = i;
+            const double v = f(i + 1);
+            returned();
+            *(packed ? next++ : out + i) = v;
+        }
+        pos_->phase = static_cast<int32_t>(Phase::Between);
+        return;
+    }
     for (int k = 1; k <= n; ++k) {
         const int node = order ? (*order)[static_cast<size_t>(k - 1)] : k;
         if (!selected[static_cast<size_t>(node - 1)]) continue;
