@@ -3,7 +3,9 @@
 // by the rules of consistency.h. Each rule broken is reported once, at
 // its first place, with the values there. A warning, unless --strict
 // makes it a problem.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 
@@ -17,25 +19,22 @@ namespace vhost {
 
 namespace {
 
-// The temperature and solid fraction of every node at every step
-// (step-major), as the host's fields hold them.
+// The temperature and solid fraction of every evaluated node (those of
+// `material` not 0) at every step (step-major), as the host's fields hold
+// them.
 struct Fields {
     std::vector<float> T, fs;
 };
 
-Fields sampleFields(Sample &sample, size_t steps) {
+Fields sampleFields(Sample &sample, size_t steps, const std::vector<uint8_t> &material) {
     Fields f;
-    const size_t nnod = static_cast<size_t>(sample.nnod);
-    f.T.resize(steps * nnod);
-    f.fs.resize(steps * nnod);
+    const size_t nnod = std::min(static_cast<size_t>(sample.nnod), material.size());
     for (size_t s = 0; s < steps; ++s) {
         sample.setStep(static_cast<int>(s) + 1, false);
         sample.fill(sample.t1.data());
         sample.fill(sample.fs1.data());
-        std::copy(sample.t1.data(), sample.t1.data() + nnod,
-                  f.T.begin() + std::ptrdiff_t(s * nnod));
-        std::copy(sample.fs1.data(), sample.fs1.data() + nnod,
-                  f.fs.begin() + std::ptrdiff_t(s * nnod));
+        for (size_t i = 0; i < nnod; ++i)
+            if (material[i]) f.T.push_back(sample.t1[i]), f.fs.push_back(sample.fs1[i]);
     }
     return f;
 }
@@ -65,17 +64,31 @@ class ConsistencyCheck final : public Check {
         return false;
     }
 
-    // Kept as each is collected: the run may let its values go.
+    // Kept as each is collected (the run may let its values go): the
+    // evaluated nodes' values only, step after step, as the rules read no
+    // others.
     void inspect(const CheckContext &c, size_t k) override {
         const Outcome &e = c.outcomes[k];
         kept_.erase(e.name);
         if (e.result.values.empty() || !wantsValues(c, k)) return;
-        kept_[e.name].assign(e.result.values.begin(), e.result.values.end());
+        const size_t nnod = c.nodeMaterial.size();
+        if (rank_.size() != nnod) {
+            rank_.assign(nnod, 0);
+            evaluatedNodes_ = 0;
+            for (size_t i = 0; i < nnod; ++i)
+                if (c.nodeMaterial[i]) rank_[i] = evaluatedNodes_++;
+        }
+        std::vector<double> &kept = kept_[e.name];
+        const size_t steps = nnod ? e.result.values.size() / nnod : 0;
+        kept.reserve(steps * evaluatedNodes_);
+        for (size_t s = 0; s < steps; ++s)
+            for (size_t i = 0; i < nnod; ++i)
+                if (c.nodeMaterial[i]) kept.push_back(e.result.values[s * nnod + i]);
     }
 
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
         const size_t nnod = c.nodeMaterial.size();
-        if (nnod == 0) return true;
+        if (nnod == 0 || evaluatedNodes_ == 0) return true;
         bool fieldsRead = false;
         for (const ConsistencyRule &r : consistencyRules()) {
             const std::vector<double> *v[2] = {};
@@ -85,12 +98,13 @@ class ConsistencyCheck final : public Check {
                 if (at == kept_.end() || !evaluated(c, r.entries[j])) steps = 0;
                 if (at == kept_.end()) break;
                 v[j] = &at->second;
-                steps = std::min(steps, v[j]->size() / nnod);
+                steps = std::min(steps, v[j]->size() / evaluatedNodes_);
             }
             if (steps == 0 || steps == SIZE_MAX) continue;
             steps = std::min(steps, static_cast<size_t>(c.sample.steps));
             if (r.trend && !fieldsRead) {
-                fields_ = sampleFields(c.sample, static_cast<size_t>(c.sample.steps));
+                fields_ =
+                    sampleFields(c.sample, static_cast<size_t>(c.sample.steps), c.nodeMaterial);
                 fieldsRead = true;
             }
             const std::string text =
@@ -113,6 +127,9 @@ class ConsistencyCheck final : public Check {
   private:
     bool strict_ = false;
     std::map<std::string, std::vector<double>> kept_; // the values of the rules' entry points
+    // Each evaluated node's place among them (kept_ holds theirs alone).
+    std::vector<size_t> rank_;
+    size_t evaluatedNodes_ = 0;
     Fields fields_;
 
     // True when the run evaluates `entry` (it may not have ended yet).
@@ -129,12 +146,19 @@ class ConsistencyCheck final : public Check {
         return false;
     }
 
-    // Rule `r`'s state at node i (0-based) of step s (0-based); false
-    // when a value there is not finite.
-    static bool stateAt(const ConsistencyRule &r, const std::vector<double> *const v[2],
-                        size_t index, RuleState &s) {
+    // Where kept_ and fields_ hold evaluated node i of step s, s * nnod + i.
+    size_t evaluatedAt(size_t index) const {
+        const size_t nnod = rank_.size();
+        return index / nnod * evaluatedNodes_ + rank_[index % nnod];
+    }
+
+    // Rule `r`'s state at `index`, evaluated node i (0-based) of step s
+    // (0-based) at s * nnod + i; false when a value there is not finite.
+    bool stateAt(const ConsistencyRule &r, const std::vector<double> *const v[2], size_t index,
+                 RuleState &s) const {
+        const size_t at = evaluatedAt(index);
         for (size_t j = 0; j < ruleEntries(r); ++j) {
-            s.v[j] = (*v[j])[index];
+            s.v[j] = (*v[j])[at];
             if (!std::isfinite(s.v[j])) return false;
         }
         return true;
@@ -178,9 +202,10 @@ class ConsistencyCheck final : public Check {
         const Path *path = c.sample.path();
         auto solid = [&](size_t index, PlacedState &p) {
             p.place = index;
-            p.s.T = fields_.T[index];
-            return c.nodeMaterial[index % nnod] && fields_.fs[index] >= 1.0f &&
-                   stateAt(r, v, index, p.s);
+            if (!c.nodeMaterial[index % nnod]) return false;
+            const size_t at = evaluatedAt(index);
+            p.s.T = fields_.T[at];
+            return fields_.fs[at] >= 1.0f && stateAt(r, v, index, p.s);
         };
         std::vector<PlacedState> states;
         PlacedState hot, cold, firstHot, firstCold;
