@@ -11,6 +11,8 @@
 
 #include "checks/consistency.h"
 #include "hostlib/host_run.h"
+#include "model/materials.h"
+#include "model/sample.h"
 
 namespace {
 
@@ -162,6 +164,36 @@ TEST(ConsistencyRun, EachRuleIsReportedWithItsPlace) {
                                   " between entry points broken";
         EXPECT_EQ(r.out.find(count) != std::string::npos, !c.found.empty()) << c.functions << "\n"
                                                                             << r.out;
+    }
+}
+
+// With the mould evaluated too, the check keeps the evaluated nodes'
+// values apart from the others, and each finding keeps its own node: the
+// first evaluated node for a rule of one place, the first casting node for
+// a trend (the mould never freezes).
+TEST(ConsistencyRun, FindingsKeepTheirNodesWhenTheMouldIsEvaluatedToo) {
+    const std::vector<uint8_t> casting = vhost::selectNodes(6, vhost::material::kCasting, 0, 216);
+    const std::string firstCasting =
+        std::to_string(std::find(casting.begin(), casting.end(), uint8_t(1)) - casting.begin() + 1);
+    const struct {
+        const char *functions, *materials;
+        std::string found;
+    } cases[] = {
+        {"poissonratio", "all", "func_poissonratio outside 0 to 0.5 at node 1, step 1"},
+        {"poissonratio", "1", "func_poissonratio outside 0 to 0.5 at node " + firstCasting + ","},
+        {"youngsmodulus", "all",
+         "func_youngsmodulus rises as the solid heats at node " + firstCasting + " from"},
+        {"density,thermalexpansion", "all",
+         "func_thermalexpansion of the wrong sign for func_density at node " + firstCasting +
+             " from"},
+    };
+    for (const auto &c : cases) {
+        const auto r = vtest::runHost(kHost, kLibrary + kSmall + " --functions " + c.functions +
+                                                 " --materials " + c.materials);
+        EXPECT_EQ(r.status, 0) << c.functions << "\n" << r.out << r.err;
+        EXPECT_EQ(vtest::occurrences(r.out, c.found), 1u)
+            << c.functions << " --materials " << c.materials << ": " << c.found << "\n"
+            << r.out;
     }
 }
 
