@@ -3,7 +3,7 @@
 #
 #   cmake -DOUTPUT=<file.c> -DGETVAR=<getVar.h> -DCOMPILER=<id version>
 #         -DBUILD_TYPE=<type> -DFLAGS=<flags> -DSOURCE_DIR=<dir>
-#         -DSOURCES=<file;...> -P VulmoraBuildRecord.cmake
+#         -DSOURCES=<file;...> -DOWN_FLAGS=<file> -P VulmoraBuildRecord.cmake
 #
 # OUTPUT is a C file that puts the record, text lines, into the section
 # .vmrec of the library (8 characters at most, so a PE image keeps the name
@@ -16,6 +16,8 @@
 #   compiler GNU 12.2.0
 #   build-type Release
 #   flags -O3 -DNDEBUG
+#   options -ffast-math           (what the project added to the target;
+#   defines FAST=1                 lines left out when it added none)
 #   source src/myprops.c <sha256>
 cmake_minimum_required(VERSION 3.25)
 
@@ -32,6 +34,17 @@ string(REGEX REPLACE "[ \t\n]+" " " flags "${FLAGS}")
 string(STRIP "${flags}" flags)
 
 set(record "vulmora ${version}\ncompiler ${COMPILER}\nbuild-type ${BUILD_TYPE}\nflags ${flags}\n")
+# OWN_FLAGS: a line "COMPILE_OPTIONS ..." and one "COMPILE_DEFINITIONS ...".
+if(DEFINED OWN_FLAGS AND EXISTS "${OWN_FLAGS}")
+    file(STRINGS "${OWN_FLAGS}" own)
+    foreach(line IN LISTS own)
+        if(line MATCHES "^COMPILE_OPTIONS (.+)$")
+            string(APPEND record "options ${CMAKE_MATCH_1}\n")
+        elseif(line MATCHES "^COMPILE_DEFINITIONS (.+)$")
+            string(APPEND record "defines ${CMAKE_MATCH_1}\n")
+        endif()
+    endforeach()
+endif()
 foreach(source IN LISTS SOURCES)
     file(SHA256 "${source}" hash)
     file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")

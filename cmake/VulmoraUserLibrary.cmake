@@ -24,9 +24,10 @@
 #
 # Every library carries its build record in the section .vmrec, unexported
 # (VulmoraBuildRecord.cmake): the Vulmora version, the C compiler, the build
-# type and its flags (CMAKE_C_FLAGS and those of the build type; options a
-# target adds are not in it), and each user source's name, relative to the
-# project's source folder, with its SHA-256. It is written at build time,
+# type and its flags (CMAKE_C_FLAGS and those of the build type), the
+# options and definitions the project gives the target after this call (as
+# written, generator expressions unevaluated), and each user source's name,
+# relative to the project's source folder, with its SHA-256. It is written at build time,
 # so an edited source changes it at the next build; `vulmora-host about`
 # prints it.
 #
@@ -164,15 +165,43 @@ function(_vulmora_build_record target)
         set(flags "${CMAKE_C_FLAGS} ${CMAKE_C_FLAGS_${upper}}")
     endif()
     set(record "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/build_record_$<CONFIG>.c")
+    set(own "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/own_flags.txt")
     add_custom_command(
         OUTPUT "${record}"
         COMMAND "${CMAKE_COMMAND}" "-DOUTPUT=${record}" "-DGETVAR=${headers}/getVar.h"
                 "-DCOMPILER=${compiler}" "-DBUILD_TYPE=${type}" "-DFLAGS=${flags}"
-                "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}" "-DSOURCES=${sources}" -P "${script}"
-        DEPENDS ${sources} "${script}" "${headers}/getVar.h"
+                "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}" "-DSOURCES=${sources}" "-DOWN_FLAGS=${own}"
+                -P "${script}"
+        DEPENDS ${sources} "${script}" "${headers}/getVar.h" "${own}"
         COMMENT "Writing the build record of ${target}"
         VERBATIM)
     target_sources(${target} PRIVATE "${record}")
+endfunction()
+
+# What the project gave <target> after vulmora_add_user_library, run once
+# its folder's CMakeLists.txt is read: the options and definitions beyond
+# the first <n> of each, into <file> (rewritten only when they change).
+function(_vulmora_record_own_flags target file options definitions)
+    set(text "")
+    foreach(property IN ITEMS COMPILE_OPTIONS COMPILE_DEFINITIONS)
+        get_target_property(values ${target} ${property})
+        if(NOT values)
+            set(values "")
+        endif()
+        set(first ${definitions})
+        if(property STREQUAL "COMPILE_OPTIONS")
+            set(first ${options})
+        endif()
+        list(LENGTH values n)
+        set(added "")
+        if(n GREATER first)
+            list(SUBLIST values ${first} -1 added)
+        endif()
+        list(JOIN added " " added)
+        string(REPLACE "${PROJECT_SOURCE_DIR}" "<project>" added "${added}")
+        string(APPEND text "${property} ${added}\n")
+    endforeach()
+    file(CONFIGURE OUTPUT "${file}" CONTENT "${text}" @ONLY)
 endfunction()
 
 function(vulmora_add_user_library target)
@@ -247,4 +276,19 @@ function(vulmora_add_user_library target)
             set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${exports}")
         endif()
     endif()
+
+    # The options and definitions the project adds from here on go into the
+    # build record: count those the library has now.
+    set(counts "")
+    foreach(property IN ITEMS COMPILE_OPTIONS COMPILE_DEFINITIONS)
+        get_target_property(values ${target} ${property})
+        if(NOT values)
+            set(values "")
+        endif()
+        list(LENGTH values n)
+        list(APPEND counts ${n})
+    endforeach()
+    list(JOIN counts " " counts)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL _vulmora_record_own_flags [[${target}]] \
+                   [[${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/own_flags.txt]] ${counts})")
 endfunction()

@@ -30,6 +30,10 @@ bool parseBuildRecord(const std::string &text, BuildRecord &r) {
             read.buildType = value;
         else if (key == "flags")
             read.flags = value;
+        else if (key == "options")
+            read.options = value;
+        else if (key == "defines")
+            read.defines = value;
         else if (key == "source") {
             const size_t last = value.rfind(' ');
             if (last == std::string::npos || value.size() - last - 1 != 64) return false;
@@ -88,10 +92,14 @@ std::vector<std::string> buildRecordChanges(const BuildRecord &before, const Bui
         {"compiler", &BuildRecord::compiler},
         {"build type", &BuildRecord::buildType},
         {"flags", &BuildRecord::flags},
+        {"the target's options", &BuildRecord::options},
+        {"the target's definitions", &BuildRecord::defines},
         {"vulmora", &BuildRecord::version}};
+    auto shown = [](const std::string &v) { return v.empty() ? std::string("(none)") : v; };
     for (const auto &[label, field] : fields)
         if (before.*field != now.*field)
-            out.push_back(std::string(label) + ": " + before.*field + " -> " + now.*field);
+            out.push_back(std::string(label) + ": " + shown(before.*field) + " -> " +
+                          shown(now.*field));
     return out;
 }
 

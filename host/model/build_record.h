@@ -12,6 +12,7 @@ namespace vhost {
 struct BuildRecord {
     std::string text; // as the library carries it; "" for none
     std::string version, compiler, buildType, flags;
+    std::string options, defines; // what the project added to the target
     std::vector<std::pair<std::string, std::string>> sources; // name, SHA-256
     bool empty() const { return text.empty(); }
 };
@@ -40,7 +41,8 @@ bool parseBuildRecord(const std::string &text, BuildRecord &record);
 std::string buildRecordLine(const BuildRecord &record);
 
 // What changed from `before` to `now`, a line each: "src/a.c: <old> ->
-// <new>", sources added and removed, compiler, build type, flags, version.
+// <new>", sources added and removed, compiler, build type, flags, the
+// target's own options and definitions, version.
 // Empty when they agree or either has no record.
 std::vector<std::string> buildRecordChanges(const BuildRecord &before, const BuildRecord &now);
 

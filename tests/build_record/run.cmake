@@ -1,7 +1,8 @@
 # The build record end to end, against the installed package:
 #   cmake -DPREFIX=<package> -DHOST_EXE=<vulmora-host> -DWORK_DIR=<scratch> -P run.cmake
-# The project is copied into two folders and built in each: both libraries
-# carry the same record, whose hash of props.c is sha256sum's. Then one
+# The project is copied into two folders and built in each (the second
+# linked with --gc-sections): both libraries carry the same record, whose
+# hash of props.c is sha256sum's. Then one
 # copy's source changes: its record follows, and a replay of a state the
 # other saved names the source that changed.
 foreach(var PREFIX HOST_EXE WORK_DIR)
@@ -29,8 +30,13 @@ foreach(copy a b)
     file(MAKE_DIRECTORY "${WORK_DIR}/${copy}/src")
     file(COPY_FILE "${CMAKE_CURRENT_LIST_DIR}/CMakeLists.txt" "${WORK_DIR}/${copy}/CMakeLists.txt")
     file(COPY_FILE "${CMAKE_CURRENT_LIST_DIR}/props.c" "${WORK_DIR}/${copy}/src/props.c")
+    # b's link drops unreferenced sections: the record must stay.
+    set(gc "")
+    if(copy STREQUAL "b")
+        set(gc "-DCMAKE_SHARED_LINKER_FLAGS=-Wl,--gc-sections")
+    endif()
     run(out "${CMAKE_COMMAND}" -S "${WORK_DIR}/${copy}" -B "${WORK_DIR}/${copy}/build" -G Ninja
-        "-DCMAKE_PREFIX_PATH=${PREFIX}" -DCMAKE_BUILD_TYPE=Release)
+        "-DCMAKE_PREFIX_PATH=${PREFIX}" -DCMAKE_BUILD_TYPE=Release ${gc})
     run(out "${CMAKE_COMMAND}" --build "${WORK_DIR}/${copy}/build")
     run(record_${copy} "${HOST_EXE}" about "${WORK_DIR}/${copy}/build/libprops.so")
 endforeach()

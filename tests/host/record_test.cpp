@@ -170,6 +170,7 @@ TEST(BuildRecord, ChangesAreNamed) {
         {edited("src/a.c", "src/z.c"), {"src/a.c: removed", "src/z.c: added (aaaaaaaaaaaa)"}},
         {edited("GNU 12.2.0", "Clang 17.0.1"), {"compiler: GNU 12.2.0 -> Clang 17.0.1"}},
         {edited("-O3", "-O0 -g"), {"flags: -O3 -> -O0 -g"}},
+        {kRecord + "defines FIXED=1\n", {"the target's definitions: (none) -> FIXED=1"}},
     };
     BuildRecord before;
     ASSERT_TRUE(vhost::parseBuildRecord(kRecord, before));
