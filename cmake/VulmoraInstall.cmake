@@ -39,4 +39,5 @@ install(FILES "${PROJECT_BINARY_DIR}/VulmoraConfig.cmake"
               "${PROJECT_BINARY_DIR}/VulmoraConfigVersion.cmake"
               cmake/VulmoraExports.cmake cmake/VulmoraUserLibrary.cmake cmake/VulmoraHostTest.cmake
               cmake/VulmoraCheckNames.cmake cmake/VulmoraMikralCheck.cmake
+              cmake/VulmoraBuildRecord.cmake
         DESTINATION "${VULMORA_CMAKE_DIR}")

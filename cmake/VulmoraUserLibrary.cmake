@@ -22,6 +22,15 @@
 # entry point at all. The check reads the objects with CMAKE_NM (GCC, Clang
 # and MinGW toolchains); without nm (Visual Studio) it is left out.
 #
+# Every library carries its build record in the section .vmrec, unexported
+# (VulmoraBuildRecord.cmake): the Vulmora version, the C compiler, the build
+# type and its flags (CMAKE_C_FLAGS and those of the build type), the
+# options and definitions the project gives the target after this call (as
+# written, generator expressions unevaluated), and each user source's name,
+# relative to the project's source folder, with its SHA-256. It is written at build time,
+# so an edited source changes it at the next build; `vulmora-host about`
+# prints it.
+#
 # Expects the targets Vulmora::core, Vulmora::template and Vulmora::headers,
 # and the microstructure library in VULMORA_MIKRAL_LIBRARY (a path) or
 # Vulmora::mikral (the stand-in). Works in the tree, through find_package
@@ -31,6 +40,7 @@ include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraExports.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/VulmoraMikralCheck.cmake")
 set_property(GLOBAL PROPERTY VULMORA_CHECK_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/VulmoraCheckNames.cmake")
+set_property(GLOBAL PROPERTY VULMORA_RECORD_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/VulmoraBuildRecord.cmake")
 
 # Write the linker's export list for <target> and return its path.
 function(_vulmora_export_list target out)
@@ -131,6 +141,69 @@ function(_vulmora_user_sources target out)
     set(${out} "${file}" PARENT_SCOPE)
 endfunction()
 
+# Add to <target> the C file of its build record, made at build time from
+# the sources (see VulmoraBuildRecord.cmake).
+function(_vulmora_build_record target)
+    get_property(script GLOBAL PROPERTY VULMORA_RECORD_SCRIPT)
+    get_property(headers GLOBAL PROPERTY VULMORA_HEADER_DIR)
+    set(sources "")
+    foreach(source IN LISTS ARGN)
+        get_filename_component(source "${source}" ABSOLUTE)
+        list(APPEND sources "${source}")
+    endforeach()
+    set(compiler "${CMAKE_C_COMPILER_ID} ${CMAKE_C_COMPILER_VERSION}")
+    if(CMAKE_CONFIGURATION_TYPES)
+        set(type "$<CONFIG>")
+        set(flags "${CMAKE_C_FLAGS}")
+        foreach(config IN LISTS CMAKE_CONFIGURATION_TYPES)
+            string(TOUPPER "${config}" upper)
+            string(APPEND flags "$<$<CONFIG:${config}>: ${CMAKE_C_FLAGS_${upper}}>")
+        endforeach()
+    else()
+        string(TOUPPER "${CMAKE_BUILD_TYPE}" upper)
+        set(type "${CMAKE_BUILD_TYPE}")
+        set(flags "${CMAKE_C_FLAGS} ${CMAKE_C_FLAGS_${upper}}")
+    endif()
+    set(record "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/build_record_$<CONFIG>.c")
+    set(own "${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/own_flags.txt")
+    add_custom_command(
+        OUTPUT "${record}"
+        COMMAND "${CMAKE_COMMAND}" "-DOUTPUT=${record}" "-DGETVAR=${headers}/getVar.h"
+                "-DCOMPILER=${compiler}" "-DBUILD_TYPE=${type}" "-DFLAGS=${flags}"
+                "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}" "-DSOURCES=${sources}" "-DOWN_FLAGS=${own}"
+                -P "${script}"
+        DEPENDS ${sources} "${script}" "${headers}/getVar.h" "${own}"
+        COMMENT "Writing the build record of ${target}"
+        VERBATIM)
+    target_sources(${target} PRIVATE "${record}")
+endfunction()
+
+# What the project gave <target> after vulmora_add_user_library, run once
+# its folder's CMakeLists.txt is read: the options and definitions beyond
+# the first <n> of each, into <file> (rewritten only when they change).
+function(_vulmora_record_own_flags target file options definitions)
+    set(text "")
+    foreach(property IN ITEMS COMPILE_OPTIONS COMPILE_DEFINITIONS)
+        get_target_property(values ${target} ${property})
+        if(NOT values)
+            set(values "")
+        endif()
+        set(first ${definitions})
+        if(property STREQUAL "COMPILE_OPTIONS")
+            set(first ${options})
+        endif()
+        list(LENGTH values n)
+        set(added "")
+        if(n GREATER first)
+            list(SUBLIST values ${first} -1 added)
+        endif()
+        list(JOIN added " " added)
+        string(REPLACE "${PROJECT_SOURCE_DIR}" "<project>" added "${added}")
+        string(APPEND text "${property} ${added}\n")
+    endforeach()
+    file(CONFIGURE OUTPUT "${file}" CONTENT "${text}" @ONLY)
+endfunction()
+
 function(vulmora_add_user_library target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
     if(arg_UNPARSED_ARGUMENTS)
@@ -149,6 +222,7 @@ function(vulmora_add_user_library target)
     set_target_properties(${target} PROPERTIES PREFIX "lib" LINKER_LANGUAGE C)
 
     _vulmora_user_sources(${target} renames)
+    _vulmora_build_record(${target} ${arg_SOURCES})
 
     if(VULMORA_MIKRAL_LIBRARY)
         set(mikral "${VULMORA_MIKRAL_LIBRARY}")
@@ -202,4 +276,19 @@ function(vulmora_add_user_library target)
             set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${exports}")
         endif()
     endif()
+
+    # The options and definitions the project adds from here on go into the
+    # build record: count those the library has now.
+    set(counts "")
+    foreach(property IN ITEMS COMPILE_OPTIONS COMPILE_DEFINITIONS)
+        get_target_property(values ${target} ${property})
+        if(NOT values)
+            set(values "")
+        endif()
+        list(LENGTH values n)
+        list(APPEND counts ${n})
+    endforeach()
+    list(JOIN counts " " counts)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL _vulmora_record_own_flags [[${target}]] \
+                   [[${CMAKE_CURRENT_BINARY_DIR}/${target}.vulmora/own_flags.txt]] ${counts})")
 endfunction()

@@ -14,6 +14,7 @@
 #include "cli/options.h"
 #include "curve/curve.h"
 #include "exchange/exchange.h"
+#include "model/build_record.h"
 #include "parent/setup.h"
 #include "platform/exit_status.h"
 #include "platform/system.h"
@@ -49,6 +50,18 @@ std::string commandName(const std::string &self) {
     const std::string onPath = platform::programOnPath("vulmora-host");
     if (!onPath.empty() && std::filesystem::equivalent(onPath, self, ec)) return "vulmora-host";
     return platform::shellQuoted(self);
+}
+
+// about LIBRARY: the build record, or the line that it has none (both
+// status 0); a file that cannot be read or is no library, status 2.
+int showAbout(const std::string &library) {
+    BuildRecord record;
+    std::string error;
+    if (!readBuildRecord(library, record, error)) return fail(ExitStatus::Usage, error);
+    std::fputs(record.empty() ? (library + ": " + kNoBuildRecord + "\n").c_str()
+                              : record.text.c_str(),
+               stdout);
+    return code(ExitStatus::Ok);
 }
 
 // The commands that need a library: save the sample, re-run one call, run
@@ -90,6 +103,10 @@ int main(int argc, char **argv) {
         std::printf("vulmora-host %d.%d.%d\n", VULMORA_VERSION_MAJOR, VULMORA_VERSION_MINOR,
                     VULMORA_VERSION_PATCH);
         return code(ExitStatus::Ok);
+    }
+    if (!o.aboutLibrary.empty()) {
+        if (argc != 3) return fail(ExitStatus::Usage, "about takes the library file alone");
+        return showAbout(o.aboutLibrary);
     }
     if (!o.worker.empty()) {
         platform::rawStdout();

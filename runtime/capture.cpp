@@ -10,6 +10,7 @@
 #include "capture.h"
 
 #include "../exchange/exchange.h"
+#include "build_record.h"
 #include "os.h"
 #include "state_writer.h"
 
@@ -40,6 +41,7 @@ struct Frame {
 struct Capture {
     char folder[kPathLen];
     char library[kPathLen];
+    char record[VULMORA_RECORD_MAX]; // the library's build record, "" for none
     char atEntry[32];
     int atNode, atCount, atSeen;
     int steps; // calls of func_externalcompute seen: one at the start of every time step
@@ -186,6 +188,10 @@ void viewOfBlock(vulmora_state_view &v) {
         d[VULMORA_SECTION_micro_names] = g.names;
         v.name_count = static_cast<uint32_t>(g.nameCount);
     }
+    if (g.record[0]) {
+        d[VULMORA_SECTION_build_record] = g.record;
+        v.record_length = static_cast<uint32_t>(length(g.record));
+    }
 }
 
 // Write the file of the innermost call for `trigger`, once per entry point
@@ -300,6 +306,12 @@ void activate() {
     parseAt(std::getenv("VULMORA_CAPTURE_AT"));
     vulmora::os::libraryPath(reinterpret_cast<const void *>(&vulmora_capture_enter), g.library,
                              sizeof g.library);
+    // The library's own build record, read from its file now (not in a
+    // crash): a library built by hand has none, and its files none either.
+    char why[8];
+    if (g.library[0] && vulmora_record_read(g.library, g.record, sizeof g.record, why,
+                                            sizeof why) != VULMORA_RECORD_FOUND)
+        g.record[0] = 0;
     vulmora::os::catchCrashes(crashed);
     vulmora_capture_mode = VULMORA_CAPTURE_ACTIVE;
 }

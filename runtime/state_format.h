@@ -30,6 +30,8 @@
 **   any           micro_names: struct vulmora_state_name, the names it obtained
 **   any           sample_micro, sample_aux: the emulator's whole
 **                 microstructure (constituent c of node i at c * nnod + i)
+**   any           build_record: the library's build record (bytes of text,
+**                 no NUL; runtime/build_record.h), when it has one
 **
 ** Compiles as C and as C++.
 */
@@ -99,7 +101,8 @@ extern "C" {
     X(micro_values, MICRO, RECORDS)                                                                \
     X(micro_names, NAME, NAMES)                                                                    \
     X(sample_micro, F64, SAMPLE_MICRO)                                                             \
-    X(sample_aux, F64, SAMPLE_AUX)
+    X(sample_aux, F64, SAMPLE_AUX)                                                                 \
+    X(build_record, BYTES, TEXT)
 
 enum vulmora_state_section_id {
 #define VULMORA_STATE_ID(name, type, extent) VULMORA_SECTION_##name,
@@ -124,7 +127,8 @@ enum vulmora_state_extent {
     VULMORA_EXTENT_RECORDS,       /* any number of micro records */
     VULMORA_EXTENT_NAMES,         /* any number of name records */
     VULMORA_EXTENT_SAMPLE_MICRO,  /* sample_constituents x nnod */
-    VULMORA_EXTENT_SAMPLE_AUX     /* sample_auxiliaries x nnod */
+    VULMORA_EXTENT_SAMPLE_AUX,    /* sample_auxiliaries x nnod */
+    VULMORA_EXTENT_TEXT           /* any number of bytes */
 };
 
 /* Types of section data. */

@@ -135,6 +135,8 @@ uint64_t extentOf(const vulmora_state_view &v, int extent, uint64_t conn, uint64
         return times(count(v.sample_constituents), count(v.nnod));
     case VULMORA_EXTENT_SAMPLE_AUX:
         return times(count(v.sample_auxiliaries), count(v.nnod));
+    case VULMORA_EXTENT_TEXT:
+        return v.record_length;
     default:
         return UINT64_MAX;
     }

@@ -34,6 +34,7 @@ struct vulmora_state_view {
     uint32_t micro_count;                            /* records in micro_values */
     uint32_t name_count;                             /* records in micro_names */
     int32_t sample_constituents, sample_auxiliaries; /* rows of sample_micro/_aux */
+    uint32_t record_length;                          /* bytes in build_record */
 };
 
 /* The call made on that block and how it ended. */

@@ -91,7 +91,7 @@ foreach(command IN LISTS commands)
     endif()
 endforeach()
 
-# What differs between machines: paths, times and memory.
+# What differs between machines: paths, times, memory and the compiler.
 function(normalise var)
     string(REPLACE "${WORK_DIR}" "/home/me" value "${${var}}")
     string(REPLACE ";" "<semicolon>" value "${value}")
@@ -102,6 +102,7 @@ function(normalise var)
         string(REGEX REPLACE " [0-9.]+ [nu]?s ([0-9.e+]+|-)$" " <time/call> <calls/s>" line "${line}")
         string(REGEX REPLACE "^(peak memory|processor time|processor time writing them): .*" "\\1: <measured>" line "${line}")
         string(REGEX REPLACE "^ workers .*" " workers <measured>" line "${line}")
+        string(REGEX REPLACE "^(build: .*), [^,]+, ([^,]+)$" "\\1, <compiler>, \\2" line "${line}")
         string(REGEX REPLACE "\\(([0-9]+) files, [0-9.]+ [kMG]?B<semicolon>" "(\\1 files, <size><semicolon>" line "${line}")
         string(APPEND result "${line}\n")
     endforeach()

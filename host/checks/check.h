@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "checks/checks.h"
+#include "model/build_record.h"
 #include "model/sample_config.h"
 #include "output/report.h"
 #include "parent/outcome.h"
@@ -58,7 +59,7 @@ struct CheckSettings {
 struct CheckContext {
     const CheckSettings &settings;
     const SampleConfig &config;
-    const std::string &libraryFile;
+    const LibraryIdentity &library;
     const std::vector<Outcome> &outcomes;
     const std::vector<uint8_t> &nodeMaterial;
     Sample &sample;

@@ -229,6 +229,7 @@ Comparison compareRuns(const Reference &ref, const RunDescription &cur,
                        const std::vector<Outcome> &outcomes,
                        const std::vector<uint8_t> &nodeMaterial, const Tolerance &tol) {
     Comparison c;
+    c.build = buildRecordChanges(ref.run.build, cur.build);
     c.shape = shapeDifferences(ref.run, cur);
     if (!c.shape.empty()) return c;
     auto has = [](const std::vector<std::string> &v, const std::string &s) {
@@ -325,6 +326,12 @@ std::string comparisonReport(const Comparison &c, const Reference &ref, const To
                              Sample &sample, const UnitConverter &units) {
     std::string t = "Comparison with " + ref.dir + " (" + ref.run.library + ", vulmora-host " +
                     ref.run.version + "):\n";
+    if (!c.build.empty()) {
+        t += "  note: the library was built from other sources or otherwise than the "
+             "reference's:\n";
+        for (const std::string &s : c.build)
+            t += "    " + s + "\n";
+    }
     if (!c.shape.empty()) {
         t += "  the runs differ in shape, so no values were compared:\n";
         for (const std::string &s : c.shape)

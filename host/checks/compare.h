@@ -57,6 +57,7 @@ struct EntryComparison {
 
 struct Comparison {
     std::vector<std::string> shape; // differences of shape: nothing compared then
+    std::vector<std::string> build; // how the library's build differs: a note, no failure
     std::vector<EntryComparison> entries;
     bool failed() const;
 };

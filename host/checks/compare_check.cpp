@@ -18,7 +18,7 @@ class CompareCheck final : public Check {
     // Same shape: the values, compared; another shape is reported as such.
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &error) override {
         const RunDescription current =
-            describeRun(c.config, c.libraryFile, c.outcomes, c.sample.path());
+            describeRun(c.config, c.library, c.outcomes, c.sample.path());
         if (shapeDifferences(reference_.run, current).empty() &&
             !loadReferenceValues(reference_, current.entries, error))
             return error = "--compare: " + error, false;

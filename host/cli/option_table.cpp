@@ -392,6 +392,13 @@ const OptionRow kRows[] = {
      .set = flag<true, &O::inProcess>, .place = OptionPlace::Replay},
     {.name = "--all-nodes", .section = CaptureAndReplay,
      .set = flag<true, &O::allNodes>, .place = OptionPlace::Replay},
+    {.name = "about", .arg = "LIBRARY", .section = CaptureAndReplay,
+     .help = "print the build record the library carries (Vulmora\n"
+             "version, compiler, build type, flags, each source's\n"
+             "SHA-256), read from its file without loading it",
+     .term = "about LIBRARY",
+     .set = text<&O::aboutLibrary>, .place = OptionPlace::First, .needs = "a library file",
+     .example = "libmyprops.so"},
     {.name = "--save-state", .arg = "FILE", .section = CaptureAndReplay,
      .help = "write the sample at --step S (default: the last step)\n"
              "as a state file and stop",

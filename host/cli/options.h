@@ -25,6 +25,8 @@ struct Options {
     // curve: the entry points along a path of states.
     bool curve = false;
     CurveSettings path;
+    // about LIBRARY: the library's build record.
+    std::string aboutLibrary;
     // replay FILE and its options.
     std::string replayFile;
     bool inProcess = false, allNodes = false;

@@ -106,8 +106,7 @@ bool writeExact(const fs::path &dir, const RunOutput &r,
         if (!writeText(dir / (e->name + ".values"), valuesBytes(e->result.values), error))
             return false;
     return writeText(dir / "run.txt",
-                     runDescriptionText(describeRun(r.sample, r.libraryFile, r.outcomes, path)),
-                     error);
+                     runDescriptionText(describeRun(r.sample, r.library, r.outcomes, path)), error);
 }
 
 // A path's values as plots: one SVG per entry point; how many in `plots`.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "model/build_record.h"
 #include "model/sample_config.h"
 #include "output/settings.h"
 #include "parent/outcome.h"
@@ -56,7 +57,7 @@ struct ExtraField {
 struct RunOutput {
     const OutputSettings &settings;
     const SampleConfig &sample;
-    const std::string &libraryFile; // the identity of the library file run (run.txt)
+    const LibraryIdentity &library; // the library file run and its build record (run.txt)
     const std::vector<Outcome> &outcomes;
     const std::string &summary;
     const std::string &loadOutput; // what the library printed while loading

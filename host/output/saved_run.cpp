@@ -44,12 +44,13 @@ std::string pathIdentity(const Path &p) {
     return buf;
 }
 
-RunDescription describeRun(const SampleConfig &o, const std::string &libraryFile,
+RunDescription describeRun(const SampleConfig &o, const LibraryIdentity &library,
                            const std::vector<Outcome> &outcomes, const Path *path) {
     RunDescription d;
     d.version = version();
     d.library = o.library;
-    d.libraryFile = libraryFile;
+    d.libraryFile = library.file;
+    d.build = library.record;
     d.nodesPerSide = o.nodesPerSide;
     d.steps = o.steps;
     d.materials = o.materials;
@@ -69,6 +70,9 @@ std::string runDescriptionText(const RunDescription &d) {
     t += "version " + d.version + "\n";
     t += "library " + d.library + "\n";
     if (!d.libraryFile.empty()) t += "library-file " + d.libraryFile + "\n";
+    std::istringstream build(d.build.text);
+    for (std::string line; std::getline(build, line);)
+        t += "build " + line + "\n";
     t += "nodes-per-side " + std::to_string(d.nodesPerSide) + "\n";
     t += "steps " + std::to_string(d.steps) + "\n";
     t += "materials " + std::to_string(d.materials) + "\n";
@@ -164,6 +168,9 @@ const DescriptionKey kKeys[] = {
          return d.history = alloyText(a), std::string();
      }},
     {"path", DescriptionKey::Optional, [](V v, D d) { return d.path = v, std::string(); }},
+    // The library's build record, a line of it each (parsed once all are read).
+    {"build", DescriptionKey::Repeated,
+     [](V v, D d) { return d.build.text += v + "\n", std::string(); }},
     {"entry", DescriptionKey::Repeated, readEntry},
 };
 
@@ -196,6 +203,8 @@ bool parseRunDescription(const std::string &text, RunDescription &d, std::string
         if (const std::string why = kKeys[k].read(value, d); !why.empty()) return bad(why);
     }
     if (lineNo == 0) return error = "empty", false;
+    if (!d.build.empty() && !parseBuildRecord(d.build.text, d.build))
+        return error = "its build lines are no build record", false;
     for (size_t k = 0; k < std::size(kKeys); ++k)
         if (kKeys[k].times == DescriptionKey::Required && !seen[k])
             return error = "incomplete (no nodes-per-side, steps, materials, "

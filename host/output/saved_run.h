@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "model/build_record.h"
 #include "model/path.h"
 #include "model/sample_config.h"
 #include "parent/outcome.h"
@@ -20,6 +21,7 @@ namespace vhost {
 // What decides the shape and the meaning of a run's values.
 struct RunDescription {
     std::string version, library, libraryFile;
+    BuildRecord build; // the library's build record ("build" lines)
     int nodesPerSide = 0, steps = 0, materials = 0;
     double stressScale = 1;
     bool tempTable = true;
@@ -30,8 +32,8 @@ struct RunDescription {
 };
 
 // The description of the current run on `sample` of the library file
-// `libraryFile` (its identity): entries with values.
-RunDescription describeRun(const SampleConfig &sample, const std::string &libraryFile,
+// `library` (its identity and build record): entries with values.
+RunDescription describeRun(const SampleConfig &sample, const LibraryIdentity &library,
                            const std::vector<Outcome> &outcomes, const Path *path = nullptr);
 
 // A path in one line: "200 points from 973 K to 293 K, fnv1a <hex>" (the

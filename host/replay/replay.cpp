@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/binding.h"
+#include "model/build_record.h"
 #include "model/sample.h"
 #include "output/report.h"
 #include "platform/processes.h"
@@ -128,8 +129,31 @@ std::string unsetFields(const State &st) {
     return unset;
 }
 
-// What is replayed: the file, the library, the call, the captured outcome,
-// the host's arrays it does not hold.
+// The library's build against the state's: which sources, compiler or
+// flags changed since the state was made (a note: the replay goes on).
+std::string buildText(const ReplaySettings &o, const State &st) {
+    BuildRecord now, then;
+    std::string error;
+    if (!readBuildRecord(o.library, now, error)) return "build:    " + error + "\n";
+    std::string t = "build:    " + buildRecordLine(now) + "\n";
+    const std::string recorded = st.buildRecord();
+    if (recorded.empty()) return t + "          (the state file has no build record)\n";
+    if (!parseBuildRecord(recorded, then))
+        return t + "          (the state file's build record is damaged)\n";
+    if (now.empty())
+        return t + "note:     the state was made by a library built as " + buildRecordLine(then) +
+               "\n";
+    const std::vector<std::string> changes = buildRecordChanges(then, now);
+    if (changes.empty()) return t;
+    t += "note:     this library was built from other sources or otherwise than the one that "
+         "made the state:\n";
+    for (const std::string &c : changes)
+        t += "            " + c + "\n";
+    return t;
+}
+
+// What is replayed: the file, the library and its build, the call, the
+// captured outcome, the host's arrays it does not hold.
 void printCall(const ReplaySettings &o, const State &st, const Target &t) {
     const vulmora_state_header &h = st.header();
     std::printf("state:    %s (%s, %s, step %s)\n", o.file.c_str(), plain(h.writer).c_str(),
@@ -138,6 +162,7 @@ void printCall(const ReplaySettings &o, const State &st, const Target &t) {
     std::printf("library:  %s%s\n", o.library.c_str(),
                 o.library == h.library ? ""
                                        : (" (captured with " + plain(h.library) + ")").c_str());
+    std::fputs(buildText(o, st).c_str(), stdout);
     std::printf("call:     func_%s(%d), cur_node = %d, location = %d, %d nodes, %d elements\n",
                 t.entry.c_str(), t.node,
                 h.entry[0] && t.node == h.argument ? h.cur_node : t.node - 1, h.location, h.nnod,
@@ -275,6 +300,11 @@ int saveSampleState(const SampleConfig &o, int atStep, const std::string &file) 
     v.sample_constituents = kNumConstituents;
     v.sample_auxiliaries = kNumAuxiliaries;
     vulmora_state_call call{};
+    BuildRecord record; // the library's, into the file too
+    if (readBuildRecord(o.library, record, error) && !record.empty()) {
+        v.data[VULMORA_SECTION_build_record] = record.text.data();
+        v.record_length = static_cast<uint32_t>(record.text.size());
+    }
     call.writer = "vulmora-host sample";
     call.library = o.library.c_str();
     call.step = step;

@@ -256,7 +256,8 @@ bool State::checkExtents(const vulmora_state_header &h, std::string &error) cons
     }
     for (int id = 0; id < VULMORA_SECTION_COUNT; ++id) {
         const int extent = vulmora_state_section_info_of(id).extent;
-        if (!data(id) || extent == VULMORA_EXTENT_RECORDS || extent == VULMORA_EXTENT_NAMES)
+        if (!data(id) || extent == VULMORA_EXTENT_RECORDS || extent == VULMORA_EXTENT_NAMES ||
+            extent == VULMORA_EXTENT_TEXT)
             continue;
         const std::string name = vulmora_state_section_info_of(id).name;
         uint64_t want = 0;

@@ -36,6 +36,11 @@ class State {
         return array<vulmora_state_micro>(VULMORA_SECTION_micro_values);
     }
     size_t microCount() const { return static_cast<size_t>(count(VULMORA_SECTION_micro_values)); }
+    // The build record of the library that made the file ("": none).
+    std::string buildRecord() const {
+        const char *text = array<const char>(VULMORA_SECTION_build_record);
+        return text ? std::string(text, count(VULMORA_SECTION_build_record)) : std::string();
+    }
 
     // Check a copy of `size` bytes; false with a one-line reason.
     bool parse(const void *bytes, size_t size, std::string &error);

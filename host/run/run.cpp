@@ -104,7 +104,7 @@ class Run {
                        const std::function<void(size_t)> &ended = {});
     void buildSample();
     CheckContext context() {
-        return {o_.checks, config_, libraryFile_, outcomes_, nodeMaterial_, *sample_, units_};
+        return {o_.checks, config_, identity_, outcomes_, nodeMaterial_, *sample_, units_};
     }
 
     const RunServices &s_;
@@ -113,7 +113,7 @@ class Run {
     const Path *path_;
     const std::string pathLine_;
     const UnitConverter units_;
-    std::string libraryFile_; // the identity of the library file the run started with
+    LibraryIdentity identity_; // of the library file the run started with
     Scratch scratch_;
     OutputFolder out_;
     std::vector<std::unique_ptr<Check>> checks_;
@@ -130,6 +130,7 @@ class Run {
     CheckFindings findings_;
     ProcessorTime time_;             // the workers' share of the run's processor time
     platform::FileIdentity library_; // the library file the run started with
+    std::string recordLine_;         // its build record in one line (or why it has none)
 };
 
 // Report `message` (or the interruption that caused it) and stop the run.
@@ -161,11 +162,13 @@ bool Run::prepare() {
         if (!c->prepare(o_.checks, error)) return failed(ExitStatus::Usage, error);
     const int n = config_.nodesPerSide;
     if (!o_.quiet && path_)
-        std::printf("vulmora-host: %s\n%s", config_.library.c_str(), pathLine_.c_str());
+        std::printf("vulmora-host: %s\nbuild: %s\n%s", config_.library.c_str(), recordLine_.c_str(),
+                    pathLine_.c_str());
     else if (!o_.quiet)
-        std::printf("vulmora-host: %s\nsample: %d nodes (%d per side), %d elements, %d steps\n%s\n",
-                    config_.library.c_str(), n * n * n, n, (n - 1) * (n - 1) * (n - 1),
-                    config_.steps,
+        std::printf("vulmora-host: %s\nbuild: %s\nsample: %d nodes (%d per side), %d elements, %d "
+                    "steps\n%s\n",
+                    config_.library.c_str(), recordLine_.c_str(), n * n * n, n,
+                    (n - 1) * (n - 1) * (n - 1), config_.steps,
                     historyLine(config_.alloy, UnitConverter(s_.convert, config_.units)).c_str());
     std::fflush(stdout);
     return true;
@@ -177,7 +180,12 @@ bool Run::pinLibrary() {
     std::string error;
     if (!s_.identifyLibrary(config_.library, true, library_, error))
         return failed(ExitStatus::Usage, "cannot read the library " + error);
-    libraryFile_ = library_.text();
+    identity_.file = library_.text();
+    // A file that is no library fails in the survey worker, with the loader's reason.
+    if (!s_.readRecord(config_.library, identity_.record, error))
+        recordLine_ = error;
+    else
+        recordLine_ = buildRecordLine(identity_.record);
     platform::setEnvironment(kLibraryFileEnv, libraryFileValue(library_));
     return true;
 }
@@ -480,7 +488,7 @@ int Run::report() {
 bool Run::writeFiles(const RunReport &r, int st, int &status) {
     std::string notes, error;
     const std::string summary = summaryText(r);
-    const RunOutput output{o_.output, config_, libraryFile_, outcomes_, summary, loadOutput_};
+    const RunOutput output{o_.output, config_, identity_, outcomes_, summary, loadOutput_};
     const bool written =
         path_ ? writeCurveOutputs(output, *path_, out_, units_, notes, error)
               : writeOutputs(output, *sample_, out_, units_, notes, error, findings_.extra);

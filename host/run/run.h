@@ -5,12 +5,18 @@
 // findings), report (one report, on the terminal and in the output folder).
 #pragma once
 
+#include "model/build_record.h"
 #include <string>
 
+#include "model/build_record.h"
 #include "checks/check.h"
+#include "model/build_record.h"
 #include "parent/workers.h"
+#include "model/build_record.h"
 #include "platform/files.h"
+#include "model/build_record.h"
 #include "run/run_report.h"
+#include "model/build_record.h"
 #include "run/settings.h"
 
 namespace vhost {
@@ -21,7 +27,7 @@ struct Path;
 // workers and how they are given a sample, the runner that starts them,
 // the library's own converters (linked into the program; no user code) for
 // the reports, and how the library's file is told apart from a later one
-// (the tests' runs have none).
+// and what it says of its build (the tests' runs have none of either).
 struct RunServices {
     std::string self;
     SampleArguments arguments;
@@ -29,6 +35,8 @@ struct RunServices {
     UnitConverter::Convert convert;
     bool (*identifyLibrary)(const std::string &path, bool hash, platform::FileIdentity &id,
                             std::string &error) = platform::identifyFile;
+    bool (*readRecord)(const std::string &path, BuildRecord &record,
+                       std::string &error) = readBuildRecord;
 };
 
 // A path of states to run along instead of the sample casting

@@ -287,6 +287,28 @@ TEST(Capture, StepUnknownOutsideATimeStep) {
     EXPECT_NE(r.out.find("non-finite result, step unknown)"), std::string::npos) << r.out;
 }
 
+// The state carries the build record the library read from its own file,
+// as `about` prints it; replayed with a library built from another source,
+// the replay names the sources that differ (a note: the replay still runs).
+TEST(Capture, StateCarriesTheLibrarysBuildRecord) {
+    Folder dir;
+    runDlopenHost("density", dir.path.string());
+    const auto files = dir.states();
+    ASSERT_EQ(files.size(), 1u);
+    vhost::State st;
+    std::string error;
+    ASSERT_TRUE(vhost::loadState(files[0].string(), st, error)) << error;
+    const auto about = vtest::runHost(VULMORA_HOST_EXE, "about " CAPTURE_FAULTY);
+    ASSERT_EQ(about.status, 0) << about.err;
+    EXPECT_EQ(st.buildRecord(), about.out);
+    EXPECT_NE(about.out.find("source tests/capturelib/forwarded.c "), std::string::npos);
+    const auto r = replay(files[0], "--library " HOSTLIB_KNOWN);
+    EXPECT_NE(r.out.find("the one that made the state:\n            tests/capturelib/forwarded.c: "
+                         "removed\n            tests/hostlib/known.c: added ("),
+              std::string::npos)
+        << r.out;
+}
+
 // A local-mode call that read a quantity its registration call never
 // marked, captured in the emulator's run: the step the run reports is the
 // step the state and the replay show; replayed with the faulty library it

@@ -63,6 +63,13 @@ TEST(RunDescription, WrittenTextReadsBackTheSame) {
     EXPECT_EQ(d.steps, 3);
     EXPECT_EQ(d.entries, std::vector<std::string>{"density"});
     EXPECT_EQ(vhost::runDescriptionText(d), kValid);
+    // With the library's build record, a line of it each.
+    std::string built = kValid;
+    built.insert(built.find("nodes-per-side"),
+                 "build vulmora 0.1.0\nbuild source a.c " + std::string(64, 'f') + "\n");
+    ASSERT_TRUE(vhost::parseRunDescription(built, d, error)) << error;
+    EXPECT_EQ(d.build.sources.size(), 1u);
+    EXPECT_EQ(vhost::runDescriptionText(d), built);
 }
 
 TEST(RunDescription, MalformedDescriptionsAreRefused) {
@@ -88,6 +95,7 @@ TEST(RunDescription, MalformedDescriptionsAreRefused) {
         {v + "steps 3\n", "twice"},
         {replace("stress-scale 1", "stress-scale nan"), "stress-scale"},
         {v + "colour blue\n", "unknown key"},
+        {v + "build source a.c 12\n", "no build record"},
     };
     for (const auto &c : cases) {
         vhost::RunDescription d;
@@ -589,7 +597,22 @@ TEST(Compare, ASavedRunComparedWithItselfIsTheSame) {
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(vtest::occurrences(r.out, " same\n"), 10u) << r.out;
         EXPECT_EQ(r.out.find("DIFFERS"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("note: the library was built"), std::string::npos) << r.out;
     }
+    // The reference's library built from another version of the source:
+    // a note names it with both hashes, and fails nothing.
+    std::string described = vtest::slurp(t / "ref/run.txt");
+    const std::string line = "build source tests/hostlib/checked.c ";
+    const size_t at = described.find(line);
+    ASSERT_NE(at, std::string::npos) << described;
+    described.replace(at + line.size(), 64, std::string(64, '0'));
+    writeFile(t / "ref/run.txt", described);
+    const auto r =
+        vtest::runHost(kHost, "--no-output --compare '" + (t / "ref") + "'" + lib + kSmall);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("reference's:\n    tests/hostlib/checked.c: 000000000000 -> "),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(Compare, AChangedLibraryReportsWhereItChanged) {

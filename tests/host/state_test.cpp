@@ -28,6 +28,7 @@ namespace {
 // A small block: one hexahedron and one tetrahedron-like type-2 element
 // (4 nodes, 1 point), 9 nodes, every section filled with distinct values.
 struct Block {
+    static constexpr char kRecord[] = "vulmora 1.0.0\nsource a.c 00\n";
     std::vector<int> types{1, 2}, mats{0, 1};
     std::vector<int> hex{0, 1, 2, 3, 4, 5, 6, 7}, tet{4, 5, 6, 8};
     std::vector<int *> rows{hex.data(), tet.data()};
@@ -73,6 +74,8 @@ struct Block {
         view.micro_count = 2;
         d[VULMORA_SECTION_micro_names] = names1;
         view.name_count = 1;
+        d[VULMORA_SECTION_build_record] = kRecord;
+        view.record_length = sizeof kRecord - 1;
         call.writer = "state_test";
         call.library = "/nowhere/libx.so";
         call.entry = "density";
@@ -133,6 +136,7 @@ TEST(StateFile, RoundTripKeepsEveryValueAndAlignsEveryArray) {
     // Points: 8 + 1, stresses 6 per point.
     EXPECT_EQ(st.count(VULMORA_SECTION_fraction_void), 9u);
     EXPECT_EQ(st.array<float>(VULMORA_SECTION_strsg)[53], 53.0f);
+    EXPECT_EQ(st.buildRecord(), Block::kRecord);
     EXPECT_EQ(st.array<double>(VULMORA_SECTION_y_cord)[8], 16.0);
     EXPECT_EQ(st.array<int>(VULMORA_SECTION_mic_lastp)[3], 1);
     EXPECT_EQ(st.array<double>(VULMORA_SECTION_loc_micro)[7], 3.5);
