@@ -507,6 +507,83 @@ TEST(Checks, TheRoundingCheckFindsIllConditionedResults) {
     }
 }
 
+// ---- where a non-finite value is born --------------------------------------------
+
+// The line of nanbirth.c marked "BORN: NAME", as "nanbirth.c:LINE".
+std::string bornLine(const std::string &name) {
+    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/tests/hostlib/nanbirth.c");
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (++n, line.find("BORN: " + name + " ") != std::string::npos ||
+                     line.ends_with("BORN: " + name + " */"))
+            return "nanbirth.c:" + std::to_string(n);
+    ADD_FAILURE() << "no line marked BORN: " << name;
+    return "?";
+}
+
+// Each entry point's first non-finite value is made again with traps on:
+// the operation's line and function, the calls up to the entry point, the
+// exception (and libm's function it was raised in); a NaN read from an
+// accessor is said to be read; with --trap-fp a NaN made and replaced is a
+// note, and the run's status is the same with or without it. Without
+// addr2line the places are module + offset. The nodes are the library's.
+TEST(FpTraps, ANonFiniteValueIsTracedToTheOperationThatMadeIt) {
+    const std::string lib = " --library '" HOSTLIB_NANBIRTH "' --no-output" + kSmall;
+    const auto plain = vtest::runHost(kHost, lib);
+    const auto traps = vtest::runHost(kHost, lib + " --trap-fp");
+    const auto bare = vtest::runHost(kHost, lib, "PATH=/nonexistent");
+    auto quoted = [](const std::string &s) {
+        return std::regex_replace(s, std::regex(R"([()+.])"), R"(\$&)");
+    };
+    const std::string at = " at node (\\d+), step 1";
+    const struct {
+        std::string report;      // a regular expression, the node its first group
+        int every, from;         // the node is `from` modulo `every` (0: any)
+        bool plain, traps, bare; // found in which run
+    } cases[] = {
+        {"func_density: NaN" + at + ", born in " + quoted(bornLine("log_excess")) +
+             " \\(invalid operation in [^)]+\\) in log_excess, called from func_density \\(" +
+             quoted(bornLine("func_density")) + "\\)\n",
+         5, 3, true, true, false},
+        {"func_interhtransfer: \\+infinity" + at + ", born in " +
+             quoted(bornLine("func_interhtransfer")) +
+             " \\(division by zero\\) in func_interhtransfer\n",
+         4, 2, true, true, false},
+        {"func_heatflux: \\+infinity" + at + ", born in " + quoted(bornLine("func_heatflux")) +
+             " \\(overflow in exp\\) in func_heatflux\n",
+         0, 0, true, true, false},
+        {"func_hardeningexponent: NaN" + at +
+             quoted(": read a NaN from constituent 1 (eutectic Si), getFraction(1) (not made by "
+                    "an operation)\n"),
+         0, 0, true, true, true},
+        {"func_convehtransfer: note: with traps on, the call" + at +
+             " raised invalid operation in " + quoted(bornLine("func_convehtransfer")) +
+             " .* in func_convehtransfer and handled it: not a failure\n",
+         0, 0, false, true, false},
+        {"func_density: NaN" + at +
+             ", born at libhost_nanbirth\\.so\\+0x[0-9a-f]+ \\(invalid operation in [^)]+\\), "
+             "called from .*func_density\\+0x[0-9a-f]+ .*\n  \\(no addr2line on PATH",
+         5, 3, false, false, true},
+        {"func_convehtransfer: NaN()", 0, 0, false, false, false},
+    };
+    for (const auto &c : cases) {
+        const std::regex re(c.report);
+        for (const auto &[run, expected] :
+             {std::pair{&plain, c.plain}, {&traps, c.traps}, {&bare, c.bare}}) {
+            std::smatch m;
+            EXPECT_EQ(std::regex_search(run->out, m, re), expected) << c.report << "\n" << run->out;
+            if (expected && c.every) {
+                EXPECT_EQ(std::stoi(m[1]) % c.every, c.from) << m[0];
+            }
+        }
+    }
+    EXPECT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(traps.status, 1) << traps.err;
+    const auto handled = vtest::runHost(kHost, lib + " --functions convehtransfer --trap-fp");
+    EXPECT_EQ(handled.status, 0) << handled.out << handled.err;
+    EXPECT_NE(handled.out.find("and handled it: not a failure"), std::string::npos) << handled.out;
+}
+
 TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
     const struct {
         std::string expect;

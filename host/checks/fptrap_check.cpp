@@ -1,0 +1,368 @@
+// fptrap_check.cpp - where a non-finite value is born. For each entry
+// point whose results hold a NaN or an infinity, a diagnostic worker
+// (worker/diagnose.h) makes the first such call again with floating-point
+// traps on; with --trap-fp, another makes every call so. The trap's
+// addresses become function, file and line through the toolchain's
+// addr2line (without it: the exported symbol and module + offset). A NaN
+// the call read from an accessor is said to be read, not made; a trap in a
+// call whose value was finite is a note, never a failure.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "checks/check.h"
+#include "model/caller.h"
+#include "platform/fptrap.h"
+#include "platform/numbers.h"
+#include "platform/processes.h"
+#include "platform/system.h"
+#include "worker/diagnose.h"
+
+namespace vhost {
+
+namespace {
+
+struct Frame {
+    uint64_t offset = 0;
+    std::string symbol, module; // symbol "": none exported there
+    // Where addr2line puts it, innermost inlined function first; empty when
+    // it cannot.
+    struct Place {
+        std::string function, file;
+        int line = 0;
+    };
+    std::vector<Place> places;
+};
+
+// A diagnostic file, read and checked.
+struct Diagnosis {
+    int node = 0, step = 0;
+    std::vector<std::pair<std::string, double>> fields; // not finite at the node
+    bool returned = false;
+    double value = 0;
+    platform::FpFault fault = platform::FpFault::None;
+    int trapStep = 0, trapNode = 0;
+    bool read = false;
+    uint64_t readBits = 0;
+    std::vector<Frame> frames;
+};
+
+// A number as the worker printed it (%.17g: "nan", "inf" too).
+bool number(const std::string &s, double &v) {
+    if (s == "nan" || s == "-nan") return v = NAN, true;
+    if (s == "inf" || s == "-inf") return v = s[0] == '-' ? -INFINITY : INFINITY, true;
+    return parseNumber(s, v);
+}
+
+bool hex(const std::string &s, uint64_t &v) {
+    if (s.empty() || s.size() > 16 || s.find_first_not_of("0123456789abcdef") != s.npos)
+        return false;
+    v = std::stoull(s, nullptr, 16);
+    return true;
+}
+
+// False with the reason when the file is not one the worker finished.
+bool readDiagnosis(const std::string &path, Diagnosis &d, std::string &error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return error = "the worker left no diagnosis", false;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.size() > (1u << 20)) return error = "the diagnosis is larger than 1 MiB", false;
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kDiagnosisMagic)
+        return error = "the diagnosis does not start as one", false;
+    bool ended = false;
+    while (!ended && std::getline(lines, line)) {
+        std::istringstream w(line);
+        std::string key, a, b, c;
+        w >> key;
+        bool ok = true;
+        if (key == "at") {
+            ok = static_cast<bool>(w >> d.node >> d.step) && d.node >= 0 && d.step >= 0;
+        } else if (key == "field") {
+            double v = 0;
+            ok = static_cast<bool>(w >> a >> b) && number(b, v);
+            d.fields.emplace_back(a, v);
+        } else if (key == "value") {
+            ok = static_cast<bool>(w >> a) && number(a, d.value);
+            d.returned = true;
+        } else if (key == "trap") {
+            ok = static_cast<bool>(w >> a >> d.trapStep >> d.trapNode) &&
+                 platform::fpFaultOfWord(a, d.fault);
+        } else if (key == "read") {
+            ok = static_cast<bool>(w >> a) && hex(a, d.readBits);
+            d.read = true;
+        } else if (key == "frame") {
+            Frame f;
+            ok = static_cast<bool>(w >> a >> b) && hex(a, f.offset) && d.frames.size() < 64;
+            std::getline(w, c);
+            f.symbol = b == "-" ? "" : b;
+            f.module = c.empty() ? c : c.substr(1);
+            ok = ok && !f.module.empty();
+            d.frames.push_back(std::move(f));
+        } else if (key == "end") {
+            ended = true;
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return error = "the diagnosis has a line it cannot have: " + line.substr(0, 80), false;
+    }
+    if (!ended) return error = "the diagnosis ends early", false;
+    return true;
+}
+
+// The toolchain's tool that turns addresses into lines, "" when none.
+std::string addr2line() {
+    for (const char *name : {"addr2line", "x86_64-w64-mingw32-addr2line", "addr2line.exe"})
+        if (std::string p = platform::programOnPath(name); !p.empty()) return p;
+    return "";
+}
+
+// Each frame's places, a module at a time: `addr2line -a -f -i -C -e
+// MODULE OFFSET...` (a call's return address less one: the call's line).
+void placeFrames(std::vector<Frame> &frames, const std::string &tool) {
+    if (tool.empty()) return;
+    std::vector<std::string> modules;
+    for (const Frame &f : frames)
+        if (std::find(modules.begin(), modules.end(), f.module) == modules.end())
+            modules.push_back(f.module);
+    for (const std::string &m : modules) {
+        std::vector<std::string> args = {tool, "-a", "-f", "-i", "-C", "-e", m};
+        std::vector<Frame *> asked;
+        for (size_t k = 0; k < frames.size(); ++k)
+            if (frames[k].module == m) {
+                char a[32];
+                std::snprintf(a, sizeof a, "0x%llx",
+                              static_cast<unsigned long long>(frames[k].offset - (k ? 1 : 0)));
+                args.push_back(a);
+                asked.push_back(&frames[k]);
+            }
+        const platform::RunResult r = platform::runCaptured(args);
+        if (!r.started || !r.exited || r.status != 0) continue;
+        std::istringstream out(r.out.text());
+        std::string line;
+        int at = -1;
+        while (std::getline(out, line)) {
+            if (line.rfind("0x", 0) == 0) {
+                ++at;
+                continue;
+            }
+            if (at < 0 || size_t(at) >= asked.size()) break;
+            std::string where;
+            if (!std::getline(out, where)) break;
+            Frame::Place p{line, where, 0};
+            if (const size_t paren = where.find(" ("); paren != where.npos) where.resize(paren);
+            if (const size_t colon = where.rfind(':'); colon != where.npos) {
+                p.file = where.substr(0, colon);
+                if (!parseInt(where.substr(colon + 1), 0, 1 << 30, p.line)) p.line = 0;
+            }
+            if (p.function != "??" && p.line > 0) asked[size_t(at)]->places.push_back(p);
+        }
+    }
+}
+
+// The forwarder every user library is built with (userfunc/forward.cpp).
+bool forwarder(const Frame::Place &p) {
+    return std::filesystem::path(p.file).filename() == "forward.cpp";
+}
+
+// "nanbirth.c:12": the file's name only.
+std::string fileLine(const Frame::Place &p) {
+    return std::filesystem::path(p.file).filename().string() + ":" + std::to_string(p.line);
+}
+
+std::string moduleOffset(const Frame &f) {
+    char o[32];
+    std::snprintf(o, sizeof o, "+0x%llx", static_cast<unsigned long long>(f.offset));
+    return std::filesystem::path(f.module).filename().string() + o;
+}
+
+// Whether `f` is in the user's library (`library`, the path it was loaded by).
+bool inLibrary(const Frame &f, const std::string &library) {
+    std::error_code ec;
+    return f.module == library || std::filesystem::equivalent(f.module, library, ec);
+}
+
+// "born in nanbirth.c:12 (invalid operation in log) in log_excess, called
+// from func_density (nanbirth.c:30)": the first frame in the library, the
+// functions outside it it called on the way (libm's), and its callers in
+// the library up to the entry point.
+std::string bornText(const Diagnosis &d, const std::string &library) {
+    const std::vector<Frame> &fs = d.frames;
+    size_t first = 0;
+    while (first < fs.size() && !inLibrary(fs[first], library))
+        ++first;
+    std::string what = platform::fpFaultName(d.fault);
+    if (first > 0 && first < fs.size()) {
+        // The outermost one the library called (libm's exp), by its symbol,
+        // else its module (an implementation chosen at load time has none).
+        const Frame &called = fs[first - 1];
+        what += " in " + (called.symbol.empty()
+                              ? std::filesystem::path(called.module).filename().string()
+                              : called.symbol.substr(0, called.symbol.find('+')));
+    }
+    if (first == fs.size()) {
+        const std::string at = fs.empty() ? "an unknown place" : moduleOffset(fs.front());
+        return "born outside the library (" + what + ") at " + at;
+    }
+    std::string t;
+    bool head = true;
+    for (size_t k = first; k < fs.size() && inLibrary(fs[k], library); ++k) {
+        const Frame &f = fs[k];
+        if (f.places.empty()) { // by module + offset, and the exported symbol when there is one
+            if (head)
+                t += "born at " + moduleOffset(f) + " (" + what + ")" +
+                     (f.symbol.empty() ? "" : " in " + f.symbol);
+            else
+                t += ", called from " +
+                     (f.symbol.empty() ? moduleOffset(f) : f.symbol + " (" + moduleOffset(f) + ")");
+            head = false;
+            if (f.symbol.rfind("func_", 0) == 0) break;
+            continue;
+        }
+        for (const Frame::Place &p : f.places) {
+            // The library's exported entry point forwards to the user's
+            // function: where that one was left by a tail call, the
+            // forwarder is the first frame, and the user's line is lost.
+            if (forwarder(p)) {
+                if (head) t += "born (" + what + ") in a tail call from " + p.function;
+                head = false;
+                continue;
+            }
+            t += head ? "born in " + fileLine(p) + " (" + what + ") in " + p.function
+                      : ", called from " + p.function + " (" + fileLine(p) + ")";
+            head = false;
+        }
+        const std::string &outer = f.places.empty() ? f.symbol : f.places.back().function;
+        if (outer.rfind("func_", 0) == 0) break; // the entry point: the solver's frames follow
+    }
+    return t;
+}
+
+// What the call read that was not a number, "" when nothing.
+std::string readText(const Diagnosis &d) {
+    if (d.read) {
+        double x;
+        std::memcpy(&x, &d.readBits, sizeof x);
+        Unmarked kind;
+        int index = 0;
+        return decodeUnmarked(x, kind, index) ? unmarkedName(kind, index) : "an accessor";
+    }
+    if (!d.fields.empty()) return "the field " + d.fields.front().first;
+    return "";
+}
+
+std::string valueWord(double v) {
+    return std::isnan(v) ? "NaN" : v > 0 ? "+infinity" : "-infinity";
+}
+
+// The diagnostic worker's findings as the report shows them.
+std::string diagnosisText(const Outcome &base, const Diagnosis &d, const std::string &library,
+                          const std::string &tool) {
+    const std::string head = "func_" + base.name + ": " + valueWord(base.badValue) + " at node " +
+                             std::to_string(base.badNode) + ", step " +
+                             std::to_string(base.badStep);
+    const std::string read = readText(d);
+    std::string t;
+    if (!read.empty())
+        t = head + ": read a NaN from " + read + " (not made by an operation)" +
+            (d.fault != platform::FpFault::None
+                 ? "; the first operation on it trapped, " + bornText(d, library)
+                 : "") +
+            "\n";
+    else if (d.fault != platform::FpFault::None)
+        t = head + ", " + bornText(d, library) + "\n";
+    else if (d.returned && std::isfinite(d.value))
+        t = head + ": made again alone, the call returned " + std::to_string(d.value) +
+            " (the value depends on the calls before it)\n";
+    else
+        t = head + ": no operation raised an exception when the call was made again\n";
+    if (d.fault != platform::FpFault::None && tool.empty())
+        t += "  (no addr2line on PATH: functions by their exported symbols, places by module + "
+             "offset)\n";
+    return t;
+}
+
+// A trap in a call --trap-fp made: a note, unless it is where the first
+// non-finite value is (that call's own diagnosis says it).
+std::string trapNoteText(const Outcome &base, const Diagnosis &d, const std::string &library) {
+    if (d.fault == platform::FpFault::None) return "";
+    const bool bad = base.nonFinite > 0;
+    if (bad && d.trapStep == base.badStep && d.trapNode == base.badNode) return "";
+    const bool before = !bad || d.trapStep < base.badStep ||
+                        (d.trapStep == base.badStep && d.trapNode < base.badNode);
+    std::string where = bornText(d, library);
+    if (where.rfind("born ", 0) == 0) where = where.substr(5);
+    return "func_" + base.name + ": note: with traps on, the call at node " +
+           std::to_string(d.trapNode) + ", step " + std::to_string(d.trapStep) + " raised " +
+           platform::fpFaultName(d.fault) + " " + where +
+           (before ? " and handled it: not a failure\n" : "\n");
+}
+
+constexpr int kAtTheValue = 0, kEveryCall = 1; // the variants
+
+class FpTrapCheck final : public Check {
+  public:
+    bool wanted(const CheckSettings &) const override { return true; }
+    bool needsValues() const override { return false; }
+    bool counted() const override { return false; }
+
+    void plan(const CheckContext &c, size_t k, std::vector<CheckWork> &work) const override {
+        const Outcome &o = c.outcomes[k];
+        if (o.name == "externalcompute") return;
+        if (o.status == Outcome::NonFinite && o.badNode > 0 && o.badStep > 0) {
+            CheckWork w{k, this, kAtTheValue,
+                        makeWorker(o.name, WorkerKind::Entry, c.config, ".diagnose")};
+            w.worker->extra = {"--diagnose",
+                               std::to_string(o.badNode) + ":" + std::to_string(o.badStep)};
+            work.push_back(std::move(w));
+        }
+        if (c.settings.trapFp) {
+            CheckWork w{k, this, kEveryCall,
+                        makeWorker(o.name, WorkerKind::Entry, c.config, ".traps")};
+            w.worker->extra = {"--diagnose", "every"};
+            work.push_back(std::move(w));
+        }
+    }
+
+    void judge(const CheckContext &c, const CheckWork &w, const Outcome &r,
+               CheckFindings &f) const override {
+        const Outcome &base = c.outcomes[w.outcome];
+        Diagnosis d;
+        std::string error;
+        if (!readDiagnosis(diagnosisFile(w.worker->path), d, error)) {
+            const std::string how = r.status == Outcome::Ok || r.status == Outcome::EmulatorError
+                                        ? ""
+                                        : ending(r, c.config.timeLimit) + "; ";
+            f.perEntry[w.outcome] += "func_" + base.name +
+                                     ": the diagnostic worker with traps on: " + how + error + "\n";
+            return;
+        }
+        if (!d.frames.empty()) placeFrames(d.frames, tool());
+        if (w.variant == kAtTheValue)
+            f.perEntry[w.outcome] += diagnosisText(base, d, c.config.library, tool());
+        else
+            f.perEntry[w.outcome] += trapNoteText(base, d, c.config.library);
+    }
+
+  private:
+    const std::string &tool() const {
+        if (!looked_) tool_ = addr2line(), looked_ = true;
+        return tool_;
+    }
+    mutable std::string tool_;
+    mutable bool looked_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Check> makeFpTrapCheck() {
+    return std::make_unique<FpTrapCheck>();
+}
+
+} // namespace vhost
