@@ -88,17 +88,23 @@ bool loadPath(const SampleConfig &o, Path &path, std::string &error) {
     return loadPathTable(o.pathFile, 1, kelvin, path, given, error);
 }
 
-// The result file's page of counters, shared with the library as a
-// worker's is, so a NaN it hands out is counted.
-void shareCounters(const DiagnoseSettings &d) {
+// The result file's header, where the calls' position is written as a
+// worker writes it (the parent's time limit watches it), and its page of
+// counters, shared with the library as a worker's is, so that a NaN it
+// hands out is counted. Null when there is no such file.
+ResultHeader *shareHeader(const DiagnoseSettings &d) {
     std::string error;
     probeFile = platform::openExisting(d.resultFile, platform::kAnySize, error);
     const vulmora_probe p = initialProbe();
-    if (probeFile == -1 || !platform::writeAt(probeFile, &p, sizeof p, VULMORA_PROBE_OFFSET) ||
+    void *map =
+        probeFile == -1 ? nullptr : platform::mapShared(probeFile, kResultHeaderSize, error);
+    if (!map || !platform::writeAt(probeFile, &p, sizeof p, VULMORA_PROBE_OFFSET) ||
         !platform::shareWithLibrary(probeFile, VULMORA_PROBE_ENV)) {
         platform::closeFile(probeFile);
         probeFile = -1;
+        return nullptr;
     }
+    return static_cast<ResultHeader *>(map);
 }
 
 } // namespace
@@ -110,7 +116,7 @@ int runDiagnosis(const DiagnoseSettings &d) {
     if (diagFile == -1) return fail(ExitStatus::WorkerSetup, error);
     const EntryPoint *e = findEntryPoint(d.function);
     if (!e) return fail(ExitStatus::WorkerSetup, "not an entry point: " + d.function);
-    shareCounters(d);
+    ResultHeader *header = shareHeader(d);
     Path path;
     if (!o.pathFile.empty() && !loadPath(o, path, error))
         return fail(ExitStatus::WorkerSetup, error);
@@ -124,7 +130,8 @@ int runDiagnosis(const DiagnoseSettings &d) {
     Caller caller(lib, sample, o);
     InputGuard guard;
     caller.guard(&guard);
-    CallPosition pos;
+    CallPosition own;
+    CallPosition &pos = header ? header->pos : own;
     caller.track(&pos);
     position = &pos;
     if (!platform::catchFpTraps(onTrap, code(ExitStatus::Ok), error))
@@ -159,6 +166,7 @@ int runDiagnosis(const DiagnoseSettings &d) {
     pos.phase = static_cast<int32_t>(Phase::Call);
     pos.step = d.step;
     pos.node = d.node;
+    pos.calls = pos.calls + 1;
     platform::enableFpTraps();
     const double v = f(d.node);
     platform::disableFpTraps();
