@@ -123,6 +123,26 @@ std::string addr2line() {
     return "";
 }
 
+// The address a Windows module (a PE file) prefers to be loaded at, which
+// the toolchain's addr2line adds to an offset; 0 for any other file (ELF
+// tools take the offset as it is).
+uint64_t preferredBase(const std::string &module) {
+    std::ifstream in(module, std::ios::binary);
+    unsigned char h[1024] = {};
+    in.read(reinterpret_cast<char *>(h), sizeof h);
+    auto le = [&](size_t at, int bytes) {
+        uint64_t v = 0;
+        for (int b = bytes - 1; b >= 0; --b)
+            v = v << 8 | h[at + size_t(b)];
+        return v;
+    };
+    if (in.gcount() < 64 || h[0] != 'M' || h[1] != 'Z') return 0;
+    const size_t pe = le(0x3c, 4), optional = pe + 24;
+    if (optional + 32 > sizeof h || std::memcmp(h + pe, "PE\0\0", 4) != 0) return 0;
+    const uint64_t magic = le(optional, 2);
+    return magic == 0x20b ? le(optional + 24, 8) : magic == 0x10b ? le(optional + 28, 4) : 0;
+}
+
 // Each frame's places, a module at a time: `addr2line -a -f -i -C -e
 // MODULE OFFSET...` (a call's return address less one: the call's line).
 void placeFrames(std::vector<Frame> &frames, const std::string &tool) {
@@ -133,12 +153,14 @@ void placeFrames(std::vector<Frame> &frames, const std::string &tool) {
             modules.push_back(f.module);
     for (const std::string &m : modules) {
         std::vector<std::string> args = {tool, "-a", "-f", "-i", "-C", "-e", m};
+        const uint64_t base = preferredBase(m);
         std::vector<Frame *> asked;
         for (size_t k = 0; k < frames.size(); ++k)
             if (frames[k].module == m) {
                 char a[32];
-                std::snprintf(a, sizeof a, "0x%llx",
-                              static_cast<unsigned long long>(frames[k].offset - (k ? 1 : 0)));
+                std::snprintf(
+                    a, sizeof a, "0x%llx",
+                    static_cast<unsigned long long>(base + frames[k].offset - (k ? 1 : 0)));
                 args.push_back(a);
                 asked.push_back(&frames[k]);
             }

@@ -54,7 +54,7 @@ void onFpe(int, siginfo_t *info, void *) {
             from = k + 1;
             break;
         }
-    if (from == n && n > 2) from = 3; // handler, trampoline, the faulting function's own frame
+    if (from == n && n > 2) from = 2; // past this handler and the signal's trampoline
     trap.depth = 1;
     for (int k = from; k < n && trap.depth < kMaxTrapFrames; ++k)
         trap.frames[trap.depth++] = walked[k];

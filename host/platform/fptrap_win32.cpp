@@ -69,14 +69,15 @@ LONG CALLBACK onFloat(EXCEPTION_POINTERS *e) {
     trap.frames[0] = e->ExceptionRecord->ExceptionAddress;
     void *walked[kMaxTrapFrames + 8];
     const USHORT n = RtlCaptureStackBackTrace(0, kMaxTrapFrames + 8, walked, nullptr);
-    // The dispatcher's frames come first; the calls from the faulting
-    // function's caller on, when the walk found it.
-    int from = n;
-    const char *pc = static_cast<const char *>(trap.frames[0]);
-    for (int k = 0; k < n; ++k) {
-        const char *w = static_cast<const char *>(walked[k]);
-        if (w > pc && w - pc < 4096) from = k + 1;
-    }
+    // The dispatcher's frames come first, then the faulting instruction
+    // itself (from the context the dispatcher unwinds through): the calls
+    // follow it. Where the walk does not reach it, every frame is kept.
+    int from = 0;
+    for (int k = 0; k < n; ++k)
+        if (walked[k] == trap.frames[0]) {
+            from = k + 1;
+            break;
+        }
     trap.depth = 1;
     for (int k = from; k < n && trap.depth < kMaxTrapFrames; ++k)
         trap.frames[trap.depth++] = walked[k];
