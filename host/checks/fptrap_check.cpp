@@ -7,6 +7,7 @@
 // the call read from an accessor is said to be read, not made; a trap in a
 // call whose value was finite is a note, never a failure.
 #include <cmath>
+#include <cstdio>
 
 #include "checks/check.h"
 #include "checks/diagnosis.h"
@@ -37,10 +38,12 @@ std::string diagnosisText(const Outcome &base, const Diagnosis &d, const std::st
             "\n";
     else if (d.fault != platform::FpFault::None)
         t = head + ", " + bornText(d, library) + "\n";
-    else if (d.returned && std::isfinite(d.value))
-        t = head + ": made again alone, the call returned " + std::to_string(d.value) +
+    else if (d.returned && std::isfinite(d.value)) {
+        char v[32];
+        std::snprintf(v, sizeof v, "%.17g", d.value);
+        t = head + ": made again alone, the call returned " + v +
             " (the value depends on the calls before it)\n";
-    else
+    } else
         t = head + ": no operation raised an exception when the call was made again\n";
     if (d.fault != platform::FpFault::None && tool.empty())
         t += "  (no addr2line on PATH: functions by their exported symbols, places by module + "

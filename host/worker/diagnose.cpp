@@ -18,6 +18,7 @@
 #include "platform/exit_status.h"
 #include "platform/files.h"
 #include "platform/fptrap.h"
+#include "platform/system.h"
 #include "protocol/protocol.h"
 
 namespace vhost {
@@ -120,6 +121,9 @@ int runDiagnosis(const DiagnoseSettings &d) {
     Path path;
     if (!o.pathFile.empty() && !loadPath(o, path, error))
         return fail(ExitStatus::WorkerSetup, error);
+    // A capture asked for is for the run's own calls, not for these again.
+    platform::unsetEnvironment("VULMORA_CAPTURE");
+    platform::unsetEnvironment("VULMORA_CAPTURE_AT");
     Library lib;
     if (!lib.open(o.library, error)) return fail(ExitStatus::WorkerSetup, error);
     PropertyFn f = lib.entry(d.function);
