@@ -110,6 +110,7 @@ int main(int argc, char **argv) {
     }
     if (!o.worker.empty()) {
         platform::rawStdout();
+        if (o.diagnose) return runDiagnosis(diagnoseSettings(o));
         return runWorker(workerSettings(o));
     }
     if (!o.replayWorker.empty()) {

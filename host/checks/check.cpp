@@ -10,6 +10,7 @@ std::unique_ptr<Check> makeUnitsCheck();
 std::unique_ptr<Check> makeOrderCheck();
 std::unique_ptr<Check> makeNumberingCheck();
 std::unique_ptr<Check> makeRoundingCheck();
+std::unique_ptr<Check> makeFpTrapCheck();
 std::unique_ptr<Check> makeCostCheck();
 std::unique_ptr<Check> makeCompareCheck();
 std::unique_ptr<Check> makeSmoothnessCheck();
@@ -18,10 +19,10 @@ namespace {
 
 // Every check, in the order they report: a new check is a row here.
 using MakeCheck = std::unique_ptr<Check> (*)();
-constexpr MakeCheck kChecks[] = {makeExpectCheck,    makePlausibleCheck, makeConsistencyCheck,
-                                 makeUnitsCheck,     makeOrderCheck,     makeNumberingCheck,
-                                 makeRoundingCheck,  makeCostCheck,      makeCompareCheck,
-                                 makeSmoothnessCheck};
+constexpr MakeCheck kChecks[] = {makeExpectCheck,     makePlausibleCheck, makeConsistencyCheck,
+                                 makeUnitsCheck,      makeOrderCheck,     makeNumberingCheck,
+                                 makeRoundingCheck,   makeCostCheck,      makeCompareCheck,
+                                 makeSmoothnessCheck, makeFpTrapCheck};
 
 } // namespace
 

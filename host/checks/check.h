@@ -43,6 +43,7 @@ struct CheckSettings {
     bool cost = false;            // ... on a mesh with fewer nodes
     bool rounding = false;        // ... under the other rounding modes
     double roundingTol = 1e-6;    // the relative difference they may make
+    bool trapFp = false;          // every call again with floating-point traps on
     std::vector<Expectation> expect;
     bool strict = false; // implausible values and a path's findings fail the run
     // --expect-kink: more temperatures (user's unit) and solid fractions
@@ -72,7 +73,7 @@ struct CheckWork {
     size_t outcome = 0;
     const Check *check = nullptr;
     int variant = 0;
-    std::unique_ptr<WorkerJob> worker;
+    std::unique_ptr<WorkerJob> worker; // planned; run, then handed back to judge()
 };
 
 // What the checks found, as the report shows it.

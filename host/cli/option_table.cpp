@@ -130,6 +130,17 @@ std::string setRounding(Options &o, const std::string &arg, const OptionRow &row
     return {};
 }
 
+// A diagnostic worker's call: NODE:STEP, or "every" call.
+std::string setDiagnose(Options &o, const std::string &arg, const OptionRow &row) {
+    o.diagnose = true;
+    if (arg == "every") return o.diagnoseNode = o.diagnoseStep = 0, std::string();
+    const size_t colon = arg.find(':');
+    if (colon == std::string::npos || !parseInt(arg.substr(0, colon), 1, 1 << 30, o.diagnoseNode) ||
+        !parseInt(arg.substr(colon + 1), 1, 1 << 30, o.diagnoseStep))
+        return std::string(row.name) + " takes NODE:STEP or every";
+    return {};
+}
+
 // --fs by the rule's name.
 std::string setFsRule(Options &o, const std::string &arg, const OptionRow &) {
     const int rule = selectorOf(arg, {"lever", "scheil", "model"});
@@ -348,6 +359,12 @@ const OptionRow kRows[] = {
              "run to nearest exceeds --rounding-tol depends on its\n"
              "last bits (cancellation, a huge term)",
      .set = flag<true, &O::run, &R::checks, &C::rounding>},
+    {.name = "--trap-fp", .section = Checks,
+     .help = "evaluate again with floating-point traps on (invalid,\n"
+             "division by zero, overflow): the first call of each\n"
+             "entry point that raises one is named with the line\n"
+             "that raised it, as a note (a NaN handled is no failure)",
+     .set = flag<true, &O::run, &R::checks, &C::trapFp>},
     {.name = "--rounding-tol", .arg = "R", .section = Checks,
      .help = "the relative difference --check-rounding allows\n"
              "(default 1e-6)",
@@ -508,6 +525,9 @@ const OptionRow kRows[] = {
     // A checking worker of --check-rounding: the mode of its calls.
     {.name = "--rounding-mode", .arg = "MODE", .section = Hidden,
      .set = setRounding, .example = "toward-zero", .bad = "up"},
+    // The diagnostic worker: its call made again with traps on.
+    {.name = "--diagnose", .arg = "NODE:STEP", .section = Hidden,
+     .set = setDiagnose, .example = "7:2", .bad = "7"},
     // The path a worker evaluates (written by the parent) and its points.
     {.name = "--path", .arg = "FILE", .section = Hidden,
      .set = text<&O::run, &R::sample, &S::pathFile>, .forward = givePath, .example = "p.csv"},

@@ -344,6 +344,10 @@ WorkerSettings workerSettings(const Options &o) {
     return {o.run.sample, o.worker, o.resultFile, o.orderSeed, o.renumberSeed, o.rounding};
 }
 
+DiagnoseSettings diagnoseSettings(const Options &o) {
+    return {o.run.sample, o.worker, o.resultFile, o.diagnoseNode, o.diagnoseStep};
+}
+
 ReplaySettings replaySettings(const Options &o) {
     ReplaySettings r;
     r.file = o.replayWorker.empty() ? o.replayFile : o.replayWorker;

@@ -12,6 +12,7 @@
 #include "curve/path_source.h"
 #include "replay/replay.h"
 #include "run/settings.h"
+#include "worker/diagnose.h"
 #include "worker/worker.h"
 
 namespace vhost {
@@ -35,7 +36,9 @@ struct Options {
     std::string worker, replayWorker, resultFile;
     int orderSeed = 0;    // the checking worker of --check-order (0: a plain worker)
     int renumberSeed = 0; // the checking worker of --check-numbering (0: a plain worker)
-    Rounding rounding = Rounding::Nearest; // a checking worker of --check-rounding
+    Rounding rounding = Rounding::Nearest;  // a checking worker of --check-rounding
+    bool diagnose = false;                  // a diagnostic worker (--diagnose) ...
+    int diagnoseNode = 0, diagnoseStep = 0; // ... of this call (0: every call)
     bool operator==(const Options &) const = default;
 };
 
@@ -57,6 +60,7 @@ bool applyAlloy(Options &o, UnitConverter::Convert convert, std::string &error);
 
 // What each command is given of the command line.
 WorkerSettings workerSettings(const Options &o);
+DiagnoseSettings diagnoseSettings(const Options &o);
 ReplaySettings replaySettings(const Options &o);
 
 // The text of --help (help.cpp).

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/descriptors.h"
+#include "platform/fptrap.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -65,6 +66,42 @@ void restoreStdout(int token) {
     std::fflush(stdout);
     fd::duplicateOnto(token, 1);
     fd::close(token);
+}
+
+} // namespace vhost::platform
+
+// ---- floating-point traps' names ------------------------------------------------
+
+namespace vhost::platform {
+
+namespace {
+constexpr struct {
+    FpFault fault;
+    const char *name, *word;
+} kFpFaults[] = {
+    {FpFault::Invalid, "invalid operation", "invalid"},
+    {FpFault::DivideByZero, "division by zero", "divide-by-zero"},
+    {FpFault::Overflow, "overflow", "overflow"},
+    {FpFault::Other, "floating-point exception", "other"},
+};
+} // namespace
+
+const char *fpFaultName(FpFault f) {
+    for (const auto &k : kFpFaults)
+        if (k.fault == f) return k.name;
+    return "no exception";
+}
+
+const char *fpFaultWord(FpFault f) {
+    for (const auto &k : kFpFaults)
+        if (k.fault == f) return k.word;
+    return "none";
+}
+
+bool fpFaultOfWord(const std::string &word, FpFault &f) {
+    for (const auto &k : kFpFaults)
+        if (word == k.word) return f = k.fault, true;
+    return false;
 }
 
 } // namespace vhost::platform

@@ -17,10 +17,13 @@ namespace {
 constexpr const char *kOwner = "owner";
 
 // Whether `name` is one of the files the bench makes in a scratch folder:
-// a worker's result file (<name>.bin), a path (path.csv), a call's
-// counters; the owner file aside.
-bool scratchFile(const std::string &name) {
-    if (name == "counters" || name == "path.csv") return true;
+// a worker's result file (<name>.bin) and a diagnostic worker's file
+// beside it (<name>.bin.diag), a path (path.csv), a call's counters; the
+// owner file aside.
+bool scratchFile(const std::string &fileName) {
+    if (fileName == "counters" || fileName == "path.csv") return true;
+    const bool diag = fileName.ends_with(".bin.diag");
+    const std::string name = diag ? fileName.substr(0, fileName.size() - 5) : fileName;
     if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".bin") != 0) return false;
     for (char c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.') return false;

@@ -452,6 +452,7 @@ bool Run::check() {
     for (size_t j = 0; j < work.size(); ++j) {
         const Outcome r = classify(*workers[j], true);
         time_.count(r);
+        work[j].worker = std::move(workers[j]); // its job: what it left beside its result file
         work[j].check->judge(c, work[j], r, findings_);
     }
     for (auto &check : checks_)

@@ -19,6 +19,7 @@
 #include "model/sample.h"
 #include "checks/checks.h"
 #include "checks/compare.h"
+#include "checks/diagnosis.h"
 #include "parent/outcome.h"
 #include "model/entries.h"
 #include "include/vulmora/getVar.h"
@@ -513,6 +514,164 @@ TEST(Checks, TheRoundingCheckFindsIllConditionedResults) {
             EXPECT_TRUE(std::regex_search(r.out, std::regex(c.finding))) << c.args << "\n" << r.out;
         }
     }
+}
+
+// ---- where a non-finite value is born --------------------------------------------
+
+// The line of nanbirth.c marked "BORN: NAME", as "nanbirth.c:LINE".
+std::string bornLine(const std::string &name) {
+    std::ifstream in(std::string(VULMORA_SOURCE_DIR) + "/tests/hostlib/nanbirth.c");
+    int n = 0;
+    for (std::string line; std::getline(in, line);)
+        if (++n, line.find("BORN: " + name + " ") != std::string::npos ||
+                     line.ends_with("BORN: " + name + " */"))
+            return "nanbirth.c:" + std::to_string(n);
+    ADD_FAILURE() << "no line marked BORN: " << name;
+    return "?";
+}
+
+// A diagnostic worker's file is the worker's: only one it finished, every
+// line one it can write, is read.
+TEST(FpTraps, ADiagnosisIsReadOnlyWhenEveryLineIsOneAWorkerWrites) {
+    const std::string head = "VMHDIAG1\nat 3 1\n";
+    const struct {
+        std::string text;
+        bool ok;
+        size_t frames;
+    } cases[] = {
+        {head + "trap invalid 1 3\nframe 33c1 - /lib/libm.so.6\nframe b1ea func_d+0x2a /a "
+                "b/l.so\nend\n",
+         true, 2},
+        {head + "field t1 nan\nvalue -inf\nread 7ff8000056000100\nend\n", true, 0},
+        {head + "trap invalid 1 3\n", false, 0},                 // ends early
+        {"VMHDIAG0\nat 3 1\nend\n", false, 0},                   // not one
+        {head + "trap sideways 1 3\nend\n", false, 0},           // no such exception
+        {head + "frame 33x1 - /lib/libm.so.6\nend\n", false, 0}, // not hex
+        {head + "frame 33c1 -\nend\n", false, 0},                // no module
+        {head + "value many\nend\n", false, 0},
+        {head + "at -1 2\nend\n", false, 0},
+        {head + "run rm -rf /\nend\n", false, 0},
+    };
+    for (const auto &c : cases) {
+        vhost::Diagnosis d;
+        std::string error;
+        EXPECT_EQ(vhost::parseDiagnosis(c.text, d, error), c.ok) << c.text << error;
+        EXPECT_EQ(d.frames.size(), c.frames) << c.text;
+    }
+    vhost::Diagnosis d;
+    std::string error;
+    ASSERT_TRUE(vhost::parseDiagnosis(head + "frame 10 - /a b/l.so\nvalue nan\nend\n", d, error));
+    EXPECT_EQ(d.frames[0].module, "/a b/l.so");
+    EXPECT_TRUE(d.returned && std::isnan(d.value));
+}
+
+// Where a value was born, from the frames a trap left: the first one in
+// the library and what it called outside it, its callers up to the entry
+// point (inlined ones too), the forwarder's frame of a tail call, module +
+// offset where addr2line gave nothing.
+TEST(FpTraps, TheBirthplaceIsTheFirstFrameInTheLibrary) {
+    using F = vhost::Frame;
+    const std::string lib = "/x/libm1.so";
+    const F libm{0x67acc, "", "/lib/libm.so.6", {}}, exp{0x10, "exp+0x10", "/lib/libm.so.6", {}};
+    const F helper{0x33c1, "", lib, {{"helper", "/src/m.c", 12}}};
+    const F entry{0x3410, "", lib, {{"func_density", "/src/m.c", 20}}};
+    const F inlined{
+        0x33c1, "", lib, {{"helper", "/src/m.c", 12}, {"func_density", "/src/m.c", 20}}};
+    const F forward{0xb1ea, "func_density+0x2a", lib, {{"func_density", "/v/forward.cpp", 33}}};
+    const F host{0x25db4, "", "/bin/vulmora-host", {}};
+    const F bare{0x33c1, "", lib, {}}, bareEntry{0xb1ea, "func_density+0x2a", lib, {}};
+    const struct {
+        std::vector<F> frames;
+        vhost::platform::FpFault fault;
+        const char *born;
+    } cases[] = {
+        {{libm, helper, entry, forward, host},
+         vhost::platform::FpFault::Invalid,
+         "born in m.c:12 (invalid operation in libm.so.6) in helper, called from func_density "
+         "(m.c:20)"},
+        {{inlined, forward, host},
+         vhost::platform::FpFault::DivideByZero,
+         "born in m.c:12 (division by zero) in helper, called from func_density (m.c:20)"},
+        {{exp, forward, host},
+         vhost::platform::FpFault::Overflow,
+         "born (overflow in exp) in a tail call from func_density"},
+        {{bare, bareEntry, host},
+         vhost::platform::FpFault::Invalid,
+         "born at libm1.so+0x33c1 (invalid operation), called from func_density+0x2a "
+         "(libm1.so+0xb1ea)"},
+        {{libm, host},
+         vhost::platform::FpFault::Invalid,
+         "born outside the library (invalid operation) at libm.so.6+0x67acc"},
+    };
+    for (const auto &c : cases) {
+        vhost::Diagnosis d;
+        d.fault = c.fault;
+        d.frames = c.frames;
+        EXPECT_EQ(vhost::bornText(d, lib), c.born);
+    }
+}
+
+// Each entry point's first non-finite value is made again with traps on:
+// the operation's line and function, the calls up to the entry point, the
+// exception (and libm's function it was raised in); a NaN read from an
+// accessor is said to be read; with --trap-fp a NaN made and replaced is a
+// note, and the run's status is the same with or without it. Without
+// addr2line the places are module + offset. The nodes are the library's.
+TEST(FpTraps, ANonFiniteValueIsTracedToTheOperationThatMadeIt) {
+    const std::string lib = " --library '" HOSTLIB_NANBIRTH "' --no-output" + kSmall;
+    const auto plain = vtest::runHost(kHost, lib);
+    const auto traps = vtest::runHost(kHost, lib + " --trap-fp");
+    const auto bare = vtest::runHost(kHost, lib, "PATH=/nonexistent");
+    auto quoted = [](const std::string &s) {
+        return std::regex_replace(s, std::regex(R"([()+.])"), R"(\$&)");
+    };
+    const std::string at = " at node (\\d+), step 1";
+    const struct {
+        std::string report;      // a regular expression, the node its first group
+        int every, from;         // the node is `from` modulo `every` (0: any)
+        bool plain, traps, bare; // found in which run
+    } cases[] = {
+        {"func_density: NaN" + at + ", born in " + quoted(bornLine("log_excess")) +
+             " \\(invalid operation in [^)]+\\) in log_excess, called from func_density \\(" +
+             quoted(bornLine("func_density")) + "\\)\n",
+         5, 3, true, true, false},
+        {"func_interhtransfer: \\+infinity" + at + ", born in " +
+             quoted(bornLine("func_interhtransfer")) +
+             " \\(division by zero\\) in func_interhtransfer\n",
+         4, 2, true, true, false},
+        {"func_heatflux: \\+infinity" + at + ", born in " + quoted(bornLine("func_heatflux")) +
+             " \\(overflow in exp\\) in func_heatflux\n",
+         0, 0, true, true, false},
+        {"func_hardeningexponent: NaN" + at +
+             quoted(": read a NaN from constituent 1 (eutectic Si), getFraction(1) (not made by "
+                    "an operation)\n"),
+         0, 0, true, true, true},
+        {"func_convehtransfer: note: with traps on, the call" + at +
+             " raised invalid operation in " + quoted(bornLine("func_convehtransfer")) +
+             " .* in func_convehtransfer and handled it: not a failure\n",
+         0, 0, false, true, false},
+        {"func_density: NaN" + at +
+             ", born at libhost_nanbirth\\.so\\+0x[0-9a-f]+ \\(invalid operation in [^)]+\\), "
+             "called from .*func_density\\+0x[0-9a-f]+ .*\n  \\(no addr2line on PATH",
+         5, 3, false, false, true},
+        {"func_convehtransfer: NaN()", 0, 0, false, false, false},
+    };
+    for (const auto &c : cases) {
+        const std::regex re(c.report);
+        for (const auto &[run, expected] :
+             {std::pair{&plain, c.plain}, {&traps, c.traps}, {&bare, c.bare}}) {
+            std::smatch m;
+            EXPECT_EQ(std::regex_search(run->out, m, re), expected) << c.report << "\n" << run->out;
+            if (expected && c.every) {
+                EXPECT_EQ(std::stoi(m[1]) % c.every, c.from) << m[0];
+            }
+        }
+    }
+    EXPECT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(traps.status, 1) << traps.err;
+    const auto handled = vtest::runHost(kHost, lib + " --functions convehtransfer --trap-fp");
+    EXPECT_EQ(handled.status, 0) << handled.out << handled.err;
+    EXPECT_NE(handled.out.find("and handled it: not a failure"), std::string::npos) << handled.out;
 }
 
 TEST(Checks, ValuesOutsideTheExpectedRangeAreFlagged) {
