@@ -76,6 +76,67 @@ struct Stats {
     long long finite = 0, calls = 0;
 };
 
+// The sample's arrays as regions, every one unreadable until its first
+// read fills it (onFault).
+void guardArrays(Sample &sample) {
+    gSample = &sample;
+    auto region = [](auto &v, bool mesh) {
+        using T = typename std::remove_reference_t<decltype(v)>::value_type;
+        return Region{reinterpret_cast<char *>(v.data()),
+                      platform::allocationSize(v.size() * sizeof(T)), mesh, false};
+    };
+#define MINIMAL_MESH(first, member, ...) gRegions.push_back(region(sample.member, true));
+#define MINIMAL_FIELD(first, member, ...) gRegions.push_back(region(sample.member, false));
+    VHOST_MESH_ARRAYS(MINIMAL_MESH, MINIMAL_MESH)
+    VHOST_FIELD_ARRAYS(MINIMAL_FIELD, MINIMAL_FIELD)
+    VHOST_POINT_ARRAYS(MINIMAL_FIELD, MINIMAL_FIELD)
+#undef MINIMAL_MESH
+#undef MINIMAL_FIELD
+    struct sigaction sa {};
+    sa.sa_sigaction = onFault;
+    sa.sa_flags = SA_SIGINFO;
+    sigaction(SIGSEGV, &sa, nullptr);
+    for (const Region &r : gRegions)
+        if (r.bytes) mprotect(r.base, r.bytes, PROT_NONE);
+}
+
+// The fields read so far, filled in place for the step (the mesh stays as
+// it is).
+void fillReadFields(Sample &sample) {
+    for (size_t k = kMesh; k < gRegions.size(); ++k)
+        if (gRegions[k].read && (!isPoint(k) || k + kPointArrays == gRegions.size()))
+            sample.fill(gRegions[k].base);
+}
+
+// One entry point's calls of a step at the selected nodes, in the solver's
+// mode: a registration call first for a mechanical one.
+void callStep(Library &lib, const Sample &sample, const EntryPoint &e, PropertyFn f,
+              const std::vector<uint8_t> &selected, std::vector<int> &lastp, Stats &st) {
+    const bool local = e.mode != CallMode::Nodal;
+    Marks m;
+    if (local) {
+        std::fill(lastp.begin(), lastp.end(), 0);
+        *lib.x.location = -1;
+        *lib.x.cur_node = 0;
+        (void)f(1);
+        m = assignSlots(lastp.data(), *lib.x.loc_micro);
+    }
+    *lib.x.location = local ? 2 : 1;
+    const size_t n = static_cast<size_t>(sample.nnod);
+    for (size_t i = 0; i < n; ++i) {
+        if (!selected[i]) continue;
+        const int node = static_cast<int>(i) + 1;
+        if (local) fillLocalValues(lib, sample, m, node);
+        *lib.x.cur_node = node - 1;
+        const double v = f(node);
+        ++st.calls;
+        if (std::isfinite(v)) {
+            st.min = std::min(st.min, v), st.max = std::max(st.max, v);
+            st.sum += v, ++st.finite;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -103,77 +164,18 @@ int main(int argc, char **argv) {
     }
 
     Sample sample(config.nodesPerSide, config.steps, Sample::Build::OnDemand);
-    gSample = &sample;
-    auto region = [](auto &v, bool mesh) {
-        using T = typename std::remove_reference_t<decltype(v)>::value_type;
-        return Region{reinterpret_cast<char *>(v.data()),
-                      platform::allocationSize(v.size() * sizeof(T)), mesh, false};
-    };
-#define MINIMAL_MESH(first, member, ...) gRegions.push_back(region(sample.member, true));
-#define MINIMAL_FIELD(first, member, ...) gRegions.push_back(region(sample.member, false));
-    VHOST_MESH_ARRAYS(MINIMAL_MESH, MINIMAL_MESH)
-    VHOST_FIELD_ARRAYS(MINIMAL_FIELD, MINIMAL_FIELD)
-    VHOST_POINT_ARRAYS(MINIMAL_FIELD, MINIMAL_FIELD)
-#undef MINIMAL_MESH
-#undef MINIMAL_FIELD
-    struct sigaction sa {};
-    sa.sa_sigaction = onFault;
-    sa.sa_flags = SA_SIGINFO;
-    sigaction(SIGSEGV, &sa, nullptr);
-    for (const Region &r : gRegions)
-        if (r.bytes) mprotect(r.base, r.bytes, PROT_NONE);
-
+    guardArrays(sample);
     const std::vector<uint8_t> selected = selectedNodes(sample, config);
     std::vector<int> lastp(VULMORA_LASTP_LEN, 0);
     std::vector<Stats> stats(entries.size());
-    const size_t n = static_cast<size_t>(sample.nnod);
     for (int s = 1; s <= config.steps; ++s) {
         sample.setStep(s, false);
-        // The fields read so far, filled in place (the mesh stays as it is).
-        for (size_t k = kMesh; k < gRegions.size(); ++k)
-            if (gRegions[k].read && (!isPoint(k) || k + kPointArrays == gRegions.size()))
-                sample.fill(gRegions[k].base);
+        fillReadFields(sample);
         lib.bind(sample, config);
         *lib.x.mic_lastp = lastp.data();
         if (lib.externalcompute) lib.externalcompute(nullptr, s - 1);
-        for (size_t k = 0; k < entries.size(); ++k) {
-            const PropertyFn f = fns[k];
-            const bool local = entries[k]->mode != CallMode::Nodal;
-            Marks m;
-            if (local) {
-                std::fill(lastp.begin(), lastp.end(), 0);
-                *lib.x.location = -1;
-                *lib.x.cur_node = 0;
-                (void)f(1);
-                m = assignSlots(lastp.data(), *lib.x.loc_micro);
-            }
-            *lib.x.location = local ? 2 : 1;
-            double *loc = *lib.x.loc_micro;
-            Stats &st = stats[k];
-            for (size_t i = 0; i < n; ++i) {
-                if (!selected[i]) continue;
-                const int node = static_cast<int>(i) + 1;
-                if (local) {
-                    size_t slot = 0;
-                    for (int c : m.constituents)
-                        loc[VULMORA_LOC_MICRO_CONSTITUENTS + slot++] =
-                            c < kNumConstituents ? sample.microstructureAt(false, c, node - 1)
-                                                 : NAN;
-                    slot = 0;
-                    for (int a : m.auxiliaries)
-                        loc[VULMORA_LOC_MICRO_AUXILIARIES + slot++] =
-                            a < kNumAuxiliaries ? sample.microstructureAt(true, a, node - 1) : NAN;
-                    *lib.x.loc_poro = m.poros ? sample.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
-                }
-                *lib.x.cur_node = node - 1;
-                const double v = f(node);
-                ++st.calls;
-                if (std::isfinite(v)) {
-                    st.min = std::min(st.min, v), st.max = std::max(st.max, v);
-                    st.sum += v, ++st.finite;
-                }
-            }
-        }
+        for (size_t k = 0; k < entries.size(); ++k)
+            callStep(lib, sample, *entries[k], fns[k], selected, lastp, stats[k]);
     }
     for (size_t k = 0; k < entries.size(); ++k) {
         const Stats &st = stats[k];

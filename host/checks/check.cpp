@@ -57,6 +57,16 @@ void CheckFindings::flag(size_t k) {
     ++found, ++changed;
 }
 
+void CheckFindings::warnOrFail(bool strict, const std::string &text, size_t &warnedCount) {
+    if (strict) {
+        before += text;
+        ++found;
+    } else {
+        warnings += text;
+        ++warnedCount;
+    }
+}
+
 std::vector<std::unique_ptr<Check>> makeChecks(const CheckSettings &settings) {
     std::vector<std::unique_ptr<Check>> checks;
     for (MakeCheck make : kChecks) {

@@ -92,6 +92,9 @@ struct CheckFindings {
     std::vector<ExtraField> extra; // fields added to the VTU files
     // Count outcome k as a problem, once however many workers find one.
     void flag(size_t k);
+    // A finding of a check whose findings are warnings unless `strict`:
+    // counted in the verdict then, else in `warnedCount`.
+    void warnOrFail(bool strict, const std::string &text, size_t &warnedCount);
 };
 
 // A check. Only wanted() must be written: each other step does nothing

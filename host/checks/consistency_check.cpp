@@ -110,13 +110,7 @@ class ConsistencyCheck final : public Check {
             const std::string text =
                 r.trend ? judgeTrend(c, r, v, steps) : judgePlace(c, r, v, steps);
             if (text.empty()) continue;
-            if (strict_) {
-                f.before += text;
-                ++f.found;
-            } else {
-                f.warnings += text;
-                ++f.contradictions;
-            }
+            f.warnOrFail(strict_, text, f.contradictions);
         }
         return true;
     }

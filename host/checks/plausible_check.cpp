@@ -40,13 +40,7 @@ class PlausibleCheck final : public Check {
     bool conclude(const CheckContext &, CheckFindings &f, std::string &) override {
         for (const std::string &text : found_) {
             if (text.empty()) continue;
-            if (strict_) {
-                f.before += text;
-                ++f.found;
-            } else {
-                f.warnings += text;
-                ++f.warned;
-            }
+            f.warnOrFail(strict_, text, f.warned);
         }
         return true;
     }

@@ -245,18 +245,22 @@ Marks assignSlots(int *lastp, double *loc) {
 // A quantity the model does not have (an index beyond its active ones) is NaN.
 // They come from the step's tables: the microstructure's arrays are filled
 // only when user code reads them, and in local mode it reads loc_micro.
-void Caller::fillLocal(const Marks &m, int node) {
+void fillLocalValues(Library &lib, const Sample &s, const Marks &m, int node) {
     const size_t i = static_cast<size_t>(node - 1);
-    double *loc = *lib_.x.loc_micro;
+    double *loc = *lib.x.loc_micro;
     size_t k = 0;
     for (int c : m.constituents)
         loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
-            c < kNumConstituents ? s_.microstructureAt(false, c, node - 1) : kNaN;
+            c < kNumConstituents ? s.microstructureAt(false, c, node - 1) : kNaN;
     k = 0;
     for (int a : m.auxiliaries)
         loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
-            a < kNumAuxiliaries ? s_.microstructureAt(true, a, node - 1) : kNaN;
-    *lib_.x.loc_poro = m.poros ? s_.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
+            a < kNumAuxiliaries ? s.microstructureAt(true, a, node - 1) : kNaN;
+    *lib.x.loc_poro = m.poros ? s.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
+}
+
+void Caller::fillLocal(const Marks &m, int node) {
+    fillLocalValues(lib_, s_, m, node);
 }
 
 // Quiet NaNs with a payload: a tag, the kind and the index.

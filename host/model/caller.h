@@ -85,6 +85,10 @@ std::string unmarkedName(Unmarked kind, int index);
 // its own after them, holding its unmarked NaN in `loc` (loc_micro).
 Marks assignSlots(int *lastp, double *loc);
 
+// Fill `lib`'s loc_micro / loc_poro from the marks for 1-based `node` of
+// `s`, where local mode reads them.
+void fillLocalValues(Library &lib, const Sample &s, const Marks &m, int node);
+
 // 1 for every node of `s` that `config` selects (the materials: 1 the
 // casting, wall included; 2 the mould; or a path's points), else 0, in the
 // sample's numbering.

@@ -70,7 +70,7 @@ void restoreStdout(int token) {
 
 } // namespace vhost::platform
 
-// ---- floating-point traps' names ------------------------------------------------
+// ---- floating-point traps: their names, the calls kept ---------------------------
 
 namespace vhost::platform {
 
@@ -85,6 +85,18 @@ constexpr struct {
     {FpFault::Other, "floating-point exception", "other"},
 };
 } // namespace
+
+void keepCallsAfterFault(FpTrap &trap, void *const *walked, int n, int fallback) {
+    int from = fallback;
+    for (int k = 0; k < n; ++k)
+        if (walked[k] == trap.frames[0]) {
+            from = k + 1;
+            break;
+        }
+    trap.depth = 1;
+    for (int k = from; k < n && trap.depth < kMaxTrapFrames; ++k)
+        trap.frames[trap.depth++] = walked[k];
+}
 
 const char *fpFaultName(FpFault f) {
     for (const auto &k : kFpFaults)

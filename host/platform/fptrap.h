@@ -33,6 +33,11 @@ struct FpTrap {
 // process ends with `status` at once (_exit). False with `error` when it
 // cannot be put in place. Warms up the stack walker, so that its first use
 // is not in the handler.
+// Keep in `trap`, after its faulting instruction (frames[0]), the `n`
+// frames of `walked` that follow that instruction's own frame; from frame
+// `fallback` on where the walk does not reach it. Safe in the handler.
+void keepCallsAfterFault(FpTrap &trap, void *const *walked, int n, int fallback);
+
 bool catchFpTraps(void (*hook)(const FpTrap &trap), int status, std::string &error);
 // Trap invalid operations, divisions by zero and overflows in this thread
 // from now on (the flags raised so far cleared first); and no more.

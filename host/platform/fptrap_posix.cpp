@@ -48,16 +48,9 @@ void onFpe(int, siginfo_t *info, void *) {
     trap.frames[0] = info->si_addr;
     void *walked[kMaxTrapFrames + 4];
     const int n = backtrace(walked, kMaxTrapFrames + 4);
-    int from = n;
-    for (int k = 0; k < n; ++k)
-        if (walked[k] == info->si_addr) {
-            from = k + 1;
-            break;
-        }
-    if (from == n && n > 2) from = 2; // past this handler and the signal's trampoline
-    trap.depth = 1;
-    for (int k = from; k < n && trap.depth < kMaxTrapFrames; ++k)
-        trap.frames[trap.depth++] = walked[k];
+    // Past this handler and the signal's trampoline where the walk does not
+    // reach the instruction's frame.
+    keepCallsAfterFault(trap, walked, n, n > 2 ? 2 : n);
     if (trapHook) trapHook(trap);
     _exit(trapStatus);
 }

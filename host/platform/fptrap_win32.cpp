@@ -72,15 +72,7 @@ LONG CALLBACK onFloat(EXCEPTION_POINTERS *e) {
     // The dispatcher's frames come first, then the faulting instruction
     // itself (from the context the dispatcher unwinds through): the calls
     // follow it. Where the walk does not reach it, every frame is kept.
-    int from = 0;
-    for (int k = 0; k < n; ++k)
-        if (walked[k] == trap.frames[0]) {
-            from = k + 1;
-            break;
-        }
-    trap.depth = 1;
-    for (int k = from; k < n && trap.depth < kMaxTrapFrames; ++k)
-        trap.frames[trap.depth++] = walked[k];
+    keepCallsAfterFault(trap, walked, n, 0);
     if (trapHook) trapHook(trap);
     _exit(trapStatus);
 }

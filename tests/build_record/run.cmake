@@ -5,19 +5,8 @@
 # hash of props.c is sha256sum's. Then one
 # copy's source changes: its record follows, and a replay of a state the
 # other saved names the source that changed.
-foreach(var PREFIX HOST_EXE WORK_DIR)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "${var} not set")
-    endif()
-endforeach()
-
-function(run out)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE text)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${text}")
-    endif()
-    set(${out} "${text}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../script_steps.cmake")
+require_defined(PREFIX HOST_EXE WORK_DIR)
 
 function(expect text pattern what)
     if(NOT text MATCHES "${pattern}")

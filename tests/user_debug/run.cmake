@@ -3,20 +3,8 @@
 # under its own name, func_<name>, given README's commands as written:
 #   cmake -DPREFIX=<installed package> -DHOST_EXE=<vulmora-host> -DWORK_DIR=<scratch>
 #         -DREADME=<README.md> -P run.cmake
-foreach(var PREFIX HOST_EXE WORK_DIR README)
-    if(NOT DEFINED ${var})
-        message(FATAL_ERROR "${var} not set")
-    endif()
-endforeach()
-
-# Run a command; fail with its output unless it ends with status 0.
-function(run out)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE text)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${text}")
-    endif()
-    set(${out} "${text}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../script_steps.cmake")
+require_defined(PREFIX HOST_EXE WORK_DIR README)
 
 # README's debugger commands, "(gdb) ..." lines, with its breakpoint's
 # place (myprops.c:87) to be put where each case stops.
