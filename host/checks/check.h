@@ -65,6 +65,10 @@ struct CheckContext {
     const std::vector<uint8_t> &nodeMaterial;
     Sample &sample;
     UnitConverter units; // the library's converters under the run's units
+    // In inspect(): the outcome's values at the evaluated nodes alone, a
+    // step after another, as its worker's file keeps them (read from there
+    // without laying them out over every node); null when it holds others.
+    const ValuePieces *evaluated = nullptr;
 };
 
 // One worker a check asked for: which outcome it checks, and the check's

@@ -48,29 +48,14 @@ class ConsistencyCheck final : public Check {
         return true;
     }
 
-    // The values of an entry point a rule reads, when the run evaluates
-    // every entry point of that rule.
-    bool wantsValues(const CheckContext &c, size_t k) const override {
-        const Outcome &e = c.outcomes[k];
-        if (!e.hasValues()) return false;
-        for (const ConsistencyRule &r : consistencyRules()) {
-            bool reads = false, all = true;
-            for (size_t j = 0; j < ruleEntries(r); ++j) {
-                reads = reads || e.name == r.entries[j];
-                all = all && planned(c, r.entries[j]);
-            }
-            if (reads && all) return true;
-        }
-        return false;
-    }
-
     // Kept as each is collected (the run may let its values go): the
-    // evaluated nodes' values only, step after step, as the rules read no
-    // others.
+    // evaluated nodes' values only, step after step, as the worker's file
+    // holds them, of an entry point a rule reads when the run evaluates
+    // every entry point of that rule.
     void inspect(const CheckContext &c, size_t k) override {
         const Outcome &e = c.outcomes[k];
         kept_.erase(e.name);
-        if (e.result.values.empty() || !wantsValues(c, k)) return;
+        if (!c.evaluated || !reads(c, k)) return;
         const size_t nnod = c.nodeMaterial.size();
         if (rank_.size() != nnod) {
             rank_.assign(nnod, 0);
@@ -78,12 +63,13 @@ class ConsistencyCheck final : public Check {
             for (size_t i = 0; i < nnod; ++i)
                 if (c.nodeMaterial[i]) rank_[i] = evaluatedNodes_++;
         }
+        if (evaluatedNodes_ == 0) return;
         std::vector<double> &kept = kept_[e.name];
-        const size_t steps = nnod ? e.result.values.size() / nnod : 0;
-        kept.reserve(steps * evaluatedNodes_);
-        for (size_t s = 0; s < steps; ++s)
-            for (size_t i = 0; i < nnod; ++i)
-                if (c.nodeMaterial[i]) kept.push_back(e.result.values[s * nnod + i]);
+        kept.reserve(static_cast<size_t>(c.config.steps) * evaluatedNodes_);
+        (*c.evaluated)([&](const double *values, size_t count) {
+            kept.insert(kept.end(), values, values + count);
+        });
+        kept.resize(kept.size() / evaluatedNodes_ * evaluatedNodes_); // whole steps only
     }
 
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
@@ -125,6 +111,22 @@ class ConsistencyCheck final : public Check {
     std::vector<size_t> rank_;
     size_t evaluatedNodes_ = 0;
     Fields fields_;
+
+    // True when a rule reads the values of outcome `k` and the run
+    // evaluates every entry point of that rule.
+    static bool reads(const CheckContext &c, size_t k) {
+        const Outcome &e = c.outcomes[k];
+        if (!e.hasValues()) return false;
+        for (const ConsistencyRule &r : consistencyRules()) {
+            bool reads = false, all = true;
+            for (size_t j = 0; j < ruleEntries(r); ++j) {
+                reads = reads || e.name == r.entries[j];
+                all = all && planned(c, r.entries[j]);
+            }
+            if (reads && all) return true;
+        }
+        return false;
+    }
 
     // True when the run evaluates `entry` (it may not have ended yet).
     static bool planned(const CheckContext &c, const char *entry) {

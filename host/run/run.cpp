@@ -327,8 +327,12 @@ bool Run::valuesNeeded() const {
 // values laid out first when one of them asks for them); its values let
 // go when nothing reads them later.
 void Run::inspect(size_t k, WorkerJob &w) {
-    const CheckContext c = context();
+    CheckContext c = context();
     Outcome &e = outcomes_[k];
+    const ValuePieces evaluated = w.values();
+    if (e.valuesRead && w.shape.kind == WorkerKind::Entry &&
+        size_t(w.shape.selectedCount()) == evaluatedNodes_)
+        c.evaluated = &evaluated;
     for (auto &check : checks_) {
         if (e.valuesRead && e.result.values.empty() && check->wantsValues(c, k)) {
             e.result.values.swap(spare_);
