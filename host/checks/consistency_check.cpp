@@ -14,6 +14,7 @@
 #include "include/vulmora/getVar.h"
 #include "model/path.h"
 #include "model/sample.h"
+#include "platform/pages.h"
 
 namespace vhost {
 
@@ -66,6 +67,7 @@ class ConsistencyCheck final : public Check {
         if (evaluatedNodes_ == 0) return;
         std::vector<double> &kept = kept_[e.name];
         kept.reserve(static_cast<size_t>(c.config.steps) * evaluatedNodes_);
+        platform::prefaultPages(kept.data(), kept.capacity() * sizeof(double));
         (*c.evaluated)([&](const double *values, size_t count) {
             kept.insert(kept.end(), values, values + count);
         });

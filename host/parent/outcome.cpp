@@ -135,6 +135,10 @@ Outcome classify(WorkerJob &w, bool named, UninitializedVector<double> *reuse, b
     std::string error;
     if (reuse) r.result.values.swap(*reuse);
     const bool valid = readResult(w.file, w.shape, r.result, error, withValues);
+    // The system's figure holds, on Linux, what this process had resident
+    // when it started the worker; the worker's own, when it gave one, is
+    // taken only to lower it.
+    if (valid && r.result.peakBytes > 0) r.peakBytes = std::min(r.peakBytes, r.result.peakBytes);
     judgeEnding(w, valid, error, r);
     r.failure = r.status != Outcome::Ok && (r.status != Outcome::Placeholder || named);
     return r;

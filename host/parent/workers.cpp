@@ -98,8 +98,10 @@ void takeWritten(WorkerJob &w, const ResultHeader &h, ValueStore *store) {
         return;
     const uint64_t perStep = uint64_t(w.shape.selectedCount()), size = sizeof(double);
     if (w.taken.size() != uint64_t(w.shape.count)) {
-        if (store && !store->empty()) w.taken.swap(store->back()), store->pop_back();
+        const bool stored = store && !store->empty();
+        if (stored) w.taken.swap(store->back()), store->pop_back();
         w.taken.resize(size_t(w.shape.count));
+        if (!stored) platform::prefaultPages(w.taken.data(), w.taken.size() * size);
     }
     const uint64_t from = uint64_t(w.stepsTaken) * perStep, n = uint64_t(written) * perStep - from;
     if (!platform::readAt(w.file, w.taken.data() + from, n * size, kResultHeaderSize + from * size))

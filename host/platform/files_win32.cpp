@@ -203,6 +203,10 @@ size_t allocationSize(size_t size) {
     return (size + page - 1) / page * page;
 }
 
+// Windows gives a committed page on first touch; nothing is gained by
+// asking earlier.
+void prefaultPages(void *, size_t) {}
+
 void *allocatePages(size_t size) {
     return VirtualAlloc(nullptr, allocationSize(size), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }

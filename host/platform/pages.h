@@ -33,6 +33,10 @@ size_t writableSpan(const Span *spans, size_t n);
 // replaced. `from` is then gone. False where that cannot be done (all
 // but Linux), with nothing changed.
 bool replacePages(void *from, void *to, size_t size);
+// Give the whole pages inside [data, data + size) memory now, writable,
+// in one call instead of a fault per page: for storage about to be
+// written whole. Nothing where the system cannot (it is only faster).
+void prefaultPages(void *data, size_t size);
 // True when this process surely runs one thread only (safe in a signal
 // handler; false when it cannot tell).
 bool singleThreaded();

@@ -98,6 +98,17 @@ uint64_t availableMemory() {
 }
 
 uint64_t peakMemory() {
+#ifdef __linux__
+    if (FILE *f = std::fopen("/proc/self/status", "re")) {
+        char line[128];
+        unsigned long long kib = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f))
+            found = std::sscanf(line, "VmHWM: %llu kB", &kib) == 1;
+        std::fclose(f);
+        if (found) return static_cast<uint64_t>(kib) * 1024u;
+    }
+#endif
     struct rusage ru {};
     return getrusage(RUSAGE_SELF, &ru) == 0 ? static_cast<uint64_t>(ru.ru_maxrss) * 1024u : 0;
 }

@@ -65,7 +65,10 @@ uint64_t freeDiskSpace(const std::string &path);
 // for backslashes and quotes.
 std::string shellQuoted(const std::string &arg);
 
-// Peak resident memory of this process so far, in bytes (0 when unknown).
+// Peak resident memory of this process so far, in bytes (0 when unknown):
+// its own since its program started. (The system's resource count of a
+// process started by another also holds, on Linux, what the starter had
+// resident then: a worker would seem as large as the parent.)
 uint64_t peakMemory();
 
 // Processor time of the calling thread, in seconds: unlike the wall clock it

@@ -174,6 +174,7 @@ bool readResult(intptr_t f, const ResultShape &shape, WorkerResult &r, std::stri
     r.calls = h.pos.calls, r.seconds = h.seconds, r.cpuSeconds = h.cpuSeconds;
     r.stepCpuStart = h.stepCpuStart;
     r.fillCpuSeconds = h.fillCpuSeconds;
+    r.peakBytes = h.peakBytes;
     r.modifiedArray = h.modifiedArray, r.modifiedEntry = h.modifiedEntry;
     r.modifiedUnguarded = h.modifiedUnguarded != 0;
     r.crashHookRan = h.crashHookRan != 0;

@@ -84,12 +84,13 @@ struct ResultHeader {
     char containNote[160];             // ... or why not
     char mechName[101], mechUnit[21];
     char message[512];
+    uint64_t peakBytes; // the worker's own peak resident memory when it completed (0: unknown)
 };
 // The library's counters (vulmora_probe.h) follow the header in its page.
 static_assert(sizeof(ResultHeader) <= VULMORA_PROBE_OFFSET, "the header leaves the counters room");
 static_assert(VULMORA_PROBE_OFFSET + sizeof(vulmora_probe) <= kResultHeaderSize);
 
-constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '0', '9'};
+constexpr char kResultMagic[8] = {'V', 'M', 'H', 'R', 'E', 'S', '1', '0'};
 
 // The answers the accessors give silently wrong, in words, per counter.
 inline constexpr const char *kSilentAnswers[VULMORA_PROBE_EVENTS] = {
@@ -150,6 +151,7 @@ struct WorkerResult {
     bool crashHookRan = false;              // a crash reached the worker's own handler
     uint8_t exitState = 0;                  // kExit...
     int32_t forkedStep = 0, forkedNode = 0; // where user code forked the worker (0: never)
+    uint64_t peakBytes = 0;                 // its own peak memory, as it said (0: unknown)
     std::vector<uint8_t> exported;          // kNotExported, kExported or kExportedPlaceholder
     bool exportsExternal = false;
     uint8_t coordinatesRead = 0; // kCoordinatesKnown | bits of x_cord, y_cord, z_cord read

@@ -169,6 +169,7 @@ class WorkerSession {
         return false;
     }
     void complete() {
+        h_->peakBytes = platform::peakMemory();
         h_->state = static_cast<int32_t>(WorkerState::Complete);
         h_->pos.phase = static_cast<int32_t>(Phase::Unload); // the library's destructors come next
     }
