@@ -5,9 +5,11 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <numeric>
 #include <random>
 #include <type_traits>
+#include <unordered_map>
 
 #include "mikral.h"
 #include "model/materials.h"
@@ -83,40 +85,85 @@ Sample::~Sample() {
     mikral_catalog_destroy(catalog);
 }
 
-// Nodes on a regular grid; elements in VTK hexahedron order; the outer
-// layers of elements are the mould, the rest the casting. Each node's
-// depth now; the mesh's arrays now too, unless they are to be filled when
-// first read.
-void Sample::buildMesh(bool onDemand) {
-    const int n = nodesPerSide, ne = n - 1;
-    layers = mouldLayers(n);
-    castLo = layers * h;
-    castHi = (ne - layers) * h;
-    depth.resize(static_cast<size_t>(nnod));
-    const double half = (castHi - castLo) / 2, eps = 1e-9 * h;
-    // Per grid line, the distance inside the casting box's walls on that
-    // axis and the square of that outside it: a node's depth is the least
-    // of its three distances inside, or the root of the sum (x, y, z in
-    // that order) of its three outside.
-    std::vector<double> inside(static_cast<size_t>(n)), outside(static_cast<size_t>(n));
-    for (int a = 0; a < n; ++a) {
-        const double c = a * h, d = std::max({castLo - c, c - castHi, 0.0});
-        inside[size_t(a)] = std::min(c - castLo, castHi - c);
-        outside[size_t(a)] = d * d;
+DepthAxes depthAxes(int side, bool path) {
+    const int ne = side - 1, layers = mouldLayers(side);
+    const double h = Alloy::side / ne;
+    DepthAxes a;
+    a.castLo = layers * h;
+    a.castHi = (ne - layers) * h;
+    a.half = (a.castHi - a.castLo) / 2;
+    a.eps = 1e-9 * h;
+    a.mould = !path;
+    a.inside.resize(static_cast<size_t>(std::max(side, 0)));
+    a.outside.resize(a.inside.size());
+    for (int k = 0; k < side; ++k) {
+        const double c = k * h, d = std::max({a.castLo - c, c - a.castHi, 0.0});
+        a.inside[size_t(k)] = std::min(c - a.castLo, a.castHi - c);
+        a.outside[size_t(k)] = d * d;
     }
-    size_t id = 0;
-    for (int k = 0; k < n; ++k)
-        for (int j = 0; j < n; ++j) {
-            const double wallJK = std::min({half, inside[size_t(j)], inside[size_t(k)]});
-            for (int i = 0; i < n; ++i, ++id) {
-                const double wall = std::min(wallJK, inside[size_t(i)]);
-                const double out =
-                    0.0 + outside[size_t(i)] + outside[size_t(j)] + outside[size_t(k)];
-                depth[id] = out > eps * eps && !path_
-                                ? static_cast<float>(-std::sqrt(out))
-                                : static_cast<float>(std::max(wall, 0.0) / half);
+    return a;
+}
+
+DepthRows depthRows(const DepthAxes &a) {
+    const size_t n = a.inside.size();
+    auto bitsOf = [](auto v) {
+        std::conditional_t<sizeof v == 8, uint64_t, uint32_t> b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    DepthRows r;
+    r.rowKind.resize(n * n);
+    // A row's depths follow from the least distance inside along y and z
+    // (and half the side) and the two squares outside, exactly: its key.
+    std::map<std::array<uint64_t, 3>, uint32_t> kinds;
+    std::unordered_map<uint32_t, uint32_t> classOf; // a depth's bits: its class
+    for (size_t k = 0, row = 0; k < n; ++k)
+        for (size_t j = 0; j < n; ++j, ++row) {
+            const double wallJK = std::min({a.half, a.inside[j], a.inside[k]});
+            const auto [kind, added] =
+                kinds.try_emplace({bitsOf(wallJK), bitsOf(a.outside[j]), bitsOf(a.outside[k])},
+                                  static_cast<uint32_t>(kinds.size()));
+            r.rowKind[row] = kind->second;
+            if (!added) continue;
+            // A new kind: its nodes, in order, are the first of any class
+            // not met in an earlier row.
+            for (size_t i = 0; i < n; ++i) {
+                const double wall = std::min(wallJK, a.inside[i]);
+                const double out = 0.0 + a.outside[i] + a.outside[j] + a.outside[k];
+                const float depth = a.mould && out > a.eps * a.eps
+                                        ? static_cast<float>(-std::sqrt(out))
+                                        : static_cast<float>(std::max(wall, 0.0) / a.half);
+                const auto [c, fresh] =
+                    classOf.try_emplace(bitsOf(depth), static_cast<uint32_t>(r.classes.size()));
+                if (fresh) r.classes.push_back(depth);
+                r.kindClasses.push_back(c->second);
             }
         }
+    return r;
+}
+
+// Nodes on a regular grid; elements in VTK hexahedron order; the outer
+// layers of elements are the mould, the rest the casting. Each node's
+// depth now, and without a path its depth class; the mesh's arrays now
+// too, unless they are to be filled when first read.
+void Sample::buildMesh(bool onDemand) {
+    const DepthAxes axes = depthAxes(nodesPerSide, path_ != nullptr);
+    layers = mouldLayers(nodesPerSide);
+    castLo = axes.castLo;
+    castHi = axes.castHi;
+    rows_ = depthRows(axes);
+    // Each row's depths (and classes) copied from its kind's.
+    const size_t n = static_cast<size_t>(nodesPerSide);
+    std::vector<float> kindDepth(rows_.kindClasses.size());
+    for (size_t k = 0; k < kindDepth.size(); ++k)
+        kindDepth[k] = rows_.classes[rows_.kindClasses[k]];
+    depth.resize(static_cast<size_t>(nnod));
+    if (!path_) depthClass.resize(depth.size());
+    for (size_t row = 0; row < rows_.rowKind.size(); ++row) {
+        const size_t from = size_t(rows_.rowKind[row]) * n;
+        std::copy_n(&kindDepth[from], n, &depth[row * n]);
+        if (!path_) std::copy_n(&rows_.kindClasses[from], n, &depthClass[row * n]);
+    }
     // Fresh pages: no memory taken until filled.
     VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     if (!onDemand)

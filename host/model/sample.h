@@ -59,6 +59,34 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
 // How many of them there are.
 int64_t countSelected(int side, int materials, int64_t points, int64_t nnod);
 
+// A node's depth (Sample::depth) on a grid of n nodes per side is worked
+// out from tables per grid line, the same on every axis: the least of its
+// three distances inside the casting box (at most half its side), over
+// half that side, and clamped at 0; or, outside the box, minus the root of
+// the sum (x, y, z in that order) of its three squared distances outside.
+struct DepthAxes {
+    std::vector<double> inside, outside; // per grid line: cm inside the box's walls, cm2 outside
+    double castLo = 0, castHi = 0;       // the casting box, cm, on every axis
+    double half = 0, eps = 0;            // half its side; a distance outside below eps is none
+    bool mould = true;                   // false (a path): every node takes its distance inside
+};
+// The sample's tables for a grid of `side` nodes per side (`path`: along a
+// path every node is casting).
+DepthAxes depthAxes(int side, bool path);
+
+// A grid's distinct depths, each node's index into them, found per row of
+// nodes along x rather than per node: a row's depths follow from the two
+// indices it shares (y, z), and the sample's grids have few such kinds of
+// rows. Node i of row r (r = y + n z) is node r * n + i, its class
+// kindClasses[rowKind[r] * n + i]. The classes come in the order of their
+// first node, as a scan of the nodes would find them.
+struct DepthRows {
+    std::vector<float> classes;        // the distinct depths (their bits)
+    std::vector<uint32_t> rowKind;     // per row, its kind
+    std::vector<uint32_t> kindClasses; // per kind, the class of each of its n nodes
+};
+DepthRows depthRows(const DepthAxes &axes);
+
 // Another numbering of `count` items (0-based), fixed by `seed` and the
 // same on every system: item i is item result[i] in it.
 std::vector<int32_t> renumbering(int64_t count, uint32_t seed);
@@ -221,7 +249,7 @@ class Sample {
     void buildElementKinds();
     void fillMicrostructure();
     void fillIntegrationPoints();
-    void gather(float *out, const std::vector<float> &perClass) const;
+    template <class T> void gather(T *out, const T *perClass);
     void fillFlow(float *out, const std::vector<double> &flow, int component) const;
     void fillPressure(float *out) const;
 
@@ -236,6 +264,12 @@ class Sample {
     // depth and step, not once per node.
     PageVector<uint32_t> depthClass;
     std::vector<float> classDepth;
+    // The grid's rows of nodes by kind (depthRows): without a path, a field
+    // of the depth alone is worked out per kind of row, into rowValues_
+    // (rowMicro_ for the microstructure), and copied row by row.
+    DepthRows rows_;
+    PageVector<float> rowValues_;
+    PageVector<double> rowMicro_;
     // The flow's direction along x and z, per grid line: sin and cos of
     // pi times the relative position in the casting box.
     std::vector<double> sinX, cosX, sinZ, cosZ;
