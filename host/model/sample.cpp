@@ -192,41 +192,52 @@ bool Sample::fillMesh(const void *base) {
     if (which == kMeshArrays) return false;
     // Which array it is, by its address: the list's order does not matter.
     const int axis = base == x.data() ? 0 : base == y.data() ? 1 : base == z.data() ? 2 : -1;
-    const int n = nodesPerSide, ne = n - 1;
+    const size_t n = static_cast<size_t>(nodesPerSide), ne = n - 1;
     if (axis >= 0) { // a coordinate: a path's points where it has them
         double *v = out(axis == 0 ? x : axis == 1 ? y : z);
+        for (int k = 0, row = 0; k < nodesPerSide; ++k)
+            for (int j = 0; j < nodesPerSide; ++j, ++row) {
+                double *r = v + size_t(row) * n;
+                if (axis == 0)
+                    for (int i = 0; i < nodesPerSide; ++i)
+                        r[i] = i * h;
+                else
+                    std::fill_n(r, n, (axis == 1 ? j : k) * h);
+            }
         const std::vector<double> *given =
             path_ ? &path_->values[column::kCoordinates + size_t(axis)] : nullptr;
-        const size_t points = given && given->size() == path_->points() ? given->size() : 0;
-        size_t id = 0;
-        for (int k = 0; k < n; ++k)
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i, ++id)
-                    v[id] = id < points ? (*given)[id] : (axis == 0 ? i : axis == 1 ? j : k) * h;
-    } else {
-        const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
-                  dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
-        auto inside = [&](int a) { return path_ || (a >= layers && a < ne - layers); };
-        const float volume = static_cast<float>(h * h * h);
-        int *type = out(elType), *material = out(matId), *corners = out(conn);
+        if (given && given->size() == path_->points())
+            std::copy_n(given->data(), std::min(given->size(), static_cast<size_t>(nnod)), v);
+    } else if (base == elType.data()) {
+        std::fill_n(out(elType), nel, 1);
+    } else if (base == elVol.data()) {
+        std::fill_n(out(elVol), nel, static_cast<float>(h * h * h));
+    } else if (base == ncon.data()) {
         int **rows = out(ncon);
-        float *vol = out(elVol);
-        const bool isType = base == elType.data(), isMaterial = base == matId.data(),
-                   isRows = base == ncon.data(), isCorners = base == conn.data(),
-                   isVolume = base == elVol.data();
-        size_t e = 0;
-        for (int k = 0; k < ne; ++k)
-            for (int j = 0; j < ne; ++j)
-                for (int i = 0; i < ne; ++i, ++e) {
-                    if (isType) type[e] = 1;
-                    if (isMaterial) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-                    if (isRows) rows[e] = conn.data() + e * 8; // the array's own address
-                    if (isCorners)
-                        for (int c = 0; c < 8; ++c)
-                            corners[e * 8 + static_cast<size_t>(c)] =
-                                ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                    if (isVolume) vol[e] = volume;
-                }
+        for (size_t e = 0; e < size_t(nel); ++e)
+            rows[e] = conn.data() + e * 8; // the array's own address
+    } else if (base == matId.data()) {
+        // Casting inside the box on every axis, mould elsewhere.
+        auto inside = [&](size_t a) { return path_ || (a >= size_t(layers) && a + layers < ne); };
+        int *material = out(matId);
+        for (size_t k = 0, e = 0; k < ne; ++k)
+            for (size_t j = 0; j < ne; ++j, e += ne)
+                if (inside(j) && inside(k))
+                    for (size_t i = 0; i < ne; ++i)
+                        material[e + i] = inside(i) ? 0 : 1;
+                else
+                    std::fill_n(material + e, ne, 1);
+    } else { // the corners, in VTK order: each one node away from the first
+        const int ni = nodesPerSide, nn = ni * ni;
+        const int step[8] = {0, 1, ni + 1, ni, nn, nn + 1, nn + ni + 1, nn + ni};
+        int *corners = out(conn);
+        for (size_t k = 0, e = 0; k < ne; ++k)
+            for (size_t j = 0; j < ne; ++j) {
+                const int rowFirst = static_cast<int>((k * n + j) * n);
+                for (size_t i = 0; i < ne; ++i, ++e)
+                    for (size_t c = 0; c < 8; ++c)
+                        corners[e * 8 + c] = rowFirst + static_cast<int>(i) + step[c];
+            }
     }
     meshFilled[which] = true;
     return true;
@@ -312,12 +323,24 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
     const int layers = mouldLayers(side), last = side - 1 - layers;
     const uint8_t casting = (materials & material::kCasting) != 0,
                   mould = (materials & material::kMould) != 0;
-    size_t i = 0;
-    for (int z = 0; z < side; ++z)
-        for (int y = 0; y < side; ++y) {
-            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
-            for (int x = 0; x < side && i < sel.size(); ++x, ++i)
-                sel[i] = inner && x >= layers && x <= last ? casting : mould;
+    // Row by row along x: a row inside the casting's box on y and z is
+    // mould, casting, mould; any other all mould.
+    const size_t n = static_cast<size_t>(side), count = sel.size();
+    const size_t lo = static_cast<size_t>(layers), hi = static_cast<size_t>(last) + 1;
+    auto fill = [&](size_t from, size_t to, uint8_t value) {
+        std::fill(sel.begin() + std::ptrdiff_t(std::min(from, count)),
+                  sel.begin() + std::ptrdiff_t(std::min(to, count)), value);
+    };
+    for (int z = 0, row = 0; z < side; ++z)
+        for (int y = 0; y < side; ++y, ++row) {
+            const size_t first = size_t(row) * n;
+            if (z >= layers && z <= last && y >= layers && y <= last) {
+                fill(first, first + lo, mould);
+                fill(first + lo, first + hi, casting);
+                fill(first + hi, first + n, mould);
+            } else {
+                fill(first, first + n, mould);
+            }
         }
     return sel;
 }

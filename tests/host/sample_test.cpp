@@ -382,6 +382,28 @@ TEST(HostSample, DepthRowsAreTheNodesDepthsAndClasses) {
     }
 }
 
+// The selection, made a row at a time, is the plain rule per node: a node
+// inside the casting's box on every axis is casting, any other mould; a
+// count short of the grid cuts it, one beyond leaves the rest unselected.
+TEST(HostSample, SelectedNodesFollowTheRuleWhateverTheCount) {
+    for (int side : {1, 2, 3, 7, 13})
+        for (int64_t extra : {-5, 0, 3})
+            for (int materials : {0, 1, 2, 3}) {
+                const int64_t grid = int64_t(side) * side * side,
+                              nnod = std::max<int64_t>(grid + extra, 0);
+                const std::vector<uint8_t> sel = vhost::selectNodes(side, materials, 0, nnod);
+                ASSERT_EQ(int64_t(sel.size()), nnod);
+                const int lo = vhost::mouldLayers(side), hi = side - 1 - lo;
+                for (int64_t i = 0; i < nnod; ++i) {
+                    const int x = int(i % side), y = int(i / side % side), z = int(i / side / side);
+                    auto in = [&](int a) { return a >= lo && a <= hi; };
+                    const int material = in(x) && in(y) && in(z) ? 1 : 2;
+                    ASSERT_EQ(sel[size_t(i)], i < grid && (materials & material) ? 1 : 0)
+                        << side << " " << extra << " " << materials << " node " << i;
+                }
+            }
+}
+
 // A mesh left for fill() comes out as the mesh built at once, an array at
 // a time; the fields need none of it (the element kinds are made when the
 // integration points are first filled).
