@@ -153,9 +153,14 @@ class Sample {
     // i at the current step: the value micro (aux) holds once filled, read
     // from the step's tables without filling the array.
     double microstructureAt(bool auxiliary, int q, int i) const {
+        return microstructureOf(auxiliary, q, depthClassOf(i));
+    }
+    // The same by the node's depth class (depthClassOf), for a node's
+    // quantities one after another.
+    uint32_t depthClassOf(int i) const { return depthClass[static_cast<size_t>(gridNode(i))]; }
+    double microstructureOf(bool auxiliary, int q, uint32_t cls) const {
         const std::vector<double> &table = auxiliary ? classAux : classMicro;
-        return table[static_cast<size_t>(q) * classDepth.size() +
-                     depthClass[static_cast<size_t>(gridNode(i))]];
+        return table[static_cast<size_t>(q) * classDepth.size() + cls];
     }
     // True when 0-based node i belongs to the casting (material 1).
     bool inCasting(int i) const { return depth[static_cast<std::size_t>(gridNode(i))] >= 0.0f; }
