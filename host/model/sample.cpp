@@ -113,56 +113,91 @@ DepthRows depthRows(const DepthAxes &a) {
     };
     DepthRows r;
     r.rowKind.resize(n * n);
+    // The classes by their depth's bits: an open table, at most half full,
+    // of 2^bits slots (the top bits of a Fibonacci hash).
+    int bits = 6;
+    std::vector<uint32_t> table(size_t(1) << bits, UINT32_MAX);
+    auto slotOf = [&](uint32_t key) -> uint32_t & {
+        size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+        while (table[at] != UINT32_MAX && bitsOf(r.classes[table[at]]) != key)
+            at = (at + 1) & (table.size() - 1);
+        return table[at];
+    };
+    auto classOf = [&](float depth) {
+        uint32_t &slot = slotOf(bitsOf(depth));
+        if (slot != UINT32_MAX) return slot;
+        slot = static_cast<uint32_t>(r.classes.size());
+        r.classes.push_back(depth);
+        if (r.classes.size() * 2 > table.size()) {
+            table.assign(size_t(1) << ++bits, UINT32_MAX);
+            for (uint32_t c = 0; c < r.classes.size(); ++c)
+                slotOf(bitsOf(r.classes[c])) = c;
+        }
+        return static_cast<uint32_t>(r.classes.size() - 1);
+    };
     // A row's depths follow from the least distance inside along y and z
     // (and half the side) and the two squares outside, exactly: its key.
-    std::map<std::array<uint64_t, 3>, uint32_t> kinds;
-    std::unordered_map<uint32_t, uint32_t> classOf; // a depth's bits: its class
+    // Where the squares along y and z alone make a distance outside, every
+    // node of the row is outside (a sum of squares never falls as one more
+    // is added), and the distance inside is left out of the key. Rows of
+    // other keys may still hold the same classes: a kind is a row of
+    // classes, found by its hash.
+    std::map<std::array<uint64_t, 3>, uint32_t> kindOfKey;
+    std::unordered_map<uint64_t, uint32_t> kindOfHash;
+    std::vector<uint32_t> classes(n);
+    const bool squares =
+        std::all_of(a.outside.begin(), a.outside.end(), [](double d) { return d >= 0.0; });
     for (size_t k = 0, row = 0; k < n; ++k)
         for (size_t j = 0; j < n; ++j, ++row) {
             const double wallJK = std::min({a.half, a.inside[j], a.inside[k]});
-            const auto [kind, added] =
-                kinds.try_emplace({bitsOf(wallJK), bitsOf(a.outside[j]), bitsOf(a.outside[k])},
-                                  static_cast<uint32_t>(kinds.size()));
-            r.rowKind[row] = kind->second;
-            if (!added) continue;
-            // A new kind: its nodes, in order, are the first of any class
+            const bool out = a.mould && squares && a.outside[j] + a.outside[k] > a.eps * a.eps;
+            const auto [known, added] = kindOfKey.try_emplace(
+                {out ? 0 : bitsOf(wallJK), bitsOf(a.outside[j]), bitsOf(a.outside[k])}, 0);
+            if (!added) {
+                r.rowKind[row] = known->second;
+                continue;
+            }
+            // A new key: its nodes, in order, are the first of any class
             // not met in an earlier row.
+            uint64_t hash = 1469598103934665603ull;
             for (size_t i = 0; i < n; ++i) {
                 const double wall = std::min(wallJK, a.inside[i]);
-                const double out = 0.0 + a.outside[i] + a.outside[j] + a.outside[k];
-                const float depth = a.mould && out > a.eps * a.eps
-                                        ? static_cast<float>(-std::sqrt(out))
-                                        : static_cast<float>(std::max(wall, 0.0) / a.half);
-                const auto [c, fresh] =
-                    classOf.try_emplace(bitsOf(depth), static_cast<uint32_t>(r.classes.size()));
-                if (fresh) r.classes.push_back(depth);
-                r.kindClasses.push_back(c->second);
+                const double sum = 0.0 + a.outside[i] + a.outside[j] + a.outside[k];
+                classes[i] = classOf(a.mould && sum > a.eps * a.eps
+                                         ? static_cast<float>(-std::sqrt(sum))
+                                         : static_cast<float>(std::max(wall, 0.0) / a.half));
+                hash = (hash ^ classes[i]) * 1099511628211ull;
             }
+            const uint32_t kinds = static_cast<uint32_t>(n ? r.kindClasses.size() / n : 0);
+            const auto [same, fresh] = kindOfHash.try_emplace(hash, kinds);
+            uint32_t kind = same->second;
+            if (!fresh && !std::equal(classes.begin(), classes.end(),
+                                      r.kindClasses.begin() + std::ptrdiff_t(kind * n)))
+                kind = kinds; // another row of the same hash: a kind of its own
+            if (kind == kinds)
+                r.kindClasses.insert(r.kindClasses.end(), classes.begin(), classes.end());
+            r.rowKind[row] = known->second = kind;
         }
     return r;
 }
 
 // Nodes on a regular grid; elements in VTK hexahedron order; the outer
-// layers of elements are the mould, the rest the casting. Each node's
-// depth now, and without a path its depth class; the mesh's arrays now
-// too, unless they are to be filled when first read.
+// layers of elements are the mould, the rest the casting. The depths by
+// kind of row now, and without a path each node's depth class; the mesh's
+// arrays now too, unless they are to be filled when first read.
 void Sample::buildMesh(bool onDemand) {
     const DepthAxes axes = depthAxes(nodesPerSide, path_ != nullptr);
     layers = mouldLayers(nodesPerSide);
     castLo = axes.castLo;
     castHi = axes.castHi;
     rows_ = depthRows(axes);
-    // Each row's depths (and classes) copied from its kind's.
+    // Without a path, each row's classes copied from its kind's.
     const size_t n = static_cast<size_t>(nodesPerSide);
-    std::vector<float> kindDepth(rows_.kindClasses.size());
-    for (size_t k = 0; k < kindDepth.size(); ++k)
-        kindDepth[k] = rows_.classes[rows_.kindClasses[k]];
-    depth.resize(static_cast<size_t>(nnod));
-    if (!path_) depthClass.resize(depth.size());
-    for (size_t row = 0; row < rows_.rowKind.size(); ++row) {
-        const size_t from = size_t(rows_.rowKind[row]) * n;
-        std::copy_n(&kindDepth[from], n, &depth[row * n]);
-        if (!path_) std::copy_n(&rows_.kindClasses[from], n, &depthClass[row * n]);
+    if (!path_) {
+        depthClass.resize(static_cast<size_t>(nnod));
+        for (size_t row = 0; row < rows_.rowKind.size(); ++row)
+            std::copy_n(&rows_.kindClasses[size_t(rows_.rowKind[row]) * n], n,
+                        &depthClass[row * n]);
     }
     // Fresh pages: no memory taken until filled.
     VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)

@@ -59,7 +59,7 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
 // How many of them there are.
 int64_t countSelected(int side, int materials, int64_t points, int64_t nnod);
 
-// A node's depth (Sample::depth) on a grid of n nodes per side is worked
+// A node's depth (Sample::depthAt) on a grid of n nodes per side is worked
 // out from tables per grid line, the same on every axis: the least of its
 // three distances inside the casting box (at most half its side), over
 // half that side, and clamped at 0; or, outside the box, minus the root of
@@ -83,7 +83,7 @@ DepthAxes depthAxes(int side, bool path);
 struct DepthRows {
     std::vector<float> classes;        // the distinct depths (their bits)
     std::vector<uint32_t> rowKind;     // per row, its kind
-    std::vector<uint32_t> kindClasses; // per kind, the class of each of its n nodes
+    std::vector<uint32_t> kindClasses; // per kind (rows of the same classes), each node's class
 };
 DepthRows depthRows(const DepthAxes &axes);
 
@@ -163,7 +163,7 @@ class Sample {
         return table[static_cast<size_t>(q) * classDepth.size() + cls];
     }
     // True when 0-based node i belongs to the casting (material 1).
-    bool inCasting(int i) const { return depth[static_cast<std::size_t>(gridNode(i))] >= 0.0f; }
+    bool inCasting(int i) const { return depthAt(static_cast<size_t>(gridNode(i))) >= 0.0f; }
 
     // Number the nodes and the elements in another order, fixed by `seed`,
     // as a mesher may: every array, filled already or later, holds each
@@ -258,9 +258,15 @@ class Sample {
     void fillFlow(float *out, const std::vector<double> &flow, int component) const;
     void fillPressure(float *out) const;
 
-    // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
-    // < 0 minus the distance (cm) from the casting, in the mould.
-    PageVector<float> depth;
+    // The depth of grid node `id`: >= 0 into the casting (0 at the wall, 1
+    // at the centre); < 0 minus the distance (cm) from the casting, in the
+    // mould. Its class's, without a path; along a path (whose classes are
+    // its points), its kind of row's.
+    float depthAt(size_t id) const {
+        if (!path_) return classDepth[depthClass[id]];
+        const size_t n = static_cast<size_t>(nodesPerSide);
+        return rows_.classes[rows_.kindClasses[size_t(rows_.rowKind[id / n]) * n + id % n]];
+    }
     double castLo = 0, castHi = 0; // the casting box, cm, on every axis
     int layers = 1;                // elements of mould outside it
     bool meshFilled[kMeshArrays] = {};

@@ -146,10 +146,11 @@ Sample::DepthState Sample::depthState(double d, int step) const {
 // metallostatic pressure, which depend on the position.
 NodeState Sample::state(int i, int step) const {
     const size_t id = static_cast<size_t>(gridNode(i));
-    const DepthState ds = depthState(depth[id], step);
+    const float depth = depthAt(id);
+    const DepthState ds = depthState(depth, step);
     NodeState s;
     s.T = ds.T, s.coolingRate = ds.coolingRate, s.p = kAtmosphere;
-    if (depth[id] < 0) return s;
+    if (depth < 0) return s;
     s.fs = ds.fs, s.mushyStrain = ds.mushyStrain, s.vf = ds.vf, s.fvol = ds.fvol;
     const double span = castHi - castLo;
     const size_t side = static_cast<size_t>(nodesPerSide);
@@ -258,7 +259,7 @@ void Sample::fillFlow(float *out, const std::vector<double> &flow, int component
                 const double value = component == 0   ? u
                                      : component == 1 ? 0.1 * u
                                                       : -f * cosX[i] * sinZ[kz];
-                out[k] = depth[k] < 0 ? 0.0f : static_cast<float>(value);
+                out[k] = depthAt(k) < 0 ? 0.0f : static_cast<float>(value);
             }
 }
 
@@ -271,7 +272,7 @@ void Sample::fillPressure(float *out) const {
         const double zc = static_cast<int>(row / n / n) * h;
         const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - zc));
         for (size_t i = 0; i < n; ++i)
-            out[row + i] = depth[row + i] < 0 ? mould : p;
+            out[row + i] = depthAt(row + i) < 0 ? mould : p;
     }
 }
 
