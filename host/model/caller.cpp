@@ -37,6 +37,18 @@ volatile sig_atomic_t gInCopy = 0;
 inline void returned() {
     if (gInCopy) std::_Exit(0);
 }
+
+// The first node from i on (n when none) whose entry of `sel` is set.
+inline int nextSelected(const uint8_t *sel, int i, int n) {
+    if (i < n && sel[i]) return i; // within a run
+    for (uint64_t eight = 0; i + 8 <= n; i += 8) {
+        std::memcpy(&eight, sel + i, sizeof eight);
+        if (eight) break;
+    }
+    while (i < n && !sel[i])
+        ++i;
+    return i;
+}
 } // namespace
 
 void Caller::endCopyOnReturn() {
@@ -144,11 +156,11 @@ void Caller::evaluate(const EntryPoint &e, PropertyFn f, double *out,
     double *next = out; // packed: where the next value goes
     if (!order && !again && rounding_ == Rounding::Nearest) {
         // The plain run's loop: the position, the node's local values, the
-        // call; nothing else per call.
+        // call; nothing else per call, and the nodes not selected passed
+        // over eight at a time.
         const uint8_t *sel = selected.data();
         int64_t calls = pos_->calls;
-        for (int i = 0; i < n; ++i) {
-            if (!sel[i]) continue;
+        for (int i = nextSelected(sel, 0, n); i < n; i = nextSelected(sel, i + 1, n)) {
             pos_->node = i + 1;
             pos_->calls = ++calls;
             if (local) fillLocal(m, i + 1);
@@ -247,15 +259,16 @@ Marks assignSlots(int *lastp, double *loc) {
 // only when user code reads them, and in local mode it reads loc_micro.
 void fillLocalValues(Library &lib, const Sample &s, const Marks &m, int node) {
     const size_t i = static_cast<size_t>(node - 1);
+    const uint32_t cls = s.depthClassOf(node - 1);
     double *loc = *lib.x.loc_micro;
     size_t k = 0;
     for (int c : m.constituents)
         loc[VULMORA_LOC_MICRO_CONSTITUENTS + k++] =
-            c < kNumConstituents ? s.microstructureAt(false, c, node - 1) : kNaN;
+            c < kNumConstituents ? s.microstructureOf(false, c, cls) : kNaN;
     k = 0;
     for (int a : m.auxiliaries)
         loc[VULMORA_LOC_MICRO_AUXILIARIES + k++] =
-            a < kNumAuxiliaries ? s.microstructureAt(true, a, node - 1) : kNaN;
+            a < kNumAuxiliaries ? s.microstructureOf(true, a, cls) : kNaN;
     *lib.x.loc_poro = m.poros ? s.vf1[i] : unmarkedNaN(Unmarked::Porosity, 0);
 }
 

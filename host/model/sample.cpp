@@ -5,9 +5,11 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <numeric>
 #include <random>
 #include <type_traits>
+#include <unordered_map>
 
 #include "mikral.h"
 #include "model/materials.h"
@@ -83,40 +85,120 @@ Sample::~Sample() {
     mikral_catalog_destroy(catalog);
 }
 
-// Nodes on a regular grid; elements in VTK hexahedron order; the outer
-// layers of elements are the mould, the rest the casting. Each node's
-// depth now; the mesh's arrays now too, unless they are to be filled when
-// first read.
-void Sample::buildMesh(bool onDemand) {
-    const int n = nodesPerSide, ne = n - 1;
-    layers = mouldLayers(n);
-    castLo = layers * h;
-    castHi = (ne - layers) * h;
-    depth.resize(static_cast<size_t>(nnod));
-    const double half = (castHi - castLo) / 2, eps = 1e-9 * h;
-    // Per grid line, the distance inside the casting box's walls on that
-    // axis and the square of that outside it: a node's depth is the least
-    // of its three distances inside, or the root of the sum (x, y, z in
-    // that order) of its three outside.
-    std::vector<double> inside(static_cast<size_t>(n)), outside(static_cast<size_t>(n));
-    for (int a = 0; a < n; ++a) {
-        const double c = a * h, d = std::max({castLo - c, c - castHi, 0.0});
-        inside[size_t(a)] = std::min(c - castLo, castHi - c);
-        outside[size_t(a)] = d * d;
+DepthAxes depthAxes(int side, bool path) {
+    const int ne = side - 1, layers = mouldLayers(side);
+    const double h = Alloy::side / ne;
+    DepthAxes a;
+    a.castLo = layers * h;
+    a.castHi = (ne - layers) * h;
+    a.half = (a.castHi - a.castLo) / 2;
+    a.eps = 1e-9 * h;
+    a.mould = !path;
+    a.inside.resize(static_cast<size_t>(std::max(side, 0)));
+    a.outside.resize(a.inside.size());
+    for (int k = 0; k < side; ++k) {
+        const double c = k * h, d = std::max({a.castLo - c, c - a.castHi, 0.0});
+        a.inside[size_t(k)] = std::min(c - a.castLo, a.castHi - c);
+        a.outside[size_t(k)] = d * d;
     }
-    size_t id = 0;
-    for (int k = 0; k < n; ++k)
-        for (int j = 0; j < n; ++j) {
-            const double wallJK = std::min({half, inside[size_t(j)], inside[size_t(k)]});
-            for (int i = 0; i < n; ++i, ++id) {
-                const double wall = std::min(wallJK, inside[size_t(i)]);
-                const double out =
-                    0.0 + outside[size_t(i)] + outside[size_t(j)] + outside[size_t(k)];
-                depth[id] = out > eps * eps && !path_
-                                ? static_cast<float>(-std::sqrt(out))
-                                : static_cast<float>(std::max(wall, 0.0) / half);
-            }
+    return a;
+}
+
+DepthRows depthRows(const DepthAxes &a) {
+    const size_t n = a.inside.size();
+    auto bitsOf = [](auto v) {
+        std::conditional_t<sizeof v == 8, uint64_t, uint32_t> b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    DepthRows r;
+    r.rowKind.resize(n * n);
+    // The classes by their depth's bits: an open table, at most half full,
+    // of 2^bits slots (the top bits of a Fibonacci hash).
+    int bits = 6;
+    std::vector<uint32_t> table(size_t(1) << bits, UINT32_MAX);
+    auto slotOf = [&](uint32_t key) -> uint32_t & {
+        size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+        while (table[at] != UINT32_MAX && bitsOf(r.classes[table[at]]) != key)
+            at = (at + 1) & (table.size() - 1);
+        return table[at];
+    };
+    auto classOf = [&](float depth) {
+        uint32_t &slot = slotOf(bitsOf(depth));
+        if (slot != UINT32_MAX) return slot;
+        slot = static_cast<uint32_t>(r.classes.size());
+        r.classes.push_back(depth);
+        if (r.classes.size() * 2 > table.size()) {
+            table.assign(size_t(1) << ++bits, UINT32_MAX);
+            for (uint32_t c = 0; c < r.classes.size(); ++c)
+                slotOf(bitsOf(r.classes[c])) = c;
         }
+        return static_cast<uint32_t>(r.classes.size() - 1);
+    };
+    // A row's depths follow from the least distance inside along y and z
+    // (and half the side) and the two squares outside, exactly: its key.
+    // Where the squares along y and z alone make a distance outside, every
+    // node of the row is outside (a sum of squares never falls as one more
+    // is added), and the distance inside is left out of the key. Rows of
+    // other keys may still hold the same classes: a kind is a row of
+    // classes, found by its hash.
+    std::map<std::array<uint64_t, 3>, uint32_t> kindOfKey;
+    std::unordered_map<uint64_t, uint32_t> kindOfHash;
+    std::vector<uint32_t> classes(n);
+    const bool squares =
+        std::all_of(a.outside.begin(), a.outside.end(), [](double d) { return d >= 0.0; });
+    for (size_t k = 0, row = 0; k < n; ++k)
+        for (size_t j = 0; j < n; ++j, ++row) {
+            const double wallJK = std::min({a.half, a.inside[j], a.inside[k]});
+            const bool out = a.mould && squares && a.outside[j] + a.outside[k] > a.eps * a.eps;
+            const auto [known, added] = kindOfKey.try_emplace(
+                {out ? 0 : bitsOf(wallJK), bitsOf(a.outside[j]), bitsOf(a.outside[k])}, 0);
+            if (!added) {
+                r.rowKind[row] = known->second;
+                continue;
+            }
+            // A new key: its nodes, in order, are the first of any class
+            // not met in an earlier row.
+            uint64_t hash = 1469598103934665603ull;
+            for (size_t i = 0; i < n; ++i) {
+                const double wall = std::min(wallJK, a.inside[i]);
+                const double sum = 0.0 + a.outside[i] + a.outside[j] + a.outside[k];
+                classes[i] = classOf(a.mould && sum > a.eps * a.eps
+                                         ? static_cast<float>(-std::sqrt(sum))
+                                         : static_cast<float>(std::max(wall, 0.0) / a.half));
+                hash = (hash ^ classes[i]) * 1099511628211ull;
+            }
+            const uint32_t kinds = static_cast<uint32_t>(n ? r.kindClasses.size() / n : 0);
+            const auto [same, fresh] = kindOfHash.try_emplace(hash, kinds);
+            uint32_t kind = same->second;
+            if (!fresh && !std::equal(classes.begin(), classes.end(),
+                                      r.kindClasses.begin() + std::ptrdiff_t(kind * n)))
+                kind = kinds; // another row of the same hash: a kind of its own
+            if (kind == kinds)
+                r.kindClasses.insert(r.kindClasses.end(), classes.begin(), classes.end());
+            r.rowKind[row] = known->second = kind;
+        }
+    return r;
+}
+
+// Nodes on a regular grid; elements in VTK hexahedron order; the outer
+// layers of elements are the mould, the rest the casting. The depths by
+// kind of row now, and without a path each node's depth class; the mesh's
+// arrays now too, unless they are to be filled when first read.
+void Sample::buildMesh(bool onDemand) {
+    const DepthAxes axes = depthAxes(nodesPerSide, path_ != nullptr);
+    layers = mouldLayers(nodesPerSide);
+    castLo = axes.castLo;
+    castHi = axes.castHi;
+    rows_ = depthRows(axes);
+    // Without a path, each row's classes copied from its kind's.
+    const size_t n = static_cast<size_t>(nodesPerSide);
+    if (!path_) {
+        depthClass.resize(static_cast<size_t>(nnod));
+        for (size_t row = 0; row < rows_.rowKind.size(); ++row)
+            std::copy_n(&rows_.kindClasses[size_t(rows_.rowKind[row]) * n], n,
+                        &depthClass[row * n]);
+    }
     // Fresh pages: no memory taken until filled.
     VHOST_MESH_ARRAYS(VHOST_RESIZE, VHOST_RESIZE)
     if (!onDemand)
@@ -145,41 +227,52 @@ bool Sample::fillMesh(const void *base) {
     if (which == kMeshArrays) return false;
     // Which array it is, by its address: the list's order does not matter.
     const int axis = base == x.data() ? 0 : base == y.data() ? 1 : base == z.data() ? 2 : -1;
-    const int n = nodesPerSide, ne = n - 1;
+    const size_t n = static_cast<size_t>(nodesPerSide), ne = n - 1;
     if (axis >= 0) { // a coordinate: a path's points where it has them
         double *v = out(axis == 0 ? x : axis == 1 ? y : z);
+        for (int k = 0, row = 0; k < nodesPerSide; ++k)
+            for (int j = 0; j < nodesPerSide; ++j, ++row) {
+                double *r = v + size_t(row) * n;
+                if (axis == 0)
+                    for (int i = 0; i < nodesPerSide; ++i)
+                        r[i] = i * h;
+                else
+                    std::fill_n(r, n, (axis == 1 ? j : k) * h);
+            }
         const std::vector<double> *given =
             path_ ? &path_->values[column::kCoordinates + size_t(axis)] : nullptr;
-        const size_t points = given && given->size() == path_->points() ? given->size() : 0;
-        size_t id = 0;
-        for (int k = 0; k < n; ++k)
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i, ++id)
-                    v[id] = id < points ? (*given)[id] : (axis == 0 ? i : axis == 1 ? j : k) * h;
-    } else {
-        const int di[8] = {0, 1, 1, 0, 0, 1, 1, 0}, dj[8] = {0, 0, 1, 1, 0, 0, 1, 1},
-                  dk[8] = {0, 0, 0, 0, 1, 1, 1, 1};
-        auto inside = [&](int a) { return path_ || (a >= layers && a < ne - layers); };
-        const float volume = static_cast<float>(h * h * h);
-        int *type = out(elType), *material = out(matId), *corners = out(conn);
+        if (given && given->size() == path_->points())
+            std::copy_n(given->data(), std::min(given->size(), static_cast<size_t>(nnod)), v);
+    } else if (base == elType.data()) {
+        std::fill_n(out(elType), nel, 1);
+    } else if (base == elVol.data()) {
+        std::fill_n(out(elVol), nel, static_cast<float>(h * h * h));
+    } else if (base == ncon.data()) {
         int **rows = out(ncon);
-        float *vol = out(elVol);
-        const bool isType = base == elType.data(), isMaterial = base == matId.data(),
-                   isRows = base == ncon.data(), isCorners = base == conn.data(),
-                   isVolume = base == elVol.data();
-        size_t e = 0;
-        for (int k = 0; k < ne; ++k)
-            for (int j = 0; j < ne; ++j)
-                for (int i = 0; i < ne; ++i, ++e) {
-                    if (isType) type[e] = 1;
-                    if (isMaterial) material[e] = inside(i) && inside(j) && inside(k) ? 0 : 1;
-                    if (isRows) rows[e] = conn.data() + e * 8; // the array's own address
-                    if (isCorners)
-                        for (int c = 0; c < 8; ++c)
-                            corners[e * 8 + static_cast<size_t>(c)] =
-                                ((k + dk[c]) * n + (j + dj[c])) * n + (i + di[c]);
-                    if (isVolume) vol[e] = volume;
-                }
+        for (size_t e = 0; e < size_t(nel); ++e)
+            rows[e] = conn.data() + e * 8; // the array's own address
+    } else if (base == matId.data()) {
+        // Casting inside the box on every axis, mould elsewhere.
+        auto inside = [&](size_t a) { return path_ || (a >= size_t(layers) && a + layers < ne); };
+        int *material = out(matId);
+        for (size_t k = 0, e = 0; k < ne; ++k)
+            for (size_t j = 0; j < ne; ++j, e += ne)
+                if (inside(j) && inside(k))
+                    for (size_t i = 0; i < ne; ++i)
+                        material[e + i] = inside(i) ? 0 : 1;
+                else
+                    std::fill_n(material + e, ne, 1);
+    } else { // the corners, in VTK order: each one node away from the first
+        const int ni = nodesPerSide, nn = ni * ni;
+        const int step[8] = {0, 1, ni + 1, ni, nn, nn + 1, nn + ni + 1, nn + ni};
+        int *corners = out(conn);
+        for (size_t k = 0, e = 0; k < ne; ++k)
+            for (size_t j = 0; j < ne; ++j) {
+                const int rowFirst = static_cast<int>((k * n + j) * n);
+                for (size_t i = 0; i < ne; ++i, ++e)
+                    for (size_t c = 0; c < 8; ++c)
+                        corners[e * 8 + c] = rowFirst + static_cast<int>(i) + step[c];
+            }
     }
     meshFilled[which] = true;
     return true;
@@ -265,12 +358,24 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
     const int layers = mouldLayers(side), last = side - 1 - layers;
     const uint8_t casting = (materials & material::kCasting) != 0,
                   mould = (materials & material::kMould) != 0;
-    size_t i = 0;
-    for (int z = 0; z < side; ++z)
-        for (int y = 0; y < side; ++y) {
-            const bool inner = z >= layers && z <= last && y >= layers && y <= last;
-            for (int x = 0; x < side && i < sel.size(); ++x, ++i)
-                sel[i] = inner && x >= layers && x <= last ? casting : mould;
+    // Row by row along x: a row inside the casting's box on y and z is
+    // mould, casting, mould; any other all mould.
+    const size_t n = static_cast<size_t>(side), count = sel.size();
+    const size_t lo = static_cast<size_t>(layers), hi = static_cast<size_t>(last) + 1;
+    auto fill = [&](size_t from, size_t to, uint8_t value) {
+        std::fill(sel.begin() + std::ptrdiff_t(std::min(from, count)),
+                  sel.begin() + std::ptrdiff_t(std::min(to, count)), value);
+    };
+    for (int z = 0, row = 0; z < side; ++z)
+        for (int y = 0; y < side; ++y, ++row) {
+            const size_t first = size_t(row) * n;
+            if (z >= layers && z <= last && y >= layers && y <= last) {
+                fill(first, first + lo, mould);
+                fill(first + lo, first + hi, casting);
+                fill(first + hi, first + n, mould);
+            } else {
+                fill(first, first + n, mould);
+            }
         }
     return sel;
 }

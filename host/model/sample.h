@@ -59,6 +59,34 @@ std::vector<uint8_t> selectNodes(int side, int materials, int64_t points, int64_
 // How many of them there are.
 int64_t countSelected(int side, int materials, int64_t points, int64_t nnod);
 
+// A node's depth (Sample::depthAt) on a grid of n nodes per side is worked
+// out from tables per grid line, the same on every axis: the least of its
+// three distances inside the casting box (at most half its side), over
+// half that side, and clamped at 0; or, outside the box, minus the root of
+// the sum (x, y, z in that order) of its three squared distances outside.
+struct DepthAxes {
+    std::vector<double> inside, outside; // per grid line: cm inside the box's walls, cm2 outside
+    double castLo = 0, castHi = 0;       // the casting box, cm, on every axis
+    double half = 0, eps = 0;            // half its side; a distance outside below eps is none
+    bool mould = true;                   // false (a path): every node takes its distance inside
+};
+// The sample's tables for a grid of `side` nodes per side (`path`: along a
+// path every node is casting).
+DepthAxes depthAxes(int side, bool path);
+
+// A grid's distinct depths, each node's index into them, found per row of
+// nodes along x rather than per node: a row's depths follow from the two
+// indices it shares (y, z), and the sample's grids have few such kinds of
+// rows. Node i of row r (r = y + n z) is node r * n + i, its class
+// kindClasses[rowKind[r] * n + i]. The classes come in the order of their
+// first node, as a scan of the nodes would find them.
+struct DepthRows {
+    std::vector<float> classes;        // the distinct depths (their bits)
+    std::vector<uint32_t> rowKind;     // per row, its kind
+    std::vector<uint32_t> kindClasses; // per kind (rows of the same classes), each node's class
+};
+DepthRows depthRows(const DepthAxes &axes);
+
 // Another numbering of `count` items (0-based), fixed by `seed` and the
 // same on every system: item i is item result[i] in it.
 std::vector<int32_t> renumbering(int64_t count, uint32_t seed);
@@ -125,12 +153,17 @@ class Sample {
     // i at the current step: the value micro (aux) holds once filled, read
     // from the step's tables without filling the array.
     double microstructureAt(bool auxiliary, int q, int i) const {
+        return microstructureOf(auxiliary, q, depthClassOf(i));
+    }
+    // The same by the node's depth class (depthClassOf), for a node's
+    // quantities one after another.
+    uint32_t depthClassOf(int i) const { return depthClass[static_cast<size_t>(gridNode(i))]; }
+    double microstructureOf(bool auxiliary, int q, uint32_t cls) const {
         const std::vector<double> &table = auxiliary ? classAux : classMicro;
-        return table[static_cast<size_t>(q) * classDepth.size() +
-                     depthClass[static_cast<size_t>(gridNode(i))]];
+        return table[static_cast<size_t>(q) * classDepth.size() + cls];
     }
     // True when 0-based node i belongs to the casting (material 1).
-    bool inCasting(int i) const { return depth[static_cast<std::size_t>(gridNode(i))] >= 0.0f; }
+    bool inCasting(int i) const { return depthAt(static_cast<size_t>(gridNode(i))) >= 0.0f; }
 
     // Number the nodes and the elements in another order, fixed by `seed`,
     // as a mesher may: every array, filled already or later, holds each
@@ -221,13 +254,19 @@ class Sample {
     void buildElementKinds();
     void fillMicrostructure();
     void fillIntegrationPoints();
-    void gather(float *out, const std::vector<float> &perClass) const;
+    template <class T> void gather(T *out, const T *perClass);
     void fillFlow(float *out, const std::vector<double> &flow, int component) const;
     void fillPressure(float *out) const;
 
-    // Per node: >= 0 depth into the casting (0 at the wall, 1 at the centre);
-    // < 0 minus the distance (cm) from the casting, in the mould.
-    PageVector<float> depth;
+    // The depth of grid node `id`: >= 0 into the casting (0 at the wall, 1
+    // at the centre); < 0 minus the distance (cm) from the casting, in the
+    // mould. Its class's, without a path; along a path (whose classes are
+    // its points), its kind of row's.
+    float depthAt(size_t id) const {
+        if (!path_) return classDepth[depthClass[id]];
+        const size_t n = static_cast<size_t>(nodesPerSide);
+        return rows_.classes[rows_.kindClasses[size_t(rows_.rowKind[id / n]) * n + id % n]];
+    }
     double castLo = 0, castHi = 0; // the casting box, cm, on every axis
     int layers = 1;                // elements of mould outside it
     bool meshFilled[kMeshArrays] = {};
@@ -236,6 +275,12 @@ class Sample {
     // depth and step, not once per node.
     PageVector<uint32_t> depthClass;
     std::vector<float> classDepth;
+    // The grid's rows of nodes by kind (depthRows): without a path, a field
+    // of the depth alone is worked out per kind of row, into rowValues_
+    // (rowMicro_ for the microstructure), and copied row by row.
+    DepthRows rows_;
+    PageVector<float> rowValues_;
+    PageVector<double> rowMicro_;
     // The flow's direction along x and z, per grid line: sin and cos of
     // pi times the relative position in the casting box.
     std::vector<double> sinX, cosX, sinZ, cosZ;

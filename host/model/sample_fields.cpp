@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "mikral.h"
 
@@ -145,10 +146,11 @@ Sample::DepthState Sample::depthState(double d, int step) const {
 // metallostatic pressure, which depend on the position.
 NodeState Sample::state(int i, int step) const {
     const size_t id = static_cast<size_t>(gridNode(i));
-    const DepthState ds = depthState(depth[id], step);
+    const float depth = depthAt(id);
+    const DepthState ds = depthState(depth, step);
     NodeState s;
     s.T = ds.T, s.coolingRate = ds.coolingRate, s.p = kAtmosphere;
-    if (depth[id] < 0) return s;
+    if (depth < 0) return s;
     s.fs = ds.fs, s.mushyStrain = ds.mushyStrain, s.vf = ds.vf, s.fvol = ds.fvol;
     const double span = castHi - castLo;
     const size_t side = static_cast<size_t>(nodesPerSide);
@@ -161,41 +163,13 @@ NodeState Sample::state(int i, int step) const {
     return s;
 }
 
-// The distinct depths, each node's index into them, and the flow's
-// direction per grid line.
+// The distinct depths (each node's index into them is made with the
+// depths, by buildMesh), room to work out a field per kind of row, and the
+// flow's direction per grid line.
 void Sample::buildDepthClasses() {
-    // Classes in the order of their first node, found through an open
-    // table of the depths' bits, kept at most half full.
-    auto bitsOf = [](float f) {
-        uint32_t b;
-        std::memcpy(&b, &f, sizeof b);
-        return b;
-    };
-    size_t slots = 64;
-    std::vector<uint32_t> table;
-    auto slotOf = [&](uint32_t bits) -> uint32_t & {
-        size_t at = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & (slots - 1);
-        while (table[at] != UINT32_MAX && bitsOf(classDepth[table[at]]) != bits)
-            at = (at + 1) & (slots - 1);
-        return table[at];
-    };
-    classDepth.clear();
-    table.assign(slots, UINT32_MAX);
-    depthClass.resize(depth.size());
-    for (size_t k = 0; k < depth.size(); ++k) {
-        uint32_t &slot = slotOf(bitsOf(depth[k]));
-        if (slot == UINT32_MAX) {
-            slot = static_cast<uint32_t>(classDepth.size());
-            classDepth.push_back(depth[k]);
-        }
-        depthClass[k] = slot;
-        if (classDepth.size() * 2 > slots) {
-            slots *= 2;
-            table.assign(slots, UINT32_MAX);
-            for (uint32_t c = 0; c < classDepth.size(); ++c)
-                slotOf(bitsOf(classDepth[c])) = c;
-        }
-    }
+    classDepth = rows_.classes;
+    rowValues_.resize(rows_.kindClasses.size());
+    rowMicro_.resize(rows_.kindClasses.size());
     level0.resize(classDepth.size());
     level1.resize(classDepth.size());
     classLife.assign(classDepth.size(), 0.0f);
@@ -251,11 +225,25 @@ void Sample::Level::compute(const Sample &sample, int step) {
 }
 
 // A field that depends on the depth alone: each node's class's value.
-void Sample::gather(float *out, const std::vector<float> &perClass) const {
-    const uint32_t *cls = depthClass.data();
-    const float *table = perClass.data();
-    for (size_t i = 0, n = static_cast<size_t>(nnod); i < n; ++i)
-        out[i] = table[cls[i]];
+// Without a path, worked out per kind of row and copied row by row.
+template <class T> void Sample::gather(T *out, const T *perClass) {
+    if (path_) {
+        const uint32_t *cls = depthClass.data();
+        for (size_t i = 0, n = static_cast<size_t>(nnod); i < n; ++i)
+            out[i] = perClass[cls[i]];
+        return;
+    }
+    T *kinds = nullptr;
+    if constexpr (std::is_same_v<T, float>)
+        kinds = rowValues_.data();
+    else
+        kinds = rowMicro_.data();
+    const uint32_t *kindClasses = rows_.kindClasses.data();
+    for (size_t k = 0, end = rows_.kindClasses.size(); k < end; ++k)
+        kinds[k] = perClass[kindClasses[k]];
+    const size_t n = static_cast<size_t>(nodesPerSide);
+    for (size_t row = 0, rows = rows_.rowKind.size(); row < rows; ++row)
+        std::memcpy(out + row * n, kinds + size_t(rows_.rowKind[row]) * n, n * sizeof(T));
 }
 
 // A velocity component (0 u, 1 v, 2 w) of one level: a roll in the x-z
@@ -271,7 +259,7 @@ void Sample::fillFlow(float *out, const std::vector<double> &flow, int component
                 const double value = component == 0   ? u
                                      : component == 1 ? 0.1 * u
                                                       : -f * cosX[i] * sinZ[kz];
-                out[k] = depth[k] < 0 ? 0.0f : static_cast<float>(value);
+                out[k] = depthAt(k) < 0 ? 0.0f : static_cast<float>(value);
             }
 }
 
@@ -284,7 +272,7 @@ void Sample::fillPressure(float *out) const {
         const double zc = static_cast<int>(row / n / n) * h;
         const float p = static_cast<float>(kAtmosphere + kRhoG * (castHi - zc));
         for (size_t i = 0; i < n; ++i)
-            out[row + i] = depth[row + i] < 0 ? mould : p;
+            out[row + i] = depthAt(row + i) < 0 ? mould : p;
     }
 }
 
@@ -314,7 +302,7 @@ bool Sample::fillArray(const void *base) {
                     {&mushy, &level1.mushy},
                     {&fatigue, &classLife}};
     for (const auto &g : gathered)
-        if (g.array->data() == base) return gather(out(*g.array), *g.perClass), true;
+        if (g.array->data() == base) return gather(out(*g.array), g.perClass->data()), true;
     const struct {
         PageVector<float> *array;
         const Level *level;
@@ -337,12 +325,8 @@ bool Sample::fillArray(const void *base) {
     } micros[] = {{&micro, &classMicro, kNumConstituents}, {&aux, &classAux, kNumAuxiliaries}};
     for (const auto &m : micros) {
         if (m.array->data() != base) continue;
-        for (size_t q = 0; q < m.rows; ++q) {
-            double *row = out(*m.array) + q * n;
-            const double *table = m.perClass->data() + q * classes;
-            for (size_t i = 0; i < n; ++i)
-                row[i] = table[depthClass[i]];
-        }
+        for (size_t q = 0; q < m.rows; ++q)
+            gather(out(*m.array) + q * n, m.perClass->data() + q * classes);
         return true;
     }
     return false;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -317,6 +319,89 @@ TEST(HostSample, CastingNodesFromTheGridAreTheSamples) {
             EXPECT_EQ(shape.count, 2 * count);
         }
     }
+}
+
+// The depths found per kind of row are those of a plain scan of the nodes,
+// bit for bit, and so are the classes, in the order of their first node:
+// on the sample's grids, with and without a path, and on tables of few
+// values where both zeros meet and sums round otherwise in another order.
+TEST(HostSample, DepthRowsAreTheNodesDepthsAndClasses) {
+    std::vector<std::pair<std::string, vhost::DepthAxes>> cases;
+    for (int n : {2, 3, 7, 8, 100})
+        for (bool path : {false, true})
+            cases.emplace_back("side " + std::to_string(n) + (path ? " path" : ""),
+                               vhost::depthAxes(n, path));
+    // (a + b) + c and (a + c) + b round to neighbouring doubles whose
+    // roots round to two floats.
+    const double a = 0x1.222dd9884670dp+0, b = 0x1.4p-52, c = 0x1p-53;
+    const double inside[] = {-0.0, 0.0, 0.1, 0.2, 0.35, -0.3, 1.5};
+    const double outside[] = {0.0, 0.1, 0.2, 0.3, 1e-17, a, b, c};
+    cases.emplace_back("table of 3", vhost::DepthAxes{{0, 0, 0}, {a, b, c}, 0, 0, 0.35, 1e-9});
+    std::mt19937 rng(11);
+    for (auto [n, mould] : {std::pair{1, true}, {4, true}, {9, true}, {9, false}}) {
+        vhost::DepthAxes a;
+        for (int k = 0; k < n; ++k) {
+            a.inside.push_back(inside[rng() % std::size(inside)]);
+            a.outside.push_back(outside[rng() % std::size(outside)]);
+        }
+        a.half = 0.35, a.eps = 1e-9, a.mould = mould;
+        cases.emplace_back("table of " + std::to_string(n) + (mould ? "" : " path"), a);
+    }
+    auto bits = [](float f) {
+        uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return b;
+    };
+    for (const auto &[name, axes] : cases) {
+        SCOPED_TRACE(name);
+        const vhost::DepthAxes &a = axes;
+        const vhost::DepthRows rows = vhost::depthRows(a);
+        const size_t n = a.inside.size();
+        ASSERT_EQ(rows.rowKind.size(), n * n);
+        std::map<uint32_t, uint32_t> classOf;
+        std::vector<uint32_t> classBits;
+        for (size_t k = 0, row = 0; k < n; ++k)
+            for (size_t j = 0; j < n; ++j, ++row) {
+                const double wallJK = std::min({a.half, a.inside[j], a.inside[k]});
+                const size_t kind = rows.rowKind[row];
+                ASSERT_LE((kind + 1) * n, rows.kindClasses.size());
+                for (size_t i = 0; i < n; ++i) {
+                    const double wall = std::min(wallJK, a.inside[i]);
+                    const double out = 0.0 + a.outside[i] + a.outside[j] + a.outside[k];
+                    const float depth = out > a.eps * a.eps && a.mould
+                                            ? static_cast<float>(-std::sqrt(out))
+                                            : static_cast<float>(std::max(wall, 0.0) / a.half);
+                    const auto [c, fresh] = classOf.try_emplace(bits(depth), classBits.size());
+                    if (fresh) classBits.push_back(bits(depth));
+                    ASSERT_EQ(rows.kindClasses[kind * n + i], c->second) << row * n + i;
+                }
+            }
+        ASSERT_EQ(rows.classes.size(), classBits.size());
+        for (size_t c = 0; c < classBits.size(); ++c)
+            EXPECT_EQ(bits(rows.classes[c]), classBits[c]) << c;
+    }
+}
+
+// The selection, made a row at a time, is the plain rule per node: a node
+// inside the casting's box on every axis is casting, any other mould; a
+// count short of the grid cuts it, one beyond leaves the rest unselected.
+TEST(HostSample, SelectedNodesFollowTheRuleWhateverTheCount) {
+    for (int side : {1, 2, 3, 7, 13})
+        for (int64_t extra : {-5, 0, 3})
+            for (int materials : {0, 1, 2, 3}) {
+                const int64_t grid = int64_t(side) * side * side,
+                              nnod = std::max<int64_t>(grid + extra, 0);
+                const std::vector<uint8_t> sel = vhost::selectNodes(side, materials, 0, nnod);
+                ASSERT_EQ(int64_t(sel.size()), nnod);
+                const int lo = vhost::mouldLayers(side), hi = side - 1 - lo;
+                for (int64_t i = 0; i < nnod; ++i) {
+                    const int x = int(i % side), y = int(i / side % side), z = int(i / side / side);
+                    auto in = [&](int a) { return a >= lo && a <= hi; };
+                    const int material = in(x) && in(y) && in(z) ? 1 : 2;
+                    ASSERT_EQ(sel[size_t(i)], i < grid && (materials & material) ? 1 : 0)
+                        << side << " " << extra << " " << materials << " node " << i;
+                }
+            }
 }
 
 // A mesh left for fill() comes out as the mesh built at once, an array at
