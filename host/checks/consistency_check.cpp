@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "checks/check.h"
 #include "checks/consistency.h"
@@ -18,26 +20,6 @@
 namespace vhost {
 
 namespace {
-
-// The temperature and solid fraction of every evaluated node (those of
-// `material` not 0) at every step (step-major), as the host's fields hold
-// them.
-struct Fields {
-    std::vector<float> T, fs;
-};
-
-Fields sampleFields(Sample &sample, size_t steps, const std::vector<uint8_t> &material) {
-    Fields f;
-    const size_t nnod = std::min(static_cast<size_t>(sample.nnod), material.size());
-    for (size_t s = 0; s < steps; ++s) {
-        sample.setStep(static_cast<int>(s) + 1, false);
-        sample.fill(sample.t1.data());
-        sample.fill(sample.fs1.data());
-        for (size_t i = 0; i < nnod; ++i)
-            if (material[i]) f.T.push_back(sample.t1[i]), f.fs.push_back(sample.fs1[i]);
-    }
-    return f;
-}
 
 class ConsistencyCheck final : public Check {
   public:
@@ -71,47 +53,48 @@ class ConsistencyCheck final : public Check {
         const Outcome &e = c.outcomes[k];
         kept_.erase(e.name);
         if (e.result.values.empty() || !wantsValues(c, k)) return;
-        const size_t nnod = c.nodeMaterial.size();
-        if (rank_.size() != nnod) {
-            rank_.assign(nnod, 0);
-            evaluatedNodes_ = 0;
-            for (size_t i = 0; i < nnod; ++i)
-                if (c.nodeMaterial[i]) rank_[i] = evaluatedNodes_++;
-        }
+        findEvaluated(c.nodeMaterial);
+        const size_t steps = nnod_ ? e.result.values.size() / nnod_ : 0;
         std::vector<double> &kept = kept_[e.name];
-        const size_t steps = nnod ? e.result.values.size() / nnod : 0;
-        kept.reserve(steps * evaluatedNodes_);
+        kept.resize(steps * evaluatedNodes_);
         for (size_t s = 0; s < steps; ++s)
-            for (size_t i = 0; i < nnod; ++i)
-                if (c.nodeMaterial[i]) kept.push_back(e.result.values[s * nnod + i]);
+            keepEvaluated(e.result.values.data() + s * nnod_, kept.data() + s * evaluatedNodes_);
     }
 
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
-        const size_t nnod = c.nodeMaterial.size();
-        if (nnod == 0 || evaluatedNodes_ == 0) return true;
-        bool fieldsRead = false;
+        if (c.nodeMaterial.size() != nnod_ || nnod_ == 0 || evaluatedNodes_ == 0) return true;
+        std::vector<Judged> judged;
         for (const ConsistencyRule &r : consistencyRules()) {
-            const std::vector<double> *v[2] = {};
+            Judged j;
+            j.rule = &r;
             size_t steps = SIZE_MAX;
-            for (size_t j = 0; j < ruleEntries(r); ++j) {
-                const auto at = kept_.find(r.entries[j]);
-                if (at == kept_.end() || !evaluated(c, r.entries[j])) steps = 0;
+            for (size_t e = 0; e < ruleEntries(r); ++e) {
+                const auto at = kept_.find(r.entries[e]);
+                if (at == kept_.end() || !evaluated(c, r.entries[e])) steps = 0;
                 if (at == kept_.end()) break;
-                v[j] = &at->second;
-                steps = std::min(steps, v[j]->size() / evaluatedNodes_);
+                j.v[e] = at->second.data();
+                steps = std::min(steps, at->second.size() / evaluatedNodes_);
             }
             if (steps == 0 || steps == SIZE_MAX) continue;
-            steps = std::min(steps, static_cast<size_t>(c.sample.steps));
-            if (r.trend && !fieldsRead) {
-                fields_ =
-                    sampleFields(c.sample, static_cast<size_t>(c.sample.steps), c.nodeMaterial);
-                fieldsRead = true;
-            }
-            const std::string text =
-                r.trend ? judgeTrend(c, r, v, steps) : judgePlace(c, r, v, steps);
-            if (text.empty()) continue;
-            f.warnOrFail(strict_, text, f.contradictions);
+            j.steps = std::min(steps, static_cast<size_t>(c.sample.steps));
+            judged.push_back(j);
         }
+        // The rules of two states need the fields; without them (a sample
+        // of other nodes) they are left unjudged.
+        const bool trend = std::any_of(judged.begin(), judged.end(),
+                                       [](const Judged &j) { return j.rule->trend; });
+        if (trend && !sampleFields(c.sample))
+            std::erase_if(judged, [](const Judged &j) { return j.rule->trend; });
+        if (c.sample.path()) {
+            for (Judged &j : judged)
+                j.text = j.rule->trend ? judgeTrendOnPath(c, j) : judgePlace(c, j);
+        } else {
+            for (Judged &j : judged)
+                if (!j.rule->trend) j.text = judgePlace(c, j);
+            judgeTrendsOnNodes(c, judged);
+        }
+        for (const Judged &j : judged)
+            if (!j.text.empty()) f.warnOrFail(strict_, j.text, f.contradictions);
         return true;
     }
 
@@ -119,12 +102,69 @@ class ConsistencyCheck final : public Check {
     bool needsValues() const override { return false; }
 
   private:
+    // A rule judged: its entry points' kept values, over how many steps;
+    // a rule of two states on the sample, its first pair so far; the
+    // finding's text ("" for none).
+    struct Judged {
+        const ConsistencyRule *rule = nullptr;
+        const double *v[2] = {};
+        size_t steps = 0;
+        bool found = false;
+        PlacedState hot, cold;
+        std::string text;
+    };
+
     bool strict_ = false;
     std::map<std::string, std::vector<double>> kept_; // the values of the rules' entry points
-    // Each evaluated node's place among them (kept_ holds theirs alone).
-    std::vector<size_t> rank_;
-    size_t evaluatedNodes_ = 0;
-    Fields fields_;
+    // The evaluated nodes, as runs [first, end) of consecutive nodes out of
+    // nnod_ (kept_ holds theirs alone, evaluatedNodes_ a step).
+    std::vector<std::pair<size_t, size_t>> runs_;
+    size_t nnod_ = 0, evaluatedNodes_ = 0;
+    // The temperature and solid fraction of every evaluated node at every
+    // step, as the host's fields hold them, laid out as kept_.
+    std::vector<float> T_, fs_;
+    // One node's states of the solid (or a curve's at one step), where
+    // kept_ holds each and in which order a rule of two states visits
+    // them: kept between nodes, so that judging one allocates nothing.
+    std::vector<PlacedState> states_;
+    std::vector<size_t> keptAt_;
+    TrendOrder order_;
+
+    // The runs of evaluated nodes of `material`, when not found yet.
+    void findEvaluated(const std::vector<uint8_t> &material) {
+        if (material.size() == nnod_ && !runs_.empty()) return;
+        nnod_ = material.size(), evaluatedNodes_ = 0;
+        runs_.clear();
+        for (size_t i = 0; i < nnod_; ++i) {
+            if (!material[i]) continue;
+            if (runs_.empty() || runs_.back().second != i) runs_.emplace_back(i, i);
+            ++runs_.back().second, ++evaluatedNodes_;
+        }
+    }
+
+    // The evaluated nodes' items of one step, `step` (nnod_ items), into
+    // `kept` (evaluatedNodes_ items).
+    template <class V> void keepEvaluated(const V *step, V *kept) const {
+        for (const auto &[first, end] : runs_)
+            kept = std::copy(step + first, step + end, kept);
+    }
+
+    // T_ and fs_ from the sample's fields, step by step; false when it
+    // holds a number of nodes other than the run's.
+    bool sampleFields(Sample &sample) {
+        const size_t steps = static_cast<size_t>(sample.steps);
+        if (static_cast<size_t>(sample.nnod) != nnod_) return false;
+        T_.resize(steps * evaluatedNodes_);
+        fs_.resize(steps * evaluatedNodes_);
+        for (size_t s = 0; s < steps; ++s) {
+            sample.setStep(static_cast<int>(s) + 1, false);
+            sample.fill(sample.t1.data());
+            sample.fill(sample.fs1.data());
+            keepEvaluated(sample.t1.data(), T_.data() + s * evaluatedNodes_);
+            keepEvaluated(sample.fs1.data(), fs_.data() + s * evaluatedNodes_);
+        }
+        return true;
+    }
 
     // True when the run evaluates `entry` (it may not have ended yet).
     static bool planned(const CheckContext &c, const char *entry) {
@@ -140,20 +180,12 @@ class ConsistencyCheck final : public Check {
         return false;
     }
 
-    // Where kept_ and fields_ hold evaluated node i of step s, s * nnod + i.
-    size_t evaluatedAt(size_t index) const {
-        const size_t nnod = rank_.size();
-        return index / nnod * evaluatedNodes_ + rank_[index % nnod];
-    }
-
-    // Rule `r`'s state at `index`, evaluated node i (0-based) of step s
-    // (0-based) at s * nnod + i; false when a value there is not finite.
-    bool stateAt(const ConsistencyRule &r, const std::vector<double> *const v[2], size_t index,
-                 RuleState &s) const {
-        const size_t at = evaluatedAt(index);
-        for (size_t j = 0; j < ruleEntries(r); ++j) {
-            s.v[j] = (*v[j])[at];
-            if (!std::isfinite(s.v[j])) return false;
+    // The values of `j`'s rule where kept_ holds them at `at`; false when
+    // one is not finite.
+    static bool valuesAt(const Judged &j, size_t at, RuleState &s) {
+        for (size_t e = 0; e < ruleEntries(*j.rule); ++e) {
+            s.v[e] = j.v[e][at];
+            if (!std::isfinite(s.v[e])) return false;
         }
         return true;
     }
@@ -167,76 +199,103 @@ class ConsistencyCheck final : public Check {
     }
 
     // The first place, by step then node (a curve's point), where the
-    // values of `r` contradict it; "" when none does.
-    std::string judgePlace(const CheckContext &c, const ConsistencyRule &r,
-                           const std::vector<double> *const v[2], size_t steps) const {
-        const size_t nnod = c.nodeMaterial.size();
+    // values of `j`'s rule contradict it; "" when none does.
+    std::string judgePlace(const CheckContext &c, const Judged &j) const {
+        const ConsistencyRule &r = *j.rule;
         const Path *path = c.sample.path();
-        for (size_t s = 0; s < steps; ++s)
-            for (size_t i = 0; i < nnod; ++i) {
-                RuleState st;
-                if (!c.nodeMaterial[i] || !stateAt(r, v, s * nnod + i, st)) continue;
-                if (!r.contradicts(st, st)) continue;
-                char where[80];
-                if (path && i < path->points())
-                    return contradictionText(
-                        r, " at " + temperature(c, path->values[column::t1][i]), st, st);
-                std::snprintf(where, sizeof where, " at node %zu, step %zu", i + 1, s + 1);
-                return contradictionText(r, where, st, st);
-            }
+        size_t at = 0; // where kept_ holds node i of step s
+        for (size_t s = 0; s < j.steps; ++s)
+            for (const auto &[first, end] : runs_)
+                for (size_t i = first; i < end; ++i, ++at) {
+                    RuleState st;
+                    if (!valuesAt(j, at, st) || !r.contradicts(st, st)) continue;
+                    if (path && i < path->points())
+                        return contradictionText(
+                            r, " at " + temperature(c, path->values[column::t1][i]), st, st);
+                    char where[80];
+                    std::snprintf(where, sizeof where, " at node %zu, step %zu", i + 1, s + 1);
+                    return contradictionText(r, where, st, st);
+                }
         return "";
     }
 
-    // A rule of two states of the solid: on a curve between its points at
-    // each step, on the sample between the steps of each node as it cools.
-    // The first finding by the cooler state's step, then node; "" when none.
-    std::string judgeTrend(const CheckContext &c, const ConsistencyRule &r,
-                           const std::vector<double> *const v[2], size_t steps) const {
-        const size_t nnod = c.nodeMaterial.size();
-        const Path *path = c.sample.path();
-        auto solid = [&](size_t index, PlacedState &p) {
-            p.place = index;
-            if (!c.nodeMaterial[index % nnod]) return false;
-            const size_t at = evaluatedAt(index);
-            p.s.T = fields_.T[at];
-            return fields_.fs[at] >= 1.0f && stateAt(r, v, index, p.s);
-        };
-        std::vector<PlacedState> states;
-        PlacedState hot, cold, firstHot, firstCold;
-        bool found = false;
-        if (path) {
-            for (size_t s = 0; s < steps && !found; ++s) {
-                states.clear();
-                for (size_t i = 0; i < nnod && i < path->points(); ++i) {
+    // A rule of two states on a curve: between its points of the solid at
+    // each step, the first finding by step, then the cooler point; "" when
+    // none.
+    std::string judgeTrendOnPath(const CheckContext &c, const Judged &j) {
+        const Path &path = *c.sample.path();
+        const size_t points = std::min(nnod_, path.points());
+        for (size_t s = 0; s < j.steps; ++s) {
+            states_.clear();
+            size_t at = s * evaluatedNodes_;
+            for (const auto &[first, end] : runs_)
+                for (size_t i = first; i < end && i < points; ++i, ++at) {
                     PlacedState p;
-                    if (!solid(s * nnod + i, p)) continue;
-                    p.s.T = path->values[column::t1][i];
-                    states.push_back(p);
+                    p.place = s * nnod_ + i;
+                    p.s.T = path.values[column::t1][i];
+                    if (fs_[at] >= 1.0f && valuesAt(j, at, p.s)) states_.push_back(p);
                 }
-                found = firstTrendContradiction(r, states, firstHot, firstCold);
-            }
-            if (!found) return "";
+            order_.assign(states_);
+            PlacedState hot, cold;
+            if (!order_.first(*j.rule, states_, states_.size(), hot, cold)) continue;
             return contradictionText(
-                r, " from " + temperature(c, firstCold.s.T) + " to " + temperature(c, firstHot.s.T),
-                firstHot.s, firstCold.s);
+                *j.rule, " from " + temperature(c, cold.s.T) + " to " + temperature(c, hot.s.T),
+                hot.s, cold.s);
         }
-        for (size_t i = 0; i < nnod; ++i) {
-            states.clear();
-            for (size_t s = 0; s < steps; ++s) {
-                PlacedState p;
-                if (solid(s * nnod + i, p)) states.push_back(p);
+        return "";
+    }
+
+    // Every rule of two states of `judged` on the sample, in one pass over
+    // the nodes: between the steps of each node as it cools, each node's
+    // states ordered once for all of them. The first finding by the cooler
+    // state's step, then node.
+    void judgeTrendsOnNodes(const CheckContext &c, std::vector<Judged> &judged) {
+        size_t r = 0; // the node's place among the evaluated ones
+        for (const auto &[first, end] : runs_)
+            for (size_t i = first; i < end; ++i, ++r) {
+                size_t ordered = SIZE_MAX; // the steps states_ holds
+                for (Judged &j : judged) {
+                    if (!j.rule->trend) continue;
+                    // The cooler state of a later find must be of an
+                    // earlier step.
+                    const size_t before = j.found ? j.cold.place / nnod_ : j.steps;
+                    if (before == 0) continue;
+                    if (ordered != j.steps) solidStates(i, r, ordered = j.steps);
+                    size_t earlier = j.found ? 0 : states_.size();
+                    while (earlier < states_.size() && states_[earlier].place / nnod_ < before)
+                        ++earlier;
+                    for (size_t k = 0; k < states_.size(); ++k)
+                        for (size_t e = 0; e < ruleEntries(*j.rule); ++e)
+                            states_[k].s.v[e] = j.v[e][keptAt_[k]];
+                    PlacedState hot, cold;
+                    if (!order_.first(*j.rule, states_, earlier, hot, cold)) continue;
+                    j.found = true, j.hot = hot, j.cold = cold;
+                }
             }
-            if (!firstTrendContradiction(r, states, hot, cold)) continue;
-            if (found && cold.place / nnod >= firstCold.place / nnod) continue;
-            found = true, firstHot = hot, firstCold = cold;
+        for (Judged &j : judged) {
+            if (!j.found) continue;
+            char where[160];
+            std::snprintf(where, sizeof where, " at node %zu from %s (step %zu) to %s (step %zu)",
+                          j.cold.place % nnod_ + 1, temperature(c, j.cold.s.T).c_str(),
+                          j.cold.place / nnod_ + 1, temperature(c, j.hot.s.T).c_str(),
+                          j.hot.place / nnod_ + 1);
+            j.text = contradictionText(*j.rule, where, j.hot.s, j.cold.s);
         }
-        if (!found) return "";
-        char where[160];
-        std::snprintf(where, sizeof where, " at node %zu from %s (step %zu) to %s (step %zu)",
-                      firstCold.place % nnod + 1, temperature(c, firstCold.s.T).c_str(),
-                      firstCold.place / nnod + 1, temperature(c, firstHot.s.T).c_str(),
-                      firstHot.place / nnod + 1);
-        return contradictionText(r, where, firstHot.s, firstCold.s);
+    }
+
+    // Into states_ and keptAt_ the states of the solid of node i (the r-th
+    // evaluated) over `steps` steps, in their order; then their order.
+    void solidStates(size_t i, size_t r, size_t steps) {
+        states_.clear(), keptAt_.clear();
+        for (size_t s = 0, at = r; s < steps; ++s, at += evaluatedNodes_) {
+            if (!(fs_[at] >= 1.0f)) continue;
+            PlacedState p;
+            p.place = s * nnod_ + i;
+            p.s.T = T_[at];
+            states_.push_back(p);
+            keptAt_.push_back(at);
+        }
+        order_.assign(states_);
     }
 };
 
