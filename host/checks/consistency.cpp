@@ -110,30 +110,44 @@ void TrendOrder::assign(std::span<const PlacedState> states) {
     }
 }
 
-bool TrendOrder::first(const ConsistencyRule &rule, std::span<const PlacedState> states,
-                       size_t before, PlacedState &hot, PlacedState &cold) const {
+namespace {
+
+// TrendOrder::first for a rule of `Entries` entry points.
+template <size_t Entries>
+bool firstInOrder(const ConsistencyRule &rule, std::span<const PlacedState> states,
+                  std::span<const uint32_t> order, std::span<const uint32_t> hotter, size_t before,
+                  PlacedState &hot, PlacedState &cold) {
     // Each state is paired with the state of the largest key among those
     // at least kTrendGap hotter; a state with a value not finite is none.
-    const size_t n = order_.size(), key = rule.key;
-    const size_t entries = ruleEntries(rule);
     auto usable = [&](size_t i) {
-        return std::isfinite(states[i].s.v[0]) && (entries < 2 || std::isfinite(states[i].s.v[1]));
+        const double *v = states[i].s.v;
+        return std::isfinite(v[0]) && (Entries < 2 || std::isfinite(v[Entries - 1]));
     };
-    size_t prefix = 0, best = n, found = std::min(before, n), partner = 0;
+    const size_t n = order.size(), key = rule.key, none = std::min(before, n);
+    size_t prefix = 0, best = n, found = none, partner = 0;
     for (size_t k = 0; k < n; ++k) {
-        for (; prefix < hotter_[k]; ++prefix) {
-            const size_t i = order_[prefix];
+        for (; prefix < hotter[k]; ++prefix) {
+            const size_t i = order[prefix];
             if (!usable(i)) continue;
             if (best == n || states[i].s.v[key] > states[best].s.v[key]) best = i;
         }
-        const size_t j = order_[k];
+        const size_t j = order[k];
         if (best == n || j >= found || !usable(j)) continue;
         if (rule.contradicts(states[best].s, states[j].s)) found = j, partner = best;
     }
-    if (found == std::min(before, n)) return false;
+    if (found == none) return false;
     hot = states[partner];
     cold = states[found];
     return true;
+}
+
+} // namespace
+
+bool TrendOrder::first(const ConsistencyRule &rule, std::span<const PlacedState> states,
+                       size_t before, PlacedState &hot, PlacedState &cold) const {
+    return ruleEntries(rule) == 2
+               ? firstInOrder<2>(rule, states, order_, hotter_, before, hot, cold)
+               : firstInOrder<1>(rule, states, order_, hotter_, before, hot, cold);
 }
 
 std::string contradictionText(const ConsistencyRule &rule, const std::string &where,

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -66,7 +67,7 @@ class ConsistencyCheck final : public Check {
         std::vector<Judged> judged;
         for (const ConsistencyRule &r : consistencyRules()) {
             Judged j;
-            j.rule = &r;
+            j.rule = &r, j.entries = ruleEntries(r);
             size_t steps = SIZE_MAX;
             for (size_t e = 0; e < ruleEntries(r); ++e) {
                 const auto at = kept_.find(r.entries[e]);
@@ -102,11 +103,12 @@ class ConsistencyCheck final : public Check {
     bool needsValues() const override { return false; }
 
   private:
-    // A rule judged: its entry points' kept values, over how many steps;
-    // a rule of two states on the sample, its first pair so far; the
-    // finding's text ("" for none).
+    // A rule judged: its entry points (how many, their kept values), over
+    // how many steps; a rule of two states on the sample, its first pair
+    // so far; the finding's text ("" for none).
     struct Judged {
         const ConsistencyRule *rule = nullptr;
+        size_t entries = 0;
         const double *v[2] = {};
         size_t steps = 0;
         bool found = false;
@@ -123,12 +125,16 @@ class ConsistencyCheck final : public Check {
     // The temperature and solid fraction of every evaluated node at every
     // step, as the host's fields hold them, laid out as kept_.
     std::vector<float> T_, fs_;
-    // One node's states of the solid (or a curve's at one step), where
-    // kept_ holds each and in which order a rule of two states visits
+    // One node's states of the solid (or a curve's at one step), their
+    // steps and in which order a rule of two states visits
     // them: kept between nodes, so that judging one allocates nothing.
     std::vector<PlacedState> states_;
-    std::vector<size_t> keptAt_;
+    std::vector<size_t> stepOf_;
     TrendOrder order_;
+    // A block of nodes' rows of T_, fs_ and the values, step after step.
+    static constexpr size_t kBlock = 256;
+    std::vector<float> blockT_, blockFs_;
+    std::vector<double> blockValues_;
 
     // The runs of evaluated nodes of `material`, when not found yet.
     void findEvaluated(const std::vector<uint8_t> &material) {
@@ -183,7 +189,7 @@ class ConsistencyCheck final : public Check {
     // The values of `j`'s rule where kept_ holds them at `at`; false when
     // one is not finite.
     static bool valuesAt(const Judged &j, size_t at, RuleState &s) {
-        for (size_t e = 0; e < ruleEntries(*j.rule); ++e) {
+        for (size_t e = 0; e < j.entries; ++e) {
             s.v[e] = j.v[e][at];
             if (!std::isfinite(s.v[e])) return false;
         }
@@ -248,54 +254,108 @@ class ConsistencyCheck final : public Check {
     // Every rule of two states of `judged` on the sample, in one pass over
     // the nodes: between the steps of each node as it cools, each node's
     // states ordered once for all of them. The first finding by the cooler
-    // state's step, then node.
+    // state's step, then node. The nodes go a block at a time, each step's
+    // row of the block copied first: a few sequential reads, where a node
+    // at a time would read each step's row far from the last.
     void judgeTrendsOnNodes(const CheckContext &c, std::vector<Judged> &judged) {
-        size_t r = 0; // the node's place among the evaluated ones
-        for (const auto &[first, end] : runs_)
-            for (size_t i = first; i < end; ++i, ++r) {
-                size_t ordered = SIZE_MAX; // the steps states_ holds
-                for (Judged &j : judged) {
-                    if (!j.rule->trend) continue;
+        std::vector<Judged *> trends;
+        size_t steps = 0;
+        for (Judged &j : judged)
+            if (j.rule->trend) trends.push_back(&j), steps = std::max(steps, j.steps);
+        if (trends.empty()) return;
+        const size_t evaluated = evaluatedNodes_;
+        blockT_.resize(steps * kBlock), blockFs_.resize(steps * kBlock);
+        blockValues_.resize(trends.size() * 2 * steps * kBlock);
+        states_.resize(steps), stepOf_.resize(steps);
+        auto block = [&](size_t q, size_t e) {
+            return &blockValues_[(q * 2 + e) * steps * kBlock];
+        };
+        size_t node[kBlock];
+        auto run = runs_.begin();
+        for (size_t r0 = 0, i = run->first; r0 < evaluated; r0 += kBlock) {
+            const size_t n = std::min(kBlock, evaluated - r0);
+            for (size_t b = 0; b < n; ++b, ++i) {
+                if (i == run->second) ++run, i = run->first;
+                node[b] = i;
+            }
+            for (size_t s = 0; s < steps; ++s) {
+                std::copy_n(&T_[s * evaluated + r0], n, &blockT_[s * kBlock]);
+                std::copy_n(&fs_[s * evaluated + r0], n, &blockFs_[s * kBlock]);
+            }
+            for (size_t q = 0; q < trends.size(); ++q)
+                for (size_t e = 0; e < trends[q]->entries; ++e)
+                    for (size_t s = 0; s < trends[q]->steps; ++s)
+                        std::copy_n(trends[q]->v[e] + s * evaluated + r0, n,
+                                    block(q, e) + s * kBlock);
+            for (size_t b = 0; b < n; ++b) {
+                // A node whose fields and values match, bit for bit, those
+                // of the node before it finds nothing that one did not find
+                // first: it is passed over. (The sample's fields vary with
+                // the depth alone, so neighbours are often alike.)
+                const bool sameFields = b > 0 && sameAsLast(&blockT_[0], b, steps) &&
+                                        sameAsLast(&blockFs_[0], b, steps);
+                size_t ordered = SIZE_MAX, solid = 0; // the steps solidStates() read, its states
+                for (size_t q = 0; q < trends.size(); ++q) {
+                    Judged &j = *trends[q];
                     // The cooler state of a later find must be of an
                     // earlier step.
                     const size_t before = j.found ? j.cold.place / nnod_ : j.steps;
                     if (before == 0) continue;
-                    if (ordered != j.steps) solidStates(i, r, ordered = j.steps);
-                    size_t earlier = j.found ? 0 : states_.size();
-                    while (earlier < states_.size() && states_[earlier].place / nnod_ < before)
+                    bool same = sameFields;
+                    for (size_t e = 0; e < j.entries && same; ++e)
+                        same = sameAsLast(block(q, e), b, j.steps);
+                    if (same) continue;
+                    if (ordered != j.steps) solid = solidStates(node[b], b, ordered = j.steps);
+                    if (solid < 2) continue;
+                    size_t earlier = 0;
+                    while (earlier < solid && stepOf_[earlier] < before)
                         ++earlier;
-                    for (size_t k = 0; k < states_.size(); ++k)
-                        for (size_t e = 0; e < ruleEntries(*j.rule); ++e)
-                            states_[k].s.v[e] = j.v[e][keptAt_[k]];
+                    for (size_t e = 0; e < j.entries; ++e) {
+                        const double *v = block(q, e) + b;
+                        for (size_t k = 0; k < solid; ++k)
+                            states_[k].s.v[e] = v[stepOf_[k] * kBlock];
+                    }
                     PlacedState hot, cold;
-                    if (!order_.first(*j.rule, states_, earlier, hot, cold)) continue;
+                    const std::span<const PlacedState> states(states_.data(), solid);
+                    if (!order_.first(*j.rule, states, earlier, hot, cold)) continue;
                     j.found = true, j.hot = hot, j.cold = cold;
                 }
             }
-        for (Judged &j : judged) {
-            if (!j.found) continue;
+        }
+        for (Judged *j : trends) {
+            if (!j->found) continue;
             char where[160];
             std::snprintf(where, sizeof where, " at node %zu from %s (step %zu) to %s (step %zu)",
-                          j.cold.place % nnod_ + 1, temperature(c, j.cold.s.T).c_str(),
-                          j.cold.place / nnod_ + 1, temperature(c, j.hot.s.T).c_str(),
-                          j.hot.place / nnod_ + 1);
-            j.text = contradictionText(*j.rule, where, j.hot.s, j.cold.s);
+                          j->cold.place % nnod_ + 1, temperature(c, j->cold.s.T).c_str(),
+                          j->cold.place / nnod_ + 1, temperature(c, j->hot.s.T).c_str(),
+                          j->hot.place / nnod_ + 1);
+            j->text = contradictionText(*j->rule, where, j->hot.s, j->cold.s);
         }
     }
 
-    // Into states_ and keptAt_ the states of the solid of node i (the r-th
-    // evaluated) over `steps` steps, in their order; then their order.
-    void solidStates(size_t i, size_t r, size_t steps) {
-        states_.clear(), keptAt_.clear();
-        for (size_t s = 0, at = r; s < steps; ++s, at += evaluatedNodes_) {
-            if (!(fs_[at] >= 1.0f)) continue;
-            PlacedState p;
-            p.place = s * nnod_ + i;
-            p.s.T = T_[at];
-            states_.push_back(p);
-            keptAt_.push_back(at);
+    // Whether place b of a block's rows `rows` of `steps` steps holds what
+    // place b - 1 holds, bit for bit.
+    template <class V> static bool sameAsLast(const V *rows, size_t b, size_t steps) {
+        for (size_t s = 0; s < steps; ++s)
+            if (std::memcmp(&rows[s * kBlock + b], &rows[s * kBlock + b - 1], sizeof(V)) != 0)
+                return false;
+        return true;
+    }
+
+    // Into states_ and stepOf_ (as long as `steps`) the states of the
+    // solid of node i (place b of the block) over `steps` steps, in their
+    // order, and their order when there are two; how many.
+    size_t solidStates(size_t i, size_t b, size_t steps) {
+        PlacedState *states = states_.data();
+        size_t *stepOf = stepOf_.data(), n = 0;
+        for (size_t s = 0; s < steps; ++s) {
+            if (!(blockFs_[s * kBlock + b] >= 1.0f)) continue;
+            states[n].place = s * nnod_ + i;
+            states[n].s.T = blockT_[s * kBlock + b];
+            stepOf[n++] = s;
         }
-        order_.assign(states_);
+        if (n >= 2) order_.assign(std::span<const PlacedState>(states, n));
+        return n;
     }
 };
 
