@@ -57,9 +57,9 @@ class ConsistencyCheck final : public Check {
         findEvaluated(c.nodeMaterial);
         const size_t steps = nnod_ ? e.result.values.size() / nnod_ : 0;
         std::vector<double> &kept = kept_[e.name];
-        kept.resize(steps * evaluatedNodes_);
+        kept.reserve(steps * evaluatedNodes_);
         for (size_t s = 0; s < steps; ++s)
-            keepEvaluated(e.result.values.data() + s * nnod_, kept.data() + s * evaluatedNodes_);
+            keepEvaluated(e.result.values.data() + s * nnod_, kept);
     }
 
     bool conclude(const CheckContext &c, CheckFindings &f, std::string &) override {
@@ -126,8 +126,8 @@ class ConsistencyCheck final : public Check {
     // step, as the host's fields hold them, laid out as kept_.
     std::vector<float> T_, fs_;
     // One node's states of the solid (or a curve's at one step), their
-    // steps and in which order a rule of two states visits
-    // them: kept between nodes, so that judging one allocates nothing.
+    // steps and in which order a rule of two states visits them: kept
+    // between nodes, so that judging one allocates nothing.
     std::vector<PlacedState> states_;
     std::vector<size_t> stepOf_;
     TrendOrder order_;
@@ -148,11 +148,11 @@ class ConsistencyCheck final : public Check {
         }
     }
 
-    // The evaluated nodes' items of one step, `step` (nnod_ items), into
-    // `kept` (evaluatedNodes_ items).
-    template <class V> void keepEvaluated(const V *step, V *kept) const {
+    // The evaluated nodes' items of one step, `step` (nnod_ items),
+    // appended to `kept`.
+    template <class V> void keepEvaluated(const V *step, std::vector<V> &kept) const {
         for (const auto &[first, end] : runs_)
-            kept = std::copy(step + first, step + end, kept);
+            kept.insert(kept.end(), step + first, step + end);
     }
 
     // T_ and fs_ from the sample's fields, step by step; false when it
@@ -160,14 +160,14 @@ class ConsistencyCheck final : public Check {
     bool sampleFields(Sample &sample) {
         const size_t steps = static_cast<size_t>(sample.steps);
         if (static_cast<size_t>(sample.nnod) != nnod_) return false;
-        T_.resize(steps * evaluatedNodes_);
-        fs_.resize(steps * evaluatedNodes_);
+        T_.clear(), fs_.clear();
+        T_.reserve(steps * evaluatedNodes_), fs_.reserve(steps * evaluatedNodes_);
         for (size_t s = 0; s < steps; ++s) {
             sample.setStep(static_cast<int>(s) + 1, false);
             sample.fill(sample.t1.data());
             sample.fill(sample.fs1.data());
-            keepEvaluated(sample.t1.data(), T_.data() + s * evaluatedNodes_);
-            keepEvaluated(sample.fs1.data(), fs_.data() + s * evaluatedNodes_);
+            keepEvaluated(sample.t1.data(), T_);
+            keepEvaluated(sample.fs1.data(), fs_);
         }
         return true;
     }
