@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iterator>
 #include <numeric>
 
 namespace vhost {
@@ -75,29 +74,80 @@ size_t ruleEntries(const ConsistencyRule &rule) {
     return rule.entries[1] ? 2 : 1;
 }
 
-bool firstTrendContradiction(const ConsistencyRule &rule, std::vector<PlacedState> states,
+bool firstTrendContradiction(const ConsistencyRule &rule, std::span<const PlacedState> states,
                              PlacedState &hot, PlacedState &cold) {
-    // The states from the hottest down; each is paired with the state of
-    // the largest key among those at least kTrendGap hotter, a prefix.
-    std::vector<size_t> order(states.size());
-    std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return states[a].s.T > states[b].s.T; });
-    const size_t key = rule.key;
-    size_t prefix = 0, best = states.size(), found = states.size(), partner = 0;
-    for (size_t j : order) {
-        const double T = states[j].s.T;
-        for (; prefix < order.size() && states[order[prefix]].s.T >= T + kTrendGap; ++prefix) {
-            const size_t i = order[prefix];
-            if (best == states.size() || states[i].s.v[key] > states[best].s.v[key]) best = i;
+    TrendOrder order;
+    order.assign(states);
+    return order.first(rule, states, states.size(), hot, cold);
+}
+
+void TrendOrder::assign(std::span<const PlacedState> states) {
+    const size_t n = states.size();
+    order_.resize(n);
+    hotter_.resize(n);
+    auto hotterThan = [&](uint32_t a, uint32_t b) { return states[a].s.T > states[b].s.T; };
+    // A node's few states, nearly in order as it cools: an insertion sort
+    // (stable), which allocates nothing; a long curve's points: a stable sort.
+    constexpr size_t kInsertionSortUpTo = 32;
+    if (n <= kInsertionSortUpTo) {
+        for (size_t k = 0; k < n; ++k) {
+            const uint32_t j = static_cast<uint32_t>(k);
+            size_t at = k;
+            for (; at > 0 && hotterThan(j, order_[at - 1]); --at)
+                order_[at] = order_[at - 1];
+            order_[at] = j;
         }
-        if (best == states.size() || j > found) continue;
+    } else {
+        std::iota(order_.begin(), order_.end(), uint32_t(0));
+        std::stable_sort(order_.begin(), order_.end(), hotterThan);
+    }
+    size_t prefix = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const double T = states[order_[k]].s.T;
+        while (prefix < n && states[order_[prefix]].s.T >= T + kTrendGap)
+            ++prefix;
+        hotter_[k] = static_cast<uint32_t>(prefix);
+    }
+}
+
+namespace {
+
+// TrendOrder::first for a rule of `Entries` entry points.
+template <size_t Entries>
+bool firstInOrder(const ConsistencyRule &rule, std::span<const PlacedState> states,
+                  std::span<const uint32_t> order, std::span<const uint32_t> hotter, size_t before,
+                  PlacedState &hot, PlacedState &cold) {
+    // Each state is paired with the state of the largest key among those
+    // at least kTrendGap hotter; a state with a value not finite is none.
+    auto usable = [&](size_t i) {
+        const double *v = states[i].s.v;
+        return std::isfinite(v[0]) && (Entries < 2 || std::isfinite(v[Entries - 1]));
+    };
+    const size_t n = order.size(), key = rule.key, none = std::min(before, n);
+    size_t prefix = 0, best = n, found = none, partner = 0;
+    for (size_t k = 0; k < n; ++k) {
+        for (; prefix < hotter[k]; ++prefix) {
+            const size_t i = order[prefix];
+            if (!usable(i)) continue;
+            if (best == n || states[i].s.v[key] > states[best].s.v[key]) best = i;
+        }
+        const size_t j = order[k];
+        if (best == n || j >= found || !usable(j)) continue;
         if (rule.contradicts(states[best].s, states[j].s)) found = j, partner = best;
     }
-    if (found == states.size()) return false;
+    if (found == none) return false;
     hot = states[partner];
     cold = states[found];
     return true;
+}
+
+} // namespace
+
+bool TrendOrder::first(const ConsistencyRule &rule, std::span<const PlacedState> states,
+                       size_t before, PlacedState &hot, PlacedState &cold) const {
+    return ruleEntries(rule) == 2
+               ? firstInOrder<2>(rule, states, order_, hotter_, before, hot, cold)
+               : firstInOrder<1>(rule, states, order_, hotter_, before, hot, cold);
 }
 
 std::string contradictionText(const ConsistencyRule &rule, const std::string &where,

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -69,10 +70,31 @@ struct PlacedState {
 // The first pair of `states` (states of the solid, in any order) that
 // contradicts `rule` (a rule of two states): each state against the one
 // at least kTrendGap K hotter whose value `rule.key` is the largest. The
-// first is the pair whose cooler state comes first in `states`. False
-// when none; else `hot` and `cold` are the pair's states.
-bool firstTrendContradiction(const ConsistencyRule &rule, std::vector<PlacedState> states,
+// first is the pair whose cooler state comes first in `states`. A state
+// where a value the rule reads is not finite is left out. False when
+// none; else `hot` and `cold` are the pair's states.
+bool firstTrendContradiction(const ConsistencyRule &rule, std::span<const PlacedState> states,
                              PlacedState &hot, PlacedState &cold);
+
+// The order firstTrendContradiction visits states in, worked out from
+// their temperatures alone, so that every rule of two states judged on
+// the same states shares it: from the hottest down (ties in their order),
+// each with how many of them are at least kTrendGap K hotter (a prefix of
+// that order). Its buffers are kept from one set of states to the next.
+class TrendOrder {
+  public:
+    // Orders states at the temperatures of `states`.
+    void assign(std::span<const PlacedState> states);
+    // firstTrendContradiction(rule, states, hot, cold) for `states` as
+    // many and at the temperatures assign() was given (their values may
+    // differ), counting only a pair whose cooler state is among the first
+    // `before`.
+    bool first(const ConsistencyRule &rule, std::span<const PlacedState> states, size_t before,
+               PlacedState &hot, PlacedState &cold) const;
+
+  private:
+    std::vector<uint32_t> order_, hotter_;
+};
 
 // A finding's text, one line: "func_A CLAIM [func_B]WHERE: VALUES
 // (REASON)". `where` is the place (" at node 3, step 2"; for two states

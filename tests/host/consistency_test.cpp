@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -109,6 +111,66 @@ TEST(ConsistencyTrend, PairsEachStateWithTheLargestFarEnoughHotter) {
         if (!found || !c.found) continue;
         EXPECT_EQ(hot.place, c.hot) << c.what;
         EXPECT_EQ(cold.place, c.cold) << c.what;
+    }
+}
+
+// The pair the search finds, against every pair looked at in turn: for
+// each cooler state in order, its partner the usable state at least
+// kTrendGap hotter of the largest key (the hottest of equals, then the
+// first). Random small tables, temperatures on a 2.5 K grid so that
+// states tie and lie exactly kTrendGap apart, values with a NaN among
+// them, up to 40 states (past the insertion sort); the search with its
+// order kept (TrendOrder) also counting only a cooler state before a
+// bound.
+TEST(ConsistencyTrend, FindsThePairEveryPairInTurnFinds) {
+    const vhost::ConsistencyRule *rules[] = {&rule("youngsmodulus", true),
+                                             &rule("thermalexpansion,density", true)};
+    const double values[][5] = {{6.0e11, 6.1e11, 6.3e11, 6.6e11, NAN},
+                                {2.60, 2.6003, 2.61, 2.62, NAN}};
+    const double expansions[] = {2.3e-5, -2.3e-5, 0.0, NAN};
+    auto usable = [](const vhost::PlacedState &p, size_t entries) {
+        return std::isfinite(p.s.v[0]) && (entries < 2 || std::isfinite(p.s.v[1]));
+    };
+    std::mt19937 random(7);
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    vhost::TrendOrder order;
+    for (int round = 0; round < 3000; ++round) {
+        const vhost::ConsistencyRule &r = *rules[round % 2];
+        const size_t entries = vhost::ruleEntries(r), n = round % 10 == 0 ? pick(41) : pick(9);
+        std::vector<vhost::PlacedState> states(n);
+        for (size_t k = 0; k < n; ++k) {
+            states[k].place = k;
+            states[k].s.T = 700 + 2.5 * static_cast<double>(pick(9));
+            states[k].s.v[0] = entries == 2 ? expansions[pick(4)] : values[0][pick(5)];
+            states[k].s.v[1] = values[1][pick(5)];
+        }
+        const size_t before = pick(n + 1);
+        size_t expectedHot = n, expectedCold = n;
+        for (size_t c = 0; c < before && expectedCold == n; ++c) {
+            size_t best = n;
+            for (size_t h = 0; h < n; ++h) {
+                if (!usable(states[h], entries) || states[h].s.T < states[c].s.T + vhost::kTrendGap)
+                    continue;
+                const double *v = states[h].s.v, *w = best < n ? states[best].s.v : nullptr;
+                if (!w || v[r.key] > w[r.key] ||
+                    (v[r.key] == w[r.key] && states[h].s.T > states[best].s.T))
+                    best = h;
+            }
+            if (best < n && usable(states[c], entries) &&
+                r.contradicts(states[best].s, states[c].s))
+                expectedHot = best, expectedCold = c;
+        }
+        vhost::PlacedState hot, cold;
+        order.assign(states);
+        const bool found = order.first(r, states, before, hot, cold);
+        ASSERT_EQ(found, expectedCold < n) << "round " << round;
+        if (found) {
+            EXPECT_EQ(hot.place, expectedHot) << "round " << round;
+            EXPECT_EQ(cold.place, expectedCold) << "round " << round;
+        }
+        if (before == n) {
+            EXPECT_EQ(vhost::firstTrendContradiction(r, states, hot, cold), found) << round;
+        }
     }
 }
 
