@@ -51,6 +51,8 @@ struct Script {
     // Processor time: the worker's whole (as the system counts it), inside
     // the user's calls and filling the host's arrays (as it reports them).
     double cpu = 0, inCalls = 1e-3, filling = 0;
+    // Peak memory as the system counts it, and as the worker says (0: says none).
+    uint64_t peak = 0, ownPeak = 0;
     // Where it ends, it stays for `hang` seconds of the runner's clock
     // before it ends as scripted (a call that does not return, or the
     // emulator's own work), its calls counted on when `progressing`;
@@ -85,6 +87,7 @@ class FakeRunner final : public vhost::WorkerRunner {
             r.exited = s.exited;
             r.status = s.status;
             r.cpuSeconds = s.cpu;
+            r.peakBytes = s.peak;
             r.out.add(s.out.data(), s.out.size());
             killedAt.push_back(-1);
             if (s.started && play(path, s, [&] { return look(k, watch, idle); })) {
@@ -174,6 +177,7 @@ class FakeRunner final : public vhost::WorkerRunner {
         h.pos.calls = h.count > 0 ? h.count : h.steps;
         h.cpuSeconds = h.seconds = s.inCalls;
         h.fillCpuSeconds = s.filling;
+        h.peakBytes = s.ownPeak;
         if (s.badMagic) h.magic[0] = 'X';
         for (size_t k = 0; k < std::size(vhost::kEntryPoints); ++k) {
             auto e = s.exports.find(vhost::kEntryPoints[k].name);

@@ -409,6 +409,25 @@ TEST(Run, TheProcessorTimeIsTheRunsOwnSplitByKindOfProcess) {
     }
 }
 
+// A worker's peak memory: the system's count, lowered to the worker's own
+// where it gives one (on Linux the system's holds what the parent had
+// resident when it started the worker), never raised by it.
+TEST(Run, AWorkersPeakMemoryIsItsOwn) {
+    const struct {
+        uint64_t system, own;
+        const char *shown;
+    } cases[] = {{300'000'000, 20'000'000, "largest worker 20 MB (func_density)"},
+                 {30'000'000, 0, "largest worker 30 MB (func_density)"},
+                 {30'000'000, 300'000'000, "largest worker 30 MB (func_density)"}};
+    for (const auto &c : cases) {
+        FakeRunner runner = library();
+        runner.scripts["density"].peak = c.system, runner.scripts["density"].ownPeak = c.own;
+        const Ran r = runWith(runner, RunSettings{});
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.own << "\n" << r.out;
+    }
+}
+
 // The run lets each entry point's values go once they are judged unless an
 // output or a check reads them later: the plausibility warning, the
 // statistics and the checks' workers are the same either way.
